@@ -1,0 +1,33 @@
+#include "platform/busypointer.h"
+
+#include <QGuiApplication>
+
+namespace kestrovia::BusyPointer {
+
+namespace {
+bool g_busy = false;
+
+bool haveGui() { return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr; }
+} // namespace
+
+void set()
+{
+    if (g_busy)
+        return;
+    g_busy = true;
+    if (haveGui())
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void restore()
+{
+    if (!g_busy)
+        return;
+    g_busy = false;
+    if (haveGui())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+bool isBusy() { return g_busy; }
+
+} // namespace kestrovia::BusyPointer
