@@ -1,5 +1,6 @@
 #include "platform/busypointer.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 
 namespace kestrovia::BusyPointer {
@@ -16,7 +17,7 @@ void set()
         return;
     g_busy = true;
     if (haveGui())
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 }
 
 void restore()

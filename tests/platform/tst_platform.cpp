@@ -1,0 +1,99 @@
+#include "platform/busypointer.h"
+#include "platform/numbers.h"
+#include "platform/syscolor.h"
+
+#include <QGuiApplication>
+#include <QTest>
+
+using namespace kestrovia;
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+private slots:
+    void parseDecimal_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("value");
+        QTest::newRow("integer") << "640" << true << 640.0;
+        QTest::newRow("blanks around") << "  12 " << true << 12.0;
+        QTest::newRow("fraction") << "3.7" << true << 3.7;
+        QTest::newRow("leading point") << ".5" << true << 0.5;
+        QTest::newRow("trailing point") << "5." << true << 5.0;
+        QTest::newRow("negative") << "-2147483643" << true << -2147483643.0;
+        QTest::newRow("plus") << "+7" << true << 7.0;
+        QTest::newRow("empty") << "" << false << 0.0;
+        QTest::newRow("blank") << " " << false << 0.0;
+        QTest::newRow("sign only") << "-" << false << 0.0;
+        QTest::newRow("letters") << "abc" << false << 0.0;
+        QTest::newRow("inner blank") << "6 40" << false << 0.0;
+        QTest::newRow("comma decimal") << "3,7" << false << 0.0;
+        QTest::newRow("exponent") << "1e3" << false << 0.0;
+        QTest::newRow("hex") << "0x10" << false << 0.0;
+        QTest::newRow("full-width digits") << QStringLiteral("６４０") << false << 0.0;
+    }
+    void parseDecimal()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(double, value);
+        const auto v = kestrovia::parseDecimal(text);
+        QCOMPARE(v.has_value(), ok);
+        if (ok)
+            QCOMPARE(*v, value);
+    }
+
+    void roundingTiesToEven()
+    {
+        QCOMPARE(*roundToInt32(12.5), 12);
+        QCOMPARE(*roundToInt32(13.5), 14);
+        QCOMPARE(*roundToInt32(0.5), 0);
+        QCOMPARE(*roundToInt32(-2.5), -2);
+        QCOMPARE(*roundToInt32(2.51), 3);
+        QCOMPARE(*textToInt16(QStringLiteral("3.7")), std::int16_t(4));
+        QCOMPARE(*textToInt16(QStringLiteral("2.5")), std::int16_t(2));
+        QVERIFY(!textToInt16(QStringLiteral("40000")).has_value());
+        QVERIFY(!textToInt32(QStringLiteral("99999999999")).has_value());
+        QCOMPARE(*textToInt32(QStringLiteral("-2147483648")), std::numeric_limits<std::int32_t>::min());
+    }
+
+    void shortestDecimal()
+    {
+        QCOMPARE(kestrovia::shortestDecimal(37 / 10.0), QStringLiteral("3.7"));
+        QCOMPARE(kestrovia::shortestDecimal(100 / 10.0), QStringLiteral("10"));
+        QCOMPARE(kestrovia::shortestDecimal(0 / 10.0), QStringLiteral("0"));
+        QCOMPARE(kestrovia::shortestDecimal(50 / 10.0), QStringLiteral("5"));
+        QCOMPARE(kestrovia::shortestDecimal(1 / 10.0), QStringLiteral("0.1"));
+        QCOMPARE(kestrovia::shortestDecimal(99 / 10.0), QStringLiteral("9.9"));
+    }
+
+    void colourValues()
+    {
+        QPalette palette;
+        palette.setColor(QPalette::Base, QColor(1, 2, 3));
+        QCOMPARE(resolveColorValue(255, palette), QColor(255, 0, 0));
+        QCOMPARE(resolveColorValue(0xFF0000, palette), QColor(0, 0, 255));
+        QCOMPARE(resolveColorValue(16777215, palette), QColor(255, 255, 255));
+        // The window-background reference follows the palette.
+        QCOMPARE(kWindowBackgroundRef, -2147483643);
+        QCOMPARE(resolveColorValue(kWindowBackgroundRef, palette), QColor(1, 2, 3));
+        QCOMPARE(colorValueFromRgb(QColor(255, 255, 255)), 16777215);
+        QCOMPARE(colorValueFromRgb(QColor(0, 0, 0)), 0);
+        QCOMPARE(colorValueFromRgb(QColor(0x12, 0x34, 0x56)), 0x563412);
+    }
+
+    void busyPointerNeverStacks()
+    {
+        BusyPointer::set();
+        BusyPointer::set();
+        QVERIFY(QGuiApplication::overrideCursor());
+        BusyPointer::restore();
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QVERIFY(!BusyPointer::isBusy());
+        BusyPointer::restore();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+};
+
+QTEST_MAIN(TestPlatform)
+#include "tst_platform.moc"
