@@ -1,0 +1,30 @@
+#pragma once
+// Output naming and JPEG quality of one job.
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+
+namespace kestrovia {
+
+// The text after the last "." of a file name, "" when it holds none.
+QString GetExtension(QStringView fileName);
+
+// Output file name for a source file name: "jpg" in any letter case gives
+// name + "_b.jpg" (photo.jpg -> photo_b.jpg); any other extension is replaced by
+// "jpg" (photo.bmp -> photo.jpg); a name without "." gets "jpg" appended.
+QString outputFileName(QStringView sourceFileName);
+
+// Output path: the folder text followed directly by the output name (the folder
+// text ends with "/"; no separator is inserted).
+QString outputPath(const QString &saveFolder, QStringView sourceFileName);
+
+// Compression level of a ColCompression text: decimal, rounded to a 16-bit integer
+// (nearest, ties to even: 3.7 -> 4, 2.5 -> 2). Throws Failure when not a number.
+std::int16_t compressionLevel(QStringView levelText);
+
+// JPEG quality 100 - 10 x level; 0 becomes 1, and values outside 1..100 (levels
+// the settings panel never writes) are clamped to that range.
+int jpegQuality(std::int16_t level);
+
+} // namespace kestrovia

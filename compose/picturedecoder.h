@@ -1,0 +1,34 @@
+#pragma once
+// Decoding of the pictures a job can name: JPEG (baseline, progressive, greyscale,
+// CMYK) through libjpeg-turbo, and uncompressed BMP (1, 4, 8 bit palette; 16, 24,
+// 32 bit; bottom-up and top-down). An EXIF orientation is applied, so the picture
+// comes out upright as a photo viewer shows it.
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace kestrovia {
+
+// Largest picture accepted: a side of 32767 pixels and 400 megapixels. Checked on the
+// header, before any pixel memory is allocated.
+inline constexpr int kMaxPictureSide = 32767;
+inline constexpr qint64 kMaxPicturePixels = 400'000'000;
+
+struct DecodedPicture {
+    QImage image;    // Format_RGB32, upright; smaller than size after a reduced decode
+    QSize size;      // the picture's real upright size in pixels
+};
+
+// Decodes the file. reduceTo, when valid, is the smallest size (in upright pixels)
+// the caller needs: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale as long as
+// the result stays at least that large on both sides. Throws Failure with a Japanese
+// message for a missing, empty, truncated, corrupt, unsupported or too large file.
+DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
+DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());
+
+// Refuses a picture size beyond the limits above (Failure); used for canvases too.
+void checkPictureSize(qint64 width, qint64 height);
+
+} // namespace kestrovia
