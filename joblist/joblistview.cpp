@@ -1,0 +1,112 @@
+#include "joblist/joblistview.h"
+
+#include "joblist/jobtable.h"
+
+#include <QDragEnterEvent>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QMimeData>
+
+namespace kestrovia {
+
+JobListView::JobListView(JobTable *table, TwipsPerPixel tpp, QWidget *parent)
+    : QTableView(parent)
+    , m_table(table)
+    , m_tpp(tpp)
+{
+    setObjectName(QStringLiteral("PicsGalary"));
+    setModel(table);
+    setSelectionModel(table->selectionModel());
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFont(gridFont());
+    setWordWrap(false);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
+    horizontalHeader()->setFont(font());
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setMinimumSectionSize(1);
+    horizontalHeader()->viewport()->installEventFilter(this);
+    connect(table, &JobTable::colWidthChanged, this, &JobListView::applyColWidth);
+    for (int c = 0; c < table->Cols(); ++c)
+        applyColWidth(c, table->ColWidth(c));
+}
+
+QFont JobListView::gridFont()
+{
+    const QStringList families = QFontDatabase::families();
+    QString family = QStringLiteral("IPAPGothic");
+    for (const QString &candidate : {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                                     QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")}) {
+        if (families.contains(candidate)) {
+            family = candidate;
+            break;
+        }
+    }
+    QFont f(family, 9);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
+void JobListView::applyColWidth(int col, int twips)
+{
+    setColumnWidth(col, twipsToPixels(twips, m_tpp.x));
+}
+
+void JobListView::keyPressEvent(QKeyEvent *event)
+{
+    emit KeyDown(event->key(), event->modifiers());
+    QTableView::keyPressEvent(event);
+}
+
+void JobListView::mousePressEvent(QMouseEvent *event)
+{
+    emit MouseDown(event->buttons(), event->globalPosition().toPoint());
+    // The right button only opens the popup menu: it must not move the current row.
+    if (event->button() == Qt::RightButton)
+        return;
+    QTableView::mousePressEvent(event);
+}
+
+void JobListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit DblClick();
+}
+
+void JobListView::dragEnterEvent(QDragEnterEvent *event) { event->acceptProposedAction(); }
+
+void JobListView::dragMoveEvent(QDragMoveEvent *event) { event->acceptProposedAction(); }
+
+void JobListView::dropEvent(QDropEvent *event)
+{
+    event->acceptProposedAction();
+    emit OLEDragDrop(event->mimeData());
+}
+
+bool JobListView::eventFilter(QObject *watched, QEvent *event)
+{
+    // The header row belongs to the grid too: a right click or double click there
+    // means the same as anywhere else on the grid.
+    if (watched == horizontalHeader()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            emit MouseDown(me->buttons(), me->globalPosition().toPoint());
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            if (me->button() == Qt::LeftButton)
+                emit DblClick();
+        }
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+} // namespace kestrovia

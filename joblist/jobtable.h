@@ -1,0 +1,97 @@
+#pragma once
+// The job table: the one store of queued pictures and their per-row settings.
+//
+// It offers the grid's property names as its API (Rows, Cols, Row, RowSel,
+// TextMatrix, ColWidth, RemoveItem, Sort) and works without a window. Row numbers
+// are grid numbers: row 0 is the header row, rows 1..Rows()-1 are job rows. The
+// Qt model below exposes only the job rows (model row i is grid row i + 1); the
+// header row is the view's horizontal header, so it can never be selected,
+// sorted or removed.
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QStringList>
+
+class QItemSelectionModel;
+
+namespace kestrovia {
+
+class JobTable : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit JobTable(QObject *parent = nullptr);
+
+    // The selection (current row and highlighted block) lives here so that the
+    // table's commands run without a view; a view shares it.
+    QItemSelectionModel *selectionModel() const;
+
+    int Rows() const;
+    // Appends rows whose cells are all "" or drops rows from the end; never below 1.
+    void setRows(int rows);
+    int Cols() const;
+
+    // The current row; 0 while no job row is current (empty table or nothing picked).
+    int Row() const;
+    // Makes job row r current and the only highlighted row; raises SelChange.
+    void setRow(int r);
+    int RowSel() const;
+    // Highlights the block from Row() to r; raises SelChange when the block changed.
+    void setRowSel(int r);
+
+    QString TextMatrix(int row, int col) const;
+    // Out-of-range cells are ignored. Row 0 is the header row.
+    void setTextMatrix(int row, int col, const QString &text);
+
+    // Column display width in twips.
+    int ColWidth(int col) const;
+    void setColWidth(int col, int twips);
+
+    // Deletes one job row; the rows below move up. Row 0 is never removed.
+    // The current row keeps its number where it still exists. Raises no SelChange.
+    void RemoveItem(int row);
+
+    // 1 = generic ascending, 2 = generic descending; other codes do nothing.
+    // Sorts the rows from Row() to RowSel(), or every job row when they are the
+    // same row, by ColFileName. Two cells that are both numbers compare as numbers,
+    // otherwise as text; equal names keep their previous order. Whole rows move;
+    // the current row and the highlighted block keep their row numbers. Raises no
+    // SelChange.
+    void setSort(int code);
+
+    // Generic order of two cell texts: negative, zero or positive.
+    static int genericCompare(const QString &a, const QString &b);
+
+    // QAbstractItemModel
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    Qt::DropActions supportedDropActions() const override;
+
+signals:
+    // The current row or the highlighted block changed (mouse, keyboard or program).
+    void SelChange();
+    void colWidthChanged(int col, int twips);
+
+private:
+    void selectionMoved();
+    void emitSelChangeIfMoved();
+    struct SelectionState {
+        int row = 0;
+        int rowSel = 0;
+        QList<int> block;
+        bool operator==(const SelectionState &) const = default;
+    };
+    SelectionState selectionState() const;
+
+    QList<QStringList> m_cells; // m_cells[0] is the header row
+    QList<int> m_colWidths;
+    QItemSelectionModel *m_selection;
+    int m_rowSel = 0;
+    int m_quiet = 0;            // > 0 while the table moves rows itself
+    bool m_checkQueued = false;
+    SelectionState m_lastEmitted;
+};
+
+} // namespace kestrovia
