@@ -1,0 +1,321 @@
+#include "app/dirselectform.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+
+namespace kestrovia {
+
+namespace {
+
+// Only one chooser lives at a time; the close box destroys it and the next
+// choose() makes a new one.
+QPointer<DirSelectForm> s_shared;
+DirSelectForm::VolumeSource s_volumeSource;
+DirSelectForm::ModalRunner s_modalRunner;
+
+QList<DirSelectForm::Volume> mountedVolumes()
+{
+    QList<DirSelectForm::Volume> volumes;
+    for (const QStorageInfo &info : QStorageInfo::mountedVolumes()) {
+        // Volumes that are not ready stay listed: picking one must fall back
+        // to the listed folder's drive rather than silently vanish.
+        if (!info.rootPath().isEmpty())
+            volumes.append({QDir::cleanPath(info.rootPath()), info.name()});
+    }
+    std::sort(volumes.begin(), volumes.end(),
+              [](const auto &a, const auto &b) { return a.rootPath < b.rootPath; });
+    return volumes;
+}
+
+bool holds(const QString &root, const QString &path)
+{
+    if (path == root)
+        return true;
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return path.startsWith(prefix);
+}
+
+// Twips rectangle to pixels, each value floored on its own like the old forms did.
+QRect twipsRect(int left, int top, int width, int height, TwipsPerPixel tpp)
+{
+    return {twipsToPixels(left, tpp.x), twipsToPixels(top, tpp.y), twipsToPixels(width, tpp.x),
+            twipsToPixels(height, tpp.y)};
+}
+
+constexpr int PathRole = Qt::UserRole;
+
+} // namespace
+
+DirSelectForm::DirSelectForm(TwipsPerPixel tpp, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("DirSelectForm"));
+    setWindowTitle(QStringLiteral("ファイル保存先"));
+
+    m_drive1 = new QComboBox(this);
+    m_drive1->setObjectName(QStringLiteral("Drive1"));
+    m_dir1 = new QTreeWidget(this);
+    m_dir1->setObjectName(QStringLiteral("Dir1"));
+    m_dir1->setHeaderHidden(true);
+    m_dir1->setRootIsDecorated(false);
+    // The list always shows the whole chain and the sub-folders; opening a
+    // folder is the only navigation, so the user cannot fold branches away.
+    m_dir1->setItemsExpandable(false);
+    m_dir1->setExpandsOnDoubleClick(false);
+    m_dir1->setIndentation(10);
+    m_dir1->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok->setObjectName(QStringLiteral("Command1(0)"));
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("Command1(1)"));
+    // Enter must not confirm a folder the user has only highlighted.
+    for (QPushButton *b : {m_ok, m_cancel}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    m_drive1->setGeometry(twipsRect(30, 30, 3165, 300, tpp));
+    m_dir1->setGeometry(twipsRect(30, 360, 3135, 2820, tpp));
+    m_ok->setGeometry(twipsRect(3270, 30, 1155, 375, tpp));
+    m_cancel->setGeometry(twipsRect(3270, 450, 1155, 375, tpp));
+    // A combo box at its design height clips its text with larger fonts;
+    // grow it and move the folder list's top edge down, keeping its bottom.
+    const int needed = m_drive1->sizeHint().height();
+    if (m_drive1->height() < needed) {
+        m_drive1->resize(m_drive1->width(), needed);
+        const QRect dir = m_dir1->geometry();
+        const int top = std::max(dir.top(), m_drive1->geometry().bottom() + 3);
+        m_dir1->setGeometry(dir.left(), top, dir.width(), dir.bottom() + 1 - top);
+    }
+    setFixedSize(twipsToPixels(4680, tpp.x), twipsToPixels(3195, tpp.y));
+
+    fillDrives();
+    selectDriveQuietly(volumeIndexFor(QDir::currentPath()));
+
+    connect(m_ok, &QPushButton::clicked, this, [this] { command1Click(0); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { command1Click(1); });
+    connect(m_drive1, &QComboBox::currentIndexChanged, this, [this] { drive1Change(); });
+    connect(m_dir1, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) {
+        const QString folder = item->data(0, PathRole).toString();
+        // Rebuilding the list inside the view's own mouse handling would
+        // delete the item under the event; open it once the event is done.
+        QTimer::singleShot(0, this, [this, folder] {
+            if (!setPath(folder))
+                fillFolders(); // the folder vanished meanwhile: show what is there now
+        });
+    });
+}
+
+DirSelectForm::~DirSelectForm() = default;
+
+bool DirSelectForm::setPath(const QString &folder)
+{
+    if (folder.trimmed().isEmpty())
+        return false;
+    const QFileInfo info(QDir::fromNativeSeparators(folder));
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+        return false;
+    m_path = QDir::cleanPath(info.absoluteFilePath());
+    fillFolders();
+    return true;
+}
+
+QString DirSelectForm::path() const
+{
+    return m_path;
+}
+
+bool DirSelectForm::setDrive(const QString &path)
+{
+    const int index = volumeIndexFor(QDir::cleanPath(QDir::fromNativeSeparators(path)));
+    if (index < 0)
+        return false;
+    selectDriveQuietly(index);
+    return true;
+}
+
+QString DirSelectForm::drive() const
+{
+    const int index = m_drive1->currentIndex();
+    return index >= 0 && index < m_volumes.size() ? m_volumes.at(index).rootPath : QString();
+}
+
+void DirSelectForm::setSaveTarget(QLineEdit *saveTxt)
+{
+    m_saveTxt = saveTxt;
+}
+
+bool DirSelectForm::choose(QLineEdit *saveTxt, const QString &startFolder, QWidget *parent,
+                           TwipsPerPixel tpp)
+{
+    if (!s_shared)
+        s_shared = new DirSelectForm(tpp, parent);
+    else
+        s_shared->refreshDrives();
+    DirSelectForm *dialog = s_shared;
+    if (!dialog->setPath(startFolder))
+        return false;
+    dialog->setSaveTarget(saveTxt);
+    if (s_modalRunner)
+        s_modalRunner(*dialog);
+    else
+        dialog->exec();
+    return true;
+}
+
+DirSelectForm *DirSelectForm::shared()
+{
+    return s_shared;
+}
+
+void DirSelectForm::setVolumeSource(VolumeSource source)
+{
+    s_volumeSource = std::move(source);
+}
+
+void DirSelectForm::setModalRunner(ModalRunner runner)
+{
+    s_modalRunner = std::move(runner);
+}
+
+void DirSelectForm::keyPressEvent(QKeyEvent *event)
+{
+    // QDialog would close on Escape and press a default button on Enter;
+    // this dialog is left only through its buttons or its close box.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void DirSelectForm::closeEvent(QCloseEvent *event)
+{
+    // The buttons only hide the dialog so that it keeps its drive; the close
+    // box destroys it, storing nothing, like "Cancel".
+    setAttribute(Qt::WA_DeleteOnClose, true);
+    QDialog::closeEvent(event);
+}
+
+void DirSelectForm::command1Click(int index)
+{
+    if (index == 0 && m_saveTxt && !m_path.isEmpty()) {
+        // Exactly one trailing separator: a root already ends in one.
+        QString folder = QDir::toNativeSeparators(m_path);
+        if (!folder.endsWith(QDir::separator()))
+            folder += QDir::separator();
+        m_saveTxt->setText(folder);
+    }
+    hide();
+}
+
+void DirSelectForm::drive1Change()
+{
+    const int index = m_drive1->currentIndex();
+    if (index < 0 || index >= m_volumes.size())
+        return;
+    if (setPath(m_volumes.at(index).rootPath))
+        return;
+    // No medium or unreachable: show the drive of the folder still listed, silently.
+    const QString listed = m_path.isEmpty() ? QDir::currentPath() : m_path;
+    selectDriveQuietly(volumeIndexFor(listed));
+}
+
+void DirSelectForm::fillDrives()
+{
+    m_volumes = s_volumeSource ? s_volumeSource() : mountedVolumes();
+    const QSignalBlocker blocker(m_drive1);
+    m_drive1->clear();
+    for (const Volume &v : m_volumes) {
+        const QString root = QDir::toNativeSeparators(v.rootPath);
+        m_drive1->addItem(v.name.isEmpty() ? root : root + QStringLiteral("  [") + v.name
+                                                         + QLatin1Char(']'));
+    }
+}
+
+void DirSelectForm::refreshDrives()
+{
+    // Volumes come and go while the dialog waits hidden; keep the chosen one.
+    const QString chosen = drive();
+    fillDrives();
+    int index = -1;
+    for (int i = 0; i < m_volumes.size(); ++i) {
+        if (m_volumes.at(i).rootPath == chosen)
+            index = i;
+    }
+    selectDriveQuietly(index >= 0 ? index : volumeIndexFor(QDir::currentPath()));
+}
+
+void DirSelectForm::fillFolders()
+{
+    m_dir1->clear();
+    if (m_path.isEmpty())
+        return;
+    QStringList chain;
+    for (QString p = m_path;;) {
+        chain.prepend(p);
+        const QString up = QFileInfo(p).path();
+        if (up == p || up.isEmpty())
+            break;
+        p = up;
+    }
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    QTreeWidgetItem *item = nullptr;
+    for (const QString &p : chain) {
+        const QString name = QFileInfo(p).fileName();
+        auto *next = item ? new QTreeWidgetItem(item) : new QTreeWidgetItem(m_dir1);
+        next->setText(0, name.isEmpty() ? QDir::toNativeSeparators(p) : name);
+        next->setData(0, PathRole, p);
+        next->setIcon(0, openIcon);
+        item = next;
+    }
+    QTreeWidgetItem *current = item;
+    const QFileInfoList subs = QDir(m_path).entryInfoList(
+        QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+    for (const QFileInfo &sub : subs) {
+        auto *child = new QTreeWidgetItem(current);
+        child->setText(0, sub.fileName());
+        child->setData(0, PathRole, QDir::cleanPath(sub.absoluteFilePath()));
+        child->setIcon(0, closedIcon);
+    }
+    m_dir1->expandAll();
+    m_dir1->setCurrentItem(current);
+    m_dir1->scrollToItem(current);
+}
+
+int DirSelectForm::volumeIndexFor(const QString &path) const
+{
+    int best = -1;
+    for (int i = 0; i < m_volumes.size(); ++i) {
+        const QString &root = m_volumes.at(i).rootPath;
+        if (holds(root, path) && (best < 0 || root.size() > m_volumes.at(best).rootPath.size()))
+            best = i;
+    }
+    return best;
+}
+
+void DirSelectForm::selectDriveQuietly(int index)
+{
+    // Setting the drive from a path must not list that drive's folder.
+    const QSignalBlocker blocker(m_drive1);
+    m_drive1->setCurrentIndex(index);
+}
+
+} // namespace kestrovia
