@@ -1,0 +1,179 @@
+#include "app/aboutdialog.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QUrl>
+#include <algorithm>
+
+namespace kestrovia {
+
+namespace {
+
+AboutDialog::UrlOpener s_urlOpener;
+AboutDialog::MessageBoxRunner s_messageBoxRunner;
+AboutDialog::ModalRunner s_modalRunner;
+
+QRect twipsRect(int left, int top, int width, int height, TwipsPerPixel tpp)
+{
+    return {twipsToPixels(left, tpp.x), twipsToPixels(top, tpp.y), twipsToPixels(width, tpp.x),
+            twipsToPixels(height, tpp.y)};
+}
+
+QLabel *addLabel(QWidget *parent, const char *name, const QString &text, const QRect &design)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(design);
+    // The design sizes were made for a smaller UI font; clipping "Mail : …"
+    // or the Japanese link text would make them unreadable.
+    const QSize hint = label->sizeHint();
+    label->resize(std::max(design.width(), hint.width()), std::max(design.height(), hint.height()));
+    return label;
+}
+
+// When a label had to grow, its neighbour moves out of the way rather than
+// being overdrawn: to the right on the same line, or down to the next line.
+void keepRightOf(const QLabel *left, QLabel *right, int gap)
+{
+    const int edge = left->x() + left->sizeHint().width() + gap;
+    if (right->x() < edge)
+        right->move(edge, right->y());
+}
+
+void keepBelow(const QLabel *above, QLabel *below)
+{
+    const int edge = above->y() + above->sizeHint().height();
+    if (below->y() < edge)
+        below->move(below->x(), edge);
+}
+
+} // namespace
+
+AboutDialog::AboutDialog(TwipsPerPixel tpp)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Dialog1"));
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    setWindowModality(Qt::ApplicationModal);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto *picture1 = new QLabel(this);
+    picture1->setObjectName(QStringLiteral("Picture1"));
+    picture1->setGeometry(twipsRect(90, 330, 555, 555, tpp));
+    picture1->setAlignment(Qt::AlignCenter);
+    // The icon resource may be absent in a stripped build; the box stays empty then.
+    const QPixmap icon(QStringLiteral(":/kestrovia.png"));
+    if (!icon.isNull())
+        picture1->setPixmap(icon.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+
+    QLabel *label1 = addLabel(this, "Label1", QStringLiteral("Kestrovia"),
+                              twipsRect(150, 60, 1005, 195, tpp));
+    QLabel *label2 = addLabel(this, "Label2", QStringLiteral("Ver 1.00β"),
+                              twipsRect(1170, 60, 1395, 225, tpp));
+    m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"),
+                        twipsRect(720, 390, 2385, 285, tpp));
+    QLabel *label4 = addLabel(this, "Label4", QStringLiteral("Mail : ") + mailAddress(),
+                              twipsRect(720, 660, 2385, 225, tpp));
+    keepRightOf(label1, label2, twipsToPixels(15, tpp.x));
+    keepBelow(m_label3, label4);
+
+    QFont linkFont = m_label3->font();
+    linkFont.setUnderline(true);
+    m_label3->setFont(linkFont);
+    QPalette linkPalette = m_label3->palette();
+    linkPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    m_label3->setPalette(linkPalette);
+    m_label3->setCursor(Qt::PointingHandCursor);
+    m_label3->installEventFilter(this);
+
+    // Grow the client area to hold labels that had to grow, with the design
+    // margin to the right and below.
+    int width = twipsToPixels(3135, tpp.x);
+    int height = twipsToPixels(960, tpp.y);
+    const int margin = twipsToPixels(90, tpp.x);
+    for (const QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        width = std::max(width, child->geometry().right() + 1 + margin);
+        height = std::max(height, child->geometry().bottom() + 1 + margin);
+    }
+    // setGeometry places the client area, not the frame, at the fixed spot.
+    setGeometry(twipsToPixels(2760, tpp.x), twipsToPixels(3750, tpp.y), width, height);
+    setFixedSize(width, height);
+}
+
+AboutDialog::~AboutDialog() = default;
+
+QUrl AboutDialog::supportUrl()
+{
+    return QUrl(QStringLiteral("http://kestrovia.example/"));
+}
+
+QString AboutDialog::mailAddress()
+{
+    return QStringLiteral("support@kestrovia.example");
+}
+
+void AboutDialog::showModal(TwipsPerPixel tpp)
+{
+    QPointer<AboutDialog> dialog = new AboutDialog(tpp);
+    if (s_modalRunner)
+        s_modalRunner(*dialog);
+    else
+        dialog->exec();
+    // Normally the close box has already scheduled the deletion; this also
+    // covers a runner that returned with the dialog still open.
+    if (dialog)
+        dialog->deleteLater();
+}
+
+void AboutDialog::setUrlOpener(UrlOpener opener)
+{
+    s_urlOpener = std::move(opener);
+}
+
+void AboutDialog::setMessageBoxRunner(MessageBoxRunner runner)
+{
+    s_messageBoxRunner = std::move(runner);
+}
+
+void AboutDialog::setModalRunner(ModalRunner runner)
+{
+    s_modalRunner = std::move(runner);
+}
+
+bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    // A click is a left press and release over the link; releasing elsewhere
+    // lets the user change their mind.
+    if (watched == m_label3 && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && m_label3->rect().contains(mouse->position().toPoint())) {
+            label3Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AboutDialog::label3Click()
+{
+    // Whether the browser then shows the page is the desktop's business;
+    // only a request that could not be made at all is reported.
+    const QUrl url = supportUrl();
+    const bool asked = s_urlOpener ? s_urlOpener(url) : QDesktopServices::openUrl(url);
+    if (asked)
+        return;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Kestrovia"), QStringLiteral("error"),
+                    QMessageBox::Ok, this);
+    box.setInformativeText(QStringLiteral("サポートページを開くためのブラウザを起動できませんでした。"));
+    if (s_messageBoxRunner)
+        s_messageBoxRunner(box);
+    else
+        box.exec();
+}
+
+} // namespace kestrovia
