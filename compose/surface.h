@@ -93,6 +93,13 @@ public:
     const QImage &image() const;
     QImage &image();
 
+    // Replaces the whole drawing with image, which stands for the surface's full
+    // pixelSize() (it may be smaller, e.g. a picture decoded at a reduced scale;
+    // it is then scaled wherever it is drawn). The image is shared, not copied.
+    void setBackingImage(const QImage &image);
+    // True while the backing image is smaller than pixelSize().
+    bool isReduced() const;
+
 signals:
     // Content changed (drawing, fill, load, empty, refresh).
     void changed();
@@ -100,8 +107,14 @@ signals:
     void geometryChanged();
 
 private:
-    // The implementation lives in surface.cpp.
-    struct Private;
+    // Pixel coordinates of this surface from inner coordinates.
+    double toPixelsX(double v) const;
+    double toPixelsY(double v) const;
+    // The backing image is made only when first needed: until then the surface is
+    // all back colour, so a fill or a resize of a large surface costs nothing.
+    void materialize() const;
+    void setPixelSize(QSize size);
+
     TwipsPerPixel m_tpp;
     int m_left = 0, m_top = 0, m_width = 0, m_height = 0;
     ScaleMode m_scaleMode = ScaleMode::Twips;
@@ -110,7 +123,7 @@ private:
     bool m_autoRedraw = true;
     std::int32_t m_backColor;
     QSize m_pixelSize;
-    QImage m_image;
+    mutable QImage m_image;
 };
 
 } // namespace kestrovia

@@ -1,0 +1,153 @@
+#include "batch/export.h"
+
+#include "batch/converter.h"
+#include "batch/outputname.h"
+#include "compose/resample.h"
+#include "compose/surface.h"
+#include "platform/failure.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrovia {
+
+namespace {
+
+QString tr(const char *text) { return QString::fromUtf8(text); }
+
+void putLe16(std::uint8_t *p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+void putLe32(std::uint8_t *p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// Removes the temporary bitmap however the export ends.
+struct TemporaryFile {
+    QString path;
+    ~TemporaryFile() { QFile::remove(path); }
+};
+
+} // namespace
+
+QString temporaryBitmapPath()
+{
+    QString folder;
+    if (QCoreApplication::instance()) {
+        folder = QCoreApplication::applicationDirPath();
+        if (!folder.isEmpty() && !QFileInfo(folder).isWritable())
+            folder.clear();
+    }
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return QDir(folder).filePath(
+        QStringLiteral("kestrovia-%1.bmp").arg(QCoreApplication::applicationPid()));
+}
+
+void writeBitmap(const QImage &input, const QString &path)
+{
+    if (input.isNull())
+        throw Failure(tr("書き出す画像がありません"));
+    const QImage image = input.format() == QImage::Format_RGB32 ? input
+                                                                 : input.convertToFormat(QImage::Format_RGB32);
+    const int w = image.width();
+    const int h = image.height();
+    const std::uint32_t stride = (std::uint32_t(w) * 3 + 3) & ~3u;
+    const std::uint64_t pixelBytes = std::uint64_t(stride) * std::uint32_t(h);
+    if (pixelBytes + 54 > 0xFFFFFFFFull)
+        throw Failure(tr("画像が大きすぎてビットマップに書き出せません"));
+
+    std::uint8_t header[54] = {};
+    header[0] = 'B';
+    header[1] = 'M';
+    putLe32(header + 2, std::uint32_t(54 + pixelBytes));
+    putLe32(header + 10, 54);
+    putLe32(header + 14, 40);
+    putLe32(header + 18, std::uint32_t(w));
+    putLe32(header + 22, std::uint32_t(h)); // positive: bottom-up rows
+    putLe16(header + 26, 1);
+    putLe16(header + 28, 24);
+    putLe32(header + 34, std::uint32_t(pixelBytes));
+    putLe32(header + 38, 3780); // 96 dpi
+    putLe32(header + 42, 3780);
+
+    QFile file(path);
+    const auto failWrite = [&]() {
+        const QString why = file.errorString();
+        file.close();
+        QFile::remove(path);
+        throw Failure(tr("一時ビットマップを書き込めません（%1）: %2").arg(QDir::toNativeSeparators(path), why));
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        failWrite();
+    if (file.write(reinterpret_cast<const char *>(header), sizeof header) != qint64(sizeof header))
+        failWrite();
+    // Rows are converted in batches so that a large canvas needs no second copy.
+    constexpr int kRowsPerWrite = 64;
+    std::vector<std::uint8_t> buffer(std::size_t(stride) * kRowsPerWrite, 0);
+    for (int y0 = h - 1; y0 >= 0; y0 -= kRowsPerWrite) {
+        int rows = 0;
+        for (int y = y0; y >= 0 && rows < kRowsPerWrite; --y, ++rows) {
+            const auto *s = reinterpret_cast<const std::uint32_t *>(image.constScanLine(y));
+            std::uint8_t *d = buffer.data() + std::size_t(rows) * stride;
+            for (int x = 0; x < w; ++x) {
+                d[3 * x] = std::uint8_t(s[x]);
+                d[3 * x + 1] = std::uint8_t(s[x] >> 8);
+                d[3 * x + 2] = std::uint8_t(s[x] >> 16);
+            }
+        }
+        const qint64 bytes = qint64(stride) * rows;
+        if (file.write(reinterpret_cast<const char *>(buffer.data()), bytes) != bytes)
+            failWrite();
+    }
+    if (!file.flush())
+        failWrite();
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        failWrite();
+}
+
+QString exportJob(const Surface &canvas, const QString &fileName, const QString &saveFolder,
+                  std::int16_t level)
+{
+    // Output is never written anywhere the user did not choose.
+    if (saveFolder.trimmed().isEmpty())
+        throw Failure(tr("「%1」の保存先フォルダが指定されていません").arg(fileName));
+    const QString output = outputPath(saveFolder, fileName);
+    const QFileInfo outputInfo(output);
+    if (!outputInfo.absoluteDir().exists())
+        throw Failure(tr("保存先フォルダ「%1」がありません").arg(QDir::toNativeSeparators(saveFolder)));
+    const int quality = jpegQuality(level);
+
+    QImage picture = canvas.image();
+    if (canvas.isReduced()) {
+        QImage full(canvas.pixelSize(), QImage::Format_RGB32);
+        drawScaled(full, QRectF(full.rect()), picture, QRectF(picture.rect()));
+        picture = full;
+    }
+
+    TemporaryFile temporary{temporaryBitmapPath()};
+    writeBitmap(picture, temporary.path);
+    BmpToJpegFromFileName(temporary.path, output, quality);
+    if (!QFile::remove(temporary.path) && QFile::exists(temporary.path))
+        throw Failure(tr("一時ビットマップを削除できません: %1").arg(QDir::toNativeSeparators(temporary.path)));
+    return output;
+}
+
+QString exportJob(const Surface &canvas, const QString &fileName, const QString &saveFolder,
+                  QStringView levelText)
+{
+    return exportJob(canvas, fileName, saveFolder, compressionLevel(levelText));
+}
+
+} // namespace kestrovia

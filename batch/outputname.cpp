@@ -1,0 +1,52 @@
+#include "batch/outputname.h"
+
+#include "platform/failure.h"
+#include "platform/numbers.h"
+
+#include <algorithm>
+
+namespace kestrovia {
+
+QString GetExtension(QStringView fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot < 0 ? QString() : fileName.mid(dot + 1).toString();
+}
+
+QString outputFileName(QStringView sourceFileName)
+{
+    const QString ext = GetExtension(sourceFileName);
+    const qsizetype stem = sourceFileName.size() - ext.size();
+    if (ext.compare(u"jpg", Qt::CaseInsensitive) == 0) {
+        // A JPEG source keeps its own name free: photo.jpg -> photo_b.jpg.
+        return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.jpg");
+    }
+    // The "." stays, only the extension is replaced (photo.bmp -> photo.jpg).
+    return sourceFileName.left(stem).toString() + QStringLiteral("jpg");
+}
+
+QString outputPath(const QString &saveFolder, QStringView sourceFileName)
+{
+    return saveFolder + outputFileName(sourceFileName);
+}
+
+std::int16_t compressionLevel(QStringView levelText)
+{
+    const auto value = parseDecimal(levelText);
+    if (!value)
+        throw Failure(QString::fromUtf8("圧縮レベル「%1」が数値ではありません").arg(levelText));
+    const auto level = roundToInt16(*value);
+    if (!level)
+        throw Failure(QString::fromUtf8("圧縮レベル「%1」が大きすぎます").arg(levelText));
+    return *level;
+}
+
+int jpegQuality(std::int16_t level)
+{
+    const int quality = 100 - 10 * int(level);
+    if (quality == 0)
+        return 1;
+    return std::clamp(quality, 1, 100);
+}
+
+} // namespace kestrovia

@@ -1,0 +1,147 @@
+#include "compose/jobcompose.h"
+
+#include "compose/picturedecoder.h"
+#include "compose/raster.h"
+#include "compose/surface.h"
+#include "platform/failure.h"
+#include "platform/numbers.h"
+
+#include <QRectF>
+
+namespace kestrovia {
+
+namespace {
+
+QString tr(const char *text) { return QString::fromUtf8(text); }
+
+bool isQuarterTurn(std::int16_t code) { return code == 90 || code == 270; }
+
+} // namespace
+
+std::int16_t rotationCode(QStringView rotationText)
+{
+    if (rotationText == u"+90°")
+        return 90;
+    if (rotationText == u"-90°")
+        return 270;
+    if (rotationText == u"+180°")
+        return 180;
+    return 0;
+}
+
+std::optional<QSize> canvasPixelSize(QStringView sizeText)
+{
+    const qsizetype star = sizeText.indexOf(u'*');
+    if (star < 0)
+        return std::nullopt;
+    const auto side = [&](QStringView text, const char *which) -> std::int32_t {
+        const auto value = parseDecimal(text);
+        if (!value)
+            throw Failure(tr("新しいサイズ「%1」の%2が数値ではありません").arg(sizeText, tr(which)));
+        const auto rounded = roundToInt32(*value);
+        if (!rounded)
+            throw Failure(tr("新しいサイズ「%1」が大きすぎます").arg(sizeText));
+        if (*rounded < 0)
+            throw Failure(tr("新しいサイズ「%1」に負の値は使えません").arg(sizeText));
+        return *rounded;
+    };
+    const std::int32_t w = side(sizeText.left(star), "幅");
+    const std::int32_t h = side(sizeText.mid(star + 1), "高さ");
+    if (w == 0 || h == 0)
+        return std::nullopt;
+    try {
+        checkPictureSize(w, h);
+    } catch (const Failure &f) {
+        throw Failure(tr("新しいサイズ「%1」は出力できません: %2").arg(sizeText, f.message()));
+    }
+    return QSize(w, h);
+}
+
+void loadJobSource(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp, bool applyTurn)
+{
+    Q_UNUSED(tpp);
+    surfaces.canvas.empty();
+    surfaces.source.setAutoSize(true);
+    surfaces.source.empty();
+
+    // The smallest picture that still gives every output pixel its own source
+    // detail: the canvas size, seen from the unturned picture. A bad size text
+    // is reported by composeJob; here it only means "decode in full".
+    QSize need;
+    try {
+        if (const auto size = canvasPixelSize(job.newSize)) {
+            need = *size;
+            if (applyTurn && isQuarterTurn(rotationCode(job.rotation)))
+                need.transpose();
+        }
+    } catch (const Failure &) {
+        need = QSize();
+    }
+    surfaces.source.loadPicture(job.path, need);
+}
+
+void composeJob(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp, Surface &target,
+                bool applyTurn)
+{
+    Surface &source = surfaces.source;
+    const QSize picture = source.pixelSize();
+    if (picture.isEmpty())
+        throw Failure(tr("画像が読み込まれていません"));
+
+    // Canvas: the new size, or the picture's own (unturned) size without one.
+    const QSize canvas = canvasPixelSize(job.newSize).value_or(picture);
+    const int cw = canvas.width() * tpp.x;
+    const int ch = canvas.height() * tpp.y;
+
+    const bool keepAspect = job.fit == u"OFF";
+    const auto color = textToInt32(job.backColor);
+    if (!color)
+        throw Failure(tr("背景色「%1」が数値ではありません").arg(job.backColor));
+    // Texts outside the tables fall back to top-left and no turn, so nothing of
+    // the previous job leaks into this one.
+    const bool centred = job.position == u"Center";
+    const std::int16_t code = applyTurn ? rotationCode(job.rotation) : 0;
+
+    target.setScaleMode(ScaleMode::Twips);
+    target.resize(cw, ch);
+
+    // The turn, one to one into the turn surface sized for the turned picture.
+    const Surface *drawing = &source;
+    QSize turned = picture;
+    if (applyTurn) {
+        if (isQuarterTurn(code))
+            turned.transpose();
+        Surface &work = surfaces.turned;
+        work.setScaleMode(ScaleMode::Twips);
+        work.empty();
+        work.resize(turned.width() * work.twipsPerPixel().x, turned.height() * work.twipsPerPixel().y);
+        ComposePicture(source, work, float(picture.width()), float(picture.height()),
+                       float(turned.width()), float(turned.height()), code);
+        drawing = &work;
+    }
+    const QRectF whole(0, 0, drawing->scaleWidth(), drawing->scaleHeight());
+
+    if (!keepAspect) {
+        target.paintPicture(*drawing, QRectF(0, 0, cw, ch), whole);
+    } else {
+        target.setBackColor(*color);
+        std::int32_t w = turned.width() * tpp.x;
+        std::int32_t h = turned.height() * tpp.y;
+        FitAspectSize(w, h, cw, ch);
+        std::int32_t x = 0, y = 0;
+        if (centred) {
+            x = roundToInt32((cw - double(w)) / 2).value_or(0);
+            y = roundToInt32((ch - double(h)) / 2).value_or(0);
+        }
+        target.paintPicture(*drawing, QRectF(x, y, w, h), whole);
+    }
+    target.refresh();
+}
+
+void composeJobToCanvas(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp)
+{
+    loadJobSource(surfaces, job, tpp);
+    composeJob(surfaces, job, tpp, surfaces.canvas, true);
+}
+
+} // namespace kestrovia

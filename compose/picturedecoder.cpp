@@ -1,0 +1,398 @@
+#include "compose/picturedecoder.h"
+
+#include "compose/turn.h"
+#include "platform/failure.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace kestrovia {
+
+namespace {
+
+[[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
+
+QString tr(const char *text) { return QString::fromUtf8(text); }
+
+// ---- little helpers over the raw bytes (every read is bounds-checked) ----
+
+struct Bytes {
+    const std::uint8_t *p;
+    qint64 size;
+
+    bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size && n <= size - at; }
+    std::uint32_t le16(qint64 at) const { return p[at] | (p[at + 1] << 8); }
+    std::uint32_t le32(qint64 at) const
+    {
+        return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8)
+               | (std::uint32_t(p[at + 2]) << 16) | (std::uint32_t(p[at + 3]) << 24);
+    }
+    std::uint32_t be16(qint64 at) const { return (p[at] << 8) | p[at + 1]; }
+};
+
+// ---- EXIF orientation ----
+
+// Orientation tag (1..8) of the first APP1 "Exif" segment; 1 when absent or broken.
+int exifOrientation(const Bytes &b)
+{
+    qint64 i = 2;
+    while (b.has(i, 4)) {
+        if (b.p[i] != 0xFF)
+            return 1;
+        const int marker = b.p[i + 1];
+        if (marker == 0xFF) { // fill byte
+            ++i;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            return 1; // the pixel data starts; EXIF comes before it
+        const qint64 len = b.be16(i + 2);
+        if (len < 2 || !b.has(i + 2, len))
+            return 1;
+        if (marker == 0xE1 && len >= 16 && std::memcmp(b.p + i + 4, "Exif\0\0", 6) == 0) {
+            const Bytes t{b.p + i + 10, len - 8};
+            const bool le = t.p[0] == 'I' && t.p[1] == 'I';
+            const bool be = t.p[0] == 'M' && t.p[1] == 'M';
+            if (!le && !be)
+                return 1;
+            const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
+            const auto u32 = [&](qint64 at) {
+                return le ? t.le32(at)
+                          : (std::uint32_t(t.be16(at)) << 16) | std::uint32_t(t.be16(at + 2));
+            };
+            if (u16(2) != 42)
+                return 1;
+            const qint64 ifd = u32(4);
+            if (!t.has(ifd, 2))
+                return 1;
+            const int entries = static_cast<int>(u16(ifd));
+            for (int e = 0; e < entries; ++e) {
+                const qint64 at = ifd + 2 + qint64(e) * 12;
+                if (!t.has(at, 12))
+                    return 1;
+                if (u16(at) == 0x0112 && u16(at + 2) == 3) {
+                    const int v = static_cast<int>(u16(at + 8));
+                    return v >= 1 && v <= 8 ? v : 1;
+                }
+            }
+            return 1;
+        }
+        i += 2 + len;
+    }
+    return 1;
+}
+
+QImage applyOrientation(const QImage &img, int orientation)
+{
+    switch (orientation) {
+    case 2: return mirrorImage(img, true, false);
+    case 3: return turnImage(img, 180);
+    case 4: return mirrorImage(img, false, true);
+    case 5: return turnImage(mirrorImage(img, true, false), 270); // transpose
+    case 6: return turnImage(img, 90);
+    case 7: return turnImage(mirrorImage(img, true, false), 90); // transverse
+    case 8: return turnImage(img, 270);
+    default: return img;
+    }
+}
+
+QImage allocate(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    if (img.isNull())
+        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
+    return img;
+}
+
+// ---- JPEG ----
+
+struct TjDeleter {
+    void operator()(void *h) const { tjDestroy(h); }
+};
+
+DecodedPicture decodeJpeg(const Bytes &b, QSize reduceTo)
+{
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    if (!tj)
+        fail(tr("JPEG デコーダを初期化できません"));
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    auto *data = const_cast<unsigned char *>(b.p);
+    const auto size = static_cast<unsigned long>(b.size);
+    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0)
+        fail(tr("JPEG ファイルが壊れているため読み込めません"));
+    checkPictureSize(w, h);
+
+    const int orientation = exifOrientation(b);
+    const bool sideways = orientation >= 5;
+    QSize need = reduceTo;
+    if (sideways && need.isValid())
+        need.transpose();
+
+    // Shrink on load: the largest power-of-two reduction whose result still covers
+    // what the caller needs; libjpeg-turbo has fast inverse DCTs for exactly these.
+    int denom = 1;
+    if (need.isValid() && need.width() > 0 && need.height() > 0) {
+        for (int d : {8, 4, 2}) {
+            const int sw = (w + d - 1) / d, sh = (h + d - 1) / d;
+            if (sw >= need.width() && sh >= need.height()) {
+                denom = d;
+                break;
+            }
+        }
+    }
+    const int sw = (w + denom - 1) / denom;
+    const int sh = (h + denom - 1) / denom;
+
+    const auto check = [&](int rc) {
+        if (rc == 0)
+            return;
+        const QString why = QString::fromUtf8(tjGetErrorStr2(tj.get()));
+        // Warnings about odd but complete files are tolerated, as photo viewers
+        // show those pictures; a file that ends early is refused, not shown grey.
+        if (tjGetErrorCode(tj.get()) == TJERR_FATAL || why.contains(u"Premature end"))
+            fail(tr("JPEG ファイルが壊れているか途中で切れています（%1）").arg(why));
+    };
+
+    QImage img = allocate(sw, sh);
+    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
+        std::vector<unsigned char> cmyk;
+        try {
+            cmyk.resize(static_cast<size_t>(sw) * sh * 4);
+        } catch (const std::bad_alloc &) {
+            fail(tr("画像を展開するメモリが足りません"));
+        }
+        check(tjDecompress2(tj.get(), data, size, cmyk.data(), sw, sw * 4, sh, TJPF_CMYK, 0));
+        // CMYK JPEGs are written inverted (0 = full ink) by the programs that make
+        // them, so each channel times the key gives the RGB value.
+        for (int y = 0; y < sh; ++y) {
+            const unsigned char *s = cmyk.data() + static_cast<size_t>(y) * sw * 4;
+            auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
+            for (int x = 0; x < sw; ++x, s += 4) {
+                const unsigned k = s[3];
+                d[x] = 0xFF000000u | ((s[0] * k / 255) << 16) | ((s[1] * k / 255) << 8)
+                       | (s[2] * k / 255);
+            }
+        }
+    } else {
+        // Format_RGB32 is 0xFFRRGGBB in native order; the alpha formats make the
+        // decoder write the 0xFF that Qt expects in the unused byte.
+        const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB;
+        check(tjDecompress2(tj.get(), data, size, img.bits(), sw,
+                            static_cast<int>(img.bytesPerLine()), sh, pf, 0));
+    }
+    DecodedPicture out;
+    out.image = applyOrientation(img, orientation);
+    out.size = sideways ? QSize(h, w) : QSize(w, h);
+    return out;
+}
+
+// ---- BMP ----
+
+struct Channel {
+    std::uint32_t mask = 0;
+    int shift = 0;
+    int bits = 0;
+
+    explicit Channel(std::uint32_t m = 0) : mask(m)
+    {
+        if (!m)
+            return;
+        while (!((m >> shift) & 1u))
+            ++shift;
+        while (shift + bits < 32 && ((m >> (shift + bits)) & 1u))
+            ++bits;
+    }
+    std::uint32_t get(std::uint32_t v) const
+    {
+        if (!bits)
+            return 0;
+        const std::uint32_t c = (v & mask) >> shift;
+        if (bits >= 8)
+            return c >> (bits - 8);
+        const std::uint32_t max = (1u << bits) - 1;
+        return (c * 255 + max / 2) / max;
+    }
+};
+
+DecodedPicture decodeBmp(const Bytes &b)
+{
+    const QString truncated = tr("BMP ファイルが途中で切れているため読み込めません");
+    if (!b.has(0, 18))
+        fail(truncated);
+    const qint64 pixelOffset = b.le32(10);
+    const qint64 headerSize = b.le32(14);
+    if (!b.has(14, headerSize) || headerSize < 12)
+        fail(truncated);
+
+    qint64 w = 0, h = 0;
+    int bpp = 0;
+    std::uint32_t compression = 0;
+    qint64 colours = 0;
+    int paletteEntry = 4;
+    if (headerSize == 12) { // OS/2 core header
+        w = b.le16(18);
+        h = static_cast<std::int16_t>(b.le16(20));
+        bpp = static_cast<int>(b.le16(24));
+        paletteEntry = 3;
+    } else if (headerSize >= 40) {
+        w = static_cast<std::int32_t>(b.le32(18));
+        h = static_cast<std::int32_t>(b.le32(22));
+        bpp = static_cast<int>(b.le16(28));
+        compression = b.le32(30);
+        colours = b.le32(46);
+    } else {
+        fail(tr("この BMP 形式には対応していません（ヘッダ長 %1）").arg(headerSize));
+    }
+    const bool topDown = h < 0;
+    h = topDown ? -h : h;
+    if (w <= 0 || h <= 0)
+        fail(tr("BMP ファイルの画像サイズが不正です（%1 × %2）").arg(w).arg(h));
+    checkPictureSize(w, h);
+
+    // Only uncompressed pixels (BI_RGB) and bit masks (BI_BITFIELDS) are read.
+    const bool bitfields = compression == 3 || compression == 6;
+    if (compression != 0 && !bitfields)
+        fail(tr("圧縮された BMP（形式 %1）には対応していません").arg(compression));
+    if (!(bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
+        || (bitfields && bpp != 16 && bpp != 32))
+        fail(tr("%1 ビットの BMP には対応していません").arg(bpp));
+
+    Channel red, green, blue;
+    if (bitfields) {
+        // The masks follow a 40-byte header, or sit inside a larger one.
+        if (!b.has(54, 12))
+            fail(truncated);
+        red = Channel(b.le32(54));
+        green = Channel(b.le32(58));
+        blue = Channel(b.le32(62));
+    } else if (bpp == 16) {
+        red = Channel(0x7C00);
+        green = Channel(0x03E0);
+        blue = Channel(0x001F);
+    }
+
+    std::vector<std::uint32_t> palette;
+    if (bpp <= 8) {
+        const qint64 maxColours = qint64(1) << bpp;
+        if (colours <= 0 || colours > maxColours)
+            colours = maxColours;
+        const qint64 at = 14 + headerSize;
+        // Some writers store fewer entries than they announce; read what is there
+        // before the pixels and leave the rest black.
+        palette.assign(static_cast<size_t>(maxColours), 0xFF000000u);
+        for (qint64 i = 0; i < colours; ++i) {
+            const qint64 e = at + i * paletteEntry;
+            if (!b.has(e, 3) || (pixelOffset > at && e + 3 > pixelOffset))
+                break;
+            palette[static_cast<size_t>(i)] =
+                0xFF000000u | (std::uint32_t(b.p[e + 2]) << 16) | (std::uint32_t(b.p[e + 1]) << 8) | b.p[e];
+        }
+    }
+
+    // Everything is checked against the file's real length before the picture's
+    // memory is taken, so a lying header cannot make us allocate.
+    const qint64 stride = ((w * bpp + 31) / 32) * 4;
+    const qint64 lastRowBytes = (w * bpp + 7) / 8;
+    if (pixelOffset <= 0 || !b.has(pixelOffset, stride * (h - 1) + lastRowBytes))
+        fail(truncated);
+
+    QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
+    for (qint64 y = 0; y < h; ++y) {
+        const std::uint8_t *s = b.p + pixelOffset + stride * (topDown ? y : h - 1 - y);
+        auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y)));
+        switch (bpp) {
+        case 1:
+        case 4:
+        case 8: {
+            const int perByte = 8 / bpp;
+            const unsigned mask = (1u << bpp) - 1;
+            for (qint64 x = 0; x < w; ++x) {
+                const int shift = 8 - bpp * (1 + static_cast<int>(x % perByte));
+                d[x] = palette[(s[x / perByte] >> shift) & mask];
+            }
+            break;
+        }
+        case 16:
+            for (qint64 x = 0; x < w; ++x) {
+                const std::uint32_t v = s[2 * x] | (s[2 * x + 1] << 8);
+                d[x] = 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
+            }
+            break;
+        case 24:
+            for (qint64 x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
+            break;
+        case 32:
+            if (!bitfields) {
+                for (qint64 x = 0; x < w; ++x, s += 4)
+                    d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
+            } else {
+                for (qint64 x = 0; x < w; ++x, s += 4) {
+                    const std::uint32_t v = std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)
+                                            | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[3]) << 24);
+                    d[x] = 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
+                }
+            }
+            break;
+        }
+    }
+    return {img, img.size()};
+}
+
+} // namespace
+
+void checkPictureSize(qint64 width, qint64 height)
+{
+    if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
+        fail(tr("画像が大きすぎます（%1 × %2 ピクセル。扱えるのは一辺 %3 ピクセル、合計 4 億ピクセルまでです）")
+                 .arg(width)
+                 .arg(height)
+                 .arg(kMaxPictureSide));
+}
+
+DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
+{
+    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    if (b.size == 0)
+        fail(tr("画像ファイルが空です（0 バイト）"));
+    if (b.has(0, 3) && b.p[0] == 0xFF && b.p[1] == 0xD8 && b.p[2] == 0xFF)
+        return decodeJpeg(b, reduceTo);
+    if (b.has(0, 2) && b.p[0] == 'B' && b.p[1] == 'M')
+        return decodeBmp(b);
+    fail(tr("JPEG でも BMP でもないため読み込めません"));
+}
+
+DecodedPicture decodePicture(const QString &path, QSize reduceTo)
+{
+    const QString name = QFileInfo(path).fileName();
+    try {
+        QFile file(path);
+        if (path.isEmpty() || !file.exists())
+            fail(tr("ファイルが見つかりません"));
+        if (!file.open(QIODevice::ReadOnly))
+            fail(tr("ファイルを開けません（%1）").arg(file.errorString()));
+        if (file.size() > qint64(std::numeric_limits<qsizetype>::max() / 2))
+            fail(tr("ファイルが大きすぎます"));
+        const QByteArray data = file.readAll();
+        if (data.size() != file.size())
+            fail(tr("ファイルを最後まで読めません（%1）").arg(file.errorString()));
+        return decodePictureData(data, reduceTo);
+    } catch (const Failure &f) {
+        throw Failure(tr("画像「%1」を読み込めません: %2").arg(name, f.message()));
+    }
+}
+
+} // namespace kestrovia

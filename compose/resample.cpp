@@ -1,0 +1,299 @@
+#include "compose/resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kestrovia {
+
+namespace {
+
+// Fixed-point weights: 14 fraction bits leave headroom for the negative lobes of
+// the cubic (a single weight may exceed 1 after renormalising at an image edge) in
+// the 16-bit lanes that the SIMD multiply-add uses.
+constexpr int kShift = 14;
+constexpr int kOne = 1 << kShift;
+
+double catmullRom(double x)
+{
+    x = std::fabs(x);
+    if (x < 1.0)
+        return (1.5 * x - 2.5) * x * x + 1.0;
+    if (x < 2.0)
+        return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+    return 0.0;
+}
+
+// Per destination pixel along one axis: the first source pixel and its weights.
+struct Weights {
+    int taps = 0;                  // weights per destination pixel (padded)
+    std::vector<int> first;        // first source pixel
+    std::vector<int> count;        // weights in use
+    std::vector<std::int16_t> w;   // taps per destination pixel
+};
+
+// Destination pixels [d0, d1) of the span starting at spanFirst, sampling the
+// source range starting at srcStart with `scale` source pixels per destination
+// pixel, restricted to the source pixels [lo, hi).
+Weights makeWeights(int d0, int d1, int spanFirst, double srcStart, double scale, int lo, int hi)
+{
+    Weights out;
+    const double stretch = std::max(scale, 1.0);
+    const double radius = 2.0 * stretch;
+    out.taps = static_cast<int>(std::ceil(radius)) * 2 + 2;
+    const int n = d1 - d0;
+    out.first.resize(n);
+    out.count.resize(n);
+    out.w.assign(static_cast<size_t>(n) * out.taps, 0);
+    std::vector<double> fw(out.taps);
+    for (int i = 0; i < n; ++i) {
+        const double centre = srcStart + (d0 + i - spanFirst + 0.5) * scale;
+        int j0 = static_cast<int>(std::floor(centre - radius));
+        int j1 = static_cast<int>(std::ceil(centre + radius));
+        j0 = std::max(j0, lo);
+        j1 = std::min(j1, hi);
+        j1 = std::min(j1, j0 + out.taps);
+        double sum = 0;
+        int cnt = 0;
+        for (int j = j0; j < j1; ++j) {
+            const double v = catmullRom((j + 0.5 - centre) / stretch);
+            fw[cnt++] = v;
+            sum += v;
+        }
+        std::int16_t *wi = &out.w[static_cast<size_t>(i) * out.taps];
+        double largest = 0;
+        for (int k = 0; k < cnt; ++k)
+            largest = std::max(largest, std::fabs(fw[k]));
+        // A window cut by the image edge down to the negative lobe would need huge
+        // renormalised weights; the nearest pixel is the honest answer there.
+        if (cnt == 0 || sum < 1e-6 || largest / sum > 1.9) {
+            // Nothing under the filter (a sliver of a rectangle at the image edge):
+            // take the nearest source pixel.
+            j0 = std::clamp(static_cast<int>(std::floor(centre)), lo, hi - 1);
+            out.first[i] = j0;
+            out.count[i] = 1;
+            wi[0] = kOne;
+            continue;
+        }
+        // Round each weight, then give the rounding remainder to the largest one
+        // so that a flat area stays exactly flat.
+        int total = 0;
+        int biggest = 0;
+        for (int k = 0; k < cnt; ++k) {
+            wi[k] = static_cast<std::int16_t>(std::lround(fw[k] / sum * kOne));
+            total += wi[k];
+            if (wi[k] > wi[biggest])
+                biggest = k;
+        }
+        wi[biggest] = static_cast<std::int16_t>(wi[biggest] + (kOne - total));
+        out.first[i] = j0;
+        out.count[i] = cnt;
+    }
+    return out;
+}
+
+inline std::uint32_t clampPixel(int b, int g, int r)
+{
+    const auto c = [](int v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+    return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
+}
+
+// One output row of the horizontal pass.
+void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &wx, int n)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t *p = src + wx.first[i];
+        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
+        const int cnt = wx.count[i];
+        __m128i acc = half;
+        int k = 0;
+        for (; k + 1 < cnt; k += 2) {
+            // Interleave two pixels channel by channel so one multiply-add applies
+            // both weights: lanes (b0,b1,g0,g1,r0,r1,x0,x1).
+            const __m128i a = _mm_cvtsi32_si128(static_cast<int>(p[k]));
+            const __m128i b = _mm_cvtsi32_si128(static_cast<int>(p[k + 1]));
+            const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+            const __m128i ww = _mm_set1_epi32(static_cast<int>(
+                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
+                | static_cast<std::uint16_t>(w[k])));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, ww));
+        }
+        if (k < cnt) {
+            const __m128i a = _mm_cvtsi32_si128(static_cast<int>(p[k]));
+            const __m128i a0 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, zero), zero);
+            const __m128i ww = _mm_set1_epi32(static_cast<std::uint16_t>(w[k]));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(a0, ww));
+        }
+        acc = _mm_srai_epi32(acc, kShift);
+        acc = _mm_packs_epi32(acc, acc);
+        acc = _mm_packus_epi16(acc, acc);
+        dst[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(acc)) | 0xFF000000u;
+    }
+#else
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t *p = src + wx.first[i];
+        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
+        int b = 1 << (kShift - 1), g = b, r = b;
+        for (int k = 0; k < wx.count[i]; ++k) {
+            b += w[k] * int(p[k] & 0xFF);
+            g += w[k] * int((p[k] >> 8) & 0xFF);
+            r += w[k] * int((p[k] >> 16) & 0xFF);
+        }
+        dst[i] = clampPixel(b >> kShift, g >> kShift, r >> kShift);
+    }
+#endif
+}
+
+// One output row of the vertical pass: rows[k] weighted by w[k], `bytes` long.
+void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt,
+                 std::uint8_t *dst, int bytes)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+    for (; x + 16 <= bytes; x += 16) {
+        __m128i a0 = half, a1 = half, a2 = half, a3 = half;
+        int k = 0;
+        for (; k + 1 < cnt; k += 2) {
+            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + x));
+            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + x));
+            const __m128i ww = _mm_set1_epi32(static_cast<int>(
+                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
+                | static_cast<std::uint16_t>(w[k])));
+            const __m128i lo = _mm_unpacklo_epi8(r0, r1);
+            const __m128i hi = _mm_unpackhi_epi8(r0, r1);
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), ww));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), ww));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), ww));
+            a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), ww));
+        }
+        if (k < cnt) {
+            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + x));
+            const __m128i ww = _mm_set1_epi32(static_cast<std::uint16_t>(w[k]));
+            const __m128i lo = _mm_unpacklo_epi8(r0, zero);
+            const __m128i hi = _mm_unpackhi_epi8(r0, zero);
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(lo, zero), ww));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi16(lo, zero), ww));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi16(hi, zero), ww));
+            a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi16(hi, zero), ww));
+        }
+        a0 = _mm_srai_epi32(a0, kShift);
+        a1 = _mm_srai_epi32(a1, kShift);
+        a2 = _mm_srai_epi32(a2, kShift);
+        a3 = _mm_srai_epi32(a3, kShift);
+        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a0, a1), _mm_packs_epi32(a2, a3));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), packed);
+    }
+#endif
+    for (; x < bytes; ++x) {
+        int acc = 1 << (kShift - 1);
+        for (int k = 0; k < cnt; ++k)
+            acc += w[k] * int(rows[k][x]);
+        dst[x] = static_cast<std::uint8_t>(std::clamp(acc >> kShift, 0, 255));
+    }
+}
+
+int clampToInt(double v)
+{
+    constexpr double lim = std::numeric_limits<int>::max() / 2;
+    return static_cast<int>(std::clamp(v, -lim, lim));
+}
+
+} // namespace
+
+PixelSpan pixelSpan(double start, double length)
+{
+    if (!std::isfinite(start) || !std::isfinite(length) || length <= 0)
+        return {};
+    // nearbyint: nearest boundary, ties to even under the default rounding mode.
+    const int first = clampToInt(std::nearbyint(start));
+    const int end = clampToInt(std::nearbyint(start + length));
+    return end > first ? PixelSpan{first, end} : PixelSpan{first, first};
+}
+
+void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const QRectF &srcRect)
+{
+    if (dest.isNull() || srcIn.isNull() || !(srcRect.width() > 0) || !(srcRect.height() > 0))
+        return;
+    if (dest.format() != QImage::Format_RGB32)
+        dest = dest.convertToFormat(QImage::Format_RGB32);
+    const QImage src = srcIn.format() == QImage::Format_RGB32
+                           ? srcIn
+                           : srcIn.convertToFormat(QImage::Format_RGB32);
+
+    const PixelSpan sx = pixelSpan(destRect.x(), destRect.width());
+    const PixelSpan sy = pixelSpan(destRect.y(), destRect.height());
+    const int cx0 = std::max(sx.first, 0), cx1 = std::min(sx.end, dest.width());
+    const int cy0 = std::max(sy.first, 0), cy1 = std::min(sy.end, dest.height());
+    if (cx0 >= cx1 || cy0 >= cy1)
+        return;
+
+    // Source pixels the rectangle touches; nothing outside it bleeds in.
+    const int lox = std::max(0, clampToInt(std::floor(srcRect.left())));
+    const int hix = std::min(src.width(), clampToInt(std::ceil(srcRect.right())));
+    const int loy = std::max(0, clampToInt(std::floor(srcRect.top())));
+    const int hiy = std::min(src.height(), clampToInt(std::ceil(srcRect.bottom())));
+    if (lox >= hix || loy >= hiy)
+        return;
+
+    const double scaleX = srcRect.width() / (sx.end - sx.first);
+    const double scaleY = srcRect.height() / (sy.end - sy.first);
+
+    // One to one at a whole-pixel offset: a plain block copy.
+    if (scaleX == 1.0 && scaleY == 1.0 && srcRect.left() == std::floor(srcRect.left())
+        && srcRect.top() == std::floor(srcRect.top())) {
+        const int offX = clampToInt(srcRect.left()) - sx.first;
+        const int offY = clampToInt(srcRect.top()) - sy.first;
+        const int x0 = std::max(cx0, lox - offX), x1 = std::min(cx1, hix - offX);
+        const int y0 = std::max(cy0, loy - offY), y1 = std::min(cy1, hiy - offY);
+        for (int y = y0; y < y1; ++y) {
+            const auto *s = reinterpret_cast<const std::uint32_t *>(src.constScanLine(y + offY));
+            auto *d = reinterpret_cast<std::uint32_t *>(dest.scanLine(y));
+            if (x1 > x0)
+                std::memcpy(d + x0, s + x0 + offX, sizeof(std::uint32_t) * (x1 - x0));
+        }
+        return;
+    }
+
+    const Weights wx = makeWeights(cx0, cx1, sx.first, srcRect.left(), scaleX, lox, hix);
+    const Weights wy = makeWeights(cy0, cy1, sy.first, srcRect.top(), scaleY, loy, hiy);
+    const int outW = cx1 - cx0;
+    const int outH = cy1 - cy0;
+
+    // Source rows that any destination row needs; the horizontal pass runs once
+    // for each of them.
+    int rowLo = std::numeric_limits<int>::max(), rowHi = 0;
+    for (int j = 0; j < outH; ++j) {
+        rowLo = std::min(rowLo, wy.first[j]);
+        rowHi = std::max(rowHi, wy.first[j] + wy.count[j]);
+    }
+    const int midH = rowHi - rowLo;
+    std::vector<std::uint32_t> mid(static_cast<size_t>(outW) * midH);
+    for (int r = 0; r < midH; ++r)
+        horizontalRow(reinterpret_cast<const std::uint32_t *>(src.constScanLine(rowLo + r)),
+                      mid.data() + static_cast<size_t>(r) * outW, wx, outW);
+
+    std::vector<const std::uint8_t *> rows(wy.taps);
+    for (int j = 0; j < outH; ++j) {
+        for (int k = 0; k < wy.count[j]; ++k)
+            rows[k] = reinterpret_cast<const std::uint8_t *>(
+                mid.data() + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
+        auto *d = reinterpret_cast<std::uint8_t *>(
+            reinterpret_cast<std::uint32_t *>(dest.scanLine(cy0 + j)) + cx0);
+        verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d,
+                    outW * 4);
+    }
+}
+
+} // namespace kestrovia
