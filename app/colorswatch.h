@@ -1,0 +1,31 @@
+#pragma once
+// The background colour swatch PicBack: shows a colour value (RGB or a system
+// colour reference, resolved against the current palette when painted) and
+// reports clicks.
+
+#include <QFrame>
+#include <cstdint>
+
+namespace kestrovia {
+
+class ColorSwatch : public QFrame {
+    Q_OBJECT
+public:
+    explicit ColorSwatch(QWidget *parent = nullptr);
+
+    std::int32_t colorValue() const { return m_value; }
+    // Raises no click: only the user's click does.
+    void setColorValue(std::int32_t value);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    std::int32_t m_value;
+};
+
+} // namespace kestrovia
