@@ -1,5 +1,6 @@
 #include "app/aboutdialog.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
@@ -66,19 +67,22 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
     picture1->setObjectName(QStringLiteral("Picture1"));
     picture1->setGeometry(twipsRect(90, 330, 555, 555, tpp));
     picture1->setAlignment(Qt::AlignCenter);
-    // The icon resource may be absent in a stripped build; the box stays empty then.
-    const QPixmap icon(QStringLiteral(":/kestrovia.png"));
+    // Without the icon resource, the program's window icon stands in; with
+    // neither the box stays empty.
+    QPixmap icon(QStringLiteral(":/kestrovia.png"));
+    if (icon.isNull())
+        icon = QApplication::windowIcon().pixmap(32, 32);
     if (!icon.isNull())
         picture1->setPixmap(icon.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
-    QLabel *label1 = addLabel(this, "Label1", QStringLiteral("Kestrovia"),
-                              twipsRect(150, 60, 1005, 195, tpp));
-    QLabel *label2 = addLabel(this, "Label2", QStringLiteral("Ver 1.00β"),
-                              twipsRect(1170, 60, 1395, 225, tpp));
-    m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"),
-                        twipsRect(720, 390, 2385, 285, tpp));
-    QLabel *label4 = addLabel(this, "Label4", QStringLiteral("Mail : ") + mailAddress(),
-                              twipsRect(720, 660, 2385, 225, tpp));
+    const QRect design1 = twipsRect(150, 60, 1005, 195, tpp);
+    const QRect design2 = twipsRect(1170, 60, 1395, 225, tpp);
+    const QRect design3 = twipsRect(720, 390, 2385, 285, tpp);
+    const QRect design4 = twipsRect(720, 660, 2385, 225, tpp);
+    QLabel *label1 = addLabel(this, "Label1", QStringLiteral("Kestrovia"), design1);
+    QLabel *label2 = addLabel(this, "Label2", QStringLiteral("Ver 1.00β"), design2);
+    m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"), design3);
+    QLabel *label4 = addLabel(this, "Label4", QStringLiteral("Mail : ") + mailAddress(), design4);
     keepRightOf(label1, label2, twipsToPixels(15, tpp.x));
     keepBelow(m_label3, label4);
 
@@ -91,15 +95,19 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
     m_label3->setCursor(Qt::PointingHandCursor);
     m_label3->installEventFilter(this);
 
-    // Grow the client area to hold labels that had to grow, with the design
-    // margin to the right and below.
+    // Grow the client area by as much as a label grew past its design
+    // extent, so the design margins are kept and nothing else changes.
     int width = twipsToPixels(3135, tpp.x);
     int height = twipsToPixels(960, tpp.y);
-    const int margin = twipsToPixels(90, tpp.x);
-    for (const QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        width = std::max(width, child->geometry().right() + 1 + margin);
-        height = std::max(height, child->geometry().bottom() + 1 + margin);
+    int extraWidth = 0;
+    int extraHeight = 0;
+    for (auto [label, design] : {std::pair{label1, design1}, std::pair{label2, design2},
+                                 std::pair{m_label3, design3}, std::pair{label4, design4}}) {
+        extraWidth = std::max(extraWidth, label->geometry().right() - design.right());
+        extraHeight = std::max(extraHeight, label->geometry().bottom() - design.bottom());
     }
+    width += extraWidth;
+    height += extraHeight;
     // setGeometry places the client area, not the frame, at the fixed spot.
     setGeometry(twipsToPixels(2760, tpp.x), twipsToPixels(3750, tpp.y), width, height);
     setFixedSize(width, height);

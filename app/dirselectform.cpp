@@ -74,6 +74,8 @@ DirSelectForm::DirSelectForm(TwipsPerPixel tpp, QWidget *parent)
     m_dir1->setItemsExpandable(false);
     m_dir1->setExpandsOnDoubleClick(false);
     m_dir1->setIndentation(10);
+    // Without foldable branches an arrow would promise an action that does nothing.
+    m_dir1->setStyleSheet(QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
     m_dir1->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_ok = new QPushButton(QStringLiteral("OK"), this);
