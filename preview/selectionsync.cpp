@@ -10,4 +10,19 @@ SelectionSync::SelectionSync(Form1 *form)
 {
 }
 
+void SelectionSync::PicsGalary_SelChange()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    run();
+    m_running = false;
+    ++m_runs;
+    emit ran();
+}
+
+void SelectionSync::run() {}
+
+void SelectionSync::Form2_Resize() {}
+
 } // namespace kestrovia
