@@ -131,7 +131,7 @@ DecodedPicture decodeJpeg(const Bytes &b, QSize reduceTo)
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     auto *data = const_cast<unsigned char *>(b.p);
     const auto size = static_cast<unsigned long>(b.size);
-    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0)
+    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
         fail(tr("JPEG ファイルが壊れているため読み込めません"));
     checkPictureSize(w, h);
 

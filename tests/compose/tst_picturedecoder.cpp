@@ -1,0 +1,221 @@
+// Decoding: every JPEG and BMP flavour, EXIF orientation, reduced decodes, and the
+// files that must be refused without harm.
+
+#include "compose/picturedecoder.h"
+#include "platform/failure.h"
+#include "testpictures.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kestrovia;
+using namespace testpics;
+
+class TestPictureDecoder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodesFlavours_data();
+    void decodesFlavours();
+    void exifOrientation_data();
+    void exifOrientation();
+    void reducedDecodeKeepsRealSize_data();
+    void reducedDecodeKeepsRealSize();
+    void refusesBrokenFiles_data();
+    void refusesBrokenFiles();
+    void refusesHugeHeaderBeforeAllocating_data();
+    void refusesHugeHeaderBeforeAllocating();
+    void japanesePathWithSpaces();
+    void missingFileNamesIt();
+};
+
+static void verifyQuadrants(const QImage &img, int tolerance = 40)
+{
+    const int w = img.width(), h = img.height();
+    QVERIFY2(near(img.pixel(1, 1), kRed, tolerance), qPrintable(describe(img.pixel(1, 1))));
+    QVERIFY2(near(img.pixel(w - 2, 1), kGreen, tolerance), qPrintable(describe(img.pixel(w - 2, 1))));
+    QVERIFY2(near(img.pixel(1, h - 2), kBlue, tolerance), qPrintable(describe(img.pixel(1, h - 2))));
+    QVERIFY2(near(img.pixel(w - 2, h - 2), kYellow, tolerance), qPrintable(describe(img.pixel(w - 2, h - 2))));
+}
+
+void TestPictureDecoder::decodesFlavours_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("grey");
+    const QImage q = quadrants(64, 48);
+    QTest::newRow("jpeg baseline 4:2:0") << jpeg(q, 95, TJSAMP_420) << false;
+    QTest::newRow("jpeg progressive") << jpeg(q, 95, TJSAMP_444, TJFLAG_PROGRESSIVE) << false;
+    QTest::newRow("jpeg greyscale") << jpeg(q, 95, TJSAMP_GRAY) << true;
+    QTest::newRow("jpeg cmyk (inverted)") << cmykJpeg(q) << false;
+    QTest::newRow("bmp 24 bottom-up") << bmp(q, 24) << false;
+    QTest::newRow("bmp 24 top-down") << bmp(q, 24, true) << false;
+    QTest::newRow("bmp 32") << bmp(q, 32) << false;
+    QTest::newRow("bmp 8 palette") << bmp(q, 8) << false;
+    QTest::newRow("bmp 8 palette top-down") << bmp(q, 8, true) << false;
+    QImage odd = quadrants(37, 11); // row padding
+    QTest::newRow("bmp 24 odd width") << bmp(odd, 24) << false;
+}
+
+void TestPictureDecoder::decodesFlavours()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, grey);
+    const DecodedPicture p = decodePictureData(data);
+    QCOMPARE(p.image.size(), p.size);
+    QCOMPARE(p.image.format(), QImage::Format_RGB32);
+    if (grey) {
+        // Red is darker than yellow in luminance; both come out grey.
+        const QRgb tl = p.image.pixel(1, 1), br = p.image.pixel(p.size.width() - 2, p.size.height() - 2);
+        QCOMPARE(qRed(tl), qBlue(tl));
+        QVERIFY(qRed(tl) < qRed(br));
+    } else {
+        verifyQuadrants(p.image);
+    }
+}
+
+void TestPictureDecoder::exifOrientation_data()
+{
+    // The stored picture is quadrants(40x20); each row says which colour the upright
+    // picture shows at its top-left and top-right.
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<bool>("bigEndian");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRgb>("topLeft");
+    QTest::addColumn<QRgb>("topRight");
+    QTest::newRow("1 upright") << 1 << false << QSize(40, 20) << kRed << kGreen;
+    QTest::newRow("2 mirrored") << 2 << false << QSize(40, 20) << kGreen << kRed;
+    QTest::newRow("3 upside down") << 3 << false << QSize(40, 20) << kYellow << kBlue;
+    QTest::newRow("4 flipped") << 4 << false << QSize(40, 20) << kBlue << kYellow;
+    QTest::newRow("5 transposed") << 5 << false << QSize(20, 40) << kRed << kBlue;
+    QTest::newRow("6 phone held upright") << 6 << false << QSize(20, 40) << kBlue << kRed;
+    QTest::newRow("6 big-endian TIFF") << 6 << true << QSize(20, 40) << kBlue << kRed;
+    QTest::newRow("7 transverse") << 7 << false << QSize(20, 40) << kYellow << kGreen;
+    QTest::newRow("8 turned left") << 8 << false << QSize(20, 40) << kGreen << kYellow;
+}
+
+void TestPictureDecoder::exifOrientation()
+{
+    QFETCH(int, orientation);
+    QFETCH(bool, bigEndian);
+    QFETCH(QSize, size);
+    QFETCH(QRgb, topLeft);
+    QFETCH(QRgb, topRight);
+    const QByteArray data = withExifOrientation(jpeg(quadrants(40, 20)), orientation, bigEndian);
+    const DecodedPicture p = decodePictureData(data);
+    QCOMPARE(p.size, size);
+    QCOMPARE(p.image.size(), size);
+    QVERIFY2(near(p.image.pixel(1, 1), topLeft, 40), qPrintable(describe(p.image.pixel(1, 1))));
+    QVERIFY2(near(p.image.pixel(size.width() - 2, 1), topRight, 40),
+             qPrintable(describe(p.image.pixel(size.width() - 2, 1))));
+}
+
+void TestPictureDecoder::reducedDecodeKeepsRealSize_data()
+{
+    QTest::addColumn<QSize>("need");
+    QTest::addColumn<QSize>("image");
+    QTest::newRow("no hint: full") << QSize() << QSize(800, 600);
+    QTest::newRow("half still covers 400x300") << QSize(400, 300) << QSize(400, 300);
+    QTest::newRow("401 wide needs full") << QSize(401, 300) << QSize(800, 600);
+    QTest::newRow("eighth") << QSize(90, 60) << QSize(100, 75);
+    QTest::newRow("quarter") << QSize(150, 150) << QSize(200, 150);
+}
+
+void TestPictureDecoder::reducedDecodeKeepsRealSize()
+{
+    QFETCH(QSize, need);
+    QFETCH(QSize, image);
+    const DecodedPicture p = decodePictureData(jpeg(quadrants(800, 600)), need);
+    QCOMPARE(p.size, QSize(800, 600));
+    QCOMPARE(p.image.size(), image);
+    verifyQuadrants(p.image);
+}
+
+void TestPictureDecoder::refusesBrokenFiles_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("says");
+    const QByteArray good = jpeg(quadrants(200, 100), 95, TJSAMP_420);
+    QTest::newRow("zero bytes") << QByteArray() << QStringLiteral("空");
+    QTest::newRow("truncated jpeg") << good.left(good.size() / 2) << QStringLiteral("途中で切れて");
+    QTest::newRow("jpeg header only") << good.left(4) << QStringLiteral("壊れて");
+    const QByteArray b = bmp(quadrants(50, 40), 24);
+    QTest::newRow("truncated bmp") << b.left(b.size() - 10) << QStringLiteral("途中で切れて");
+    QByteArray rle = b;
+    rle[30] = 1; // BI_RLE8
+    QTest::newRow("rle bmp") << rle << QStringLiteral("対応していません");
+    QTest::newRow("text file") << QByteArray("hello, world") << QStringLiteral("JPEG でも BMP でもない");
+}
+
+void TestPictureDecoder::refusesBrokenFiles()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, says);
+    try {
+        decodePictureData(data);
+        QFAIL("decoded a broken file");
+    } catch (const Failure &f) {
+        QVERIFY2(f.message().contains(says), qPrintable(f.message()));
+    }
+}
+
+void TestPictureDecoder::refusesHugeHeaderBeforeAllocating_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("says");
+    // A tiny BMP claiming 60000 x 60000 pixels.
+    QByteArray huge = bmp(quadrants(2, 2), 24);
+    auto *p = reinterpret_cast<unsigned char *>(huge.data());
+    p[18] = 0x60; p[19] = 0xEA; p[20] = 0; p[21] = 0; // 60000
+    p[22] = 0x60; p[23] = 0xEA; p[24] = 0; p[25] = 0;
+    QTest::newRow("bmp 60000x60000") << huge << QStringLiteral("大きすぎます");
+    // Within the limits but far longer than the file: refused as truncated.
+    QByteArray lying = bmp(quadrants(2, 2), 24);
+    p = reinterpret_cast<unsigned char *>(lying.data());
+    p[18] = 0x30; p[19] = 0x75; // 30000
+    p[22] = 0x30; p[23] = 0x30; // 12336
+    QTest::newRow("bmp lying 30000x12336") << lying << QStringLiteral("途中で切れて");
+    // A JPEG whose frame header says 60000 x 60000.
+    QByteArray j = jpeg(quadrants(16, 16));
+    const qsizetype sof = j.indexOf(QByteArray("\xFF\xC0", 2));
+    QVERIFY(sof > 0);
+    j[sof + 5] = char(0xEA); j[sof + 6] = char(0x60);
+    j[sof + 7] = char(0xEA); j[sof + 8] = char(0x60);
+    QTest::newRow("jpeg 60000x60000") << j << QStringLiteral("大きすぎます");
+}
+
+void TestPictureDecoder::refusesHugeHeaderBeforeAllocating()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, says);
+    try {
+        decodePictureData(data);
+        QFAIL("decoded a crafted header");
+    } catch (const Failure &f) {
+        QVERIFY2(f.message().contains(says), qPrintable(f.message()));
+    }
+}
+
+void TestPictureDecoder::japanesePathWithSpaces()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("写真 フォルダ")));
+    const QString path = dir.path() + QStringLiteral("/写真 フォルダ/夏の 海.jpg");
+    writeFile(path, jpeg(quadrants(32, 24)));
+    const DecodedPicture p = decodePicture(path);
+    QCOMPARE(p.size, QSize(32, 24));
+    verifyQuadrants(p.image);
+}
+
+void TestPictureDecoder::missingFileNamesIt()
+{
+    try {
+        decodePicture(QStringLiteral("/nonexistent/どこにもない.jpg"));
+        QFAIL("loaded a missing file");
+    } catch (const Failure &f) {
+        QVERIFY(f.message().contains(QStringLiteral("どこにもない.jpg")));
+        QVERIFY(f.message().contains(QStringLiteral("見つかりません")));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPictureDecoder)
+#include "tst_picturedecoder.moc"
