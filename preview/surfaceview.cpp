@@ -4,6 +4,7 @@
 #include "platform/syscolor.h"
 
 #include <QPainter>
+#include <exception>
 
 namespace kestrovia {
 
@@ -29,9 +30,13 @@ void SurfaceView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.fillRect(rect(), resolveColorValue(m_surface->backColor(), palette()));
-    const QImage &img = m_surface->image();
-    if (!img.isNull())
-        p.drawImage(QRect(QPoint(0, 0), m_surface->pixelSize()), img);
+    try {
+        const QImage &img = m_surface->image();
+        if (!img.isNull())
+            p.drawImage(QRect(QPoint(0, 0), m_surface->pixelSize()), img);
+    } catch (const std::exception &) {
+        // A surface too large to hold stays its back colour on screen.
+    }
 }
 
 } // namespace kestrovia
