@@ -1,0 +1,58 @@
+#include "joblist/dropimport.h"
+
+#include "joblist/jobcolumns.h"
+#include "joblist/jobtable.h"
+#include "platform/numbers.h"
+
+#include <QFileInfo>
+
+namespace kestrovia {
+
+bool isPictureName(QStringView name)
+{
+    const QString last3 = name.right(3).toString().toLower();
+    return last3 == u"jpg" || last3 == u"bmp";
+}
+
+int appendDroppedFiles(JobTable &table, const QStringList &paths,
+                       const std::function<DropPanelValues()> &readPanel)
+{
+    int appended = 0;
+    for (const QString &name : paths) {
+        if (!isPictureName(name))
+            continue;
+        // Looked up before the row is appended, so that a folder named x.jpg or a
+        // file that vanished during the drag leaves no empty row behind.
+        const QFileInfo info(name);
+        if (!info.isFile())
+            continue;
+        const QString fileName = info.fileName();
+        const QString path = info.absoluteFilePath();
+        const QString ownFolder = path.left(path.size() - fileName.size());
+        const DropPanelValues panel = readPanel();
+
+        const int row = table.Rows();
+        table.setRows(row + 1);
+        const QString cells[JobColumnCount] = {
+            fileName,
+            QString(),
+            path,
+            QStringLiteral("→"),
+            QString(),
+            panel.keepAspect ? QStringLiteral("OFF") : QStringLiteral("ON"),
+            QString::number(panel.backColor),
+            panel.topLeft ? QStringLiteral("Top") : QStringLiteral("Center"),
+            panel.rotation,
+            QString(),
+            QString(),
+            !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder,
+            shortestDecimal(panel.compressValue / 10.0),
+        };
+        for (int col = 0; col < JobColumnCount; ++col)
+            table.setTextMatrix(row, col, cells[col]);
+        ++appended;
+    }
+    return appended;
+}
+
+} // namespace kestrovia

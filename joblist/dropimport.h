@@ -1,0 +1,46 @@
+#pragma once
+// Dropped file names to job rows: the part of a drop on the job list that needs no
+// window. The drop handler collects the names and reads the settings panel; this
+// decides which names become rows and what the rows hold.
+
+#include "platform/syscolor.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <cstdint>
+#include <functional>
+
+namespace kestrovia {
+
+class JobTable;
+
+// The settings panel's values that a dropped file's row takes. The defaults are
+// the panel as it stands at start-up.
+struct DropPanelValues {
+    bool keepAspect = true;                    // AspCheck(0) selected: ColFit "OFF", else "ON"
+    std::int32_t backColor = kWindowBackgroundRef; // PicBack's colour value
+    bool topLeft = true;                       // PicPos(0) selected: ColPosition "Top", else "Center"
+    QString rotation;                          // RollValue's text, verbatim
+    bool sameFolder = true;                    // SaveCheck(0) selected
+    QString saveFolderText;                    // SaveTxt's text
+    int compressValue = 50;                    // CompressLevel's value, 0..100
+};
+
+// The three-letter test: the last three characters of the name, lower-cased, are
+// "jpg" or "bmp". Nothing else is looked at (no dot, no folder check): "xjpg" passes.
+bool isPictureName(QStringView name);
+
+// Appends one job row per name in paths, in list order, for every name that passes
+// isPictureName and is an existing regular file (symbolic links followed); other
+// names are skipped silently and leave no row. readPanel is called once per
+// accepted file. The row's cells: the file's name and absolute path, "" sizes, "→",
+// the panel's values, and as folder either the panel's text (when it is not empty
+// and SaveCheck(0) is not selected) or the file's own folder with its trailing "/".
+// ColCompression is the panel value / 10 in its shortest decimal form (37 -> "3.7").
+// Only the appended rows are written; the current row and the selection stay as
+// they are. Reads nothing but file metadata. Returns the number of rows appended.
+int appendDroppedFiles(JobTable &table, const QStringList &paths,
+                       const std::function<DropPanelValues()> &readPanel);
+
+} // namespace kestrovia
