@@ -1,7 +1,22 @@
 #pragma once
-// The settings panel's handlers: each control writes its setting into the current job row.
+// The settings panel's handlers: each control writes its setting into the
+// current job row (the grid's Row) as text, and the settings that change the
+// picture then run the selection sync. Highlighted rows other than the current
+// one are never written, nor is the header row; with no job row a handler
+// changes the panel alone.
+//
+// The selection sync sets the panel's controls from the row; an option button
+// that becomes selected, or a scroll value that changes, raises the same
+// handler as a user change would. The handler writes the same setting back and
+// asks for a sync, which the running sync absorbs, so the end state is that of
+// one run.
 
+#include <QColor>
 #include <QObject>
+#include <QString>
+#include <functional>
+
+class QWidget;
 
 namespace kestrovia {
 
@@ -10,9 +25,55 @@ class Form1;
 class SettingsPanel : public QObject {
     Q_OBJECT
 public:
+    // Asks the user for a background colour. Returns an invalid QColor when
+    // the user cancelled.
+    using ColorChooser = std::function<QColor(QWidget *parent)>;
+
+    // Connects the panel's controls of form; form owns the panel.
     explicit SettingsPanel(Form1 *form);
 
+    // The level caption for a scroll value of 0, 10, ..., 100; a null string
+    // for any other value (the caption is then kept).
+    static QString levelCaption(int scrollValue);
+
+    // Seam for tests: replaces the modal colour dialog; {} restores it.
+    static void setColorChooser(ColorChooser chooser);
+
+    // AspCheck(index) became selected: writes "OFF" (0, keep the aspect ratio)
+    // or "ON" (1, stretch) into ColFit, then runs the selection sync.
+    void AspCheck_Click(int index);
+    // PicPos(index) became selected: writes "Top" (0) or "Center" (1) into
+    // ColPosition, then runs the selection sync.
+    void PicPos_Click(int index);
+    // Opens the colour chooser. A chosen colour goes into the swatch and, as
+    // the signed decimal text of its 0x00BBGGRR value, into ColBackColor; then
+    // the selection sync runs. Cancelling changes nothing and runs no sync.
+    void PicBack_Click();
+    // An item was chosen from RollValue's list: writes its text into
+    // ColRotation, then runs the selection sync. Typing raises nothing.
+    void RollValue_Click();
+    // Runs the selection sync when PreCheck is now checked; unchecking does
+    // nothing until the next sync.
+    void PreCheck_Click();
+    // CompressLevel's value v changed: CompLabel shows the caption of a
+    // multiple of 10 and keeps its text otherwise; ColCompression receives
+    // v / 10 in its shortest decimal form (3.7, 5, 10). No sync: the level
+    // does not change the preview.
+    void CompressLevel_Change();
+    // "…": with "場所を指定して保存" selected and a job row current, shows the
+    // folder chooser at the row's ColSaveFolder and afterwards copies SaveTxt
+    // into ColSaveFolder of the row then current. Nothing is shown when the
+    // row's folder cannot be listed. An empty SaveTxt (cancelled before any
+    // folder was chosen) leaves the row's folder as it was.
+    void SaveFolder_Click();
+
 private:
+    // The current row when it is a job row, else 0.
+    int currentJobRow() const;
+    // Writes text into column col of the current job row; nothing without one.
+    void writeCurrent(int col, const QString &text);
+    void runSync();
+
     Form1 *m_form;
 };
 
