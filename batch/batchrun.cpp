@@ -127,11 +127,15 @@ void BatchRun::BtnMain_Click()
     BusyPointer::restore();
 
     if (failedRow > 0) {
-        const QString text =
-            ja("「%1」を変換できませんでした。\n%2\n\n理由: %3\n\nこれより前の画像は保存済みです。"
-               "この画像と、これより後の画像は変換されていません。")
-                .arg(table.TextMatrix(failedRow, ColFileName),
-                     QDir::toNativeSeparators(table.TextMatrix(failedRow, ColPath)), *reason);
+        const int done = failedRow - 1;
+        const int after = rows - 1 - failedRow;
+        QString outcome = done > 0 ? ja("これより前の%1件は保存済みです。").arg(done) : QString();
+        outcome += after > 0 ? ja("この画像と、これより後の%1件は変換されていません。").arg(after)
+                             : ja("この画像は変換されていません。");
+        const QString text = ja("「%1」を変換できませんでした。\n%2\n\n理由: %3\n\n%4")
+                                 .arg(table.TextMatrix(failedRow, ColFileName),
+                                      QDir::toNativeSeparators(table.TextMatrix(failedRow, ColPath)), *reason,
+                                      outcome);
         showWarning(m_form, QStringLiteral("Kestrovia"), text);
     }
 }

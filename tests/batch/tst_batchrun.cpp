@@ -1,0 +1,361 @@
+#include "app/form1.h"
+#include "batch/batchrun.h"
+#include "batch/export.h"
+#include "joblist/jobcolumns.h"
+#include "joblist/joblistview.h"
+#include "joblist/jobtable.h"
+#include "platform/busypointer.h"
+#include "preview/form2.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <unistd.h>
+
+using namespace kestrovia;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr TwipsPerPixel kTpp{15, 15};
+
+// Gradients with noise: enough detail that the JPEG quality shows in the file size.
+QImage testPicture(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < h; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int noise = int((seed >> 16) & 63) - 32;
+            line[x] = qRgb(qBound(0, x * 255 / w + noise, 255), qBound(0, y * 255 / h - noise, 255),
+                           qBound(0, 128 + noise, 255));
+        }
+    }
+    return img;
+}
+
+void writePicture(const QString &path, int w, int h, const char *format)
+{
+    QVERIFY2(testPicture(w, h).save(path, format), qPrintable(path));
+}
+
+// A real drop as the file manager sends it: enter, move, drop on the grid's viewport.
+void dropFiles(Form1 &form, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QWidget *viewport = form.PicsGalary->viewport();
+    const QPoint pos = viewport->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QVERIFY(enter.isAccepted());
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+}
+
+QStringList rowCells(const JobTable &t, int row)
+{
+    QStringList out;
+    for (int c = 0; c < t.Cols(); ++c)
+        out << t.TextMatrix(row, c);
+    return out;
+}
+
+QList<QStringList> allCells(const JobTable &t)
+{
+    QList<QStringList> out;
+    for (int r = 0; r < t.Rows(); ++r)
+        out << rowCells(t, r);
+    return out;
+}
+
+void appendRow(JobTable &t, const QString &path, const QString &folder, const QString &level = u"5"_s)
+{
+    const int r = t.Rows();
+    t.setRows(r + 1);
+    const QFileInfo info(path);
+    const QStringList cells = {info.fileName(), u""_s, path, u"→"_s, u""_s, u"OFF"_s, u"-2147483643"_s,
+                               u"Top"_s, u""_s, u""_s, u""_s, folder, level};
+    for (int c = 0; c < cells.size(); ++c)
+        t.setTextMatrix(r, c, cells[c]);
+}
+
+// What the run showed while it worked: the bar's value after each row, and the
+// pointer and visibility at that moment.
+struct RunWatch {
+    QList<int> values;
+    bool alwaysBusy = true;
+    bool alwaysVisible = true;
+    int shows = 0;
+};
+
+class ShowCounter : public QObject {
+public:
+    explicit ShowCounter(RunWatch &w) : m_watch(w) {}
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show)
+            ++m_watch.shows;
+        return false;
+    }
+
+private:
+    RunWatch &m_watch;
+};
+
+} // namespace
+
+class TestBatchRun : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_messages.clear();
+        BatchRun::showWarning = [this](QWidget *, const QString &title, const QString &text) {
+            QCOMPARE(title, u"Kestrovia"_s);
+            // The box comes after the run has tidied up.
+            QVERIFY(!BusyPointer::isBusy());
+            m_messages << text;
+        };
+        m_form = std::make_unique<Form1>(kTpp);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(m_dir.isValid());
+        m_root = m_dir.path() + u"/"_s + QString::fromLatin1(QTest::currentTestFunction()) + u"/"_s;
+        QVERIFY(QDir().mkpath(m_root));
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        QVERIFY(!QFile::exists(temporaryBitmapPath()));
+        QVERIFY(!BusyPointer::isBusy());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    void dropAndConvertEndToEnd()
+    {
+        const QString folder = m_root + u"写真 フォルダ/"_s;
+        QVERIFY(QDir().mkpath(folder + u"x.jpg"_s));
+        writePicture(folder + u"photo.jpg"_s, 320, 240, "JPG");
+        writePicture(folder + u"scan.bmp"_s, 150, 100, "BMP");
+        writePicture(folder + u"icon.png"_s, 16, 16, "PNG");
+        const QStringList inputs = {u"icon.png"_s, u"photo.jpg"_s, u"scan.bmp"_s, u"x.jpg"_s};
+
+        dropFiles(*m_form, {folder + u"photo.jpg"_s, folder + u"icon.png"_s, folder + u"x.jpg"_s,
+                            folder + u"scan.bmp"_s});
+        JobTable &t = *m_form->table();
+        QCOMPARE(t.Rows(), 3);
+        for (const auto &[row, name] : {std::pair{1, u"photo.jpg"_s}, std::pair{2, u"scan.bmp"_s}}) {
+            QCOMPARE(rowCells(t, row), QStringList({name, u""_s, folder + name, u"→"_s, u""_s, u"OFF"_s,
+                                                    u"-2147483643"_s, u"Top"_s, u""_s, u""_s, u""_s, folder,
+                                                    u"5"_s}));
+        }
+
+        // The same picture once more at the best and at the strongest level, each
+        // into its own chosen folder.
+        const QString best = m_root + u"best/"_s, strongest = m_root + u"strongest/"_s;
+        QVERIFY(QDir().mkpath(best) && QDir().mkpath(strongest));
+        m_form->SaveCheck[1]->setChecked(true);
+        m_form->SaveTxt->setText(best);
+        m_form->CompressLevel->setValue(0);
+        dropFiles(*m_form, {folder + u"photo.jpg"_s});
+        m_form->SaveTxt->setText(strongest);
+        m_form->CompressLevel->setValue(100);
+        dropFiles(*m_form, {folder + u"photo.jpg"_s});
+        QCOMPARE(t.Rows(), 5);
+        QCOMPARE(t.TextMatrix(3, ColCompression), u"0"_s);
+        QCOMPARE(t.TextMatrix(3, ColSaveFolder), best);
+        QCOMPARE(t.TextMatrix(4, ColCompression), u"10"_s);
+        QCOMPARE(t.TextMatrix(4, ColSaveFolder), strongest);
+        // A size set on the row (as the preview window would) is the output size.
+        t.setTextMatrix(2, ColNewSize, u"60*45"_s);
+
+        const auto before = allCells(t);
+        RunWatch watch;
+        connectWatch(watch);
+        m_form->BtnMain->click();
+
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(watch.values, QList<int>({1, 2, 3, 4}));
+        QCOMPARE(m_form->ProgressBar1->maximum(), 5);
+        QVERIFY(watch.alwaysBusy);
+        QVERIFY(watch.alwaysVisible);
+        QVERIFY(m_form->ProgressBar1->isHidden());
+        QVERIFY(m_form->form2()->PreviewReady);
+        QCOMPARE(allCells(t), before);
+
+        QCOMPARE(QImage(folder + u"photo_b.jpg"_s).size(), QSize(320, 240));
+        QCOMPARE(QImage(folder + u"scan.jpg"_s).size(), QSize(60, 45));
+        QCOMPARE(QImage(best + u"photo_b.jpg"_s).size(), QSize(320, 240));
+        QCOMPARE(QImage(strongest + u"photo_b.jpg"_s).size(), QSize(320, 240));
+        QVERIFY(QFileInfo(best + u"photo_b.jpg"_s).size() > QFileInfo(strongest + u"photo_b.jpg"_s).size());
+
+        // Nothing else is left behind: no temporary bitmap, no half-written JPEG.
+        QVERIFY(!QFile::exists(temporaryBitmapPath()));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+                 QStringList({u"icon.png"_s, u"photo.jpg"_s, u"photo_b.jpg"_s, u"scan.bmp"_s, u"scan.jpg"_s,
+                              u"x.jpg"_s}));
+        QCOMPARE(QDir(best).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({u"photo_b.jpg"_s}));
+        Q_UNUSED(inputs);
+    }
+
+    void failingRowStopsTheRun()
+    {
+        JobTable &t = *m_form->table();
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"}) {
+            writePicture(m_root + QString::fromLatin1(name), 40, 30, "JPG");
+            appendRow(t, m_root + QString::fromLatin1(name), m_root);
+        }
+        QVERIFY(QFile::remove(m_root + u"b.jpg"_s));
+        const auto before = allCells(t);
+        RunWatch watch;
+        connectWatch(watch);
+        m_form->BtnMain->click();
+
+        QVERIFY(QFile::exists(m_root + u"a_b.jpg"_s));
+        QVERIFY(!QFile::exists(m_root + u"b_b.jpg"_s));
+        QVERIFY(!QFile::exists(m_root + u"c_b.jpg"_s));
+        QCOMPARE(m_form->ProgressBar1->maximum(), 4);
+        QCOMPARE(watch.values, QList<int>({1}));
+        QCOMPARE(watch.shows, 1);
+        QVERIFY(m_form->ProgressBar1->isHidden());
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].contains(u"「b.jpg」"_s), qPrintable(m_messages[0]));
+        QVERIFY(m_messages[0].contains(m_root + u"b.jpg"_s));
+        QVERIFY(!m_messages[0].contains(u"c.jpg"_s));
+        QCOMPARE(allCells(t), before);
+    }
+
+    // Each cause names the file and says why; nothing is written for the row.
+    void failureReasons_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("cell"); // "@" stands for the test's own folder
+        QTest::addColumn<QString>("why");
+        QTest::newRow("colour not a number") << int(ColBackColor) << u"赤"_s << u"背景色"_s;
+        QTest::newRow("level not a number") << int(ColCompression) << u"high"_s << u"圧縮"_s;
+        QTest::newRow("size not a number") << int(ColNewSize) << u"a*5"_s << u"サイズ"_s;
+        QTest::newRow("negative size") << int(ColNewSize) << u"-5*5"_s << u"サイズ"_s;
+        QTest::newRow("empty folder") << int(ColSaveFolder) << u""_s << u"保存先"_s;
+        QTest::newRow("missing folder") << int(ColSaveFolder) << u"@gone/"_s << u"保存先"_s;
+        QTest::newRow("folder is a file") << int(ColSaveFolder) << u"@pic.jpg/"_s << u"保存先"_s;
+        QTest::newRow("corrupt picture") << int(ColPath) << u"@broken.jpg"_s << u"読み込"_s;
+    }
+    void failureReasons()
+    {
+        QFETCH(int, column);
+        QFETCH(QString, cell);
+        QFETCH(QString, why);
+        writePicture(m_root + u"pic.jpg"_s, 40, 30, "JPG");
+        QFile broken(m_root + u"broken.jpg"_s);
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("\xFF\xD8\xFF\xE0 truncated");
+        broken.close();
+        JobTable &t = *m_form->table();
+        appendRow(t, m_root + u"pic.jpg"_s, m_root);
+        t.setTextMatrix(1, column, cell.replace(u"@"_s, m_root));
+
+        m_form->BtnMain->click();
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].contains(t.TextMatrix(1, ColFileName)), qPrintable(m_messages[0]));
+        QVERIFY2(m_messages[0].contains(why), qPrintable(m_messages[0]));
+        QVERIFY(!QFile::exists(m_root + u"pic_b.jpg"_s));
+        QVERIFY(!QFile::exists(m_root + u"broken_b.jpg"_s));
+        QVERIFY(m_form->ProgressBar1->isHidden());
+    }
+
+    void readOnlyFolder()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        writePicture(m_root + u"pic.jpg"_s, 40, 30, "JPG");
+        const QString out = m_root + u"locked/"_s;
+        QVERIFY(QDir().mkpath(out));
+        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        appendRow(*m_form->table(), m_root + u"pic.jpg"_s, out);
+        m_form->BtnMain->click();
+        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].contains(u"書き込"_s));
+        QVERIFY(QDir(out).isEmpty());
+    }
+
+    void sameSourceTwiceAndRunTwice()
+    {
+        JobTable &t = *m_form->table();
+        writePicture(m_root + u"same.bmp"_s, 50, 40, "BMP");
+        dropFiles(*m_form, {m_root + u"same.bmp"_s, m_root + u"same.bmp"_s});
+        QCOMPARE(t.Rows(), 3);
+        RunWatch watch;
+        connectWatch(watch);
+        m_form->BtnMain->click();
+        QCOMPARE(watch.values, QList<int>({1, 2}));
+        QCOMPARE(QImage(m_root + u"same.jpg"_s).size(), QSize(50, 40));
+
+        // The second run writes the output again, and the output never becomes a row.
+        QVERIFY(QFile::remove(m_root + u"same.jpg"_s));
+        m_form->BtnMain->click();
+        QCOMPARE(t.Rows(), 3);
+        QCOMPARE(QImage(m_root + u"same.jpg"_s).size(), QSize(50, 40));
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden), QStringList({u"same.bmp"_s, u"same.jpg"_s}));
+    }
+
+    void emptyTable()
+    {
+        RunWatch watch;
+        connectWatch(watch);
+        m_form->form2()->PreviewReady = false;
+        m_form->BtnMain->click();
+        QCOMPARE(watch.shows, 1);
+        QCOMPARE(watch.values, QList<int>());
+        QVERIFY(m_form->ProgressBar1->isHidden());
+        QCOMPARE(m_messages, QStringList());
+        QVERIFY(!m_form->form2()->PreviewReady);
+    }
+
+private:
+    void connectWatch(RunWatch &watch)
+    {
+        QProgressBar *bar = m_form->ProgressBar1;
+        connect(bar, &QProgressBar::valueChanged, m_form.get(), [&watch, bar](int v) {
+            if (v == 0)
+                return;
+            watch.values << v;
+            const QCursor *c = QGuiApplication::overrideCursor();
+            watch.alwaysBusy = watch.alwaysBusy && c && c->shape() == Qt::WaitCursor;
+            watch.alwaysVisible = watch.alwaysVisible && bar->isVisible();
+        });
+        bar->installEventFilter(new ShowCounter(watch));
+    }
+
+    QTemporaryDir m_dir;
+    QString m_root;
+    std::unique_ptr<Form1> m_form;
+    QStringList m_messages;
+};
+
+QTEST_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"
