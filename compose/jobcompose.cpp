@@ -59,24 +59,35 @@ std::optional<QSize> canvasPixelSize(QStringView sizeText)
 
 void loadJobSource(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp, bool applyTurn)
 {
-    Q_UNUSED(tpp);
     surfaces.canvas.empty();
     surfaces.source.setAutoSize(true);
     surfaces.source.empty();
 
-    // The smallest picture that still gives every output pixel its own source
-    // detail: the canvas size, seen from the unturned picture. A bad size text
-    // is reported by composeJob; here it only means "decode in full".
-    QSize need;
+    // The smallest picture that still gives every drawn pixel its own source
+    // detail: the size the picture will be drawn at on the canvas (the fitted
+    // rectangle, or the whole canvas when stretched), seen from the unturned
+    // picture. A bad size text is reported by composeJob; here it only means
+    // "decode in full".
+    std::optional<QSize> canvas;
     try {
-        if (const auto size = canvasPixelSize(job.newSize)) {
-            need = *size;
-            if (applyTurn && isQuarterTurn(rotationCode(job.rotation)))
-                need.transpose();
-        }
+        canvas = canvasPixelSize(job.newSize);
     } catch (const Failure &) {
-        need = QSize();
+        canvas.reset();
     }
+    const bool quarter = applyTurn && isQuarterTurn(rotationCode(job.rotation));
+    const bool keepAspect = job.fit == u"OFF";
+    const auto need = [=](QSize picture) -> QSize {
+        if (!canvas)
+            return QSize();
+        QSize drawn = *canvas;
+        if (keepAspect) {
+            const QSize turned = quarter ? picture.transposed() : picture;
+            std::int32_t w = turned.width() * tpp.x, h = turned.height() * tpp.y;
+            FitAspectSize(w, h, canvas->width() * tpp.x, canvas->height() * tpp.y);
+            drawn = QSize((w + tpp.x - 1) / tpp.x, (h + tpp.y - 1) / tpp.y);
+        }
+        return quarter ? drawn.transposed() : drawn;
+    };
     surfaces.source.loadPicture(job.path, need);
 }
 

@@ -1,5 +1,6 @@
 #include "compose/picturedecoder.h"
 
+#include "compose/imagebuffer.h"
 #include "compose/turn.h"
 #include "platform/failure.h"
 
@@ -111,7 +112,7 @@ QImage applyOrientation(const QImage &img, int orientation)
 
 QImage allocate(int w, int h)
 {
-    QImage img(w, h, QImage::Format_RGB32);
+    QImage img = newImage(w, h);
     if (img.isNull())
         fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
     return img;
@@ -123,7 +124,7 @@ struct TjDeleter {
     void operator()(void *h) const { tjDestroy(h); }
 };
 
-DecodedPicture decodeJpeg(const Bytes &b, QSize reduceTo)
+DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
 {
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
     if (!tj)
@@ -137,7 +138,7 @@ DecodedPicture decodeJpeg(const Bytes &b, QSize reduceTo)
 
     const int orientation = exifOrientation(b);
     const bool sideways = orientation >= 5;
-    QSize need = reduceTo;
+    QSize need = needFor ? needFor(sideways ? QSize(h, w) : QSize(w, h)) : QSize();
     if (sideways && need.isValid())
         need.transpose();
 
@@ -168,17 +169,12 @@ DecodedPicture decodeJpeg(const Bytes &b, QSize reduceTo)
 
     QImage img = allocate(sw, sh);
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
-        std::vector<unsigned char> cmyk;
-        try {
-            cmyk.resize(static_cast<size_t>(sw) * sh * 4);
-        } catch (const std::bad_alloc &) {
-            fail(tr("画像を展開するメモリが足りません"));
-        }
-        check(tjDecompress2(tj.get(), data, size, cmyk.data(), sw, sw * 4, sh, TJPF_CMYK, 0));
+        const auto cmyk = newBuffer(static_cast<size_t>(sw) * sh * 4);
+        check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK, 0));
         // CMYK JPEGs are written inverted (0 = full ink) by the programs that make
         // them, so each channel times the key gives the RGB value.
         for (int y = 0; y < sh; ++y) {
-            const unsigned char *s = cmyk.data() + static_cast<size_t>(y) * sw * 4;
+            const unsigned char *s = cmyk.get() + static_cast<size_t>(y) * sw * 4;
             auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
             for (int x = 0; x < sw; ++x, s += 4) {
                 const unsigned k = s[3];
@@ -331,10 +327,13 @@ DecodedPicture decodeBmp(const Bytes &b)
                 d[x] = 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
             }
             break;
-        case 24:
-            for (qint64 x = 0; x < w; ++x, s += 3)
-                d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
+        case 24: {
+            const int n = static_cast<int>(w);
+            for (int x = 0; x < n; ++x)
+                d[x] = 0xFF000000u | (std::uint32_t(s[3 * x + 2]) << 16) | (std::uint32_t(s[3 * x + 1]) << 8)
+                       | s[3 * x];
             break;
+        }
         case 32:
             if (!bitfields) {
                 for (qint64 x = 0; x < w; ++x, s += 4)
@@ -363,19 +362,38 @@ void checkPictureSize(qint64 width, qint64 height)
                  .arg(kMaxPictureSide));
 }
 
-DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
+namespace {
+
+DecodedPicture decodeBytes(const Bytes &b, const NeedFunction &need)
 {
-    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
     if (b.size == 0)
         fail(tr("画像ファイルが空です（0 バイト）"));
     if (b.has(0, 3) && b.p[0] == 0xFF && b.p[1] == 0xD8 && b.p[2] == 0xFF)
-        return decodeJpeg(b, reduceTo);
+        return decodeJpeg(b, need);
     if (b.has(0, 2) && b.p[0] == 'B' && b.p[1] == 'M')
         return decodeBmp(b);
     fail(tr("JPEG でも BMP でもないため読み込めません"));
 }
 
+} // namespace
+
+NeedFunction fixedNeed(QSize reduceTo)
+{
+    return [reduceTo](QSize) { return reduceTo; };
+}
+
+DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
+{
+    return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()},
+                       fixedNeed(reduceTo));
+}
+
 DecodedPicture decodePicture(const QString &path, QSize reduceTo)
+{
+    return decodePicture(path, fixedNeed(reduceTo));
+}
+
+DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
 {
     const QString name = QFileInfo(path).fileName();
     try {
@@ -384,12 +402,16 @@ DecodedPicture decodePicture(const QString &path, QSize reduceTo)
             fail(tr("ファイルが見つかりません"));
         if (!file.open(QIODevice::ReadOnly))
             fail(tr("ファイルを開けません（%1）").arg(file.errorString()));
-        if (file.size() > qint64(std::numeric_limits<qsizetype>::max() / 2))
-            fail(tr("ファイルが大きすぎます"));
+        const qint64 size = file.size();
+        if (size == 0)
+            fail(tr("画像ファイルが空です（0 バイト）"));
+        // Mapped rather than read: no copy of a file that can be tens of megabytes.
+        if (const uchar *mapped = file.map(0, size))
+            return decodeBytes({mapped, size}, need);
         const QByteArray data = file.readAll();
-        if (data.size() != file.size())
+        if (data.size() != size)
             fail(tr("ファイルを最後まで読めません（%1）").arg(file.errorString()));
-        return decodePictureData(data, reduceTo);
+        return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}, need);
     } catch (const Failure &f) {
         throw Failure(tr("画像「%1」を読み込めません: %2").arg(name, f.message()));
     }

@@ -9,6 +9,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 namespace kestrovia {
 
 // Largest picture accepted: a side of 32767 pixels and 400 megapixels. Checked on the
@@ -27,6 +29,12 @@ struct DecodedPicture {
 // message for a missing, empty, truncated, corrupt, unsupported or too large file.
 DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());
+
+// The same, with the needed size worked out from the picture's real upright size
+// once the header has been read (e.g. the size a keep-aspect fit will draw it at).
+// An invalid result means "decode in full".
+using NeedFunction = std::function<QSize(QSize uprightSize)>;
+DecodedPicture decodePicture(const QString &path, const NeedFunction &need);
 
 // Refuses a picture size beyond the limits above (Failure); used for canvases too.
 void checkPictureSize(qint64 width, qint64 height);

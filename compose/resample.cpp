@@ -1,5 +1,7 @@
 #include "compose/resample.h"
 
+#include "compose/imagebuffer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -279,18 +281,20 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
         rowHi = std::max(rowHi, wy.first[j] + wy.count[j]);
     }
     const int midH = rowHi - rowLo;
-    std::vector<std::uint32_t> mid(static_cast<size_t>(outW) * midH);
+    const auto midBuffer = newBuffer(static_cast<size_t>(outW) * midH * 4);
+    auto *mid = reinterpret_cast<std::uint32_t *>(midBuffer.get());
     for (int r = 0; r < midH; ++r)
         horizontalRow(reinterpret_cast<const std::uint32_t *>(src.constScanLine(rowLo + r)),
-                      mid.data() + static_cast<size_t>(r) * outW, wx, outW);
+                      mid + static_cast<size_t>(r) * outW, wx, outW);
 
     std::vector<const std::uint8_t *> rows(wy.taps);
+    std::uint8_t *destBits = dest.bits();
+    const qsizetype destStride = dest.bytesPerLine();
     for (int j = 0; j < outH; ++j) {
         for (int k = 0; k < wy.count[j]; ++k)
             rows[k] = reinterpret_cast<const std::uint8_t *>(
-                mid.data() + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
-        auto *d = reinterpret_cast<std::uint8_t *>(
-            reinterpret_cast<std::uint32_t *>(dest.scanLine(cy0 + j)) + cx0);
+                mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
+        auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * 4;
         verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d,
                     outW * 4);
     }

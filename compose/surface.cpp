@@ -1,5 +1,6 @@
 #include "compose/surface.h"
 
+#include "compose/imagebuffer.h"
 #include "compose/picturedecoder.h"
 #include "compose/resample.h"
 #include "platform/failure.h"
@@ -83,11 +84,7 @@ void Surface::setPixelSize(QSize size)
         return;
     }
     // Keep the drawing at the top-left; uncovered pixels take the back colour.
-    QImage next(m_pixelSize, QImage::Format_RGB32);
-    if (next.isNull() && !m_pixelSize.isEmpty())
-        throw Failure(QString::fromUtf8("描画領域のメモリが足りません（%1 × %2 ピクセル）")
-                          .arg(m_pixelSize.width())
-                          .arg(m_pixelSize.height()));
+    QImage next = newImage(m_pixelSize.width(), m_pixelSize.height());
     next.fill(resolveColorValue(m_backColor, currentPalette()));
     const int w = std::min(old.width(), m_pixelSize.width());
     const int h = std::min(old.height(), m_pixelSize.height());
@@ -167,11 +164,16 @@ void Surface::setAutoSize(bool on) { m_autoSize = on; }
 
 void Surface::loadPicture(const QString &path, QSize reduceTo)
 {
+    loadPicture(path, [reduceTo](QSize) { return reduceTo; });
+}
+
+void Surface::loadPicture(const QString &path, const std::function<QSize(QSize)> &reduceTo)
+{
     DecodedPicture picture;
     try {
         // Only a surface that takes the picture's own size can keep a reduced
         // image; elsewhere the picture is drawn 1:1 and needs every pixel.
-        picture = decodePicture(path, m_autoSize ? reduceTo : QSize());
+        picture = decodePicture(path, m_autoSize ? NeedFunction(reduceTo) : NeedFunction());
     } catch (const Failure &) {
         empty();
         throw;
@@ -226,11 +228,7 @@ void Surface::materialize() const
         return;
     // A geometry can be set to anything; only the memory behind it is limited.
     checkPictureSize(m_pixelSize.width(), m_pixelSize.height());
-    m_image = QImage(m_pixelSize, QImage::Format_RGB32);
-    if (m_image.isNull())
-        throw Failure(QString::fromUtf8("描画領域のメモリが足りません（%1 × %2 ピクセル）")
-                          .arg(m_pixelSize.width())
-                          .arg(m_pixelSize.height()));
+    m_image = newImage(m_pixelSize.width(), m_pixelSize.height());
     m_image.fill(resolveColorValue(m_backColor, currentPalette()));
 }
 

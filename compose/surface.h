@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace kestrovia {
 
@@ -60,6 +61,9 @@ public:
     // still reports the real size. Throws Failure for a missing, unreadable, corrupt
     // or too large file; the surface is then left empty.
     void loadPicture(const QString &path, QSize reduceTo = QSize());
+    // The same, with the largest drawn size computed from the picture's real
+    // upright size once its header is known (invalid result: no reduction).
+    void loadPicture(const QString &path, const std::function<QSize(QSize)> &reduceTo);
     // The surface holds no picture: all pixels become the back colour.
     void removePicture();
     // Blank surface: picture and drawing removed and repainted. The source holder

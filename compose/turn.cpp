@@ -1,5 +1,7 @@
 #include "compose/turn.h"
 
+#include "compose/imagebuffer.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -14,11 +16,6 @@ constexpr int kTile = 64;
 inline const std::uint32_t *row(const QImage &img, int y)
 {
     return reinterpret_cast<const std::uint32_t *>(img.constScanLine(y));
-}
-
-inline std::uint32_t *row(QImage &img, int y)
-{
-    return reinterpret_cast<std::uint32_t *>(img.scanLine(y));
 }
 
 QImage asRgb32(const QImage &src)
@@ -38,9 +35,11 @@ QImage turnImage(const QImage &input, int code)
     if (code == 180)
         return mirrorImage(src, true, true);
 
-    QImage out(h, w, QImage::Format_RGB32);
-    if (out.isNull() && w > 0 && h > 0)
+    QImage out = newImage(h, w);
+    if (w == 0 || h == 0)
         return out;
+    auto *base = reinterpret_cast<std::uint32_t *>(out.bits());
+    const qsizetype stride = out.bytesPerLine() / 4;
     // Source pixel (x, y) goes to (h-1-y, x) for 90 and to (y, w-1-x) for 270.
     for (int y0 = 0; y0 < h; y0 += kTile) {
         const int y1 = std::min(h, y0 + kTile);
@@ -49,13 +48,13 @@ QImage turnImage(const QImage &input, int code)
             for (int y = y0; y < y1; ++y) {
                 const std::uint32_t *s = row(src, y);
                 if (code == 90) {
-                    const int ox = h - 1 - y;
+                    std::uint32_t *d = base + (h - 1 - y);
                     for (int x = x0; x < x1; ++x)
-                        row(out, x)[ox] = s[x];
+                        d[x * stride] = s[x];
                 } else {
-                    const int ox = y;
+                    std::uint32_t *d = base + y;
                     for (int x = x0; x < x1; ++x)
-                        row(out, w - 1 - x)[ox] = s[x];
+                        d[(w - 1 - x) * stride] = s[x];
                 }
             }
         }
@@ -70,12 +69,12 @@ QImage mirrorImage(const QImage &input, bool horizontal, bool vertical)
         return src;
     const int w = src.width();
     const int h = src.height();
-    QImage out(w, h, QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
+    QImage out = newImage(w, h);
+    auto *base = reinterpret_cast<std::uint32_t *>(out.bits());
+    const qsizetype stride = out.bytesPerLine() / 4;
     for (int y = 0; y < h; ++y) {
         const std::uint32_t *s = row(src, vertical ? h - 1 - y : y);
-        std::uint32_t *d = row(out, y);
+        std::uint32_t *d = base + y * stride;
         if (horizontal)
             std::reverse_copy(s, s + w, d);
         else

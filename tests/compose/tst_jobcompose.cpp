@@ -32,6 +32,7 @@ private slots:
     void quickPreviewLeavesTurnOut();
     void nothingCarriedFromPreviousJob();
     void shrinkOnLoadKeepsRealGeometry();
+    void stretchedJobNeedsWholeCanvas();
     void failures_data();
     void failures();
 
@@ -204,14 +205,15 @@ void TestJobCompose::shrinkOnLoadKeepsRealGeometry()
     const JobSettings j{path, QStringLiteral("100*300"), QStringLiteral("OFF"), kGreyText,
                         QStringLiteral("Center"), QStringLiteral("-90°")};
     loadJobSource(run.surfaces(), j, {15, 15});
-    // Turned, the 100x300 canvas needs 300x100 of the source: an eighth would be
-    // 200x150, so the decode may go down to a quarter (400x300) but no further.
+    // Turned and fitted, the picture is drawn 100x133 on the 100x300 canvas, which
+    // is 133x100 of the unturned source: an eighth (200x150) still covers that.
     QCOMPARE(run.source.pixelSize(), QSize(1600, 1200));
     QCOMPARE(run.source.width(), 1600 * 15);
     QVERIFY(run.source.isReduced());
-    QCOMPARE(run.source.image().size(), QSize(400, 300));
+    QCOMPARE(run.source.image().size(), QSize(200, 150));
     composeJob(run.surfaces(), j, {15, 15}, run.canvas, true);
     QCOMPARE(run.canvas.pixelSize(), QSize(100, 300));
+    QCOMPARE(run.turned.image().size(), QSize(150, 200));
     QCOMPARE(run.turned.pixelSize(), QSize(1200, 1600));
     // 1200x1600 fitted into 100x300 -> 100x133 (1500x1995 twips) centred at y = 83.5 px.
     const QImage &img = run.canvas.image();
@@ -220,6 +222,18 @@ void TestJobCompose::shrinkOnLoadKeepsRealGeometry()
     QVERIFY(near(img.pixel(98, 86), kYellow, 30));
     QVERIFY(near(img.pixel(1, 214), kRed, 30));
     QVERIFY(near(img.pixel(50, 260), kGrey, 8));
+}
+
+void TestJobCompose::stretchedJobNeedsWholeCanvas()
+{
+    const QString path = m_dir.filePath(QStringLiteral("big2.jpg"));
+    writeFile(path, jpeg(quadrants(1600, 1200), 95));
+    Run run;
+    // Stretched over 700x200 the source must keep at least 700 columns: half (800).
+    const JobSettings j{path, QStringLiteral("700*200"), QStringLiteral("ON"), kGreyText,
+                        QStringLiteral("Top"), QString()};
+    loadJobSource(run.surfaces(), j, {15, 15});
+    QCOMPARE(run.source.image().size(), QSize(800, 600));
 }
 
 void TestJobCompose::failures_data()

@@ -1,0 +1,98 @@
+#!/bin/sh
+# Times the same jobs three ways - our compose and export, vipsthumbnail and
+# ImageMagick's convert -resize - each writing a JPEG at quality 80, on photo-like
+# pictures made here. Usage: bench/compare.sh [build-dir]   (default: build)
+#
+# Standard output: two preview lines first (unless PREVIEW=0), then one line per
+# case a-d, and nothing after the last:
+#   case=a ours_ms=… vips_ms=… magick_ms=… ours_vs_vips=… ours_vs_magick=… ours_peak_mb=…
+# Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
+# (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
+# time the quick (unturned) and complete (+90°) preview of case a's picture,
+# composed into a separate preview surface without export.
+# Times are medians over RUNS runs (default and minimum 5) of whole processes, so
+# start-up counts for every tool alike; ours_peak_mb is the largest resident size
+# of our process over its runs. Progress and installation go to standard error.
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+case $build in /*) ;; *) build=$here/$build ;; esac
+runs=${RUNS:-5}
+[ "$runs" -ge 5 ] || runs=5
+preview=${PREVIEW:-1}
+
+log() { echo "$@" >&2; }
+
+missing=
+command -v vipsthumbnail >/dev/null 2>&1 || missing="$missing libvips-tools"
+[ -x /usr/bin/convert ] || command -v convert >/dev/null 2>&1 || missing="$missing imagemagick"
+if [ -n "$missing" ]; then
+    log "installing:$missing"
+    sudo=
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >&2
+fi
+# The packaged convert itself, not a wrapper that may stand before it in PATH.
+magick=/usr/bin/convert
+[ -x "$magick" ] || magick=$(command -v convert)
+
+bench=$build/bench/kestrovia_bench
+if [ ! -x "$bench" ]; then
+    log "building kestrovia_bench in $build"
+    [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+    cmake --build "$build" --target kestrovia_bench -j2 >&2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrovia-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+log "making test pictures in $work"
+"$bench" make "$work" >&2
+mkdir -p "$work/ours" "$work/vips" "$work/magick"
+
+# "<median ms> <peak MB>" of a command run $runs times.
+timed() { "$bench" time "$runs" -- "$@"; }
+ms() { echo "${1% *}"; }
+mb() { echo "${1#* }"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# Turned +90° and fitted into 1600x1200 on grey: vipsthumbnail cannot turn, so
+# thumbnail to 1200x900, turn and embed, through vips' own fast format.
+vips_b='vipsthumbnail "$1/photo4000.jpg" -s 1200x900 -o "$1/vips/b0.v" &&
+ vips rot "$1/vips/b0.v" "$1/vips/b1.v" d90 &&
+ vips embed "$1/vips/b1.v" "$1/vips/b.jpg[Q=80]" 350 0 1600 1200 --extend background --background "128 128 128"'
+
+lines=
+measure() { # name picture ours-case vips-size magick-args...
+    name=$1 picture=$2 ours_case=$3 vips_size=$4
+    shift 4
+    log "case $name: ours"
+    o=$(timed "$bench" run "$ours_case" "$work/$picture" "$work/ours")
+    log "case $name: vipsthumbnail"
+    if [ "$name" = b ]; then
+        v=$(timed sh -c "$vips_b" sh "$work")
+    else
+        v=$(timed vipsthumbnail "$work/$picture" -s "$vips_size" -o "$work/vips/$name.jpg[Q=80]")
+    fi
+    log "case $name: convert"
+    m=$(timed "$magick" "$work/$picture" "$@" -quality 80 "$work/magick/$name.jpg")
+    eval "ours_$name=$(ms "$o")"
+    lines="${lines}case=$name ours_ms=$(ms "$o") vips_ms=$(ms "$v") magick_ms=$(ms "$m") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_vs_magick=$(ratio "$(ms "$o")" "$(ms "$m")") ours_peak_mb=$(mb "$o")
+"
+}
+
+measure a photo4000.jpg a 1600x1200 -resize 1600x1200
+measure b photo4000.jpg b 1600x1200 -rotate 90 -resize 1600x1200 -background gray50 -gravity center -extent 1600x1200
+measure c photo6000.jpg c 800x600 -resize 800x600 -background gray50 -gravity center -extent 800x600
+measure d photo4000.bmp d 1600x1200 -resize 1600x1200
+
+if [ "$preview" = 1 ]; then
+    log "preview: quick"
+    q=$(timed "$bench" run preview_quick "$work/photo4000.jpg" "$work/ours")
+    log "preview: complete"
+    c=$(timed "$bench" run preview_complete "$work/photo4000.jpg" "$work/ours")
+    echo "case=preview_quick ours_ms=$(ms "$q") quick_vs_compose=$(ratio "$(ms "$q")" "$ours_a") ours_peak_mb=$(mb "$q")"
+    echo "case=preview_complete ours_ms=$(ms "$c") complete_vs_quick=$(ratio "$(ms "$c")" "$(ms "$q")") ours_peak_mb=$(mb "$c")"
+fi
+printf '%s' "$lines"

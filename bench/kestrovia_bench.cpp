@@ -1,0 +1,203 @@
+// Timing tool for the image engine, driven by compare.sh.
+//
+//   kestrovia_bench make <folder>                 photo-like test pictures
+//   kestrovia_bench run <case> <picture> <folder> one job, as the batch run does it
+//   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
+//
+// Cases: a/b/c/d compose and export (b turns +90°); preview_quick and
+// preview_complete compose into a separate preview surface without exporting.
+
+#include "batch/export.h"
+#include "compose/jobcompose.h"
+#include "compose/surface.h"
+#include "platform/failure.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QImage>
+
+#include <turbojpeg.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+using namespace kestrovia;
+
+namespace {
+
+// Deterministic per-pixel noise: film grain and foliage-like texture that a
+// resampler must average properly, unlike flat synthetic colour.
+inline std::uint32_t hash(std::uint32_t x, std::uint32_t y)
+{
+    std::uint32_t h = x * 374761393u + y * 668265263u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return h ^ (h >> 16);
+}
+
+QImage photoLike(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    const double horizon = h * 0.45;
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
+        const double fy = double(y) / h;
+        for (int x = 0; x < w; ++x) {
+            const double fx = double(x) / w;
+            double r, g, b;
+            if (y < horizon) { // sky with soft clouds
+                const double cloud = 0.5 + 0.5 * std::sin(fx * 9.0 + std::sin(fy * 13.0) * 2.0)
+                                               * std::cos(fy * 7.0 - fx * 3.0);
+                r = 90 + 120 * fy + 60 * cloud;
+                g = 140 + 80 * fy + 50 * cloud;
+                b = 220 - 20 * fy + 30 * cloud;
+            } else { // ground: grass texture, stripes of a field, a few stones
+                const double texture = std::sin(x * 0.9 + y * 0.3) * std::sin(y * 1.3 - x * 0.2);
+                const double rows = std::sin(fx * 160.0 + fy * 40.0);
+                r = 70 + 40 * texture + 25 * rows + 40 * fy;
+                g = 120 + 50 * texture + 20 * rows;
+                b = 50 + 20 * texture;
+                if (((x / 97) + (y / 83)) % 11 == 0) { // stones with hard edges
+                    r = g = b = 170 + 30 * texture;
+                }
+            }
+            const int grain = int(hash(std::uint32_t(x), std::uint32_t(y)) & 31) - 16;
+            const auto c = [&](double v) { return std::uint32_t(std::clamp(int(v) + grain, 0, 255)); };
+            row[x] = 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
+        }
+    }
+    return img;
+}
+
+bool writeJpeg(const QImage &img, const QString &path)
+{
+    tjhandle h = tjInitCompress();
+    unsigned char *buf = nullptr;
+    unsigned long size = 0;
+    const bool ok = tjCompress2(h, img.constBits(), img.width(), int(img.bytesPerLine()), img.height(),
+                                TJPF_BGRX, &buf, &size, TJSAMP_420, 92, 0) == 0;
+    tjDestroy(h);
+    QFile f(path);
+    const bool written = ok && f.open(QIODevice::WriteOnly)
+                         && f.write(reinterpret_cast<const char *>(buf), qint64(size)) == qint64(size);
+    tjFree(buf);
+    return written;
+}
+
+int make(const QString &folder)
+{
+    const QImage a = photoLike(4000, 3000);
+    if (!writeJpeg(a, folder + QStringLiteral("/photo4000.jpg")))
+        return 1;
+    writeBitmap(a, folder + QStringLiteral("/photo4000.bmp"));
+    if (!writeJpeg(photoLike(6000, 4000), folder + QStringLiteral("/photo6000.jpg")))
+        return 1;
+    return 0;
+}
+
+int run(const QString &which, const QString &picture, const QString &folder)
+{
+    TwipsPerPixel tpp{15, 15};
+    Surface source(tpp), turned(tpp), canvas(tpp);
+    JobSurfaces surfaces{source, turned, canvas};
+    JobSettings job{picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
+                    QStringLiteral("8421504"), QStringLiteral("Center"), QString()};
+    if (which == u"b" || which == u"preview_complete")
+        job.rotation = QStringLiteral("+90°");
+    if (which == u"c")
+        job.newSize = QStringLiteral("800*600");
+
+    if (which.startsWith(u"preview_")) {
+        // The preview composes into its own visible surface, never exporting.
+        const bool complete = which == u"preview_complete";
+        Surface preview(tpp);
+        loadJobSource(surfaces, job, tpp, complete);
+        composeJob(surfaces, job, tpp, preview, complete);
+        return preview.image().isNull() ? 1 : 0;
+    }
+    // KESTROVIA_BENCH_TRACE=1 prints the time of each step to stderr.
+    const bool trace = qEnvironmentVariableIntValue("KESTROVIA_BENCH_TRACE") == 1;
+    const auto cpuMs = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+    };
+    auto last = std::chrono::steady_clock::now();
+    double lastCpu = cpuMs();
+    const auto step = [&](const char *what) {
+        const auto now = std::chrono::steady_clock::now();
+        const double cpu = cpuMs();
+        if (trace)
+            std::fprintf(stderr, "%-8s %7.1f ms wall %7.1f ms cpu\n", what,
+                         std::chrono::duration<double, std::milli>(now - last).count(), cpu - lastCpu);
+        last = now;
+        lastCpu = cpu;
+    };
+    loadJobSource(surfaces, job, tpp);
+    step("load");
+    composeJob(surfaces, job, tpp, canvas, true);
+    step("compose");
+    exportJob(canvas, QFileInfo(picture).fileName(), folder + u'/', u"2"); // quality 80
+    step("export");
+    return 0;
+}
+
+// Runs the command `runs` times; prints "<median ms> <peak MB>".
+int timeCommand(int runs, char **argv)
+{
+    std::vector<double> ms;
+    long peakKb = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execvp(argv[0], argv);
+            _exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)
+            || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "command failed: %s\n", argv[0]);
+            return 1;
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        peakKb = std::max(peakKb, usage.ru_maxrss);
+    }
+    std::sort(ms.begin(), ms.end());
+    const double median = ms.size() % 2 ? ms[ms.size() / 2] : (ms[ms.size() / 2 - 1] + ms[ms.size() / 2]) / 2;
+    std::printf("%.1f %.1f\n", median, peakKb / 1024.0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 4 && std::strcmp(argv[1], "time") == 0 && std::strcmp(argv[3], "--") == 0 && argc >= 5)
+        return timeCommand(std::max(1, std::atoi(argv[2])), argv + 4);
+
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    try {
+        if (args.size() == 3 && args[1] == u"make")
+            return make(args[2]);
+        if (args.size() == 5 && args[1] == u"run")
+            return run(args[2], args[3], args[4]);
+    } catch (const Failure &f) {
+        std::fprintf(stderr, "%s\n", qPrintable(f.message()));
+        return 1;
+    }
+    std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
+                         "time <runs> -- <command...>\n");
+    return 2;
+}
