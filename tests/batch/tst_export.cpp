@@ -35,6 +35,8 @@ private slots:
     void failedConversionKeepsExistingOutput();
     void chromaFollowsQuality_data();
     void chromaFollowsQuality();
+    void convertsEveryBitmapLayout_data();
+    void convertsEveryBitmapLayout();
     void japanesePathWithSpaces();
 
 private:
@@ -202,6 +204,32 @@ void TestExport::chromaFollowsQuality()
              0);
     tjDestroy(h);
     QTEST(sub, "subsampling");
+}
+
+void TestExport::convertsEveryBitmapLayout_data()
+{
+    QTest::addColumn<QByteArray>("bitmap");
+    const QImage q = quadrants(64, 48);
+    QTest::newRow("24 bottom-up") << bmp(q, 24);
+    QTest::newRow("24 top-down") << bmp(q, 24, true);
+    QTest::newRow("32") << bmp(q, 32);
+    QTest::newRow("8 palette") << bmp(q, 8);
+    QTest::newRow("24 odd width") << bmp(quadrants(63, 47), 24);
+}
+
+void TestExport::convertsEveryBitmapLayout()
+{
+    QFETCH(QByteArray, bitmap);
+    const QString in = m_folder->filePath(QStringLiteral("in.bmp"));
+    const QString out = m_folder->filePath(QStringLiteral("out.jpg"));
+    writeFile(in, bitmap);
+    BmpToJpegFromFileName(in, out, 95);
+    const DecodedPicture p = decodePicture(out);
+    const QSize s = p.size;
+    QVERIFY(near(p.image.pixel(2, 2), kRed, 40));
+    QVERIFY(near(p.image.pixel(s.width() - 3, 2), kGreen, 40));
+    QVERIFY(near(p.image.pixel(2, s.height() - 3), kBlue, 40));
+    QVERIFY(near(p.image.pixel(s.width() - 3, s.height() - 3), kYellow, 40));
 }
 
 void TestExport::japanesePathWithSpaces()
