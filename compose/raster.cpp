@@ -28,6 +28,11 @@ void ComposePicture(const Surface &src, Surface &dst, float srcWidth, float srcH
                     float targetWidth, float targetHeight, std::int16_t rotation)
 {
     BusyPointer::set();
+    // The default pointer comes back however the call ends: a failure caught by
+    // the preview (which stops silently) must not leave the pointer busy for good.
+    struct Restore {
+        ~Restore() { BusyPointer::restore(); }
+    } restore;
     const std::int32_t w = roundedSize(srcWidth);
     const std::int32_t h = roundedSize(srcHeight);
     const std::int32_t tw = roundedSize(targetWidth);
@@ -62,7 +67,6 @@ void ComposePicture(const Surface &src, Surface &dst, float srcWidth, float srcH
             dst.refresh();
         }
     }
-    BusyPointer::restore();
 }
 
 void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWidth,

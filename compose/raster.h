@@ -16,9 +16,8 @@ class Surface;
 // counter-clockwise, 180 half turn; every other value (0, 45, -90 ...) copies the
 // picture unturned. The pixels move in bulk; each lands where the per-pixel rule
 // puts it: 90 -> (H-1-y, x), 270 -> (y, W-1-x), 180 -> (W-1-x, H-1-y).
-// Shows the busy pointer while it works and the default one when it ends; throws
-// Failure when a size is not finite or does not fit a surface (the pointer then
-// stays busy, as the caller reports the failure).
+// Shows the busy pointer while it works and the default one when it ends, also
+// when it throws Failure (a size that is not finite, negative or too large).
 void ComposePicture(const Surface &src, Surface &dst, float srcWidth, float srcHeight,
                     float targetWidth, float targetHeight, std::int16_t rotation);
 

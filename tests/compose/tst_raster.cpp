@@ -3,6 +3,7 @@
 #include "compose/raster.h"
 #include "compose/surface.h"
 #include "platform/busypointer.h"
+#include "platform/failure.h"
 #include "testpictures.h"
 
 #include <QtTest>
@@ -22,6 +23,7 @@ private slots:
     void stretchFillsTarget();
     void targetClippedAndOutsideKept();
     void quarterTurnOfReducedPictureStaysShared();
+    void badSizeFailsAndRestoresPointer();
 };
 
 void TestRaster::fitAspectSize_data()
@@ -165,6 +167,16 @@ void TestRaster::quarterTurnOfReducedPictureStaysShared()
     QCOMPARE(dst.image().size(), QSize(100, 200));
     QVERIFY(testpics::near(dst.image().pixel(0, 0), testpics::kBlue));
     QVERIFY(testpics::near(dst.image().pixel(99, 0), testpics::kRed));
+}
+
+void TestRaster::badSizeFailsAndRestoresPointer()
+{
+    Surface src, dst;
+    src.resize(4 * 15, 4 * 15);
+    dst.resize(4 * 15, 4 * 15);
+    QVERIFY_THROWS_EXCEPTION(Failure, ComposePicture(src, dst, 4.0f, 4.0f, 1e20f, 4.0f, 0));
+    QVERIFY_THROWS_EXCEPTION(Failure, ComposePicture(src, dst, 40000.0f, 4.0f, 4.0f, 4.0f, 0));
+    QVERIFY(!BusyPointer::isBusy());
 }
 
 QTEST_GUILESS_MAIN(TestRaster)
