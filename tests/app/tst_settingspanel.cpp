@@ -309,20 +309,6 @@ private slots:
         QCOMPARE(f.PicBack->colorValue(), 0xFFFFFF);
     }
 
-    void saveFolderOpensNothingForPictureFolder()
-    {
-        Form1 f(kTpp);
-        makeRows(f.table(), 3, QDir::tempPath() + u'/');
-        highlightThreeSecondCurrent(f.table());
-        const Cells before = cells(f.table());
-        int shown = 0;
-        DirSelectForm::setModalRunner([&](DirSelectForm &) { ++shown; });
-        QVERIFY(f.SaveCheck[0]->isChecked());
-        QTest::mouseClick(f.SaveFolder, Qt::LeftButton);
-        QCOMPARE(shown, 0);
-        QCOMPARE(cells(f.table()), before);
-    }
-
     void saveFolderOkStoresOpenFolder()
     {
         QTemporaryDir tmp;
@@ -389,17 +375,27 @@ private slots:
         QCOMPARE(cells(f.table()), expected);
     }
 
-    void saveFolderGoneShowsNothing()
+    void saveFolderOpensNothing_data()
     {
-        Form1 f(kTpp);
-        QString gone;
-        {
-            QTemporaryDir tmp;
-            gone = tmp.path() + u'/';
+        QTest::addColumn<bool>("chosenFolderOption");
+        QTest::addColumn<bool>("folderExists");
+        QTest::newRow("画像と同じフォルダに保存") << false << true;
+        QTest::newRow("row's folder is gone") << true << false;
+    }
+
+    void saveFolderOpensNothing()
+    {
+        QFETCH(bool, chosenFolderOption);
+        QFETCH(bool, folderExists);
+        QString folder = QDir::tempPath() + u'/';
+        if (!folderExists) {
+            QTemporaryDir gone;
+            folder = gone.path() + u'/';
         }
-        makeRows(f.table(), 3, gone);
+        Form1 f(kTpp);
+        makeRows(f.table(), 3, folder);
         highlightThreeSecondCurrent(f.table());
-        f.SaveCheck[1]->setChecked(true);
+        f.SaveCheck[chosenFolderOption ? 1 : 0]->setChecked(true);
         f.SaveTxt->setText(QDir::tempPath() + u'/');
         const Cells before = cells(f.table());
         int shown = 0;
