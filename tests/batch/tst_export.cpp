@@ -136,6 +136,8 @@ void TestExport::exportFailures_data()
     QTest::newRow("empty folder text") << "" << "指定されていません";
     QTest::newRow("missing folder") << "/nonexistent/out/" << "ありません";
     QTest::newRow("folder is a file") << "FILE/" << "ありません";
+    // Fails in the conversion, after the temporary bitmap was written.
+    QTest::newRow("output name taken by a folder") << "TAKEN/" << "フォルダのため";
 }
 
 void TestExport::exportFailures()
@@ -145,6 +147,9 @@ void TestExport::exportFailures()
     if (folder.startsWith(u"FILE")) {
         writeFile(m_folder->filePath(QStringLiteral("plain")), "x");
         folder = m_folder->filePath(QStringLiteral("plain")) + u'/';
+    } else if (folder.startsWith(u"TAKEN")) {
+        QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("photo_b.jpg")));
+        folder = m_folder->path() + u'/';
     }
     try {
         exportJob(m_canvas, QStringLiteral("photo.jpg"), folder, std::int16_t(5));
@@ -204,6 +209,11 @@ void TestExport::chromaFollowsQuality()
              0);
     tjDestroy(h);
     QTEST(sub, "subsampling");
+    // Optimised Huffman tables: smaller than the same picture with the standard ones.
+    unsetenv("TJ_OPTIMIZE");
+    QFETCH(int, subsampling);
+    const QByteArray standard = jpeg(quadrants(64, 48), quality, subsampling);
+    QVERIFY2(data.size() < standard.size(), qPrintable(QStringLiteral("%1 vs %2").arg(data.size()).arg(standard.size())));
 }
 
 void TestExport::convertsEveryBitmapLayout_data()
