@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -206,6 +208,28 @@ void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt
     }
 }
 
+// Runs body(first, end) over [0, n), split in two halves on two threads when the
+// work is large enough to pay for a thread. The halves touch disjoint rows.
+template <typename Body>
+void splitRows(int n, double work, const Body &body)
+{
+    constexpr double kWorthAThread = 2e6; // multiply-adds
+    if (n < 2 || work < kWorthAThread || std::thread::hardware_concurrency() < 2) {
+        body(0, n);
+        return;
+    }
+    const int mid = n / 2;
+    std::thread other;
+    try {
+        other = std::thread([&body, mid, n] { body(mid, n); });
+    } catch (const std::system_error &) {
+        body(0, n); // no thread to be had: do it all here
+        return;
+    }
+    body(0, mid);
+    other.join();
+}
+
 int clampToInt(double v)
 {
     constexpr double lim = std::numeric_limits<int>::max() / 2;
@@ -283,21 +307,27 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
     const int midH = rowHi - rowLo;
     const auto midBuffer = newBuffer(static_cast<size_t>(outW) * midH * 4);
     auto *mid = reinterpret_cast<std::uint32_t *>(midBuffer.get());
-    for (int r = 0; r < midH; ++r)
-        horizontalRow(reinterpret_cast<const std::uint32_t *>(src.constScanLine(rowLo + r)),
-                      mid + static_cast<size_t>(r) * outW, wx, outW);
+    const uchar *srcBits = src.constBits();
+    const qsizetype srcStride = src.bytesPerLine();
+    splitRows(midH, double(midH) * outW * wx.taps, [&](int first, int end) {
+        for (int r = first; r < end; ++r)
+            horizontalRow(reinterpret_cast<const std::uint32_t *>(srcBits + (rowLo + r) * srcStride),
+                          mid + static_cast<size_t>(r) * outW, wx, outW);
+    });
 
-    std::vector<const std::uint8_t *> rows(wy.taps);
     std::uint8_t *destBits = dest.bits();
     const qsizetype destStride = dest.bytesPerLine();
-    for (int j = 0; j < outH; ++j) {
-        for (int k = 0; k < wy.count[j]; ++k)
-            rows[k] = reinterpret_cast<const std::uint8_t *>(
-                mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
-        auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * 4;
-        verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d,
-                    outW * 4);
-    }
+    splitRows(outH, double(outH) * outW * 4 * wy.taps, [&](int first, int end) {
+        std::vector<const std::uint8_t *> rows(wy.taps);
+        for (int j = first; j < end; ++j) {
+            for (int k = 0; k < wy.count[j]; ++k)
+                rows[k] = reinterpret_cast<const std::uint8_t *>(
+                    mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
+            auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * 4;
+            verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d,
+                        outW * 4);
+        }
+    });
 }
 
 } // namespace kestrovia
