@@ -1,11 +1,11 @@
 #include "app/aboutdialog.h"
 
-#include <QApplication>
+#include "app/artwork.h"
+
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 #include <algorithm>
@@ -67,13 +67,7 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
     picture1->setObjectName(QStringLiteral("Picture1"));
     picture1->setGeometry(twipsRect(90, 330, 555, 555, tpp));
     picture1->setAlignment(Qt::AlignCenter);
-    // Without the icon resource, the program's window icon stands in; with
-    // neither the box stays empty.
-    QPixmap icon(QStringLiteral(":/kestrovia.png"));
-    if (icon.isNull())
-        icon = QApplication::windowIcon().pixmap(32, 32);
-    if (!icon.isNull())
-        picture1->setPixmap(icon.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    picture1->setPixmap(iconPixmap(32));
 
     const QRect design1 = twipsRect(150, 60, 1005, 195, tpp);
     const QRect design2 = twipsRect(1170, 60, 1395, 225, tpp);
