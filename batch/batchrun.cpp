@@ -110,6 +110,8 @@ void BatchRun::BtnMain_Click()
             reason = ja("メモリが足りません。画像または新しいサイズが大きすぎる可能性があります");
         } catch (const std::exception &e) {
             reason = ja("予期しないエラーが発生しました（%1）").arg(QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            reason = ja("予期しないエラーが発生しました");
         }
         if (reason) {
             failedRow = r;

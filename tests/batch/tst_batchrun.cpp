@@ -112,7 +112,7 @@ struct RunWatch {
 
 class ShowCounter : public QObject {
 public:
-    explicit ShowCounter(RunWatch &w) : m_watch(w) {}
+    ShowCounter(RunWatch &w, QObject *parent) : QObject(parent), m_watch(w) {}
     bool eventFilter(QObject *, QEvent *e) override
     {
         if (e->type() == QEvent::Show)
@@ -160,7 +160,6 @@ private slots:
         writePicture(folder + u"photo.jpg"_s, 320, 240, "JPG");
         writePicture(folder + u"scan.bmp"_s, 150, 100, "BMP");
         writePicture(folder + u"icon.png"_s, 16, 16, "PNG");
-        const QStringList inputs = {u"icon.png"_s, u"photo.jpg"_s, u"scan.bmp"_s, u"x.jpg"_s};
 
         dropFiles(*m_form, {folder + u"photo.jpg"_s, folder + u"icon.png"_s, folder + u"x.jpg"_s,
                             folder + u"scan.bmp"_s});
@@ -192,8 +191,7 @@ private slots:
         t.setTextMatrix(2, ColNewSize, u"60*45"_s);
 
         const auto before = allCells(t);
-        RunWatch watch;
-        connectWatch(watch);
+        RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
 
         QCOMPARE(m_messages, QStringList());
@@ -218,7 +216,6 @@ private slots:
                               u"x.jpg"_s}));
         QCOMPARE(QDir(best).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({u"photo_b.jpg"_s}));
-        Q_UNUSED(inputs);
     }
 
     void failingRowStopsTheRun()
@@ -230,8 +227,7 @@ private slots:
         }
         QVERIFY(QFile::remove(m_root + u"b.jpg"_s));
         const auto before = allCells(t);
-        RunWatch watch;
-        connectWatch(watch);
+        RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
 
         QVERIFY(QFile::exists(m_root + u"a_b.jpg"_s));
@@ -308,8 +304,7 @@ private slots:
         writePicture(m_root + u"same.bmp"_s, 50, 40, "BMP");
         dropFiles(*m_form, {m_root + u"same.bmp"_s, m_root + u"same.bmp"_s});
         QCOMPARE(t.Rows(), 3);
-        RunWatch watch;
-        connectWatch(watch);
+        RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
         QCOMPARE(watch.values, QList<int>({1, 2}));
         QCOMPARE(QImage(m_root + u"same.jpg"_s).size(), QSize(50, 40));
@@ -325,8 +320,7 @@ private slots:
 
     void emptyTable()
     {
-        RunWatch watch;
-        connectWatch(watch);
+        RunWatch &watch = connectWatch();
         m_form->form2()->PreviewReady = false;
         m_form->BtnMain->click();
         QCOMPARE(watch.shows, 1);
@@ -337,8 +331,11 @@ private slots:
     }
 
 private:
-    void connectWatch(RunWatch &watch)
+    // The watch lives in the test object, so it outlasts every event the bar gets.
+    RunWatch &connectWatch()
     {
+        m_watch = RunWatch();
+        RunWatch &watch = m_watch;
         QProgressBar *bar = m_form->ProgressBar1;
         connect(bar, &QProgressBar::valueChanged, m_form.get(), [&watch, bar](int v) {
             if (v == 0)
@@ -348,13 +345,15 @@ private:
             watch.alwaysBusy = watch.alwaysBusy && c && c->shape() == Qt::WaitCursor;
             watch.alwaysVisible = watch.alwaysVisible && bar->isVisible();
         });
-        bar->installEventFilter(new ShowCounter(watch));
+        bar->installEventFilter(new ShowCounter(watch, bar));
+        return watch;
     }
 
     QTemporaryDir m_dir;
     QString m_root;
     std::unique_ptr<Form1> m_form;
     QStringList m_messages;
+    RunWatch m_watch;
 };
 
 QTEST_MAIN(TestBatchRun)
