@@ -223,7 +223,7 @@ struct Channel {
     }
 };
 
-DecodedPicture decodeBmp(const Bytes &b)
+DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
 {
     const QString truncated = tr("BMP ファイルが途中で切れているため読み込めません");
     if (!b.has(0, 18))
@@ -305,10 +305,9 @@ DecodedPicture decodeBmp(const Bytes &b)
     if (pixelOffset <= 0 || !b.has(pixelOffset, stride * (h - 1) + lastRowBytes))
         fail(truncated);
 
-    QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
-    for (qint64 y = 0; y < h; ++y) {
+    // One picture row y (from the top) into d, w pixels.
+    const auto decodeRow = [&](qint64 y, std::uint32_t *d) {
         const std::uint8_t *s = b.p + pixelOffset + stride * (topDown ? y : h - 1 - y);
-        auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y)));
         switch (bpp) {
         case 1:
         case 4:
@@ -347,8 +346,63 @@ DecodedPicture decodeBmp(const Bytes &b)
             }
             break;
         }
+    };
+
+    // Shrink on load: a bitmap has no reduced decode of its own, so blocks of
+    // k x k pixels are averaged while reading (a box filter: no aliasing), when
+    // the result still covers what the caller needs. This keeps a large bitmap's
+    // memory and the later scaling small.
+    const QSize need = needFor ? needFor(QSize(int(w), int(h))) : QSize();
+    int k = 1;
+    if (need.isValid() && need.width() > 0 && need.height() > 0) {
+        for (int f : {4, 2}) {
+            if ((w + f - 1) / f >= need.width() && (h + f - 1) / f >= need.height()) {
+                k = f;
+                break;
+            }
+        }
     }
-    return {img, img.size()};
+    if (k == 1) {
+        QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
+        for (qint64 y = 0; y < h; ++y)
+            decodeRow(y, reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y))));
+        return {img, img.size()};
+    }
+    const int outW = static_cast<int>((w + k - 1) / k);
+    const int outH = static_cast<int>((h + k - 1) / k);
+    QImage img = allocate(outW, outH);
+    std::vector<std::uint32_t> row(static_cast<size_t>(w));
+    std::vector<std::uint32_t> sums(static_cast<size_t>(outW) * 3);
+    for (int oy = 0; oy < outH; ++oy) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const int rows = static_cast<int>(std::min<qint64>(k, h - qint64(oy) * k));
+        for (int r = 0; r < rows; ++r) {
+            decodeRow(qint64(oy) * k + r, row.data());
+            const std::uint32_t *px = row.data();
+            const std::uint32_t *const rowEnd = px + w;
+            for (std::uint32_t *sum = sums.data(); px < rowEnd; sum += 3) {
+                const std::uint32_t *const blockEnd = std::min(px + k, rowEnd);
+                std::uint32_t b0 = 0, g0 = 0, r0 = 0;
+                for (; px < blockEnd; ++px) {
+                    b0 += *px & 0xFF;
+                    g0 += (*px >> 8) & 0xFF;
+                    r0 += (*px >> 16) & 0xFF;
+                }
+                sum[0] += b0;
+                sum[1] += g0;
+                sum[2] += r0;
+            }
+        }
+        auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(oy));
+        for (int ox = 0; ox < outW; ++ox) {
+            const std::uint32_t cols = static_cast<std::uint32_t>(std::min<qint64>(k, w - qint64(ox) * k));
+            const std::uint32_t n = cols * static_cast<std::uint32_t>(rows);
+            const std::uint32_t *sum = &sums[static_cast<size_t>(ox) * 3];
+            d[ox] = 0xFF000000u | (((sum[2] + n / 2) / n) << 16) | (((sum[1] + n / 2) / n) << 8)
+                    | ((sum[0] + n / 2) / n);
+        }
+    }
+    return {img, QSize(int(w), int(h))};
 }
 
 } // namespace
@@ -371,7 +425,7 @@ DecodedPicture decodeBytes(const Bytes &b, const NeedFunction &need)
     if (b.has(0, 3) && b.p[0] == 0xFF && b.p[1] == 0xD8 && b.p[2] == 0xFF)
         return decodeJpeg(b, need);
     if (b.has(0, 2) && b.p[0] == 'B' && b.p[1] == 'M')
-        return decodeBmp(b);
+        return decodeBmp(b, need);
     fail(tr("JPEG でも BMP でもないため読み込めません"));
 }
 

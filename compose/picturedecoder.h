@@ -24,8 +24,9 @@ struct DecodedPicture {
 };
 
 // Decodes the file. reduceTo, when valid, is the smallest size (in upright pixels)
-// the caller needs: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale as long as
-// the result stays at least that large on both sides. Throws Failure with a Japanese
+// the caller needs: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a BMP
+// averaged over 2x2 or 4x4 blocks, as long as the result stays at least that large
+// on both sides. Throws Failure with a Japanese
 // message for a missing, empty, truncated, corrupt, unsupported or too large file.
 DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());

@@ -21,6 +21,7 @@ private slots:
     void exifOrientation();
     void reducedDecodeKeepsRealSize_data();
     void reducedDecodeKeepsRealSize();
+    void bitmapBlocksAverageExactly();
     void refusesBrokenFiles_data();
     void refusesBrokenFiles();
     void refusesHugeHeaderBeforeAllocating_data();
@@ -111,23 +112,46 @@ void TestPictureDecoder::exifOrientation()
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize_data()
 {
+    QTest::addColumn<bool>("bitmap");
     QTest::addColumn<QSize>("need");
     QTest::addColumn<QSize>("image");
-    QTest::newRow("no hint: full") << QSize() << QSize(800, 600);
-    QTest::newRow("half still covers 400x300") << QSize(400, 300) << QSize(400, 300);
-    QTest::newRow("401 wide needs full") << QSize(401, 300) << QSize(800, 600);
-    QTest::newRow("eighth") << QSize(90, 60) << QSize(100, 75);
-    QTest::newRow("quarter") << QSize(150, 150) << QSize(200, 150);
+    QTest::newRow("no hint: full") << false << QSize() << QSize(800, 600);
+    QTest::newRow("half still covers 400x300") << false << QSize(400, 300) << QSize(400, 300);
+    QTest::newRow("401 wide needs full") << false << QSize(401, 300) << QSize(800, 600);
+    QTest::newRow("eighth") << false << QSize(90, 60) << QSize(100, 75);
+    QTest::newRow("quarter") << false << QSize(150, 150) << QSize(200, 150);
+    QTest::newRow("bmp no hint") << true << QSize() << QSize(800, 600);
+    QTest::newRow("bmp 2x2 blocks") << true << QSize(400, 300) << QSize(400, 300);
+    QTest::newRow("bmp 4x4 blocks") << true << QSize(150, 150) << QSize(200, 150);
+    QTest::newRow("bmp too big to shrink") << true << QSize(401, 300) << QSize(800, 600);
 }
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize()
 {
+    QFETCH(bool, bitmap);
     QFETCH(QSize, need);
     QFETCH(QSize, image);
-    const DecodedPicture p = decodePictureData(jpeg(quadrants(800, 600)), need);
+    const QImage q = quadrants(800, 600);
+    const DecodedPicture p = decodePictureData(bitmap ? bmp(q, 24) : jpeg(q), need);
     QCOMPARE(p.size, QSize(800, 600));
     QCOMPARE(p.image.size(), image);
     verifyQuadrants(p.image);
+}
+
+void TestPictureDecoder::bitmapBlocksAverageExactly()
+{
+    // Odd sizes leave partial blocks at the right and bottom edges; each output
+    // pixel is the rounded mean of the pixels it covers.
+    QImage src(7, 5, QImage::Format_RGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            src.setPixel(x, y, qRgb(x * 30, y * 50, (x + y) % 2 ? 255 : 0));
+    const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(4, 3));
+    QCOMPARE(p.size, QSize(7, 5));
+    QCOMPARE(p.image.size(), QSize(4, 3));
+    QCOMPARE(p.image.pixel(0, 0), qRgb(15, 25, 128));  // 2x2: x 0-1, y 0-1
+    QCOMPARE(p.image.pixel(3, 0), qRgb(180, 25, 128)); // 1x2: x 6
+    QCOMPARE(p.image.pixel(3, 2), qRgb(180, 200, 0));  // 1x1: x 6, y 4
 }
 
 void TestPictureDecoder::refusesBrokenFiles_data()
