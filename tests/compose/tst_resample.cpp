@@ -17,7 +17,6 @@ private slots:
     void edgesRoundToNearestBoundary_data();
     void edgesRoundToNearestBoundary();
     void upscaleIsSmooth();
-    void clippedOutsideKept();
 };
 
 static QImage stripes(int w, int h)
@@ -116,19 +115,6 @@ void TestResample::upscaleIsSmooth()
         distinct += qRed(dst.pixel(x, 0)) != qRed(dst.pixel(x - 1, 0));
     }
     QVERIFY(distinct >= 6);
-}
-
-void TestResample::clippedOutsideKept()
-{
-    QImage src(10, 10, QImage::Format_RGB32);
-    src.fill(Qt::white);
-    QImage dst(8, 8, QImage::Format_RGB32);
-    dst.fill(Qt::black);
-    drawScaled(dst, QRectF(4, -3, 20, 6), src, QRectF(src.rect()));
-    QCOMPARE(dst.pixel(3, 0), qRgb(0, 0, 0));
-    QCOMPARE(dst.pixel(4, 0), qRgb(255, 255, 255));
-    QCOMPARE(dst.pixel(7, 2), qRgb(255, 255, 255));
-    QCOMPARE(dst.pixel(7, 3), qRgb(0, 0, 0));
 }
 
 QTEST_GUILESS_MAIN(TestResample)
