@@ -5,6 +5,7 @@
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
 #include "preview/form2.h"
+#include "preview/selectionsync.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,8 +122,13 @@ private slots:
         t->setRowSel(4);
         QCOMPARE(highlighted(t), QList<int>({2, 3, 4}));
         const QStringList header = rows(t).constFirst();
+        QCoreApplication::processEvents();
+        const int syncs = f->selectionSync()->runCount();
 
         QTest::keyClick(f->PicsGalary, Qt::Key_Delete, modifiers);
+        QCoreApplication::processEvents();
+        // The panel and the preview are left as they were.
+        QCOMPARE(f->selectionSync()->runCount(), syncs);
         QCOMPARE(names(t), QStringList({"a.jpg", "c.jpg", "d.jpg"}));
         QCOMPARE(rows(t).constFirst(), header);
         // The next job moved into the current row's place.
@@ -223,7 +229,11 @@ private slots:
                 expected[r][c] = expected[2][c];
         }
 
+        QCoreApplication::processEvents();
+        const int syncs = f->selectionSync()->runCount();
         f->SameAllItem->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(f->selectionSync()->runCount(), syncs);
         QCOMPARE(rows(t), expected);
         for (int r = 1; r < t->Rows(); ++r) {
             QCOMPARE(t->TextMatrix(r, ColReserved9), QString());
