@@ -87,6 +87,8 @@ Form1::Form1(TwipsPerPixel tpp, QWidget *parent)
     ProgressBar1->setGeometry(twipsRect(2700, 5550, 3075, 225));
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setVisible(false);
+    // The two-line hint is taller than the bar that covers it during a run.
+    ProgressBar1->installEventFilter(this);
     BtnMain = named(new QPushButton(QStringLiteral("処理実行 >> >>"), this), "BtnMain");
     BtnMain->setGeometry(twipsRect(5820, 5520, 2505, 315));
 
@@ -364,6 +366,8 @@ void Form1::Form_Resize()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ProgressBar1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        Label15->setVisible(event->type() == QEvent::Hide);
     if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
         auto *me = static_cast<QMouseEvent *>(event);
         if (me->button() == Qt::LeftButton)

@@ -1,3 +1,4 @@
+#include "app/aboutdialog.h"
 #include "app/form1.h"
 #include "compose/surface.h"
 #include "joblist/jobcolumns.h"
@@ -146,6 +147,18 @@ private slots:
         }
     }
 
+    void hintGivesWayToTheProgressBar()
+    {
+        Form1 f(kTpp);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(f.Label15->isVisible());
+        f.ProgressBar1->show();
+        QVERIFY(!f.Label15->isVisible());
+        f.ProgressBar1->hide();
+        QVERIFY(f.Label15->isVisible());
+    }
+
     void closingEndsTheProgram()
     {
         auto *f = new Form1(kTpp);
@@ -161,6 +174,9 @@ private slots:
 
     void banner()
     {
+        // The click opens the About dialog: answer it without a modal loop.
+        int shown = 0;
+        AboutDialog::setModalRunner([&](AboutDialog &) { ++shown; });
         Form1 f(kTpp);
         QSignalSpy clicked(&f, &Form1::Image1_Click);
         QVERIFY(!f.Image1->pixmap().isNull());
@@ -169,6 +185,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         QTest::mouseClick(f.Image1, Qt::LeftButton);
         QCOMPARE(clicked.count(), 1);
+        QCOMPARE(shown, 1);
+        AboutDialog::setModalRunner({});
     }
 };
 
