@@ -366,8 +366,13 @@ void Form1::Form_Resize()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ProgressBar1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+    if (watched == ProgressBar1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         Label15->setVisible(event->type() == QEvent::Hide);
+        // A batch run does not return to the event loop until it ends, so the
+        // uncovered strip is painted at once.
+        if (isVisible())
+            repaint(Label15->geometry());
+    }
     if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
         auto *me = static_cast<QMouseEvent *>(event);
         if (me->button() == Qt::LeftButton)
