@@ -1,6 +1,7 @@
 #include "batch/batchrun.h"
 
 #include "app/form1.h"
+#include "app/jobrow.h"
 #include "batch/export.h"
 #include "batch/outputname.h"
 #include "compose/jobcompose.h"
@@ -67,13 +68,7 @@ void BatchRun::convertRow(int row)
     // that is not a number fails the row at once.
     const QString fileName = table.TextMatrix(row, ColFileName);
     const QString saveFolder = table.TextMatrix(row, ColSaveFolder);
-    JobSettings job;
-    job.path = table.TextMatrix(row, ColPath);
-    job.newSize = table.TextMatrix(row, ColNewSize);
-    job.fit = table.TextMatrix(row, ColFit);
-    job.backColor = table.TextMatrix(row, ColBackColor);
-    job.position = table.TextMatrix(row, ColPosition);
-    job.rotation = table.TextMatrix(row, ColRotation);
+    const JobSettings job = jobSettingsAt(table, row);
     if (!textToInt32(job.backColor))
         throw Failure(ja("背景色「%1」が数値ではありません").arg(job.backColor));
     const std::int16_t level = compressionLevel(table.TextMatrix(row, ColCompression));

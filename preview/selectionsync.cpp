@@ -2,6 +2,7 @@
 
 #include "app/colorswatch.h"
 #include "app/form1.h"
+#include "app/jobrow.h"
 #include "compose/jobcompose.h"
 #include "compose/surface.h"
 #include "joblist/jobcolumns.h"
@@ -100,13 +101,7 @@ void SelectionSync::run()
     const int r = t.Row();
     if (r < 1 || r >= t.Rows())
         return;
-    JobSettings job;
-    job.path = t.TextMatrix(r, ColPath);
-    job.newSize = t.TextMatrix(r, ColNewSize);
-    job.fit = t.TextMatrix(r, ColFit);
-    job.backColor = t.TextMatrix(r, ColBackColor);
-    job.position = t.TextMatrix(r, ColPosition);
-    job.rotation = t.TextMatrix(r, ColRotation);
+    JobSettings job = jobSettingsAt(t, r);
     const bool firstShowing = t.TextMatrix(r, ColOriginalSize).isEmpty();
     const bool complete = f.PreCheck->isChecked();
 
