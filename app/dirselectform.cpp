@@ -32,6 +32,10 @@ QList<DirSelectForm::Volume> mountedVolumes()
         if (!info.rootPath().isEmpty())
             volumes.append({QDir::cleanPath(info.rootPath()), info.name()});
     }
+    // In a container or chroot the mount table may name no volume that is
+    // visible from here; the file system's root is always there.
+    if (volumes.isEmpty())
+        volumes.append({QDir::rootPath(), QString()});
     std::sort(volumes.begin(), volumes.end(),
               [](const auto &a, const auto &b) { return a.rootPath < b.rootPath; });
     return volumes;
