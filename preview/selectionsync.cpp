@@ -123,7 +123,9 @@ void SelectionSync::run()
         preview.removePicture();
         preview.setScaleMode(ScaleMode::Twips);
         preview.setGeometry(0, 0, source.width(), source.height());
-        preview.loadPicture(job.path);
+        // The source holder was decoded in full above: share its pixels rather
+        // than decode the same file a second time.
+        preview.setBackingImage(source.image());
         p.fitToPreviewArea();
     } else {
         // A size that is not a number fails here, before the panel is touched.
