@@ -2,8 +2,8 @@
 
 #include "app/form1.h"
 #include "app/jobrow.h"
-#include "batch/export.h"
-#include "batch/outputname.h"
+#include "export/export.h"
+#include "export/outputname.h"
 #include "compose/jobcompose.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"

@@ -7,7 +7,7 @@
 // Cases: a/b/c/d compose and export (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
 
-#include "batch/export.h"
+#include "export/export.h"
 #include "compose/jobcompose.h"
 #include "compose/surface.h"
 #include "platform/failure.h"

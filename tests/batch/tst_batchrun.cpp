@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "batch/batchrun.h"
-#include "batch/export.h"
+#include "export/export.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"

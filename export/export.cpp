@@ -1,7 +1,7 @@
-#include "batch/export.h"
+#include "export/export.h"
 
-#include "batch/converter.h"
-#include "batch/outputname.h"
+#include "export/converter.h"
+#include "export/outputname.h"
 #include "compose/resample.h"
 #include "compose/surface.h"
 #include "platform/failure.h"

@@ -1,4 +1,4 @@
-#include "batch/outputname.h"
+#include "export/outputname.h"
 
 #include "platform/failure.h"
 #include "platform/numbers.h"

@@ -1,4 +1,4 @@
-#include "batch/converter.h"
+#include "export/converter.h"
 
 #include "compose/picturedecoder.h"
 #include "platform/failure.h"

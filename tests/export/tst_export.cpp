@@ -1,8 +1,8 @@
 // Export of one job: naming, quality, the converter's safety and the temporary bitmap.
 
-#include "batch/converter.h"
-#include "batch/export.h"
-#include "batch/outputname.h"
+#include "export/converter.h"
+#include "export/export.h"
+#include "export/outputname.h"
 #include "compose/picturedecoder.h"
 #include "compose/surface.h"
 #include "platform/failure.h"
