@@ -1,11 +1,11 @@
 #include "compose/picturedecoder.h"
 
 #include "compose/imagebuffer.h"
+#include "compose/sourcefile.h"
 #include "compose/turn.h"
 #include "platform/failure.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 
 #include <turbojpeg.h>
@@ -120,6 +120,41 @@ QImage allocate(int w, int h)
 
 // ---- JPEG ----
 
+// True when the frame header (SOF) announces arithmetic coding.
+bool jpegIsArithmetic(const Bytes &b)
+{
+    qint64 i = 2;
+    while (b.has(i, 4) && b.p[i] == 0xFF) {
+        const int marker = b.p[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker >= 0xC9;
+        if (marker == 0xDA || marker == 0xD9)
+            return false;
+        i += 2 + b.be16(i + 2);
+    }
+    return false;
+}
+
+// Huffman-coded data spends at least one bit on each 8 x 8 block of a scan (its DC
+// code); halved here for components subsampled in one direction. Arithmetic coding
+// can go far lower, so it gets a much looser bound. A file too small for the size
+// it declares is damaged or crafted: it is refused before the decoder allocates for
+// that size (a 313-byte file declaring 20000 x 20000 pixels would take minutes and
+// gigabytes to come out grey).
+void checkJpegDataCovers(const Bytes &b, int w, int h)
+{
+    const qint64 blocks = qint64((w + 7) / 8) * ((h + 7) / 8);
+    const qint64 minimumBits = jpegIsArithmetic(b) ? blocks / 1024 : blocks / 2;
+    if (b.size * 8 < minimumBits)
+        fail(tr("JPEG ファイルが壊れているか途中で切れています（%1 × %2 ピクセルに対してデータが少なすぎます）")
+                 .arg(w)
+                 .arg(h));
+}
+
 struct TjDeleter {
     void operator()(void *h) const { tjDestroy(h); }
 };
@@ -135,6 +170,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
         fail(tr("JPEG ファイルが壊れているため読み込めません"));
     checkPictureSize(w, h);
+    checkJpegDataCovers(b, w, h);
 
     const int orientation = exifOrientation(b);
     const bool sideways = orientation >= 5;
@@ -157,20 +193,19 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     const int sw = (w + denom - 1) / denom;
     const int sh = (h + denom - 1) / denom;
 
+    // Stop-on-warning: libjpeg reports a cut or damaged file (also one that ends
+    // with an EOI marker after half its data) only as a warning and then fills the
+    // rest with grey; such a picture is refused rather than converted.
     const auto check = [&](int rc) {
-        if (rc == 0)
-            return;
-        const QString why = QString::fromUtf8(tjGetErrorStr2(tj.get()));
-        // Warnings about odd but complete files are tolerated, as photo viewers
-        // show those pictures; a file that ends early is refused, not shown grey.
-        if (tjGetErrorCode(tj.get()) == TJERR_FATAL || why.contains(u"Premature end"))
-            fail(tr("JPEG ファイルが壊れているか途中で切れています（%1）").arg(why));
+        if (rc != 0)
+            fail(tr("JPEG ファイルが壊れているか途中で切れています"));
     };
 
     QImage img = allocate(sw, sh);
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
         const auto cmyk = newBuffer(static_cast<size_t>(sw) * sh * 4);
-        check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK, 0));
+        check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK,
+                            TJFLAG_STOPONWARNING));
         // CMYK JPEGs are written inverted (0 = full ink) by the programs that make
         // them, so each channel times the key gives the RGB value.
         for (int y = 0; y < sh; ++y) {
@@ -187,7 +222,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
         // decoder write the 0xFF that Qt expects in the unused byte.
         const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB;
         check(tjDecompress2(tj.get(), data, size, img.bits(), sw,
-                            static_cast<int>(img.bytesPerLine()), sh, pf, 0));
+                            static_cast<int>(img.bytesPerLine()), sh, pf, TJFLAG_STOPONWARNING));
     }
     DecodedPicture out;
     out.image = applyOrientation(img, orientation);
@@ -451,20 +486,7 @@ DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
 {
     const QString name = QFileInfo(path).fileName();
     try {
-        QFile file(path);
-        if (path.isEmpty() || !file.exists())
-            fail(tr("ファイルが見つかりません"));
-        if (!file.open(QIODevice::ReadOnly))
-            fail(tr("ファイルを開けません（%1）").arg(file.errorString()));
-        const qint64 size = file.size();
-        if (size == 0)
-            fail(tr("画像ファイルが空です（0 バイト）"));
-        // Mapped rather than read: no copy of a file that can be tens of megabytes.
-        if (const uchar *mapped = file.map(0, size))
-            return decodeBytes({mapped, size}, need);
-        const QByteArray data = file.readAll();
-        if (data.size() != size)
-            fail(tr("ファイルを最後まで読めません（%1）").arg(file.errorString()));
+        const QByteArray data = readSourceFile(path);
         return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}, need);
     } catch (const Failure &f) {
         throw Failure(tr("画像「%1」を読み込めません: %2").arg(name, f.message()));
