@@ -1,5 +1,6 @@
 #include "app/artwork.h"
 #include "app/form1.h"
+#include "export/privatetemp.h"
 
 #include <QApplication>
 
@@ -8,6 +9,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrovia"));
     QApplication::setWindowIcon(kestrovia::programIcon());
+    // Temporary files of copies that were killed are nobody's any more.
+    kestrovia::removeStaleTempFiles();
     kestrovia::Form1 form1;
     form1.show();
     return app.exec();

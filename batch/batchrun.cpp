@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "app/jobrow.h"
 #include "export/export.h"
+#include "export/privatetemp.h"
 #include "export/outputname.h"
 #include "compose/jobcompose.h"
 #include "joblist/jobcolumns.h"

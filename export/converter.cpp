@@ -1,12 +1,12 @@
 #include "export/converter.h"
 
 #include "compose/picturedecoder.h"
+#include "compose/sourcefile.h"
+#include "export/safewrite.h"
 #include "platform/failure.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <turbojpeg.h>
 
@@ -33,7 +33,7 @@ struct TjBuffer {
 };
 
 // A plain 24-bit uncompressed BMP is handed to the encoder straight from the
-// mapped file: no conversion and no second copy of the picture.
+// file's bytes: no conversion and no second copy of the picture.
 struct PlainBmp {
     const unsigned char *pixels = nullptr;
     int width = 0, height = 0, stride = 0;
@@ -65,28 +65,65 @@ bool plainBmp(const uchar *p, qint64 size, PlainBmp &out)
     return true;
 }
 
+// Settings a photographer expects: full colour resolution (4:4:4) at the high
+// qualities where chroma blur would show, 4:2:0 below; the accurate integer DCT
+// (TurboJPEG's default); optimised Huffman tables, which make the file a few percent
+// smaller at the same quality.
+QByteArray encode(const unsigned char *pixels, int width, int stride, int height, int pixelFormat, int flags,
+                  int quality)
+{
+    quality = std::clamp(quality, 1, 100);
+    TjHandle tj;
+    if (!tj.h)
+        throw Failure(tr("JPEG エンコーダを初期化できません"));
+    // TurboJPEG 2.x turns optimised tables on only through this variable, which it
+    // reads on every compression. Set only when missing, so that threads encoding
+    // side by side never write the environment while another reads it.
+    if (!std::getenv("TJ_OPTIMIZE"))
+        setenv("TJ_OPTIMIZE", "1", 1);
+    const int subsamp = quality >= 90 ? TJSAMP_444 : TJSAMP_420;
+    TjBuffer jpeg;
+    if (tjCompress2(tj.h, pixels, width, stride, height, pixelFormat, &jpeg.data, &jpeg.size, subsamp, quality,
+                    flags)
+        != 0)
+        throw Failure(tr("JPEG に変換できません（画像を圧縮できませんでした）"));
+    return QByteArray(reinterpret_cast<const char *>(jpeg.data), qsizetype(jpeg.size));
+}
+
 } // namespace
+
+QByteArray encodeJpeg(const QImage &input, int quality)
+{
+    const QImage image = input.format() == QImage::Format_RGB32 ? input : input.convertToFormat(QImage::Format_RGB32);
+    const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
+    return encode(image.constBits(), image.width(), int(image.bytesPerLine()), image.height(), pf, 0, quality);
+}
 
 void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, int quality)
 {
-    quality = std::clamp(quality, 1, 100);
     const QString target = QDir::toNativeSeparators(jpegPath);
-
-    QFile bitmap(bitmapPath);
-    const uchar *mapped = nullptr;
+    QByteArray bitmap;
+    try {
+        bitmap = readSourceFile(bitmapPath);
+    } catch (const Failure &f) {
+        throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
+    }
     PlainBmp plain;
-    if (bitmap.open(QIODevice::ReadOnly) && bitmap.size() > 0)
-        mapped = bitmap.map(0, bitmap.size());
-    const bool direct = mapped && plainBmp(mapped, bitmap.size(), plain);
-    DecodedPicture picture;
-    if (!direct) {
+    QByteArray jpeg;
+    if (plainBmp(reinterpret_cast<const uchar *>(bitmap.constData()), bitmap.size(), plain)) {
+        jpeg = encode(plain.pixels, plain.width, plain.stride, plain.height, TJPF_BGR,
+                      plain.bottomUp ? TJFLAG_BOTTOMUP : 0, quality);
+    } else {
+        DecodedPicture picture;
         try {
-            picture = decodePicture(bitmapPath);
+            picture = decodePictureData(bitmap);
         } catch (const Failure &f) {
             throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
         }
         if (picture.image.size() != picture.size)
             throw Failure(tr("一時ビットマップを読み込めません"));
+        bitmap.clear();
+        jpeg = encodeJpeg(picture.image, quality);
     }
 
     const QFileInfo info(jpegPath);
@@ -94,43 +131,7 @@ void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, i
         throw Failure(tr("保存先フォルダがありません: %1").arg(QDir::toNativeSeparators(info.absolutePath())));
     if (info.isDir())
         throw Failure(tr("保存先がフォルダのため書き込めません: %1").arg(target));
-
-    TjHandle tj;
-    if (!tj.h)
-        throw Failure(tr("JPEG エンコーダを初期化できません"));
-    // Settings a photographer expects: full colour resolution (4:4:4) at the high
-    // qualities where chroma blur would show, 4:2:0 below; the accurate integer DCT
-    // (TurboJPEG's default); optimised Huffman tables, which make the file a few
-    // percent smaller at the same quality. TurboJPEG 2.x turns them on only through
-    // this variable, read on every compression.
-    setenv("TJ_OPTIMIZE", "1", 1);
-    const int subsamp = quality >= 90 ? TJSAMP_444 : TJSAMP_420;
-    TjBuffer jpeg;
-    int rc = 0;
-    if (direct) {
-        rc = tjCompress2(tj.h, plain.pixels, plain.width, plain.stride, plain.height, TJPF_BGR,
-                         &jpeg.data, &jpeg.size, subsamp, quality, plain.bottomUp ? TJFLAG_BOTTOMUP : 0);
-    } else {
-        const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
-        const QImage &img = picture.image;
-        rc = tjCompress2(tj.h, img.constBits(), img.width(), static_cast<int>(img.bytesPerLine()),
-                         img.height(), pf, &jpeg.data, &jpeg.size, subsamp, quality, 0);
-    }
-    if (rc != 0)
-        throw Failure(tr("JPEG に変換できません: %1").arg(QString::fromUtf8(tjGetErrorStr2(tj.h))));
-
-    // Written beside the output and renamed over it only when complete: a failure
-    // never leaves a truncated JPEG nor destroys an existing file.
-    QSaveFile out(jpegPath);
-    if (!out.open(QIODevice::WriteOnly))
-        throw Failure(tr("保存先に書き込めません（%1）: %2").arg(target, out.errorString()));
-    if (out.write(reinterpret_cast<const char *>(jpeg.data), qint64(jpeg.size)) != qint64(jpeg.size)) {
-        const QString why = out.errorString();
-        out.cancelWriting();
-        throw Failure(tr("JPEG を書き込めません（%1）: %2。ディスクの空き容量を確認してください").arg(target, why));
-    }
-    if (!out.commit())
-        throw Failure(tr("JPEG を保存できません（%1）: %2").arg(target, out.errorString()));
+    writeFileReplacing(jpegPath, jpeg);
 }
 
 } // namespace kestrovia

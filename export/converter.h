@@ -1,16 +1,22 @@
 #pragma once
 // The bitmap-to-JPEG converter, built on libjpeg-turbo (TurboJPEG).
 
+#include <QByteArray>
+#include <QImage>
 #include <QString>
 
 namespace kestrovia {
 
-// Reads the BMP file bitmapPath and writes it as a JPEG of the given quality
-// (1..100) to jpegPath. The JPEG is written to a temporary file in jpegPath's folder
-// and renamed over jpegPath only once complete: on any failure an existing file at
-// jpegPath is left as it was and no partial file remains. Throws Failure with a
-// Japanese reason (unreadable bitmap, missing or read-only folder, full disk ...).
-// Settings: 4:4:4 chroma at quality 90 and above, 4:2:0 below, optimised Huffman tables.
+// The picture as JPEG bytes at quality 1..100 (values outside are clamped): 4:4:4
+// chroma at quality 90 and above, 4:2:0 below, optimised Huffman tables. Throws
+// Failure when the encoder fails.
+QByteArray encodeJpeg(const QImage &image, int quality);
+
+// Reads the BMP file bitmapPath and writes it as a JPEG of the given quality to
+// jpegPath with encodeJpeg's settings. The file is replaced only once the new one
+// is complete (writeFileReplacing): on any failure an existing file at jpegPath is
+// left as it was and no partial file remains. Throws Failure with a Japanese reason
+// (unreadable bitmap, missing folder, a folder at jpegPath, full disk ...).
 void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, int quality);
 
 } // namespace kestrovia

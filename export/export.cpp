@@ -1,18 +1,22 @@
 #include "export/export.h"
 
-#include "export/converter.h"
-#include "export/outputname.h"
 #include "compose/resample.h"
 #include "compose/surface.h"
+#include "export/converter.h"
+#include "export/outputname.h"
+#include "export/privatetemp.h"
 #include "platform/failure.h"
+#include "platform/oserror.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdint>
 #include <vector>
+
+#include <unistd.h>
 
 namespace kestrovia {
 
@@ -39,20 +43,6 @@ struct TemporaryFile {
 };
 
 } // namespace
-
-QString temporaryBitmapPath()
-{
-    QString folder;
-    if (QCoreApplication::instance()) {
-        folder = QCoreApplication::applicationDirPath();
-        if (!folder.isEmpty() && !QFileInfo(folder).isWritable())
-            folder.clear();
-    }
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return QDir(folder).filePath(
-        QStringLiteral("kestrovia-%1.bmp").arg(QCoreApplication::applicationPid()));
-}
 
 void writeBitmap(const QImage &input, const QString &path)
 {
@@ -81,17 +71,24 @@ void writeBitmap(const QImage &input, const QString &path)
     putLe32(header + 38, 3780); // 96 dpi
     putLe32(header + 42, 3780);
 
-    QFile file(path);
-    const auto failWrite = [&]() {
-        const QString why = file.errorString();
-        file.close();
+    const int fd = createPrivateFile(path);
+    const auto failWrite = [&](int err) {
+        ::close(fd);
         QFile::remove(path);
-        throw Failure(tr("一時ビットマップを書き込めません（%1）: %2").arg(QDir::toNativeSeparators(path), why));
+        throw Failure(tr("一時ビットマップを書き込めません（%1）").arg(systemErrorReason(err)));
     };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        failWrite();
-    if (file.write(reinterpret_cast<const char *>(header), sizeof header) != qint64(sizeof header))
-        failWrite();
+    const auto put = [&](const std::uint8_t *p, qint64 n) {
+        while (n > 0) {
+            const ssize_t w = ::write(fd, p, size_t(n));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                failWrite(w < 0 ? errno : ENOSPC);
+            p += w;
+            n -= w;
+        }
+    };
+    put(header, sizeof header);
     // Rows are converted in batches so that a large canvas needs no second copy.
     constexpr int kRowsPerWrite = 64;
     std::vector<std::uint8_t> buffer(std::size_t(stride) * kRowsPerWrite, 0);
@@ -106,19 +103,17 @@ void writeBitmap(const QImage &input, const QString &path)
                 d[3 * x + 2] = std::uint8_t(s[x] >> 16);
             }
         }
-        const qint64 bytes = qint64(stride) * rows;
-        if (file.write(reinterpret_cast<const char *>(buffer.data()), bytes) != bytes)
-            failWrite();
+        put(buffer.data(), qint64(stride) * rows);
     }
-    if (!file.flush())
-        failWrite();
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        failWrite();
+    if (::close(fd) != 0) {
+        const int err = errno;
+        QFile::remove(path);
+        throw Failure(tr("一時ビットマップを書き込めません（%1）").arg(systemErrorReason(err)));
+    }
 }
 
 QString exportJob(const Surface &canvas, const QString &fileName, const QString &saveFolder,
-                  std::int16_t level)
+                  std::int16_t level, int worker)
 {
     // Output is never written anywhere the user did not choose.
     if (saveFolder.trimmed().isEmpty())
@@ -136,11 +131,13 @@ QString exportJob(const Surface &canvas, const QString &fileName, const QString 
         picture = full;
     }
 
-    TemporaryFile temporary{temporaryBitmapPath()};
+    TemporaryFile temporary{temporaryBitmapPath(worker)};
+    // A bitmap an earlier failure could not remove is ours alone (private folder).
+    QFile::remove(temporary.path);
     writeBitmap(picture, temporary.path);
     BmpToJpegFromFileName(temporary.path, output, quality);
-    if (!QFile::remove(temporary.path) && QFile::exists(temporary.path))
-        throw Failure(tr("一時ビットマップを削除できません: %1").arg(QDir::toNativeSeparators(temporary.path)));
+    // The output is written: a bitmap that cannot be removed now is left for the
+    // private folder's own removal at exit, and the row still counts as saved.
     return output;
 }
 

@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "batch/batchrun.h"
 #include "export/export.h"
+#include "export/privatetemp.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"

@@ -3,14 +3,22 @@
 #include "export/converter.h"
 #include "export/export.h"
 #include "export/outputname.h"
+#include "export/privatetemp.h"
+#include "export/safewrite.h"
 #include "compose/picturedecoder.h"
 #include "compose/surface.h"
 #include "platform/failure.h"
 #include "tests/compose/testpictures.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <turbojpeg.h>
 
@@ -38,6 +46,11 @@ private slots:
     void convertsEveryBitmapLayout_data();
     void convertsEveryBitmapLayout();
     void japanesePathWithSpaces();
+    void temporaryFilesArePrivate();
+    void staleTemporaryFilesRemoved();
+    void writeReplacing_data();
+    void writeReplacing();
+    void fullDiskKeepsExistingOutput();
 
 private:
     void makeCanvas(int w, int h);
@@ -124,7 +137,6 @@ void TestExport::exportWritesJpegAndRemovesBitmap()
     QVERIFY(near(p.image.pixel(2, 2), kRed, 40));
     QVERIFY(near(p.image.pixel(61, 45), kYellow, 40));
     QVERIFY(!QFile::exists(temporaryBitmapPath()));
-    QVERIFY(temporaryBitmapPath().contains(QString::number(QCoreApplication::applicationPid())));
     // Nothing but the output is left in the folder.
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files), QStringList{QStringLiteral("photo_b.jpg")});
 }
@@ -250,6 +262,159 @@ void TestExport::japanesePathWithSpaces()
     QCOMPARE(out, folder + QStringLiteral("夏の 海.jpg"));
     QVERIFY(QFile::exists(out));
     QCOMPARE(decodePicture(out).size, QSize(64, 48));
+}
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st{};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
+}
+
+// A process id that no process has any more.
+qint64 deadPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+} // namespace
+
+void TestExport::temporaryFilesArePrivate()
+{
+    QCOMPARE(modeOf(privateTempFolder()), mode_t(0700));
+    QVERIFY(temporaryBitmapPath(0) != temporaryBitmapPath(1));
+
+    // A victim file and links planted at every name an attacker could guess: the
+    // first release's bitmap names and our worker names in a shared folder.
+    const QString victim = m_folder->filePath(QStringLiteral("victim.txt"));
+    writeFile(victim, "private");
+    const QString pid = QString::number(::getpid());
+    const QStringList planted = {QDir::temp().filePath(QStringLiteral("kestrovia-%1.bmp").arg(pid)),
+                                 QCoreApplication::applicationDirPath() + QStringLiteral("/kestrovia-%1.bmp").arg(pid),
+                                 QDir::temp().filePath(QStringLiteral("canvas-0.bmp"))};
+    for (const QString &link : planted)
+        QFile::link(victim, link);
+    exportJob(m_canvas, QStringLiteral("photo.jpg"), m_folder->path() + u'/', std::int16_t(5));
+    for (const QString &link : planted)
+        QFile::remove(link);
+    QCOMPARE(readFile(victim), QByteArray("private"));
+
+    // The bitmap itself: owner-only, and never written through a link.
+    const QString bitmap = temporaryBitmapPath(3);
+    writeBitmap(quadrants(8, 8), bitmap);
+    QCOMPARE(modeOf(bitmap), mode_t(0600));
+    QFile::remove(bitmap);
+    QVERIFY(QFile::link(victim, bitmap));
+    QVERIFY_THROWS_EXCEPTION(Failure, writeBitmap(quadrants(8, 8), bitmap));
+    QCOMPARE(readFile(victim), QByteArray("private"));
+    QFile::remove(bitmap);
+}
+
+void TestExport::staleTemporaryFilesRemoved()
+{
+    const QString base = m_folder->path();
+    const qint64 dead = deadPid();
+    const QString deadFolder = QStringLiteral("kestrovia-%1-AbC123").arg(dead);
+    const QString deadBitmap = QStringLiteral("kestrovia-%1.bmp").arg(dead);
+    const QString liveFolder = QStringLiteral("kestrovia-%1-Xyz789").arg(::getppid());
+    QVERIFY(QDir(base).mkpath(deadFolder + QStringLiteral("/sub")));
+    writeFile(base + u'/' + deadFolder + QStringLiteral("/canvas-0.bmp"), QByteArray(1000, 'x'));
+    writeFile(base + u'/' + deadBitmap, "old");
+    QVERIFY(QDir(base).mkdir(liveFolder));
+    // A link named like ours, pointing at someone's folder, is neither followed nor removed.
+    QVERIFY(QDir(base).mkdir(QStringLiteral("precious")));
+    writeFile(base + QStringLiteral("/precious/keep.txt"), "keep");
+    const QString link = QStringLiteral("kestrovia-%1-Lnk456").arg(dead);
+    QVERIFY(QFile::link(base + QStringLiteral("/precious"), base + u'/' + link));
+
+    QCOMPARE(removeStaleTempFiles(base), 2);
+    const QStringList left = QDir(base).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    QCOMPARE(QSet<QString>(left.begin(), left.end()), QSet<QString>({link, liveFolder, QStringLiteral("precious")}));
+    QCOMPARE(readFile(base + QStringLiteral("/precious/keep.txt")), QByteArray("keep"));
+}
+
+void TestExport::writeReplacing_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("says"); // empty: the write succeeds
+    QTest::newRow("new file") << "" << "";
+    QTest::newRow("existing file keeps its mode") << "file640" << "";
+    QTest::newRow("symbolic link is replaced") << "link" << "";
+    QTest::newRow("dangling link is replaced") << "dangling" << "";
+    QTest::newRow("folder in the way") << "folder" << "フォルダ";
+    QTest::newRow("name too long") << "long" << "長すぎます";
+    QTest::newRow("missing folder") << "missing" << "見つかりません";
+}
+
+void TestExport::writeReplacing()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, says);
+    const QString dir = m_folder->path();
+    const QString victim = dir + QStringLiteral("/victim.jpg");
+    writeFile(victim, "victim");
+    QString out = dir + QStringLiteral("/out.jpg");
+    if (setup == u"file640") {
+        writeFile(out, "old");
+        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    } else if (setup == u"link") {
+        QVERIFY(QFile::link(victim, out));
+    } else if (setup == u"dangling") {
+        QVERIFY(QFile::link(dir + QStringLiteral("/nowhere.jpg"), out));
+    } else if (setup == u"folder") {
+        QVERIFY(QDir(dir).mkdir(QStringLiteral("out.jpg")));
+    } else if (setup == u"long") {
+        out = dir + u'/' + QString(300, u'あ') + QStringLiteral(".jpg");
+    } else if (setup == u"missing") {
+        out = dir + QStringLiteral("/gone/out.jpg");
+    }
+    try {
+        writeFileReplacing(out, "new content");
+        QVERIFY2(says.isEmpty(), "the write should have failed");
+        QCOMPARE(readFile(out), QByteArray("new content"));
+        QVERIFY(!QFileInfo(out).isSymLink());
+        QCOMPARE(modeOf(out), setup == u"file640" ? mode_t(0640) : mode_t(0666 & ~::umask(022)));
+    } catch (const Failure &f) {
+        QVERIFY2(!says.isEmpty() && f.message().contains(says), qPrintable(f.message()));
+    }
+    // Whatever happened: the link's target is untouched, and no temporary file is left.
+    QCOMPARE(readFile(victim), QByteArray("victim"));
+    const QStringList hidden = QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia"));
+    QCOMPARE(hidden, QStringList());
+}
+
+void TestExport::fullDiskKeepsExistingOutput()
+{
+    const QString small = m_folder->filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(small));
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const QString out = small + QStringLiteral("/photo_b.jpg");
+    writeFile(out, "an earlier output");
+    // A noisy picture compresses badly: far more than the 64 KB there are.
+    QImage noise(400, 400, QImage::Format_RGB32);
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 400; ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x * y) % 253, (x ^ y) % 255));
+    m_canvas.resize(400 * 15, 400 * 15);
+    m_canvas.setBackingImage(noise);
+    QString message;
+    try {
+        exportJob(m_canvas, QStringLiteral("photo.jpg"), small + u'/', std::int16_t(0));
+    } catch (const Failure &f) {
+        message = f.message();
+    }
+    const QByteArray kept = readFile(out);
+    const QStringList left = QDir(small).entryList(QDir::Files | QDir::Hidden);
+    ::umount(QFile::encodeName(small).constData());
+    QVERIFY2(message.contains(QStringLiteral("空き容量")), qPrintable(message));
+    QCOMPARE(kept, QByteArray("an earlier output"));
+    QCOMPARE(left, QStringList{QStringLiteral("photo_b.jpg")});
 }
 
 QTEST_GUILESS_MAIN(TestExport)
