@@ -45,6 +45,7 @@ void DropHandler::PicsGalary_OLEDragDrop(const QMimeData *data)
         if (url.isLocalFile())
             paths.append(url.toLocalFile());
     }
+    m_form->setStripNote({});
     appendDroppedFiles(*m_form->table(), paths, [this] { return panelValues(); });
 }
 

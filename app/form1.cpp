@@ -1,11 +1,11 @@
 #include "app/form1.h"
 
 #include "app/artwork.h"
+#include "app/batchrun.h"
 #include "app/colorswatch.h"
 #include "app/drophandler.h"
 #include "app/rowcommands.h"
 #include "app/settingspanel.h"
-#include "batch/batchrun.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
@@ -39,6 +39,8 @@ namespace {
 constexpr int kOuterHeight = 6285;
 constexpr int kMinOuterWidth = 2700;
 constexpr int kRestoredOuterWidth = 8490;
+
+QString dropHint() { return QStringLiteral("画像をドラッグアンドドロップしてください。"); }
 
 template <typename T>
 T *named(T *widget, const char *name)
@@ -75,7 +77,7 @@ Form1::Form1(TwipsPerPixel tpp, QWidget *parent)
 
     // The hint lies under the progress bar, so it shows whenever no batch runs.
     // At the grid's font it needs two lines to stay legible in its width.
-    Label15 = label(QStringLiteral("画像をドラッグアンドドロップしてください。"), "Label15", this);
+    Label15 = label(dropHint(), "Label15", this);
     Label15->setWordWrap(true);
     Label15->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     {
@@ -319,6 +321,11 @@ void Form1::setupJobTable()
             m_table->setTextMatrix(0, col, QString::fromUtf16(columns[col].header));
         m_table->setColWidth(col, columns[col].width);
     }
+}
+
+void Form1::setStripNote(const QString &note)
+{
+    Label15->setText(note.isEmpty() ? dropHint() : note);
 }
 
 int Form1::outerWidthTwips() const { return int(pixelsToTwips(frameGeometry().width(), m_tpp.x)); }

@@ -52,6 +52,10 @@ public:
     RowCommands *rowCommands() const { return m_rowCommands; }
     BatchRun *batchRun() const { return m_batchRun; }
 
+    // A short note in the strip under the grid (「20件を保存しました」), shown until
+    // the next drop or run; an empty note brings back the drop hint.
+    void setStripNote(const QString &note);
+
     // Outer (frame) geometry in twips.
     int outerWidthTwips() const;
     int outerHeightTwips() const;

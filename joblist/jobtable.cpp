@@ -104,6 +104,15 @@ void JobTable::setTextMatrix(int row, int col, const QString &text)
     }
 }
 
+JobRow JobTable::jobRow(int row) const
+{
+    if (row < 1 || row >= Rows())
+        return {};
+    const QStringList &c = m_cells[row];
+    return {c[ColFileName], c[ColOriginalSize], c[ColPath],     c[ColNewSize],    c[ColFit],
+            c[ColBackColor], c[ColPosition],    c[ColRotation], c[ColSaveFolder], c[ColCompression]};
+}
+
 int JobTable::ColWidth(int col) const
 {
     return col >= 0 && col < JobColumnCount ? m_colWidths[col] : 0;

@@ -8,6 +8,8 @@
 // header row is the view's horizontal header, so it can never be selected,
 // sorted or removed.
 
+#include "compose/jobrow.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QStringList>
@@ -41,6 +43,9 @@ public:
     QString TextMatrix(int row, int col) const;
     // Out-of-range cells are ignored. Row 0 is the header row.
     void setTextMatrix(int row, int col, const QString &text);
+
+    // The texts of job row r as a value; an empty JobRow outside the job rows.
+    JobRow jobRow(int row) const;
 
     // Column display width in twips.
     int ColWidth(int col) const;

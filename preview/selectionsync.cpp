@@ -2,7 +2,6 @@
 
 #include "app/colorswatch.h"
 #include "app/form1.h"
-#include "app/jobrow.h"
 #include "compose/jobcompose.h"
 #include "compose/surface.h"
 #include "joblist/jobcolumns.h"
@@ -101,7 +100,7 @@ void SelectionSync::run()
     const int r = t.Row();
     if (r < 1 || r >= t.Rows())
         return;
-    JobSettings job = jobSettingsAt(t, r);
+    JobSettings job = t.jobRow(r).settings();
     const bool firstShowing = t.TextMatrix(r, ColOriginalSize).isEmpty();
     const bool complete = f.PreCheck->isChecked();
 

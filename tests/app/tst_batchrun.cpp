@@ -1,6 +1,5 @@
 #include "app/form1.h"
-#include "batch/batchrun.h"
-#include "export/export.h"
+#include "app/prompts.h"
 #include "export/privatetemp.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
@@ -8,6 +7,7 @@
 #include "platform/busypointer.h"
 #include "preview/form2.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
@@ -132,18 +133,14 @@ class TestBatchRun : public QObject {
 private slots:
     void init()
     {
-        m_messages.clear();
-        BatchRun::showWarning = [this](QWidget *, const QString &title, const QString &text) {
-            QCOMPARE(title, u"Kestrovia"_s);
-            // The box comes after the run has tidied up.
-            QVERIFY(!BusyPointer::isBusy());
-            m_messages << text;
-        };
+        Prompts::setScripted(true);
+        Prompts::clearShown();
         m_form = std::make_unique<Form1>(kTpp);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QVERIFY(m_dir.isValid());
-        m_root = m_dir.path() + u"/"_s + QString::fromLatin1(QTest::currentTestFunction()) + u"/"_s;
+        m_root = m_dir.path() + u"/"_s + QString::fromLatin1(QTest::currentTestFunction())
+                 + QString::fromUtf8(QTest::currentDataTag()) + u"/"_s;
         QVERIFY(QDir().mkpath(m_root));
     }
     void cleanup()
@@ -195,13 +192,14 @@ private slots:
         RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
 
-        QCOMPARE(m_messages, QStringList());
+        // No box to click away: a short note in the strip under the grid.
+        QCOMPARE(Prompts::shown().size(), 0);
+        QCOMPARE(m_form->Label15->text(), u"4件を保存しました"_s);
         QCOMPARE(watch.values, QList<int>({1, 2, 3, 4}));
         QCOMPARE(m_form->ProgressBar1->maximum(), 5);
         QVERIFY(watch.alwaysBusy);
         QVERIFY(watch.alwaysVisible);
         QVERIFY(m_form->ProgressBar1->isHidden());
-        QVERIFY(m_form->form2()->PreviewReady);
         QCOMPARE(allCells(t), before);
 
         QCOMPARE(QImage(folder + u"photo_b.jpg"_s).size(), QSize(320, 240));
@@ -211,124 +209,119 @@ private slots:
         QVERIFY(QFileInfo(best + u"photo_b.jpg"_s).size() > QFileInfo(strongest + u"photo_b.jpg"_s).size());
 
         // Nothing else is left behind: no temporary bitmap, no half-written JPEG.
-        QVERIFY(!QFile::exists(temporaryBitmapPath()));
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
                  QStringList({u"icon.png"_s, u"photo.jpg"_s, u"photo_b.jpg"_s, u"scan.bmp"_s, u"scan.jpg"_s,
                               u"x.jpg"_s}));
         QCOMPARE(QDir(best).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({u"photo_b.jpg"_s}));
+
+        // The next drop brings the hint back.
+        dropFiles(*m_form, {folder + u"photo.jpg"_s});
+        QCOMPARE(m_form->Label15->text(), u"画像をドラッグアンドドロップしてください。"_s);
     }
 
-    void failingRowStopsTheRun()
+    // The second row is damaged and the fourth's file is gone: the other three are
+    // written, and one message names the two with their reasons.
+    void failingRowsAreReportedTogether()
     {
         JobTable &t = *m_form->table();
-        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"}) {
-            writePicture(m_root + QString::fromLatin1(name), 40, 30, "JPG");
-            appendRow(t, m_root + QString::fromLatin1(name), m_root);
+        for (int i = 1; i <= 5; ++i) {
+            const QString name = m_root + u"p%1.jpg"_s.arg(i);
+            writePicture(name, 40, 30, "JPG");
+            appendRow(t, name, m_root);
         }
-        QVERIFY(QFile::remove(m_root + u"b.jpg"_s));
-        const auto before = allCells(t);
+        QFile damaged(m_root + u"p2.jpg"_s);
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        damaged.resize(damaged.size() / 2);
+        damaged.close();
+        QVERIFY(QFile::remove(m_root + u"p4.jpg"_s));
         RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
 
-        QVERIFY(QFile::exists(m_root + u"a_b.jpg"_s));
-        QVERIFY(!QFile::exists(m_root + u"b_b.jpg"_s));
-        QVERIFY(!QFile::exists(m_root + u"c_b.jpg"_s));
-        QCOMPARE(m_form->ProgressBar1->maximum(), 4);
-        QCOMPARE(watch.values, QList<int>({1}));
-        QCOMPARE(watch.shows, 1);
+        for (int i : {1, 3, 5})
+            QVERIFY(QFile::exists(m_root + u"p%1_b.jpg"_s.arg(i)));
+        QCOMPARE(watch.values, QList<int>({1, 2, 3, 4, 5}));
         QVERIFY(m_form->ProgressBar1->isHidden());
-        QCOMPARE(m_messages.size(), 1);
-        QVERIFY2(m_messages[0].contains(u"「b.jpg」"_s), qPrintable(m_messages[0]));
-        QVERIFY(m_messages[0].contains(m_root + u"b.jpg"_s));
-        QVERIFY(!m_messages[0].contains(u"c.jpg"_s));
-        QCOMPARE(allCells(t), before);
+        QCOMPARE(Prompts::shown().size(), 1);
+        const Prompts::Message &m = Prompts::shown()[0];
+        QVERIFY2(m.text.contains(u"3件を保存しました"_s), qPrintable(m.text));
+        QVERIFY2(m.informative.contains(u"p2.jpg"_s) && m.informative.contains(u"壊れて"_s),
+                 qPrintable(m.informative));
+        QVERIFY2(m.informative.contains(u"p4.jpg"_s) && m.informative.contains(u"見つかりません"_s),
+                 qPrintable(m.informative));
+        for (const QString &ok : {u"p1.jpg"_s, u"p3.jpg"_s, u"p5.jpg"_s})
+            QVERIFY(!m.informative.contains(ok));
     }
 
-    // Each cause names the file and says why; nothing is written for the row.
-    void failureReasons_data()
+    // Outputs that would replace existing files: one question, three answers.
+    void overwriteQuestion_data()
     {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("cell"); // "@" stands for the test's own folder
-        QTest::addColumn<QString>("why");
-        QTest::newRow("colour not a number") << int(ColBackColor) << u"赤"_s << u"背景色"_s;
-        QTest::newRow("level not a number") << int(ColCompression) << u"high"_s << u"圧縮"_s;
-        QTest::newRow("size not a number") << int(ColNewSize) << u"a*5"_s << u"サイズ"_s;
-        QTest::newRow("negative size") << int(ColNewSize) << u"-5*5"_s << u"サイズ"_s;
-        QTest::newRow("empty folder") << int(ColSaveFolder) << u""_s << u"保存先"_s;
-        QTest::newRow("missing folder") << int(ColSaveFolder) << u"@gone/"_s << u"保存先"_s;
-        QTest::newRow("folder is a file") << int(ColSaveFolder) << u"@pic.jpg/"_s << u"保存先"_s;
-        QTest::newRow("corrupt picture") << int(ColPath) << u"@broken.jpg"_s << u"読み込"_s;
+        QTest::addColumn<int>("answer"); // -1: Escape
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<bool>("newOneWritten");
+        QTest::newRow("上書き") << int(Prompts::Overwrite) << true << true;
+        QTest::newRow("スキップ") << int(Prompts::Skip) << false << true;
+        QTest::newRow("Escape: 中止") << -1 << false << false;
     }
-    void failureReasons()
+    void overwriteQuestion()
     {
-        QFETCH(int, column);
-        QFETCH(QString, cell);
-        QFETCH(QString, why);
-        writePicture(m_root + u"pic.jpg"_s, 40, 30, "JPG");
-        QFile broken(m_root + u"broken.jpg"_s);
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("\xFF\xD8\xFF\xE0 truncated");
-        broken.close();
+        QFETCH(int, answer);
+        QFETCH(bool, replaced);
+        QFETCH(bool, newOneWritten);
         JobTable &t = *m_form->table();
-        appendRow(t, m_root + u"pic.jpg"_s, m_root);
-        t.setTextMatrix(1, column, cell.replace(u"@"_s, m_root));
-
+        writePicture(m_root + u"old.jpg"_s, 40, 30, "JPG");
+        writePicture(m_root + u"new.jpg"_s, 40, 30, "JPG");
+        const QByteArray earlier("an earlier output");
+        QFile f(m_root + u"old_b.jpg"_s);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(earlier) == earlier.size());
+        f.close();
+        appendRow(t, m_root + u"old.jpg"_s, m_root);
+        appendRow(t, m_root + u"new.jpg"_s, m_root);
+        if (answer >= 0)
+            Prompts::setNextAnswer(Prompts::Answer(answer));
         m_form->BtnMain->click();
-        QCOMPARE(m_messages.size(), 1);
-        QVERIFY2(m_messages[0].contains(t.TextMatrix(1, ColFileName)), qPrintable(m_messages[0]));
-        QVERIFY2(m_messages[0].contains(why), qPrintable(m_messages[0]));
-        QVERIFY(!QFile::exists(m_root + u"pic_b.jpg"_s));
-        QVERIFY(!QFile::exists(m_root + u"broken_b.jpg"_s));
-        QVERIFY(m_form->ProgressBar1->isHidden());
+
+        QVERIFY(!Prompts::shown().isEmpty());
+        const Prompts::Message &q = Prompts::shown()[0];
+        QVERIFY2(q.text.contains(u"1件"_s) && q.informative.contains(u"old_b.jpg"_s), qPrintable(q.text));
+        QFile kept(m_root + u"old_b.jpg"_s);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll() != earlier, replaced);
+        QCOMPARE(QFile::exists(m_root + u"new_b.jpg"_s), newOneWritten);
     }
 
-    void readOnlyFolder()
-    {
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders");
-        writePicture(m_root + u"pic.jpg"_s, 40, 30, "JPG");
-        const QString out = m_root + u"locked/"_s;
-        QVERIFY(QDir().mkpath(out));
-        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        appendRow(*m_form->table(), m_root + u"pic.jpg"_s, out);
-        m_form->BtnMain->click();
-        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_messages[0].contains(u"書き込"_s));
-        QVERIFY(QDir(out).isEmpty());
-    }
-
+    // The same file twice: the second row would overwrite the first's output, so it
+    // is left out and named; a second run asks before replacing the outputs.
     void sameSourceTwiceAndRunTwice()
     {
         JobTable &t = *m_form->table();
         writePicture(m_root + u"same.bmp"_s, 50, 40, "BMP");
         dropFiles(*m_form, {m_root + u"same.bmp"_s, m_root + u"same.bmp"_s});
         QCOMPARE(t.Rows(), 3);
-        RunWatch &watch = connectWatch();
         m_form->BtnMain->click();
-        QCOMPARE(watch.values, QList<int>({1, 2}));
         QCOMPARE(QImage(m_root + u"same.jpg"_s).size(), QSize(50, 40));
+        QCOMPARE(Prompts::shown().size(), 1);
+        QVERIFY2(Prompts::shown()[0].informative.contains(u"1行目"_s), qPrintable(Prompts::shown()[0].informative));
 
-        // The second run writes the output again, and the output never becomes a row.
-        QVERIFY(QFile::remove(m_root + u"same.jpg"_s));
+        Prompts::clearShown();
+        const QDateTime first = QFileInfo(m_root + u"same.jpg"_s).lastModified();
+        QTest::qWait(20);
+        Prompts::setNextAnswer(Prompts::Overwrite);
         m_form->BtnMain->click();
         QCOMPARE(t.Rows(), 3);
-        QCOMPARE(QImage(m_root + u"same.jpg"_s).size(), QSize(50, 40));
-        QCOMPARE(m_messages, QStringList());
+        QVERIFY(QFileInfo(m_root + u"same.jpg"_s).lastModified() > first);
         QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden), QStringList({u"same.bmp"_s, u"same.jpg"_s}));
     }
 
     void emptyTable()
     {
         RunWatch &watch = connectWatch();
-        m_form->form2()->PreviewReady = false;
         m_form->BtnMain->click();
         QCOMPARE(watch.shows, 1);
         QCOMPARE(watch.values, QList<int>());
         QVERIFY(m_form->ProgressBar1->isHidden());
-        QCOMPARE(m_messages, QStringList());
-        QVERIFY(!m_form->form2()->PreviewReady);
+        QCOMPARE(Prompts::shown().size(), 0);
+        QCOMPARE(m_form->Label15->text(), u"画像をドラッグアンドドロップしてください。"_s);
     }
 
 private:
@@ -353,7 +346,6 @@ private:
     QTemporaryDir m_dir;
     QString m_root;
     std::unique_ptr<Form1> m_form;
-    QStringList m_messages;
     RunWatch m_watch;
 };
 
