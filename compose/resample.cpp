@@ -103,7 +103,7 @@ Weights makeWeights(int d0, int d1, int spanFirst, double srcStart, double scale
     return out;
 }
 
-inline std::uint32_t clampPixel(int b, int g, int r)
+[[maybe_unused]] inline std::uint32_t clampPixel(int b, int g, int r)
 {
     const auto c = [](int v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);

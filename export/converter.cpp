@@ -99,6 +99,23 @@ QByteArray encodeJpeg(const QImage &input, int quality)
     return encode(image.constBits(), image.width(), int(image.bytesPerLine()), image.height(), pf, 0, quality);
 }
 
+QByteArray convertBitmapData(const QByteArray &bitmap, int quality)
+{
+    PlainBmp plain;
+    if (plainBmp(reinterpret_cast<const uchar *>(bitmap.constData()), bitmap.size(), plain))
+        return encode(plain.pixels, plain.width, plain.stride, plain.height, TJPF_BGR,
+                      plain.bottomUp ? TJFLAG_BOTTOMUP : 0, quality);
+    DecodedPicture picture;
+    try {
+        picture = decodePictureData(bitmap);
+    } catch (const Failure &f) {
+        throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
+    }
+    if (picture.image.size() != picture.size)
+        throw Failure(tr("一時ビットマップを読み込めません"));
+    return encodeJpeg(picture.image, quality);
+}
+
 void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, int quality)
 {
     const QString target = QDir::toNativeSeparators(jpegPath);
@@ -108,23 +125,7 @@ void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, i
     } catch (const Failure &f) {
         throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
     }
-    PlainBmp plain;
-    QByteArray jpeg;
-    if (plainBmp(reinterpret_cast<const uchar *>(bitmap.constData()), bitmap.size(), plain)) {
-        jpeg = encode(plain.pixels, plain.width, plain.stride, plain.height, TJPF_BGR,
-                      plain.bottomUp ? TJFLAG_BOTTOMUP : 0, quality);
-    } else {
-        DecodedPicture picture;
-        try {
-            picture = decodePictureData(bitmap);
-        } catch (const Failure &f) {
-            throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
-        }
-        if (picture.image.size() != picture.size)
-            throw Failure(tr("一時ビットマップを読み込めません"));
-        bitmap.clear();
-        jpeg = encodeJpeg(picture.image, quality);
-    }
+    const QByteArray jpeg = convertBitmapData(bitmap, quality);
 
     const QFileInfo info(jpegPath);
     if (!info.absoluteDir().exists())

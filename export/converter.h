@@ -12,6 +12,10 @@ namespace kestrovia {
 // Failure when the encoder fails.
 QByteArray encodeJpeg(const QImage &image, int quality);
 
+// The converter's work on bytes: a BMP file's content to JPEG bytes with
+// encodeJpeg's settings. Throws Failure for a bitmap that cannot be read.
+QByteArray convertBitmapData(const QByteArray &bitmap, int quality);
+
 // Reads the BMP file bitmapPath and writes it as a JPEG of the given quality to
 // jpegPath with encodeJpeg's settings. The file is replaced only once the new one
 // is complete (writeFileReplacing): on any failure an existing file at jpegPath is
