@@ -11,6 +11,8 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(kestrovia::programIcon());
     // Temporary files of copies that were killed are nobody's any more.
     kestrovia::removeStaleTempFiles();
+    // The first release wrote its bitmap beside the program.
+    kestrovia::removeStaleTempFiles(QCoreApplication::applicationDirPath());
     kestrovia::Form1 form1;
     form1.show();
     return app.exec();

@@ -43,12 +43,14 @@ QString privateTempFolder()
     const std::lock_guard lock(g_folderMutex);
     if (!g_folder || !g_folder->isValid()) {
         // QTemporaryDir makes the folder with mkdtemp: a fresh random name, mode 0700.
+        errno = 0;
         g_folder = std::make_unique<QTemporaryDir>(
             QDir(baseFolder({})).filePath(QStringLiteral("kestrovia-%1-XXXXXX").arg(::getpid())));
         if (!g_folder->isValid()) {
-            const QString why = g_folder->errorString();
+            // mkdtemp's errno; the folder object's own text is English.
+            const int err = errno ? errno : EACCES;
             g_folder.reset();
-            throw Failure(ja("一時フォルダを作成できません（%1）").arg(why));
+            throw Failure(ja("一時フォルダを作成できません（%1）").arg(systemErrorReason(err)));
         }
     }
     return g_folder->path();
