@@ -26,7 +26,7 @@ void ColorSwatch::setColorValue(std::int32_t value)
 void ColorSwatch::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
-    p.fillRect(contentsRect(), resolveColorValue(m_value, palette()));
+    p.fillRect(contentsRect(), resolveColorValue(m_value));
     p.end();
     QFrame::paintEvent(event);
 }

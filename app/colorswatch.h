@@ -1,7 +1,7 @@
 #pragma once
-// The background colour swatch PicBack: shows a colour value (RGB or a system
-// colour reference, resolved against the current palette when painted) and
-// reports clicks.
+// The background colour swatch PicBack: shows a colour value as the output will
+// have it (a system colour reference through the fixed classic table, not the
+// desktop's theme) and reports clicks.
 
 #include <QFrame>
 #include <cstdint>

@@ -6,30 +6,12 @@
 #include "platform/failure.h"
 #include "platform/syscolor.h"
 
-#include <QGuiApplication>
-#include <QPalette>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace kestrovia {
-
-namespace {
-
-QPalette currentPalette()
-{
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        return QGuiApplication::palette();
-    // Without a GUI (engine tools, tests) system colours resolve against a plain
-    // light palette: window background white.
-    QPalette p;
-    p.setColor(QPalette::Base, Qt::white);
-    p.setColor(QPalette::Window, QColor(0xEF, 0xEF, 0xEF));
-    return p;
-}
-
-} // namespace
 
 Surface::Surface(TwipsPerPixel tpp, QObject *parent)
     : QObject(parent), m_tpp(tpp), m_backColor(kWindowBackgroundRef)
@@ -85,7 +67,7 @@ void Surface::setPixelSize(QSize size)
     }
     // Keep the drawing at the top-left; uncovered pixels take the back colour.
     QImage next = newImage(m_pixelSize.width(), m_pixelSize.height());
-    next.fill(resolveColorValue(m_backColor, currentPalette()));
+    next.fill(resolveColorValue(m_backColor));
     const int w = std::min(old.width(), m_pixelSize.width());
     const int h = std::min(old.height(), m_pixelSize.height());
     for (int y = 0; y < h; ++y)
@@ -229,7 +211,7 @@ void Surface::materialize() const
     // A geometry can be set to anything; only the memory behind it is limited.
     checkPictureSize(m_pixelSize.width(), m_pixelSize.height());
     m_image = newImage(m_pixelSize.width(), m_pixelSize.height());
-    m_image.fill(resolveColorValue(m_backColor, currentPalette()));
+    m_image.fill(resolveColorValue(m_backColor));
 }
 
 void Surface::paintPicture(const Surface &src, const QRectF &dest, const QRectF &srcRect)

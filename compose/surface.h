@@ -80,7 +80,7 @@ public:
 
     // Back colour as a colour value (0x00BBGGRR or system colour reference).
     // Setting it fills the whole surface, erasing drawings; a system colour
-    // reference is resolved against the application palette at that moment.
+    // reference resolves through the fixed classic table (resolveColorValue).
     std::int32_t backColor() const;
     void setBackColor(std::int32_t colorValue);
 

@@ -34,6 +34,8 @@ JobListView::JobListView(JobTable *table, TwipsPerPixel tpp, QWidget *parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setMinimumSectionSize(1);
     horizontalHeader()->viewport()->installEventFilter(this);
+    // Files dropped on the header row are as welcome as anywhere else on the grid.
+    horizontalHeader()->viewport()->setAcceptDrops(true);
     connect(table, &JobTable::colWidthChanged, this, &JobListView::applyColWidth);
     for (int c = 0; c < table->Cols(); ++c)
         applyColWidth(c, table->ColWidth(c));
@@ -104,6 +106,14 @@ bool JobListView::eventFilter(QObject *watched, QEvent *event)
             auto *me = static_cast<QMouseEvent *>(event);
             if (me->button() == Qt::LeftButton)
                 emit DblClick();
+        } else if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            static_cast<QDragMoveEvent *>(event)->acceptProposedAction();
+            return true;
+        } else if (event->type() == QEvent::Drop) {
+            auto *drop = static_cast<QDropEvent *>(event);
+            drop->acceptProposedAction();
+            emit OLEDragDrop(drop->mimeData());
+            return true;
         }
     }
     return QTableView::eventFilter(watched, event);

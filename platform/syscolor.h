@@ -1,10 +1,9 @@
 #pragma once
 // Colour values as the job table stores them: 32 bits, either an RGB colour laid
 // out 0x00BBGGRR or a system colour reference (high bit set, index in the low
-// bits) that is resolved against the current palette whenever a surface is filled.
+// bits).
 
 #include <QColor>
-#include <QPalette>
 #include <cstdint>
 
 namespace kestrovia {
@@ -14,9 +13,12 @@ inline constexpr std::int32_t kWindowBackgroundRef = static_cast<std::int32_t>(0
 
 inline bool isSystemColorRef(std::int32_t value) { return value < 0; }
 
-// Resolves a colour value to an opaque QColor. Unknown system indexes resolve to
-// the palette's Base colour so that a fill never fails.
-QColor resolveColorValue(std::int32_t value, const QPalette &palette);
+// The opaque colour a value stands for. A system colour reference resolves through
+// a fixed table of the classic defaults (5 window background #FFFFFF, 8 window
+// text #000000, 15 button face #F0F0F0, ...), never through the desktop's theme:
+// the same job gives the same pixels on a light and on a dark desktop. Unknown
+// indexes give the window background.
+QColor resolveColorValue(std::int32_t value);
 
 // 0x00BBGGRR for an RGB colour.
 std::int32_t colorValueFromRgb(const QColor &color);

@@ -29,7 +29,7 @@ void SurfaceView::followGeometry()
 void SurfaceView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.fillRect(rect(), resolveColorValue(m_surface->backColor(), palette()));
+    p.fillRect(rect(), resolveColorValue(m_surface->backColor()));
     try {
         const QImage &img = m_surface->image();
         if (!img.isNull())

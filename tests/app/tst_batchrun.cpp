@@ -13,7 +13,10 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QPalette>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,15 +60,16 @@ void writePicture(const QString &path, int w, int h, const char *format)
     QVERIFY2(testPicture(w, h).save(path, format), qPrintable(path));
 }
 
-// A real drop as the file manager sends it: enter, move, drop on the grid's viewport.
-void dropFiles(Form1 &form, const QStringList &paths)
+// A real drop as the file manager sends it: enter, move, drop on the grid's rows
+// (or on its header row).
+void dropFiles(Form1 &form, const QStringList &paths, bool onHeader = false)
 {
     QMimeData data;
     QList<QUrl> urls;
     for (const QString &p : paths)
         urls << QUrl::fromLocalFile(p);
     data.setUrls(urls);
-    QWidget *viewport = form.PicsGalary->viewport();
+    QWidget *viewport = onHeader ? form.PicsGalary->horizontalHeader()->viewport() : form.PicsGalary->viewport();
     const QPoint pos = viewport->rect().center();
     QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
@@ -215,8 +219,9 @@ private slots:
         QCOMPARE(QDir(best).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({u"photo_b.jpg"_s}));
 
-        // The next drop brings the hint back.
-        dropFiles(*m_form, {folder + u"photo.jpg"_s});
+        // The next drop, this time on the header row, adds a row and brings the hint back.
+        dropFiles(*m_form, {folder + u"photo.jpg"_s}, true);
+        QCOMPARE(t.Rows(), 6);
         QCOMPARE(m_form->Label15->text(), u"画像をドラッグアンドドロップしてください。"_s);
     }
 
@@ -311,6 +316,23 @@ private slots:
         QCOMPARE(t.Rows(), 3);
         QVERIFY(QFileInfo(m_root + u"same.jpg"_s).lastModified() > first);
         QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden), QStringList({u"same.bmp"_s, u"same.jpg"_s}));
+    }
+
+    // The default background is the classic window colour in the file, also under a
+    // dark desktop theme.
+    void darkThemeStillWritesWhiteBands()
+    {
+        QApplication::setPalette(QPalette(QColor(0x22, 0x22, 0x22)));
+        writePicture(m_root + u"wide.bmp"_s, 640, 480, "BMP");
+        appendRow(*m_form->table(), m_root + u"wide.bmp"_s, m_root);
+        m_form->table()->setTextMatrix(1, ColNewSize, u"200*100"_s);
+        m_form->table()->setTextMatrix(1, ColPosition, u"Center"_s);
+        m_form->BtnMain->click();
+        QApplication::setPalette(QPalette());
+        const QImage out(m_root + u"wide.jpg"_s);
+        QCOMPARE(out.size(), QSize(200, 100));
+        for (const QPoint band : {QPoint(5, 50), QPoint(194, 50)})
+            QVERIFY2(qGray(out.pixel(band)) > 245, qPrintable(QColor(out.pixel(band)).name()));
     }
 
     void emptyTable()

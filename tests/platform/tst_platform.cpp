@@ -3,6 +3,7 @@
 #include "platform/syscolor.h"
 
 #include <QGuiApplication>
+#include <QPalette>
 #include <QTest>
 
 using namespace kestrovia;
@@ -69,14 +70,15 @@ private slots:
 
     void colourValues()
     {
-        QPalette palette;
-        palette.setColor(QPalette::Base, QColor(1, 2, 3));
-        QCOMPARE(resolveColorValue(255, palette), QColor(255, 0, 0));
-        QCOMPARE(resolveColorValue(0xFF0000, palette), QColor(0, 0, 255));
-        QCOMPARE(resolveColorValue(16777215, palette), QColor(255, 255, 255));
-        // The window-background reference follows the palette.
+        QCOMPARE(resolveColorValue(255), QColor(255, 0, 0));
+        QCOMPARE(resolveColorValue(0xFF0000), QColor(0, 0, 255));
+        QCOMPARE(resolveColorValue(16777215), QColor(255, 255, 255));
+        // System colours are the classic ones whatever the desktop's theme says.
+        QGuiApplication::setPalette(QPalette(QColor(0x22, 0x22, 0x22)));
         QCOMPARE(kWindowBackgroundRef, -2147483643);
-        QCOMPARE(resolveColorValue(kWindowBackgroundRef, palette), QColor(1, 2, 3));
+        QCOMPARE(resolveColorValue(kWindowBackgroundRef), QColor(255, 255, 255));
+        QCOMPARE(resolveColorValue(int(0x8000000Fu)), QColor(0xF0, 0xF0, 0xF0));
+        QCOMPARE(resolveColorValue(int(0x800000FFu)), QColor(255, 255, 255));
         QCOMPARE(colorValueFromRgb(QColor(255, 255, 255)), 16777215);
         QCOMPARE(colorValueFromRgb(QColor(0, 0, 0)), 0);
         QCOMPARE(colorValueFromRgb(QColor(0x12, 0x34, 0x56)), 0x563412);

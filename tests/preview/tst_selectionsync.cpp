@@ -178,7 +178,7 @@ private slots:
         const int level = f.CompressLevel->value();
         t.setRow(2);
         Surface &area = *f.form2()->PicPreview();
-        QCOMPARE(area.image().pixelColor(5, 5), resolveColorValue(area.backColor(), QApplication::palette()));
+        QCOMPARE(area.image().pixelColor(5, 5), resolveColorValue(area.backColor()));
         QVERIFY(f.AspCheck[0]->isChecked());
         QCOMPARE(f.RollValue->currentText(), QString());
         QCOMPARE(f.CompressLevel->value(), level);
