@@ -29,7 +29,7 @@ public:
     // converted with tpp (fraction dropped); labels whose text would be
     // clipped in the current font grow, and the client area with them.
     // Deletes itself when closed, so create it with new.
-    explicit AboutDialog(TwipsPerPixel tpp = screenTwipsPerPixel());
+    explicit AboutDialog(TwipsPerPixel tpp = {});
     ~AboutDialog() override;
 
     static QUrl supportUrl();
@@ -37,7 +37,7 @@ public:
 
     // Creates a new dialog, shows it modally and returns once it is closed;
     // the dialog is destroyed afterwards in any case.
-    static void showModal(TwipsPerPixel tpp = screenTwipsPerPixel());
+    static void showModal(TwipsPerPixel tpp = {});
 
     // Seams for tests; an empty function restores the default
     // (QDesktopServices::openUrl, QMessageBox::exec, QDialog::exec).

@@ -35,7 +35,7 @@ public:
 
     // Geometry is given in twips and converted with tpp (fraction dropped).
     // The drive list starts at the volume holding the working folder.
-    explicit DirSelectForm(TwipsPerPixel tpp = screenTwipsPerPixel(), QWidget *parent = nullptr);
+    explicit DirSelectForm(TwipsPerPixel tpp = {}, QWidget *parent = nullptr);
     ~DirSelectForm() override;
 
     // The folder open in the folder list ("/" separated, no trailing "/"
@@ -60,7 +60,7 @@ public:
     // it. Returns false, without showing anything, when startFolder cannot
     // be listed; true once the dialog has been shown and closed again.
     static bool choose(QLineEdit *saveTxt, const QString &startFolder, QWidget *parent = nullptr,
-                       TwipsPerPixel tpp = screenTwipsPerPixel());
+                       TwipsPerPixel tpp = {});
     // The chooser kept by choose(), or null before its first use or after
     // it was destroyed. The main window closes it at shutdown.
     static DirSelectForm *shared();

@@ -35,8 +35,9 @@ namespace kestrovia {
 
 namespace {
 
-// Outer sizes kept by the resize rule, in twips.
-constexpr int kOuterHeight = 6285;
+// Sizes kept by the resize rule, in twips. The client height is what the panel
+// needs; the window system's title bar comes on top of it, however tall it is.
+constexpr int kClientHeight = 5865;
 constexpr int kMinOuterWidth = 2700;
 constexpr int kRestoredOuterWidth = 8490;
 
@@ -97,11 +98,16 @@ Form1::Form1(TwipsPerPixel tpp, QWidget *parent)
     buildPanel();
     buildMenu();
 
-    resize(twipsRect(0, 0, 8340, 5865).size());
+    resize(twipsRect(0, 0, 8340, kClientHeight).size());
+    // The height never changes, so the window manager offers no vertical resize
+    // and maximising cannot leave an empty strip under the panel.
+    setFixedHeight(twipsRect(0, 0, 0, kClientHeight).height());
 
-    // Start-up: the preview window exists from the start, hidden; it is placed
-    // beside this window once the window system has placed this one.
+    // Start-up: the preview window exists from the start, hidden. It is placed
+    // beside this window when it first comes on screen: by then the window
+    // manager has placed this one, and its frame is known.
     m_form2 = new Form2(tpp, this);
+    m_form2->installEventFilter(this);
     setupJobTable();
 
     m_selectionSync = new SelectionSync(this);
@@ -333,8 +339,10 @@ int Form1::outerHeightTwips() const { return int(pixelsToTwips(frameGeometry().h
 
 void Form1::placeForm2()
 {
+    // Moved before it is mapped, the window manager takes this as the frame's
+    // top-left corner.
     const QRect outer = frameGeometry();
-    m_form2->placeFrameAt(QPoint(outer.left() + outer.width(), outer.top()));
+    m_form2->move(outer.left() + outer.width(), outer.top());
     m_form2Placed = true;
 }
 
@@ -342,8 +350,6 @@ void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     Form_Resize();
-    if (!m_form2Placed)
-        placeForm2();
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -354,17 +360,14 @@ void Form1::resizeEvent(QResizeEvent *event)
 
 void Form1::Form_Resize()
 {
-    // The frame (caption and border) belongs to the window system; the rule
-    // speaks of outer sizes, so the client size is derived from them.
+    // The frame (caption and border) belongs to the window system; the width rule
+    // speaks of outer sizes, so the client width is derived from them.
     const int frameW = frameGeometry().width() - width();
-    const int frameH = frameGeometry().height() - height();
     int outerW = frameGeometry().width();
-    const int outerH = twipsToPixels(kOuterHeight, m_tpp.y);
-    if (pixelsToTwips(outerW, m_tpp.x) < kMinOuterWidth)
+    if (pixelsToTwips(outerW, m_tpp.x) < kMinOuterWidth) {
         outerW = twipsToPixels(kRestoredOuterWidth, m_tpp.x);
-    const QSize client(outerW - frameW, outerH - frameH);
-    if (client != size())
-        resize(client);
+        resize(outerW - frameW, height());
+    }
 
     // Outer widths from 2700 to 2760 twips leave no room for the grid: it shrinks to nothing.
     const int gridTwips = int(pixelsToTwips(outerW, m_tpp.x)) - (2730 + 30);
@@ -373,6 +376,8 @@ void Form1::Form_Resize()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_form2 && event->type() == QEvent::Show && !m_form2Placed)
+        placeForm2();
     if (watched == ProgressBar1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         Label15->setVisible(event->type() == QEvent::Hide);
         // A batch run does not return to the event loop until it ends, so the

@@ -37,7 +37,7 @@ class JobTable;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(TwipsPerPixel tpp = screenTwipsPerPixel(), QWidget *parent = nullptr);
+    explicit Form1(TwipsPerPixel tpp = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     TwipsPerPixel twipsPerPixel() const { return m_tpp; }

@@ -4,7 +4,9 @@
 #include "preview/surfaceview.h"
 
 #include <QCloseEvent>
-#include <QShowEvent>
+#include <QScreen>
+
+#include <cmath>
 
 namespace kestrovia {
 
@@ -36,37 +38,39 @@ Form2::Form2(TwipsPerPixel tpp, QWidget *parent)
 
 Form2::~Form2() = default;
 
-int Form2::clientWidthTwips() const { return int(pixelsToTwips(width(), m_tpp.x)); }
-int Form2::clientHeightTwips() const { return int(pixelsToTwips(height(), m_tpp.y)); }
+QSize Form2::clientPixelSize() const
+{
+    const double ratio = devicePixelRatioF();
+    return QSize(qRound(width() * ratio), qRound(height() * ratio));
+}
 
 void Form2::fitToPreviewArea()
 {
-    // The client area is the widget's own size here; the frame is the window system's.
-    resize(twipsToPixels(m_picPreview->width(), m_tpp.x), twipsToPixels(m_picPreview->height(), m_tpp.y));
+    const double ratio = devicePixelRatioF();
+    const QSize pixels(twipsToPixels(m_picPreview->width(), m_tpp.x), twipsToPixels(m_picPreview->height(), m_tpp.y));
+    QSize logical(int(std::ceil(pixels.width() / ratio)), int(std::ceil(pixels.height() / ratio)));
+    if (const QScreen *s = screen()) {
+        // The frame is the window system's; before the window was first shown its
+        // size is unknown, and a title bar's worth is kept free.
+        const QMargins frame = isVisible() ? QMargins(geometry().left() - frameGeometry().left(),
+                                                      geometry().top() - frameGeometry().top(),
+                                                      frameGeometry().right() - geometry().right(),
+                                                      frameGeometry().bottom() - geometry().bottom())
+                                           : QMargins(8, 40, 8, 8);
+        const QSize room = s->availableGeometry().size().shrunkBy(frame);
+        logical = logical.boundedTo(room.expandedTo(QSize(1, 1)));
+    }
+    m_fitted = logical;
+    resize(logical);
 }
+
+bool Form2::showsFittedSize() const { return size() == m_fitted; }
 
 void Form2::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     if (onResize)
         onResize();
-}
-
-void Form2::placeFrameAt(const QPoint &p)
-{
-    m_framePos = p;
-    move(p);
-    if (isVisible())
-        move(pos() + (p - frameGeometry().topLeft()));
-}
-
-void Form2::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (m_framePos) {
-        move(pos() + (*m_framePos - frameGeometry().topLeft()));
-        m_framePos.reset();
-    }
 }
 
 void Form2::closeEvent(QCloseEvent *event)

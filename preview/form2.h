@@ -7,7 +7,6 @@
 
 #include <QWidget>
 #include <functional>
-#include <optional>
 
 namespace kestrovia {
 
@@ -28,21 +27,23 @@ public:
     Surface *PicNormal() const { return m_picNormal; }
     SurfaceView *picPreviewView() const { return m_picPreviewView; }
 
-    // Client area in twips.
-    int clientWidthTwips() const;
-    int clientHeightTwips() const;
-    // Resizes the window so that its client area has exactly the preview
-    // area's outer size (the preview area sits at the client's top-left).
+    // The client area in device pixels: its logical size times the device pixel
+    // ratio, rounded. One preview pixel is one device pixel, so on a 200% screen
+    // a 400 x 300 output shows in a 200 x 150 window.
+    QSize clientPixelSize() const;
+    // Resizes the window so that its client area shows the whole preview area one
+    // device pixel per pixel (the preview area sits at the client's top-left), but
+    // never larger than the screen's free area: a larger output shows its top-left
+    // part, and the window's border stays within reach.
     void fitToPreviewArea();
+    // True while the client area has the size the last fit asked for: a resize
+    // then is the echo of that fit (or of the window manager holding it to the
+    // screen), not a size the user chose.
+    bool showsFittedSize() const;
 
     // Set while the preview shows a successfully synced job and no batch row is
     // being worked on; only then does a resize by the user set a new output size.
     bool PreviewReady = false;
-
-    // Places the window's outer top-left corner (frame included) at p. The
-    // frame is only known once the window is shown, so a hidden window is
-    // placed again when it first appears.
-    void placeFrameAt(const QPoint &p);
 
     // Run on every size change of the window, by the user or by the program.
     std::function<void()> onResize;
@@ -50,7 +51,6 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     TwipsPerPixel m_tpp;
@@ -59,7 +59,7 @@ private:
     Surface *m_completePicture;
     Surface *m_picNormal;
     SurfaceView *m_picPreviewView;
-    std::optional<QPoint> m_framePos;
+    QSize m_fitted;
 };
 
 } // namespace kestrovia

@@ -102,22 +102,23 @@ void SelectionSync::run()
         return;
     JobSettings job = t.jobRow(r).settings();
     const bool firstShowing = t.TextMatrix(r, ColOriginalSize).isEmpty();
+    // A size the user set or copied to every row is never replaced by a click:
+    // only a row without one shows its picture as it is.
+    const bool unscaled = firstShowing && job.newSize.isEmpty();
     const bool complete = f.PreCheck->isChecked();
 
     JobSurfaces surfaces{source, *p.SupportPicture(), *p.CompletePicture()};
-    // The first showing shows the picture unscaled, so it needs it in full.
-    if (firstShowing)
-        job.newSize.clear();
     loadJobSource(surfaces, job, tpp, complete);
-    if (firstShowing)
-        job.newSize = t.TextMatrix(r, ColNewSize);
     p.PreviewReady = false;
 
     if (firstShowing) {
         const QSize size(twipsToPixels(source.width(), tpp.x), twipsToPixels(source.height(), tpp.y));
         const QString text = QString::number(size.width()) + u'*' + QString::number(size.height());
         t.setTextMatrix(r, ColOriginalSize, text);
-        t.setTextMatrix(r, ColNewSize, text);
+        if (unscaled)
+            t.setTextMatrix(r, ColNewSize, text);
+    }
+    if (unscaled) {
         // The picture as it is: no turn, fit, position or background.
         preview.removePicture();
         preview.setScaleMode(ScaleMode::Twips);
@@ -163,15 +164,14 @@ void SelectionSync::Form2_Resize()
     Form2 &p = *f.form2();
     if (!p.PreviewReady)
         return;
-    Surface &preview = *p.PicPreview();
-    const int w = p.clientWidthTwips();
-    const int h = p.clientHeightTwips();
     // The window answering the sync's own fit to the preview area brings no new
     // size; only a size the user chose becomes the row's output size.
-    if (w == preview.width() && h == preview.height())
+    if (p.showsFittedSize())
         return;
-    preview.resize(w, h);
+    Surface &preview = *p.PicPreview();
     const TwipsPerPixel tpp = f.twipsPerPixel();
+    const QSize client = p.clientPixelSize();
+    preview.resize(client.width() * tpp.x, client.height() * tpp.y);
     const int pw = twipsToPixels(preview.width(), tpp.x);
     const int ph = twipsToPixels(preview.height(), tpp.y);
     f.TxtWidth->setText(QString::number(pw));

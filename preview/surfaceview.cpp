@@ -4,6 +4,8 @@
 #include "platform/syscolor.h"
 
 #include <QPainter>
+
+#include <cmath>
 #include <exception>
 
 namespace kestrovia {
@@ -20,9 +22,14 @@ SurfaceView::SurfaceView(Surface *surface, QWidget *parent)
 
 void SurfaceView::followGeometry()
 {
+    // A surface pixel is a device pixel: logical units are pixels / ratio.
     const TwipsPerPixel tpp = m_surface->twipsPerPixel();
-    setGeometry(twipsToPixels(m_surface->left(), tpp.x), twipsToPixels(m_surface->top(), tpp.y),
-                twipsToPixels(m_surface->width(), tpp.x), twipsToPixels(m_surface->height(), tpp.y));
+    const double ratio = devicePixelRatioF();
+    const auto logical = [ratio](int twips, int factor) {
+        return int(std::ceil(twipsToPixels(twips, factor) / ratio));
+    };
+    setGeometry(logical(m_surface->left(), tpp.x), logical(m_surface->top(), tpp.y), logical(m_surface->width(), tpp.x),
+                logical(m_surface->height(), tpp.y));
     update();
 }
 
@@ -33,7 +40,7 @@ void SurfaceView::paintEvent(QPaintEvent *)
     try {
         const QImage &img = m_surface->image();
         if (!img.isNull())
-            p.drawImage(QRect(QPoint(0, 0), m_surface->pixelSize()), img);
+            p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->pixelSize()) / devicePixelRatioF()), img);
     } catch (const std::exception &) {
         // A surface too large to hold stays its back colour on screen.
     }

@@ -1,6 +1,7 @@
 #pragma once
-// Shows a Surface on screen at 1:1 and keeps the widget's geometry equal to the
-// surface's geometry (twips converted to pixels).
+// Shows a Surface on screen one surface pixel per device pixel and keeps the
+// widget's geometry equal to the surface's (twips to device pixels to logical
+// units).
 
 #include <QPointer>
 #include <QWidget>

@@ -7,6 +7,7 @@
 #include "platform/syscolor.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
+#include "preview/surfaceview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -107,6 +108,48 @@ private slots:
         QCOMPARE(f.PicBack->colorValue(), kBlueValue);
         QCOMPARE(f.CompressLevel->value(), 50);
         QVERIFY(f.form2()->PreviewReady);
+    }
+
+    // A size copied to every row (or typed) before the row was ever shown survives
+    // the click that shows it: the preview shows the job at that size.
+    void firstShowingKeepsASizeSetBefore()
+    {
+        Form1 f(kTpp);
+        JobTable &t = *f.table();
+        appendJob(t, m_picture, "200*100", "ON");
+        t.setTextMatrix(1, ColOriginalSize, QString());
+        t.setRow(1);
+        QCOMPARE(t.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
+        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("200*100"));
+        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(200, 100));
+        QCOMPARE(f.TxtWidth->text(), QStringLiteral("200"));
+    }
+
+    // One output pixel per device pixel, whatever the scale factor (this test also
+    // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
+    // writes N.
+    void previewIsOneDevicePixelPerPixel()
+    {
+        Form1 f(kTpp);
+        JobTable &t = *f.table();
+        appendJob(t, m_picture, "400*300", "ON");
+        Form2 &p = *f.form2();
+        p.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p));
+        t.setRow(1);
+        const double ratio = p.devicePixelRatioF();
+        QCOMPARE(p.clientPixelSize(), QSize(400, 300));
+        const QImage shown = p.picPreviewView()->grab().toImage();
+        QCOMPARE(shown.size(), QSize(400, 300));
+        QVERIFY(near(shown.pixelColor(2, 150), kRed));
+        QVERIFY(near(shown.pixelColor(397, 150), kGreen));
+
+        const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
+        p.resize(p.width() + step, p.height());
+        const int widened = 400 + qRound(step * ratio);
+        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("%1*300").arg(widened));
+        QCOMPARE(f.TxtWidth->text(), QString::number(widened));
+        QCOMPARE(p.clientPixelSize(), QSize(widened, 300));
     }
 
     void laterShowing_data()
