@@ -3,10 +3,13 @@
 #include "app/colorswatch.h"
 #include "app/dirselectform.h"
 #include "app/form1.h"
+#include "compose/picturedecoder.h"
+#include "compose/surface.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
+#include "preview/form2.h"
 #include "preview/selectionsync.h"
 
 #include <QCheckBox>
@@ -17,6 +20,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <array>
 
 namespace kestrovia {
@@ -40,16 +44,28 @@ SettingsPanel::SettingsPanel(Form1 *form)
     // toggled(true) rather than clicked(): a button selected by the selection
     // sync must raise the same handling as a click, and a button that is
     // already selected raises nothing either way.
-    for (int i = 0; i < 2; ++i) {
-        connect(form->AspCheck[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on)
-                AspCheck_Click(i);
-        });
-        connect(form->PicPos[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on)
-                PicPos_Click(i);
-        });
-    }
+    //
+    // A click on the button that is already selected raises no toggle, yet the
+    // user means it: the panel may show a choice that the row does not hold (a
+    // first showing leaves the panel as it was). Such a click is handled too;
+    // whether the button was selected is read when it is pressed, before a
+    // click changes it.
+    const auto connectGroup = [this](const std::array<QRadioButton *, 2> &buttons, void (SettingsPanel::*handler)(int)) {
+        for (int i = 0; i < 2; ++i) {
+            QRadioButton *b = buttons[i];
+            connect(b, &QRadioButton::toggled, this, [this, handler, i](bool on) {
+                if (on)
+                    (this->*handler)(i);
+            });
+            connect(b, &QRadioButton::pressed, b, [b] { b->setProperty("selectedWhenPressed", b->isChecked()); });
+            connect(b, &QRadioButton::clicked, this, [this, b, handler, i] {
+                if (b->property("selectedWhenPressed").toBool())
+                    (this->*handler)(i);
+            });
+        }
+    };
+    connectGroup(form->AspCheck, &SettingsPanel::AspCheck_Click);
+    connectGroup(form->PicPos, &SettingsPanel::PicPos_Click);
     connect(form->PicBack, &ColorSwatch::clicked, this, &SettingsPanel::PicBack_Click);
     // activated, not currentIndexChanged: only a choice from the list (mouse,
     // arrow keys) counts; typed text and the sync's setCurrentIndex do not.
@@ -58,8 +74,10 @@ SettingsPanel::SettingsPanel(Form1 *form)
     // With tracking off a dragged thumb reports once, on release.
     connect(form->CompressLevel, &QScrollBar::valueChanged, this, &SettingsPanel::CompressLevel_Change);
     connect(form->SaveFolder, &QToolButton::clicked, this, &SettingsPanel::SaveFolder_Click);
-    // TxtWidth, TxtHeight and the SaveCheck pair deliberately stay unconnected:
-    // nothing reads what is typed there, and the save option is read when used.
+    // Only Enter takes a typed size; leaving the field changes nothing.
+    connect(form->TxtWidth, &QLineEdit::returnPressed, this, &SettingsPanel::TxtSize_Enter);
+    connect(form->TxtHeight, &QLineEdit::returnPressed, this, &SettingsPanel::TxtSize_Enter);
+    // The SaveCheck pair stays unconnected: the save option is read when used.
 }
 
 QString SettingsPanel::levelCaption(int scrollValue)
@@ -123,6 +141,49 @@ void SettingsPanel::PicBack_Click()
 void SettingsPanel::RollValue_Click()
 {
     writeCurrent(ColRotation, m_form->RollValue->currentText());
+    runSync();
+}
+
+std::optional<int> SettingsPanel::typedSide(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 5)
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : t) {
+        // Plain digits only: full-width digits, signs and fractions are refused.
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value < 1 || value > kMaxPictureSide)
+        return std::nullopt;
+    return value;
+}
+
+void SettingsPanel::TxtSize_Enter()
+{
+    QLineEdit *width = m_form->TxtWidth;
+    QLineEdit *height = m_form->TxtHeight;
+    const auto w = typedSide(width->text());
+    const auto h = typedSide(height->text());
+    if (!w || !h) {
+        // The fields go back to the size the preview shows, and say why.
+        const Surface *area = m_form->form2()->PicPreview();
+        const TwipsPerPixel tpp = m_form->twipsPerPixel();
+        width->setText(QString::number(twipsToPixels(area->width(), tpp.x)));
+        height->setText(QString::number(twipsToPixels(area->height(), tpp.y)));
+        QLineEdit *wrong = w ? height : width;
+        const QString why = QString::fromUtf8("サイズは 1〜%1 の整数を半角数字で入力してください").arg(kMaxPictureSide);
+        wrong->setToolTip(why);
+        QToolTip::showText(wrong->mapToGlobal(QPoint(0, wrong->height())), why, wrong);
+        return;
+    }
+    width->setToolTip({});
+    height->setToolTip({});
+    if (!currentJobRow())
+        return;
+    writeCurrent(ColNewSize, QString::number(*w) + u'*' + QString::number(*h));
     runSync();
 }
 

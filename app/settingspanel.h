@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -66,6 +67,15 @@ public:
     // row's folder cannot be listed. An empty SaveTxt (cancelled before any
     // folder was chosen) leaves the row's folder as it was.
     void SaveFolder_Click();
+    // Enter in TxtWidth or TxtHeight: the two numbers shown become the current
+    // row's ColNewSize and the selection sync runs, as resizing the preview does.
+    // Text that is not a whole number from 1 to 32767 in plain digits changes
+    // nothing: both fields show the preview's size again and a tooltip says why.
+    void TxtSize_Enter();
+
+    // A typed side: a whole number 1..32767 in ASCII digits (blanks around
+    // allowed); nullopt for anything else.
+    static std::optional<int> typedSide(const QString &text);
 
 private:
     // The current row when it is a job row, else 0.

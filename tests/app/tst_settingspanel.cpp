@@ -4,6 +4,8 @@
 #include "app/settingspanel.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
+#include "compose/surface.h"
+#include "preview/form2.h"
 #include "preview/selectionsync.h"
 
 #include <QCheckBox>
@@ -113,11 +115,15 @@ private slots:
 
         QCOMPARE(cells(f.table()), expected);
         QCOMPARE(runs.count(), 1);
-        // Clicking the member that is already selected raises nothing.
+        // The member the panel already shows, clicked again (the row may hold the
+        // other choice after a first showing): written and synced like any click.
         f.table()->setTextMatrix(2, col, QStringLiteral("-"));
         group[index]->click();
-        QCOMPARE(f.table()->TextMatrix(2, col), QStringLiteral("-"));
-        QCOMPARE(runs.count(), 1);
+        QCOMPARE(f.table()->TextMatrix(2, col), text);
+        QCOMPARE(runs.count(), 2);
+        // Selected by program (as the sync does): handled once, not twice.
+        group[1 - index]->setChecked(true);
+        QCOMPARE(runs.count(), 3);
     }
 
     void thumbReleasedAt37WritesTenthAndKeepsCaption()
@@ -255,21 +261,51 @@ private slots:
         QCOMPARE(runs.count(), 1);
     }
 
-    void typedSizeChangesNothing()
+    // Enter takes a typed size into the current row; leaving the field does not.
+    void typedSize_data()
     {
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("height");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("written"); // empty: the row keeps its size
+        QTest::newRow("Enter") << "640" << "480" << int(Qt::Key_Return) << "640*480";
+        QTest::newRow("keypad Enter, blanks around") << " 12" << "7 " << int(Qt::Key_Enter) << "12*7";
+        QTest::newRow("Tab leaves it") << "640" << "480" << int(Qt::Key_Tab) << "";
+        QTest::newRow("empty") << "" << "480" << int(Qt::Key_Return) << "";
+        QTest::newRow("letters") << "12a" << "480" << int(Qt::Key_Return) << "";
+        QTest::newRow("negative") << "640" << "-5" << int(Qt::Key_Return) << "";
+        QTest::newRow("zero") << "0" << "480" << int(Qt::Key_Return) << "";
+        QTest::newRow("full-width digits") << "１２" << "480" << int(Qt::Key_Return) << "";
+        QTest::newRow("beyond 32767") << "32768" << "480" << int(Qt::Key_Return) << "";
+    }
+    void typedSize()
+    {
+        QFETCH(QString, width);
+        QFETCH(QString, height);
+        QFETCH(int, key);
+        QFETCH(QString, written);
         Form1 f(kTpp);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
         makeRows(f.table(), 3);
         highlightThreeSecondCurrent(f.table());
-        const Cells before = cells(f.table());
+        f.table()->setTextMatrix(2, ColNewSize, QStringLiteral("10*10"));
+        Cells expected = cells(f.table());
+        if (!written.isEmpty())
+            expected[2][ColNewSize] = written;
         QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        for (QLineEdit *field : {f.TxtWidth, f.TxtHeight}) {
-            field->selectAll();
-            QTest::keyClicks(field, QStringLiteral("640"));
-            QTest::keyClick(field, Qt::Key_Return);
+        f.TxtWidth->setText(width);
+        f.TxtHeight->setFocus();
+        f.TxtHeight->selectAll();
+        QTest::keyClicks(f.TxtHeight, height);
+        QTest::keyClick(f.TxtHeight, Qt::Key(key));
+        QCOMPARE(cells(f.table()), expected);
+        QCOMPARE(runs.count(), written.isEmpty() ? 0 : 1);
+        if (key == Qt::Key_Return && written.isEmpty()) {
+            // Refused: the fields show the preview's size again and say why.
+            QCOMPARE(f.TxtWidth->text(), QString::number(f.form2()->PicPreview()->pixelSize().width()));
+            QVERIFY(!(f.TxtWidth->toolTip() + f.TxtHeight->toolTip()).isEmpty());
         }
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("640"));
-        QCOMPARE(cells(f.table()), before);
-        QCOMPARE(runs.count(), 0);
     }
 
     void completePreviewSyncsWhenChecked()
