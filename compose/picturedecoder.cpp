@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -110,6 +111,43 @@ QImage applyOrientation(const QImage &img, int orientation)
     }
 }
 
+// Where a rectangle of the stored picture's pixels lands after applyOrientation.
+QRectF orientRect(const QRectF &r, QSize size, int orientation)
+{
+    switch (orientation) {
+    case 2: return mirrorRect(r, size, true, false);
+    case 3: return turnRect(r, size, 180);
+    case 4: return mirrorRect(r, size, false, true);
+    case 5: return turnRect(mirrorRect(r, size, true, false), size, 270);
+    case 6: return turnRect(r, size, 90);
+    case 7: return turnRect(mirrorRect(r, size, true, false), size, 90);
+    case 8: return turnRect(r, size, 270);
+    default: return r;
+    }
+}
+
+// Shrink on load divides the picture by d with a box: libjpeg's reduced inverse
+// DCTs average d x d blocks, and bitmaps are averaged the same way. A box lets
+// detail near the reduced picture's own sampling rate fold back into coarse
+// patterns, which no later filter can tell from real content. Only when the
+// reduced picture still has several pixels for every pixel drawn do those folds
+// land where the final Lanczos step removes them; at smaller margins (an exact
+// half or quarter, or 2.5 : 1) the picture is decoded in full instead.
+constexpr qint64 kReducedPerDrawn = 3;
+
+// The largest of the factors (tried in order) that keeps that margin for the
+// drawn size `need`; 1 for none or for no valid need.
+int reduction(qint64 w, qint64 h, QSize need, std::initializer_list<int> factors)
+{
+    if (!need.isValid() || need.isEmpty())
+        return 1;
+    for (int d : factors) {
+        if (w >= kReducedPerDrawn * d * need.width() && h >= kReducedPerDrawn * d * need.height())
+            return d;
+    }
+    return 1;
+}
+
 QImage allocate(int w, int h)
 {
     QImage img = newImage(w, h);
@@ -142,18 +180,8 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     if (sideways && need.isValid())
         need.transpose();
 
-    // Shrink on load: the largest power-of-two reduction whose result still covers
-    // what the caller needs; libjpeg-turbo has fast inverse DCTs for exactly these.
-    int denom = 1;
-    if (need.isValid() && need.width() > 0 && need.height() > 0) {
-        for (int d : {8, 4, 2}) {
-            const int sw = (w + d - 1) / d, sh = (h + d - 1) / d;
-            if (sw >= need.width() && sh >= need.height()) {
-                denom = d;
-                break;
-            }
-        }
-    }
+    // Shrink on load with libjpeg-turbo's fast reduced inverse DCTs.
+    const int denom = reduction(w, h, need, {8, 4, 2});
     const int sw = (w + denom - 1) / denom;
     const int sh = (h + denom - 1) / denom;
 
@@ -192,6 +220,9 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     DecodedPicture out;
     out.image = applyOrientation(img, orientation);
     out.size = sideways ? QSize(h, w) : QSize(w, h);
+    // A last partial block (w mod denom pixels) sits at the right and bottom of
+    // the stored picture; the turn carries it to wherever the orientation puts it.
+    out.extent = orientRect(QRectF(0, 0, double(w) / denom, double(h) / denom), QSize(sw, sh), orientation);
     return out;
 }
 
@@ -349,24 +380,14 @@ DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
     };
 
     // Shrink on load: a bitmap has no reduced decode of its own, so blocks of
-    // k x k pixels are averaged while reading (a box filter: no aliasing), when
-    // the result still covers what the caller needs. This keeps a large bitmap's
-    // memory and the later scaling small.
-    const QSize need = needFor ? needFor(QSize(int(w), int(h))) : QSize();
-    int k = 1;
-    if (need.isValid() && need.width() > 0 && need.height() > 0) {
-        for (int f : {4, 2}) {
-            if ((w + f - 1) / f >= need.width() && (h + f - 1) / f >= need.height()) {
-                k = f;
-                break;
-            }
-        }
-    }
+    // k x k pixels are averaged while reading. This keeps a large bitmap's memory
+    // and the later scaling small.
+    const int k = reduction(w, h, needFor ? needFor(QSize(int(w), int(h))) : QSize(), {4, 2});
     if (k == 1) {
         QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
         for (qint64 y = 0; y < h; ++y)
             decodeRow(y, reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y))));
-        return {img, img.size()};
+        return {img, img.size(), QRectF(img.rect())};
     }
     const int outW = static_cast<int>((w + k - 1) / k);
     const int outH = static_cast<int>((h + k - 1) / k);
@@ -402,7 +423,7 @@ DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
                     | ((sum[0] + n / 2) / n);
         }
     }
-    return {img, QSize(int(w), int(h))};
+    return {img, QSize(int(w), int(h)), QRectF(0, 0, double(w) / k, double(h) / k)};
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 
@@ -21,12 +22,18 @@ inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 struct DecodedPicture {
     QImage image;    // Format_RGB32, upright; smaller than size after a reduced decode
     QSize size;      // the picture's real upright size in pixels
+    // The rectangle of image, in its pixels, that stands for the whole picture:
+    // image's own rectangle after a full decode. After a reduction by d it is
+    // size / d: a last block that holds only w mod d source pixels reaches past
+    // it, on whichever side the EXIF turn put that block. Draw from this
+    // rectangle, not from image.rect(), or the content shifts by up to a pixel.
+    QRectF extent;
 };
 
-// Decodes the file. reduceTo, when valid, is the smallest size (in upright pixels)
-// the caller needs: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a BMP
-// averaged over 2x2 or 4x4 blocks, as long as the result stays at least that large
-// on both sides. Throws Failure with a Japanese
+// Decodes the file. reduceTo, when valid, is the size (in upright pixels) the
+// picture will be drawn at: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a
+// BMP averaged over 2x2 or 4x4 blocks, as long as the result keeps a margin of
+// pixels above that size for the final filter. Throws Failure with a Japanese
 // message for a missing, empty, truncated, corrupt, unsupported or too large file.
 DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());

@@ -112,29 +112,31 @@ void TestPictureDecoder::exifOrientation()
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize_data()
 {
+    // A reduction by d is taken only while the reduced picture keeps three pixels
+    // for each one drawn; its extent is the real size / d.
     QTest::addColumn<bool>("bitmap");
     QTest::addColumn<QSize>("need");
     QTest::addColumn<QSize>("image");
-    QTest::newRow("no hint: full") << false << QSize() << QSize(800, 600);
-    QTest::newRow("half still covers 400x300") << false << QSize(400, 300) << QSize(400, 300);
-    QTest::newRow("401 wide needs full") << false << QSize(401, 300) << QSize(800, 600);
-    QTest::newRow("eighth") << false << QSize(90, 60) << QSize(100, 75);
-    QTest::newRow("quarter") << false << QSize(150, 150) << QSize(200, 150);
-    QTest::newRow("bmp no hint") << true << QSize() << QSize(800, 600);
-    QTest::newRow("bmp 2x2 blocks") << true << QSize(400, 300) << QSize(400, 300);
-    QTest::newRow("bmp 4x4 blocks") << true << QSize(150, 150) << QSize(200, 150);
-    QTest::newRow("bmp too big to shrink") << true << QSize(401, 300) << QSize(800, 600);
+    QTest::addColumn<QRectF>("extent");
+    QTest::newRow("no hint: full") << false << QSize() << QSize(801, 600) << QRectF(0, 0, 801, 600);
+    QTest::newRow("half: 400.5 x 300 for 133 x 100") << false << QSize(133, 100) << QSize(401, 300)
+                                                     << QRectF(0, 0, 400.5, 300);
+    QTest::newRow("134 wide needs full") << false << QSize(134, 100) << QSize(801, 600) << QRectF(0, 0, 801, 600);
+    QTest::newRow("eighth") << false << QSize(33, 25) << QSize(101, 75) << QRectF(0, 0, 100.125, 75);
+    QTest::newRow("bmp 4x4 blocks") << true << QSize(66, 50) << QSize(201, 150) << QRectF(0, 0, 200.25, 150);
+    QTest::newRow("bmp exact half stays full") << true << QSize(400, 300) << QSize(801, 600)
+                                               << QRectF(0, 0, 801, 600);
 }
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize()
 {
     QFETCH(bool, bitmap);
     QFETCH(QSize, need);
-    QFETCH(QSize, image);
-    const QImage q = quadrants(800, 600);
+    const QImage q = quadrants(801, 600);
     const DecodedPicture p = decodePictureData(bitmap ? bmp(q, 24) : jpeg(q), need);
-    QCOMPARE(p.size, QSize(800, 600));
-    QCOMPARE(p.image.size(), image);
+    QCOMPARE(p.size, QSize(801, 600));
+    QTEST(p.image.size(), "image");
+    QTEST(p.extent, "extent");
     verifyQuadrants(p.image);
 }
 
@@ -142,16 +144,16 @@ void TestPictureDecoder::bitmapBlocksAverageExactly()
 {
     // Odd sizes leave partial blocks at the right and bottom edges; each output
     // pixel is the rounded mean of the pixels it covers.
-    QImage src(7, 5, QImage::Format_RGB32);
-    for (int y = 0; y < 5; ++y)
+    QImage src(7, 7, QImage::Format_RGB32);
+    for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 7; ++x)
-            src.setPixel(x, y, qRgb(x * 30, y * 50, (x + y) % 2 ? 255 : 0));
-    const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(4, 3));
-    QCOMPARE(p.size, QSize(7, 5));
-    QCOMPARE(p.image.size(), QSize(4, 3));
-    QCOMPARE(p.image.pixel(0, 0), qRgb(15, 25, 128));  // 2x2: x 0-1, y 0-1
-    QCOMPARE(p.image.pixel(3, 0), qRgb(180, 25, 128)); // 1x2: x 6
-    QCOMPARE(p.image.pixel(3, 2), qRgb(180, 200, 0));  // 1x1: x 6, y 4
+            src.setPixel(x, y, qRgb(x * 30, y * 40, (x + y) % 2 ? 255 : 0));
+    const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(1, 1));
+    QCOMPARE(p.size, QSize(7, 7));
+    QCOMPARE(p.image.size(), QSize(4, 4));
+    QCOMPARE(p.image.pixel(0, 0), qRgb(15, 20, 128));  // 2x2: x 0-1, y 0-1
+    QCOMPARE(p.image.pixel(3, 0), qRgb(180, 20, 128)); // 1x2: x 6
+    QCOMPARE(p.image.pixel(3, 3), qRgb(180, 240, 0));  // 1x1: x 6, y 6
 }
 
 void TestPictureDecoder::refusesBrokenFiles_data()
