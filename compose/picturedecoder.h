@@ -1,8 +1,9 @@
 #pragma once
 // Decoding of the pictures a job can name: JPEG (baseline, progressive, greyscale,
-// CMYK) through libjpeg-turbo, and uncompressed BMP (1, 4, 8 bit palette; 16, 24,
-// 32 bit; bottom-up and top-down). An EXIF orientation is applied, so the picture
-// comes out upright as a photo viewer shows it.
+// CMYK) through libjpeg-turbo, and BMP (1, 4, 8 bit palette, RLE4 and RLE8; 16, 24,
+// 32 bit, bit fields; Windows, V4, V5 and OS/2 headers; bottom-up and top-down). An
+// EXIF orientation is applied, so the picture comes out upright as a photo viewer
+// shows it.
 
 #include <QByteArray>
 #include <QImage>
