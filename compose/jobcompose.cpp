@@ -8,6 +8,9 @@
 
 #include <QRectF>
 
+#include <algorithm>
+#include <cmath>
+
 namespace kestrovia {
 
 namespace {
@@ -84,7 +87,7 @@ void loadJobSource(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel t
             const QSize turned = quarter ? picture.transposed() : picture;
             std::int32_t w = turned.width() * tpp.x, h = turned.height() * tpp.y;
             FitAspectSize(w, h, canvas->width() * tpp.x, canvas->height() * tpp.y);
-            drawn = QSize((w + tpp.x - 1) / tpp.x, (h + tpp.y - 1) / tpp.y);
+            drawn = QSize(std::max(1, (w + tpp.x - 1) / tpp.x), std::max(1, (h + tpp.y - 1) / tpp.y));
         }
         return quarter ? drawn.transposed() : drawn;
     };
@@ -139,11 +142,20 @@ void composeJob(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp,
         std::int32_t w = turned.width() * tpp.x;
         std::int32_t h = turned.height() * tpp.y;
         FitAspectSize(w, h, cw, ch);
+        const auto place = [centred](std::int32_t &pos, std::int32_t &size, int total, int unit) {
+            if (size < unit) {
+                // A side that rounds to nothing (a 1 x 4000 picture in a wide box):
+                // the whole picture squeezed into a sliver one pixel across, on whole
+                // pixels so that the edge rounding cannot lose it.
+                size = unit;
+                pos = centred ? static_cast<std::int32_t>(std::lrint((total - unit) / 2.0 / unit)) * unit : 0;
+            } else {
+                pos = centred ? roundToInt32((total - double(size)) / 2).value_or(0) : 0;
+            }
+        };
         std::int32_t x = 0, y = 0;
-        if (centred) {
-            x = roundToInt32((cw - double(w)) / 2).value_or(0);
-            y = roundToInt32((ch - double(h)) / 2).value_or(0);
-        }
+        place(x, w, cw, tpp.x);
+        place(y, h, ch, tpp.y);
         target.paintPicture(*drawing, QRectF(x, y, w, h), whole);
     }
     target.refresh();

@@ -82,7 +82,7 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
     // Each step fails as a whole (division by zero, overflow): nothing is stored.
     const auto wider = [&]() -> bool {
         const auto cw = roundToInt32(bh * r);
-        if (!cw || *cw == 0)
+        if (!cw)
             return false;
         if (*cw <= boxWidth) {
             width = *cw;
@@ -90,6 +90,8 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
             return true;
         }
         // The height comes from the rounded candidate width, not from r.
+        if (*cw == 0)
+            return false; // only with a negative box: bw / 0
         const auto h = roundToInt32(bw / *cw * bh);
         if (!h)
             return false;
@@ -101,13 +103,15 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
         if (r == 0)
             return false;
         const auto ch = roundToInt32(bw / r);
-        if (!ch || *ch == 0)
+        if (!ch)
             return false;
         if (*ch <= boxHeight) {
             width = boxWidth;
             height = *ch;
             return true;
         }
+        if (*ch == 0)
+            return false;
         const auto w = roundToInt32(bh / *ch * bw);
         if (!w)
             return false;

@@ -57,8 +57,18 @@ private:
 
     QTemporaryDir m_dir;
     QString m_path;
+    QString sourceOfSize(QSize size);
 };
 
+QString TestJobCompose::sourceOfSize(QSize size)
+{
+    if (size == QSize(640, 480))
+        return m_path;
+    const QString path = m_dir.filePath(QStringLiteral("src %1x%2.bmp").arg(size.width()).arg(size.height()));
+    if (!QFile::exists(path))
+        writeFile(path, bmp(quadrants(size.width(), size.height()), 24));
+    return path;
+}
 
 void TestJobCompose::initTestCase()
 {
@@ -70,6 +80,7 @@ void TestJobCompose::initTestCase()
 
 void TestJobCompose::pixels_data()
 {
+    QTest::addColumn<QSize>("source");
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("fit");
     QTest::addColumn<QString>("position");
@@ -80,39 +91,64 @@ void TestJobCompose::pixels_data()
 
     // 2000x1500 twips (133 1/3 px) at x = 500 twips (33 1/3 px): pixels 33..166.
     QTest::newRow("200*100 OFF Center")
-        << "200*100" << "OFF" << "Center" << "" << QSize(200, 100)
+        << QSize(640, 480) << "200*100" << "OFF" << "Center" << "" << QSize(200, 100)
         << QList<QPoint>{{16, 50}, {183, 50}, {33, 0}, {166, 0}, {33, 99}, {166, 99}}
         << QList<QRgb>{kGrey, kGrey, kRed, kGreen, kBlue, kYellow};
     QTest::newRow("200*100 OFF Top")
-        << "200*100" << "OFF" << "Top" << "" << QSize(200, 100)
+        << QSize(640, 480) << "200*100" << "OFF" << "Top" << "" << QSize(200, 100)
         << QList<QPoint>{{0, 0}, {132, 0}, {132, 99}, {133, 50}, {199, 50}}
         << QList<QRgb>{kRed, kGreen, kYellow, kGrey, kGrey};
     QTest::newRow("200*100 ON stretches")
-        << "200*100" << "ON" << "Center" << "" << QSize(200, 100)
+        << QSize(640, 480) << "200*100" << "ON" << "Center" << "" << QSize(200, 100)
         << QList<QPoint>{{0, 0}, {199, 0}, {0, 99}, {199, 99}}
         << QList<QRgb>{kRed, kGreen, kBlue, kYellow};
     // Turned 480x640 fitted to 360x480 at x = 140: bands 0..139 and 500..639.
     QTest::newRow("+90 OFF Center, 140-pixel bands")
-        << "" << "OFF" << "Center" << "+90°" << QSize(640, 480)
+        << QSize(640, 480) << "" << "OFF" << "Center" << "+90°" << QSize(640, 480)
         << QList<QPoint>{{70, 240}, {139, 240}, {500, 240}, {570, 240},
                          {140, 0}, {499, 0}, {140, 479}, {499, 479}}
         << QList<QRgb>{kGrey, kGrey, kGrey, kGrey, kBlue, kRed, kYellow, kGreen};
     QTest::newRow("+90 ON squeezed")
-        << "" << "ON" << "Center" << "+90°" << QSize(640, 480)
+        << QSize(640, 480) << "" << "ON" << "Center" << "+90°" << QSize(640, 480)
         << QList<QPoint>{{0, 0}, {639, 0}, {0, 479}, {639, 479}}
         << QList<QRgb>{kBlue, kRed, kYellow, kGreen};
     QTest::newRow("-90 OFF 480*640 fills exactly")
-        << "480*640" << "OFF" << "Center" << "-90°" << QSize(480, 640)
+        << QSize(640, 480) << "480*640" << "OFF" << "Center" << "-90°" << QSize(480, 640)
         << QList<QPoint>{{0, 0}, {479, 0}, {0, 639}, {479, 639}}
         << QList<QRgb>{kGreen, kYellow, kRed, kBlue};
     QTest::newRow("+180 mirrored both ways")
-        << "" << "OFF" << "Top" << "+180°" << QSize(640, 480)
+        << QSize(640, 480) << "" << "OFF" << "Top" << "+180°" << QSize(640, 480)
         << QList<QPoint>{{0, 0}, {639, 0}, {0, 479}, {639, 479}}
         << QList<QRgb>{kYellow, kBlue, kGreen, kRed};
+
+    // Extreme shapes: a side that rounds to nothing is drawn as a 1-pixel sliver
+    // holding the whole picture (quadrants: 1 x 4000 is green over yellow, 4000 x 1
+    // blue then yellow), placed by the position rule; stretching covers the canvas.
+    QTest::newRow("1x4000 OFF Top: column 0")
+        << QSize(1, 4000) << "200*100" << "OFF" << "Top" << "" << QSize(200, 100)
+        << QList<QPoint>{{0, 0}, {0, 99}, {1, 50}, {100, 50}} << QList<QRgb>{kGreen, kYellow, kGrey, kGrey};
+    QTest::newRow("1x4000 OFF Center: column 100")
+        << QSize(1, 4000) << "200*100" << "OFF" << "Center" << "" << QSize(200, 100)
+        << QList<QPoint>{{100, 0}, {100, 99}, {99, 50}, {101, 50}, {0, 50}}
+        << QList<QRgb>{kGreen, kYellow, kGrey, kGrey, kGrey};
+    QTest::newRow("1x4000 ON stretches")
+        << QSize(1, 4000) << "200*100" << "ON" << "Top" << "" << QSize(200, 100)
+        << QList<QPoint>{{0, 0}, {199, 0}, {0, 99}, {199, 99}} << QList<QRgb>{kGreen, kGreen, kYellow, kYellow};
+    QTest::newRow("4000x1 OFF Top: row 0")
+        << QSize(4000, 1) << "200*100" << "OFF" << "Top" << "" << QSize(200, 100)
+        << QList<QPoint>{{0, 0}, {199, 0}, {50, 1}, {50, 99}} << QList<QRgb>{kBlue, kYellow, kGrey, kGrey};
+    QTest::newRow("4000x1 OFF Center: row 50")
+        << QSize(4000, 1) << "200*100" << "OFF" << "Center" << "" << QSize(200, 100)
+        << QList<QPoint>{{0, 50}, {199, 50}, {50, 49}, {50, 51}, {50, 0}}
+        << QList<QRgb>{kBlue, kYellow, kGrey, kGrey, kGrey};
+    QTest::newRow("4000x1 ON stretches")
+        << QSize(4000, 1) << "200*100" << "ON" << "Center" << "" << QSize(200, 100)
+        << QList<QPoint>{{0, 0}, {199, 0}, {0, 99}, {199, 99}} << QList<QRgb>{kBlue, kYellow, kBlue, kYellow};
 }
 
 void TestJobCompose::pixels()
 {
+    QFETCH(QSize, source);
     QFETCH(QString, size);
     QFETCH(QString, fit);
     QFETCH(QString, position);
@@ -121,7 +157,9 @@ void TestJobCompose::pixels()
     QFETCH(QList<QPoint>, points);
     QFETCH(QList<QRgb>, colours);
     Run run;
-    composeJobToCanvas(run.surfaces(), job(size, fit, position, rotation), {15, 15});
+    JobSettings j = job(size, fit, position, rotation);
+    j.path = sourceOfSize(source);
+    composeJobToCanvas(run.surfaces(), j, {15, 15});
     QCOMPARE(run.canvas.pixelSize(), canvas);
     QCOMPARE(run.canvas.width(), canvas.width() * 15);
     QCOMPARE(run.canvas.height(), canvas.height() * 15);
