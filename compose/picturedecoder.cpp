@@ -132,10 +132,10 @@ QRectF orientRect(const QRectF &r, QSize size, int orientation)
 // Shrink on load divides the picture by d with a box: libjpeg's reduced inverse
 // DCTs average d x d blocks, and bitmaps are averaged the same way. A box lets
 // detail near the reduced picture's own sampling rate fold back into coarse
-// patterns, which no later filter can tell from real content. Only when the
-// reduced picture still has several pixels for every pixel drawn do those folds
-// land where the final Lanczos step removes them; at smaller margins (an exact
-// half or quarter, or 2.5 : 1) the picture is decoded in full instead.
+// patterns, which no later filter can tell from real content. Only with several
+// reduced pixels for every pixel drawn are those folds faint and mostly outside
+// what the final Lanczos step keeps; at smaller margins (an exact half or
+// quarter, or 2.5 : 1) the picture is decoded in full instead.
 constexpr qint64 kReducedPerDrawn = 3;
 
 // The largest of the factors (tried in order) that keeps that margin for the
