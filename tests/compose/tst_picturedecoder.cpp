@@ -117,7 +117,6 @@ void TestPictureDecoder::reducedDecodeKeepsRealSize_data()
     QTest::newRow("half: 400.5 x 300 for 133 x 100") << false << QSize(133, 100) << QSize(401, 300)
                                                      << QRectF(0, 0, 400.5, 300);
     QTest::newRow("134 wide needs full") << false << QSize(134, 100) << QSize(801, 600) << QRectF(0, 0, 801, 600);
-    QTest::newRow("eighth") << false << QSize(33, 25) << QSize(101, 75) << QRectF(0, 0, 100.125, 75);
     QTest::newRow("bmp 4x4 blocks") << true << QSize(66, 50) << QSize(201, 150) << QRectF(0, 0, 200.25, 150);
     QTest::newRow("bmp exact half stays full") << true << QSize(400, 300) << QSize(801, 600)
                                                << QRectF(0, 0, 801, 600);
