@@ -3,12 +3,14 @@
 //   kestrovia_bench make <folder>                 photo-like test pictures
 //   kestrovia_bench run <case> <picture> <folder> one job, as the batch run does it
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
+//   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
 //
 // Cases: a/b/c/d compose and export (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
 
 #include "export/export.h"
 #include "compose/jobcompose.h"
+#include "compose/picturedecoder.h"
 #include "compose/surface.h"
 #include "platform/failure.h"
 
@@ -151,6 +153,80 @@ int run(const QString &which, const QString &picture, const QString &folder)
     return 0;
 }
 
+// A 2001 x 1337 photo to 250 x 167: PSNR of our output, and of <folder>/vips.png when
+// present (vipsthumbnail photo2001.jpg -s 250 -o vips.png), against a plain Lanczos-3
+// rendering of the full picture in doubles, for the left, middle and right thirds.
+// An odd width shows a misplaced partial block as a loss growing to the right.
+int quality(const QString &folder)
+{
+    const QString picture = folder + QStringLiteral("/photo2001.jpg");
+    if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(2001, 1337), picture))
+        return 1;
+    const QImage full = decodePictureData([&] {
+        QFile f(picture);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }()).image;
+    const int ow = 250, oh = 167;
+    const auto weights = [](int n, int size) {
+        std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(n));
+        const double scale = double(size) / n;
+        const auto sinc = [](double t) { return t == 0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t); };
+        for (int i = 0; i < n; ++i) {
+            const double centre = (i + 0.5) * scale;
+            double sum = 0;
+            for (int j = std::max(0, int(centre - 3 * scale)); j < std::min(size, int(centre + 3 * scale) + 1); ++j) {
+                const double t = std::abs(j + 0.5 - centre) / scale;
+                const double v = t < 3 ? sinc(t) * sinc(t / 3) : 0.0;
+                w[size_t(i)].push_back({j, v});
+                sum += v;
+            }
+            for (auto &p : w[size_t(i)])
+                p.second /= sum;
+        }
+        return w;
+    };
+    const auto wx = weights(ow, full.width()), wy = weights(oh, full.height());
+    std::vector<double> mid(size_t(full.height()) * ow * 3), ref(size_t(oh) * ow * 3);
+    for (int y = 0; y < full.height(); ++y)
+        for (int x = 0; x < ow; ++x)
+            for (const auto &[j, w] : wx[size_t(x)])
+                for (int c = 0; c < 3; ++c)
+                    mid[(size_t(y) * ow + x) * 3 + c] += w * ((full.pixel(j, y) >> (8 * c)) & 0xFF);
+    for (int y = 0; y < oh; ++y)
+        for (int x = 0; x < ow; ++x)
+            for (const auto &[j, w] : wy[size_t(y)])
+                for (int c = 0; c < 3; ++c)
+                    ref[(size_t(y) * ow + x) * 3 + c] += w * mid[(size_t(j) * ow + x) * 3 + c];
+    const auto report = [&](const char *name, const QImage &img) {
+        std::printf("%-6s", name);
+        for (int third = 0; third < 3; ++third) {
+            double squares = 0;
+            int count = 0;
+            for (int y = 0; y < oh; ++y)
+                for (int x = third * ow / 3; x < (third + 1) * ow / 3; ++x)
+                    for (int c = 0; c < 3; ++c, ++count) {
+                        const double d = ((img.pixel(x, y) >> (8 * c)) & 0xFF)
+                                         - std::clamp(ref[(size_t(y) * ow + x) * 3 + c], 0.0, 255.0);
+                        squares += d * d;
+                    }
+            std::printf(" %s=%.1f dB", third == 0 ? "left" : third == 1 ? "middle" : "right",
+                        10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9)));
+        }
+        std::printf("\n");
+    };
+    TwipsPerPixel tpp{15, 15};
+    Surface source(tpp), turned(tpp), canvas(tpp);
+    composeJobToCanvas({source, turned, canvas},
+                       {picture, QStringLiteral("250*167"), QStringLiteral("ON"), QStringLiteral("8421504"),
+                        QStringLiteral("Top"), QString()},
+                       tpp);
+    report("ours", canvas.image());
+    const QImage vips(folder + QStringLiteral("/vips.png"));
+    if (vips.size() == QSize(ow, oh))
+        report("vips", vips);
+    return 0;
+}
+
 // Runs the command `runs` times; prints "<median ms> <peak MB>".
 int timeCommand(int runs, char **argv)
 {
@@ -193,11 +269,13 @@ int main(int argc, char **argv)
             return make(args[2]);
         if (args.size() == 5 && args[1] == u"run")
             return run(args[2], args[3], args[4]);
+        if (args.size() == 3 && args[1] == u"quality")
+            return quality(args[2]);
     } catch (const Failure &f) {
         std::fprintf(stderr, "%s\n", qPrintable(f.message()));
         return 1;
     }
     std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
-                         "time <runs> -- <command...>\n");
+                         "time <runs> -- <command...> | quality <folder>\n");
     return 2;
 }

@@ -1,12 +1,17 @@
 #include "compose/jobcompose.h"
 
+#include "compose/imagebuffer.h"
 #include "compose/picturedecoder.h"
 #include "compose/raster.h"
+#include "compose/resample.h"
 #include "compose/surface.h"
 #include "platform/failure.h"
 #include "platform/numbers.h"
 
 #include <QRectF>
+
+#include <algorithm>
+#include <cmath>
 
 namespace kestrovia {
 
@@ -84,7 +89,7 @@ void loadJobSource(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel t
             const QSize turned = quarter ? picture.transposed() : picture;
             std::int32_t w = turned.width() * tpp.x, h = turned.height() * tpp.y;
             FitAspectSize(w, h, canvas->width() * tpp.x, canvas->height() * tpp.y);
-            drawn = QSize((w + tpp.x - 1) / tpp.x, (h + tpp.y - 1) / tpp.y);
+            drawn = QSize(std::max(1, (w + tpp.x - 1) / tpp.x), std::max(1, (h + tpp.y - 1) / tpp.y));
         }
         return quarter ? drawn.transposed() : drawn;
     };
@@ -116,36 +121,67 @@ void composeJob(JobSurfaces surfaces, const JobSettings &job, TwipsPerPixel tpp,
     target.setScaleMode(ScaleMode::Twips);
     target.resize(cw, ch);
 
-    // The turn, one to one into the turn surface sized for the turned picture.
-    const Surface *drawing = &source;
     QSize turned = picture;
-    if (applyTurn) {
-        if (isQuarterTurn(code))
-            turned.transpose();
-        Surface &work = surfaces.turned;
-        work.setScaleMode(ScaleMode::Twips);
-        work.empty();
-        work.resize(turned.width() * work.twipsPerPixel().x, turned.height() * work.twipsPerPixel().y);
-        ComposePicture(source, work, float(picture.width()), float(picture.height()),
-                       float(turned.width()), float(turned.height()), code);
-        drawing = &work;
-    }
-    const QRectF whole(0, 0, drawing->scaleWidth(), drawing->scaleHeight());
+    if (applyTurn && isQuarterTurn(code))
+        turned.transpose();
 
-    if (!keepAspect) {
-        target.paintPicture(*drawing, QRectF(0, 0, cw, ch), whole);
-    } else {
+    // Where the turned picture goes, in the target's twips.
+    QRectF rect(0, 0, cw, ch);
+    if (keepAspect) {
         target.setBackColor(*color);
         std::int32_t w = turned.width() * tpp.x;
         std::int32_t h = turned.height() * tpp.y;
         FitAspectSize(w, h, cw, ch);
+        const auto place = [centred](std::int32_t &pos, std::int32_t &size, int total, int unit) {
+            if (size < unit) {
+                // A side that rounds to nothing (a 1 x 4000 picture in a wide box):
+                // the whole picture squeezed into a sliver one pixel across, on whole
+                // pixels so that the edge rounding cannot lose it.
+                size = unit;
+                pos = centred ? static_cast<std::int32_t>(std::lrint((total - unit) / 2.0 / unit)) * unit : 0;
+            } else {
+                pos = centred ? roundToInt32((total - double(size)) / 2).value_or(0) : 0;
+            }
+        };
         std::int32_t x = 0, y = 0;
-        if (centred) {
-            x = roundToInt32((cw - double(w)) / 2).value_or(0);
-            y = roundToInt32((ch - double(h)) / 2).value_or(0);
-        }
-        target.paintPicture(*drawing, QRectF(x, y, w, h), whole);
+        place(x, w, cw, tpp.x);
+        place(y, h, ch, tpp.y);
+        rect = QRectF(x, y, w, h);
     }
+
+    // The turn, one to one into the turn surface sized for the turned picture.
+    const Surface *drawing = &source;
+    if (applyTurn) {
+        Surface &work = surfaces.turned;
+        work.setScaleMode(ScaleMode::Twips);
+        work.empty();
+        work.resize(turned.width() * work.twipsPerPixel().x, turned.height() * work.twipsPerPixel().y);
+        // A turn moves every pixel. When the picture is drawn smaller, it is first
+        // scaled to the pixels it will cover, unturned, so only those are turned and
+        // the drawing below is a plain copy; the filter is separable, so the result
+        // is the one of scaling the turned picture.
+        const TwipsPerPixel ttp = target.twipsPerPixel();
+        const PixelSpan sx = pixelSpan(rect.x() / ttp.x, rect.width() / ttp.x);
+        const PixelSpan sy = pixelSpan(rect.y() / ttp.y, rect.height() / ttp.y);
+        QSize covered(sx.end - sx.first, sy.end - sy.first);
+        if (isQuarterTurn(code))
+            covered.transpose();
+        Surface scaled(source.twipsPerPixel());
+        const Surface *from = &source;
+        if (code != 0 && !covered.isEmpty() && covered.width() <= picture.width()
+            && covered.height() <= picture.height() && covered != picture) {
+            QImage small = newImage(covered.width(), covered.height());
+            drawScaled(small, QRectF(small.rect()), source.image(),
+                       source.toImage(QRectF(QPointF(0, 0), QSizeF(picture))));
+            scaled.resize(source.width(), source.height());
+            scaled.setBackingImage(small);
+            from = &scaled;
+        }
+        ComposePicture(*from, work, float(picture.width()), float(picture.height()), float(turned.width()),
+                       float(turned.height()), code);
+        drawing = &work;
+    }
+    target.paintPicture(*drawing, rect, QRectF(0, 0, drawing->scaleWidth(), drawing->scaleHeight()));
     target.refresh();
 }
 

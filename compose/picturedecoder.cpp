@@ -12,7 +12,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <new>
 #include <memory>
 #include <vector>
 
@@ -110,6 +114,43 @@ QImage applyOrientation(const QImage &img, int orientation)
     }
 }
 
+// Where a rectangle of the stored picture's pixels lands after applyOrientation.
+QRectF orientRect(const QRectF &r, QSize size, int orientation)
+{
+    switch (orientation) {
+    case 2: return mirrorRect(r, size, true, false);
+    case 3: return turnRect(r, size, 180);
+    case 4: return mirrorRect(r, size, false, true);
+    case 5: return turnRect(mirrorRect(r, size, true, false), size, 270);
+    case 6: return turnRect(r, size, 90);
+    case 7: return turnRect(mirrorRect(r, size, true, false), size, 90);
+    case 8: return turnRect(r, size, 270);
+    default: return r;
+    }
+}
+
+// Shrink on load divides the picture by d with a box: libjpeg's reduced inverse
+// DCTs average d x d blocks, and bitmaps are averaged the same way. A box lets
+// detail near the reduced picture's own sampling rate fold back into coarse
+// patterns, which no later filter can tell from real content. Only with several
+// reduced pixels for every pixel drawn are those folds faint and mostly outside
+// what the final Lanczos step keeps; at smaller margins (an exact half or
+// quarter, or 2.5 : 1) the picture is decoded in full instead.
+constexpr qint64 kReducedPerDrawn = 3;
+
+// The largest of the factors (tried in order) that keeps that margin for the
+// drawn size `need`; 1 for none or for no valid need.
+int reduction(qint64 w, qint64 h, QSize need, std::initializer_list<int> factors)
+{
+    if (!need.isValid() || need.isEmpty())
+        return 1;
+    for (int d : factors) {
+        if (w >= kReducedPerDrawn * d * need.width() && h >= kReducedPerDrawn * d * need.height())
+            return d;
+    }
+    return 1;
+}
+
 QImage allocate(int w, int h)
 {
     QImage img = newImage(w, h);
@@ -178,18 +219,8 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     if (sideways && need.isValid())
         need.transpose();
 
-    // Shrink on load: the largest power-of-two reduction whose result still covers
-    // what the caller needs; libjpeg-turbo has fast inverse DCTs for exactly these.
-    int denom = 1;
-    if (need.isValid() && need.width() > 0 && need.height() > 0) {
-        for (int d : {8, 4, 2}) {
-            const int sw = (w + d - 1) / d, sh = (h + d - 1) / d;
-            if (sw >= need.width() && sh >= need.height()) {
-                denom = d;
-                break;
-            }
-        }
-    }
+    // Shrink on load with libjpeg-turbo's fast reduced inverse DCTs.
+    const int denom = reduction(w, h, need, {8, 4, 2});
     const int sw = (w + denom - 1) / denom;
     const int sh = (h + denom - 1) / denom;
 
@@ -227,10 +258,21 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     DecodedPicture out;
     out.image = applyOrientation(img, orientation);
     out.size = sideways ? QSize(h, w) : QSize(w, h);
+    // A last partial block (w mod denom pixels) sits at the right and bottom of
+    // the stored picture; the turn carries it to wherever the orientation puts it.
+    out.extent = orientRect(QRectF(0, 0, double(w) / denom, double(h) / denom), QSize(sw, sh), orientation);
     return out;
 }
 
 // ---- BMP ----
+
+constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
+constexpr std::uint32_t kBiBitfields = 3;
+constexpr std::uint32_t kBiAlphaBitfields = 6;
+
+QString truncatedBmp() { return tr("BMP ファイルが途中で切れているため読み込めません"); }
 
 struct Channel {
     std::uint32_t mask = 0;
@@ -258,64 +300,80 @@ struct Channel {
     }
 };
 
-DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
+// What the headers say, checked for sense but not yet against the pixel data.
+struct BmpInfo {
+    qint64 width = 0;
+    qint64 height = 0; // positive; topDown tells the row order
+    bool topDown = false;
+    int bpp = 0;
+    std::uint32_t compression = kBiRgb;
+    qint64 pixelOffset = 0;
+    bool bitfields = false;
+    Channel red, green, blue;
+    std::vector<std::uint32_t> palette; // always 2^bpp entries for bpp <= 8
+
+    bool rle() const { return compression == kBiRle8 || compression == kBiRle4; }
+    std::uint32_t rgb(std::uint32_t v) const
+    {
+        return 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
+    }
+};
+
+BmpInfo readBmpHeader(const Bytes &b)
 {
-    const QString truncated = tr("BMP ファイルが途中で切れているため読み込めません");
     if (!b.has(0, 18))
-        fail(truncated);
-    const qint64 pixelOffset = b.le32(10);
+        fail(truncatedBmp());
+    BmpInfo bmp;
+    bmp.pixelOffset = b.le32(10);
     const qint64 headerSize = b.le32(14);
     if (!b.has(14, headerSize) || headerSize < 12)
-        fail(truncated);
+        fail(truncatedBmp());
 
-    qint64 w = 0, h = 0;
-    int bpp = 0;
-    std::uint32_t compression = 0;
     qint64 colours = 0;
     int paletteEntry = 4;
     if (headerSize == 12) { // OS/2 core header
-        w = b.le16(18);
-        h = static_cast<std::int16_t>(b.le16(20));
-        bpp = static_cast<int>(b.le16(24));
+        bmp.width = b.le16(18);
+        bmp.height = static_cast<std::int16_t>(b.le16(20));
+        bmp.bpp = static_cast<int>(b.le16(24));
         paletteEntry = 3;
-    } else if (headerSize >= 40) {
-        w = static_cast<std::int32_t>(b.le32(18));
-        h = static_cast<std::int32_t>(b.le32(22));
-        bpp = static_cast<int>(b.le16(28));
-        compression = b.le32(30);
+    } else if (headerSize >= 40) { // Windows 3 and its V4 and V5 extensions
+        bmp.width = static_cast<std::int32_t>(b.le32(18));
+        bmp.height = static_cast<std::int32_t>(b.le32(22));
+        bmp.bpp = static_cast<int>(b.le16(28));
+        bmp.compression = b.le32(30);
         colours = b.le32(46);
     } else {
         fail(tr("この BMP 形式には対応していません（ヘッダ長 %1）").arg(headerSize));
     }
-    const bool topDown = h < 0;
-    h = topDown ? -h : h;
-    if (w <= 0 || h <= 0)
-        fail(tr("BMP ファイルの画像サイズが不正です（%1 × %2）").arg(w).arg(h));
-    checkPictureSize(w, h);
+    bmp.topDown = bmp.height < 0;
+    bmp.height = std::abs(bmp.height);
+    if (bmp.width <= 0 || bmp.height <= 0)
+        fail(tr("BMP ファイルの画像サイズが不正です（%1 × %2）").arg(bmp.width).arg(bmp.height));
+    checkPictureSize(bmp.width, bmp.height);
 
-    // Only uncompressed pixels (BI_RGB) and bit masks (BI_BITFIELDS) are read.
-    const bool bitfields = compression == 3 || compression == 6;
-    if (compression != 0 && !bitfields)
-        fail(tr("圧縮された BMP（形式 %1）には対応していません").arg(compression));
+    const std::uint32_t c = bmp.compression;
+    bmp.bitfields = c == kBiBitfields || c == kBiAlphaBitfields;
+    if (c != kBiRgb && !bmp.bitfields && !bmp.rle())
+        fail(tr("圧縮された BMP（形式 %1）には対応していません").arg(c));
+    const int bpp = bmp.bpp;
     if (!(bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
-        || (bitfields && bpp != 16 && bpp != 32))
-        fail(tr("%1 ビットの BMP には対応していません").arg(bpp));
+        || (bmp.bitfields && bpp != 16 && bpp != 32) || (c == kBiRle8 && bpp != 8)
+        || (c == kBiRle4 && bpp != 4))
+        fail(tr("%1 ビットの BMP（形式 %2）には対応していません").arg(bpp).arg(c));
 
-    Channel red, green, blue;
-    if (bitfields) {
+    if (bmp.bitfields) {
         // The masks follow a 40-byte header, or sit inside a larger one.
         if (!b.has(54, 12))
-            fail(truncated);
-        red = Channel(b.le32(54));
-        green = Channel(b.le32(58));
-        blue = Channel(b.le32(62));
+            fail(truncatedBmp());
+        bmp.red = Channel(b.le32(54));
+        bmp.green = Channel(b.le32(58));
+        bmp.blue = Channel(b.le32(62));
     } else if (bpp == 16) {
-        red = Channel(0x7C00);
-        green = Channel(0x03E0);
-        blue = Channel(0x001F);
+        bmp.red = Channel(0x7C00);
+        bmp.green = Channel(0x03E0);
+        bmp.blue = Channel(0x001F);
     }
 
-    std::vector<std::uint32_t> palette;
     if (bpp <= 8) {
         const qint64 maxColours = qint64(1) << bpp;
         if (colours <= 0 || colours > maxColours)
@@ -323,86 +381,154 @@ DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
         const qint64 at = 14 + headerSize;
         // Some writers store fewer entries than they announce; read what is there
         // before the pixels and leave the rest black.
-        palette.assign(static_cast<size_t>(maxColours), 0xFF000000u);
+        bmp.palette.assign(static_cast<size_t>(maxColours), 0xFF000000u);
         for (qint64 i = 0; i < colours; ++i) {
             const qint64 e = at + i * paletteEntry;
-            if (!b.has(e, 3) || (pixelOffset > at && e + 3 > pixelOffset))
+            if (!b.has(e, 3) || (bmp.pixelOffset > at && e + 3 > bmp.pixelOffset))
                 break;
-            palette[static_cast<size_t>(i)] =
-                0xFF000000u | (std::uint32_t(b.p[e + 2]) << 16) | (std::uint32_t(b.p[e + 1]) << 8) | b.p[e];
+            bmp.palette[static_cast<size_t>(i)] = 0xFF000000u | (std::uint32_t(b.p[e + 2]) << 16)
+                                                  | (std::uint32_t(b.p[e + 1]) << 8) | b.p[e];
         }
     }
+    if (bmp.pixelOffset <= 0)
+        fail(truncatedBmp());
+    return bmp;
+}
 
-    // Everything is checked against the file's real length before the picture's
-    // memory is taken, so a lying header cannot make us allocate.
-    const qint64 stride = ((w * bpp + 31) / 32) * 4;
-    const qint64 lastRowBytes = (w * bpp + 7) / 8;
-    if (pixelOffset <= 0 || !b.has(pixelOffset, stride * (h - 1) + lastRowBytes))
-        fail(truncated);
+// Decodes picture row y (0 = top) into w pixels.
+using RowDecoder = std::function<void(qint64 y, std::uint32_t *d)>;
 
-    // One picture row y (from the top) into d, w pixels.
-    const auto decodeRow = [&](qint64 y, std::uint32_t *d) {
-        const std::uint8_t *s = b.p + pixelOffset + stride * (topDown ? y : h - 1 - y);
-        switch (bpp) {
+// Uncompressed rows, read straight from the file. The whole pixel array is checked
+// against the file's real length first, so a lying header cannot make us allocate.
+RowDecoder plainRows(const Bytes &b, const BmpInfo &bmp)
+{
+    const qint64 w = bmp.width, h = bmp.height;
+    const qint64 stride = ((w * bmp.bpp + 31) / 32) * 4;
+    const qint64 lastRowBytes = (w * bmp.bpp + 7) / 8;
+    if (!b.has(bmp.pixelOffset, stride * (h - 1) + lastRowBytes))
+        fail(truncatedBmp());
+    return [&b, &bmp, w, h, stride](qint64 y, std::uint32_t *d) {
+        const std::uint8_t *s = b.p + bmp.pixelOffset + stride * (bmp.topDown ? y : h - 1 - y);
+        switch (bmp.bpp) {
         case 1:
         case 4:
         case 8: {
+            const int bpp = bmp.bpp;
             const int perByte = 8 / bpp;
             const unsigned mask = (1u << bpp) - 1;
             for (qint64 x = 0; x < w; ++x) {
                 const int shift = 8 - bpp * (1 + static_cast<int>(x % perByte));
-                d[x] = palette[(s[x / perByte] >> shift) & mask];
+                d[x] = bmp.palette[(s[x / perByte] >> shift) & mask];
             }
             break;
         }
         case 16:
-            for (qint64 x = 0; x < w; ++x) {
-                const std::uint32_t v = s[2 * x] | (s[2 * x + 1] << 8);
-                d[x] = 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
-            }
+            for (qint64 x = 0; x < w; ++x)
+                d[x] = bmp.rgb(s[2 * x] | (s[2 * x + 1] << 8));
             break;
-        case 24: {
-            const int n = static_cast<int>(w);
-            for (int x = 0; x < n; ++x)
-                d[x] = 0xFF000000u | (std::uint32_t(s[3 * x + 2]) << 16) | (std::uint32_t(s[3 * x + 1]) << 8)
-                       | s[3 * x];
+        case 24:
+            for (qint64 x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
             break;
-        }
         case 32:
-            if (!bitfields) {
+            if (!bmp.bitfields) {
                 for (qint64 x = 0; x < w; ++x, s += 4)
                     d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
             } else {
-                for (qint64 x = 0; x < w; ++x, s += 4) {
-                    const std::uint32_t v = std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)
-                                            | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[3]) << 24);
-                    d[x] = 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
-                }
+                for (qint64 x = 0; x < w; ++x, s += 4)
+                    d[x] = bmp.rgb(std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)
+                                   | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[3]) << 24));
             }
             break;
         }
     };
+}
 
-    // Shrink on load: a bitmap has no reduced decode of its own, so blocks of
-    // k x k pixels are averaged while reading (a box filter: no aliasing), when
-    // the result still covers what the caller needs. This keeps a large bitmap's
-    // memory and the later scaling small.
-    const QSize need = needFor ? needFor(QSize(int(w), int(h))) : QSize();
-    int k = 1;
-    if (need.isValid() && need.width() > 0 && need.height() > 0) {
-        for (int f : {4, 2}) {
-            if ((w + f - 1) / f >= need.width() && (h + f - 1) / f >= need.height()) {
-                k = f;
-                break;
-            }
+// Walks an RLE8 or RLE4 stream and calls put(x, row, index) for every pixel it
+// sets, rows counted in stored order. Every byte read is bounds-checked; a run or
+// a move that leaves the picture, or a stream that ends before its end-of-bitmap
+// mark, fails.
+template <typename Put>
+void walkRle(const Bytes &b, const BmpInfo &bmp, const Put &put)
+{
+    const bool four = bmp.compression == kBiRle4;
+    const qint64 w = bmp.width, h = bmp.height;
+    const auto byte = [&b](qint64 at) -> unsigned {
+        if (!b.has(at, 1))
+            fail(truncatedBmp());
+        return b.p[at];
+    };
+    const auto outside = [] { fail(tr("圧縮 BMP のデータが画像の範囲を超えているため読み込めません")); };
+    qint64 at = bmp.pixelOffset, x = 0, row = 0;
+    for (;;) {
+        const unsigned count = byte(at), value = byte(at + 1);
+        at += 2;
+        if (count > 0) { // a run of one index (RLE4: two alternating ones)
+            if (row >= h || x + count > w)
+                outside();
+            for (unsigned n = 0; n < count; ++n)
+                put(x + n, row, !four ? value : n % 2 ? value & 0x0F : value >> 4);
+            x += count;
+        } else if (value == 0) { // end of line
+            x = 0;
+            ++row;
+        } else if (value == 1) { // end of bitmap
+            return;
+        } else if (value == 2) { // move right and down; the pixels passed keep index 0
+            x += byte(at);
+            row += byte(at + 1);
+            at += 2;
+            if (x > w || row > h)
+                outside();
+        } else { // `value` indices stored as they are, padded to whole 16-bit words
+            const qint64 bytes = four ? (value + 1) / 2 : value;
+            if (row >= h || x + value > w)
+                outside();
+            if (!b.has(at, bytes))
+                fail(truncatedBmp());
+            for (unsigned n = 0; n < value; ++n)
+                put(x + n, row, !four ? b.p[at + n] : n % 2 ? b.p[at + n / 2] & 0x0F : b.p[at + n / 2] >> 4);
+            x += value;
+            at += bytes + bytes % 2;
         }
     }
-    if (k == 1) {
-        QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
-        for (qint64 y = 0; y < h; ++y)
-            decodeRow(y, reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y))));
-        return {img, img.size()};
+}
+
+// RLE rows, expanded into one index per pixel. The stream is walked once without
+// writing before any memory is taken, so a header that lies about the size is
+// found out by its data first.
+RowDecoder rleRows(const Bytes &b, const BmpInfo &bmp, std::vector<std::uint8_t> &indices)
+{
+    walkRle(b, bmp, [](qint64, qint64, unsigned) {});
+    const qint64 w = bmp.width, h = bmp.height;
+    try {
+        indices.assign(static_cast<size_t>(w * h), 0);
+    } catch (const std::bad_alloc &) {
+        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
     }
+    std::uint8_t *const data = indices.data();
+    walkRle(b, bmp, [data, w](qint64 x, qint64 row, unsigned index) {
+        data[row * w + x] = static_cast<std::uint8_t>(index);
+    });
+    return [&bmp, data, w, h](qint64 y, std::uint32_t *d) {
+        const std::uint8_t *s = data + (bmp.topDown ? y : h - 1 - y) * w;
+        for (qint64 x = 0; x < w; ++x)
+            d[x] = bmp.palette[s[x]];
+    };
+}
+
+QImage fullRows(const RowDecoder &row, qint64 w, qint64 h)
+{
+    QImage img = allocate(static_cast<int>(w), static_cast<int>(h));
+    for (qint64 y = 0; y < h; ++y)
+        row(y, reinterpret_cast<std::uint32_t *>(img.scanLine(static_cast<int>(y))));
+    return img;
+}
+
+// Each output pixel is the mean of a k x k block; the last blocks of a row or
+// column hold only the w mod k (h mod k) pixels that are left.
+QImage averagedRows(const RowDecoder &decodeRow, qint64 w, qint64 h, int k)
+{
     const int outW = static_cast<int>((w + k - 1) / k);
     const int outH = static_cast<int>((h + k - 1) / k);
     QImage img = allocate(outW, outH);
@@ -437,7 +563,26 @@ DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
                     | ((sum[0] + n / 2) / n);
         }
     }
-    return {img, QSize(int(w), int(h))};
+    return img;
+}
+
+DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
+{
+    const BmpInfo bmp = readBmpHeader(b);
+    const qint64 w = bmp.width, h = bmp.height;
+    std::vector<std::uint8_t> indices; // RLE only
+    const RowDecoder row = bmp.rle() ? rleRows(b, bmp, indices) : plainRows(b, bmp);
+
+    // Shrink on load: a bitmap has no reduced decode of its own, so k x k blocks
+    // are averaged while reading, which keeps a large bitmap's memory and the
+    // later scaling small.
+    const QSize size(static_cast<int>(w), static_cast<int>(h));
+    const int k = reduction(w, h, needFor ? needFor(size) : QSize(), {4, 2});
+    DecodedPicture out;
+    out.image = k == 1 ? fullRows(row, w, h) : averagedRows(row, w, h, k);
+    out.size = size;
+    out.extent = QRectF(0, 0, double(w) / k, double(h) / k);
+    return out;
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 #pragma once
 // Decoding of the pictures a job can name: JPEG (baseline, progressive, greyscale,
-// CMYK) through libjpeg-turbo, and uncompressed BMP (1, 4, 8 bit palette; 16, 24,
-// 32 bit; bottom-up and top-down). An EXIF orientation is applied, so the picture
-// comes out upright as a photo viewer shows it.
+// CMYK) through libjpeg-turbo, and BMP (1, 4, 8 bit palette, RLE4 and RLE8; 16, 24,
+// 32 bit, bit fields; Windows, V4, V5 and OS/2 headers; bottom-up and top-down). An
+// EXIF orientation is applied, so the picture comes out upright as a photo viewer
+// shows it.
 
 #include <QByteArray>
 #include <QImage>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 
@@ -21,12 +23,18 @@ inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 struct DecodedPicture {
     QImage image;    // Format_RGB32, upright; smaller than size after a reduced decode
     QSize size;      // the picture's real upright size in pixels
+    // The rectangle of image, in its pixels, that stands for the whole picture:
+    // image's own rectangle after a full decode. After a reduction by d it is
+    // size / d: a last block that holds only w mod d source pixels reaches past
+    // it, on whichever side the EXIF turn put that block. Draw from this
+    // rectangle, not from image.rect(), or the content shifts by up to a pixel.
+    QRectF extent;
 };
 
-// Decodes the file. reduceTo, when valid, is the smallest size (in upright pixels)
-// the caller needs: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a BMP
-// averaged over 2x2 or 4x4 blocks, as long as the result stays at least that large
-// on both sides. Throws Failure with a Japanese
+// Decodes the file. reduceTo, when valid, is the size (in upright pixels) the
+// picture will be drawn at: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a
+// BMP averaged over 2x2 or 4x4 blocks, as long as the result keeps a margin of
+// pixels above that size for the final filter. Throws Failure with a Japanese
 // message for a missing, empty, truncated, corrupt, unsupported or too large file.
 DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());

@@ -43,27 +43,28 @@ void ComposePicture(const Surface &src, Surface &dst, float srcWidth, float srcH
     const bool quarter = rotation == 90 || rotation == 270;
     if (w > 0 && h > 0 && !src.pixelSize().isEmpty()) {
         // The W x H block at the source's (0, 0), in backing-image pixels (fewer
-        // than W x H when the source holds a reduced decode).
+        // than W x H when the source holds a reduced decode, whose extent says
+        // which of them stand for the picture).
         const QImage &from = src.image();
-        const double fx = double(from.width()) / src.pixelSize().width();
-        const double fy = double(from.height()) / src.pixelSize().height();
+        QRectF part = src.toImage(QRectF(0, 0, w, h));
         QImage block = from;
-        if (w != src.pixelSize().width() || h != src.pixelSize().height())
-            block = from.copy(0, 0, std::max(1, int(std::lround(w * fx))),
-                              std::max(1, int(std::lround(h * fy))));
+        if (w != src.pixelSize().width() || h != src.pixelSize().height()) {
+            const QRect pixels = part.toAlignedRect() & from.rect();
+            block = from.copy(pixels);
+            part.translate(-pixels.topLeft());
+        }
         const QImage work = turnImage(block, rotation);
+        const QRectF workExtent = turnRect(part, block.size(), rotation);
         const QSize workSize = quarter ? QSize(h, w) : QSize(w, h);
 
         if (dst.pixelSize() == QSize(tw, th) && workSize == QSize(tw, th)) {
             // One to one over the whole destination, as both callers use it: the
             // destination simply takes the turned picture (shared, not copied,
             // and still at the reduced scale if the source had one).
-            dst.setBackingImage(work);
+            dst.setBackingImage(work, workExtent);
         } else {
             QImage &to = dst.image();
-            const double dfx = dst.pixelSize().isEmpty() ? 1.0 : double(to.width()) / dst.pixelSize().width();
-            const double dfy = dst.pixelSize().isEmpty() ? 1.0 : double(to.height()) / dst.pixelSize().height();
-            drawScaled(to, QRectF(0, 0, tw * dfx, th * dfy), work, QRectF(work.rect()));
+            drawScaled(to, dst.toImage(QRectF(0, 0, tw, th)), work, workExtent);
             dst.refresh();
         }
     }
@@ -81,7 +82,7 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
     // Each step fails as a whole (division by zero, overflow): nothing is stored.
     const auto wider = [&]() -> bool {
         const auto cw = roundToInt32(bh * r);
-        if (!cw || *cw == 0)
+        if (!cw)
             return false;
         if (*cw <= boxWidth) {
             width = *cw;
@@ -89,6 +90,8 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
             return true;
         }
         // The height comes from the rounded candidate width, not from r.
+        if (*cw == 0)
+            return false; // only with a negative box: bw / 0
         const auto h = roundToInt32(bw / *cw * bh);
         if (!h)
             return false;
@@ -100,13 +103,15 @@ void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWi
         if (r == 0)
             return false;
         const auto ch = roundToInt32(bw / r);
-        if (!ch || *ch == 0)
+        if (!ch)
             return false;
         if (*ch <= boxHeight) {
             width = boxWidth;
             height = *ch;
             return true;
         }
+        if (*ch == 0)
+            return false;
         const auto w = roundToInt32(bh / *ch * bw);
         if (!w)
             return false;

@@ -1,10 +1,11 @@
 #pragma once
 // Scaled drawing of one image into a rectangle of another without aliasing.
 //
-// Filter: Catmull-Rom cubic, widened by the reduction factor when shrinking, so a
-// downscale averages every source pixel under the destination pixel's footprint and
-// an upscale interpolates smoothly (better than bilinear). Weights are computed once
-// per column and per row and applied in two separable fixed-point passes.
+// Filter: Lanczos-3 widened by the reduction factor when shrinking, so a downscale
+// weighs every source pixel under the destination pixel's footprint and removes
+// what would alias; Catmull-Rom when enlarging, which interpolates smoothly (better
+// than bilinear). Weights are computed once per column and per row and applied in
+// two separable fixed-point passes.
 //
 // Rectangle edges between pixels: each edge of the destination rectangle is rounded
 // to the nearest pixel boundary (ties to even), i.e. a destination pixel belongs to

@@ -6,7 +6,6 @@
 #include "platform/failure.h"
 #include "platform/syscolor.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -73,6 +72,7 @@ void Surface::setPixelSize(QSize size)
     for (int y = 0; y < h; ++y)
         std::memcpy(next.scanLine(y), m_image.constScanLine(y), size_t(w) * 4);
     m_image = next;
+    m_extent = QRectF(next.rect());
     emit changed();
 }
 
@@ -165,11 +165,11 @@ void Surface::loadPicture(const QString &path, const std::function<QSize(QSize)>
         m_image = QImage();
         resize(s.width() * m_tpp.x, s.height() * m_tpp.y);
         m_image = picture.image;
+        m_extent = picture.extent;
     } else {
         removePicture();
         materialize();
-        drawScaled(m_image, QRectF(QPointF(0, 0), QSizeF(picture.size)), picture.image,
-                   QRectF(picture.image.rect()));
+        drawScaled(m_image, QRectF(QPointF(0, 0), QSizeF(picture.size)), picture.image, picture.extent);
     }
     emit changed();
 }
@@ -212,6 +212,7 @@ void Surface::materialize() const
     checkPictureSize(m_pixelSize.width(), m_pixelSize.height());
     m_image = newImage(m_pixelSize.width(), m_pixelSize.height());
     m_image.fill(resolveColorValue(m_backColor));
+    m_extent = QRectF(m_image.rect());
 }
 
 void Surface::paintPicture(const Surface &src, const QRectF &dest, const QRectF &srcRect)
@@ -222,15 +223,10 @@ void Surface::paintPicture(const Surface &src, const QRectF &dest, const QRectF 
     materialize();
     // Inner coordinates -> surface pixels -> backing-image pixels (which differ
     // only for a reduced image).
-    const double sfx = double(from.width()) / src.m_pixelSize.width();
-    const double sfy = double(from.height()) / src.m_pixelSize.height();
-    const QRectF s(src.toPixelsX(srcRect.x()) * sfx, src.toPixelsY(srcRect.y()) * sfy,
-                   src.toPixelsX(srcRect.width()) * sfx, src.toPixelsY(srcRect.height()) * sfy);
-    const double dfx = double(m_image.width()) / m_pixelSize.width();
-    const double dfy = double(m_image.height()) / m_pixelSize.height();
-    const QRectF d(toPixelsX(dest.x()) * dfx, toPixelsY(dest.y()) * dfy,
-                   toPixelsX(dest.width()) * dfx, toPixelsY(dest.height()) * dfy);
-    drawScaled(m_image, d, from, s);
+    const QRectF s(src.toPixelsX(srcRect.x()), src.toPixelsY(srcRect.y()), src.toPixelsX(srcRect.width()),
+                   src.toPixelsY(srcRect.height()));
+    const QRectF d(toPixelsX(dest.x()), toPixelsY(dest.y()), toPixelsX(dest.width()), toPixelsY(dest.height()));
+    drawScaled(m_image, toImage(d), from, src.toImage(s));
     emit changed();
 }
 
@@ -251,9 +247,21 @@ QImage &Surface::image()
     return m_image;
 }
 
-void Surface::setBackingImage(const QImage &image)
+QRectF Surface::toImage(const QRectF &pixels) const
+{
+    materialize();
+    if (m_pixelSize.isEmpty() || m_image.isNull())
+        return pixels;
+    const double fx = m_extent.width() / m_pixelSize.width();
+    const double fy = m_extent.height() / m_pixelSize.height();
+    return QRectF(m_extent.x() + pixels.x() * fx, m_extent.y() + pixels.y() * fy, pixels.width() * fx,
+                  pixels.height() * fy);
+}
+
+void Surface::setBackingImage(const QImage &image, const QRectF &extent)
 {
     m_image = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    m_extent = extent.isValid() ? extent : QRectF(m_image.rect());
     emit changed();
 }
 

@@ -96,11 +96,16 @@ public:
     // than pixelSize(); draw into it only through the calls above.
     const QImage &image() const;
     QImage &image();
+    // The backing image's pixels for a rectangle in this surface's pixels: its
+    // extent (below) stands for the whole pixelSize().
+    QRectF toImage(const QRectF &pixels) const;
 
     // Replaces the whole drawing with image, which stands for the surface's full
     // pixelSize() (it may be smaller, e.g. a picture decoded at a reduced scale;
-    // it is then scaled wherever it is drawn). The image is shared, not copied.
-    void setBackingImage(const QImage &image);
+    // it is then scaled wherever it is drawn). extent is the rectangle of image that
+    // stands for the whole surface (DecodedPicture::extent); by default all of it.
+    // The image is shared, not copied.
+    void setBackingImage(const QImage &image, const QRectF &extent = QRectF());
     // True while the backing image is smaller than pixelSize().
     bool isReduced() const;
 
@@ -128,6 +133,7 @@ private:
     std::int32_t m_backColor;
     QSize m_pixelSize;
     mutable QImage m_image;
+    mutable QRectF m_extent; // of m_image, standing for m_pixelSize
 };
 
 } // namespace kestrovia

@@ -83,4 +83,21 @@ QImage mirrorImage(const QImage &input, bool horizontal, bool vertical)
     return out;
 }
 
+QRectF turnRect(const QRectF &r, QSize size, int code)
+{
+    // Point (x, y) goes to (h - y, x) for 90 and to (y, w - x) for 270.
+    switch (code) {
+    case 90: return QRectF(size.height() - r.bottom(), r.left(), r.height(), r.width());
+    case 270: return QRectF(r.top(), size.width() - r.right(), r.height(), r.width());
+    case 180: return mirrorRect(r, size, true, true);
+    default: return r;
+    }
+}
+
+QRectF mirrorRect(const QRectF &r, QSize size, bool horizontal, bool vertical)
+{
+    return QRectF(horizontal ? size.width() - r.right() : r.left(),
+                  vertical ? size.height() - r.bottom() : r.top(), r.width(), r.height());
+}
+
 } // namespace kestrovia

@@ -127,7 +127,7 @@ QString exportJob(const Surface &canvas, const QString &fileName, const QString 
     QImage picture = canvas.image();
     if (canvas.isReduced()) {
         QImage full(canvas.pixelSize(), QImage::Format_RGB32);
-        drawScaled(full, QRectF(full.rect()), picture, QRectF(picture.rect()));
+        drawScaled(full, QRectF(full.rect()), picture, canvas.toImage(QRectF(full.rect())));
         picture = full;
     }
 

@@ -26,6 +26,8 @@ private slots:
     void exifOrientation();
     void reducedDecodeKeepsRealSize_data();
     void reducedDecodeKeepsRealSize();
+    void bitmapLayouts_data();
+    void bitmapLayouts();
     void bitmapBlocksAverageExactly();
     void refusesBrokenFiles_data();
     void refusesBrokenFiles();
@@ -53,13 +55,6 @@ void TestPictureDecoder::decodesFlavours_data()
     QTest::newRow("jpeg progressive") << jpeg(q, 95, TJSAMP_444, TJFLAG_PROGRESSIVE) << false;
     QTest::newRow("jpeg greyscale") << jpeg(q, 95, TJSAMP_GRAY) << true;
     QTest::newRow("jpeg cmyk (inverted)") << cmykJpeg(q) << false;
-    QTest::newRow("bmp 24 bottom-up") << bmp(q, 24) << false;
-    QTest::newRow("bmp 24 top-down") << bmp(q, 24, true) << false;
-    QTest::newRow("bmp 32") << bmp(q, 32) << false;
-    QTest::newRow("bmp 8 palette") << bmp(q, 8) << false;
-    QTest::newRow("bmp 8 palette top-down") << bmp(q, 8, true) << false;
-    QImage odd = quadrants(37, 11); // row padding
-    QTest::newRow("bmp 24 odd width") << bmp(odd, 24) << false;
 }
 
 void TestPictureDecoder::decodesFlavours()
@@ -117,46 +112,196 @@ void TestPictureDecoder::exifOrientation()
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize_data()
 {
+    // A reduction by d is taken only while the reduced picture keeps three pixels
+    // for each one drawn; its extent is the real size / d.
     QTest::addColumn<bool>("bitmap");
     QTest::addColumn<QSize>("need");
     QTest::addColumn<QSize>("image");
-    QTest::newRow("no hint: full") << false << QSize() << QSize(800, 600);
-    QTest::newRow("half still covers 400x300") << false << QSize(400, 300) << QSize(400, 300);
-    QTest::newRow("401 wide needs full") << false << QSize(401, 300) << QSize(800, 600);
-    QTest::newRow("eighth") << false << QSize(90, 60) << QSize(100, 75);
-    QTest::newRow("quarter") << false << QSize(150, 150) << QSize(200, 150);
-    QTest::newRow("bmp no hint") << true << QSize() << QSize(800, 600);
-    QTest::newRow("bmp 2x2 blocks") << true << QSize(400, 300) << QSize(400, 300);
-    QTest::newRow("bmp 4x4 blocks") << true << QSize(150, 150) << QSize(200, 150);
-    QTest::newRow("bmp too big to shrink") << true << QSize(401, 300) << QSize(800, 600);
+    QTest::addColumn<QRectF>("extent");
+    QTest::newRow("no hint: full") << false << QSize() << QSize(801, 600) << QRectF(0, 0, 801, 600);
+    QTest::newRow("half: 400.5 x 300 for 133 x 100") << false << QSize(133, 100) << QSize(401, 300)
+                                                     << QRectF(0, 0, 400.5, 300);
+    QTest::newRow("134 wide needs full") << false << QSize(134, 100) << QSize(801, 600) << QRectF(0, 0, 801, 600);
+    QTest::newRow("bmp 4x4 blocks") << true << QSize(66, 50) << QSize(201, 150) << QRectF(0, 0, 200.25, 150);
+    QTest::newRow("bmp exact half stays full") << true << QSize(400, 300) << QSize(801, 600)
+                                               << QRectF(0, 0, 801, 600);
 }
 
 void TestPictureDecoder::reducedDecodeKeepsRealSize()
 {
     QFETCH(bool, bitmap);
     QFETCH(QSize, need);
-    QFETCH(QSize, image);
-    const QImage q = quadrants(800, 600);
+    const QImage q = quadrants(801, 600);
     const DecodedPicture p = decodePictureData(bitmap ? bmp(q, 24) : jpeg(q), need);
-    QCOMPARE(p.size, QSize(800, 600));
-    QCOMPARE(p.image.size(), image);
+    QCOMPARE(p.size, QSize(801, 600));
+    QTEST(p.image.size(), "image");
+    QTEST(p.extent, "extent");
     verifyQuadrants(p.image);
+}
+
+// Letters for the few colours of the bitmap tables.
+static QRgb colour(QChar c)
+{
+    switch (c.unicode()) {
+    case 'r': return qRgb(255, 0, 0);
+    case 'g': return qRgb(0, 255, 0);
+    case 'b': return qRgb(0, 0, 255);
+    case 'w': return qRgb(255, 255, 255);
+    default: return qRgb(0, 0, 0);
+    }
+}
+
+static void put(QByteArray &a, int at, quint32 v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        a[at + i] = char(v >> (8 * i));
+}
+
+// A BMP file with a header of headerSize bytes (12 OS/2, 40, 108 V4, 124 V5), a
+// palette of colour letters, bit masks and the pixel bytes as given. A negative
+// height stores the rows top-down.
+static QByteArray bmpFile(int headerSize, int w, int h, int bpp, int compression, const QByteArray &pixels,
+                          const QString &palette = {}, const QList<quint32> &masks = {})
+{
+    const bool os2 = headerSize == 12;
+    QByteArray info(headerSize, 0);
+    put(info, 0, quint32(headerSize), 4);
+    if (os2) {
+        put(info, 4, quint32(w), 2);
+        put(info, 6, quint32(h), 2);
+        put(info, 8, 1, 2);
+        put(info, 10, quint32(bpp), 2);
+    } else {
+        put(info, 4, quint32(w), 4);
+        put(info, 8, quint32(h), 4);
+        put(info, 12, 1, 2);
+        put(info, 14, quint32(bpp), 2);
+        put(info, 16, quint32(compression), 4);
+        put(info, 20, quint32(pixels.size()), 4);
+        put(info, 32, quint32(palette.size()), 4);
+    }
+    QByteArray maskBytes(12, 0);
+    for (int i = 0; i < masks.size(); ++i)
+        put(maskBytes, 4 * i, masks[i], 4);
+    if (!masks.isEmpty() && headerSize > 40)
+        info.replace(40, 12, maskBytes); // V4 and V5 hold the masks themselves
+    else if (!masks.isEmpty())
+        info += maskBytes;
+    for (QChar c : palette) {
+        const QRgb v = colour(c);
+        info += char(qBlue(v));
+        info += char(qGreen(v));
+        info += char(qRed(v));
+        if (!os2)
+            info += char(0);
+    }
+    QByteArray file(14, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    put(file, 2, quint32(14 + info.size() + pixels.size()), 4);
+    put(file, 10, quint32(14 + info.size()), 4);
+    return file + info + pixels;
+}
+
+// Uncompressed pixel bytes of rows of colour letters (top row first): palette
+// indices for bpp <= 8, else each channel's full mask (the colours are pure).
+static QByteArray pixelBytes(const QStringList &rows, int bpp, bool topDown, const QString &palette = {},
+                             const QList<quint32> &masks = {0xFF0000, 0xFF00, 0xFF})
+{
+    const int w = int(rows.first().size()), stride = (w * bpp + 31) / 32 * 4;
+    QByteArray out(stride * rows.size(), 0);
+    for (int y = 0; y < rows.size(); ++y) {
+        const int at = stride * (topDown ? y : int(rows.size()) - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = colour(rows[y][x]);
+            if (bpp <= 8) {
+                const int bit = x * bpp;
+                out[at + bit / 8] = char(out[at + bit / 8] | (palette.indexOf(rows[y][x]) << (8 - bpp - bit % 8)));
+            } else {
+                const quint32 v = (qRed(c) ? masks[0] : 0) | (qGreen(c) ? masks[1] : 0) | (qBlue(c) ? masks[2] : 0);
+                put(out, at + x * bpp / 8, v, bpp / 8);
+            }
+        }
+    }
+    return out;
+}
+
+static QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out += char(v);
+    return out;
+}
+
+void TestPictureDecoder::bitmapLayouts_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("rows");
+    // 5 x 3 (odd, so every depth pads its rows); k r g b: palette indices 0 1 2 3.
+    const QStringList pic{"krgbr", "bgrkg", "rbrbk"};
+    const QString pal = QStringLiteral("krgb");
+    const QStringList two{"krkrr", "rkrkk", "rrrkk"};
+    QTest::newRow("1-bit palette") << bmpFile(40, 5, 3, 1, 0, pixelBytes(two, 1, false, "kr"), "kr") << two;
+    QTest::newRow("4-bit palette") << bmpFile(40, 5, 3, 4, 0, pixelBytes(pic, 4, false, pal), pal) << pic;
+    QTest::newRow("8-bit palette top-down") << bmpFile(40, 5, -3, 8, 0, pixelBytes(pic, 8, true, pal), pal) << pic;
+    QTest::newRow("8-bit palette OS/2") << bmpFile(12, 5, 3, 8, 0, pixelBytes(pic, 8, false, pal), pal) << pic;
+    // Stored bottom row first. Bottom: run of 1, three stored as they are (padded),
+    // run of 1; middle: five stored; top: a move past the first pixel (left at
+    // index 0), four stored, end of bitmap.
+    const QByteArray rle8 = bytes({1, 1, 0, 3, 3, 1, 3, 0, 1, 0, 0, 0,                  // r b r b k
+                                   0, 5, 3, 2, 1, 0, 2, 0, 0, 0,                        // b g r k g
+                                   0, 2, 1, 0, 0, 4, 1, 2, 3, 1, 0, 1});                // . r g b r
+    QTest::newRow("RLE8") << bmpFile(40, 5, 3, 8, 1, rle8, pal) << pic;
+    // The same in nibbles; the bottom row's first four pixels are one run of two
+    // alternating indices.
+    const QByteArray rle4 = bytes({4, 0x13, 1, 0x00, 0, 0,                                 // r b r b k
+                                   0, 5, 0x32, 0x10, 0x20, 0, 0, 0,                        // b g r k g
+                                   0, 2, 1, 0, 0, 4, 0x12, 0x31, 0, 1});                   // . r g b r
+    QTest::newRow("RLE4") << bmpFile(40, 5, 3, 4, 2, rle4, pal) << pic;
+    const QList<quint32> m555{0x7C00, 0x03E0, 0x001F}, m565{0xF800, 0x07E0, 0x001F};
+    QTest::newRow("16-bit 555") << bmpFile(40, 5, 3, 16, 0, pixelBytes(pic, 16, false, {}, m555)) << pic;
+    QTest::newRow("16-bit 565 bit fields")
+        << bmpFile(40, 5, 3, 16, 3, pixelBytes(pic, 16, false, {}, m565), {}, m565) << pic;
+    QTest::newRow("24-bit") << bmpFile(40, 5, 3, 24, 0, pixelBytes(pic, 24, false)) << pic;
+    QTest::newRow("24-bit top-down") << bmpFile(40, 5, -3, 24, 0, pixelBytes(pic, 24, true)) << pic;
+    QTest::newRow("24-bit OS/2") << bmpFile(12, 5, 3, 24, 0, pixelBytes(pic, 24, false)) << pic;
+    QTest::newRow("32-bit") << bmpFile(40, 5, 3, 32, 0, pixelBytes(pic, 32, false)) << pic;
+    const QList<quint32> rgbx{0xFF000000, 0x00FF0000, 0x0000FF00};
+    QTest::newRow("32-bit bit fields, R G B X") << bmpFile(40, 5, 3, 32, 3, pixelBytes(pic, 32, false, {}, rgbx), {}, rgbx)
+                                                << pic;
+    QTest::newRow("V4 header, 16-bit 565") << bmpFile(108, 5, 3, 16, 3, pixelBytes(pic, 16, false, {}, m565), {}, m565)
+                                           << pic;
+    QTest::newRow("V5 header, 32-bit") << bmpFile(124, 5, 3, 32, 0, pixelBytes(pic, 32, false)) << pic;
+}
+
+void TestPictureDecoder::bitmapLayouts()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, rows);
+    const DecodedPicture p = decodePictureData(data);
+    QCOMPARE(p.size, QSize(5, 3));
+    QCOMPARE(p.image.size(), QSize(5, 3));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            QVERIFY2(p.image.pixel(x, y) == colour(rows[y][x]),
+                     qPrintable(QStringLiteral("%1,%2: %3").arg(x).arg(y).arg(describe(p.image.pixel(x, y)))));
 }
 
 void TestPictureDecoder::bitmapBlocksAverageExactly()
 {
     // Odd sizes leave partial blocks at the right and bottom edges; each output
     // pixel is the rounded mean of the pixels it covers.
-    QImage src(7, 5, QImage::Format_RGB32);
-    for (int y = 0; y < 5; ++y)
+    QImage src(7, 7, QImage::Format_RGB32);
+    for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 7; ++x)
-            src.setPixel(x, y, qRgb(x * 30, y * 50, (x + y) % 2 ? 255 : 0));
-    const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(4, 3));
-    QCOMPARE(p.size, QSize(7, 5));
-    QCOMPARE(p.image.size(), QSize(4, 3));
-    QCOMPARE(p.image.pixel(0, 0), qRgb(15, 25, 128));  // 2x2: x 0-1, y 0-1
-    QCOMPARE(p.image.pixel(3, 0), qRgb(180, 25, 128)); // 1x2: x 6
-    QCOMPARE(p.image.pixel(3, 2), qRgb(180, 200, 0));  // 1x1: x 6, y 4
+            src.setPixel(x, y, qRgb(x * 30, y * 40, (x + y) % 2 ? 255 : 0));
+    const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(1, 1));
+    QCOMPARE(p.size, QSize(7, 7));
+    QCOMPARE(p.image.size(), QSize(4, 4));
+    QCOMPARE(p.image.pixel(0, 0), qRgb(15, 20, 128));  // 2x2: x 0-1, y 0-1
+    QCOMPARE(p.image.pixel(3, 0), qRgb(180, 20, 128)); // 1x2: x 6
+    QCOMPARE(p.image.pixel(3, 3), qRgb(180, 240, 0));  // 1x1: x 6, y 6
 }
 
 void TestPictureDecoder::refusesBrokenFiles_data()
@@ -176,8 +321,16 @@ void TestPictureDecoder::refusesBrokenFiles_data()
     const QByteArray b = bmp(quadrants(50, 40), 24);
     QTest::newRow("truncated bmp") << b.left(b.size() - 10) << QStringLiteral("途中で切れて");
     QByteArray rle = b;
-    rle[30] = 1; // BI_RLE8
-    QTest::newRow("rle bmp") << rle << QStringLiteral("対応していません");
+    rle[30] = 1; // RLE8 on a 24-bit picture
+    QTest::newRow("rle 24-bit bmp") << rle << QStringLiteral("対応していません");
+    // 5 x 3 RLE streams that lie: a run past the row's end, a move below the
+    // picture; and one cut before its end-of-bitmap mark.
+    QTest::newRow("rle8 run past the row") << bmpFile(40, 5, 3, 8, 1, bytes({6, 1, 0, 1}), "kr")
+                                           << QStringLiteral("範囲を超えて");
+    QTest::newRow("rle4 move below the picture") << bmpFile(40, 5, 3, 4, 2, bytes({0, 2, 0, 9, 0, 1}), "kr")
+                                                 << QStringLiteral("範囲を超えて");
+    QTest::newRow("rle8 cut short") << bmpFile(40, 5, 3, 8, 1, bytes({5, 1, 0, 0, 0, 3, 1}), "kr")
+                                    << QStringLiteral("途中で切れて");
     QTest::newRow("text file") << QByteArray("hello, world") << QStringLiteral("JPEG でも BMP でもない");
 
     // Headers that ask for more than the pixels could ever be, or more than the data

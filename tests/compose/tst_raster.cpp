@@ -22,7 +22,6 @@ private slots:
     void turn();
     void stretchFillsTarget();
     void targetClippedAndOutsideKept();
-    void quarterTurnOfReducedPictureStaysShared();
     void badSizeFailsAndRestoresPointer();
 };
 
@@ -150,23 +149,6 @@ void TestRaster::targetClippedAndOutsideKept()
     QCOMPARE(out.pixel(5, 2), testpics::kRed);
     QCOMPARE(out.pixel(6, 0), testpics::kBlue);
     QCOMPARE(out.pixel(9, 2), testpics::kBlue);
-}
-
-void TestRaster::quarterTurnOfReducedPictureStaysShared()
-{
-    // A source holding a half-scale image of a 400x200 picture: the turn works on
-    // the small image and the destination keeps it at that scale.
-    Surface src, dst;
-    src.setAutoSize(true);
-    src.resize(400 * 15, 200 * 15);
-    src.setBackingImage(testpics::quadrants(200, 100));
-    dst.resize(200 * 15, 400 * 15);
-    ComposePicture(src, dst, 400.0f, 200.0f, 200.0f, 400.0f, 90);
-    QCOMPARE(dst.pixelSize(), QSize(200, 400));
-    QVERIFY(dst.isReduced());
-    QCOMPARE(dst.image().size(), QSize(100, 200));
-    QVERIFY(testpics::near(dst.image().pixel(0, 0), testpics::kBlue));
-    QVERIFY(testpics::near(dst.image().pixel(99, 0), testpics::kRed));
 }
 
 void TestRaster::badSizeFailsAndRestoresPointer()
