@@ -3,11 +3,10 @@
 
 #include "compose/colorprofile.h"
 #include "compose/pictureformat.h"
+#include "formatpictures.h"
 #include "testpictures.h"
 
 #include <QtTest>
-
-#include <lcms2.h>
 
 #include <cmath>
 
@@ -28,16 +27,6 @@ QRgb pressModel(const double ink[4])
     const double k = 1 - std::sqrt(ink[3]);
     return qRgb(int(std::lround(255 * (1 - std::sqrt(ink[0])) * k)), int(std::lround(255 * (1 - std::sqrt(ink[1])) * k)),
                 int(std::lround(255 * (1 - std::sqrt(ink[2])) * k)));
-}
-
-QByteArray saved(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray out(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, out.data(), &size);
-    cmsCloseProfile(profile);
-    return out;
 }
 
 // A CMYK printer profile (CMYK to Lab table, 17 points a side) of pressModel.
@@ -73,7 +62,7 @@ QByteArray pressProfile()
     cmsDeleteTransform(toLab);
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
-    return saved(press);
+    return savedProfile(press);
 }
 
 // What lcms2 itself makes of the inverted CMYK pixel through profile.
@@ -140,12 +129,7 @@ void TestColorProfile::cmykToSrgb_data()
     unsigned char patch[4];
     for (int i = 0; i < 4; ++i)
         patch[i] = static_cast<unsigned char>(std::lround(255 * (1 - kInk[i])));
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE adobe{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    const QByteArray rgb = saved(cmsCreateRGBProfile(&d65, &adobe, curves));
-    cmsFreeToneCurve(gamma);
+    const QByteArray rgb = adobeLikeProfile();
 
     QTest::newRow("own profile") << cmykPatchJpeg(patch, press) << CmykRoute::EmbeddedProfile << press;
     QTest::newRow("own profile, small chunks") << cmykPatchJpeg(patch, press, 9000) << CmykRoute::EmbeddedProfile << press;
