@@ -164,10 +164,14 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format)
     checkPictureSize(size.width(), size.height());
 
     QImage img;
-    if (!reader.read(&img) || img.isNull() || endsEarly(data, format)) {
-        if (reader.error() == QImageReader::UnsupportedFormatError && !endsEarly(data, format))
+    const bool read = reader.read(&img) && !img.isNull();
+    const bool cut = endsEarly(data, format);
+    if (cut)
+        fail(truncatedReason(format));
+    if (!read) {
+        if (reader.error() == QImageReader::UnsupportedFormatError)
             fail(tr("この種類の %1 ファイルには対応していません").arg(pictureFormatName(format)));
-        fail(endsEarly(data, format) ? truncatedReason(format) : brokenReason(format));
+        fail(brokenReason(format));
     }
     // A GIF's first frame is drawn on its logical screen; nothing may come out
     // larger than what was checked.

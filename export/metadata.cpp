@@ -148,8 +148,9 @@ void readHeif(const QByteArray &source, SourceMetadata::Data &out)
     for (const heif_item_id id : ids) {
         std::vector<Exiv2::byte> block(heif_image_handle_get_metadata_size(handle.get(), id));
         check(heif_image_handle_get_metadata(handle.get(), id, block.data()));
-        const std::string type = heif_image_handle_get_metadata_type(handle.get(), id);
-        const std::string content = heif_image_handle_get_metadata_content_type(handle.get(), id);
+        const auto text = [](const char *s) { return std::string(s ? s : ""); };
+        const std::string type = text(heif_image_handle_get_metadata_type(handle.get(), id));
+        const std::string content = text(heif_image_handle_get_metadata_content_type(handle.get(), id));
         if (type == "Exif" && out.exif.empty() && block.size() >= 4) {
             // Four bytes give the offset of the TIFF header that follows them.
             const std::size_t skip = 4 + ((std::size_t(block[0]) << 24) | (std::size_t(block[1]) << 16)
