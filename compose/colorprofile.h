@@ -1,0 +1,36 @@
+#pragma once
+// Colour conversion with lcms2: CMYK pictures to sRGB, and what an ICC profile
+// describes.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace kestrovia {
+
+// The colour space an ICC profile's pixels are in; Invalid when lcms2 cannot open it.
+enum class IccSpace { Invalid, Rgb, Gray, Cmyk, Other };
+IccSpace iccColourSpace(const QByteArray &profile);
+
+// How a CMYK picture was turned into sRGB.
+enum class CmykRoute {
+    EmbeddedProfile, // through the picture's own CMYK profile
+    StandardProfile, // no usable profile of its own: through the standard press profile
+    Formula,         // neither available: R = (1 - C)(1 - K) and so on
+};
+
+// Path of the standard CMYK profile used for pictures without one: Ghostscript's
+// SWOP-based press profile from Debian's libgs-common (AGPL, shipped as data). The
+// conversion falls back to the formula when the file is not installed.
+QString standardCmykProfilePath();
+
+// Converts out.width() x out.height() CMYK pixels at cmyk (4 bytes each, rows
+// `stride` bytes apart) into out, which must be a Format_RGB32 image of that size,
+// as sRGB (relative colorimetric with black point compensation, as photo editors
+// convert). The CMYK is inverted, 255 = no ink, as Adobe programs store it in
+// JPEGs and as TurboJPEG returns it. A profile that is not a valid CMYK profile is
+// ignored as if absent. Thread-safe.
+CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out,
+                            const QByteArray &profile);
+
+} // namespace kestrovia

@@ -1,0 +1,298 @@
+#include "compose/formatdecoders.h"
+
+#include "compose/imagebuffer.h"
+#include "compose/picturedecoder.h"
+#include "platform/failure.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QTransform>
+
+#include <libheif/heif.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace kestrovia {
+
+namespace {
+
+QString tr(const char *text) { return QString::fromUtf8(text); }
+
+[[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
+
+QString brokenReason(PictureFormat format)
+{
+    return tr("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
+}
+
+QString truncatedReason(PictureFormat format)
+{
+    return tr("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
+}
+
+// Whether the first GIF picture's data runs to its end: Qt's reader shows a cut
+// frame as if it were whole.
+bool gifFirstFrameComplete(const QByteArray &data)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(data.constData());
+    const qint64 size = data.size();
+    const auto tableBytes = [](int flags) { return (flags & 0x80) ? 3 * (2 << (flags & 7)) : 0; };
+    // Skips a chain of data sub-blocks at `at`; -1 when it runs past the end.
+    const auto skipBlocks = [&](qint64 at) {
+        while (at < size && p[at] != 0)
+            at += 1 + p[at];
+        return at < size ? at + 1 : -1;
+    };
+    if (size < 13)
+        return false;
+    qint64 at = 13 + tableBytes(p[10]);
+    while (at >= 0 && at < size) {
+        if (p[at] == 0x21 && at + 2 < size) { // extension: label, then sub-blocks
+            at = skipBlocks(at + 2);
+        } else if (p[at] == 0x2C && at + 10 < size) { // image: descriptor, table, LZW size, data
+            at += 10 + tableBytes(p[at + 9]);
+            return at < size && skipBlocks(at + 1) >= 0;
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Whether the container visibly ends early: a PNG without its closing chunk, a GIF
+// whose first picture is cut, a WebP shorter than its RIFF header says. Such a file
+// is refused even where a reader would show what it got, as a cut JPEG is; TIFF
+// and HEIF have no such mark.
+bool endsEarly(const QByteArray &data, PictureFormat format)
+{
+    switch (format) {
+    case PictureFormat::Png:
+        // Searched from the end: some writers append bytes after it.
+        return data.lastIndexOf(QByteArrayLiteral("IEND\xAE\x42\x60\x82")) < 0;
+    case PictureFormat::Gif:
+        return !gifFirstFrameComplete(data);
+    case PictureFormat::WebP: {
+        if (data.size() < 8)
+            return true;
+        const auto *p = reinterpret_cast<const std::uint8_t *>(data.constData());
+        const qint64 riff = qint64(p[4]) | (qint64(p[5]) << 8) | (qint64(p[6]) << 16) | (qint64(p[7]) << 24);
+        return riff + 8 > data.size();
+    }
+    default:
+        return false;
+    }
+}
+
+// Turns the picture upright; Qt's own transforms keep the alpha channel and move
+// quarter turns exactly.
+QImage oriented(const QImage &img, int orientation)
+{
+    const auto turn = [](const QImage &i, int degrees) { return i.transformed(QTransform().rotate(degrees)); };
+    switch (orientation) {
+    case 2: return img.mirrored(true, false);
+    case 3: return turn(img, 180);
+    case 4: return img.mirrored(false, true);
+    case 5: return turn(img.mirrored(true, false), 270); // transpose
+    case 6: return turn(img, 90);
+    case 7: return turn(img.mirrored(true, false), 90); // transverse
+    case 8: return turn(img, 270);
+    default: return img;
+    }
+}
+
+// Opaque pictures as Format_RGB32, the rest as Format_ARGB32 (straight alpha), so
+// the composition has only these two to handle. A picture stored with an alpha
+// channel that is opaque everywhere (Qt reads every GIF that way) counts as opaque.
+QImage normalised(const QImage &img)
+{
+    const bool alpha = img.hasAlphaChannel();
+    QImage out = img.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (out.isNull())
+        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(img.width()).arg(img.height()));
+    if (alpha) {
+        for (int y = 0; y < out.height(); ++y) {
+            const auto *p = reinterpret_cast<const std::uint32_t *>(out.constScanLine(y));
+            for (int x = 0; x < out.width(); ++x)
+                if (p[x] < 0xFF000000u)
+                    return out;
+        }
+        out.reinterpretAsFormat(QImage::Format_RGB32);
+    }
+    return out;
+}
+
+// ---- PNG, TIFF, WebP, GIF through Qt ----
+
+void allowPicturesUpToOurLimit()
+{
+    // Qt refuses to allocate more than 256 MB for one picture by default, less than
+    // a picture within our own limit needs (16-bit RGBA: 8 bytes a pixel). The size
+    // is checked against our limit before reading, so Qt's is set to match it. The
+    // setting is process-wide; it is made once, before any reader runs here.
+    static const bool done = [] {
+        QImageReader::setAllocationLimit(int(kMaxPicturePixels * 8 / (1 << 20) + 1));
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format)
+{
+    const QByteArray qtFormat = format == PictureFormat::Png    ? QByteArrayLiteral("png")
+                                : format == PictureFormat::Tiff ? QByteArrayLiteral("tiff")
+                                : format == PictureFormat::WebP ? QByteArrayLiteral("webp")
+                                                                : QByteArrayLiteral("gif");
+    if (!QImageReader::supportedImageFormats().contains(qtFormat))
+        fail(tr("%1 ファイルを読むための部品がインストールされていません（qt6-image-formats-plugins）")
+                 .arg(pictureFormatName(format)));
+    allowPicturesUpToOurLimit();
+
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, qtFormat);
+    reader.setDecideFormatFromContent(false);
+    // Qt's TIFF reader applies the TIFF orientation tag itself; for PNG and WebP the
+    // EXIF orientation is read below, so Qt must not turn them as well.
+    reader.setAutoTransform(format == PictureFormat::Tiff);
+
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        fail(endsEarly(data, format) ? truncatedReason(format) : brokenReason(format));
+    checkPictureSize(size.width(), size.height());
+
+    QImage img;
+    const bool read = reader.read(&img) && !img.isNull();
+    const bool cut = endsEarly(data, format);
+    if (cut)
+        fail(truncatedReason(format));
+    if (!read) {
+        if (reader.error() == QImageReader::UnsupportedFormatError)
+            fail(tr("この種類の %1 ファイルには対応していません").arg(pictureFormatName(format)));
+        fail(brokenReason(format));
+    }
+    // A GIF's first frame is drawn on its logical screen; nothing may come out
+    // larger than what was checked.
+    checkPictureSize(img.width(), img.height());
+
+    FormatPicture out;
+    out.image = oriented(normalised(img), embeddedExifOrientation(data, format));
+    out.iccProfile = embeddedIccProfile(data, format);
+    return out;
+}
+
+// ---- HEIF through libheif ----
+
+struct HeifContext {
+    heif_context *ctx = heif_context_alloc();
+    ~HeifContext() { heif_context_free(ctx); }
+};
+struct HeifHandle {
+    heif_image_handle *h = nullptr;
+    ~HeifHandle() { heif_image_handle_release(h); }
+};
+struct HeifImage {
+    heif_image *img = nullptr;
+    ~HeifImage() { heif_image_release(img); }
+};
+
+[[noreturn]] void failHeif(const heif_error &err)
+{
+    if (err.subcode == heif_suberror_End_of_data)
+        fail(truncatedReason(PictureFormat::Heif));
+    if (err.subcode == heif_suberror_Security_limit_exceeded)
+        fail(tr("HEIF ファイルの画像が大きすぎるため読み込めません"));
+    switch (err.code) {
+    case heif_error_Unsupported_filetype:
+    case heif_error_Unsupported_feature:
+        if (err.subcode == heif_suberror_Unsupported_codec)
+            fail(tr("この HEIF ファイルの圧縮方式を読むデコーダがインストールされていません"));
+        fail(tr("この種類の HEIF ファイルには対応していません"));
+    case heif_error_Memory_allocation_error:
+        fail(tr("HEIF ファイルを展開するメモリが足りません"));
+    default:
+        fail(brokenReason(PictureFormat::Heif));
+    }
+}
+
+FormatPicture decodeHeif(const QByteArray &data)
+{
+    HeifContext context;
+    if (!context.ctx)
+        fail(tr("HEIF デコーダを初期化できません"));
+    heif_error err = heif_context_read_from_memory_without_copy(context.ctx, data.constData(),
+                                                                size_t(data.size()), nullptr);
+    if (err.code != heif_error_Ok)
+        failHeif(err);
+    HeifHandle handle;
+    err = heif_context_get_primary_image_handle(context.ctx, &handle.h);
+    if (err.code != heif_error_Ok)
+        failHeif(err);
+    // The handle's size is the upright size (after the file's turn and crop).
+    checkPictureSize(heif_image_handle_get_width(handle.h), heif_image_handle_get_height(handle.h));
+
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.h);
+    HeifImage decoded;
+    // No decoding options: libheif applies the file's rotation, mirroring and crop.
+    err = heif_decode_image(handle.h, &decoded.img, heif_colorspace_RGB,
+                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+    if (err.code != heif_error_Ok)
+        failHeif(err);
+    const int w = heif_image_get_width(decoded.img, heif_channel_interleaved);
+    const int h = heif_image_get_height(decoded.img, heif_channel_interleaved);
+    int stride = 0;
+    const std::uint8_t *plane = heif_image_get_plane_readonly(decoded.img, heif_channel_interleaved, &stride);
+    if (!plane || w <= 0 || h <= 0)
+        fail(brokenReason(PictureFormat::Heif));
+    checkPictureSize(w, h);
+
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.h);
+    QImage img = alpha ? QImage(w, h, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32)
+                       : newImage(w, h);
+    if (img.isNull())
+        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t *s = plane + qsizetype(y) * stride;
+        auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
+        if (alpha) {
+            for (int x = 0; x < w; ++x, s += 4)
+                d[x] = (std::uint32_t(s[3]) << 24) | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2];
+        } else {
+            for (int x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2];
+        }
+    }
+    if (premultiplied)
+        img = normalised(img);
+
+    FormatPicture out;
+    out.image = img;
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.h);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle.h)), Qt::Uninitialized);
+        if (!icc.isEmpty() && heif_image_handle_get_raw_color_profile(handle.h, icc.data()).code == heif_error_Ok)
+            out.iccProfile = icc;
+    }
+    return out;
+}
+
+} // namespace
+
+FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format)
+{
+    switch (format) {
+    case PictureFormat::Png:
+    case PictureFormat::Tiff:
+    case PictureFormat::WebP:
+    case PictureFormat::Gif:
+        return decodeWithQt(data, format);
+    case PictureFormat::Heif:
+        return decodeHeif(data);
+    default:
+        fail(tr("対応していない形式の画像です"));
+    }
+}
+
+} // namespace kestrovia

@@ -1,0 +1,29 @@
+#pragma once
+// Decoders for the picture formats beyond JPEG and BMP: PNG, TIFF, WebP and GIF
+// through Qt's image readers (TIFF and WebP from qt6-image-formats-plugins), HEIC /
+// HEIF through libheif. The format is told from the content (sniffPictureFormat).
+
+#include "compose/pictureformat.h"
+
+#include <QByteArray>
+#include <QImage>
+
+namespace kestrovia {
+
+struct FormatPicture {
+    // Upright (EXIF / HEIF orientation applied) at the picture's full size.
+    // Format_RGB32 for an opaque picture, Format_ARGB32 (not premultiplied) when the
+    // picture has an alpha channel or transparent colours.
+    QImage image;
+    // The embedded ICC profile as stored (any colour space); empty when none.
+    QByteArray iccProfile;
+};
+
+// Decodes the first picture (first frame of a GIF) of data, which holds a PNG, TIFF,
+// WebP, GIF or HEIF file. The size is read from the header and checked with
+// checkPictureSize before any pixel memory is taken. Throws Failure with a Japanese
+// reason for a corrupt, truncated, too large or unsupported picture, or when the
+// format's decoder is not installed.
+FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format);
+
+} // namespace kestrovia

@@ -1,0 +1,314 @@
+#include "compose/pictureformat.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+
+namespace kestrovia {
+
+namespace {
+
+// Larger profiles than this do not occur in practice (camera LUT profiles stay
+// under a few MB); the cap keeps a crafted PNG from inflating to gigabytes.
+constexpr qint64 kMaxProfileBytes = 32 << 20;
+
+struct Span {
+    const std::uint8_t *p;
+    qint64 size;
+
+    bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size && n <= size - at; }
+    bool is(qint64 at, const char *magic, qint64 n) const { return has(at, n) && std::memcmp(p + at, magic, size_t(n)) == 0; }
+    std::uint32_t be16(qint64 at) const { return (std::uint32_t(p[at]) << 8) | p[at + 1]; }
+    std::uint32_t be32(qint64 at) const { return (be16(at) << 16) | be16(at + 2); }
+    std::uint32_t le16(qint64 at) const { return p[at] | (std::uint32_t(p[at + 1]) << 8); }
+    std::uint32_t le32(qint64 at) const { return le16(at) | (le16(at + 2) << 16); }
+    QByteArray bytes(qint64 at, qint64 n) const { return QByteArray(reinterpret_cast<const char *>(p + at), n); }
+};
+
+Span span(const QByteArray &data) { return {reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}; }
+
+bool heifBrand(const Span &s, qint64 at)
+{
+    static const char *const brands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm",
+                                         "hevs", "mif1", "msf1", "mif2", "avif", "avis"};
+    return std::any_of(std::begin(brands), std::end(brands), [&](const char *b) { return s.is(at, b, 4); });
+}
+
+// A classic TIFF structure (the body of an EXIF block, or a TIFF file): calls
+// visit(tag, type, count, valueAt) for each entry of the first IFD.
+template<typename Visit>
+void firstIfd(const Span &t, Visit visit)
+{
+    const bool le = t.is(0, "II*\0", 4);
+    if (!le && !t.is(0, "MM\0*", 4))
+        return;
+    const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
+    const auto u32 = [&](qint64 at) { return le ? t.le32(at) : t.be32(at); };
+    const qint64 ifd = u32(4);
+    if (!t.has(ifd, 2))
+        return;
+    const int entries = int(u16(ifd));
+    for (int e = 0; e < entries; ++e) {
+        const qint64 at = ifd + 2 + qint64(e) * 12;
+        if (!t.has(at, 12))
+            return;
+        const std::uint32_t count = u32(at + 4);
+        // Values of up to four bytes sit in the entry itself, longer ones elsewhere.
+        const std::uint32_t type = u16(at + 2);
+        const qint64 unit = (type == 3 || type == 8) ? 2 : (type == 4 || type == 9 || type == 13) ? 4 : 1;
+        const qint64 bytes = unit * count;
+        const qint64 valueAt = bytes <= 4 ? at + 8 : qint64(u32(at + 8));
+        if (!visit(u16(at), type, count, valueAt, u16))
+            return;
+    }
+}
+
+int tiffOrientation(const Span &t)
+{
+    int orientation = 1;
+    firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto u16) {
+        if (tag != 0x0112)
+            return true;
+        if (type == 3 && count >= 1 && t.has(at, 2)) {
+            const int v = int(u16(at));
+            orientation = v >= 1 && v <= 8 ? v : 1;
+        }
+        return false;
+    });
+    return orientation;
+}
+
+// An EXIF payload is a TIFF structure; some writers put the JPEG "Exif\0\0" before it.
+Span exifBody(Span s)
+{
+    if (s.is(0, "Exif\0\0", 6))
+        return {s.p + 6, s.size - 6};
+    return s;
+}
+
+// ---- JPEG ----
+
+QByteArray jpegIcc(const Span &b)
+{
+    std::map<int, Span> chunks;
+    int total = -1;
+    qint64 i = 2;
+    while (b.has(i, 4)) {
+        if (b.p[i] != 0xFF)
+            break;
+        const int marker = b.p[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            break; // profiles come before the pixel data
+        const qint64 len = b.be16(i + 2);
+        if (len < 2 || !b.has(i + 2, len))
+            break;
+        if (marker == 0xE2 && len >= 16 && b.is(i + 4, "ICC_PROFILE\0", 12)) {
+            const int seq = b.p[i + 16], count = b.p[i + 17];
+            if (total < 0)
+                total = count;
+            // A chunk numbering that does not add up gives no profile rather than a wrong one.
+            if (seq < 1 || count != total || chunks.count(seq))
+                return {};
+            chunks[seq] = {b.p + i + 18, len - 16};
+        }
+        i += 2 + len;
+    }
+    if (total < 1 || int(chunks.size()) != total)
+        return {};
+    QByteArray out;
+    for (const auto &[seq, c] : chunks) {
+        if (seq > total)
+            return {};
+        out.append(c.bytes(0, c.size));
+    }
+    return out;
+}
+
+// ---- PNG ----
+
+template<typename Visit>
+void pngChunks(const Span &b, Visit visit)
+{
+    qint64 at = 8;
+    while (b.has(at, 8)) {
+        const qint64 len = b.be32(at);
+        if (!b.has(at + 8, len))
+            return;
+        if (!visit(Span{b.p + at + 4, 4}, Span{b.p + at + 8, len}))
+            return;
+        at += 12 + len;
+    }
+}
+
+QByteArray inflateCapped(const Span &z)
+{
+    z_stream s{};
+    if (inflateInit(&s) != Z_OK)
+        return {};
+    s.next_in = const_cast<Bytef *>(z.p);
+    s.avail_in = uInt(std::min<qint64>(z.size, UINT32_MAX));
+    QByteArray out;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (out.size() >= kMaxProfileBytes) {
+            rc = Z_MEM_ERROR;
+            break;
+        }
+        const qsizetype had = out.size();
+        out.resize(had + 64 * 1024);
+        s.next_out = reinterpret_cast<Bytef *>(out.data() + had);
+        s.avail_out = 64 * 1024;
+        rc = inflate(&s, Z_NO_FLUSH);
+        out.resize(qsizetype(s.total_out));
+        if (rc == Z_BUF_ERROR && s.avail_in == 0)
+            break; // the stream ends early
+    }
+    inflateEnd(&s);
+    return rc == Z_STREAM_END ? out : QByteArray();
+}
+
+QByteArray pngIcc(const Span &b)
+{
+    QByteArray profile;
+    pngChunks(b, [&](Span type, Span data) {
+        if (type.is(0, "IDAT", 4) || type.is(0, "IEND", 4))
+            return false;
+        if (!type.is(0, "iCCP", 4))
+            return true;
+        // Profile name (1..79 bytes), a zero, the compression method 0, then zlib data.
+        const auto *nul = static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
+        const qint64 at = nul ? nul - data.p + 2 : -1;
+        if (at > 0 && data.has(at, 0) && data.p[at - 1] == 0)
+            profile = inflateCapped({data.p + at, data.size - at});
+        return false;
+    });
+    return profile;
+}
+
+int pngOrientation(const Span &b)
+{
+    int orientation = 1;
+    pngChunks(b, [&](Span type, Span data) {
+        if (type.is(0, "IEND", 4))
+            return false;
+        if (!type.is(0, "eXIf", 4))
+            return true;
+        orientation = tiffOrientation(exifBody(data));
+        return false;
+    });
+    return orientation;
+}
+
+// ---- WebP ----
+
+Span webpChunk(const Span &b, const char *fourcc)
+{
+    qint64 at = 12;
+    while (b.has(at, 8)) {
+        const qint64 len = b.le32(at + 4);
+        if (!b.has(at + 8, len))
+            break;
+        if (b.is(at, fourcc, 4))
+            return {b.p + at + 8, len};
+        at += 8 + len + (len & 1);
+    }
+    return {nullptr, 0};
+}
+
+// ---- TIFF ----
+
+QByteArray tiffIcc(const Span &t)
+{
+    QByteArray profile;
+    firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto) {
+        if (tag != 34675)
+            return true;
+        if ((type == 7 || type == 1) && count <= kMaxProfileBytes && t.has(at, count))
+            profile = t.bytes(at, count);
+        return false;
+    });
+    return profile;
+}
+
+} // namespace
+
+PictureFormat sniffPictureFormat(const QByteArray &data)
+{
+    const Span s = span(data);
+    if (s.is(0, "\xFF\xD8\xFF", 3))
+        return PictureFormat::Jpeg;
+    if (s.is(0, "\x89PNG\r\n\x1A\n", 8))
+        return PictureFormat::Png;
+    if (s.is(0, "GIF87a", 6) || s.is(0, "GIF89a", 6))
+        return PictureFormat::Gif;
+    if (s.is(0, "RIFF", 4) && s.is(8, "WEBP", 4))
+        return PictureFormat::WebP;
+    if (s.is(0, "II*\0", 4) || s.is(0, "MM\0*", 4) || s.is(0, "II+\0", 4) || s.is(0, "MM\0+", 4))
+        return PictureFormat::Tiff;
+    if (s.is(4, "ftyp", 4) && s.has(0, 12)) {
+        const qint64 boxEnd = std::min<qint64>(s.be32(0), s.size);
+        if (heifBrand(s, 8))
+            return PictureFormat::Heif;
+        for (qint64 at = 16; at + 4 <= boxEnd; at += 4)
+            if (heifBrand(s, at))
+                return PictureFormat::Heif;
+    }
+    if (s.is(0, "BM", 2))
+        return PictureFormat::Bmp;
+    return PictureFormat::Unknown;
+}
+
+QString pictureFormatName(PictureFormat format)
+{
+    switch (format) {
+    case PictureFormat::Jpeg: return QStringLiteral("JPEG");
+    case PictureFormat::Bmp: return QStringLiteral("BMP");
+    case PictureFormat::Png: return QStringLiteral("PNG");
+    case PictureFormat::Tiff: return QStringLiteral("TIFF");
+    case PictureFormat::WebP: return QStringLiteral("WebP");
+    case PictureFormat::Gif: return QStringLiteral("GIF");
+    case PictureFormat::Heif: return QStringLiteral("HEIF");
+    case PictureFormat::Unknown: break;
+    }
+    return {};
+}
+
+QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format)
+{
+    const Span s = span(data);
+    switch (format) {
+    case PictureFormat::Jpeg: return jpegIcc(s);
+    case PictureFormat::Png: return pngIcc(s);
+    case PictureFormat::Tiff: return tiffIcc(s);
+    case PictureFormat::WebP: {
+        const Span c = webpChunk(s, "ICCP");
+        return c.p ? c.bytes(0, c.size) : QByteArray();
+    }
+    default: return {};
+    }
+}
+
+int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
+{
+    const Span s = span(data);
+    if (format == PictureFormat::Png)
+        return pngOrientation(s);
+    if (format == PictureFormat::WebP) {
+        const Span c = webpChunk(s, "EXIF");
+        return c.p ? tiffOrientation(exifBody(c)) : 1;
+    }
+    return 1;
+}
+
+} // namespace kestrovia

@@ -1,0 +1,33 @@
+#pragma once
+// What a picture file is, told from its first bytes (never from its name), and the
+// two things stored beside the pixels that decoding needs: the embedded ICC profile
+// and the EXIF orientation. Every read is bounds-checked; broken containers give
+// "none", never a failure, because the pixels may still be fine.
+
+#include <QByteArray>
+#include <QString>
+
+namespace kestrovia {
+
+enum class PictureFormat { Unknown, Jpeg, Bmp, Png, Tiff, WebP, Gif, Heif };
+
+// JPEG (FF D8 FF), BMP ("BM"), PNG (signature), TIFF (II*\0 / MM\0*, also BigTIFF),
+// WebP (RIFF....WEBP), GIF (GIF87a / GIF89a), HEIF (an ISO-BMFF "ftyp" box whose
+// major or compatible brands name a HEIF still picture: heic, heix, mif1, avif, ...).
+PictureFormat sniffPictureFormat(const QByteArray &data);
+
+// Short name for messages: "JPEG", "PNG", "HEIF", ...; "" for Unknown.
+QString pictureFormatName(PictureFormat format);
+
+// The embedded ICC profile as stored, in whatever colour space it describes:
+// JPEG APP2 "ICC_PROFILE" chunks joined in sequence order, PNG iCCP (inflated),
+// TIFF tag 34675 of the first image, WebP ICCP chunk. Empty when the file has none,
+// when the container around it is broken, or for formats that keep it elsewhere
+// (HEIF: read through libheif).
+QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format);
+
+// EXIF orientation (1..8) of a PNG (eXIf chunk) or WebP (EXIF chunk); 1 when absent,
+// broken or out of range, and for the other formats (whose decoders apply it).
+int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
+
+} // namespace kestrovia

@@ -1,0 +1,111 @@
+#pragma once
+// Test pictures beyond JPEG and BMP, made on the fly: anything Qt writes (PNG,
+// TIFF, WebP), HEIC through libheif's own encoder, and ICC profiles from lcms2.
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+
+#include <lcms2.h>
+#include <libheif/heif.h>
+
+#include <stdexcept>
+
+namespace testpics {
+
+inline QByteArray qtEncoded(const QImage &img, const char *format, int quality = -1,
+                            QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    writer.setTransformation(turn);
+    if (!writer.write(img))
+        throw std::runtime_error(writer.errorString().toStdString());
+    return buffer.data();
+}
+
+// A HEIC from libheif's encoder (x265 on Debian), stored turned by `orientation`,
+// with the given profile and metadata (exif: a TIFF structure; xmp: a packet).
+// Empty when libheif has no HEVC encoder.
+inline QByteArray heic(const QImage &src, heif_orientation orientation = heif_orientation_normal,
+                       const QByteArray &icc = {}, const QByteArray &exif = {}, const QByteArray &xmp = {})
+{
+    heif_context *ctx = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    if (heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code != heif_error_Ok) {
+        heif_context_free(ctx);
+        return {};
+    }
+    heif_encoder_set_lossy_quality(encoder, 95);
+    const bool alpha = src.hasAlphaChannel();
+    const int w = src.width(), h = src.height();
+    heif_image *img = nullptr;
+    heif_image_create(w, h, heif_colorspace_RGB, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, w, h, 8);
+    int stride = 0;
+    uint8_t *p = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = src.pixel(x, y);
+            uint8_t *d = p + y * stride + x * (alpha ? 4 : 3);
+            d[0] = uint8_t(qRed(c));
+            d[1] = uint8_t(qGreen(c));
+            d[2] = uint8_t(qBlue(c));
+            if (alpha)
+                d[3] = uint8_t(qAlpha(c));
+        }
+    if (!icc.isEmpty())
+        heif_image_set_raw_color_profile(img, "prof", icc.constData(), size_t(icc.size()));
+    heif_encoding_options *options = heif_encoding_options_alloc();
+    options->image_orientation = orientation;
+    heif_image_handle *handle = nullptr;
+    heif_context_encode_image(ctx, img, encoder, options, &handle);
+    if (!exif.isEmpty())
+        heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()));
+    if (!xmp.isEmpty())
+        heif_context_add_XMP_metadata(ctx, handle, xmp.constData(), int(xmp.size()));
+    heif_image_handle_release(handle);
+    heif_encoding_options_free(options);
+    heif_image_release(img);
+    heif_encoder_release(encoder);
+    QByteArray out;
+    heif_writer writer{1, [](heif_context *, const void *data, size_t size, void *user) {
+                           static_cast<QByteArray *>(user)->append(static_cast<const char *>(data), qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(ctx, &writer, &out);
+    heif_context_free(ctx);
+    return out;
+}
+
+// The profile's bytes; closes it.
+inline QByteArray savedProfile(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray out(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, out.data(), &size);
+    cmsCloseProfile(profile);
+    return out;
+}
+
+// Adobe RGB (1998) primaries and white, gamma 563/256; padded with a private tag of
+// `padding` bytes on request (to exceed one JPEG segment).
+inline QByteArray adobeLikeProfile(int padding = 0)
+{
+    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 563.0 / 256);
+    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    if (padding) {
+        const QByteArray blob(padding, 'k');
+        cmsWriteRawTag(profile, cmsTagSignature(0x6b737476), blob.constData(), cmsUInt32Number(blob.size()));
+    }
+    return savedProfile(profile);
+}
+
+} // namespace testpics
