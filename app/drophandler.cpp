@@ -45,7 +45,12 @@ void DropHandler::PicsGalary_OLEDragDrop(const QMimeData *data)
         if (url.isLocalFile())
             paths.append(url.toLocalFile());
     }
-    appendDroppedFiles(*m_form->table(), paths, [this] { return panelValues(); });
+    appendFiles(paths);
+}
+
+int DropHandler::appendFiles(const QStringList &paths)
+{
+    return appendDroppedFiles(*m_form->table(), paths, [this] { return panelValues(); });
 }
 
 } // namespace kestrovia
