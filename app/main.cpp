@@ -16,12 +16,14 @@ int main(int argc, char *argv[])
         rawArguments.append(QString::fromLocal8Bit(argv[i]));
     if (kestrovia::CommandLine(rawArguments).asksForTextOnly()) {
         QCoreApplication app(argc, argv);
+        kestrovia::installQtTranslations(app);
         return kestrovia::CommandLine(QCoreApplication::arguments()).answer().value_or(0);
     }
 
     // QApplication takes its own options (-platform, -style, ...) out of the
     // arguments; what is left is ours.
     QApplication app(argc, argv);
+    kestrovia::installQtTranslations(app);
     const kestrovia::CommandLine commandLine(QCoreApplication::arguments());
     if (const auto exitCode = commandLine.answer())
         return *exitCode;

@@ -4,6 +4,8 @@
 #include "app/form1.h"
 
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace kestrovia {
 
@@ -12,6 +14,16 @@ void setApplicationIdentity(const QString &version, const QString &desktopFileNa
     QCoreApplication::setApplicationName(QStringLiteral("Kestrovia"));
     QCoreApplication::setApplicationVersion(version);
     QGuiApplication::setDesktopFileName(desktopFileName);
+}
+
+QTranslator *installQtTranslations(QCoreApplication &app)
+{
+    // Owned by the application, so it lives as long as the texts it serves.
+    auto translator = std::make_unique<QTranslator>(&app);
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        || !QCoreApplication::installTranslator(translator.get()))
+        return nullptr;
+    return translator.release();
 }
 
 std::unique_ptr<Form1> openMainWindow(const QStringList &files)

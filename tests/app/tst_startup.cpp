@@ -4,12 +4,16 @@
 #include "joblist/jobtable.h"
 #include "joblist/joblistview.h"
 
+#include <QAbstractButton>
+#include <QColorDialog>
 #include <QDir>
 #include <QDropEvent>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 using namespace kestrovia;
 
@@ -40,6 +44,16 @@ void dropOn(Form1 &form, const QStringList &absolutePaths)
     QCoreApplication::sendEvent(viewport, &enter);
     QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
+}
+
+QStringList dialogTexts(const QWidget &dialog)
+{
+    QStringList texts;
+    for (const QLabel *l : dialog.findChildren<QLabel *>())
+        texts << l->text();
+    for (const QAbstractButton *b : dialog.findChildren<QAbstractButton *>())
+        texts << b->text();
+    return texts;
 }
 
 } // namespace
@@ -103,6 +117,41 @@ private slots:
         QCOMPARE(rows[0][0], QStringLiteral("写真 1.jpg"));
         QCOMPARE(rows[1][0], QStringLiteral("scan.BMP"));
         QCOMPARE(rows, jobRows(*dropped.table()));
+    }
+
+    // Qt's own colour chooser speaks Japanese once Qt's translation is installed.
+    void qtDialogsInJapanese_data()
+    {
+        QTest::addColumn<QString>("english");
+        for (const char *text : {"&Basic colors", "&Custom colors", "&Pick Screen Color", "&Add to Custom Colors", "Cancel"})
+            QTest::newRow(text) << QString::fromLatin1(text);
+    }
+    void qtDialogsInJapanese()
+    {
+        QFETCH(QString, english);
+        QStringList before;
+        {
+            QColorDialog dialog;
+            dialog.setOption(QColorDialog::DontUseNativeDialog);
+            before = dialogTexts(dialog);
+        }
+        QTranslator *translator = installQtTranslations(*QCoreApplication::instance());
+        if (!translator)
+            QSKIP("Qt's Japanese translation (qt6-translations-l10n) is not installed");
+        QColorDialog dialog;
+        dialog.setOption(QColorDialog::DontUseNativeDialog);
+        const QStringList after = dialogTexts(dialog);
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+
+        const auto i = before.indexOf(english);
+        QVERIFY2(i >= 0, qPrintable(before.join(u'|')));
+        QVERIFY2(!after.contains(english), qPrintable(after.join(u'|')));
+        // The same widget now carries kana or kanji.
+        QCOMPARE(after.size(), before.size());
+        const QString translated = after[i];
+        QVERIFY2(std::any_of(translated.begin(), translated.end(), [](QChar c) { return c.unicode() >= 0x3040; }),
+                 qPrintable(translated));
     }
 };
 
