@@ -1,12 +1,12 @@
 // Build-time tool: draws the launcher icons from the program's own artwork.
-// Usage: kestrovia_icons <folder> <icon name>
-// Writes <folder>/<n>x<n>/apps/<icon name>.png for each hicolor size and
+// Usage: kestrovia_icons <folder> <icon name> <size in pixels>...
+// Writes <folder>/<n>x<n>/apps/<icon name>.png for each size n and
 // <folder>/scalable/apps/<icon name>.svg, laid out as the hicolor theme is.
 
 #include "app/artwork.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QSvgGenerator>
@@ -30,14 +30,20 @@ int main(int argc, char *argv[])
     // runs on a build machine without a display.
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 3) {
-        std::fputs("usage: kestrovia_icons <folder> <icon name>\n", stderr);
+    if (args.size() < 4) {
+        std::fputs("usage: kestrovia_icons <folder> <icon name> <size in pixels>...\n", stderr);
         return 2;
     }
     const QString root = args[1];
     const QString name = args[2];
 
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    for (const QString &sizeText : args.mid(3)) {
+        bool ok = false;
+        const int size = sizeText.toInt(&ok);
+        if (!ok || size < 1 || size > 1024) {
+            std::fprintf(stderr, "kestrovia_icons: not an icon size: %s\n", qUtf8Printable(sizeText));
+            return 2;
+        }
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(root).arg(size);
         if (!makeFolder(folder))
             return 1;
