@@ -1,36 +1,68 @@
-# Fresh Debian 12: `make run` starts the program, `make test` builds and runs every test.
+# Fresh Debian 12 or Ubuntu: `make run` builds and starts the program, `make test`
+# builds everything and runs the tests, `make bench` runs the benchmarks.
 BUILD ?= build
 CMAKE_FLAGS ?=
-PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libturbojpeg0-dev \
-            libjpeg62-turbo-dev libbenchmark-dev fonts-ipafont-gothic fonts-noto-cjk \
-            xvfb xauth
-SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test sanitize bench clean
+# Debian packages, one list per command; each command installs its own list and
+# the ones before it. "a|b": the name differs between Debian and Ubuntu, and the
+# one that apt offers is taken.
+# Building and running the program.
+RUN_PACKAGES := cmake g++ make pkg-config \
+                qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-image-formats-plugins \
+                libturbojpeg0-dev 'libjpeg62-turbo-dev|libjpeg-turbo8-dev' \
+                libexiv2-dev liblcms2-dev libheif-dev zlib1g-dev libgs-common \
+                fonts-ipafont-gothic fonts-noto-cjk
+# Building and running the tests, the install check among them.
+TEST_PACKAGES := desktop-file-utils appstream
+# The benchmarks and the tools they are compared with.
+BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick
+# The fuzzers need clang's libFuzzer.
+FUZZ_PACKAGES := clang
+FUZZ_SECONDS ?= 60
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:" $$missing; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
-	fi
+.PHONY: deps-run deps-test deps-bench run test sanitize bench fuzz clean
 
-build: deps
+deps-run:
+	@tools/install-packages.sh $(RUN_PACKAGES)
+deps-test:
+	@tools/install-packages.sh $(RUN_PACKAGES) $(TEST_PACKAGES)
+deps-bench:
+	@tools/install-packages.sh $(RUN_PACKAGES) $(BENCH_PACKAGES)
+
+# Only the program itself: no test, no benchmark, no icon is built to start it.
+run: deps-run
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j$$(nproc)
-
-run: build
+	cmake --build $(BUILD) -j$(JOBS) --target kestrovia
 	./$(BUILD)/kestrovia
 
-test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$$(nproc)
+test: deps-test
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
 # The same tests under AddressSanitizer and UBSan, in a separate build folder.
 sanitize:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKESTROVIA_SANITIZE=ON -DKESTROVIA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
 
-bench: build
+bench: deps-bench
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DKESTROVIA_BENCH=ON
+	cmake --build $(BUILD) -j$(JOBS) --target kestrovia_bench
 	bench/compare.sh $(BUILD)
 
+# The decoder and the converter under libFuzzer with ASan and UBSan, each for
+# FUZZ_SECONDS, starting from a corpus of every JPEG and BMP flavour.
+fuzz:
+	@tools/install-packages.sh $(RUN_PACKAGES) $(FUZZ_PACKAGES)
+	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTROVIA_FUZZ=ON \
+	      -DKESTROVIA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_decoder fuzz_converter fuzz_seeds
+	build-fuzz/tests/fuzz/fuzz_seeds build-fuzz/seeds
+	for f in decoder converter; do \
+	  mkdir -p build-fuzz/corpus-$$f; \
+	  build-fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
+	      -print_final_stats=1 build-fuzz/corpus-$$f build-fuzz/seeds || exit 1; \
+	done
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

@@ -39,13 +39,18 @@ void drawEmblem(QPainter &p, const QRectF &r)
 
 } // namespace
 
+void paintIcon(QPainter &painter, int size)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawEmblem(painter, QRectF(0.5, 0.5, size - 1, size - 1));
+}
+
 QPixmap iconPixmap(int size)
 {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    drawEmblem(p, QRectF(0.5, 0.5, size - 1, size - 1));
+    paintIcon(p, size);
     return pm;
 }
 

@@ -45,8 +45,13 @@ void DropHandler::PicsGalary_OLEDragDrop(const QMimeData *data)
         if (url.isLocalFile())
             paths.append(url.toLocalFile());
     }
+    appendFiles(paths);
+}
+
+int DropHandler::appendFiles(const QStringList &paths)
+{
     m_form->setStripNote({});
-    appendDroppedFiles(*m_form->table(), paths, [this] { return panelValues(); });
+    return appendDroppedFiles(*m_form->table(), paths, [this] { return panelValues(); });
 }
 
 } // namespace kestrovia

@@ -41,7 +41,8 @@ magick=/usr/bin/convert
 bench=$build/bench/kestrovia_bench
 if [ ! -x "$bench" ]; then
     log "building kestrovia_bench in $build"
-    [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+    # Benchmarks are off unless asked for, also in a build folder made before.
+    cmake -S "$here" -B "$build" -DKESTROVIA_BENCH=ON >&2
     cmake --build "$build" --target kestrovia_bench -j2 >&2
 fi
 

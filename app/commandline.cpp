@@ -1,0 +1,63 @@
+#include "app/commandline.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace kestrovia {
+
+namespace {
+
+void print(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+}
+
+} // namespace
+
+CommandLine::CommandLine(const QStringList &arguments)
+    : m_help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("この説明を表示して終了します。"))
+    , m_version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("バージョンを表示して終了します。"))
+{
+    // Our own help and version options: Qt's stock ones bring English descriptions
+    // that Qt's Japanese translation leaves untranslated.
+    m_parser.setApplicationDescription(QStringLiteral(
+        "画像をまとめてリサイズ・再構成し、JPEG ファイルに保存します。\n"
+        "指定したファイルは、一覧にドロップしたときと同じ規則と設定パネルの値で一覧に加わります。\n"
+        "ウィンドウが開いている間にもう一度起動すると、もう一つのウィンドウが開きます。"));
+    m_parser.addOption(m_help);
+    m_parser.addOption(m_version);
+    m_parser.addPositionalArgument(QStringLiteral("ファイル"), QStringLiteral("一覧に加える画像ファイル。"),
+                                   QStringLiteral("[ファイル...]"));
+    m_parsed = m_parser.parse(arguments);
+    m_programName = QFileInfo(arguments.value(0)).fileName();
+}
+
+bool CommandLine::asksForTextOnly() const
+{
+    return m_parsed && (m_parser.isSet(m_help) || m_parser.isSet(m_version));
+}
+
+std::optional<int> CommandLine::answer() const
+{
+    if (!m_parsed) {
+        print(stderr, m_programName + QStringLiteral(": ") + m_parser.errorText() + u'\n');
+        return 1;
+    }
+    if (m_parser.isSet(m_help)) {
+        print(stdout, m_parser.helpText());
+        return 0;
+    }
+    if (m_parser.isSet(m_version)) {
+        print(stdout, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n');
+        return 0;
+    }
+    return std::nullopt;
+}
+
+QStringList CommandLine::files() const
+{
+    return m_parser.positionalArguments();
+}
+
+} // namespace kestrovia

@@ -1,0 +1,39 @@
+#pragma once
+// The program's command line: --help, --version and the files to queue.
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+#include <optional>
+
+namespace kestrovia {
+
+class CommandLine {
+public:
+    // Parses arguments, the program's name first. Qt's own options (-platform,
+    // -style, ...) count as unknown here: parse what QApplication has left.
+    explicit CommandLine(const QStringList &arguments);
+
+    // True when the command line is well formed and asks only for a printed answer,
+    // which needs no window system (and so no display).
+    bool asksForTextOnly() const;
+
+    // Prints what the command line asks for and returns the exit code: the help
+    // text or the version on standard output (0), or an unknown option or a parse
+    // error on standard error (1). Nothing, and no output, when the window is to open.
+    // The help text's headings and the parse errors are in the language of the
+    // translators that the application object (which must exist) had at parsing.
+    std::optional<int> answer() const;
+
+    // The named files, as given (relative names are left to the working folder).
+    QStringList files() const;
+
+private:
+    QCommandLineParser m_parser;
+    QCommandLineOption m_help;
+    QCommandLineOption m_version;
+    bool m_parsed = false;
+    QString m_programName;
+};
+
+} // namespace kestrovia

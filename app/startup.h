@@ -1,0 +1,32 @@
+#pragma once
+// Start-up pieces that main() and the tests share: the program's identity, Qt's
+// own translations and the first window.
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QCoreApplication;
+class QTranslator;
+
+namespace kestrovia {
+
+class Form1;
+
+// Application name "Kestrovia", the version, and the desktop file's name without
+// ".desktop", by which Wayland compositors (and X11 docks) match the window to its
+// launcher. Static settings: call before the application object is made.
+void setApplicationIdentity(const QString &version, const QString &desktopFileName);
+
+// Installs Qt's Japanese translation (qtbase_ja from Qt's translations folder) into
+// app, so that Qt's own dialogs and buttons (the colour chooser, "Cancel") speak the
+// program's language whatever the locale. Returns the installed translator, owned by
+// app, or null, changing nothing, when the translation is not installed (Debian
+// package qt6-translations-l10n).
+QTranslator *installQtTranslations(QCoreApplication &app);
+
+// Creates and shows the main window and queues files as a drop of them on the job
+// list would, with the settings panel as it stands at start-up.
+std::unique_ptr<Form1> openMainWindow(const QStringList &files);
+
+} // namespace kestrovia
