@@ -1,28 +1,20 @@
 #include "app/aboutdialog.h"
 
 #include "app/artwork.h"
+#include "app/prompts.h"
+#include "platform/units.h"
 
-#include <QDesktopServices>
+#include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 
 namespace kestrovia {
 
 namespace {
-
-AboutDialog::UrlOpener s_urlOpener;
-AboutDialog::MessageBoxRunner s_messageBoxRunner;
-AboutDialog::ModalRunner s_modalRunner;
-
-QRect twipsRect(int left, int top, int width, int height, TwipsPerPixel tpp)
-{
-    return {twipsToPixels(left, tpp.x), twipsToPixels(top, tpp.y), twipsToPixels(width, tpp.x),
-            twipsToPixels(height, tpp.y)};
-}
 
 QLabel *addLabel(QWidget *parent, const char *name, const QString &text, const QRect &design)
 {
@@ -54,8 +46,8 @@ void keepBelow(const QLabel *above, QLabel *below)
 
 } // namespace
 
-AboutDialog::AboutDialog(TwipsPerPixel tpp)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+AboutDialog::AboutDialog(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                            | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Dialog1"));
@@ -65,19 +57,19 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
 
     auto *picture1 = new QLabel(this);
     picture1->setObjectName(QStringLiteral("Picture1"));
-    picture1->setGeometry(twipsRect(90, 330, 555, 555, tpp));
+    picture1->setGeometry(twipsRect(90, 330, 555, 555));
     picture1->setAlignment(Qt::AlignCenter);
     picture1->setPixmap(iconPixmap(32));
 
-    const QRect design1 = twipsRect(150, 60, 1005, 195, tpp);
-    const QRect design2 = twipsRect(1170, 60, 1395, 225, tpp);
-    const QRect design3 = twipsRect(720, 390, 2385, 285, tpp);
-    const QRect design4 = twipsRect(720, 660, 2385, 225, tpp);
+    const QRect design1 = twipsRect(150, 60, 1005, 195);
+    const QRect design2 = twipsRect(1170, 60, 1395, 225);
+    const QRect design3 = twipsRect(720, 390, 2385, 285);
+    const QRect design4 = twipsRect(720, 660, 2385, 225);
     QLabel *label1 = addLabel(this, "Label1", QStringLiteral("Kestrovia"), design1);
     QLabel *label2 = addLabel(this, "Label2", QStringLiteral("Ver 1.00β"), design2);
     m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"), design3);
-    QLabel *label4 = addLabel(this, "Label4", QStringLiteral("Mail : ") + mailAddress(), design4);
-    keepRightOf(label1, label2, twipsToPixels(15, tpp.x));
+    QLabel *label4 = addLabel(this, "Label4", QString::fromUtf8("Mail : README の「サポート」を参照"), design4);
+    keepRightOf(label1, label2, twipsToPixels(15));
     keepBelow(m_label3, label4);
 
     QFont linkFont = m_label3->font();
@@ -91,8 +83,8 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
 
     // Grow the client area by as much as a label grew past its design
     // extent, so the design margins are kept and nothing else changes.
-    int width = twipsToPixels(3135, tpp.x);
-    int height = twipsToPixels(960, tpp.y);
+    int width = twipsToPixels(3135);
+    int height = twipsToPixels(960);
     int extraWidth = 0;
     int extraHeight = 0;
     for (auto [label, design] : {std::pair{label1, design1}, std::pair{label2, design2},
@@ -102,49 +94,28 @@ AboutDialog::AboutDialog(TwipsPerPixel tpp)
     }
     width += extraWidth;
     height += extraHeight;
-    // setGeometry places the client area, not the frame, at the fixed spot.
-    setGeometry(twipsToPixels(2760, tpp.x), twipsToPixels(3750, tpp.y), width, height);
     setFixedSize(width, height);
+    // Centred on the main window, where the user's eyes are.
+    const QRect around = parent ? parent->frameGeometry()
+                                : (screen() ? screen()->availableGeometry() : QRect(0, 0, width, height));
+    move(around.center() - QPoint(width / 2, height / 2));
 }
 
 AboutDialog::~AboutDialog() = default;
 
 QUrl AboutDialog::supportUrl()
 {
-    return QUrl(QStringLiteral("http://kestrovia.example/"));
+    const QString installed = QStringLiteral(KESTROVIA_README_INSTALLED);
+    return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(KESTROVIA_README_SOURCE));
 }
 
-QString AboutDialog::mailAddress()
+void AboutDialog::showModal(QWidget *parent)
 {
-    return QStringLiteral("support@kestrovia.example");
-}
-
-void AboutDialog::showModal(TwipsPerPixel tpp)
-{
-    QPointer<AboutDialog> dialog = new AboutDialog(tpp);
-    if (s_modalRunner)
-        s_modalRunner(*dialog);
-    else
-        dialog->exec();
-    // Normally the close box has already scheduled the deletion; this also
-    // covers a runner that returned with the dialog still open.
+    QPointer<AboutDialog> dialog = new AboutDialog(parent);
+    Prompts::showModal(*dialog);
+    // Normally the close box has already scheduled the deletion.
     if (dialog)
         dialog->deleteLater();
-}
-
-void AboutDialog::setUrlOpener(UrlOpener opener)
-{
-    s_urlOpener = std::move(opener);
-}
-
-void AboutDialog::setMessageBoxRunner(MessageBoxRunner runner)
-{
-    s_messageBoxRunner = std::move(runner);
-}
-
-void AboutDialog::setModalRunner(ModalRunner runner)
-{
-    s_modalRunner = std::move(runner);
 }
 
 bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
@@ -165,17 +136,13 @@ void AboutDialog::label3Click()
 {
     // Whether the browser then shows the page is the desktop's business;
     // only a request that could not be made at all is reported.
-    const QUrl url = supportUrl();
-    const bool asked = s_urlOpener ? s_urlOpener(url) : QDesktopServices::openUrl(url);
-    if (asked)
+    if (Prompts::openUrl(supportUrl()))
         return;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Kestrovia"), QStringLiteral("error"),
-                    QMessageBox::Ok, this);
-    box.setInformativeText(QStringLiteral("サポートページを開くためのブラウザを起動できませんでした。"));
-    if (s_messageBoxRunner)
-        s_messageBoxRunner(box);
-    else
-        box.exec();
+    Prompts::Message m;
+    m.title = QStringLiteral("Kestrovia");
+    m.text = QStringLiteral("error");
+    m.informative = QString::fromUtf8("サポートページを開くためのブラウザを起動できませんでした。");
+    Prompts::inform(this, m);
 }
 
 } // namespace kestrovia

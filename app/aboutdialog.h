@@ -1,14 +1,10 @@
 #pragma once
-// The About dialog ("Dialog1"): icon, name, version, a link to the support
-// page and the contact address. It has no buttons; the close box destroys it.
-
-#include "platform/units.h"
+// The About dialog ("Dialog1"): icon, name, version, a link to the support page and
+// the contact line. It has no buttons; the close box destroys it.
 
 #include <QDialog>
-#include <functional>
 
 class QLabel;
-class QMessageBox;
 class QUrl;
 
 namespace kestrovia {
@@ -18,32 +14,19 @@ class AboutDialog : public QDialog
     Q_OBJECT
 
 public:
-    // Returns false when the desktop could not be asked to open the URL at all.
-    using UrlOpener = std::function<bool(const QUrl &)>;
-    // Stands in for QMessageBox::exec(); returns the button pressed.
-    using MessageBoxRunner = std::function<int(QMessageBox &)>;
-    // Stands in for the modal exec() in showModal(); receives the dialog.
-    using ModalRunner = std::function<void(AboutDialog &)>;
-
-    // Parentless and application-modal. Geometry is given in twips and
-    // converted with tpp (fraction dropped); labels whose text would be
-    // clipped in the current font grow, and the client area with them.
-    // Deletes itself when closed, so create it with new.
-    explicit AboutDialog(TwipsPerPixel tpp = {});
+    // Application-modal, centred on parent (on the screen without one). Labels
+    // whose text would be clipped in the current font grow, and the client area
+    // with them. Deletes itself when closed.
+    explicit AboutDialog(QWidget *parent = nullptr);
     ~AboutDialog() override;
 
+    // The support page: the program's README, installed with it (or the one of
+    // the source tree it was built from).
     static QUrl supportUrl();
-    static QString mailAddress();
 
-    // Creates a new dialog, shows it modally and returns once it is closed;
-    // the dialog is destroyed afterwards in any case.
-    static void showModal(TwipsPerPixel tpp = {});
-
-    // Seams for tests; an empty function restores the default
-    // (QDesktopServices::openUrl, QMessageBox::exec, QDialog::exec).
-    static void setUrlOpener(UrlOpener opener);
-    static void setMessageBoxRunner(MessageBoxRunner runner);
-    static void setModalRunner(ModalRunner runner);
+    // Creates the dialog, shows it modally (Prompts::showModal) and returns once it
+    // is closed; the dialog is gone afterwards in any case.
+    static void showModal(QWidget *parent);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,12 +1,10 @@
 #include "app/batchrun.h"
 
-#include "app/form1.h"
 #include "app/prompts.h"
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
 #include "joblist/jobtable.h"
 #include "platform/busypointer.h"
-#include "preview/form2.h"
 
 #include <QDir>
 #include <QProgressBar>
@@ -54,18 +52,20 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
 
 } // namespace
 
-BatchRun::BatchRun(Form1 *form)
-    : QObject(form)
-    , m_form(form)
+BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window)
+    : QObject(window)
+    , m_table(table)
+    , m_bar(bar)
+    , m_window(window)
 {
-    connect(form->BtnMain, &QPushButton::clicked, this, &BatchRun::BtnMain_Click);
+    connect(start, &QPushButton::clicked, this, &BatchRun::BtnMain_Click);
 }
 
 void BatchRun::BtnMain_Click()
 {
-    const JobTable &table = *m_form->table();
+    const JobTable &table = *m_table;
     const int rows = table.Rows();
-    m_form->setStripNote({});
+    emit note({});
 
     QList<std::pair<int, JobRow>> jobs;
     for (int r = 1; r < rows; ++r)
@@ -84,37 +84,37 @@ void BatchRun::BtnMain_Click()
                            "中止: 何も保存しません")
                             .arg(names.join(ja("、")));
         const Prompts::Answer answer =
-            Prompts::ask(m_form, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
+            Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
         if (answer == Prompts::Abort)
             return;
         if (answer == Prompts::Skip)
             plan.skipReplacing();
     }
 
-    QProgressBar *bar = m_form->ProgressBar1;
+    QProgressBar *bar = m_bar;
     bar->setValue(0);
     bar->setMaximum(rows);
     bar->setVisible(true);
     BusyPointer::set();
     // The run uses surfaces of its own: the preview keeps what it shows, and so does
     // its readiness to take a new size.
-    const BatchSummary summary = runBatch(plan, [bar](const RowOutcome &) {
-        // A turn sets the default pointer when it ends; the run is still busy.
-        BusyPointer::set();
+    BatchPipeline pipeline;
+    connect(&pipeline, &BatchPipeline::rowDone, bar, [bar] {
         bar->setValue(bar->value() + 1);
         // The run does not return to the event loop, so the bar is painted here.
         bar->repaint();
     });
+    const BatchSummary summary = pipeline.run(plan);
     bar->setVisible(false);
     BusyPointer::restore();
 
     if (summary.problems.isEmpty()) {
         if (summary.saved > 0)
-            m_form->setStripNote(ja("%1件を保存しました").arg(summary.saved));
+            emit note(ja("%1件を保存しました").arg(summary.saved));
         return;
     }
-    m_form->setStripNote(ja("%1件を保存しました（%2件は保存されていません）").arg(summary.saved).arg(summary.problems.size()));
-    Prompts::inform(m_form, summaryMessage(summary));
+    emit note(ja("%1件を保存しました（%2件は保存されていません）").arg(summary.saved).arg(summary.problems.size()));
+    Prompts::inform(m_window, summaryMessage(summary));
 }
 
 } // namespace kestrovia

@@ -5,14 +5,20 @@
 
 #include <QObject>
 
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
 namespace kestrovia {
 
-class Form1;
+class JobTable;
 
 class BatchRun : public QObject {
     Q_OBJECT
 public:
-    explicit BatchRun(Form1 *form);
+    // Runs table's rows when start is clicked, showing progress on bar; questions
+    // and messages are parented to window.
+    BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window);
 
     // Converts job rows 1..Rows-1 in the table's current order. Before anything is
     // written: outputs that are a row's source, or that another row writes already,
@@ -26,8 +32,14 @@ public:
     // the table.
     void BtnMain_Click();
 
+signals:
+    // A short note for the strip under the grid; empty: the drop hint again.
+    void note(const QString &text);
+
 private:
-    Form1 *m_form;
+    JobTable *m_table;
+    QProgressBar *m_bar;
+    QWidget *m_window;
 };
 
 } // namespace kestrovia

@@ -1,11 +1,12 @@
 #include "app/dirselectform.h"
 
+#include "platform/units.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QStyle>
@@ -17,11 +18,7 @@ namespace kestrovia {
 
 namespace {
 
-// Only one chooser lives at a time; the close box destroys it and the next
-// choose() makes a new one.
-QPointer<DirSelectForm> s_shared;
 DirSelectForm::VolumeSource s_volumeSource;
-DirSelectForm::ModalRunner s_modalRunner;
 
 QList<DirSelectForm::Volume> mountedVolumes()
 {
@@ -49,18 +46,11 @@ bool holds(const QString &root, const QString &path)
     return path.startsWith(prefix);
 }
 
-// Twips rectangle to pixels, each value floored on its own like the old forms did.
-QRect twipsRect(int left, int top, int width, int height, TwipsPerPixel tpp)
-{
-    return {twipsToPixels(left, tpp.x), twipsToPixels(top, tpp.y), twipsToPixels(width, tpp.x),
-            twipsToPixels(height, tpp.y)};
-}
-
 constexpr int PathRole = Qt::UserRole;
 
 } // namespace
 
-DirSelectForm::DirSelectForm(TwipsPerPixel tpp, QWidget *parent)
+DirSelectForm::DirSelectForm(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowCloseButtonHint)
 {
@@ -92,10 +82,10 @@ DirSelectForm::DirSelectForm(TwipsPerPixel tpp, QWidget *parent)
         b->setDefault(false);
     }
 
-    m_drive1->setGeometry(twipsRect(30, 30, 3165, 300, tpp));
-    m_dir1->setGeometry(twipsRect(30, 360, 3135, 2820, tpp));
-    m_ok->setGeometry(twipsRect(3270, 30, 1155, 375, tpp));
-    m_cancel->setGeometry(twipsRect(3270, 450, 1155, 375, tpp));
+    m_drive1->setGeometry(twipsRect(30, 30, 3165, 300));
+    m_dir1->setGeometry(twipsRect(30, 360, 3135, 2820));
+    m_ok->setGeometry(twipsRect(3270, 30, 1155, 375));
+    m_cancel->setGeometry(twipsRect(3270, 450, 1155, 375));
     // A combo box at its design height clips its text with larger fonts;
     // grow it and move the folder list's top edge down, keeping its bottom.
     const int needed = m_drive1->sizeHint().height();
@@ -105,7 +95,7 @@ DirSelectForm::DirSelectForm(TwipsPerPixel tpp, QWidget *parent)
         const int top = std::max(dir.top(), m_drive1->geometry().bottom() + 3);
         m_dir1->setGeometry(dir.left(), top, dir.width(), dir.bottom() + 1 - top);
     }
-    setFixedSize(twipsToPixels(4680, tpp.x), twipsToPixels(3195, tpp.y));
+    setFixedSize(twipsToPixels(4680), twipsToPixels(3195));
 
     fillDrives();
     selectDriveQuietly(volumeIndexFor(QDir::currentPath()));
@@ -158,42 +148,14 @@ QString DirSelectForm::drive() const
     return index >= 0 && index < m_volumes.size() ? m_volumes.at(index).rootPath : QString();
 }
 
-void DirSelectForm::setSaveTarget(QLineEdit *saveTxt)
+QString DirSelectForm::chosenFolder() const
 {
-    m_saveTxt = saveTxt;
-}
-
-bool DirSelectForm::choose(QLineEdit *saveTxt, const QString &startFolder, QWidget *parent,
-                           TwipsPerPixel tpp)
-{
-    if (!s_shared)
-        s_shared = new DirSelectForm(tpp, parent);
-    else
-        s_shared->refreshDrives();
-    DirSelectForm *dialog = s_shared;
-    if (!dialog->setPath(startFolder))
-        return false;
-    dialog->setSaveTarget(saveTxt);
-    if (s_modalRunner)
-        s_modalRunner(*dialog);
-    else
-        dialog->exec();
-    return true;
-}
-
-DirSelectForm *DirSelectForm::shared()
-{
-    return s_shared;
+    return m_chosen;
 }
 
 void DirSelectForm::setVolumeSource(VolumeSource source)
 {
     s_volumeSource = std::move(source);
-}
-
-void DirSelectForm::setModalRunner(ModalRunner runner)
-{
-    s_modalRunner = std::move(runner);
 }
 
 void DirSelectForm::keyPressEvent(QKeyEvent *event)
@@ -221,14 +183,15 @@ void DirSelectForm::closeEvent(QCloseEvent *event)
 
 void DirSelectForm::command1Click(int index)
 {
-    if (index == 0 && m_saveTxt && !m_path.isEmpty()) {
+    if (index == 0 && !m_path.isEmpty()) {
         // Exactly one trailing separator: a root already ends in one.
-        QString folder = QDir::toNativeSeparators(m_path);
-        if (!folder.endsWith(QDir::separator()))
-            folder += QDir::separator();
-        m_saveTxt->setText(folder);
+        m_chosen = QDir::toNativeSeparators(m_path);
+        if (!m_chosen.endsWith(QDir::separator()))
+            m_chosen += QDir::separator();
+        accept();
+    } else {
+        reject();
     }
-    hide();
 }
 
 void DirSelectForm::drive1Change()

@@ -1,18 +1,14 @@
 #pragma once
-// The save-folder chooser: a drive list, a folder list and "OK"/"Cancel".
-// "OK" writes the open folder (never a merely highlighted one) into the
-// main window's SaveTxt; nothing else is handed back to the caller.
-
-#include "platform/units.h"
+// The save-folder chooser: a drive list, a folder list and "OK"/"Cancel". "OK"
+// takes the open folder (never a merely highlighted one). Shown through
+// Prompts::chooseFolder.
 
 #include <QDialog>
 #include <QList>
-#include <QPointer>
 #include <QString>
 #include <functional>
 
 class QComboBox;
-class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -30,12 +26,9 @@ public:
         QString name;     // the volume's label; may be empty
     };
     using VolumeSource = std::function<QList<Volume>()>;
-    // Stands in for the modal exec() in choose(); receives the shown dialog.
-    using ModalRunner = std::function<void(DirSelectForm &)>;
 
-    // Geometry is given in twips and converted with tpp (fraction dropped).
     // The drive list starts at the volume holding the working folder.
-    explicit DirSelectForm(TwipsPerPixel tpp = {}, QWidget *parent = nullptr);
+    explicit DirSelectForm(QWidget *parent = nullptr);
     ~DirSelectForm() override;
 
     // The folder open in the folder list ("/" separated, no trailing "/"
@@ -52,23 +45,16 @@ public:
     // Root path of the selected drive list entry; empty when there is none.
     QString drive() const;
 
-    // Where "OK" writes the chosen folder; may be null (then "OK" only hides).
-    void setSaveTarget(QLineEdit *saveTxt);
+    // After "OK": the folder that was open, with exactly one trailing separator.
+    QString chosenFolder() const;
 
-    // Sets the folder list to startFolder and shows the shared chooser
-    // modally, creating it on first use or after its close box destroyed
-    // it. Returns false, without showing anything, when startFolder cannot
-    // be listed; true once the dialog has been shown and closed again.
-    static bool choose(QLineEdit *saveTxt, const QString &startFolder, QWidget *parent = nullptr,
-                       TwipsPerPixel tpp = {});
-    // The chooser kept by choose(), or null before its first use or after
-    // it was destroyed. The main window closes it at shutdown.
-    static DirSelectForm *shared();
+    // Lists the volumes again (they come and go while the dialog waits hidden),
+    // keeping the chosen one.
+    void refreshDrives();
 
-    // Seams for tests; an empty function restores the default
-    // (QStorageInfo::mountedVolumes and QDialog::exec).
+    // The drive list's source, for tests; an empty function restores
+    // QStorageInfo::mountedVolumes.
     static void setVolumeSource(VolumeSource source);
-    static void setModalRunner(ModalRunner runner);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -78,7 +64,6 @@ private:
     void command1Click(int index);
     void drive1Change();
     void fillDrives();
-    void refreshDrives();
     void fillFolders();
     int volumeIndexFor(const QString &path) const;
     void selectDriveQuietly(int index);
@@ -87,7 +72,7 @@ private:
     QTreeWidget *m_dir1 = nullptr;
     QPushButton *m_ok = nullptr;
     QPushButton *m_cancel = nullptr;
-    QPointer<QLineEdit> m_saveTxt;
+    QString m_chosen;
     QList<Volume> m_volumes;
     QString m_path;
 };

@@ -1,7 +1,15 @@
 #include "app/prompts.h"
 
+#include "app/dirselectform.h"
+
+#include <QAction>
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 
 namespace kestrovia {
 
@@ -10,6 +18,10 @@ namespace {
 struct State {
     bool scripted = false;
     QList<Prompts::Answer> answers;
+    QList<QColor> colors;
+    QList<QString> folders;
+    QList<QString> menuChoices;
+    QList<bool> urlsOpened;
     QList<Prompts::Message> shown;
 };
 
@@ -19,6 +31,27 @@ State &state()
     return s;
 }
 
+template <typename T>
+std::optional<T> next(QList<T> &queue)
+{
+    if (queue.isEmpty())
+        return std::nullopt;
+    return queue.takeFirst();
+}
+
+bool recorded(Prompts::Kind kind, const QString &text, QPoint position = {})
+{
+    State &s = state();
+    if (s.scripted) {
+        Prompts::Message m;
+        m.kind = kind;
+        m.text = text;
+        m.position = position;
+        s.shown.append(m);
+    }
+    return s.scripted;
+}
+
 QString caption(Prompts::Answer a)
 {
     switch (a) {
@@ -26,6 +59,8 @@ QString caption(Prompts::Answer a)
     case Prompts::Overwrite: return QString::fromUtf8("上書き");
     case Prompts::Skip: return QString::fromUtf8("スキップ");
     case Prompts::Abort: return QString::fromUtf8("中止");
+    case Prompts::Stop: return QString::fromUtf8("処理を中止");
+    case Prompts::Continue: return QString::fromUtf8("続ける");
     }
     return {};
 }
@@ -40,21 +75,42 @@ QMessageBox::Icon boxIcon(Prompts::Icon icon)
     return QMessageBox::NoIcon;
 }
 
-Prompts::Answer run(QWidget *parent, const Prompts::Message &m, const QList<Prompts::Answer> &buttons,
-                    Prompts::Answer defaultAnswer, Prompts::Answer escapeAnswer)
+QAction *findAction(QMenu *menu, const QString &name)
+{
+    for (QAction *a : menu->actions()) {
+        if (a->objectName() == name && !a->menu())
+            return a;
+        if (a->menu())
+            if (QAction *found = findAction(a->menu(), name))
+                return found;
+    }
+    return nullptr;
+}
+
+// Only one folder chooser lives at a time.
+QPointer<DirSelectForm> g_folderChooser;
+
+} // namespace
+
+void Prompts::inform(QWidget *parent, const Message &message)
+{
+    ask(parent, message, {Ok}, Ok, Ok);
+}
+
+Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answer> &buttons, Answer defaultAnswer,
+                             Answer escapeAnswer)
 {
     State &s = state();
     if (s.scripted) {
         s.shown.append(m);
-        return s.answers.isEmpty() ? escapeAnswer : s.answers.takeFirst();
+        return next(s.answers).value_or(escapeAnswer);
     }
     QMessageBox box(boxIcon(m.icon), m.title, m.text, QMessageBox::NoButton, parent);
     box.setInformativeText(m.informative);
     box.setDetailedText(m.details);
-    QList<std::pair<QPushButton *, Prompts::Answer>> made;
-    for (Prompts::Answer a : buttons) {
-        QPushButton *b = box.addButton(caption(a), a == escapeAnswer ? QMessageBox::RejectRole
-                                                                     : QMessageBox::AcceptRole);
+    QList<std::pair<QPushButton *, Answer>> made;
+    for (Answer a : buttons) {
+        QPushButton *b = box.addButton(caption(a), a == escapeAnswer ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
         made.append({b, a});
         if (a == defaultAnswer)
             box.setDefaultButton(b);
@@ -69,34 +125,74 @@ Prompts::Answer run(QWidget *parent, const Prompts::Message &m, const QList<Prom
     return escapeAnswer;
 }
 
-} // namespace
-
-void Prompts::inform(QWidget *parent, const Message &message)
+QColor Prompts::chooseColor(QWidget *parent)
 {
-    run(parent, message, {Ok}, Ok, Ok);
+    if (recorded(Kind::Color, {}))
+        return next(state().colors).value_or(QColor());
+    // No initial colour is offered: the dialog opens on its own default.
+    return QColorDialog::getColor(Qt::white, parent, QString::fromUtf8("色の設定"));
 }
 
-Prompts::Answer Prompts::ask(QWidget *parent, const Message &message, const QList<Answer> &buttons,
-                             Answer defaultAnswer, Answer escapeAnswer)
+Prompts::FolderChoice Prompts::chooseFolder(QWidget *parent, const QString &startFolder)
 {
-    return run(parent, message, buttons, defaultAnswer, escapeAnswer);
+    if (!g_folderChooser)
+        g_folderChooser = new DirSelectForm(parent);
+    else
+        g_folderChooser->refreshDrives();
+    DirSelectForm &dialog = *g_folderChooser;
+    if (!dialog.setPath(startFolder))
+        return {};
+    if (recorded(Kind::Folder, startFolder)) {
+        const std::optional<QString> folder = next(state().folders);
+        return folder ? FolderChoice{FolderChoice::Chosen, *folder} : FolderChoice{FolderChoice::Cancelled, {}};
+    }
+    if (dialog.exec() == QDialog::Accepted)
+        return {FolderChoice::Chosen, dialog.chosenFolder()};
+    return {FolderChoice::Cancelled, {}};
 }
 
-void Prompts::setNextAnswer(Answer answer)
+void Prompts::popup(QMenu *menu, const QPoint &globalPos)
 {
-    state().scripted = true;
-    state().answers.append(answer);
+    if (recorded(Kind::Popup, menu->objectName(), globalPos)) {
+        if (const std::optional<QString> choice = next(state().menuChoices))
+            if (QAction *a = findAction(menu, *choice))
+                a->trigger();
+        return;
+    }
+    menu->exec(globalPos);
+}
+
+void Prompts::showModal(QDialog &dialog)
+{
+    if (recorded(Kind::Modal, dialog.objectName()))
+        return;
+    dialog.exec();
+}
+
+bool Prompts::openUrl(const QUrl &url)
+{
+    if (recorded(Kind::Url, url.toString()))
+        return next(state().urlsOpened).value_or(true);
+    return QDesktopServices::openUrl(url);
 }
 
 void Prompts::setScripted(bool on)
 {
-    state().scripted = on;
-    if (!on)
-        state().answers.clear();
+    State &s = state();
+    s.scripted = on;
+    s.answers.clear();
+    s.colors.clear();
+    s.folders.clear();
+    s.menuChoices.clear();
+    s.urlsOpened.clear();
 }
 
+void Prompts::setNextAnswer(Answer answer) { state().answers.append(answer); }
+void Prompts::setNextColor(const QColor &color) { state().colors.append(color); }
+void Prompts::setNextFolder(const QString &folder) { state().folders.append(folder); }
+void Prompts::setNextMenuChoice(const QString &actionName) { state().menuChoices.append(actionName); }
+void Prompts::setNextUrlOpened(bool opened) { state().urlsOpened.append(opened); }
 const QList<Prompts::Message> &Prompts::shown() { return state().shown; }
-
 void Prompts::clearShown() { state().shown.clear(); }
 
 } // namespace kestrovia

@@ -1,47 +1,82 @@
 #pragma once
-// Every question and message the program shows goes through here, so that tests
-// answer them in advance instead of waiting on a modal box.
+// Every dialog, question, message, popup menu and browser request of the program
+// goes through here, so that tests answer them in advance instead of waiting on a
+// modal window (as KeePassXC's MessageBox::setNextAnswer does):
 //
-//   Prompts::setNextAnswer(Prompts::Skip);   // the next question is answered "スキップ"
+//   Prompts::setScripted(true);              // nothing is shown from now on
+//   Prompts::setNextAnswer(Prompts::Skip);   // the next question: 「スキップ」
 //   ... click BtnMain ...
 //   QCOMPARE(Prompts::shown().last().text, ...);
 //
-// In the program nothing is queued and the real dialogs are shown.
+// In the program nothing is scripted and the real windows are shown.
 
+#include <QColor>
 #include <QList>
+#include <QPoint>
 #include <QString>
+#include <optional>
 
+class QDialog;
+class QMenu;
+class QUrl;
 class QWidget;
 
 namespace kestrovia {
 
 class Prompts {
 public:
-    enum Answer { Ok, Overwrite, Skip, Abort };
+    enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue };
     enum Icon { Information, Warning, Question };
+    enum class Kind { Message, Color, Folder, Popup, Modal, Url };
 
     struct Message {
+        Kind kind = Kind::Message;
         Icon icon = Information;
         QString title;
-        QString text;
+        QString text;        // for the other kinds: the menu's or dialog's name, the URL
         QString informative; // the second paragraph
-        QString details;     // behind "詳細を表示", for long lists
+        QString details;     // behind 「詳細を表示」, for long lists
+        QPoint position;     // where a popup menu opened
     };
 
     // A message with one OK button.
     static void inform(QWidget *parent, const Message &message);
-
     // A question with the given buttons in order (Japanese captions), focus on
     // defaultAnswer; Escape and the close box give escapeAnswer.
     static Answer ask(QWidget *parent, const Message &message, const QList<Answer> &buttons, Answer defaultAnswer,
                       Answer escapeAnswer);
 
-    // Tests: the next question returns answer without showing anything. While
-    // scripted (after the first setNextAnswer or setScripted(true)) nothing is ever
-    // shown: a question with no queued answer gets its escape answer.
-    static void setNextAnswer(Answer answer);
+    // The colour chooser; an invalid colour when cancelled.
+    static QColor chooseColor(QWidget *parent);
+
+    // The save-folder chooser (DirSelectForm), opened at startFolder. NotShown when
+    // that folder cannot be listed; Chosen carries the open folder with one trailing
+    // separator. The chooser is made on first use and kept hidden between uses (it
+    // keeps its drive); its close box destroys it.
+    struct FolderChoice {
+        enum Result { NotShown, Cancelled, Chosen } result = NotShown;
+        QString folder;
+    };
+    static FolderChoice chooseFolder(QWidget *parent, const QString &startFolder);
+
+    // menu as a popup at a global position; returns once it is closed, after the
+    // chosen action ran.
+    static void popup(QMenu *menu, const QPoint &globalPos);
+    // dialog, modally; returns once it is closed.
+    static void showModal(QDialog &dialog);
+    // Asks the desktop to open url in the browser; false when it could not be asked.
+    static bool openUrl(const QUrl &url);
+
+    // Tests. While scripted nothing is ever shown: every prompt is recorded in
+    // shown() and answered from what was queued, or else with its escape answer,
+    // no colour, a cancelled chooser, no menu choice, and a browser that opens.
     static void setScripted(bool on);
-    // Every message and question shown or answered while scripted, oldest first.
+    static void setNextAnswer(Answer answer);
+    static void setNextColor(const QColor &color);
+    static void setNextFolder(const QString &folder);
+    // The objectName of the action the next popup menu triggers.
+    static void setNextMenuChoice(const QString &actionName);
+    static void setNextUrlOpened(bool opened);
     static const QList<Message> &shown();
     static void clearShown();
 };

@@ -1,7 +1,6 @@
 #include "app/rowcommands.h"
 
-#include "app/aboutdialog.h"
-#include "app/form1.h"
+#include "app/prompts.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
@@ -12,82 +11,105 @@
 
 namespace kestrovia {
 
-namespace {
-RowCommands::PopupRunner s_popupRunner;
-} // namespace
-
-RowCommands::RowCommands(Form1 *form)
-    : QObject(form)
-    , m_form(form)
+RowCommands::RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWidget *menuParent)
+    : QObject(menuParent)
+    , m_table(table)
+    , m_preview(preview)
 {
-    JobListView *grid = form->PicsGalary;
+    buildMenu(menuParent);
     connect(grid, &JobListView::KeyDown, this, &RowCommands::PicsGalary_KeyDown);
     connect(grid, &JobListView::MouseDown, this, &RowCommands::PicsGalary_MouseDown);
     connect(grid, &JobListView::DblClick, this, &RowCommands::PicsGalary_DblClick);
-
-    const std::pair<QAction *, int> copies[] = {
-        {form->SameSizeAll, ColNewSize},    {form->SameFitAll, ColFit},       {form->SameColorAll, ColBackColor},
-        {form->SamePosAll, ColPosition},    {form->SameRollAll, ColRotation}, {form->SameJPGAll, ColCompression},
-        {form->SameFolderAll, ColSaveFolder},
-    };
-    for (const auto &[action, col] : copies)
-        connect(action, &QAction::triggered, this, [this, col = col] { copyColumnToAll(col); });
-    connect(form->SameAllItem, &QAction::triggered, this, &RowCommands::SameAllItem_Click);
-    for (int i = 0; i < int(form->SortFile.size()); ++i)
-        connect(form->SortFile[i], &QAction::triggered, this, [this, i] { SortFile_Click(i); });
-
-    connect(form, &Form1::Image1_Click, this, &RowCommands::Image1_Click);
 }
 
-void RowCommands::setPopupRunner(PopupRunner runner) { s_popupRunner = std::move(runner); }
+void RowCommands::buildMenu(QWidget *parent)
+{
+    const auto named = [](QAction *a, const char *name) {
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    const auto submenu = [named](QMenu *in, const char *text, const char *name) {
+        QMenu *m = in->addMenu(QString::fromUtf8(text));
+        m->setObjectName(QString::fromLatin1(name));
+        named(m->menuAction(), name);
+        return m;
+    };
+    m_menu = new QMenu(QString::fromUtf8("編集"), parent);
+    m_menu->setObjectName(QStringLiteral("SameAll"));
+    named(m_menu->menuAction(), "SameAll");
+    // The root only serves as the popup: there is no menu bar to show it in.
+    m_menu->menuAction()->setVisible(false);
+
+    QMenu *same = submenu(m_menu, "項目の一致", "SameA");
+    connect(named(same->addAction(QString::fromUtf8("全項目")), "SameAllItem"), &QAction::triggered, this,
+            &RowCommands::SameAllItem_Click);
+    const struct {
+        const char *text;
+        const char *name;
+        int column;
+    } copies[] = {
+        {"サイズ", "SameSizeAll", ColNewSize},   {"フィット", "SameFitAll", ColFit},
+        {"背景色", "SameColorAll", ColBackColor}, {"位置", "SamePosAll", ColPosition},
+        {"回転", "SameRollAll", ColRotation},     {"JPG圧縮", "SameJPGAll", ColCompression},
+        {"保存先", "SameFolderAll", ColSaveFolder},
+    };
+    for (const auto &c : copies) {
+        QAction *a = named(same->addAction(QString::fromUtf8(c.text)), c.name);
+        connect(a, &QAction::triggered, this, [this, col = c.column] { copyColumnToAll(col); });
+    }
+
+    QMenu *sort = submenu(m_menu, "ソート", "SortMnu");
+    QMenu *byName = submenu(sort, "ファイル名", "SortFileName");
+    connect(named(byName->addAction(QString::fromUtf8("昇順")), "SortFile(0)"), &QAction::triggered, this,
+            [this] { SortFile_Click(0); });
+    connect(named(byName->addAction(QString::fromUtf8("降順")), "SortFile(1)"), &QAction::triggered, this,
+            [this] { SortFile_Click(1); });
+    // Present in the menu tree, but without a command: not offered.
+    named(sort->addAction(QString::fromUtf8("サイズ")), "SortSize")->setVisible(false);
+    named(sort->addAction(QString::fromUtf8("新規サイズ")), "SortNewSize")->setVisible(false);
+    named(sort->addAction(QString::fromUtf8("JPG圧縮")), "SortJPG")->setVisible(false);
+}
 
 void RowCommands::PicsGalary_KeyDown(int key, Qt::KeyboardModifiers)
 {
     if (key != Qt::Key_Delete)
         return;
-    JobTable *table = m_form->table();
     // Row() is 0 while no job row is current; the header row is never removed.
-    if (table->Rows() - 1 == 0 || table->Row() == 0)
+    if (m_table->Rows() - 1 == 0 || m_table->Row() == 0)
         return;
-    table->RemoveItem(table->Row());
+    m_table->RemoveItem(m_table->Row());
 }
 
 void RowCommands::PicsGalary_MouseDown(Qt::MouseButtons buttons, const QPoint &globalPos)
 {
-    if (!(buttons & Qt::RightButton))
-        return;
-    if (s_popupRunner)
-        s_popupRunner(m_form->SameAll, globalPos);
-    else
-        m_form->SameAll->exec(globalPos);
+    if (buttons & Qt::RightButton)
+        Prompts::popup(m_menu, globalPos);
 }
 
 void RowCommands::PicsGalary_DblClick()
 {
-    Form2 *preview = m_form->form2();
     // A minimised preview would be "shown" without coming on screen.
-    if (preview->isMinimized())
-        preview->setWindowState(preview->windowState() & ~Qt::WindowMinimized);
-    preview->show();
-    preview->raise();
-    preview->activateWindow();
+    if (m_preview->isMinimized())
+        m_preview->setWindowState(m_preview->windowState() & ~Qt::WindowMinimized);
+    m_preview->show();
+    m_preview->raise();
+    m_preview->activateWindow();
 }
 
 void RowCommands::copyColumnToAll(int col)
 {
-    JobTable *table = m_form->table();
-    const int source = table->Row();
+    const int source = m_table->Row();
     if (source == 0)
         return;
     // Read once: the current row is overwritten with its own value on the way.
-    const QString text = table->TextMatrix(source, col);
-    for (int r = 1; r < table->Rows(); ++r)
-        table->setTextMatrix(r, col, text);
+    const QString text = m_table->TextMatrix(source, col);
+    for (int r = 1; r < m_table->Rows(); ++r)
+        m_table->setTextMatrix(r, col, text);
 }
 
 void RowCommands::SameAllItem_Click()
 {
-    for (int col = ColNewSize; col < m_form->table()->Cols(); ++col)
+    for (int col = ColNewSize; col < m_table->Cols(); ++col)
         copyColumnToAll(col);
 }
 
@@ -95,13 +117,10 @@ void RowCommands::SortFile_Click(int index)
 {
     if (index != 0 && index != 1)
         return;
-    JobTable *table = m_form->table();
     // The block from the current row to the last row is what gets sorted, and it
     // stays highlighted afterwards because the sort keeps row numbers.
-    table->setRowSel(table->Rows() - 1);
-    table->setSort(index == 0 ? 1 : 2);
+    m_table->setRowSel(m_table->Rows() - 1);
+    m_table->setSort(index == 0 ? 1 : 2);
 }
-
-void RowCommands::Image1_Click() { AboutDialog::showModal(m_form->twipsPerPixel()); }
 
 } // namespace kestrovia

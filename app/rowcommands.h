@@ -1,34 +1,30 @@
 #pragma once
-// The job list's gestures: Delete, the popup menu and its commands, double-click,
-// and the banner click that opens the About dialog.
+// The job list's gestures: Delete, the popup menu SameAll with its copy and sort
+// commands, and the double-click that shows the preview window.
 //
-// Every command acts on the current row (JobTable::Row()) or on all job rows,
-// never on a selected block, and none of them refreshes the settings panel or
-// the preview itself.
+// Every command acts on the current row (JobTable::Row()) or on all job rows, never
+// on a selected block, and none of them refreshes the settings panel or the preview.
 
 #include <QObject>
-#include <functional>
 
 class QMenu;
 class QPoint;
 
 namespace kestrovia {
 
-class Form1;
+class Form2;
+class JobListView;
+class JobTable;
 
 class RowCommands : public QObject {
     Q_OBJECT
 public:
-    // Opens the menu as a popup at a global position in pixels and returns once
-    // it is closed, after any chosen action has run.
-    using PopupRunner = std::function<void(QMenu *, const QPoint &)>;
+    // Builds the popup menu (parented to menuParent) and connects grid's KeyDown,
+    // MouseDown and DblClick.
+    RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWidget *menuParent);
 
-    // Connects the grid's KeyDown, MouseDown and DblClick, the popup menu's
-    // commands and Image1_Click of the given main window.
-    explicit RowCommands(Form1 *form);
-
-    // Seam for tests; an empty function restores QMenu::exec(pos).
-    static void setPopupRunner(PopupRunner runner);
+    // The root of the popup menu; its entries carry their names as objectName.
+    QMenu *menu() const { return m_menu; }
 
     // Delete (any modifiers) removes the current job row; other keys do nothing.
     // No confirmation; nothing happens while no job row is current.
@@ -39,11 +35,11 @@ public:
     // Brings the preview window on screen, modeless; it is not redrawn.
     void PicsGalary_DblClick();
 
-    // Writes the current row's text of column col, unchanged, into that column
-    // of every job row. Nothing happens while no job row is current.
+    // Writes the current row's text of column col, unchanged, into that column of
+    // every job row. Nothing happens while no job row is current.
     void copyColumnToAll(int col);
-    // copyColumnToAll for the columns from ColNewSize to the last one; the
-    // name, original size, path and arrow columns are never copied.
+    // copyColumnToAll for the columns from ColNewSize to the last one; the name,
+    // original size, path and arrow columns are never copied.
     void SameAllItem_Click();
     // index 0 ascending, 1 descending by file name, from the current row down to
     // the last row (every job row when the current row is the first or the last);
@@ -51,10 +47,12 @@ public:
     // names keep their previous order. Other indexes do nothing.
     void SortFile_Click(int index);
 
-    void Image1_Click();
-
 private:
-    Form1 *m_form;
+    void buildMenu(QWidget *parent);
+
+    JobTable *m_table;
+    Form2 *m_preview;
+    QMenu *m_menu = nullptr;
 };
 
 } // namespace kestrovia

@@ -1,147 +1,288 @@
 #include "app/settingspanel.h"
 
+#include "app/artwork.h"
 #include "app/colorswatch.h"
-#include "app/dirselectform.h"
-#include "app/form1.h"
+#include "app/prompts.h"
 #include "compose/picturedecoder.h"
-#include "compose/surface.h"
 #include "joblist/jobcolumns.h"
-#include "joblist/jobtable.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
-#include "preview/form2.h"
-#include "preview/selectionsync.h"
+#include "platform/units.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QToolTip>
-#include <array>
+#include <QVBoxLayout>
 
 namespace kestrovia {
 
 namespace {
 
-SettingsPanel::ColorChooser s_colorChooser;
-
-QColor askColor(QWidget *parent)
+template <typename T>
+T *named(T *widget, const char *name)
 {
-    // No initial colour is offered: the dialog opens on its own default.
-    return QColorDialog::getColor(Qt::white, parent, QStringLiteral("色の設定"));
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
 }
+
+QLabel *label(const char *text, const char *name, QWidget *parent)
+{
+    return named(new QLabel(QString::fromUtf8(text), parent), name);
+}
+
+// The turn list's items, in order; "°" is U+00B0.
+constexpr std::array<QStringView, 4> kTurnItems = {celltext::TurnRight, celltext::TurnLeft, celltext::TurnHalf,
+                                                   celltext::NoTurn};
 
 } // namespace
 
-SettingsPanel::SettingsPanel(Form1 *form)
-    : QObject(form)
-    , m_form(form)
+SettingsPanel::SettingsPanel(QWidget *parent)
+    : QGroupBox(QString::fromUtf8("作成画像"), parent)
 {
-    // toggled(true) rather than clicked(): a button selected by the selection
-    // sync must raise the same handling as a click, and a button that is
-    // already selected raises nothing either way.
-    //
-    // A click on the button that is already selected raises no toggle, yet the
-    // user means it: the panel may show a choice that the row does not hold (a
-    // first showing leaves the panel as it was). Such a click is handled too;
-    // whether the button was selected is read when it is pressed, before a
-    // click changes it.
-    const auto connectGroup = [this](const std::array<QRadioButton *, 2> &buttons, void (SettingsPanel::*handler)(int)) {
-        for (int i = 0; i < 2; ++i) {
-            QRadioButton *b = buttons[i];
-            connect(b, &QRadioButton::toggled, this, [this, handler, i](bool on) {
-                if (on)
-                    (this->*handler)(i);
-            });
-            connect(b, &QRadioButton::pressed, b, [b] { b->setProperty("selectedWhenPressed", b->isChecked()); });
-            connect(b, &QRadioButton::clicked, this, [this, b, handler, i] {
-                if (b->property("selectedWhenPressed").toBool())
-                    (this->*handler)(i);
-            });
-        }
-    };
-    connectGroup(form->AspCheck, &SettingsPanel::AspCheck_Click);
-    connectGroup(form->PicPos, &SettingsPanel::PicPos_Click);
-    connect(form->PicBack, &ColorSwatch::clicked, this, &SettingsPanel::PicBack_Click);
-    // activated, not currentIndexChanged: only a choice from the list (mouse,
-    // arrow keys) counts; typed text and the sync's setCurrentIndex do not.
-    connect(form->RollValue, &QComboBox::activated, this, &SettingsPanel::RollValue_Click);
-    connect(form->PreCheck, &QCheckBox::toggled, this, &SettingsPanel::PreCheck_Click);
+    setObjectName(QStringLiteral("Frame1"));
+    build();
+
+    connectOptions(m_fit, ColFit, celltext::FitKeep, celltext::FitStretch);
+    connectOptions(m_position, ColPosition, celltext::Top, celltext::Center);
+    connect(m_back, &ColorSwatch::clicked, this, &SettingsPanel::pickColor);
+    // activated, not currentIndexChanged: only a choice from the list (mouse, arrow
+    // keys) counts; typed text and the sync's setCurrentIndex do not.
+    connect(m_turn, &QComboBox::activated, this,
+            [this] { emit settingPicked(ColRotation, m_turn->currentText(), true); });
+    connect(m_complete, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            emit completePreviewChecked();
+    });
     // With tracking off a dragged thumb reports once, on release.
-    connect(form->CompressLevel, &QScrollBar::valueChanged, this, &SettingsPanel::CompressLevel_Change);
-    connect(form->SaveFolder, &QToolButton::clicked, this, &SettingsPanel::SaveFolder_Click);
+    connect(m_level, &QScrollBar::valueChanged, this, &SettingsPanel::levelChanged);
+    connect(m_saveFolder, &QToolButton::clicked, this, [this] {
+        if (!m_saveWhere[0]->isChecked())
+            emit saveFolderRequested();
+    });
     // Only Enter takes a typed size; leaving the field changes nothing.
-    connect(form->TxtWidth, &QLineEdit::returnPressed, this, &SettingsPanel::TxtSize_Enter);
-    connect(form->TxtHeight, &QLineEdit::returnPressed, this, &SettingsPanel::TxtSize_Enter);
-    // The SaveCheck pair stays unconnected: the save option is read when used.
+    connect(m_width, &QLineEdit::returnPressed, this, &SettingsPanel::sizeEntered);
+    connect(m_height, &QLineEdit::returnPressed, this, &SettingsPanel::sizeEntered);
 }
+
+void SettingsPanel::build()
+{
+    auto *v = new QVBoxLayout(this);
+    v->setContentsMargins(5, 2, 3, 3);
+    v->setSpacing(1);
+    const auto row = [v](std::initializer_list<QWidget *> widgets) {
+        auto *h = new QHBoxLayout;
+        h->setSpacing(3);
+        h->setContentsMargins(0, 0, 0, 0);
+        for (QWidget *w : widgets)
+            h->addWidget(w);
+        h->addStretch(1);
+        v->addLayout(h);
+    };
+    const int editHeight = fontMetrics().height() + 6;
+
+    v->addWidget(label("■画像サイズ ：単位pixel", "Label9", this));
+    m_width = named(new QLineEdit(QStringLiteral("0"), this), "TxtWidth");
+    m_height = named(new QLineEdit(QStringLiteral("0"), this), "TxtHeight");
+    for (QLineEdit *e : {m_width, m_height}) {
+        e->setFixedSize(52, editHeight);
+        e->setAlignment(Qt::AlignRight);
+    }
+    row({label("横", "Label2", this), m_width, label("縦", "Label1", this), m_height});
+
+    m_fit[0] = named(new QRadioButton(QString::fromUtf8("元画像の縦横比を保持する。"), this), "AspCheck(0)");
+    m_fit[1] = named(new QRadioButton(QString::fromUtf8("比率を無視して画像サイズに\nフィットさせる。"), this),
+                     "AspCheck(1)");
+    m_fit[0]->setChecked(true);
+    v->addWidget(m_fit[0]);
+    v->addWidget(m_fit[1]);
+
+    m_back = named(new ColorSwatch(this), "PicBack");
+    m_back->setFixedSize(60, editHeight - 2);
+    row({label("■背景色", "Label3", this), m_back});
+
+    v->addWidget(label("■画像位置", "Label4", this));
+    auto *frame2 = named(new QFrame(this), "Frame2");
+    frame2->setFrameShape(QFrame::NoFrame);
+    {
+        auto *h = new QHBoxLayout(frame2);
+        h->setContentsMargins(8, 0, 0, 0);
+        m_position[0] = named(new QRadioButton(QString::fromUtf8("左上"), frame2), "PicPos(0)");
+        m_position[1] = named(new QRadioButton(QString::fromUtf8("中央"), frame2), "PicPos(1)");
+        m_position[0]->setChecked(true);
+        h->addWidget(m_position[0]);
+        h->addWidget(m_position[1]);
+        h->addStretch(1);
+    }
+    v->addWidget(frame2);
+
+    v->addWidget(label("■画像編集", "Label10", this));
+    m_turn = named(new QComboBox(this), "RollValue");
+    m_turn->setEditable(true);
+    m_turn->setInsertPolicy(QComboBox::NoInsert);
+    for (QStringView item : kTurnItems)
+        m_turn->addItem(item.toString());
+    m_turn->setCurrentIndex(-1);
+    m_turn->setEditText(QString());
+    m_turn->setFixedSize(80, editHeight);
+    row({label("回転", "Label11", this), m_turn});
+    // Inactive captions: nothing reads or sets a brightness or a contrast.
+    QLabel *brightness = label("明度", "Label12", this);
+    QLabel *contrast = label("コントラスト", "Label13", this);
+    brightness->setEnabled(false);
+    contrast->setEnabled(false);
+    row({brightness, contrast});
+
+    m_levelCaption = label("5 ( 標準 )", "CompLabel", this);
+    row({label("■JPG圧縮レベル：", "Label5", this), m_levelCaption});
+    m_level = named(new QScrollBar(Qt::Horizontal, this), "CompressLevel");
+    m_level->setRange(0, 100);
+    m_level->setSingleStep(10);
+    m_level->setPageStep(10);
+    m_level->setValue(50);
+    // A dragged thumb reports its value once, when it is released.
+    m_level->setTracking(false);
+    {
+        auto *h = new QHBoxLayout;
+        h->setSpacing(3);
+        h->addWidget(label("Low", "Label7", this));
+        h->addWidget(m_level, 1);
+        h->addWidget(label("High", "Label8", this));
+        v->addLayout(h);
+    }
+
+    v->addWidget(label("■保存", "Label6", this));
+    auto *frame3 = named(new QFrame(this), "Frame3");
+    frame3->setFrameShape(QFrame::NoFrame);
+    {
+        auto *fv = new QVBoxLayout(frame3);
+        fv->setContentsMargins(0, 0, 0, 0);
+        fv->setSpacing(1);
+        m_saveWhere[0] = named(new QRadioButton(QString::fromUtf8("画像と同じフォルダに保存"), frame3), "SaveCheck(0)");
+        m_saveWhere[1] = named(new QRadioButton(QString::fromUtf8("場所を指定して保存"), frame3), "SaveCheck(1)");
+        m_saveWhere[0]->setChecked(true);
+        fv->addWidget(m_saveWhere[0]);
+        fv->addWidget(m_saveWhere[1]);
+        auto *h = new QHBoxLayout;
+        h->setSpacing(2);
+        m_saveText = named(new QLineEdit(frame3), "SaveTxt");
+        // The folder comes from the chooser, so it always names a folder that existed.
+        m_saveText->setReadOnly(true);
+        m_saveText->setFixedHeight(editHeight);
+        m_saveFolder = named(new QToolButton(frame3), "SaveFolder");
+        m_saveFolder->setText(QStringLiteral("…"));
+        m_saveFolder->setFixedSize(24, editHeight);
+        h->addWidget(m_saveText, 1);
+        h->addWidget(m_saveFolder);
+        fv->addLayout(h);
+    }
+    v->addWidget(frame3);
+
+    m_complete = named(new QCheckBox(QString::fromUtf8("完全プレビューを表示する。"), this), "PreCheck");
+    v->addWidget(m_complete);
+    QLabel *warning = label("注意：画像編集を行う場合は動作が非常に重くなります。", "Label14", this);
+    warning->setWordWrap(true);
+    warning->setStyleSheet(QStringLiteral("color: #d00000;"));
+    v->addWidget(warning);
+    v->addStretch(1);
+
+    m_banner = label("", "Image1", this);
+    m_banner->setPixmap(bannerPixmap());
+    m_banner->setScaledContents(true);
+    m_banner->setFixedSize(twipsRect(0, 0, 2550, 465).size());
+    m_banner->setCursor(Qt::PointingHandCursor);
+    m_banner->installEventFilter(this);
+    v->addWidget(m_banner, 0, Qt::AlignHCenter);
+}
+
+void SettingsPanel::connectOptions(const std::array<QRadioButton *, 2> &buttons, int column, QStringView first,
+                                   QStringView second)
+{
+    // toggled(true) rather than clicked(): a button the sync selects must raise the
+    // same handling as a click. A click on the button that is already selected
+    // raises no toggle, yet the user means it: the panel may show a choice that the
+    // row does not hold (a first showing leaves the panel as it was). Whether the
+    // button was selected is read when it is pressed, before a click changes it.
+    auto *group = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i) {
+        QRadioButton *b = buttons[i];
+        group->addButton(b, i);
+        const QString text = (i == 0 ? first : second).toString();
+        connect(b, &QRadioButton::toggled, this, [this, column, text](bool on) {
+            if (on)
+                emit settingPicked(column, text, true);
+        });
+        connect(b, &QRadioButton::pressed, b, [b] { b->setProperty("selectedWhenPressed", b->isChecked()); });
+        connect(b, &QRadioButton::clicked, this, [this, b, column, text] {
+            if (b->property("selectedWhenPressed").toBool())
+                emit settingPicked(column, text, true);
+        });
+    }
+}
+
+DropPanelValues SettingsPanel::values() const
+{
+    DropPanelValues v;
+    v.keepAspect = m_fit[0]->isChecked();
+    v.backColor = m_back->colorValue();
+    v.topLeft = m_position[0]->isChecked();
+    v.rotation = m_turn->currentText();
+    v.sameFolder = m_saveWhere[0]->isChecked();
+    v.saveFolderText = m_saveText->text();
+    v.compressValue = m_level->value();
+    return v;
+}
+
+bool SettingsPanel::completePreview() const { return m_complete->isChecked(); }
+
+void SettingsPanel::showPictureSettings(const JobRow &job)
+{
+    for (int i = 0; i < int(kTurnItems.size()); ++i) {
+        // An empty text shows the "no turn" item; a text outside the list leaves
+        // the box as it is.
+        if (job.rotation == kTurnItems[i] || (job.rotation.isEmpty() && kTurnItems[i] == celltext::NoTurn))
+            m_turn->setCurrentIndex(i);
+    }
+    m_fit[job.keepsAspect() ? 0 : 1]->setChecked(true);
+    if (job.position == celltext::Top)
+        m_position[0]->setChecked(true);
+    else if (job.position == celltext::Center)
+        m_position[1]->setChecked(true);
+}
+
+void SettingsPanel::showColorAndLevel(std::int32_t color, int levelScroll)
+{
+    m_back->setColorValue(color);
+    m_level->setValue(levelScroll);
+}
+
+void SettingsPanel::showSize(QSize pixels)
+{
+    m_shownSize = pixels;
+    m_width->setText(QString::number(pixels.width()));
+    m_height->setText(QString::number(pixels.height()));
+}
+
+QString SettingsPanel::saveText() const { return m_saveText->text(); }
+
+void SettingsPanel::setSaveText(const QString &folder) { m_saveText->setText(folder); }
 
 QString SettingsPanel::levelCaption(int scrollValue)
 {
-    static const std::array<const char16_t *, 11> captions{
-        u"0 : 最高画質+", u"1 : 最高画質",  u"2 : 高画質+", u"3 : 高画質",  u"4 : 標準画質+",  u"5 : 標準画質",
-        u"6 : 標準画質-", u"7 : 低画質",    u"8 : 低画質-", u"9 : 最低画質", u"10 : 最低画質-",
+    static const std::array<const char *, 11> captions{
+        "0 : 最高画質+", "1 : 最高画質",  "2 : 高画質+", "3 : 高画質",  "4 : 標準画質+",  "5 : 標準画質",
+        "6 : 標準画質-", "7 : 低画質",    "8 : 低画質-", "9 : 最低画質", "10 : 最低画質-",
     };
     if (scrollValue < 0 || scrollValue > 100 || scrollValue % 10 != 0)
         return {};
-    return QString::fromUtf16(captions[std::size_t(scrollValue / 10)]);
-}
-
-void SettingsPanel::setColorChooser(ColorChooser chooser)
-{
-    s_colorChooser = std::move(chooser);
-}
-
-int SettingsPanel::currentJobRow() const
-{
-    const JobTable *table = m_form->table();
-    const int r = table->Row();
-    return r >= 1 && r < table->Rows() ? r : 0;
-}
-
-void SettingsPanel::writeCurrent(int col, const QString &text)
-{
-    if (const int r = currentJobRow())
-        m_form->table()->setTextMatrix(r, col, text);
-}
-
-void SettingsPanel::runSync()
-{
-    m_form->selectionSync()->PicsGalary_SelChange();
-}
-
-void SettingsPanel::AspCheck_Click(int index)
-{
-    writeCurrent(ColFit, index == 0 ? QStringLiteral("OFF") : QStringLiteral("ON"));
-    runSync();
-}
-
-void SettingsPanel::PicPos_Click(int index)
-{
-    writeCurrent(ColPosition, index == 0 ? QStringLiteral("Top") : QStringLiteral("Center"));
-    runSync();
-}
-
-void SettingsPanel::PicBack_Click()
-{
-    const QColor chosen = s_colorChooser ? s_colorChooser(m_form) : askColor(m_form);
-    // Qt reports a cancel as an invalid colour; taking it would write a colour
-    // nobody chose, so a cancel leaves swatch, row and preview as they are.
-    if (!chosen.isValid())
-        return;
-    m_form->PicBack->setColorValue(colorValueFromRgb(chosen));
-    writeCurrent(ColBackColor, QString::number(m_form->PicBack->colorValue()));
-    runSync();
-}
-
-void SettingsPanel::RollValue_Click()
-{
-    writeCurrent(ColRotation, m_form->RollValue->currentText());
-    runSync();
+    return QString::fromUtf8(captions[std::size_t(scrollValue / 10)]);
 }
 
 std::optional<int> SettingsPanel::typedSide(const QString &text)
@@ -161,66 +302,51 @@ std::optional<int> SettingsPanel::typedSide(const QString &text)
     return value;
 }
 
-void SettingsPanel::TxtSize_Enter()
+void SettingsPanel::pickColor()
 {
-    QLineEdit *width = m_form->TxtWidth;
-    QLineEdit *height = m_form->TxtHeight;
-    const auto w = typedSide(width->text());
-    const auto h = typedSide(height->text());
+    const QColor chosen = Prompts::chooseColor(this);
+    // Qt reports a cancel as an invalid colour; taking it would write a colour
+    // nobody chose, so a cancel leaves swatch, row and preview as they are.
+    if (!chosen.isValid())
+        return;
+    m_back->setColorValue(colorValueFromRgb(chosen));
+    emit settingPicked(ColBackColor, QString::number(m_back->colorValue()), true);
+}
+
+void SettingsPanel::levelChanged(int value)
+{
+    const QString caption = levelCaption(value);
+    if (!caption.isNull())
+        m_levelCaption->setText(caption);
+    emit settingPicked(ColCompression, shortestDecimal(value / 10.0), false);
+}
+
+void SettingsPanel::sizeEntered()
+{
+    const auto w = typedSide(m_width->text());
+    const auto h = typedSide(m_height->text());
     if (!w || !h) {
         // The fields go back to the size the preview shows, and say why.
-        const Surface *area = m_form->form2()->PicPreview();
-        const TwipsPerPixel tpp = m_form->twipsPerPixel();
-        width->setText(QString::number(twipsToPixels(area->width(), tpp.x)));
-        height->setText(QString::number(twipsToPixels(area->height(), tpp.y)));
-        QLineEdit *wrong = w ? height : width;
+        QLineEdit *wrong = w ? m_height : m_width;
+        showSize(m_shownSize);
         const QString why = QString::fromUtf8("サイズは 1〜%1 の整数を半角数字で入力してください").arg(kMaxPictureSide);
         wrong->setToolTip(why);
         QToolTip::showText(wrong->mapToGlobal(QPoint(0, wrong->height())), why, wrong);
         return;
     }
-    width->setToolTip({});
-    height->setToolTip({});
-    if (!currentJobRow())
-        return;
-    writeCurrent(ColNewSize, QString::number(*w) + u'*' + QString::number(*h));
-    runSync();
+    m_width->setToolTip({});
+    m_height->setToolTip({});
+    emit settingPicked(ColNewSize, sizeText(QSize(*w, *h)), true);
 }
 
-void SettingsPanel::PreCheck_Click()
+bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_form->PreCheck->isChecked())
-        runSync();
-}
-
-void SettingsPanel::CompressLevel_Change()
-{
-    const int v = m_form->CompressLevel->value();
-    const QString caption = levelCaption(v);
-    if (!caption.isNull())
-        m_form->CompLabel->setText(caption);
-    writeCurrent(ColCompression, shortestDecimal(v / 10.0));
-}
-
-void SettingsPanel::SaveFolder_Click()
-{
-    if (m_form->SaveCheck[0]->isChecked())
-        return;
-    const int r = currentJobRow();
-    if (r == 0)
-        return;
-    const QString folder = m_form->table()->TextMatrix(r, ColSaveFolder);
-    if (!DirSelectForm::choose(m_form->SaveTxt, folder, m_form, m_form->twipsPerPixel()))
-        return;
-    // An empty SaveTxt means no folder was ever chosen (the chooser was
-    // cancelled); writing it would send this job's output somewhere the user
-    // never picked, so the row keeps its folder.
-    const QString chosen = m_form->SaveTxt->text();
-    if (chosen.isEmpty())
-        return;
-    // The chooser was modal, but the current row is read again in case its
-    // closing moved the selection.
-    writeCurrent(ColSaveFolder, chosen);
+    if (watched == m_banner && event->type() == QEvent::MouseButtonRelease) {
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            emit bannerClicked();
+        return true;
+    }
+    return QGroupBox::eventFilter(watched, event);
 }
 
 } // namespace kestrovia

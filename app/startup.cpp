@@ -1,6 +1,5 @@
 #include "app/startup.h"
 
-#include "app/drophandler.h"
 #include "app/form1.h"
 
 #include <QGuiApplication>
@@ -30,7 +29,7 @@ std::unique_ptr<Form1> openMainWindow(const QStringList &files)
 {
     auto form1 = std::make_unique<Form1>();
     form1->show();
-    form1->dropHandler()->appendFiles(files);
+    form1->appendFiles(files);
     return form1;
 }
 

@@ -1,27 +1,64 @@
 #pragma once
 // One job row as a value: the texts of the job table's cells, read once, so that the
-// engine, the export and the batch never reach into the table or a widget.
+// engine, the export and the batch never reach into the table or a widget. Every
+// text a cell can hold is spelled here and nowhere else.
 
-#include "compose/jobcompose.h"
-
+#include <QSize>
 #include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
 
 namespace kestrovia {
+
+namespace celltext {
+inline constexpr QStringView FitKeep = u"OFF";        // ColFit: keep the aspect ratio on the background
+inline constexpr QStringView FitStretch = u"ON";      // ColFit: stretch over the whole canvas
+inline constexpr QStringView Top = u"Top";            // ColPosition: top-left
+inline constexpr QStringView Center = u"Center";      // ColPosition: centred
+inline constexpr QStringView TurnRight = u"+90°";     // ColRotation: quarter turn clockwise
+inline constexpr QStringView TurnLeft = u"-90°";      // ColRotation: quarter turn counter-clockwise
+inline constexpr QStringView TurnHalf = u"+180°";     // ColRotation: half turn
+inline constexpr QStringView NoTurn = u" ";           // ColRotation: the list's "no turn" item
+inline constexpr QStringView Arrow = u"→";            // ColArrow
+} // namespace celltext
 
 struct JobRow {
     QString fileName;     // ColFileName: the source's name with extension
     QString originalSize; // ColOriginalSize: "" until the row is first shown
     QString path;         // ColPath: the source's full path
     QString newSize;      // ColNewSize: "W*H" in pixels
-    QString fit;          // ColFit: "OFF" keeps the aspect ratio, anything else stretches
+    QString fit;          // ColFit
     QString backColor;    // ColBackColor: signed decimal colour value
-    QString position;     // ColPosition: "Center" centres, anything else top-left
-    QString rotation;     // ColRotation: "+90°", "-90°", "+180°"; anything else no turn
+    QString position;     // ColPosition
+    QString rotation;     // ColRotation
     QString saveFolder;   // ColSaveFolder: the output folder, ending in "/"
     QString compression;  // ColCompression: the level 0..10 as decimal text
 
-    // What the composition reads of the row.
-    JobSettings settings() const { return {path, newSize, fit, backColor, position, rotation}; }
+    // "OFF" keeps the aspect ratio; every other text stretches.
+    bool keepsAspect() const { return fit == celltext::FitKeep; }
+    // "Center" centres; every other text places the picture at the top-left.
+    bool centred() const { return position == celltext::Center; }
+    // 90 (clockwise), 270 (counter-clockwise), 180, or 0 for any other text.
+    std::int16_t rotationCode() const;
+    // The colour value (0x00BBGGRR or a system colour reference). Throws Failure
+    // when the text is not a number.
+    std::int32_t backColorValue() const;
+    // The canvas size of newSize in pixels (canvasPixelSize).
+    std::optional<QSize> canvasSize() const;
+    // The compression level: decimal, rounded to a 16-bit integer (nearest, ties to
+    // even: 3.7 -> 4, 2.5 -> 2). Throws Failure when not a number.
+    std::int16_t level() const;
 };
+
+// Canvas size of a size text, in pixels. nullopt means "use the source's size": the
+// text is empty, holds no "*", or a side is 0. The text is split at the first "*";
+// each side is a decimal number rounded to a whole pixel (nearest, ties to even).
+// Throws Failure for a side that is not a number (the empty side included), a
+// negative side, or a size beyond 32767 pixels a side / 400 megapixels.
+std::optional<QSize> canvasPixelSize(QStringView sizeText);
+
+// "W*H", the form in which sizes are stored.
+QString sizeText(QSize pixels);
 
 } // namespace kestrovia

@@ -1,25 +1,23 @@
 #pragma once
-// The two raster routines: the turn-and-stretch of one surface onto another, and
-// the keep-aspect size of a picture inside a box.
+// The two raster routines: the turn-and-stretch of a picture, and the keep-aspect
+// size of a picture inside a box.
 
+#include <QImage>
+#include <QRectF>
+#include <QSize>
 #include <cstdint>
 
 namespace kestrovia {
 
-class Surface;
-
-// Turns the picture at src's pixel (0, 0) of srcWidth x srcHeight pixels by the
-// rotation code and draws it onto dst, stretched into the pixel rectangle
-// (0, 0, targetWidth, targetHeight), clipped to dst; dst pixels outside that
-// rectangle keep their colour. All four sizes are rounded to whole pixels (nearest,
-// ties to even). Rotation codes: 90 quarter turn clockwise, 270 quarter turn
-// counter-clockwise, 180 half turn; every other value (0, 45, -90 ...) copies the
-// picture unturned. The pixels move in bulk; each lands where the per-pixel rule
-// puts it: 90 -> (H-1-y, x), 270 -> (y, W-1-x), 180 -> (W-1-x, H-1-y).
-// Shows the busy pointer while it works and the default one when it ends, also
-// when it throws Failure (a size that is not finite, negative or too large).
-void ComposePicture(const Surface &src, Surface &dst, float srcWidth, float srcHeight,
-                    float targetWidth, float targetHeight, std::int16_t rotation);
+// Turns the picture held in src by the rotation code and stretches it into a new
+// image of target pixels. extent is the rectangle of src, in its pixels, that stands
+// for the whole picture (src.rect() after a full decode, see DecodedPicture).
+// Rotation codes: 90 quarter turn clockwise, 270 quarter turn counter-clockwise, 180
+// half turn; every other value (0, 45, -90 ...) leaves the picture unturned. The
+// pixels move in bulk; each lands where the per-pixel rule puts it: 90 -> (H-1-y, x),
+// 270 -> (y, W-1-x), 180 -> (W-1-x, H-1-y). Format_RGB32; src must be Format_RGB32.
+// Throws Failure for a target beyond the size limits.
+QImage ComposePicture(const QImage &src, const QRectF &extent, QSize target, std::int16_t rotation);
 
 // Adjusts width x height (in/out, any unit) to the largest size with the same
 // aspect ratio that fits the box boxWidth x boxHeight. The candidate side is rounded

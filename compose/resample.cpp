@@ -1,14 +1,13 @@
 #include "compose/resample.h"
 
 #include "compose/imagebuffer.h"
+#include "compose/rowsplit.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -227,28 +226,6 @@ void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt
             acc += w[k] * int(rows[k][x]);
         dst[x] = static_cast<std::uint8_t>(std::clamp(acc >> kShift, 0, 255));
     }
-}
-
-// Runs body(first, end) over [0, n), split in two halves on two threads when the
-// work is large enough to pay for a thread. The halves touch disjoint rows.
-template <typename Body>
-void splitRows(int n, double work, const Body &body)
-{
-    constexpr double kWorthAThread = 2e6; // multiply-adds
-    if (n < 2 || work < kWorthAThread || std::thread::hardware_concurrency() < 2) {
-        body(0, n);
-        return;
-    }
-    const int mid = n / 2;
-    std::thread other;
-    try {
-        other = std::thread([&body, mid, n] { body(mid, n); });
-    } catch (const std::system_error &) {
-        body(0, n); // no thread to be had: do it all here
-        return;
-    }
-    body(0, mid);
-    other.join();
 }
 
 int clampToInt(double v)

@@ -5,8 +5,6 @@
 #include "export/safewrite.h"
 #include "platform/failure.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 #include <turbojpeg.h>
 
@@ -118,21 +116,13 @@ QByteArray convertBitmapData(const QByteArray &bitmap, int quality)
 
 void BmpToJpegFromFileName(const QString &bitmapPath, const QString &jpegPath, int quality)
 {
-    const QString target = QDir::toNativeSeparators(jpegPath);
     QByteArray bitmap;
     try {
         bitmap = readSourceFile(bitmapPath);
     } catch (const Failure &f) {
         throw Failure(tr("一時ビットマップを読み込めません: %1").arg(f.message()));
     }
-    const QByteArray jpeg = convertBitmapData(bitmap, quality);
-
-    const QFileInfo info(jpegPath);
-    if (!info.absoluteDir().exists())
-        throw Failure(tr("保存先フォルダがありません: %1").arg(QDir::toNativeSeparators(info.absolutePath())));
-    if (info.isDir())
-        throw Failure(tr("保存先がフォルダのため書き込めません: %1").arg(target));
-    writeFileReplacing(jpegPath, jpeg);
+    writeFileReplacing(jpegPath, convertBitmapData(bitmap, quality));
 }
 
 } // namespace kestrovia

@@ -1,7 +1,5 @@
 #include "export/export.h"
 
-#include "compose/resample.h"
-#include "compose/surface.h"
 #include "export/converter.h"
 #include "export/outputname.h"
 #include "export/privatetemp.h"
@@ -112,39 +110,23 @@ void writeBitmap(const QImage &input, const QString &path)
     }
 }
 
-QString exportJob(const Surface &canvas, const QString &fileName, const QString &saveFolder,
-                  std::int16_t level, int worker)
+QString exportJob(const QImage &canvas, const JobRow &job, int worker)
 {
-    // Output is never written anywhere the user did not choose.
-    if (saveFolder.trimmed().isEmpty())
-        throw Failure(tr("「%1」の保存先フォルダが指定されていません").arg(fileName));
-    const QString output = outputPath(saveFolder, fileName);
-    const QFileInfo outputInfo(output);
-    if (!outputInfo.absoluteDir().exists())
-        throw Failure(tr("保存先フォルダ「%1」がありません").arg(QDir::toNativeSeparators(saveFolder)));
-    const int quality = jpegQuality(level);
-
-    QImage picture = canvas.image();
-    if (canvas.isReduced()) {
-        QImage full(canvas.pixelSize(), QImage::Format_RGB32);
-        drawScaled(full, QRectF(full.rect()), picture, canvas.toImage(QRectF(full.rect())));
-        picture = full;
-    }
+    // Output is never written anywhere the user did not choose: an empty folder
+    // text would name the working folder.
+    if (job.saveFolder.trimmed().isEmpty())
+        throw Failure(tr("保存先フォルダが指定されていません"));
+    const QString output = outputPath(job.saveFolder, job.fileName);
+    const int quality = jpegQuality(job.level());
 
     TemporaryFile temporary{temporaryBitmapPath(worker)};
     // A bitmap an earlier failure could not remove is ours alone (private folder).
     QFile::remove(temporary.path);
-    writeBitmap(picture, temporary.path);
+    writeBitmap(canvas, temporary.path);
     BmpToJpegFromFileName(temporary.path, output, quality);
     // The output is written: a bitmap that cannot be removed now is left for the
     // private folder's own removal at exit, and the row still counts as saved.
     return output;
-}
-
-QString exportJob(const Surface &canvas, const QString &fileName, const QString &saveFolder,
-                  QStringView levelText)
-{
-    return exportJob(canvas, fileName, saveFolder, compressionLevel(levelText));
 }
 
 } // namespace kestrovia

@@ -30,17 +30,6 @@ QString outputPath(const QString &saveFolder, QStringView sourceFileName)
     return saveFolder + outputFileName(sourceFileName);
 }
 
-std::int16_t compressionLevel(QStringView levelText)
-{
-    const auto value = parseDecimal(levelText);
-    if (!value)
-        throw Failure(QString::fromUtf8("圧縮レベル「%1」が数値ではありません").arg(levelText));
-    const auto level = roundToInt16(*value);
-    if (!level)
-        throw Failure(QString::fromUtf8("圧縮レベル「%1」が大きすぎます").arg(levelText));
-    return *level;
-}
-
 int jpegQuality(std::int16_t level)
 {
     const int quality = 100 - 10 * int(level);

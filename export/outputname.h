@@ -19,10 +19,6 @@ QString outputFileName(QStringView sourceFileName);
 // text ends with "/"; no separator is inserted).
 QString outputPath(const QString &saveFolder, QStringView sourceFileName);
 
-// Compression level of a ColCompression text: decimal, rounded to a 16-bit integer
-// (nearest, ties to even: 3.7 -> 4, 2.5 -> 2). Throws Failure when not a number.
-std::int16_t compressionLevel(QStringView levelText);
-
 // JPEG quality 100 - 10 x level; 0 becomes 1, and values outside 1..100 (levels
 // the settings panel never writes) are clamped to that range.
 int jpegQuality(std::int16_t level);

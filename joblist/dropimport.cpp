@@ -1,6 +1,5 @@
 #include "joblist/dropimport.h"
 
-#include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
 #include "platform/numbers.h"
 
@@ -31,25 +30,16 @@ int appendDroppedFiles(JobTable &table, const QStringList &paths,
         const QString ownFolder = path.left(path.size() - fileName.size());
         const DropPanelValues panel = readPanel();
 
-        const int row = table.Rows();
-        table.setRows(row + 1);
-        const QString cells[JobColumnCount] = {
-            fileName,
-            QString(),
-            path,
-            QStringLiteral("→"),
-            QString(),
-            panel.keepAspect ? QStringLiteral("OFF") : QStringLiteral("ON"),
-            QString::number(panel.backColor),
-            panel.topLeft ? QStringLiteral("Top") : QStringLiteral("Center"),
-            panel.rotation,
-            QString(),
-            QString(),
-            !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder,
-            shortestDecimal(panel.compressValue / 10.0),
-        };
-        for (int col = 0; col < JobColumnCount; ++col)
-            table.setTextMatrix(row, col, cells[col]);
+        JobRow job;
+        job.fileName = fileName;
+        job.path = path;
+        job.fit = (panel.keepAspect ? celltext::FitKeep : celltext::FitStretch).toString();
+        job.backColor = QString::number(panel.backColor);
+        job.position = (panel.topLeft ? celltext::Top : celltext::Center).toString();
+        job.rotation = panel.rotation;
+        job.saveFolder = !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder;
+        job.compression = shortestDecimal(panel.compressValue / 10.0);
+        table.appendJob(job);
         ++appended;
     }
     return appended;

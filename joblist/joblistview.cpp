@@ -9,10 +9,9 @@
 
 namespace kestrovia {
 
-JobListView::JobListView(JobTable *table, TwipsPerPixel tpp, QWidget *parent)
+JobListView::JobListView(JobTable *table, QWidget *parent)
     : QTableView(parent)
     , m_table(table)
-    , m_tpp(tpp)
 {
     setObjectName(QStringLiteral("PicsGalary"));
     setModel(table);
@@ -59,7 +58,7 @@ QFont JobListView::gridFont()
 
 void JobListView::applyColWidth(int col, int twips)
 {
-    setColumnWidth(col, twipsToPixels(twips, m_tpp.x));
+    setColumnWidth(col, twipsToPixels(twips));
 }
 
 void JobListView::keyPressEvent(QKeyEvent *event)

@@ -16,7 +16,7 @@ class JobTable;
 class JobListView : public QTableView {
     Q_OBJECT
 public:
-    JobListView(JobTable *table, TwipsPerPixel tpp, QWidget *parent = nullptr);
+    explicit JobListView(JobTable *table, QWidget *parent = nullptr);
 
     JobTable *table() const { return m_table; }
 
@@ -45,7 +45,6 @@ private:
     void applyColWidth(int col, int twips);
 
     JobTable *m_table;
-    TwipsPerPixel m_tpp;
 };
 
 } // namespace kestrovia

@@ -113,6 +113,26 @@ JobRow JobTable::jobRow(int row) const
             c[ColBackColor], c[ColPosition],    c[ColRotation], c[ColSaveFolder], c[ColCompression]};
 }
 
+void JobTable::appendJob(const JobRow &job)
+{
+    const int r = Rows();
+    beginInsertRows({}, r - 1, r - 1);
+    QStringList cells(JobColumnCount);
+    cells[ColFileName] = job.fileName;
+    cells[ColOriginalSize] = job.originalSize;
+    cells[ColPath] = job.path;
+    cells[ColArrow] = celltext::Arrow.toString();
+    cells[ColNewSize] = job.newSize;
+    cells[ColFit] = job.fit;
+    cells[ColBackColor] = job.backColor;
+    cells[ColPosition] = job.position;
+    cells[ColRotation] = job.rotation;
+    cells[ColSaveFolder] = job.saveFolder;
+    cells[ColCompression] = job.compression;
+    m_cells.append(cells);
+    endInsertRows();
+}
+
 int JobTable::ColWidth(int col) const
 {
     return col >= 0 && col < JobColumnCount ? m_colWidths[col] : 0;

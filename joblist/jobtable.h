@@ -46,6 +46,8 @@ public:
 
     // The texts of job row r as a value; an empty JobRow outside the job rows.
     JobRow jobRow(int row) const;
+    // Appends a job row holding job's texts (ColArrow "→", the reserved columns "").
+    void appendJob(const JobRow &job);
 
     // Column display width in twips.
     int ColWidth(int col) const;

@@ -1,6 +1,7 @@
 #include "preview/form2.h"
 
-#include "compose/surface.h"
+#include "platform/units.h"
+#include "preview/surface.h"
 #include "preview/surfaceview.h"
 
 #include <QCloseEvent>
@@ -10,30 +11,17 @@
 
 namespace kestrovia {
 
-namespace {
-Surface *makeSurface(const QString &name, TwipsPerPixel tpp, QObject *parent)
-{
-    auto *s = new Surface(tpp, parent);
-    s->setObjectName(name);
-    return s;
-}
-} // namespace
-
-Form2::Form2(TwipsPerPixel tpp, QWidget *parent)
+Form2::Form2(QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_tpp(tpp)
-    , m_picPreview(makeSurface(QStringLiteral("PicPreview"), tpp, this))
-    , m_supportPicture(makeSurface(QStringLiteral("SupportPicture"), tpp, this))
-    , m_completePicture(makeSurface(QStringLiteral("CompletePicture"), tpp, this))
-    , m_picNormal(makeSurface(QStringLiteral("PicNormal"), tpp, this))
+    , m_picPreview(new Surface(this))
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Preview  "));
+    m_picPreview->setObjectName(QStringLiteral("PicPreview"));
     m_picPreview->setGeometry(0, 0, 3135, 2865);
-    m_picNormal->setAutoSize(true);
     m_picPreviewView = new SurfaceView(m_picPreview, this);
     m_picPreviewView->setObjectName(QStringLiteral("PicPreview"));
-    resize(twipsToPixels(3150, tpp.x), twipsToPixels(2910, tpp.y));
+    resize(twipsToPixels(3150), twipsToPixels(2910));
 }
 
 Form2::~Form2() = default;
@@ -47,7 +35,7 @@ QSize Form2::clientPixelSize() const
 void Form2::fitToPreviewArea()
 {
     const double ratio = devicePixelRatioF();
-    const QSize pixels(twipsToPixels(m_picPreview->width(), m_tpp.x), twipsToPixels(m_picPreview->height(), m_tpp.y));
+    const QSize pixels = m_picPreview->pixelSize();
     QSize logical(int(std::ceil(pixels.width() / ratio)), int(std::ceil(pixels.height() / ratio)));
     if (const QScreen *s = screen()) {
         // The frame is the window system's; before the window was first shown its
@@ -69,14 +57,13 @@ bool Form2::showsFittedSize() const { return size() == m_fitted; }
 void Form2::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (onResize)
-        onResize();
+    emit resized();
 }
 
 void Form2::closeEvent(QCloseEvent *event)
 {
     // The close box only hides the window: a double-click on the job list shows
-    // it again with its surfaces intact. The main window closes it for good.
+    // it again as it was. The main window closes it for good.
     event->accept();
 }
 

@@ -1,12 +1,9 @@
 #pragma once
-// The preview window: shows the current job at its output size, one screen
-// pixel per output pixel, and owns the four drawing surfaces that the selection
-// sync and the batch run draw on. Only PicPreview is visible.
-
-#include "platform/units.h"
+// The preview window: shows the current job at its output size, one output pixel
+// per device pixel, in its preview area PicPreview. Resizing it by hand sets the
+// current job's output size (the selection sync listens to resized()).
 
 #include <QWidget>
-#include <functional>
 
 namespace kestrovia {
 
@@ -16,15 +13,10 @@ class SurfaceView;
 class Form2 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form2(TwipsPerPixel tpp, QWidget *parent = nullptr);
+    explicit Form2(QWidget *parent = nullptr);
     ~Form2() override;
 
-    TwipsPerPixel twipsPerPixel() const { return m_tpp; }
-
     Surface *PicPreview() const { return m_picPreview; }
-    Surface *SupportPicture() const { return m_supportPicture; }
-    Surface *CompletePicture() const { return m_completePicture; }
-    Surface *PicNormal() const { return m_picNormal; }
     SurfaceView *picPreviewView() const { return m_picPreviewView; }
 
     // The client area in device pixels: its logical size times the device pixel
@@ -41,23 +33,20 @@ public:
     // screen), not a size the user chose.
     bool showsFittedSize() const;
 
-    // Set while the preview shows a successfully synced job and no batch row is
-    // being worked on; only then does a resize by the user set a new output size.
+    // Set while the preview shows a successfully synced job; only then does a
+    // resize by the user set a new output size.
     bool PreviewReady = false;
 
-    // Run on every size change of the window, by the user or by the program.
-    std::function<void()> onResize;
+signals:
+    // Every size change of the window, by the user or by the program.
+    void resized();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    TwipsPerPixel m_tpp;
     Surface *m_picPreview;
-    Surface *m_supportPicture;
-    Surface *m_completePicture;
-    Surface *m_picNormal;
     SurfaceView *m_picPreviewView;
     QSize m_fitted;
 };

@@ -1,21 +1,16 @@
 #include "preview/selectionsync.h"
 
-#include "app/colorswatch.h"
-#include "app/form1.h"
 #include "compose/jobcompose.h"
-#include "compose/surface.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
 #include "platform/busypointer.h"
 #include "platform/failure.h"
 #include "platform/numbers.h"
+#include "platform/units.h"
 #include "preview/form2.h"
+#include "preview/jobpanel.h"
+#include "preview/surface.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QScrollBar>
 #include <cmath>
 #include <exception>
 
@@ -23,43 +18,28 @@ namespace kestrovia {
 
 namespace {
 
-QString tr(const char *text) { return QString::fromUtf8(text); }
-
-// RollValue's list item for a rotation text; -1 for a text outside the list,
-// which leaves the box as it is.
-int rotationItem(const QString &text)
-{
-    if (text == u"+90°")
-        return 0;
-    if (text == u"-90°")
-        return 1;
-    if (text == u"+180°")
-        return 2;
-    if (text == u" " || text.isEmpty())
-        return 3;
-    return -1;
-}
-
 // Scroll value for a stored level: ten times its whole part (5.5 gives 50).
 int levelScrollValue(const QString &text)
 {
     const auto level = parseDecimal(text);
     if (!level)
-        throw Failure(tr("圧縮レベル「%1」が数値ではありません").arg(text));
+        throw Failure(QString::fromUtf8("圧縮レベル「%1」が数値ではありません").arg(text));
     const double value = std::trunc(*level) * 10;
     if (std::abs(value) > 32767)
-        throw Failure(tr("圧縮レベル「%1」が大きすぎます").arg(text));
+        throw Failure(QString::fromUtf8("圧縮レベル「%1」が大きすぎます").arg(text));
     return int(value);
 }
 
 } // namespace
 
-SelectionSync::SelectionSync(Form1 *form)
-    : QObject(form)
-    , m_form(form)
+SelectionSync::SelectionSync(JobTable *table, Form2 *preview, JobPanel *panel, QObject *parent)
+    : QObject(parent)
+    , m_table(table)
+    , m_preview(preview)
+    , m_panel(panel)
 {
-    connect(form->table(), &JobTable::SelChange, this, &SelectionSync::PicsGalary_SelChange);
-    form->form2()->onResize = [this] { Form2_Resize(); };
+    connect(table, &JobTable::SelChange, this, &SelectionSync::PicsGalary_SelChange);
+    connect(preview, &Form2::resized, this, &SelectionSync::Form2_Resize);
 }
 
 void SelectionSync::PicsGalary_SelChange()
@@ -85,101 +65,65 @@ void SelectionSync::PicsGalary_SelChange()
 
 void SelectionSync::run()
 {
-    Form1 &f = *m_form;
-    Form2 &p = *f.form2();
-    JobTable &t = *f.table();
-    const TwipsPerPixel tpp = f.twipsPerPixel();
+    JobTable &t = *m_table;
+    Form2 &p = *m_preview;
     Surface &preview = *p.PicPreview();
-    Surface &source = *p.PicNormal();
 
     // Emptied first, so that a run that fails later leaves an empty preview.
-    p.CompletePicture()->empty();
-    preview.empty();
-    source.empty();
+    preview.setPicture(QImage());
 
     const int r = t.Row();
     if (r < 1 || r >= t.Rows())
         return;
-    JobSettings job = t.jobRow(r).settings();
-    const bool firstShowing = t.TextMatrix(r, ColOriginalSize).isEmpty();
+    JobRow job = t.jobRow(r);
+    const bool firstShowing = job.originalSize.isEmpty();
     // A size the user set or copied to every row is never replaced by a click:
-    // only a row without one shows its picture as it is.
+    // only a row without one shows its picture as it is, decoded in full.
     const bool unscaled = firstShowing && job.newSize.isEmpty();
-    const bool complete = f.PreCheck->isChecked();
-
-    JobSurfaces surfaces{source, *p.SupportPicture(), *p.CompletePicture()};
-    loadJobSource(surfaces, job, tpp, complete);
+    const bool complete = m_panel->completePreview();
+    const DecodedPicture picture = loadJobSource(job, complete);
     p.PreviewReady = false;
 
     if (firstShowing) {
-        const QSize size(twipsToPixels(source.width(), tpp.x), twipsToPixels(source.height(), tpp.y));
-        const QString text = QString::number(size.width()) + u'*' + QString::number(size.height());
-        t.setTextMatrix(r, ColOriginalSize, text);
+        const QString size = sizeText(picture.size);
+        t.setTextMatrix(r, ColOriginalSize, size);
         if (unscaled)
-            t.setTextMatrix(r, ColNewSize, text);
+            t.setTextMatrix(r, ColNewSize, size);
     }
     if (unscaled) {
         // The picture as it is: no turn, fit, position or background.
-        preview.removePicture();
-        preview.setScaleMode(ScaleMode::Twips);
-        preview.setGeometry(0, 0, source.width(), source.height());
-        // The source holder was decoded in full above: share its pixels rather
-        // than decode the same file a second time.
-        preview.setBackingImage(source.image());
-        p.fitToPreviewArea();
+        preview.setGeometry(0, 0, int(pixelsToTwips(picture.size.width())), int(pixelsToTwips(picture.size.height())));
+        preview.setPicture(picture.image, picture.extent);
     } else {
         // A size that is not a number fails here, before the panel is touched.
-        canvasPixelSize(job.newSize);
-
-        const int item = rotationItem(job.rotation);
-        if (item >= 0)
-            f.RollValue->setCurrentIndex(item);
-        // Selecting an option button raises its click handling, which writes the
-        // same setting back; its request for a sync is absorbed by this run.
-        f.AspCheck[job.fit == u"OFF" ? 0 : 1]->setChecked(true);
-        if (job.position == u"Top")
-            f.PicPos[0]->setChecked(true);
-        else if (job.position == u"Center")
-            f.PicPos[1]->setChecked(true);
-
-        // The same composition as the batch run's, into the visible preview area;
-        // the quick preview leaves out only the turn.
-        composeJob(surfaces, job, tpp, preview, complete);
-        p.fitToPreviewArea();
+        job.canvasSize();
+        m_panel->showPictureSettings(job);
+        // The batch's own composition; the quick preview leaves out only the turn.
+        const QImage canvas = composeJob(t.jobRow(r), picture, complete);
+        preview.setGeometry(0, 0, int(pixelsToTwips(canvas.width())), int(pixelsToTwips(canvas.height())));
+        preview.setPicture(canvas);
     }
+    p.fitToPreviewArea();
 
-    const auto color = textToInt32(t.TextMatrix(r, ColBackColor));
-    if (!color)
-        throw Failure(tr("背景色が数値ではありません"));
-    f.PicBack->setColorValue(*color);
-    f.CompressLevel->setValue(levelScrollValue(t.TextMatrix(r, ColCompression)));
-    f.TxtWidth->setText(QString::number(twipsToPixels(preview.scaleWidth(), tpp.x)));
-    f.TxtHeight->setText(QString::number(twipsToPixels(preview.scaleHeight(), tpp.y)));
+    const JobRow now = t.jobRow(r);
+    m_panel->showColorAndLevel(now.backColorValue(), levelScrollValue(now.compression));
+    m_panel->showSize(preview.pixelSize());
     p.PreviewReady = true;
 }
 
 void SelectionSync::Form2_Resize()
 {
-    Form1 &f = *m_form;
-    Form2 &p = *f.form2();
-    if (!p.PreviewReady)
-        return;
+    Form2 &p = *m_preview;
     // The window answering the sync's own fit to the preview area brings no new
     // size; only a size the user chose becomes the row's output size.
-    if (p.showsFittedSize())
+    if (!p.PreviewReady || p.showsFittedSize())
         return;
-    Surface &preview = *p.PicPreview();
-    const TwipsPerPixel tpp = f.twipsPerPixel();
     const QSize client = p.clientPixelSize();
-    preview.resize(client.width() * tpp.x, client.height() * tpp.y);
-    const int pw = twipsToPixels(preview.width(), tpp.x);
-    const int ph = twipsToPixels(preview.height(), tpp.y);
-    f.TxtWidth->setText(QString::number(pw));
-    f.TxtHeight->setText(QString::number(ph));
-    JobTable &t = *f.table();
-    const int r = t.Row();
-    if (r >= 1 && r < t.Rows())
-        t.setTextMatrix(r, ColNewSize, QString::number(pw) + u'*' + QString::number(ph));
+    p.PicPreview()->resize(int(pixelsToTwips(client.width())), int(pixelsToTwips(client.height())));
+    m_panel->showSize(client);
+    const int r = m_table->Row();
+    if (r >= 1 && r < m_table->Rows())
+        m_table->setTextMatrix(r, ColNewSize, sizeText(client));
     PicsGalary_SelChange();
 }
 

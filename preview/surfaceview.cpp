@@ -1,12 +1,12 @@
 #include "preview/surfaceview.h"
 
-#include "compose/surface.h"
 #include "platform/syscolor.h"
+#include "platform/units.h"
+#include "preview/surface.h"
 
 #include <QPainter>
 
 #include <cmath>
-#include <exception>
 
 namespace kestrovia {
 
@@ -23,13 +23,10 @@ SurfaceView::SurfaceView(Surface *surface, QWidget *parent)
 void SurfaceView::followGeometry()
 {
     // A surface pixel is a device pixel: logical units are pixels / ratio.
-    const TwipsPerPixel tpp = m_surface->twipsPerPixel();
     const double ratio = devicePixelRatioF();
-    const auto logical = [ratio](int twips, int factor) {
-        return int(std::ceil(twipsToPixels(twips, factor) / ratio));
-    };
-    setGeometry(logical(m_surface->left(), tpp.x), logical(m_surface->top(), tpp.y), logical(m_surface->width(), tpp.x),
-                logical(m_surface->height(), tpp.y));
+    const auto logical = [ratio](int twips) { return int(std::ceil(twipsToPixels(twips) / ratio)); };
+    setGeometry(logical(m_surface->left()), logical(m_surface->top()), logical(m_surface->width()),
+                logical(m_surface->height()));
     update();
 }
 
@@ -37,13 +34,9 @@ void SurfaceView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.fillRect(rect(), resolveColorValue(m_surface->backColor()));
-    try {
-        const QImage &img = m_surface->image();
-        if (!img.isNull())
-            p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->pixelSize()) / devicePixelRatioF()), img);
-    } catch (const std::exception &) {
-        // A surface too large to hold stays its back colour on screen.
-    }
+    if (!m_surface->picture().isNull())
+        p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->pixelSize()) / devicePixelRatioF()),
+                    m_surface->picture(), m_surface->extent());
 }
 
 } // namespace kestrovia

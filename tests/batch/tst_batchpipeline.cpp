@@ -4,7 +4,7 @@
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
 #include "compose/picturedecoder.h"
-#include "tests/compose/testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -3,8 +3,8 @@
 
 #include "compose/colorprofile.h"
 #include "compose/pictureformat.h"
-#include "formatpictures.h"
-#include "testpictures.h"
+#include "tests/common/formatpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QtTest>
 

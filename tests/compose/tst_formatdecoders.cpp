@@ -4,8 +4,8 @@
 
 #include "compose/formatdecoders.h"
 #include "platform/failure.h"
-#include "formatpictures.h"
-#include "testpictures.h"
+#include "tests/common/formatpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QColorSpace>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 #include "compose/surface.h"
 #include "platform/failure.h"
 #include "platform/syscolor.h"
-#include "testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 
 #include "compose/picturedecoder.h"
 #include "platform/failure.h"
-#include "testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

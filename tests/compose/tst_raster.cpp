@@ -4,7 +4,7 @@
 #include "compose/surface.h"
 #include "platform/busypointer.h"
 #include "platform/failure.h"
-#include "testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QtTest>
 

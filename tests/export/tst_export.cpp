@@ -8,7 +8,7 @@
 #include "compose/picturedecoder.h"
 #include "compose/surface.h"
 #include "platform/failure.h"
-#include "tests/compose/testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QDir>
 #include <QProcess>

@@ -3,7 +3,7 @@
 
 #include "compose/pictureformat.h"
 #include "export/metadata.h"
-#include "tests/compose/formatpictures.h"
+#include "tests/common/formatpictures.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // reads, each prefixed with the harness's option byte.
 //   fuzz_seeds <folder>
 
-#include "tests/compose/testpictures.h"
+#include "tests/common/testpictures.h"
 
 #include <QDir>
 

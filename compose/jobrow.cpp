@@ -1,0 +1,75 @@
+#include "compose/jobrow.h"
+
+#include "compose/picturedecoder.h"
+#include "platform/failure.h"
+#include "platform/numbers.h"
+
+namespace kestrovia {
+
+namespace {
+QString ja(const char *text) { return QString::fromUtf8(text); }
+} // namespace
+
+std::int16_t JobRow::rotationCode() const
+{
+    if (rotation == celltext::TurnRight)
+        return 90;
+    if (rotation == celltext::TurnLeft)
+        return 270;
+    if (rotation == celltext::TurnHalf)
+        return 180;
+    return 0;
+}
+
+std::int32_t JobRow::backColorValue() const
+{
+    const auto value = textToInt32(backColor);
+    if (!value)
+        throw Failure(ja("背景色「%1」が数値ではありません").arg(backColor));
+    return *value;
+}
+
+std::optional<QSize> JobRow::canvasSize() const { return canvasPixelSize(newSize); }
+
+std::int16_t JobRow::level() const
+{
+    const auto value = parseDecimal(compression);
+    if (!value)
+        throw Failure(ja("圧縮レベル「%1」が数値ではありません").arg(compression));
+    const auto level = roundToInt16(*value);
+    if (!level)
+        throw Failure(ja("圧縮レベル「%1」が大きすぎます").arg(compression));
+    return *level;
+}
+
+std::optional<QSize> canvasPixelSize(QStringView text)
+{
+    const qsizetype star = text.indexOf(u'*');
+    if (star < 0)
+        return std::nullopt;
+    const auto side = [&](QStringView part, const char *which) -> std::int32_t {
+        const auto value = parseDecimal(part);
+        if (!value)
+            throw Failure(ja("新しいサイズ「%1」の%2が数値ではありません").arg(text, ja(which)));
+        const auto rounded = roundToInt32(*value);
+        if (!rounded)
+            throw Failure(ja("新しいサイズ「%1」が大きすぎます").arg(text));
+        if (*rounded < 0)
+            throw Failure(ja("新しいサイズ「%1」に負の値は使えません").arg(text));
+        return *rounded;
+    };
+    const std::int32_t w = side(text.left(star), "幅");
+    const std::int32_t h = side(text.mid(star + 1), "高さ");
+    if (w == 0 || h == 0)
+        return std::nullopt;
+    try {
+        checkPictureSize(w, h);
+    } catch (const Failure &f) {
+        throw Failure(ja("新しいサイズ「%1」は出力できません: %2").arg(text, f.message()));
+    }
+    return QSize(w, h);
+}
+
+QString sizeText(QSize pixels) { return QString::number(pixels.width()) + u'*' + QString::number(pixels.height()); }
+
+} // namespace kestrovia

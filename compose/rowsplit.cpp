@@ -1,0 +1,55 @@
+#include "compose/rowsplit.h"
+
+#include <QRunnable>
+#include <QThreadPool>
+
+#include <exception>
+#include <memory>
+#include <semaphore>
+
+namespace kestrovia {
+
+void splitRows(int n, double work, const std::function<void(int first, int end)> &body)
+{
+    constexpr double kWorthAThread = 2e6;
+    QThreadPool *pool = QThreadPool::globalInstance();
+    if (n < 2 || work < kWorthAThread || pool->maxThreadCount() < 2) {
+        body(0, n);
+        return;
+    }
+    const int mid = n / 2;
+    std::binary_semaphore done(0);
+    std::exception_ptr otherError;
+    const std::unique_ptr<QRunnable> other(QRunnable::create([&] {
+        try {
+            body(mid, n);
+        } catch (...) {
+            otherError = std::current_exception();
+        }
+        done.release();
+    }));
+    other->setAutoDelete(false);
+    pool->start(other.get());
+
+    std::exception_ptr ownError;
+    try {
+        body(0, mid);
+    } catch (...) {
+        ownError = std::current_exception();
+    }
+    if (pool->tryTake(other.get())) {
+        try {
+            body(mid, n);
+        } catch (...) {
+            otherError = std::current_exception();
+        }
+    } else {
+        done.acquire();
+    }
+    if (ownError)
+        std::rethrow_exception(ownError);
+    if (otherError)
+        std::rethrow_exception(otherError);
+}
+
+} // namespace kestrovia

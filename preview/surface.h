@@ -1,0 +1,55 @@
+#pragma once
+// A drawing surface of the preview window: a picture and its geometry in twips (15
+// a pixel), in the window's client coordinates. One surface pixel is one device
+// pixel on screen; SurfaceView shows it.
+
+#include <QImage>
+#include <QObject>
+#include <QRectF>
+#include <QSize>
+#include <cstdint>
+
+namespace kestrovia {
+
+class Surface : public QObject {
+    Q_OBJECT
+public:
+    explicit Surface(QObject *parent = nullptr);
+
+    // Outer geometry in twips; a negative size is taken as 0.
+    int left() const { return m_left; }
+    int top() const { return m_top; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    void setGeometry(int leftTwips, int topTwips, int widthTwips, int heightTwips);
+    void resize(int widthTwips, int heightTwips);
+    // floor(twips / 15) per axis.
+    QSize pixelSize() const;
+
+    // Shown wherever no picture is (0x00BBGGRR or a system colour reference).
+    std::int32_t backColor() const { return m_backColor; }
+    void setBackColor(std::int32_t colorValue);
+
+    // The picture, drawn from the top-left over the whole pixel size: the rectangle
+    // extent of image (its own rectangle when empty) stands for the whole picture, so
+    // a reduced decode is shown scaled. Shared, not copied. A null image shows the
+    // back colour only.
+    void setPicture(const QImage &image, const QRectF &extent = {});
+    const QImage &picture() const { return m_picture; }
+    QRectF extent() const { return m_extent; }
+
+    // What the surface shows, pixel for pixel.
+    QImage toImage() const;
+
+signals:
+    void changed();
+    void geometryChanged();
+
+private:
+    int m_left = 0, m_top = 0, m_width = 0, m_height = 0;
+    std::int32_t m_backColor;
+    QImage m_picture;
+    QRectF m_extent;
+};
+
+} // namespace kestrovia
