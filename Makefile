@@ -37,7 +37,7 @@ run: deps-run
 	./$(BUILD)/kestrovia
 
 test: deps-test
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DKESTROVIA_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 

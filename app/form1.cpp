@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 
 namespace kestrovia {
@@ -60,9 +61,14 @@ Form1::Form1(QWidget *parent)
     m_hint->setWordWrap(true);
     m_hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     {
-        const QRect r = twipsRect(2820, 5550, 2955, 225);
-        const int bottom = twipsRect(0, 0, 0, kClientHeight).height();
-        m_hint->setGeometry(r.left(), r.top() - 3, r.width(), bottom - r.top() + 3);
+        // From the grid's foot to the window's: two lines must fit there, so the
+        // font steps down until they do.
+        const QRect r = twipsRect(2820, 5505, 2955, kClientHeight - 5505);
+        m_hint->setGeometry(r);
+        QFont f = m_hint->font();
+        while (2 * QFontMetrics(f).lineSpacing() > r.height() && f.pointSizeF() > 6)
+            f.setPointSizeF(f.pointSizeF() - 0.5);
+        m_hint->setFont(f);
     }
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -165,11 +171,35 @@ void Form1::chooseSaveFolder()
 
 void Form1::placeForm2()
 {
-    // Moved before it is mapped, the window manager takes this as the frame's
-    // top-left corner.
+    // Where the preview's frame goes: at this window's right outer edge, tops
+    // aligned. Until its own frame is known, the preview's decorations are taken to
+    // be this window's; placeForm2Frame() corrects that once they are known.
     const QRect outer = frameGeometry();
-    m_form2->move(outer.left() + outer.width(), outer.top());
+    const QMargins decorations(geometry().left() - outer.left(), geometry().top() - outer.top(),
+                               outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
+    QRect frame(QPoint(outer.left() + outer.width(), outer.top()), m_form2->size().grownBy(decorations));
+    // A wide preview beside a window on the right of the screen would hide its
+    // own border: it moves back just enough to be whole.
+    if (const QScreen *s = screen()) {
+        const QRect room = s->availableGeometry();
+        frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
+        frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
+    }
+    m_form2Target = frame.topLeft();
+    m_form2->move(frame.topLeft() + QPoint(decorations.left(), decorations.top()));
     m_form2Placed = true;
+}
+
+void Form1::placeForm2Frame()
+{
+    const QRect frame = m_form2->frameGeometry();
+    if (!m_form2Target || frame == m_form2->geometry())
+        return; // placed already, or the window manager has not told its frame yet
+    const QPoint target = *m_form2Target;
+    m_form2Target.reset();
+    if (frame.topLeft() != target)
+        m_form2->move(m_form2->pos() + (target - frame.topLeft()));
+    m_form2->keepOnScreen();
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -203,6 +233,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_form2 && event->type() == QEvent::Show && !m_form2Placed)
         placeForm2();
+    if (watched == m_form2 && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        placeForm2Frame();
     if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         m_hint->setVisible(event->type() == QEvent::Hide);
         // A batch run does not return to the event loop until it ends, so the

@@ -4,7 +4,10 @@
 // together; its controls stay private and carry their names as objectName, by
 // which tests find them.
 
+#include <QPoint>
 #include <QWidget>
+
+#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -48,6 +51,7 @@ protected:
 private:
     void setupJobTable();
     void placeForm2();
+    void placeForm2Frame();
     void Form_Resize();
     // Writes text into the current job row (nothing while none is current) and,
     // when redraw, runs the selection sync.
@@ -67,6 +71,7 @@ private:
     RowCommands *m_rowCommands;
     BatchRun *m_batch;
     bool m_form2Placed = false;
+    std::optional<QPoint> m_form2Target; // the preview's frame position, until reached
 };
 
 } // namespace kestrovia

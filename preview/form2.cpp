@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrovia {
@@ -36,7 +37,14 @@ void Form2::fitToPreviewArea()
 {
     const double ratio = devicePixelRatioF();
     const QSize pixels = m_picPreview->pixelSize();
-    QSize logical(int(std::ceil(pixels.width() / ratio)), int(std::ceil(pixels.height() / ratio)));
+    // Qt sizes windows in whole logical units and makes them round(units x ratio)
+    // device pixels wide; at a fractional ratio the unit below may be the one that
+    // comes out exactly.
+    const auto units = [ratio](int devicePixels) {
+        const int below = int(std::floor(devicePixels / ratio));
+        return qRound(below * ratio) == devicePixels ? below : int(std::ceil(devicePixels / ratio));
+    };
+    QSize logical(units(pixels.width()), units(pixels.height()));
     if (const QScreen *s = screen()) {
         // The frame is the window system's; before the window was first shown its
         // size is unknown, and a title bar's worth is kept free.
@@ -50,6 +58,22 @@ void Form2::fitToPreviewArea()
     }
     m_fitted = logical;
     resize(logical);
+    keepOnScreen();
+}
+
+void Form2::keepOnScreen()
+{
+    const QScreen *s = screen();
+    if (!s || !isVisible())
+        return;
+    // Moved back just enough that the whole frame, and so its border, is on screen.
+    const QRect room = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint to = frame.topLeft();
+    to.setX(std::max(room.left(), std::min(to.x(), room.right() + 1 - frame.width())));
+    to.setY(std::max(room.top(), std::min(to.y(), room.bottom() + 1 - frame.height())));
+    if (to != frame.topLeft())
+        move(pos() + (to - frame.topLeft()));
 }
 
 bool Form2::showsFittedSize() const { return size() == m_fitted; }

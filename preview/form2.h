@@ -32,6 +32,8 @@ public:
     // then is the echo of that fit (or of the window manager holding it to the
     // screen), not a size the user chose.
     bool showsFittedSize() const;
+    // Moves the window back onto the screen's free area if its frame reaches past it.
+    void keepOnScreen();
 
     // Set while the preview shows a successfully synced job; only then does a
     // resize by the user set a new output size.

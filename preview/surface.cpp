@@ -42,6 +42,7 @@ void Surface::setPicture(const QImage &image, const QRectF &extent)
 {
     m_picture = image;
     m_extent = extent.isEmpty() ? QRectF(image.rect()) : extent;
+    m_drawnSize = pixelSize();
     emit changed();
 }
 
@@ -51,7 +52,7 @@ QImage Surface::toImage() const
     out.fill(resolveColorValue(m_backColor));
     if (!m_picture.isNull()) {
         QPainter p(&out);
-        p.drawImage(QRectF(QPointF(0, 0), QSizeF(pixelSize())), m_picture, m_extent);
+        p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_drawnSize)), m_picture, m_extent);
     }
     return out;
 }

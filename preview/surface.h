@@ -30,13 +30,16 @@ public:
     std::int32_t backColor() const { return m_backColor; }
     void setBackColor(std::int32_t colorValue);
 
-    // The picture, drawn from the top-left over the whole pixel size: the rectangle
-    // extent of image (its own rectangle when empty) stands for the whole picture, so
-    // a reduced decode is shown scaled. Shared, not copied. A null image shows the
-    // back colour only.
+    // The picture, drawn from the top-left over the surface's present pixel size:
+    // the rectangle extent of image (its own rectangle when empty) stands for the
+    // whole picture, so a reduced decode is shown scaled. A later resize keeps the
+    // drawing where it is (uncovered pixels show the back colour). Shared, not
+    // copied. A null image shows the back colour only.
     void setPicture(const QImage &image, const QRectF &extent = {});
     const QImage &picture() const { return m_picture; }
     QRectF extent() const { return m_extent; }
+    // The pixels the picture covers, from the top-left.
+    QSize drawnSize() const { return m_drawnSize; }
 
     // What the surface shows, pixel for pixel.
     QImage toImage() const;
@@ -50,6 +53,7 @@ private:
     std::int32_t m_backColor;
     QImage m_picture;
     QRectF m_extent;
+    QSize m_drawnSize;
 };
 
 } // namespace kestrovia

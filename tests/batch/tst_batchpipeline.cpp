@@ -5,6 +5,7 @@
 #include "batch/batchplan.h"
 #include "compose/picturedecoder.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/jobrows.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -22,15 +23,15 @@ namespace {
 
 JobRow job(const QString &path, const QString &folder)
 {
-    JobRow j;
-    j.fileName = QFileInfo(path).fileName();
-    j.path = path;
-    j.fit = QStringLiteral("OFF");
+    JobRow j = testui::jobFor(path, folder);
     j.backColor = QStringLiteral("16777215");
-    j.position = QStringLiteral("Top");
-    j.saveFolder = folder;
-    j.compression = QStringLiteral("5");
     return j;
+}
+
+BatchSummary runBatch(const BatchPlan &plan)
+{
+    BatchPipeline pipeline;
+    return pipeline.run(plan);
 }
 
 QList<std::pair<int, JobRow>> numbered(const QList<JobRow> &jobs)
@@ -190,7 +191,12 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(names[4]).constData(), 0600), 0);
 
         QList<int> order;
-        const BatchSummary summary = runBatch(plan, [&](const RowOutcome &o) { order << o.row; });
+        BatchPipeline pipeline;
+        connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
+        int finished = 0;
+        connect(&pipeline, &BatchPipeline::finished, this, [&] { ++finished; });
+        const BatchSummary summary = pipeline.run(plan);
+        QCOMPARE(finished, 1);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         QCOMPARE(summary.saved, 2);
         for (int i : {1, 6})

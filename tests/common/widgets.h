@@ -1,15 +1,12 @@
 #pragma once
-// Helpers for the tests that drive windows: controls by their names, a real drop of
-// files, and job rows made directly in the table.
+// Helpers for the tests that drive windows: controls by their names and a real
+// drop of files.
 
-#include "compose/jobrow.h"
-#include "joblist/jobcolumns.h"
-#include "joblist/jobtable.h"
+#include "tests/common/jobrows.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -44,38 +41,6 @@ inline bool dropFiles(QWidget *target, const QStringList &paths)
     QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     return enter.isAccepted();
-}
-
-// A job row as a drop with the panel untouched would make it, into folder.
-inline kestrovia::JobRow jobFor(const QString &path, const QString &folder)
-{
-    kestrovia::JobRow j;
-    j.fileName = QFileInfo(path).fileName();
-    j.path = path;
-    j.fit = QStringLiteral("OFF");
-    j.backColor = QStringLiteral("-2147483643");
-    j.position = QStringLiteral("Top");
-    j.saveFolder = folder;
-    j.compression = QStringLiteral("5");
-    return j;
-}
-
-// All cells of row r.
-inline QStringList rowCells(const kestrovia::JobTable &t, int r)
-{
-    QStringList out;
-    for (int c = 0; c < t.Cols(); ++c)
-        out << t.TextMatrix(r, c);
-    return out;
-}
-
-// Every cell of the table, header included.
-inline QList<QStringList> allCells(const kestrovia::JobTable &t)
-{
-    QList<QStringList> out;
-    for (int r = 0; r < t.Rows(); ++r)
-        out << rowCells(t, r);
-    return out;
 }
 
 } // namespace testui

@@ -2,12 +2,12 @@
 
 #include "compose/jobcompose.h"
 #include "compose/picturedecoder.h"
-#include "compose/surface.h"
 #include "platform/failure.h"
 #include "platform/syscolor.h"
 #include "tests/common/testpictures.h"
 
 #include <QGuiApplication>
+#include <QPalette>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,7 +34,7 @@ private slots:
     void backgroundColours_data();
     void backgroundColours();
     void quickPreviewLeavesTurnOut();
-    void nothingCarriedFromPreviousJob();
+    void textsOutsideTheTables();
     void shrinkOnLoadPlacesLinesExactly_data();
     void shrinkOnLoadPlacesLinesExactly();
     void reductionLeavesNoMoire_data();
@@ -43,17 +43,19 @@ private slots:
     void failures();
 
 private:
-    struct Run {
-        Surface source{TwipsPerPixel{15, 15}};
-        Surface turned{TwipsPerPixel{15, 15}};
-        Surface canvas{TwipsPerPixel{15, 15}};
-        JobSurfaces surfaces() { return {source, turned, canvas}; }
-    };
-    JobSettings job(const QString &size, const QString &fit, const QString &position,
-                    const QString &rotation, const QString &colour = kGreyText) const
+    JobRow job(const QString &size, const QString &fit, const QString &position, const QString &rotation,
+               const QString &colour = kGreyText) const
     {
-        return {m_path, size, fit, colour, position, rotation};
+        JobRow j;
+        j.path = m_path;
+        j.newSize = size;
+        j.fit = fit;
+        j.backColor = colour;
+        j.position = position;
+        j.rotation = rotation;
+        return j;
     }
+    static QImage compose(const JobRow &j, bool turn = true) { return composeJob(j, loadJobSource(j, turn), turn); }
 
     QTemporaryDir m_dir;
     QString m_path;
@@ -156,14 +158,9 @@ void TestJobCompose::pixels()
     QFETCH(QSize, canvas);
     QFETCH(QList<QPoint>, points);
     QFETCH(QList<QRgb>, colours);
-    Run run;
-    JobSettings j = job(size, fit, position, rotation);
+    JobRow j = job(size, fit, position, rotation);
     j.path = sourceOfSize(source);
-    composeJobToCanvas(run.surfaces(), j, {15, 15});
-    QCOMPARE(run.canvas.pixelSize(), canvas);
-    QCOMPARE(run.canvas.width(), canvas.width() * 15);
-    QCOMPARE(run.canvas.height(), canvas.height() * 15);
-    const QImage &img = run.canvas.image();
+    const QImage img = compose(j);
     QCOMPARE(img.size(), canvas);
     for (int i = 0; i < points.size(); ++i) {
         const QRgb got = img.pixel(points[i]);
@@ -189,11 +186,8 @@ void TestJobCompose::canvasSize()
 {
     QFETCH(QString, size);
     QFETCH(QSize, canvas);
-    Run run;
-    composeJobToCanvas(run.surfaces(), job(size, "OFF", "Center", "+90°"), {15, 15});
     // The canvas never depends on the turn.
-    QCOMPARE(run.canvas.pixelSize(), canvas);
-    QCOMPARE(run.canvas.width(), canvas.width() * 15);
+    QCOMPARE(compose(job(size, "OFF", "Center", "+90°")).size(), canvas);
 }
 
 void TestJobCompose::backgroundColours_data()
@@ -209,35 +203,26 @@ void TestJobCompose::backgroundColours()
 {
     QFETCH(QString, colour);
     QFETCH(QRgb, expected);
-    Run run;
-    composeJobToCanvas(run.surfaces(), job("200*100", "OFF", "Center", "", colour), {15, 15});
-    QCOMPARE(run.canvas.image().pixel(5, 50), expected);
+    // A dark desktop theme changes nothing in the pixels.
+    QGuiApplication::setPalette(QPalette(QColor(0x22, 0x22, 0x22)));
+    QCOMPARE(compose(job("200*100", "OFF", "Center", "", colour)).pixel(5, 50), expected);
+    QGuiApplication::setPalette(QPalette());
 }
 
 void TestJobCompose::quickPreviewLeavesTurnOut()
 {
-    Run run;
-    Surface preview{TwipsPerPixel{15, 15}};
-    const JobSettings j = job("", "ON", "Center", "+90°");
-    loadJobSource(run.surfaces(), j, {15, 15}, false);
-    composeJob(run.surfaces(), j, {15, 15}, preview, false);
-    QCOMPARE(preview.pixelSize(), QSize(640, 480));
-    QVERIFY(near(preview.image().pixel(0, 0), kRed, 8));
-    QVERIFY(run.turned.pixelSize().isEmpty());
-    // The complete preview of the same job shows the turn.
-    composeJob(run.surfaces(), j, {15, 15}, preview, true);
-    QVERIFY(near(preview.image().pixel(0, 0), kBlue, 8));
+    const JobRow j = job("", "ON", "Center", "+90°");
+    QVERIFY(near(compose(j, false).pixel(0, 0), kRed, 8));
+    // The complete preview (and the batch) of the same job shows the turn.
+    QVERIFY(near(compose(j, true).pixel(0, 0), kBlue, 8));
 }
 
-void TestJobCompose::nothingCarriedFromPreviousJob()
+void TestJobCompose::textsOutsideTheTables()
 {
-    Run run;
-    composeJobToCanvas(run.surfaces(), job("", "OFF", "Center", "+90°"), {15, 15});
-    // Texts outside the tables: no turn, top-left.
-    composeJobToCanvas(run.surfaces(), job("400*100", "OFF", "Middle", "+45°"), {15, 15});
-    const QImage &img = run.canvas.image();
+    // No turn, top-left: nothing of another job is assumed.
+    const QImage img = compose(job("400*100", "OFF", "Middle", "+45°"));
     QCOMPARE(img.size(), QSize(400, 100));
-    QVERIFY(near(img.pixel(0, 0), kRed, 8));    // unturned, at the left edge
+    QVERIFY(near(img.pixel(0, 0), kRed, 8)); // unturned, at the left edge
     QVERIFY(near(img.pixel(132, 99), kYellow, 8));
     QVERIFY(near(img.pixel(300, 50), kGrey, 8));
 }
@@ -328,11 +313,10 @@ void TestJobCompose::shrinkOnLoadPlacesLinesExactly()
     const QString path = m_dir.filePath(bitmap ? QStringLiteral("lines.bmp") : QStringLiteral("lines.jpg"));
     writeFile(path, bitmap ? bmp(stored, 24) : withExifOrientation(jpeg(stored, 95), orientation));
 
-    Run run;
-    const JobSettings j{path, QStringLiteral("%1*%2").arg(canvas.width()).arg(canvas.height()),
-                        QStringLiteral("ON"), kGreyText, QStringLiteral("Top"), rotation};
-    composeJobToCanvas(run.surfaces(), j, {15, 15});
-    QCOMPARE(run.source.image().size(), QSize((uw + factor - 1) / factor, (uh + factor - 1) / factor));
+    JobRow j = job(QStringLiteral("%1*%2").arg(canvas.width()).arg(canvas.height()), "ON", "Top", rotation);
+    j.path = path;
+    const DecodedPicture picture = loadJobSource(j);
+    QCOMPARE(picture.image.size(), QSize((uw + factor - 1) / factor, (uh + factor - 1) / factor));
 
     // Where the lines are in the picture as drawn (after the job's turn).
     QList<int> columns = kLineColumns, rows = kLineRows;
@@ -354,7 +338,7 @@ void TestJobCompose::shrinkOnLoadPlacesLinesExactly()
         flip(rows, uh);
     }
 
-    const QImage &img = run.canvas.image();
+    const QImage img = composeJob(j, picture);
     std::vector<double> colMeans(size_t(img.width()), 0.0), rowMeans(size_t(img.height()), 0.0);
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
@@ -461,11 +445,9 @@ void TestJobCompose::reductionLeavesNoMoire()
     const QByteArray data = bitmap ? bmp(zonePlate(n), 24) : jpeg(zonePlate(n), 95);
     const QString path = m_dir.filePath(bitmap ? QStringLiteral("zone.bmp") : QStringLiteral("zone.jpg"));
     writeFile(path, data);
-    Run run;
-    const JobSettings j{path, QStringLiteral("%1*%1").arg(size), QStringLiteral("ON"), kGreyText,
-                        QStringLiteral("Top"), QString()};
-    composeJobToCanvas(run.surfaces(), j, {15, 15});
-    const QImage &img = run.canvas.image();
+    JobRow j = job(QStringLiteral("%1*%1").arg(size), "ON", "Top", QString());
+    j.path = path;
+    const QImage img = compose(j);
     std::vector<double> ours;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
@@ -498,12 +480,11 @@ void TestJobCompose::failures()
     QFETCH(QString, size);
     QFETCH(QString, colour);
     QFETCH(QString, says);
-    Run run;
-    JobSettings j = job(size, "OFF", "Center", "", colour);
+    JobRow j = job(size, "OFF", "Center", "", colour);
     if (!path.isEmpty())
         j.path = path;
     try {
-        composeJobToCanvas(run.surfaces(), j, {15, 15});
+        compose(j);
         QFAIL("the job was composed");
     } catch (const Failure &f) {
         QVERIFY2(f.message().contains(says), qPrintable(f.message()));

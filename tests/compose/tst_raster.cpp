@@ -1,8 +1,6 @@
 // The raster routines: keep-aspect sizes and the turn-and-stretch.
 
 #include "compose/raster.h"
-#include "compose/surface.h"
-#include "platform/busypointer.h"
 #include "platform/failure.h"
 #include "tests/common/testpictures.h"
 
@@ -20,9 +18,9 @@ private slots:
     void fitAspectSizeFailureLeavesSizeUnchanged();
     void turn_data();
     void turn();
+    void stretchFillsTarget_data();
     void stretchFillsTarget();
-    void targetClippedAndOutsideKept();
-    void badSizeFailsAndRestoresPointer();
+    void tooLargeTargetFails();
 };
 
 void TestRaster::fitAspectSize_data()
@@ -101,64 +99,49 @@ void TestRaster::turn()
     QFETCH(int, code);
     QFETCH(QStringList, rows);
     const auto colour = [](QChar c) { return qRgb(10 * (c.unicode() - 'a' + 1), 0, 0); };
-    Surface src, dst;
-    src.setAutoSize(true);
     QImage img(3, 2, QImage::Format_RGB32);
     const QString letters = QStringLiteral("abcdef");
     for (int i = 0; i < 6; ++i)
         img.setPixel(i % 3, i / 3, colour(letters[i]));
-    src.resize(3 * 15, 2 * 15);
-    src.setBackingImage(img);
-
     const int w = int(rows.first().size()), h = int(rows.size());
-    dst.resize(w * 15, h * 15);
-    ComposePicture(src, dst, 3.0f, 2.0f, float(w), float(h), std::int16_t(code));
-    QVERIFY(!BusyPointer::isBusy());
-    QCOMPARE(dst.pixelSize(), QSize(w, h));
+    const QImage out = ComposePicture(img, QRectF(img.rect()), QSize(w, h), std::int16_t(code));
+    QCOMPARE(out.size(), QSize(w, h));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            QCOMPARE(dst.image().pixel(x, y), colour(rows[y][x]));
+            QCOMPARE(out.pixel(x, y), colour(rows[y][x]));
+}
+
+// Smaller and larger targets, turned or not: the whole picture fills the target,
+// its corners where the turn puts them.
+void TestRaster::stretchFillsTarget_data()
+{
+    QTest::addColumn<QSize>("target");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QList<QRgb>>("corners"); // top-left, top-right, bottom-left, bottom-right
+    using namespace testpics;
+    QTest::newRow("smaller, distorted") << QSize(100, 100) << 0 << QList<QRgb>{kRed, kGreen, kBlue, kYellow};
+    QTest::newRow("smaller, turned +90") << QSize(60, 80) << 90 << QList<QRgb>{kBlue, kRed, kYellow, kGreen};
+    QTest::newRow("larger, turned 180") << QSize(900, 700) << 180 << QList<QRgb>{kYellow, kBlue, kGreen, kRed};
 }
 
 void TestRaster::stretchFillsTarget()
 {
-    Surface src, dst;
-    src.setAutoSize(true);
-    src.resize(640 * 15, 480 * 15);
-    src.setBackingImage(testpics::quadrants(640, 480));
-    dst.resize(100 * 15, 100 * 15);
-    ComposePicture(src, dst, 640.0f, 480.0f, 100.0f, 100.0f, 0);
-    const QImage &out = dst.image();
-    QVERIFY(testpics::near(out.pixel(0, 0), testpics::kRed));
-    QVERIFY(testpics::near(out.pixel(99, 0), testpics::kGreen));
-    QVERIFY(testpics::near(out.pixel(0, 99), testpics::kBlue));
-    QVERIFY(testpics::near(out.pixel(99, 99), testpics::kYellow));
+    QFETCH(QSize, target);
+    QFETCH(int, code);
+    QFETCH(QList<QRgb>, corners);
+    const QImage src = testpics::quadrants(640, 480);
+    const QImage out = ComposePicture(src, QRectF(src.rect()), target, std::int16_t(code));
+    QCOMPARE(out.size(), target);
+    const int r = target.width() - 1, b = target.height() - 1;
+    const QList<QPoint> at = {{0, 0}, {r, 0}, {0, b}, {r, b}};
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(testpics::near(out.pixel(at[i]), corners[i]), qPrintable(testpics::describe(out.pixel(at[i]))));
 }
 
-void TestRaster::targetClippedAndOutsideKept()
+void TestRaster::tooLargeTargetFails()
 {
-    Surface src, dst;
-    src.resize(4 * 15, 4 * 15);
-    src.setBackColor(255); // red
-    dst.resize(10 * 15, 3 * 15);
-    dst.setBackColor(0xFF0000); // blue
-    // A target 6 wide (inside) and 8 high (beyond the 3-pixel surface).
-    ComposePicture(src, dst, 4.0f, 4.0f, 6.0f, 8.0f, 0);
-    const QImage &out = dst.image();
-    QCOMPARE(out.size(), QSize(10, 3));
-    QCOMPARE(out.pixel(5, 2), testpics::kRed);
-    QCOMPARE(out.pixel(6, 0), testpics::kBlue);
-    QCOMPARE(out.pixel(9, 2), testpics::kBlue);
-}
-
-void TestRaster::badSizeFailsAndRestoresPointer()
-{
-    Surface src, dst;
-    src.resize(4 * 15, 4 * 15);
-    dst.resize(4 * 15, 4 * 15);
-    QVERIFY_THROWS_EXCEPTION(Failure, ComposePicture(src, dst, 4.0f, 4.0f, 1e20f, 4.0f, 0));
-    QVERIFY_THROWS_EXCEPTION(Failure, ComposePicture(src, dst, 40000.0f, 4.0f, 4.0f, 4.0f, 0));
-    QVERIFY(!BusyPointer::isBusy());
+    const QImage src = testpics::quadrants(4, 4);
+    QVERIFY_THROWS_EXCEPTION(Failure, ComposePicture(src, QRectF(src.rect()), QSize(40000, 4), 0));
 }
 
 QTEST_GUILESS_MAIN(TestRaster)

@@ -1,8 +1,14 @@
 // Scaled drawing: no aliasing on reduction, flat areas stay flat, edge rounding.
 
 #include "compose/resample.h"
+#include "compose/rowsplit.h"
 
+#include <QThreadPool>
 #include <QtTest>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
 
 using namespace kestrovia;
 
@@ -10,6 +16,8 @@ class TestResample : public QObject {
     Q_OBJECT
 
 private slots:
+    // Two pool threads at least, so that large passes split on any machine.
+    void initTestCase() { QThreadPool::globalInstance()->setMaxThreadCount(std::max(2, QThread::idealThreadCount())); }
     void stripesReduceToEvenGrey_data();
     void stripesReduceToEvenGrey();
     void flatColourStaysExact_data();
@@ -17,6 +25,7 @@ private slots:
     void edgesRoundToNearestBoundary_data();
     void edgesRoundToNearestBoundary();
     void upscaleIsSmooth();
+    void rowSplit();
 };
 
 static QImage stripes(int w, int h)
@@ -61,6 +70,10 @@ void TestResample::flatColourStaysExact_data()
     QTest::newRow("reduce") << QSize(97, 61) << QRectF(0, 0, 30, 20);
     QTest::newRow("enlarge") << QSize(7, 5) << QRectF(0, 0, 64, 48);
     QTest::newRow("fractional rectangle") << QSize(50, 50) << QRectF(3.3, 2.7, 40.4, 30.2);
+    // Large enough for both passes to split their rows over two threads: a row
+    // either half leaves undrawn shows as black or as garbage.
+    QTest::newRow("reduce, split over threads") << QSize(2000, 1500) << QRectF(0, 0, 1500, 1100);
+    QTest::newRow("enlarge, split over threads") << QSize(300, 200) << QRectF(0, 0, 1600, 1200);
 }
 
 void TestResample::flatColourStaysExact()
@@ -69,14 +82,47 @@ void TestResample::flatColourStaysExact()
     QFETCH(QRectF, to);
     QImage src(from, QImage::Format_RGB32);
     src.fill(qRgb(12, 200, 77));
-    QImage dst(64, 48, QImage::Format_RGB32);
+    QImage dst(std::max(64, int(to.right()) + 2), std::max(48, int(to.bottom()) + 2), QImage::Format_RGB32);
     dst.fill(Qt::black);
     drawScaled(dst, to, src, QRectF(src.rect()));
     const PixelSpan sx = pixelSpan(to.x(), to.width());
     const PixelSpan sy = pixelSpan(to.y(), to.height());
-    for (int y = sy.first; y < sy.end; ++y)
-        for (int x = sx.first; x < sx.end; ++x)
-            QCOMPARE(dst.pixel(x, y), qRgb(12, 200, 77));
+    for (int y = 0; y < dst.height(); ++y)
+        for (int x = 0; x < dst.width(); ++x) {
+            const bool inside = x >= sx.first && x < sx.end && y >= sy.first && y < sy.end;
+            if (dst.pixel(x, y) != (inside ? qRgb(12, 200, 77) : qRgb(0, 0, 0)))
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+}
+
+// Every row exactly once, with the pool free or busy, and a throw in either half
+// reaches the caller (it must never end the program).
+void TestResample::rowSplit()
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    for (const bool busy : {false, true}) {
+        std::atomic<bool> release{false};
+        if (busy)
+            for (int i = 0; i < pool->maxThreadCount(); ++i)
+                pool->start([&release] {
+                    while (!release)
+                        QThread::msleep(1);
+                });
+        std::vector<std::atomic<int>> visits(1000);
+        splitRows(1000, 1e9, [&](int first, int end) {
+            for (int r = first; r < end; ++r)
+                ++visits[size_t(r)];
+        });
+        release = true;
+        pool->waitForDone();
+        for (const auto &v : visits)
+            QCOMPARE(v.load(), 1);
+    }
+    for (const int bad : {10, 900})
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, splitRows(1000, 1e9, [bad](int first, int end) {
+                                     if (bad >= first && bad < end)
+                                         throw std::runtime_error("row failed");
+                                 }));
 }
 
 void TestResample::edgesRoundToNearestBoundary_data()

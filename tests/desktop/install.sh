@@ -26,6 +26,7 @@ check "launcher entry" test -s "$desktop"
 check "metainfo" test -s "$metainfo"
 check "manual page" test -s "$share/man/man1/kestrovia.1"
 check "Japanese manual page" test -s "$share/man/ja/man1/kestrovia.1"
+check "the README, the About dialog's support page" test -s "$share/doc/kestrovia/README.md"
 for size in 16 22 24 32 48 64 128 256; do
     png=$share/icons/hicolor/${size}x$size/apps/$id.png
     check "icon $png is ${size}x$size" test "$(png_size "$png" 2>/dev/null)" = "${size}x$size"
@@ -37,9 +38,10 @@ check "the metainfo names the launcher" grep -q "<launchable type=\"desktop-id\"
 check "desktop-file-validate" desktop-file-validate "$desktop"
 check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
 
-# No file beyond the expected ones: the binary, 2 data files, 9 icons, 2 manual pages.
+# No file beyond the expected ones: the binary, 2 data files, 9 icons, 2 manual
+# pages, the README.
 count=$(find "$prefix" -type f | wc -l)
-check "14 files installed, not $count" test "$count" -eq 14
+check "15 files installed, not $count" test "$count" -eq 15
 
 echo "install: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

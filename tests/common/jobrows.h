@@ -1,0 +1,44 @@
+#pragma once
+// Job rows made directly, and the table's cells read back, for tests without a window.
+
+#include "compose/jobrow.h"
+#include "joblist/jobtable.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+namespace testui {
+
+// A job row as a drop with the panel untouched would make it, into folder.
+inline kestrovia::JobRow jobFor(const QString &path, const QString &folder)
+{
+    kestrovia::JobRow j;
+    j.fileName = QFileInfo(path).fileName();
+    j.path = path;
+    j.fit = QStringLiteral("OFF");
+    j.backColor = QStringLiteral("-2147483643");
+    j.position = QStringLiteral("Top");
+    j.saveFolder = folder;
+    j.compression = QStringLiteral("5");
+    return j;
+}
+
+// All cells of row r.
+inline QStringList rowCells(const kestrovia::JobTable &t, int r)
+{
+    QStringList out;
+    for (int c = 0; c < t.Cols(); ++c)
+        out << t.TextMatrix(r, c);
+    return out;
+}
+
+// Every cell of the table, header included.
+inline QList<QStringList> allCells(const kestrovia::JobTable &t)
+{
+    QList<QStringList> out;
+    for (int r = 0; r < t.Rows(); ++r)
+        out << rowCells(t, r);
+    return out;
+}
+
+} // namespace testui
