@@ -32,13 +32,15 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
     const int skipped = int(summary.problems.size()) - failed;
 
     Prompts::Message m;
-    m.icon = Prompts::Warning;
+    m.icon = summary.problems.isEmpty() ? Prompts::Information : Prompts::Warning;
     m.title = QStringLiteral("Kestrovia");
     m.text = ja("%1件を保存しました。").arg(summary.saved);
     if (failed > 0)
         m.text += ja("%1件は変換できませんでした。").arg(failed);
     if (skipped > 0)
         m.text += ja("%1件は保存しませんでした。").arg(skipped);
+    if (summary.notStarted > 0)
+        m.text += ja("中止したため%1件は開始されませんでした。").arg(summary.notStarted);
     QStringList lines;
     for (const RowOutcome &o : summary.problems)
         lines.append(problemLine(o));
@@ -55,20 +57,44 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
 BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window)
     : QObject(window)
     , m_table(table)
+    , m_start(start)
     , m_bar(bar)
     , m_window(window)
 {
     connect(start, &QPushButton::clicked, this, &BatchRun::BtnMain_Click);
 }
 
+BatchRun::~BatchRun() { stopAndWait(); }
+
+bool BatchRun::isRunning() const { return m_pipeline && m_pipeline->isRunning(); }
+
+void BatchRun::cancel()
+{
+    if (!isRunning())
+        return;
+    m_pipeline->cancel();
+    m_start->setText(ja("中止しています…"));
+    m_start->setEnabled(false);
+}
+
+void BatchRun::stopAndWait()
+{
+    // The pipeline finishes the rows in flight before it goes.
+    delete m_pipeline;
+    m_pipeline = nullptr;
+}
+
 void BatchRun::BtnMain_Click()
 {
+    if (isRunning()) {
+        cancel();
+        return;
+    }
     const JobTable &table = *m_table;
-    const int rows = table.Rows();
     emit note({});
 
     QList<std::pair<int, JobRow>> jobs;
-    for (int r = 1; r < rows; ++r)
+    for (int r = 1; r < table.Rows(); ++r)
         jobs.append({r, table.jobRow(r)});
     BatchPlan plan = planBatch(jobs);
 
@@ -83,37 +109,47 @@ void BatchRun::BtnMain_Click()
         q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
                            "中止: 何も保存しません")
                             .arg(names.join(ja("、")));
-        const Prompts::Answer answer =
-            Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
+        const Prompts::Answer answer = Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort},
+                                                    Prompts::Skip, Prompts::Abort);
         if (answer == Prompts::Abort)
             return;
         if (answer == Prompts::Skip)
             plan.skipReplacing();
     }
 
-    QProgressBar *bar = m_bar;
-    bar->setValue(0);
-    bar->setMaximum(rows);
-    bar->setVisible(true);
+    m_bar->setRange(0, int(plan.rows.size()));
+    m_bar->setValue(0);
+    m_bar->setFormat(QStringLiteral("%v / %m"));
+    m_bar->setTextVisible(true);
+    m_bar->setVisible(true);
+    m_startCaption = m_start->text();
+    m_start->setText(ja("中止"));
     BusyPointer::set();
-    // The run uses surfaces of its own: the preview keeps what it shows, and so does
-    // its readiness to take a new size.
-    BatchPipeline pipeline;
-    connect(&pipeline, &BatchPipeline::rowDone, bar, [bar] {
-        bar->setValue(bar->value() + 1);
-        // The run does not return to the event loop, so the bar is painted here.
-        bar->repaint();
-    });
-    const BatchSummary summary = pipeline.run(plan);
-    bar->setVisible(false);
-    BusyPointer::restore();
+    emit runningChanged(true);
 
-    if (summary.problems.isEmpty()) {
+    delete m_pipeline;
+    m_pipeline = new BatchPipeline(this);
+    connect(m_pipeline, &BatchPipeline::rowDone, m_bar, [this] { m_bar->setValue(m_bar->value() + 1); });
+    connect(m_pipeline, &BatchPipeline::finished, this, &BatchRun::runFinished);
+    m_pipeline->start(plan);
+}
+
+void BatchRun::runFinished(const BatchSummary &summary)
+{
+    m_bar->setVisible(false);
+    m_start->setText(m_startCaption);
+    m_start->setEnabled(true);
+    BusyPointer::restore();
+    emit runningChanged(false);
+
+    if (summary.problems.isEmpty() && summary.notStarted == 0) {
         if (summary.saved > 0)
             emit note(ja("%1件を保存しました").arg(summary.saved));
         return;
     }
-    emit note(ja("%1件を保存しました（%2件は保存されていません）").arg(summary.saved).arg(summary.problems.size()));
+    emit note(ja("%1件を保存しました（%2件は保存されていません）")
+                  .arg(summary.saved)
+                  .arg(summary.problems.size() + summary.notStarted));
     Prompts::inform(m_window, summaryMessage(summary));
 }
 

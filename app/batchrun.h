@@ -1,7 +1,8 @@
 #pragma once
-// BtnMain's batch run in the main window: the question before the run, the progress
-// bar and the busy pointer while it runs, and the summary afterwards. The work
-// itself is the widget-free batch pipeline.
+// BtnMain's batch run in the main window: the question before the run, the
+// progress bar, the busy pointer and 「中止」 while it runs, and the summary
+// afterwards. The work itself is the widget-free batch pipeline, on worker threads:
+// the window keeps answering meanwhile.
 
 #include <QObject>
 
@@ -11,35 +12,51 @@ class QWidget;
 
 namespace kestrovia {
 
+class BatchPipeline;
 class JobTable;
+struct BatchSummary;
 
 class BatchRun : public QObject {
     Q_OBJECT
 public:
-    // Runs table's rows when start is clicked, showing progress on bar; questions
-    // and messages are parented to window.
+    // Runs table's rows when start is clicked (and cancels a run when it is clicked
+    // again), showing progress on bar; questions and messages are parented to window.
     BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window);
+    ~BatchRun() override;
 
     // Converts job rows 1..Rows-1 in the table's current order. Before anything is
     // written: outputs that are a row's source, or that another row writes already,
     // are left out; when outputs would replace other existing files one question
     // asks 「上書き」, 「スキップ」 or 「中止」 (Escape). During the run the progress bar
-    // (maximum Rows) steps once per row and the pointer is busy. A row that fails is
-    // recorded and the run goes on. Afterwards the bar is hidden and the pointer
-    // restored; then a run without problems leaves 「n件を保存しました」 in the strip
-    // under the grid, and otherwise one message names every file that failed or was
-    // skipped with its reason and says how many were saved. Nothing is written to
-    // the table.
+    // reads "n / N" rows written, the pointer is busy and BtnMain reads 「中止」. A
+    // row that fails is recorded and the run goes on. Afterwards the bar is hidden
+    // and the pointer restored; then a run without problems leaves 「n件を保存しました」
+    // in the strip under the grid, and otherwise one message names every file that
+    // failed or was skipped with its reason, says how many were saved and how many a
+    // cancel kept from starting. Nothing is written to the table.
     void BtnMain_Click();
+
+    bool isRunning() const;
+    // Stops the run after the rows in flight (rows written stay written).
+    void cancel();
+    // Cancels and waits for the rows in flight, e.g. before the program ends.
+    void stopAndWait();
 
 signals:
     // A short note for the strip under the grid; empty: the drop hint again.
     void note(const QString &text);
+    // A run started (true) or ended (false): the window takes no edits meanwhile.
+    void runningChanged(bool running);
 
 private:
+    void runFinished(const BatchSummary &summary);
+
     JobTable *m_table;
+    QPushButton *m_start;
     QProgressBar *m_bar;
     QWidget *m_window;
+    BatchPipeline *m_pipeline = nullptr;
+    QString m_startCaption;
 };
 
 } // namespace kestrovia

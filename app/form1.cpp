@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QUrl>
 
 namespace kestrovia {
@@ -97,6 +98,10 @@ Form1::Form1(QWidget *parent)
     m_rowCommands = new RowCommands(m_table, m_grid, m_form2, this);
     m_batch = new BatchRun(m_table, m_start, m_bar, this);
     connect(m_batch, &BatchRun::note, this, &Form1::setStripNote);
+    connect(m_batch, &BatchRun::runningChanged, this, &Form1::setRunning);
+    // Escape stops a run (after the rows in flight).
+    auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, m_batch, &BatchRun::cancel);
     connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::writeCurrentRow);
     connect(m_panel, &SettingsPanel::completePreviewChecked, m_sync, &SelectionSync::PicsGalary_SelChange);
     connect(m_panel, &SettingsPanel::saveFolderRequested, this, &Form1::chooseSaveFolder);
@@ -124,6 +129,21 @@ int Form1::appendFiles(const QStringList &paths)
 }
 
 void Form1::setStripNote(const QString &note) { m_hint->setText(note.isEmpty() ? dropHint() : note); }
+
+void Form1::setRunning(bool running)
+{
+    // While a batch runs, the table, the panel, drops and the preview take no edits:
+    // the rows being written are the ones the user sees. The preview keeps showing,
+    // but resizing it sets no size until the run is over.
+    m_grid->setEnabled(!running);
+    m_panel->setEnabled(!running);
+    if (running) {
+        m_previewWasReady = m_form2->PreviewReady;
+        m_form2->PreviewReady = false;
+    } else {
+        m_form2->PreviewReady = m_previewWasReady;
+    }
+}
 
 void Form1::setupJobTable()
 {
@@ -247,6 +267,19 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    if (m_batch->isRunning()) {
+        Prompts::Message q;
+        q.icon = Prompts::Question;
+        q.title = QStringLiteral("Kestrovia");
+        q.text = QString::fromUtf8("変換の途中です。中止して終了しますか？");
+        q.informative = QString::fromUtf8("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
+        if (Prompts::ask(this, q, {Prompts::Stop, Prompts::Continue}, Prompts::Continue, Prompts::Continue)
+            != Prompts::Stop) {
+            event->ignore();
+            return;
+        }
+        m_batch->stopAndWait();
+    }
     // Closing the main window ends the program with every other window, hidden
     // ones (the preview, the folder chooser) included; with the last window gone
     // the application quits.

@@ -59,6 +59,9 @@ private:
     // "…": the folder chooser at the current row's folder; its choice (or, after a
     // cancel, the folder chosen before) becomes the row's folder.
     void chooseSaveFolder();
+    // A batch started or ended: the grid, the panel and the preview's size take no
+    // edits while it runs.
+    void setRunning(bool running);
 
     JobTable *m_table;
     JobListView *m_grid;
@@ -71,6 +74,7 @@ private:
     RowCommands *m_rowCommands;
     BatchRun *m_batch;
     bool m_form2Placed = false;
+    bool m_previewWasReady = false;
     std::optional<QPoint> m_form2Target; // the preview's frame position, until reached
 };
 

@@ -2,7 +2,7 @@
 #include "app/commandline.h"
 #include "app/form1.h"
 #include "app/startup.h"
-#include "export/privatetemp.h"
+#include "export/staletemp.h"
 
 #include <QApplication>
 

@@ -1,11 +1,20 @@
 #include "batch/batchpipeline.h"
 
+#include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
 #include "export/export.h"
 #include "platform/failure.h"
 
+#include <QEventLoop>
+#include <QThread>
+#include <QThreadPool>
+
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <vector>
 
 namespace kestrovia {
 
@@ -13,58 +22,234 @@ namespace {
 
 QString ja(const char *text) { return QString::fromUtf8(text); }
 
-void convert(const JobRow &job)
-{
-    // The cells are converted before anything is decoded, so that a text that is
-    // not a number fails the row at once.
-    job.backColorValue();
-    job.level();
-    const QImage canvas = composeJob(job, loadJobSource(job));
-    exportJob(canvas, job);
-}
-
-RowOutcome runRow(const PlannedRow &p)
-{
-    RowOutcome outcome{p.row, p.job.fileName, p.job.path, p.output, RowOutcome::Status::Saved, {}};
-    if (p.fate == PlannedRow::Fate::Skip || p.fate == PlannedRow::Fate::Fail) {
-        outcome.status = p.fate == PlannedRow::Fate::Skip ? RowOutcome::Status::Skipped : RowOutcome::Status::Failed;
-        outcome.reason = p.reason;
-        return outcome;
-    }
-    try {
-        convert(p.job);
-        return outcome;
-    } catch (const Failure &f) {
-        outcome.reason = f.message();
-    } catch (const std::bad_alloc &) {
-        outcome.reason = ja("メモリが足りません。画像または新しいサイズが大きすぎる可能性があります");
-    } catch (const std::exception &) {
-        outcome.reason = ja("予期しないエラーが発生しました");
-    }
-    outcome.status = RowOutcome::Status::Failed;
-    return outcome;
-}
+// A row's result before it is written: its outcome and, when saved, its file.
+struct Result {
+    RowOutcome outcome;
+    QByteArray jpeg;
+};
 
 } // namespace
+
+// What the workers share. The pipeline waits for the workers before it goes, so
+// `owner` outlives every use.
+struct BatchPipeline::Run {
+    BatchPipeline *owner = nullptr;
+    BatchPlan plan;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int nextToStart = 0;
+    int nextToWrite = 0;
+    std::vector<std::optional<Result>> results;
+    int window = 0;           // rows started ahead of the next one to write
+    qint64 pixelsInFlight = 0;
+    int workers = 0;
+    bool cancelled = false;
+    bool writing = false;
+    bool finishing = false; // the end is being reported
+    bool done = false;      // ... and has been: nothing touches owner any more
+    BatchSummary summary;
+
+    void work();
+    Result convert(const PlannedRow &p);
+    void waitForPixels(qint64 pixels);
+    void writeReady(std::unique_lock<std::mutex> &lock);
+    void finishIfDone(std::unique_lock<std::mutex> &lock);
+};
+
+void BatchPipeline::Run::work()
+{
+    std::unique_lock lock(mutex);
+    for (;;) {
+        // Rows ahead of the next one to write wait as encoded files; a bounded
+        // window keeps them from piling up behind a slow row.
+        changed.wait(lock, [this] {
+            return cancelled || nextToStart >= int(plan.rows.size()) || nextToStart < nextToWrite + window;
+        });
+        if (cancelled || nextToStart >= int(plan.rows.size()))
+            break;
+        const int i = nextToStart++;
+        lock.unlock();
+        Result result = convert(plan.rows[i]);
+        lock.lock();
+        results[size_t(i)] = std::move(result);
+        writeReady(lock);
+    }
+    --workers;
+    finishIfDone(lock);
+}
+
+Result BatchPipeline::Run::convert(const PlannedRow &p)
+{
+    Result r{RowOutcome{p.row, p.job.fileName, p.job.path, p.output, RowOutcome::Status::Saved, {}}, {}};
+    if (p.fate == PlannedRow::Fate::Skip || p.fate == PlannedRow::Fate::Fail) {
+        r.outcome.status = p.fate == PlannedRow::Fate::Skip ? RowOutcome::Status::Skipped : RowOutcome::Status::Failed;
+        r.outcome.reason = p.reason;
+        return r;
+    }
+    qint64 pixels = 0;
+    try {
+        // The cells are converted before anything is decoded, so that a text that
+        // is not a number fails the row at once.
+        p.job.backColorValue();
+        p.job.level();
+        QImage canvas;
+        {
+            const DecodedPicture picture = loadJobSource(p.job, true, [&](QSize size) {
+                pixels = qint64(size.width()) * size.height();
+                waitForPixels(pixels);
+            });
+            canvas = composeJob(p.job, picture);
+        }
+        {
+            // The decoded picture is gone: its pixels are free for the next row.
+            const std::lock_guard lock(mutex);
+            pixelsInFlight -= pixels;
+            pixels = 0;
+        }
+        changed.notify_all();
+        r.jpeg = encodeJob(canvas, p.job);
+        return r;
+    } catch (const Failure &f) {
+        r.outcome.reason = f.message();
+    } catch (const std::bad_alloc &) {
+        r.outcome.reason = ja("メモリが足りません。画像または新しいサイズが大きすぎる可能性があります");
+    } catch (const std::exception &) {
+        r.outcome.reason = ja("予期しないエラーが発生しました");
+    }
+    if (pixels > 0) {
+        const std::lock_guard lock(mutex);
+        pixelsInFlight -= pixels;
+    }
+    changed.notify_all();
+    r.outcome.status = RowOutcome::Status::Failed;
+    return r;
+}
+
+void BatchPipeline::Run::waitForPixels(qint64 pixels)
+{
+    std::unique_lock lock(mutex);
+    // A picture larger than the whole budget runs alone.
+    changed.wait(lock, [&] { return pixelsInFlight == 0 || pixelsInFlight + pixels <= kPixelBudget; });
+    pixelsInFlight += pixels;
+}
+
+void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
+{
+    // One worker at a time writes, in table order, whatever is ready.
+    if (writing)
+        return;
+    writing = true;
+    while (nextToWrite < int(results.size()) && results[size_t(nextToWrite)]) {
+        Result r = std::move(*results[size_t(nextToWrite)]);
+        results[size_t(nextToWrite)].reset();
+        ++nextToWrite;
+        lock.unlock();
+        if (r.outcome.status == RowOutcome::Status::Saved) {
+            try {
+                writeJobOutput(plan.rows[size_t(nextToWrite - 1)].job, r.jpeg);
+            } catch (const Failure &f) {
+                r.outcome.status = RowOutcome::Status::Failed;
+                r.outcome.reason = f.message();
+            }
+        }
+        emit owner->rowDone(r.outcome);
+        lock.lock();
+        if (r.outcome.status == RowOutcome::Status::Saved)
+            ++summary.saved;
+        else
+            summary.problems.append(r.outcome);
+        changed.notify_all();
+    }
+    writing = false;
+    finishIfDone(lock);
+}
+
+void BatchPipeline::Run::finishIfDone(std::unique_lock<std::mutex> &lock)
+{
+    if (finishing || workers > 0 || writing || nextToWrite < nextToStart)
+        return;
+    finishing = true;
+    summary.notStarted = int(plan.rows.size()) - nextToStart;
+    const BatchSummary s = summary;
+    lock.unlock();
+    releaseCachedBuffers();
+    emit owner->finished(s);
+    lock.lock();
+    done = true;
+    changed.notify_all();
+}
 
 BatchPipeline::BatchPipeline(QObject *parent)
     : QObject(parent)
 {
+    qRegisterMetaType<RowOutcome>();
+    qRegisterMetaType<BatchSummary>();
+}
+
+BatchPipeline::~BatchPipeline()
+{
+    if (!m_run)
+        return;
+    cancel();
+    std::unique_lock lock(m_run->mutex);
+    m_run->changed.wait(lock, [this] { return m_run->done; });
+}
+
+void BatchPipeline::start(const BatchPlan &plan)
+{
+    if (isRunning())
+        return;
+    auto run = std::make_shared<Run>();
+    run->owner = this;
+    run->plan = plan;
+    run->results.resize(size_t(plan.rows.size()));
+    const int threads = std::max(1, QThread::idealThreadCount());
+    run->window = 2 * threads + 2;
+    run->workers = threads;
+    m_run = run;
+    if (plan.rows.isEmpty()) {
+        run->workers = 0;
+        std::unique_lock lock(run->mutex);
+        run->finishIfDone(lock);
+        return;
+    }
+    for (int i = 0; i < threads; ++i)
+        QThreadPool::globalInstance()->start([run] { run->work(); });
+}
+
+void BatchPipeline::cancel()
+{
+    if (!m_run)
+        return;
+    {
+        const std::lock_guard lock(m_run->mutex);
+        m_run->cancelled = true;
+    }
+    m_run->changed.notify_all();
+}
+
+bool BatchPipeline::isRunning() const
+{
+    if (!m_run)
+        return false;
+    const std::lock_guard lock(m_run->mutex);
+    return !m_run->done;
 }
 
 BatchSummary BatchPipeline::run(const BatchPlan &plan)
 {
-    BatchSummary summary;
-    for (const PlannedRow &p : plan.rows) {
-        const RowOutcome outcome = runRow(p);
-        if (outcome.status == RowOutcome::Status::Saved)
-            ++summary.saved;
-        else
-            summary.problems.append(outcome);
-        emit rowDone(outcome);
-    }
-    emit finished(summary);
-    return summary;
+    std::optional<BatchSummary> summary;
+    QEventLoop loop;
+    const QMetaObject::Connection c = connect(this, &BatchPipeline::finished, &loop, [&](const BatchSummary &s) {
+        summary = s;
+        loop.quit();
+    });
+    start(plan);
+    // An empty plan has finished already.
+    if (!summary)
+        loop.exec();
+    disconnect(c);
+    return summary.value_or(BatchSummary());
 }
 
 } // namespace kestrovia

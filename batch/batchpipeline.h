@@ -1,7 +1,8 @@
 #pragma once
-// The batch run without a window: every planned row composed and exported in
-// order, each failure recorded and the run carried on with the next row. It reports
-// through signals; the window connects them to its progress bar and messages.
+// The batch run without a window: the planned rows composed and encoded on worker
+// threads, written in table order, each failure recorded and the run carried on.
+// It reports through signals, on the thread the pipeline lives in; the window
+// connects them to its progress bar and messages.
 
 #include "batch/batchplan.h"
 
@@ -9,10 +10,12 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace kestrovia {
 
 struct RowOutcome {
-    enum class Status { Saved, Failed, Skipped };
+    enum class Status { Saved, Failed, Skipped, NotStarted };
 
     int row = 0;
     QString fileName;
@@ -24,6 +27,7 @@ struct RowOutcome {
 
 struct BatchSummary {
     int saved = 0;
+    int notStarted = 0;         // rows a cancel kept from starting
     QList<RowOutcome> problems; // failed and skipped rows, in table order
 };
 
@@ -31,18 +35,37 @@ class BatchPipeline : public QObject {
     Q_OBJECT
 public:
     explicit BatchPipeline(QObject *parent = nullptr);
+    // Cancels a run and waits for the rows in flight.
+    ~BatchPipeline() override;
 
-    // Converts the rows of plan that are to be written (Write, or Replace once the
-    // user agreed), top to bottom: the cells are converted, the picture decoded and
-    // composed in buffers of the run's own, and the canvas exported as the row's
-    // JPEG (exportJob). Rows planned as Skip or Fail are reported without being
-    // touched. rowDone is emitted once per row, in order; finished at the end. A row
-    // that fails never stops the run. Nothing is written to the table.
+    // Starts converting the rows of plan that are to be written (Write, or Replace
+    // once the user agreed) and returns at once. As many rows as there are cores
+    // are decoded, composed and encoded side by side, in memory, no more pixels at a
+    // time than a fixed budget allows (a row larger than the budget runs alone);
+    // the files are written in table order, each replacing an existing file only
+    // once complete. Rows planned as Skip or Fail are reported without being
+    // touched. rowDone is emitted once per row, in table order; finished at the end.
+    // A row that fails never stops the run. Nothing is written to the table.
+    void start(const BatchPlan &plan);
+    // No row starts any more; the rows in flight are finished and written (never a
+    // half-written file), the others are reported as not started.
+    void cancel();
+    bool isRunning() const;
+
+    // start(), then waits for the end while the calling thread's events are
+    // processed; returns the summary that finished carries.
     BatchSummary run(const BatchPlan &plan);
+
+    // Pixels decoded at a time, over all rows in flight.
+    static constexpr qint64 kPixelBudget = 64'000'000;
 
 signals:
     void rowDone(const kestrovia::RowOutcome &outcome);
     void finished(const kestrovia::BatchSummary &summary);
+
+private:
+    struct Run;
+    std::shared_ptr<Run> m_run;
 };
 
 } // namespace kestrovia

@@ -3,6 +3,9 @@
 #include "platform/failure.h"
 
 #include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -13,19 +16,74 @@ namespace kestrovia {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Blocks kept for reuse, in all: enough for the rows a batch has in flight.
+constexpr std::size_t kCacheLimit = std::size_t(256) << 20;
+
+// Large blocks: their sizes while in use, and the ones given back for reuse.
+struct Blocks {
+    std::mutex mutex;
+    std::unordered_map<void *, std::size_t> inUse;
+    std::vector<std::pair<void *, std::size_t>> cached;
+    std::size_t cachedBytes = 0;
+};
+
+Blocks &blocks()
+{
+    static Blocks b;
+    return b;
+}
 
 void *allocate(std::size_t bytes)
 {
     if (bytes < 2 * kHugePage)
         return std::malloc(bytes ? bytes : 1);
     const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    Blocks &b = blocks();
+    {
+        const std::lock_guard lock(b.mutex);
+        // The smallest kept block that fits without wasting more than a quarter.
+        auto best = b.cached.end();
+        for (auto it = b.cached.begin(); it != b.cached.end(); ++it) {
+            if (it->second >= rounded && it->second <= rounded + rounded / 4
+                && (best == b.cached.end() || it->second < best->second))
+                best = it;
+        }
+        if (best != b.cached.end()) {
+            void *p = best->first;
+            b.inUse.emplace(p, best->second);
+            b.cachedBytes -= best->second;
+            b.cached.erase(best);
+            return p;
+        }
+    }
     void *p = nullptr;
     if (posix_memalign(&p, kHugePage, rounded) != 0)
         return nullptr;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     madvise(p, rounded, MADV_HUGEPAGE); // a hint; plain pages if refused
 #endif
+    const std::lock_guard lock(b.mutex);
+    b.inUse.emplace(p, rounded);
     return p;
+}
+
+void release(void *p)
+{
+    Blocks &b = blocks();
+    {
+        const std::lock_guard lock(b.mutex);
+        const auto it = b.inUse.find(p);
+        if (it != b.inUse.end()) {
+            const std::size_t size = it->second;
+            b.inUse.erase(it);
+            if (b.cachedBytes + size <= kCacheLimit) {
+                b.cached.emplace_back(p, size);
+                b.cachedBytes += size;
+                return;
+            }
+        }
+    }
+    std::free(p);
 }
 
 [[noreturn]] void outOfMemory(std::size_t bytes)
@@ -35,7 +93,7 @@ void *allocate(std::size_t bytes)
 
 } // namespace
 
-void FreeDeleter::operator()(void *p) const { std::free(p); }
+void FreeDeleter::operator()(void *p) const { release(p); }
 
 QImage newImage(int width, int height)
 {
@@ -46,10 +104,10 @@ QImage newImage(int width, int height)
     void *p = allocate(bytes);
     if (!p)
         outOfMemory(bytes);
-    QImage img(static_cast<uchar *>(p), width, height, bpl, QImage::Format_RGB32,
-               [](void *info) { std::free(info); }, p);
+    QImage img(static_cast<uchar *>(p), width, height, bpl, QImage::Format_RGB32, [](void *info) { release(info); },
+               p);
     if (img.isNull()) {
-        std::free(p);
+        release(p);
         outOfMemory(bytes);
     }
     return img;
@@ -61,6 +119,19 @@ std::unique_ptr<unsigned char[], FreeDeleter> newBuffer(std::size_t bytes)
     if (!p)
         outOfMemory(bytes);
     return std::unique_ptr<unsigned char[], FreeDeleter>(static_cast<unsigned char *>(p));
+}
+
+void releaseCachedBuffers()
+{
+    Blocks &b = blocks();
+    std::vector<std::pair<void *, std::size_t>> cached;
+    {
+        const std::lock_guard lock(b.mutex);
+        cached.swap(b.cached);
+        b.cachedBytes = 0;
+    }
+    for (const auto &[p, size] : cached)
+        std::free(p);
 }
 
 } // namespace kestrovia

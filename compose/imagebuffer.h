@@ -3,7 +3,9 @@
 //
 // A 12-megapixel picture is 48 MB; taken in 4 KB pages, every first touch is a page
 // fault, which on virtual machines costs as much as decoding the pixels. Large
-// buffers are therefore aligned to 2 MB and offered to the kernel as huge pages.
+// buffers are therefore aligned to 2 MB and offered to the kernel as huge pages,
+// and a batch that decodes one photo after another reuses the blocks the previous
+// rows gave back instead of having the kernel clear fresh pages for every row.
 
 #include <QImage>
 
@@ -23,5 +25,9 @@ struct FreeDeleter {
 // Uninitialised raw memory of `bytes` bytes, huge-page backed when large. Throws
 // Failure when the memory cannot be had.
 std::unique_ptr<unsigned char[], FreeDeleter> newBuffer(std::size_t bytes);
+
+// Large blocks given back are kept (up to a bound) for the next allocation of about
+// the same size. This returns them to the system, e.g. when a batch has ended.
+void releaseCachedBuffers();
 
 } // namespace kestrovia

@@ -62,7 +62,7 @@ QRectF placement(const JobRow &job, QSize turned, int cw, int ch)
 
 } // namespace
 
-DecodedPicture loadJobSource(const JobRow &job, bool applyTurn)
+DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
 {
     // The smallest picture that still gives every drawn pixel its own source
     // detail: the size the picture will be drawn at on the canvas (the fitted
@@ -75,7 +75,9 @@ DecodedPicture loadJobSource(const JobRow &job, bool applyTurn)
         canvas.reset();
     }
     const bool quarter = applyTurn && isQuarterTurn(job.rotationCode());
-    const auto need = [&job, canvas, quarter](QSize picture) -> QSize {
+    const auto need = [&job, &beforeDecode, canvas, quarter](QSize picture) -> QSize {
+        if (beforeDecode)
+            beforeDecode(picture);
         if (!canvas)
             return QSize();
         const QSize turned = quarter ? picture.transposed() : picture;

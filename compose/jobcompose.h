@@ -12,14 +12,19 @@
 
 #include <QImage>
 
+#include <functional>
+
 namespace kestrovia {
 
 // Decodes job.path. When the job's size text asks for a much smaller canvas the
 // picture may be decoded at a reduced scale (shrink on load), never below the size
 // it is drawn at; the turn is taken into account when applyTurn. A size text that
 // is not a number only means "decode in full" here (composeJob reports it). Throws
-// Failure for a missing, unreadable, damaged or too large file.
-DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true);
+// Failure for a missing, unreadable, damaged or too large file. beforeDecode, when
+// given, is called with the picture's upright size once its header is read and
+// before its pixels are allocated (the batch waits there for memory).
+DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
+                             const std::function<void(QSize picture)> &beforeDecode = {});
 
 // The job's canvas, in a buffer of its own, Format_RGB32: the new size, or the
 // picture's own unturned size without one. "ON" stretches the turned picture over

@@ -1,29 +1,27 @@
 #pragma once
-// Export of one composed canvas as the job's output JPEG.
+// The export of one job: its composed canvas as the output JPEG file.
 
 #include "compose/jobrow.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
-#include <QStringView>
-#include <cstdint>
 
 namespace kestrovia {
 
+// The job's output file as bytes: the canvas encoded with the converter's settings
+// (encodeJpeg) at the quality of job.level(). Nothing is written; several rows may
+// be encoded at once on different threads. Throws Failure with a Japanese reason.
+QByteArray encodeJob(const QImage &canvas, const JobRow &job);
 
-// Writes image as a new uncompressed 24-bit BMP (bottom-up) at path, created with
-// createPrivateFile (exclusively, mode 0600, never through a symbolic link). Throws
-// Failure with a Japanese reason when the file exists already or cannot be written
-// completely; a partial file is removed.
-void writeBitmap(const QImage &image, const QString &path);
+// Writes jpeg as the job's output file, job.saveFolder followed by the output name
+// (outputPath), replacing an existing file only once the new one is complete
+// (writeFileReplacing). An empty folder text fails before anything is written: it
+// would name the working folder. Throws Failure with a Japanese reason. Returns
+// the path written.
+QString writeJobOutput(const JobRow &job, const QByteArray &jpeg);
 
-// The export of one job's canvas: (1) writes it to worker's temporary bitmap in the
-// process's private folder (temporaryBitmapPath), (2) builds the output path from
-// job.saveFolder and job.fileName, (3) takes the quality from job.level(), (4)
-// converts the bitmap to the output JPEG, which replaces an existing file only once
-// complete, (5) removes the temporary bitmap, on every path. An empty folder text
-// fails before anything is written. Throws Failure with a Japanese reason. Returns
-// the output path written.
-QString exportJob(const QImage &canvas, const JobRow &job, int worker = 0);
+// Both steps.
+QString exportJob(const QImage &canvas, const JobRow &job);
 
 } // namespace kestrovia

@@ -217,7 +217,70 @@ private slots:
         QCOMPARE(written, QStringList({QStringLiteral("p1_b.jpg"), QStringLiteral("p6_b.jpg")}));
     }
 
+    // A large first row, small ones after it: the workers finish them out of order,
+    // the files still appear in table order, and nothing is left half-written.
+    void filesAppearInTableOrder()
+    {
+        QList<JobRow> jobs;
+        for (int i = 0; i < 6; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            writeFile(name, i == 0 ? jpeg(noise(2400, 1800), 95) : jpeg(quadrants(40, 30)));
+            jobs.append(job(name, m_root));
+        }
+        QList<int> order;
+        BatchPipeline pipeline;
+        connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
+        QCOMPARE(pipeline.run(planBatch(numbered(jobs))).saved, 6);
+        QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
+        for (int i = 0; i + 1 < 6; ++i)
+            QVERIFY(modified(QStringLiteral("p%1_b.jpg").arg(i)) <= modified(QStringLiteral("p%1_b.jpg").arg(i + 1)));
+    }
+
+    // A cancel after the first written row: the rows in flight are finished, the
+    // rest never start, and exactly the rows reported written are on disk.
+    void cancelKeepsWhatWasWritten()
+    {
+        QList<JobRow> jobs;
+        for (int i = 0; i < 12; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            writeFile(name, jpeg(noise(600, 400), 90));
+            jobs.append(job(name, m_root));
+        }
+        QStringList written;
+        BatchPipeline pipeline;
+        connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) {
+            written << QFileInfo(o.output).fileName();
+            pipeline.cancel();
+        });
+        const BatchSummary summary = pipeline.run(planBatch(numbered(jobs)));
+        QVERIFY(summary.notStarted > 0);
+        QCOMPARE(summary.saved + summary.notStarted, 12);
+        QCOMPARE(written.size(), summary.saved);
+        QStringList onDisk = QDir(m_root).entryList({QStringLiteral("*_b.jpg")}, QDir::Files);
+        QCOMPARE(onDisk, written);
+        // No temporary file is left beside the outputs.
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
+    }
+
 private:
+    qint64 modified(const QString &name) const
+    {
+        struct stat st{};
+        ::stat(QFile::encodeName(m_root + name).constData(), &st);
+        return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    static QImage noise(int w, int h)
+    {
+        QImage img(w, h, QImage::Format_RGB32);
+        quint32 seed = 7;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                seed = seed * 1103515245u + 12345u;
+                img.setPixel(x, y, qRgb(int(seed >> 24), int(seed >> 16) & 255, x & 255));
+            }
+        return img;
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_root;
 };

@@ -1,7 +1,8 @@
-// libFuzzer harness: any bytes as the converter's bitmap, to JPEG at a quality taken
-// from the first byte.
+// libFuzzer harness: any bytes as a picture through the whole export of a job, the
+// first bytes choosing its size, fit, turn and level: decode, compose, encode.
 
-#include "export/converter.h"
+#include "compose/jobcompose.h"
+#include "export/export.h"
 #include "platform/failure.h"
 
 #include <cstddef>
@@ -9,11 +10,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0)
+    if (size < 4)
         return 0;
-    const QByteArray bitmap(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    kestrovia::JobRow job;
+    job.newSize = QStringLiteral("%1*%2").arg(1 + data[0] % 64).arg(1 + data[1] % 64);
+    job.fit = data[2] & 1 ? QStringLiteral("OFF") : QStringLiteral("ON");
+    job.position = data[2] & 2 ? QStringLiteral("Center") : QStringLiteral("Top");
+    const char16_t *turns[] = {u"", u"+90°", u"-90°", u"+180°"};
+    job.rotation = QString::fromUtf16(turns[(data[2] >> 2) & 3]);
+    job.backColor = QStringLiteral("-2147483643");
+    job.compression = QString::number(data[3] % 11);
+    const QByteArray picture(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4));
     try {
-        kestrovia::convertBitmapData(bitmap, 1 + data[0] % 100);
+        kestrovia::DecodedPicture decoded = kestrovia::decodePictureData(picture, QSize(64, 64));
+        kestrovia::encodeJob(kestrovia::composeJob(job, decoded), job);
     } catch (const kestrovia::Failure &) {
     }
     return 0;

@@ -1,19 +1,11 @@
-#include "export/privatetemp.h"
+#include "export/staletemp.h"
 
-#include "platform/failure.h"
-#include "platform/oserror.h"
-
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <memory>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,12 +13,7 @@ namespace kestrovia {
 
 namespace {
 
-QString ja(const char *text) { return QString::fromUtf8(text); }
-
 QString baseFolder(const QString &base) { return base.isEmpty() ? QDir::tempPath() : base; }
-
-std::mutex g_folderMutex;
-std::unique_ptr<QTemporaryDir> g_folder;
 
 // True while a process with this id exists (ours or another user's: EPERM).
 bool processRuns(qint64 pid)
@@ -37,40 +24,6 @@ bool processRuns(qint64 pid)
 }
 
 } // namespace
-
-QString privateTempFolder()
-{
-    const std::lock_guard lock(g_folderMutex);
-    if (!g_folder || !g_folder->isValid()) {
-        // QTemporaryDir makes the folder with mkdtemp: a fresh random name, mode 0700.
-        errno = 0;
-        g_folder = std::make_unique<QTemporaryDir>(
-            QDir(baseFolder({})).filePath(QStringLiteral("kestrovia-%1-XXXXXX").arg(::getpid())));
-        if (!g_folder->isValid()) {
-            // mkdtemp's errno; the folder object's own text is English.
-            const int err = errno ? errno : EACCES;
-            g_folder.reset();
-            throw Failure(ja("一時フォルダを作成できません（%1）").arg(systemErrorReason(err)));
-        }
-    }
-    return g_folder->path();
-}
-
-QString temporaryBitmapPath(int worker)
-{
-    return QDir(privateTempFolder()).filePath(QStringLiteral("canvas-%1.bmp").arg(worker));
-}
-
-int createPrivateFile(const QString &path)
-{
-    int fd;
-    do {
-        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw Failure(ja("一時ファイルを作成できません（%1）").arg(systemErrorReason(errno)));
-    return fd;
-}
 
 int removeStaleTempFiles(const QString &base)
 {
