@@ -16,7 +16,7 @@ RUN_PACKAGES := cmake g++ make pkg-config \
 # Building and running the tests, the install check among them.
 TEST_PACKAGES := desktop-file-utils appstream
 # The benchmarks and the tools they are compared with.
-BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick
+BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 # The fuzzers need clang's libFuzzer.
 FUZZ_PACKAGES := clang
 FUZZ_SECONDS ?= 60

@@ -1,15 +1,28 @@
 #!/bin/sh
 # Times the same jobs three ways - our compose and export, vipsthumbnail and
 # ImageMagick's convert -resize - each writing a JPEG at quality 80, on photo-like
-# pictures made here. Usage: bench/compare.sh [build-dir]   (default: build)
+# pictures made here; and a batch of 20 photos against vipsthumbnail and the
+# codec floor. Usage: bench/compare.sh [build-dir]   (default: build)
 #
-# Standard output: two preview lines first (unless PREVIEW=0), then one line per
-# case a-d, and nothing after the last:
+# Standard output: two preview lines first (unless PREVIEW=0 or case a is not
+# run), then one line per case, and nothing after the last:
 #   case=a ours_ms=… vips_ms=… magick_ms=… ours_vs_vips=… ours_vs_magick=… ours_peak_mb=…
+#   case=batch ours_ms=… vips_par_ms=… floor_ms=… ours_vs_floor=… ours_vs_vips=… ours_peak_mb=…
+#   case=batch_stall longest_stall_ms=…
+#   case=batch_rows rows=… ours_ms=… ours_peak_mb=… peak_vs_batch=…   (only with BATCH_ROWS)
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
 # (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
 # time the quick (unturned) and complete (+90°) preview of case a's picture,
 # composed into a separate preview surface without export.
+# batch: 20 photo-like 4000x3000 JPEGs of about 3.6 MB (made once, in
+# BATCH_PICTURES, default <build-dir>/bench-batch) to 1600x1200 at quality 50
+# (level 5): ours as one process running them as one batch; vipsthumbnail, one
+# process a file, as many at a time as there are cores (xargs -P); the floor,
+# djpeg -scale 1/2 | cjpeg -quality 50 a file, as many at a time. batch_stall is
+# the longest gap of a 10 ms timer on our event loop during one more such batch.
+# BATCH_ROWS=200 adds one run of that many rows (the 20 pictures again, into other
+# folders), to show that peak memory does not grow with the row count.
+# CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch).
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -21,12 +34,15 @@ case $build in /*) ;; *) build=$here/$build ;; esac
 runs=${RUNS:-5}
 [ "$runs" -ge 5 ] || runs=5
 preview=${PREVIEW:-1}
+cases=" ${CASES:-a b c d batch} "
+has() { case $cases in *" $1 "*) return 0 ;; esac; return 1; }
 
 log() { echo "$@" >&2; }
 
 missing=
 command -v vipsthumbnail >/dev/null 2>&1 || missing="$missing libvips-tools"
 [ -x /usr/bin/convert ] || command -v convert >/dev/null 2>&1 || missing="$missing imagemagick"
+command -v djpeg >/dev/null 2>&1 && command -v cjpeg >/dev/null 2>&1 || missing="$missing libjpeg-turbo-progs"
 if [ -n "$missing" ]; then
     log "installing:$missing"
     sudo=
@@ -48,8 +64,10 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrovia-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-log "making test pictures in $work"
-"$bench" make "$work" >&2
+if has a || has b || has c || has d; then
+    log "making test pictures in $work"
+    "$bench" make "$work" >&2
+fi
 mkdir -p "$work/ours" "$work/vips" "$work/magick"
 
 # "<median ms> <peak MB>" of a command run $runs times.
@@ -83,12 +101,39 @@ measure() { # name picture ours-case vips-size magick-args...
 "
 }
 
-measure a photo4000.jpg a 1600x1200 -resize 1600x1200
-measure b photo4000.jpg b 1600x1200 -rotate 90 -resize 1600x1200 -background gray50 -gravity center -extent 1600x1200
-measure c photo6000.jpg c 800x600 -resize 800x600 -background gray50 -gravity center -extent 800x600
-measure d photo4000.bmp d 1600x1200 -resize 1600x1200
+! has a || measure a photo4000.jpg a 1600x1200 -resize 1600x1200
+! has b || measure b photo4000.jpg b 1600x1200 -rotate 90 -resize 1600x1200 -background gray50 -gravity center -extent 1600x1200
+! has c || measure c photo6000.jpg c 800x600 -resize 800x600 -background gray50 -gravity center -extent 800x600
+! has d || measure d photo4000.bmp d 1600x1200 -resize 1600x1200
 
-if [ "$preview" = 1 ]; then
+if has batch; then
+    cores=$(nproc)
+    pictures=${BATCH_PICTURES:-$build/bench-batch}
+    log "batch: pictures in $pictures"
+    "$bench" batchpictures "$pictures" >&2
+    ls "$pictures"/*.jpg >"$work/batch.list"
+    mkdir -p "$work/batch/ours" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
+    log "case batch: ours"
+    o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
+    log "case batch: vipsthumbnail, $cores at a time"
+    v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=50]")
+    log "case batch: djpeg | cjpeg, $cores at a time"
+    f=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -scale 1/2 "$2" | cjpeg -quality 50 >"$1/${2##*/}"' sh "$work/batch/floor")
+    lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")
+"
+    log "case batch: event-loop stall"
+    lines="${lines}case=batch_stall longest_stall_ms=$("$bench" stall "$pictures" "$work/batch/ours")
+"
+    if [ -n "${BATCH_ROWS:-}" ]; then
+        # One run: it shows memory, and a median of 200-row runs takes minutes.
+        log "case batch: $BATCH_ROWS rows"
+        r=$("$bench" time 1 -- "$bench" batch "$pictures" "$work/batch/rows" "$BATCH_ROWS")
+        lines="${lines}case=batch_rows rows=$BATCH_ROWS ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r") peak_vs_batch=$(ratio "$(mb "$r")" "$(mb "$o")")
+"
+    fi
+fi
+
+if [ "$preview" = 1 ] && has a; then
     log "preview: quick"
     q=$(timed "$bench" run preview_quick "$work/photo4000.jpg" "$work/ours")
     log "preview: complete"

@@ -2,21 +2,33 @@
 //
 //   kestrovia_bench make <folder>                 photo-like test pictures
 //   kestrovia_bench run <case> <picture> <folder> one job, as the batch run does it
+//   kestrovia_bench batchpictures <folder>        the batch's 20 photos (kept when unchanged)
+//   kestrovia_bench batch <pictures> <out> [rows] every *.jpg of pictures as one batch
+//   kestrovia_bench stall <pictures> <out> [rows] the same, printing the longest
+//                                                 event-loop stall in ms
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
 //   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
 //
 // Cases: a/b/c/d compose and export (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
+// The batch runs every picture to 1600*1200 "OFF" "Center" at level 5 (quality 50);
+// with rows beyond the number of pictures, the pictures are named again with
+// outputs in <out>/1, <out>/2, ... (a batch never writes one file twice).
 
-#include "export/export.h"
+#include "batch/batchpipeline.h"
+#include "batch/batchplan.h"
 #include "compose/jobcompose.h"
 #include "compose/picturedecoder.h"
-#include "compose/surface.h"
+#include "export/export.h"
 #include "platform/failure.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QTimer>
 
 #include <turbojpeg.h>
 
@@ -25,12 +37,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <thread>
 #include <vector>
 
 using namespace kestrovia;
@@ -46,10 +61,14 @@ inline std::uint32_t hash(std::uint32_t x, std::uint32_t y)
     return h ^ (h >> 16);
 }
 
-QImage photoLike(int w, int h)
+// seed 0 is the picture of cases a-d; other seeds shift clouds, field and stones
+// and the grain, so that a batch holds different photos. grain is the noise's
+// spread in levels.
+QImage photoLike(int w, int h, int seed = 0, int grain = 32)
 {
     QImage img(w, h, QImage::Format_RGB32);
-    const double horizon = h * 0.45;
+    const double horizon = h * (0.45 + 0.01 * (seed % 7));
+    const double phase = 0.37 * seed;
     for (int y = 0; y < h; ++y) {
         auto *row = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
         const double fy = double(y) / h;
@@ -57,36 +76,37 @@ QImage photoLike(int w, int h)
             const double fx = double(x) / w;
             double r, g, b;
             if (y < horizon) { // sky with soft clouds
-                const double cloud = 0.5 + 0.5 * std::sin(fx * 9.0 + std::sin(fy * 13.0) * 2.0)
+                const double cloud = 0.5 + 0.5 * std::sin(fx * 9.0 + phase + std::sin(fy * 13.0) * 2.0)
                                                * std::cos(fy * 7.0 - fx * 3.0);
                 r = 90 + 120 * fy + 60 * cloud;
                 g = 140 + 80 * fy + 50 * cloud;
                 b = 220 - 20 * fy + 30 * cloud;
             } else { // ground: grass texture, stripes of a field, a few stones
                 const double texture = std::sin(x * 0.9 + y * 0.3) * std::sin(y * 1.3 - x * 0.2);
-                const double rows = std::sin(fx * 160.0 + fy * 40.0);
+                const double rows = std::sin(fx * 160.0 + fy * (40.0 + seed));
                 r = 70 + 40 * texture + 25 * rows + 40 * fy;
                 g = 120 + 50 * texture + 20 * rows;
                 b = 50 + 20 * texture;
-                if (((x / 97) + (y / 83)) % 11 == 0) { // stones with hard edges
+                if (((x / 97) + (y / 83) + seed) % 11 == 0) { // stones with hard edges
                     r = g = b = 170 + 30 * texture;
                 }
             }
-            const int grain = int(hash(std::uint32_t(x), std::uint32_t(y)) & 31) - 16;
-            const auto c = [&](double v) { return std::uint32_t(std::clamp(int(v) + grain, 0, 255)); };
+            const int noise = int(hash(std::uint32_t(x + 7919 * seed), std::uint32_t(y)) % std::uint32_t(grain))
+                              - grain / 2;
+            const auto c = [&](double v) { return std::uint32_t(std::clamp(int(v) + noise, 0, 255)); };
             row[x] = 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
         }
     }
     return img;
 }
 
-bool writeJpeg(const QImage &img, const QString &path)
+bool writeJpeg(const QImage &img, const QString &path, int quality = 92)
 {
     tjhandle h = tjInitCompress();
     unsigned char *buf = nullptr;
     unsigned long size = 0;
     const bool ok = tjCompress2(h, img.constBits(), img.width(), int(img.bytesPerLine()), img.height(),
-                                TJPF_BGRX, &buf, &size, TJSAMP_420, 92, 0) == 0;
+                                TJPF_BGRX, &buf, &size, TJSAMP_420, quality, 0) == 0;
     tjDestroy(h);
     QFile f(path);
     const bool written = ok && f.open(QIODevice::WriteOnly)
@@ -100,7 +120,8 @@ int make(const QString &folder)
     const QImage a = photoLike(4000, 3000);
     if (!writeJpeg(a, folder + QStringLiteral("/photo4000.jpg")))
         return 1;
-    writeBitmap(a, folder + QStringLiteral("/photo4000.bmp"));
+    if (!a.save(folder + QStringLiteral("/photo4000.bmp"), "BMP"))
+        return 1;
     if (!writeJpeg(photoLike(6000, 4000), folder + QStringLiteral("/photo6000.jpg")))
         return 1;
     return 0;
@@ -108,11 +129,8 @@ int make(const QString &folder)
 
 int run(const QString &which, const QString &picture, const QString &folder)
 {
-    TwipsPerPixel tpp{15, 15};
-    Surface source(tpp), turned(tpp), canvas(tpp);
-    JobSurfaces surfaces{source, turned, canvas};
-    JobSettings job{picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
-                    QStringLiteral("8421504"), QStringLiteral("Center"), QString()};
+    JobRow job{QFileInfo(picture).fileName(), QString(), picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
+               QStringLiteral("8421504"), QStringLiteral("Center"), QString(), folder + u'/', QStringLiteral("2")};
     if (which == u"b" || which == u"preview_complete")
         job.rotation = QStringLiteral("+90°");
     if (which == u"c")
@@ -121,10 +139,7 @@ int run(const QString &which, const QString &picture, const QString &folder)
     if (which.startsWith(u"preview_")) {
         // The preview composes into its own visible surface, never exporting.
         const bool complete = which == u"preview_complete";
-        Surface preview(tpp);
-        loadJobSource(surfaces, job, tpp, complete);
-        composeJob(surfaces, job, tpp, preview, complete);
-        return preview.image().isNull() ? 1 : 0;
+        return composeJob(job, loadJobSource(job, complete), complete).isNull() ? 1 : 0;
     }
     // KESTROVIA_BENCH_TRACE=1 prints the time of each step to stderr.
     const bool trace = qEnvironmentVariableIntValue("KESTROVIA_BENCH_TRACE") == 1;
@@ -144,13 +159,124 @@ int run(const QString &which, const QString &picture, const QString &folder)
         last = now;
         lastCpu = cpu;
     };
-    loadJobSource(surfaces, job, tpp);
+    const DecodedPicture decoded = loadJobSource(job);
     step("load");
-    composeJob(surfaces, job, tpp, canvas, true);
+    const QImage canvas = composeJob(job, decoded);
     step("compose");
-    exportJob(canvas, QFileInfo(picture).fileName(), folder + u'/', u"2"); // quality 80
+    exportJob(canvas, job); // level 2: quality 80
     step("export");
     return 0;
+}
+
+// Bump when the batch pictures change, so that folders made before are made again.
+constexpr char kBatchPicturesVersion[] = "batch pictures 1: 20 x 4000x3000, grain 24, quality 85";
+constexpr int kBatchPictures = 20;
+
+QString batchPictureName(int i) { return QStringLiteral("photo%1.jpg").arg(i, 2, 10, QLatin1Char('0')); }
+
+// The pictures' names, sizes and hashes as found in folder, after the version.
+QByteArray batchManifest(const QString &folder)
+{
+    QByteArray manifest = QByteArray(kBatchPicturesVersion) + '\n';
+    for (int i = 0; i < kBatchPictures; ++i) {
+        QFile f(folder + u'/' + batchPictureName(i));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        hash.addData(&f);
+        manifest += batchPictureName(i).toUtf8() + ' ' + QByteArray::number(f.size()) + ' '
+                    + hash.result().toHex() + '\n';
+    }
+    return manifest;
+}
+
+// Photo-like 4000x3000 JPEGs of 3.5-3.7 MB each, as a camera writes them. Made
+// once: a folder whose manifest still matches its files is left as it is.
+int batchPictures(const QString &folder)
+{
+    const QString manifestPath = folder + QStringLiteral("/manifest.txt");
+    QFile manifest(manifestPath);
+    if (manifest.open(QIODevice::ReadOnly) && manifest.readAll() == batchManifest(folder))
+        return 0;
+    manifest.close();
+    if (!QDir().mkpath(folder))
+        return 1;
+    // Two at a time: making them takes longer than converting them.
+    std::atomic<bool> ok = true;
+    const auto make = [&](int first) {
+        for (int i = first; i < kBatchPictures; i += 2)
+            if (!writeJpeg(photoLike(4000, 3000, i + 1, 24), folder + u'/' + batchPictureName(i), 85))
+                ok = false;
+    };
+    std::thread other(make, 1);
+    make(0);
+    other.join();
+    return ok && manifest.open(QIODevice::WriteOnly) && manifest.write(batchManifest(folder)) > 0 ? 0 : 1;
+}
+
+// The batch's rows: each *.jpg of pictures in name order, to 1600*1200 "OFF"
+// "Center" at level 5, repeated until there are rows of them (rows < 1: each once);
+// the k-th repetition writes to out/k, made here (the first to out itself, which
+// must exist).
+QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows)
+{
+    const QStringList names = QDir(pictures).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    if (rows < 1)
+        rows = int(names.size());
+    QList<std::pair<int, JobRow>> list;
+    for (int i = 0; !names.isEmpty() && i < rows; ++i) {
+        const QString &name = names[i % names.size()];
+        const int k = int(i / names.size());
+        const QString folder = k == 0 ? out : out + u'/' + QString::number(k);
+        if (k > 0 && i % names.size() == 0)
+            QDir(out).mkdir(QString::number(k));
+        list.append({i + 1, JobRow{name, QString(), pictures + u'/' + name, QStringLiteral("1600*1200"),
+                                   QStringLiteral("OFF"), QStringLiteral("8421504"), QStringLiteral("Center"),
+                                   QString(), folder + u'/', QStringLiteral("5")}});
+    }
+    return list;
+}
+
+// The one call into the batch pipeline: plans and runs the rows as the window's
+// 処理実行 does (outputs that exist already are replaced, as after the user's yes)
+// and returns the number of rows not saved, their reasons on standard error. When
+// the pipeline runs on workers, this waits for its end in a local event loop, so
+// that longestStall below sees what the window's event loop would.
+int runRows(const QList<std::pair<int, JobRow>> &rows)
+{
+    BatchPipeline pipeline;
+    const BatchSummary summary = pipeline.run(planBatch(rows));
+    for (const RowOutcome &p : summary.problems)
+        std::fprintf(stderr, "row %d %s: %s\n", p.row, qPrintable(p.fileName), qPrintable(p.reason));
+    return int(rows.size()) - summary.saved;
+}
+
+// Longest gap in ms between ticks of a 10 ms timer on this thread while work runs
+// (10 when the event loop never waits for work). work starts from the event loop,
+// as a click on 処理実行 would; the gap until its end counts as well, so a work that
+// blocks the thread shows as one stall as long as itself.
+double longestStall(const std::function<void()> &work)
+{
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    const auto tick = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, tick);
+    QTimer::singleShot(0, [&] {
+        clock.start();
+        timer.start();
+        work();
+        tick();
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    return longest / 1e6;
 }
 
 // A 2001 x 1337 photo to 250 x 167: PSNR of our output, and of <folder>/vips.png when
@@ -214,13 +340,12 @@ int quality(const QString &folder)
         }
         std::printf("\n");
     };
-    TwipsPerPixel tpp{15, 15};
-    Surface source(tpp), turned(tpp), canvas(tpp);
-    composeJobToCanvas({source, turned, canvas},
-                       {picture, QStringLiteral("250*167"), QStringLiteral("ON"), QStringLiteral("8421504"),
-                        QStringLiteral("Top"), QString()},
-                       tpp);
-    report("ours", canvas.image());
+    JobRow job;
+    job.path = picture;
+    job.newSize = QStringLiteral("250*167");
+    job.fit = QStringLiteral("ON");
+    job.backColor = QStringLiteral("8421504");
+    report("ours", composeJob(job, loadJobSource(job)));
     const QImage vips(folder + QStringLiteral("/vips.png"));
     if (vips.size() == QSize(ow, oh))
         report("vips", vips);
@@ -271,11 +396,26 @@ int main(int argc, char **argv)
             return run(args[2], args[3], args[4]);
         if (args.size() == 3 && args[1] == u"quality")
             return quality(args[2]);
+        if (args.size() == 3 && args[1] == u"batchpictures")
+            return batchPictures(args[2]);
+        if ((args.size() == 4 || args.size() == 5) && (args[1] == u"batch" || args[1] == u"stall")) {
+            const auto rows = batchRows(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(),
+                                        args.size() == 5 ? args[4].toInt() : 0);
+            if (rows.isEmpty())
+                return 1;
+            if (args[1] == u"batch")
+                return runRows(rows) == 0 ? 0 : 1;
+            int failed = 0;
+            const double stall = longestStall([&] { failed = runRows(rows); });
+            std::printf("%.1f\n", stall);
+            return failed == 0 ? 0 : 1;
+        }
     } catch (const Failure &f) {
         std::fprintf(stderr, "%s\n", qPrintable(f.message()));
         return 1;
     }
     std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
-                         "time <runs> -- <command...> | quality <folder>\n");
+                         "time <runs> -- <command...> | quality <folder> | batchpictures <folder> | "
+                         "batch|stall <pictures> <out> [rows]\n");
     return 2;
 }
