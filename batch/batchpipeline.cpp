@@ -2,7 +2,10 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
+#include "compose/sourcefile.h"
+#include "export/converter.h"
 #include "export/export.h"
+#include "export/outputname.h"
 #include "platform/failure.h"
 
 #include <QEventLoop>
@@ -91,15 +94,18 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
-        p.job.level();
+        const int quality = jpegQuality(p.job.level());
+        const QByteArray source = readSourceFile(p.job.path);
+        const auto admit = [&](QSize size) {
+            pixels = qint64(size.width()) * size.height();
+            waitForPixels(pixels);
+        };
+        // A photo only scaled to the canvas goes through its colour planes; every
+        // other job through the RGB canvas the preview shows.
+        std::optional<JpegPlanes> planes = composeJobPlanes(p.job, source, quality < 90, admit);
         QImage canvas;
-        {
-            const DecodedPicture picture = loadJobSource(p.job, true, [&](QSize size) {
-                pixels = qint64(size.width()) * size.height();
-                waitForPixels(pixels);
-            });
-            canvas = composeJob(p.job, picture);
-        }
+        if (!planes)
+            canvas = composeJob(p.job, decodeJobSource(p.job, source, true, admit));
         {
             // The decoded picture is gone: its pixels are free for the next row.
             const std::lock_guard lock(mutex);
@@ -107,7 +113,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
             pixels = 0;
         }
         changed.notify_all();
-        r.jpeg = encodeJob(canvas, p.job);
+        r.jpeg = planes ? encodeJpeg(*planes, quality) : encodeJpeg(canvas, quality);
         return r;
     } catch (const Failure &f) {
         r.outcome.reason = f.message();

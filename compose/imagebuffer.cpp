@@ -95,23 +95,31 @@ void release(void *p)
 
 void FreeDeleter::operator()(void *p) const { release(p); }
 
-QImage newImage(int width, int height)
+namespace {
+
+QImage newImageOf(int width, int height, QImage::Format format, int bytesPerPixel)
 {
     if (width <= 0 || height <= 0)
-        return QImage(qMax(width, 0), qMax(height, 0), QImage::Format_RGB32);
-    const qsizetype bpl = qsizetype(width) * 4;
+        return QImage(qMax(width, 0), qMax(height, 0), format);
+    // Rows on 4-byte boundaries, as QImage expects.
+    const qsizetype bpl = (qsizetype(width) * bytesPerPixel + 3) / 4 * 4;
     const std::size_t bytes = std::size_t(bpl) * std::size_t(height);
     void *p = allocate(bytes);
     if (!p)
         outOfMemory(bytes);
-    QImage img(static_cast<uchar *>(p), width, height, bpl, QImage::Format_RGB32, [](void *info) { release(info); },
-               p);
+    QImage img(static_cast<uchar *>(p), width, height, bpl, format, [](void *info) { release(info); }, p);
     if (img.isNull()) {
         release(p);
         outOfMemory(bytes);
     }
     return img;
 }
+
+} // namespace
+
+QImage newImage(int width, int height) { return newImageOf(width, height, QImage::Format_RGB32, 4); }
+
+QImage newPlane(int width, int height) { return newImageOf(width, height, QImage::Format_Grayscale8, 1); }
 
 std::unique_ptr<unsigned char[], FreeDeleter> newBuffer(std::size_t bytes)
 {

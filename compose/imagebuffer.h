@@ -18,6 +18,9 @@ namespace kestrovia {
 // memory cannot be had.
 QImage newImage(int width, int height);
 
+// A Format_Grayscale8 image of w x h pixels (a colour plane), contents undefined.
+QImage newPlane(int width, int height);
+
 struct FreeDeleter {
     void operator()(void *p) const;
 };

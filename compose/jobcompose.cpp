@@ -62,12 +62,14 @@ QRectF placement(const JobRow &job, QSize turned, int cw, int ch)
 
 } // namespace
 
-DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
+namespace {
+
+NeedFunction jobNeed(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
 {
     // The smallest picture that still gives every drawn pixel its own source
     // detail: the size the picture will be drawn at on the canvas (the fitted
     // rectangle, or the whole canvas when stretched), seen from the unturned
-    // picture.
+    // picture. A size text that is not a number only means "decode in full" here.
     std::optional<QSize> canvas;
     try {
         canvas = job.canvasSize();
@@ -75,7 +77,7 @@ DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::funct
         canvas.reset();
     }
     const bool quarter = applyTurn && isQuarterTurn(job.rotationCode());
-    const auto need = [&job, &beforeDecode, canvas, quarter](QSize picture) -> QSize {
+    return [job, beforeDecode, canvas, quarter](QSize picture) -> QSize {
         if (beforeDecode)
             beforeDecode(picture);
         if (!canvas)
@@ -85,7 +87,56 @@ DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::funct
         const QSize drawn(int(std::ceil(r.width() / kTwipsPerPixel)), int(std::ceil(r.height() / kTwipsPerPixel)));
         return quarter ? drawn.transposed() : drawn;
     };
-    return decodePicture(job.path, need);
+}
+
+} // namespace
+
+DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
+{
+    return decodePicture(job.path, jobNeed(job, applyTurn, beforeDecode));
+}
+
+DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn,
+                               const std::function<void(QSize picture)> &beforeDecode)
+{
+    return decodePictureData(data, jobNeed(job, applyTurn, beforeDecode));
+}
+
+std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
+                                           const std::function<void(QSize picture)> &beforeDecode)
+{
+    if (job.rotationCode() != 0)
+        return std::nullopt;
+    const std::optional<QSize> size = plainJpegSize(data);
+    if (!size)
+        return std::nullopt;
+    const QSize canvas = job.canvasSize().value_or(*size);
+    const QRectF whole(0, 0, canvas.width() * kTwipsPerPixel, canvas.height() * kTwipsPerPixel);
+    if (placement(job, *size, int(whole.width()), int(whole.height())) != whole
+        || (halfChroma && (canvas.width() % 2 || canvas.height() % 2)))
+        return std::nullopt;
+    job.backColorValue(); // a colour that is no number fails here as on the RGB route
+    const std::optional<JpegPlanes> decoded = decodeJpegPlanes(data, jobNeed(job, true, beforeDecode));
+    if (!decoded)
+        return std::nullopt;
+    JpegPlanes out;
+    out.size = canvas;
+    const QSize chroma = halfChroma ? canvas / 2 : canvas;
+    const struct {
+        QImage *to;
+        const QImage &from;
+        QSize size;
+        QRectF extent;
+    } planes[] = {{&out.y, decoded->y, canvas, decoded->lumaExtent},
+                  {&out.cb, decoded->cb, chroma, decoded->chromaExtent},
+                  {&out.cr, decoded->cr, chroma, decoded->chromaExtent}};
+    for (const auto &p : planes) {
+        *p.to = newPlane(p.size.width(), p.size.height());
+        drawScaledPlane(*p.to, QRectF(p.to->rect()), p.from, p.extent);
+    }
+    out.lumaExtent = QRectF(out.y.rect());
+    out.chromaExtent = QRectF(out.cb.rect());
+    return out;
 }
 
 QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTurn)

@@ -25,6 +25,9 @@ namespace kestrovia {
 // before its pixels are allocated (the batch waits there for memory).
 DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
                              const std::function<void(QSize picture)> &beforeDecode = {});
+// The same for the file's content, read already.
+DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn = true,
+                               const std::function<void(QSize picture)> &beforeDecode = {});
 
 // The job's canvas, in a buffer of its own, Format_RGB32: the new size, or the
 // picture's own unturned size without one. "ON" stretches the turned picture over
@@ -35,5 +38,17 @@ DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
 // applyTurn the picture is drawn unturned. Throws Failure for a size or colour text
 // that is not a number, a negative or too large size, or no picture.
 QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTurn = true);
+
+// The job composed as colour planes instead of an RGB canvas, for the most common
+// job: a plain colour JPEG (see plainJpegSize) scaled, unturned, over the whole
+// canvas (stretched, or fitted without a band). Each plane is filtered at its own
+// size straight from the decoded planes, with no conversion to RGB and back: Y at
+// the canvas size, Cb and Cr at half its size when halfChroma (the canvas then has
+// even sides), else at the canvas size; the extents are the planes' rectangles. The
+// same picture as composeJob within the rounding of the two routes. nullopt, having
+// decoded nothing, for any other job or picture. Throws Failure as decodeJobSource
+// and composeJob do.
+std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
+                                           const std::function<void(QSize picture)> &beforeDecode = {});
 
 } // namespace kestrovia

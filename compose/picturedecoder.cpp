@@ -264,6 +264,46 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     return out;
 }
 
+std::optional<JpegPlanes> decodePlanes(const Bytes &b, const NeedFunction &needFor)
+{
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    if (!tj)
+        fail(tr("JPEG デコーダを初期化できません"));
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    auto *data = const_cast<unsigned char *>(b.p);
+    const auto size = static_cast<unsigned long>(b.size);
+    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
+        fail(tr("JPEG ファイルが壊れているため読み込めません"));
+    checkPictureSize(w, h);
+    checkJpegDataCovers(b, w, h);
+    // Only a plain colour photo, stored upright: everything else takes the RGB route.
+    if (colorspace != TJCS_YCbCr || exifOrientation(b) != 1
+        || (subsamp != TJSAMP_420 && subsamp != TJSAMP_422 && subsamp != TJSAMP_444))
+        return std::nullopt;
+    const int denom = reduction(w, h, needFor ? needFor(QSize(w, h)) : QSize(), {8, 4, 2});
+    const int sw = (w + denom - 1) / denom;
+    const int sh = (h + denom - 1) / denom;
+
+    JpegPlanes out;
+    out.size = QSize(w, h);
+    QImage *planes[3] = {&out.y, &out.cb, &out.cr};
+    unsigned char *bits[3];
+    int strides[3];
+    for (int c = 0; c < 3; ++c) {
+        *planes[c] = newPlane(tjPlaneWidth(c, sw, subsamp), tjPlaneHeight(c, sh, subsamp));
+        bits[c] = planes[c]->bits();
+        strides[c] = int(planes[c]->bytesPerLine());
+    }
+    if (tjDecompressToYUVPlanes(tj.get(), data, size, bits, sw, strides, sh, TJFLAG_STOPONWARNING) != 0)
+        fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+    // As in the RGB route, a last partial block reaches past the extent; chroma
+    // planes cover the picture at their own subsampling.
+    const double xs = subsamp == TJSAMP_444 ? 1 : 2, ys = subsamp == TJSAMP_420 ? 2 : 1;
+    out.lumaExtent = QRectF(0, 0, double(w) / denom, double(h) / denom);
+    out.chromaExtent = QRectF(0, 0, double(w) / denom / xs, double(h) / denom / ys);
+    return out;
+}
+
 // ---- BMP ----
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -611,6 +651,31 @@ DecodedPicture decodeBytes(const Bytes &b, const NeedFunction &need)
 
 } // namespace
 
+std::optional<QSize> plainJpegSize(const QByteArray &data)
+{
+    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    if (!b.has(0, 3) || b.p[0] != 0xFF || b.p[1] != 0xD8 || b.p[2] != 0xFF)
+        return std::nullopt;
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    if (!tj
+        || tjDecompressHeader3(tj.get(), const_cast<unsigned char *>(b.p), static_cast<unsigned long>(b.size), &w, &h,
+                               &subsamp, &colorspace)
+               != 0
+        || colorspace != TJCS_YCbCr || (subsamp != TJSAMP_420 && subsamp != TJSAMP_422 && subsamp != TJSAMP_444)
+        || exifOrientation(b) != 1)
+        return std::nullopt;
+    return QSize(w, h);
+}
+
+std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need)
+{
+    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    if (!b.has(0, 3) || b.p[0] != 0xFF || b.p[1] != 0xD8 || b.p[2] != 0xFF)
+        return std::nullopt;
+    return decodePlanes(b, need);
+}
+
 NeedFunction fixedNeed(QSize reduceTo)
 {
     return [reduceTo](QSize) { return reduceTo; };
@@ -618,8 +683,12 @@ NeedFunction fixedNeed(QSize reduceTo)
 
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
 {
-    return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()},
-                       fixedNeed(reduceTo));
+    return decodePictureData(data, fixedNeed(reduceTo));
+}
+
+DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need)
+{
+    return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}, need);
 }
 
 DecodedPicture decodePicture(const QString &path, QSize reduceTo)
@@ -631,8 +700,7 @@ DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
 {
     const QString name = QFileInfo(path).fileName();
     try {
-        const QByteArray data = readSourceFile(path);
-        return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}, need);
+        return decodePictureData(readSourceFile(path), need);
     } catch (const Failure &f) {
         throw Failure(tr("画像「%1」を読み込めません: %2").arg(name, f.message()));
     }

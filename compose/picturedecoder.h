@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace kestrovia {
 
@@ -44,6 +45,26 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize(
 // An invalid result means "decode in full".
 using NeedFunction = std::function<QSize(QSize uprightSize)>;
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need);
+DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need);
+
+// A JPEG's colour planes as its data holds them, for a job that only scales a
+// photo: no conversion to RGB and back, and the chroma planes filtered at their own,
+// smaller size.
+struct JpegPlanes {
+    QImage y, cb, cr;    // Format_Grayscale8; cb and cr subsampled as stored
+    QSize size;          // the picture's real size in pixels
+    QRectF lumaExtent;   // the part of y standing for the whole picture
+    QRectF chromaExtent; // the same in cb and cr
+};
+
+// The size of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) from
+// its header; nullopt for any other data.
+std::optional<QSize> plainJpegSize(const QByteArray &data);
+
+// The planes of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright),
+// reduced on load like decodePicture; nullopt for any other picture, which takes
+// the RGB route. Throws Failure for a damaged or too large JPEG, as decodePicture.
+std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need);
 
 // Refuses a picture size beyond the limits above (Failure); used for canvases too.
 void checkPictureSize(qint64 width, qint64 height);

@@ -234,6 +234,48 @@ int clampToInt(double v)
     return static_cast<int>(std::clamp(v, -lim, lim));
 }
 
+// One output row of the horizontal pass over a single-channel plane.
+void horizontalRowGray(const std::uint8_t *src, std::uint8_t *dst, const Weights &wx, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t *p = src + wx.first[i];
+        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
+        const int cnt = wx.count[i];
+        int k = 0;
+        int acc = 1 << (kShift - 1);
+#if defined(__SSE2__)
+        __m128i sum = _mm_setzero_si128();
+        const __m128i zero = _mm_setzero_si128();
+        for (; k + 8 <= cnt; k += 8) {
+            const __m128i px = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + k)), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k))));
+        }
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+        acc += _mm_cvtsi128_si32(sum);
+#endif
+        for (; k < cnt; ++k)
+            acc += w[k] * int(p[k]);
+        dst[i] = static_cast<std::uint8_t>(std::clamp(acc >> kShift, 0, 255));
+    }
+}
+
+// Pixels of 4 bytes (Format_RGB32) or 1 byte (Format_Grayscale8).
+template <int Bytes>
+struct PixelKind;
+template <>
+struct PixelKind<4> {
+    using Type = std::uint32_t;
+    static constexpr QImage::Format format = QImage::Format_RGB32;
+    static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRow(src, dst, wx, n); }
+};
+template <>
+struct PixelKind<1> {
+    using Type = std::uint8_t;
+    static constexpr QImage::Format format = QImage::Format_Grayscale8;
+    static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRowGray(src, dst, wx, n); }
+};
+
 } // namespace
 
 PixelSpan pixelSpan(double start, double length)
@@ -246,15 +288,18 @@ PixelSpan pixelSpan(double start, double length)
     return end > first ? PixelSpan{first, end} : PixelSpan{first, first};
 }
 
-void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const QRectF &srcRect)
+namespace {
+
+template <int Bytes>
+void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, const QRectF &srcRect)
 {
+    using Pixel = typename PixelKind<Bytes>::Type;
+    constexpr QImage::Format format = PixelKind<Bytes>::format;
     if (dest.isNull() || srcIn.isNull() || !(srcRect.width() > 0) || !(srcRect.height() > 0))
         return;
-    if (dest.format() != QImage::Format_RGB32)
-        dest = dest.convertToFormat(QImage::Format_RGB32);
-    const QImage src = srcIn.format() == QImage::Format_RGB32
-                           ? srcIn
-                           : srcIn.convertToFormat(QImage::Format_RGB32);
+    if (dest.format() != format)
+        dest = dest.convertToFormat(format);
+    const QImage src = srcIn.format() == format ? srcIn : srcIn.convertToFormat(format);
 
     const PixelSpan sx = pixelSpan(destRect.x(), destRect.width());
     const PixelSpan sy = pixelSpan(destRect.y(), destRect.height());
@@ -282,10 +327,10 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
         const int x0 = std::max(cx0, lox - offX), x1 = std::min(cx1, hix - offX);
         const int y0 = std::max(cy0, loy - offY), y1 = std::min(cy1, hiy - offY);
         for (int y = y0; y < y1; ++y) {
-            const auto *s = reinterpret_cast<const std::uint32_t *>(src.constScanLine(y + offY));
-            auto *d = reinterpret_cast<std::uint32_t *>(dest.scanLine(y));
+            const auto *s = reinterpret_cast<const Pixel *>(src.constScanLine(y + offY));
+            auto *d = reinterpret_cast<Pixel *>(dest.scanLine(y));
             if (x1 > x0)
-                std::memcpy(d + x0, s + x0 + offX, sizeof(std::uint32_t) * (x1 - x0));
+                std::memcpy(d + x0, s + x0 + offX, sizeof(Pixel) * (x1 - x0));
         }
         return;
     }
@@ -314,15 +359,15 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
     const int midH = rowHi - rowLo;
     const int midW = colHi - colLo;
 
-    // The vertical pass works on four pixels at a time, the horizontal one on one:
-    // when the picture shrinks in height, running the vertical pass first over the
-    // full source width leaves the slower pass far fewer rows.
-    constexpr double kHorizontalCost = 4;
+    // The vertical pass works on several pixels at a time, the horizontal one on
+    // one: when the picture shrinks in height, running the vertical pass first over
+    // the full source width leaves the slower pass far fewer rows.
+    constexpr double kHorizontalCost = Bytes == 4 ? 4 : 2;
     const double horizontalFirst = double(midH) * outW * wx.taps * kHorizontalCost + double(outH) * outW * wy.taps;
     const double verticalFirst = double(outH) * midW * wy.taps + double(outH) * outW * wx.taps * kHorizontalCost;
     if (verticalFirst < horizontalFirst) {
-        const auto midBuffer = newBuffer(static_cast<size_t>(midW) * outH * 4);
-        auto *mid = reinterpret_cast<std::uint32_t *>(midBuffer.get());
+        const auto midBuffer = newBuffer(static_cast<size_t>(midW) * outH * Bytes);
+        auto *mid = reinterpret_cast<Pixel *>(midBuffer.get());
         Weights wxMid = wx; // columns counted from colLo in the intermediate rows
         for (int &f : wxMid.first)
             f -= colLo;
@@ -330,28 +375,27 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
             std::vector<const std::uint8_t *> rows(wy.taps);
             for (int j = first; j < end; ++j) {
                 for (int k = 0; k < wy.count[j]; ++k)
-                    rows[k] = srcBits + (wy.first[j] + k) * srcStride + static_cast<size_t>(colLo) * 4;
+                    rows[k] = srcBits + (wy.first[j] + k) * srcStride + static_cast<size_t>(colLo) * Bytes;
                 auto *m = reinterpret_cast<std::uint8_t *>(mid + static_cast<size_t>(j) * midW);
-                verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], m, midW * 4);
+                verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], m, midW * Bytes);
             }
         });
         splitRows(outH, double(outH) * outW * wx.taps * kHorizontalCost, [&](int first, int end) {
             for (int j = first; j < end; ++j)
-                horizontalRow(mid + static_cast<size_t>(j) * midW,
-                              reinterpret_cast<std::uint32_t *>(destBits + static_cast<size_t>(cy0 + j) * destStride)
-                                  + cx0,
-                              wxMid, outW);
+                PixelKind<Bytes>::horizontal(
+                    mid + static_cast<size_t>(j) * midW,
+                    reinterpret_cast<Pixel *>(destBits + static_cast<size_t>(cy0 + j) * destStride) + cx0, wxMid, outW);
         });
         return;
     }
 
     // Otherwise the horizontal pass runs once for each source row needed.
-    const auto midBuffer = newBuffer(static_cast<size_t>(outW) * midH * 4);
-    auto *mid = reinterpret_cast<std::uint32_t *>(midBuffer.get());
+    const auto midBuffer = newBuffer(static_cast<size_t>(outW) * midH * Bytes);
+    auto *mid = reinterpret_cast<Pixel *>(midBuffer.get());
     splitRows(midH, double(midH) * outW * wx.taps, [&](int first, int end) {
         for (int r = first; r < end; ++r)
-            horizontalRow(reinterpret_cast<const std::uint32_t *>(srcBits + (rowLo + r) * srcStride),
-                          mid + static_cast<size_t>(r) * outW, wx, outW);
+            PixelKind<Bytes>::horizontal(reinterpret_cast<const Pixel *>(srcBits + (rowLo + r) * srcStride),
+                                         mid + static_cast<size_t>(r) * outW, wx, outW);
     });
 
     splitRows(outH, double(outH) * outW * 4 * wy.taps, [&](int first, int end) {
@@ -360,11 +404,22 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &srcIn, const
             for (int k = 0; k < wy.count[j]; ++k)
                 rows[k] = reinterpret_cast<const std::uint8_t *>(
                     mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
-            auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * 4;
-            verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d,
-                        outW * 4);
+            auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * Bytes;
+            verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d, outW * Bytes);
         }
     });
+}
+
+} // namespace
+
+void drawScaled(QImage &dest, const QRectF &destRect, const QImage &src, const QRectF &srcRect)
+{
+    drawScaledImpl<4>(dest, destRect, src, srcRect);
+}
+
+void drawScaledPlane(QImage &dest, const QRectF &destRect, const QImage &src, const QRectF &srcRect)
+{
+    drawScaledImpl<1>(dest, destRect, src, srcRect);
 }
 
 } // namespace kestrovia

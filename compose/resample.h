@@ -24,6 +24,9 @@ namespace kestrovia {
 // must be Format_RGB32. An empty rectangle draws nothing.
 void drawScaled(QImage &dest, const QRectF &destRect, const QImage &src, const QRectF &srcRect);
 
+// The same for one colour plane (Format_Grayscale8 images, e.g. a JPEG's Y, Cb or Cr).
+void drawScaledPlane(QImage &dest, const QRectF &destRect, const QImage &src, const QRectF &srcRect);
+
 // The pixel span [first, last) that an edge pair covers under the rounding rule.
 struct PixelSpan {
     int first = 0;

@@ -26,20 +26,26 @@ struct TjBuffer {
     ~TjBuffer() { tjFree(data); }
 };
 
-} // namespace
-
-QByteArray encodeJpeg(const QImage &input, int quality)
+// TurboJPEG 2.x turns optimised Huffman tables on only through this variable, which
+// it reads on every compression. Set once, before the first encoder runs: threads
+// encoding side by side must never see the environment written.
+void optimiseTables()
 {
-    // TurboJPEG 2.x turns optimised Huffman tables on only through this variable,
-    // which it reads on every compression. Set once, before the first encoder runs:
-    // threads encoding side by side must never see the environment written.
     static const bool optimised = [] {
         if (!std::getenv("TJ_OPTIMIZE"))
             setenv("TJ_OPTIMIZE", "1", 1);
         return true;
     }();
     Q_UNUSED(optimised);
+}
 
+[[noreturn]] void encoderFailed() { throw Failure(QString::fromUtf8("JPEG に変換できません（画像を圧縮できませんでした）")); }
+
+} // namespace
+
+QByteArray encodeJpeg(const QImage &input, int quality)
+{
+    optimiseTables();
     const QImage image = input.format() == QImage::Format_RGB32 ? input : input.convertToFormat(QImage::Format_RGB32);
     TjHandle tj;
     if (!tj.h)
@@ -55,7 +61,24 @@ QByteArray encodeJpeg(const QImage &input, int quality)
     if (tjCompress2(tj.h, image.constBits(), image.width(), int(image.bytesPerLine()), image.height(), pf, &jpeg.data,
                     &jpeg.size, subsamp, quality, 0)
         != 0)
-        throw Failure(QString::fromUtf8("JPEG に変換できません（画像を圧縮できませんでした）"));
+        encoderFailed();
+    return QByteArray(reinterpret_cast<const char *>(jpeg.data), qsizetype(jpeg.size));
+}
+
+QByteArray encodeJpeg(const JpegPlanes &planes, int quality)
+{
+    optimiseTables();
+    TjHandle tj;
+    if (!tj.h)
+        throw Failure(QString::fromUtf8("JPEG エンコーダを初期化できません"));
+    const bool half = planes.cb.width() < planes.y.width();
+    const unsigned char *bits[3] = {planes.y.constBits(), planes.cb.constBits(), planes.cr.constBits()};
+    const int strides[3] = {int(planes.y.bytesPerLine()), int(planes.cb.bytesPerLine()), int(planes.cr.bytesPerLine())};
+    TjBuffer jpeg;
+    if (tjCompressFromYUVPlanes(tj.h, bits, planes.y.width(), strides, planes.y.height(), half ? TJSAMP_420 : TJSAMP_444,
+                                &jpeg.data, &jpeg.size, std::clamp(quality, 1, 100), 0)
+        != 0)
+        encoderFailed();
     return QByteArray(reinterpret_cast<const char *>(jpeg.data), qsizetype(jpeg.size));
 }
 

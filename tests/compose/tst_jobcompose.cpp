@@ -41,6 +41,8 @@ private slots:
     void reductionLeavesNoMoire();
     void failures_data();
     void failures();
+    void planesRoute_data();
+    void planesRoute();
 
 private:
     JobRow job(const QString &size, const QString &fit, const QString &position, const QString &rotation,
@@ -489,6 +491,70 @@ void TestJobCompose::failures()
     } catch (const Failure &f) {
         QVERIFY2(f.message().contains(says), qPrintable(f.message()));
     }
+}
+
+// The colour-plane route takes only the jobs that scale a plain colour JPEG over the
+// whole canvas, and gives the picture the RGB route gives.
+void TestJobCompose::planesRoute_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("fit");
+    QTest::addColumn<QString>("rotation");
+    QTest::addColumn<bool>("halfChroma");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("fitted exactly") << "jpeg" << "320*240" << "OFF" << "" << true << true;
+    QTest::newRow("stretched") << "jpeg" << "300*100" << "ON" << "" << true << true;
+    QTest::newRow("larger, full chroma") << "jpeg" << "801*600" << "ON" << "" << false << true;
+    QTest::newRow("no new size") << "jpeg" << "" << "OFF" << "" << true << true;
+    QTest::newRow("bands") << "jpeg" << "300*100" << "OFF" << "" << true << false;
+    QTest::newRow("turned") << "jpeg" << "240*320" << "ON" << "+90°" << true << false;
+    QTest::newRow("odd side, half chroma") << "jpeg" << "321*240" << "ON" << "" << true << false;
+    QTest::newRow("EXIF turn") << "exif6" << "320*240" << "ON" << "" << true << false;
+    QTest::newRow("grey") << "grey" << "320*240" << "ON" << "" << true << false;
+    QTest::newRow("bitmap") << "bmp" << "320*240" << "ON" << "" << true << false;
+}
+
+void TestJobCompose::planesRoute()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, size);
+    QFETCH(QString, fit);
+    QFETCH(QString, rotation);
+    QFETCH(bool, halfChroma);
+    QFETCH(bool, taken);
+    const QImage picture = quadrants(640, 480);
+    const QByteArray data = kind == u"bmp"     ? bmp(picture, 24)
+                            : kind == u"grey"  ? jpeg(picture, 95, TJSAMP_GRAY)
+                            : kind == u"exif6" ? withExifOrientation(jpeg(picture, 95, TJSAMP_420), 6)
+                                               : jpeg(picture, 95, TJSAMP_420);
+    JobRow j = job(size, fit, "Top", rotation);
+    const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, halfChroma);
+    QCOMPARE(planes.has_value(), taken);
+    if (!planes)
+        return;
+    const QImage rgb = composeJob(j, decodePictureData(data));
+    QCOMPARE(planes->y.size(), rgb.size());
+    QCOMPARE(planes->cb.size(), halfChroma ? rgb.size() / 2 : rgb.size());
+    // The planes back to RGB (JPEG's full-range BT.601), against the RGB route.
+    double total = 0;
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x) {
+            const int cx = halfChroma ? x / 2 : x, cy = halfChroma ? y / 2 : y;
+            const double l = planes->y.constScanLine(y)[x], cb = planes->cb.constScanLine(cy)[cx] - 128.0,
+                         cr = planes->cr.constScanLine(cy)[cx] - 128.0;
+            const double back[3] = {l + 1.402 * cr, l - 0.344136 * cb - 0.714136 * cr, l + 1.772 * cb};
+            const QRgb want = rgb.pixel(x, y);
+            const int channels[3] = {qRed(want), qGreen(want), qBlue(want)};
+            for (int c = 0; c < 3; ++c) {
+                const int d = std::abs(int(std::lround(std::clamp(back[c], 0.0, 255.0))) - channels[c]);
+                total += d;
+            }
+        }
+    const double mean = total / (3.0 * rgb.width() * rgb.height());
+    // Chroma filtered at its own resolution (and shown here without smoothing)
+    // differs only along the colour edges.
+    QVERIFY2(mean < 2.0, qPrintable(QString::number(mean)));
 }
 
 QTEST_MAIN(TestJobCompose)
