@@ -3,7 +3,6 @@
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
 #include "compose/sourcefile.h"
-#include "export/converter.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "platform/failure.h"
@@ -94,7 +93,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
-        const int quality = jpegQuality(p.job.level());
+        const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
         const QByteArray source = readSourceFile(p.job.path);
         const auto admit = [&](QSize size) {
             pixels = qint64(size.width()) * size.height();
@@ -102,10 +101,14 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         };
         // A photo only scaled to the canvas goes through its colour planes; every
         // other job through the RGB canvas the preview shows.
-        std::optional<JpegPlanes> planes = composeJobPlanes(p.job, source, quality < 90, admit);
+        std::optional<JpegPlanes> planes = composeJobPlanes(p.job, source, halfChroma, admit);
         QImage canvas;
-        if (!planes)
-            canvas = composeJob(p.job, decodeJobSource(p.job, source, true, admit));
+        QByteArray profile;
+        if (!planes) {
+            const DecodedPicture picture = decodeJobSource(p.job, source, true, admit);
+            profile = picture.iccProfile;
+            canvas = composeJob(p.job, picture);
+        }
         {
             // The decoded picture is gone: its pixels are free for the next row.
             const std::lock_guard lock(mutex);
@@ -113,7 +116,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
             pixels = 0;
         }
         changed.notify_all();
-        r.jpeg = planes ? encodeJpeg(*planes, quality) : encodeJpeg(canvas, quality);
+        r.jpeg = planes ? encodeJob(*planes, p.job, source) : encodeJob(canvas, p.job, source, profile);
         return r;
     } catch (const Failure &f) {
         r.outcome.reason = f.message();

@@ -138,7 +138,7 @@ void allowPicturesUpToOurLimit()
     Q_UNUSED(done);
 }
 
-FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format)
+FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const std::function<void(QSize)> &beforeDecode)
 {
     const QByteArray qtFormat = format == PictureFormat::Png    ? QByteArrayLiteral("png")
                                 : format == PictureFormat::Tiff ? QByteArrayLiteral("tiff")
@@ -162,6 +162,8 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format)
     if (!size.isValid() || size.isEmpty())
         fail(endsEarly(data, format) ? truncatedReason(format) : brokenReason(format));
     checkPictureSize(size.width(), size.height());
+    if (beforeDecode)
+        beforeDecode(size);
 
     QImage img;
     const bool read = reader.read(&img) && !img.isNull();
@@ -217,7 +219,7 @@ struct HeifImage {
     }
 }
 
-FormatPicture decodeHeif(const QByteArray &data)
+FormatPicture decodeHeif(const QByteArray &data, const std::function<void(QSize)> &beforeDecode)
 {
     HeifContext context;
     if (!context.ctx)
@@ -232,6 +234,8 @@ FormatPicture decodeHeif(const QByteArray &data)
         failHeif(err);
     // The handle's size is the upright size (after the file's turn and crop).
     checkPictureSize(heif_image_handle_get_width(handle.h), heif_image_handle_get_height(handle.h));
+    if (beforeDecode)
+        beforeDecode(QSize(heif_image_handle_get_width(handle.h), heif_image_handle_get_height(handle.h)));
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.h);
     HeifImage decoded;
@@ -280,16 +284,17 @@ FormatPicture decodeHeif(const QByteArray &data)
 
 } // namespace
 
-FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format)
+FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
+                                  const std::function<void(QSize)> &beforeDecode)
 {
     switch (format) {
     case PictureFormat::Png:
     case PictureFormat::Tiff:
     case PictureFormat::WebP:
     case PictureFormat::Gif:
-        return decodeWithQt(data, format);
+        return decodeWithQt(data, format, beforeDecode);
     case PictureFormat::Heif:
-        return decodeHeif(data);
+        return decodeHeif(data, beforeDecode);
     default:
         fail(tr("対応していない形式の画像です"));
     }

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <functional>
+
 namespace kestrovia {
 
 struct FormatPicture {
@@ -24,6 +26,9 @@ struct FormatPicture {
 // checkPictureSize before any pixel memory is taken. Throws Failure with a Japanese
 // reason for a corrupt, truncated, too large or unsupported picture, or when the
 // format's decoder is not installed.
-FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format);
+// beforeDecode, when given, is called with the size from the header (after that
+// check) before the pixels are decoded.
+FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
+                                  const std::function<void(QSize)> &beforeDecode = {});
 
 } // namespace kestrovia

@@ -136,6 +136,7 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &
     }
     out.lumaExtent = QRectF(out.y.rect());
     out.chromaExtent = QRectF(out.cb.rect());
+    out.iccProfile = decoded->iccProfile;
     return out;
 }
 

@@ -1,6 +1,9 @@
 #include "compose/picturedecoder.h"
 
+#include "compose/colorprofile.h"
+#include "compose/formatdecoders.h"
 #include "compose/imagebuffer.h"
+#include "compose/pictureformat.h"
 #include "compose/sourcefile.h"
 #include "compose/turn.h"
 #include "platform/failure.h"
@@ -196,11 +199,18 @@ void checkJpegDataCovers(const Bytes &b, int w, int h)
                  .arg(h));
 }
 
+// A profile the output should carry: an RGB one (sRGB needs none, a grey or CMYK
+// one does not describe the decoded RGB pixels).
+QByteArray rgbProfile(const QByteArray &profile)
+{
+    return !profile.isEmpty() && iccColourSpace(profile) == IccSpace::Rgb ? profile : QByteArray();
+}
+
 struct TjDeleter {
     void operator()(void *h) const { tjDestroy(h); }
 };
 
-DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
+DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
 {
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
     if (!tj)
@@ -208,6 +218,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     auto *data = const_cast<unsigned char *>(b.p);
     const auto size = static_cast<unsigned long>(b.size);
+    const QByteArray profile = embeddedIccProfile(file, PictureFormat::Jpeg);
     if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
         fail(tr("JPEG ファイルが壊れているため読み込めません"));
     checkPictureSize(w, h);
@@ -237,17 +248,9 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
         const auto cmyk = newBuffer(static_cast<size_t>(sw) * sh * 4);
         check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK,
                             TJFLAG_STOPONWARNING));
-        // CMYK JPEGs are written inverted (0 = full ink) by the programs that make
-        // them, so each channel times the key gives the RGB value.
-        for (int y = 0; y < sh; ++y) {
-            const unsigned char *s = cmyk.get() + static_cast<size_t>(y) * sw * 4;
-            auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
-            for (int x = 0; x < sw; ++x, s += 4) {
-                const unsigned k = s[3];
-                d[x] = 0xFF000000u | ((s[0] * k / 255) << 16) | ((s[1] * k / 255) << 8)
-                       | (s[2] * k / 255);
-            }
-        }
+        // Through the picture's own profile to sRGB (or a standard press profile):
+        // the output is an sRGB picture and carries no CMYK profile.
+        convertCmykToSrgb(cmyk.get(), qsizetype(sw) * 4, img, profile);
     } else {
         // Format_RGB32 is 0xFFRRGGBB in native order; the alpha formats make the
         // decoder write the 0xFF that Qt expects in the unused byte.
@@ -258,13 +261,15 @@ DecodedPicture decodeJpeg(const Bytes &b, const NeedFunction &needFor)
     DecodedPicture out;
     out.image = applyOrientation(img, orientation);
     out.size = sideways ? QSize(h, w) : QSize(w, h);
+    if (colorspace != TJCS_CMYK && colorspace != TJCS_YCCK)
+        out.iccProfile = rgbProfile(profile);
     // A last partial block (w mod denom pixels) sits at the right and bottom of
     // the stored picture; the turn carries it to wherever the orientation puts it.
     out.extent = orientRect(QRectF(0, 0, double(w) / denom, double(h) / denom), QSize(sw, sh), orientation);
     return out;
 }
 
-std::optional<JpegPlanes> decodePlanes(const Bytes &b, const NeedFunction &needFor)
+std::optional<JpegPlanes> decodePlanes(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
 {
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
     if (!tj)
@@ -299,6 +304,7 @@ std::optional<JpegPlanes> decodePlanes(const Bytes &b, const NeedFunction &needF
     // As in the RGB route, a last partial block reaches past the extent; chroma
     // planes cover the picture at their own subsampling.
     const double xs = subsamp == TJSAMP_444 ? 1 : 2, ys = subsamp == TJSAMP_420 ? 2 : 1;
+    out.iccProfile = rgbProfile(embeddedIccProfile(file, PictureFormat::Jpeg));
     out.lumaExtent = QRectF(0, 0, double(w) / denom, double(h) / denom);
     out.chromaExtent = QRectF(0, 0, double(w) / denom / xs, double(h) / denom / ys);
     return out;
@@ -638,15 +644,33 @@ void checkPictureSize(qint64 width, qint64 height)
 
 namespace {
 
-DecodedPicture decodeBytes(const Bytes &b, const NeedFunction &need)
+DecodedPicture decodeBytes(const QByteArray &data, const NeedFunction &need)
 {
+    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
     if (b.size == 0)
         fail(tr("画像ファイルが空です（0 バイト）"));
-    if (b.has(0, 3) && b.p[0] == 0xFF && b.p[1] == 0xD8 && b.p[2] == 0xFF)
-        return decodeJpeg(b, need);
-    if (b.has(0, 2) && b.p[0] == 'B' && b.p[1] == 'M')
+    // The content decides, never the name: a PNG saved as photo.jpg is a PNG.
+    const PictureFormat format = sniffPictureFormat(data);
+    switch (format) {
+    case PictureFormat::Jpeg:
+        return decodeJpeg(b, data, need);
+    case PictureFormat::Bmp:
         return decodeBmp(b, need);
-    fail(tr("JPEG でも BMP でもないため読み込めません"));
+    case PictureFormat::Unknown:
+        fail(tr("対応していない形式のため読み込めません（JPEG、BMP、PNG、TIFF、WebP、GIF、HEIC のいずれでもありません）"));
+    default:
+        break;
+    }
+    FormatPicture p = decodeFormatPicture(data, format, [&need](QSize size) {
+        if (need)
+            need(size);
+    });
+    DecodedPicture out;
+    out.size = p.image.size();
+    out.extent = QRectF(p.image.rect());
+    out.image = std::move(p.image);
+    out.iccProfile = rgbProfile(p.iccProfile);
+    return out;
 }
 
 } // namespace
@@ -673,7 +697,7 @@ std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFun
     const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
     if (!b.has(0, 3) || b.p[0] != 0xFF || b.p[1] != 0xD8 || b.p[2] != 0xFF)
         return std::nullopt;
-    return decodePlanes(b, need);
+    return decodePlanes(b, data, need);
 }
 
 NeedFunction fixedNeed(QSize reduceTo)
@@ -688,7 +712,7 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
 
 DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need)
 {
-    return decodeBytes({reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}, need);
+    return decodeBytes(data, need);
 }
 
 DecodedPicture decodePicture(const QString &path, QSize reduceTo)

@@ -1,9 +1,10 @@
 #pragma once
-// Decoding of the pictures a job can name: JPEG (baseline, progressive, greyscale,
-// CMYK) through libjpeg-turbo, and BMP (1, 4, 8 bit palette, RLE4 and RLE8; 16, 24,
-// 32 bit, bit fields; Windows, V4, V5 and OS/2 headers; bottom-up and top-down). An
-// EXIF orientation is applied, so the picture comes out upright as a photo viewer
-// shows it.
+// Decoding of the pictures a job can name, told apart by their content: JPEG
+// (baseline, progressive, greyscale, CMYK) through libjpeg-turbo, BMP (1, 4, 8 bit
+// palette, RLE4 and RLE8; 16, 24, 32 bit, bit fields; Windows, V4, V5 and OS/2
+// headers; bottom-up and top-down), and PNG, TIFF, WebP, GIF and HEIC/HEIF
+// (formatdecoders). An EXIF orientation is applied, so the picture comes out upright
+// as a photo viewer shows it.
 
 #include <QByteArray>
 #include <QImage>
@@ -22,7 +23,9 @@ inline constexpr int kMaxPictureSide = 32767;
 inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 
 struct DecodedPicture {
-    QImage image;    // Format_RGB32, upright; smaller than size after a reduced decode
+    // Upright; smaller than size after a reduced decode. Format_RGB32, or
+    // Format_ARGB32 (straight alpha) for a picture with transparency.
+    QImage image;
     QSize size;      // the picture's real upright size in pixels
     // The rectangle of image, in its pixels, that stands for the whole picture:
     // image's own rectangle after a full decode. After a reduction by d it is
@@ -30,6 +33,10 @@ struct DecodedPicture {
     // it, on whichever side the EXIF turn put that block. Draw from this
     // rectangle, not from image.rect(), or the content shifts by up to a pixel.
     QRectF extent;
+    // The ICC profile of image's colours when it is an RGB profile the output should
+    // carry; empty for sRGB-like pictures without one and for CMYK pictures, which
+    // come out converted to sRGB.
+    QByteArray iccProfile;
 };
 
 // Decodes the file. reduceTo, when valid, is the size (in upright pixels) the
@@ -55,6 +62,7 @@ struct JpegPlanes {
     QSize size;          // the picture's real size in pixels
     QRectF lumaExtent;   // the part of y standing for the whole picture
     QRectF chromaExtent; // the same in cb and cr
+    QByteArray iccProfile; // as DecodedPicture::iccProfile
 };
 
 // The size of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) from
