@@ -33,15 +33,9 @@ namespace {
 void writePicture(const QString &path, int w, int h, const char *format)
 {
     QImage img(w, h, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const int noise = int((seed >> 16) & 63) - 32;
-            img.setPixel(x, y, qRgb(qBound(0, x * 255 / w + noise, 255), qBound(0, y * 255 / h - noise, 255),
-                                    qBound(0, 128 + noise, 255)));
-        }
-    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, (x * 7919 + y * 104729) % 97 + 80));
     QVERIFY2(img.save(path, format), qPrintable(path));
 }
 
@@ -200,10 +194,7 @@ private slots:
         QFETCH(QString, note);
         writePicture(m_root + "old.jpg", 40, 30, "JPG");
         writePicture(m_root + "new.jpg", 40, 30, "JPG");
-        const QByteArray earlier("an earlier output");
-        QFile f(m_root + "old_b.jpg");
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(earlier) == earlier.size());
-        f.close();
+        writePicture(m_root + "old_b.jpg", 10, 10, "JPG"); // an earlier output
         table().appendJob(testui::jobFor(m_root + "old.jpg", m_root));
         table().appendJob(testui::jobFor(m_root + "new.jpg", m_root));
         const QString hint = strip();
@@ -215,9 +206,7 @@ private slots:
         QVERIFY(!Prompts::shown().isEmpty());
         const Prompts::Message &q = Prompts::shown()[0];
         QVERIFY2(q.text.contains("1件") && q.informative.contains("old_b.jpg"), qPrintable(q.text));
-        QFile kept(m_root + "old_b.jpg");
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll() != earlier, replaced);
+        QCOMPARE(QImage(m_root + "old_b.jpg").size(), replaced ? QSize(40, 30) : QSize(10, 10));
         QCOMPARE(QFile::exists(m_root + "new_b.jpg"), newOneWritten);
         QCOMPARE(strip(), note.isEmpty() ? hint : note);
         // Skipped rows are named in the summary, like failed ones.

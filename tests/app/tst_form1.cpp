@@ -16,7 +16,6 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -46,8 +45,6 @@ void highlightThreeSecondCurrent(JobTable &t)
     QCOMPARE(t.selectionModel()->selectedRows().size(), 3);
 }
 
-int outerTwips(const QWidget &w) { return w.frameGeometry().width() * kTwipsPerPixel; }
-
 } // namespace
 
 class TestForm1 : public QObject {
@@ -65,20 +62,19 @@ private slots:
     // A picked setting goes into the current row only, before the sync it starts.
     void pickedSettingWritesCurrentRowOnly_data()
     {
-        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("widget");
         QTest::addColumn<bool>("current");
         QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("text"); // empty: the row keeps its text
         QTest::addColumn<bool>("synced");
         QTest::newRow("fit") << "AspCheck(1)" << true << int(ColFit) << "ON" << true;
-        QTest::newRow("colour") << "PicBack" << true << int(ColBackColor) << "0" << true;
-        QTest::newRow("size") << "TxtWidth" << true << int(ColNewSize) << "64*48" << true;
         QTest::newRow("level: no sync") << "CompressLevel" << true << int(ColCompression) << "6" << false;
+        QTest::newRow("complete preview: sync only") << "PreCheck" << true << int(ColFit) << "" << true;
         QTest::newRow("no current row: panel only") << "AspCheck(1)" << false << int(ColFit) << "" << true;
     }
     void pickedSettingWritesCurrentRowOnly()
     {
-        QFETCH(QString, control);
+        QFETCH(QString, widget);
         QFETCH(bool, current);
         QFETCH(int, column);
         QFETCH(QString, text);
@@ -89,24 +85,15 @@ private slots:
         if (current)
             highlightThreeSecondCurrent(t);
         QList<QStringList> expected = testui::allCells(t);
-        if (current)
+        if (!text.isEmpty())
             expected[2][column] = text;
         QStringList cellAtSync;
         connect(f.selectionSync(), &SelectionSync::ran, this, [&] { cellAtSync << t.TextMatrix(2, column); });
 
-        const QByteArray name = control.toLatin1();
-        if (control == "PicBack") {
-            Prompts::setNextColor(Qt::black);
-            QTest::mouseClick(testui::control<QWidget>(&f, name), Qt::LeftButton);
-        } else if (control == "TxtWidth") {
-            testui::control<QLineEdit>(&f, "TxtWidth")->setText("64");
-            testui::control<QLineEdit>(&f, "TxtHeight")->setText("48");
-            QTest::keyClick(testui::control<QLineEdit>(&f, "TxtHeight"), Qt::Key_Return);
-        } else if (control == "CompressLevel") {
-            testui::control<QScrollBar>(&f, name)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        } else {
-            testui::control<QAbstractButton>(&f, name)->click();
-        }
+        if (widget == "CompressLevel")
+            control<QScrollBar>(&f, "CompressLevel")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        else
+            control<QAbstractButton>(&f, widget.toLatin1())->click();
 
         QCOMPARE(testui::allCells(t), expected);
         QCOMPARE(cellAtSync, synced ? QStringList{expected[2][column]} : QStringList{});
@@ -120,16 +107,9 @@ private slots:
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkGreen);
         QVERIFY(image.save(picture, "BMP"));
-        JobRow job = testui::jobFor(picture, m_tmp.path() + '/');
-        job.originalSize = job.newSize = "8*6";
-        job.fit = "on";
-        job.backColor = "255";
-        job.position = "Center";
-        job.rotation = "+90°";
-        job.compression = "3.7";
         Form1 f;
         JobTable &t = *f.table();
-        t.appendJob(job);
+        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "3.7"});
         QStringList expected = testui::rowCells(t, 1);
         expected[ColFit] = "ON";
         expected[ColCompression] = "3"; // the bar moved from 50 to 30
@@ -149,32 +129,34 @@ private slots:
     void saveFolder_data()
     {
         QTest::addColumn<bool>("chosenPlace");
-        QTest::addColumn<bool>("rowFolderExists");
+        QTest::addColumn<QString>("row"); // the current row's folder: there, gone, or no current row
         QTest::addColumn<QString>("saveTxt");
         QTest::addColumn<QString>("answer"); // empty: Cancel
         QTest::addColumn<QString>("rowAfter"); // empty: unchanged
         QTest::addColumn<bool>("shown");
-        QTest::newRow("OK") << true << true << "/somewhere/else/" << "/chosen/child/" << "/chosen/child/" << true;
+        QTest::newRow("OK") << true << "there" << "/somewhere/else/" << "/chosen/child/" << "/chosen/child/" << true;
         // An empty folder would send the output nowhere the user chose.
-        QTest::newRow("Cancel, nothing chosen yet") << true << true << "" << "" << "" << true;
-        QTest::newRow("Cancel after a choice") << true << true << "/before/" << "" << "/before/" << true;
-        QTest::newRow("same-folder option") << false << true << "/before/" << "/x/" << "" << false;
-        QTest::newRow("row's folder gone") << true << false << "/before/" << "/x/" << "" << false;
+        QTest::newRow("Cancel, nothing chosen yet") << true << "there" << "" << "" << "" << true;
+        QTest::newRow("Cancel after a choice") << true << "there" << "/before/" << "" << "/before/" << true;
+        QTest::newRow("same-folder option") << false << "there" << "/before/" << "/x/" << "" << false;
+        QTest::newRow("row's folder gone") << true << "gone" << "/before/" << "/x/" << "" << false;
+        QTest::newRow("no current row") << true << "none" << "/before/" << "/x/" << "" << false;
     }
     void saveFolder()
     {
         QFETCH(bool, chosenPlace);
-        QFETCH(bool, rowFolderExists);
+        QFETCH(QString, row);
         QFETCH(QString, saveTxt);
         QFETCH(QString, answer);
         QFETCH(QString, rowAfter);
         QFETCH(bool, shown);
-        const QString rowFolder = rowFolderExists ? m_tmp.path() + "/保存 先/" : m_tmp.path() + "/gone/";
+        const QString rowFolder = m_tmp.path() + (row == "gone" ? "/gone/" : "/保存 先/");
         QVERIFY(QDir().mkpath(m_tmp.path() + "/保存 先"));
         Form1 f;
         JobTable &t = *f.table();
         addThreeRows(t, rowFolder);
-        highlightThreeSecondCurrent(t);
+        if (row != "none")
+            highlightThreeSecondCurrent(t);
         auto *panel = control<SettingsPanel>(&f, "Frame1");
         control<QAbstractButton>(&f, chosenPlace ? "SaveCheck(1)" : "SaveCheck(0)")->click();
         panel->setSaveText(saveTxt);
@@ -224,50 +206,36 @@ private slots:
         QCOMPARE(f.height(), height);
 
         f.resize(2685 / kTwipsPerPixel - frameW, height);
-        QTRY_COMPARE(outerTwips(f), 8490);
+        QTRY_COMPARE(f.frameGeometry().width() * kTwipsPerPixel, 8490);
         // At 2700 the window stays; between 2700 and 2760 the grid has no room.
         f.resize(2700 / kTwipsPerPixel - frameW, height);
-        QTRY_COMPARE(outerTwips(f), 2700);
+        QTRY_COMPARE(f.frameGeometry().width() * kTwipsPerPixel, 2700);
         QCOMPARE(grid->width(), 0);
     }
 
-    // Hidden at start-up; on its first showing placed to the right of the main window.
-    void previewWindowBesideMainWindow()
+    // The preview window is hidden at start-up and placed beside the main window on
+    // its first showing; the hint lies under the progress bar; closing the main
+    // window closes every window.
+    void otherWindows()
     {
-        Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        Form2 *p = f.form2();
-        QVERIFY(!p->isVisible());
-        p->show();
-        QVERIFY(QTest::qWaitForWindowExposed(p));
-        QCOMPARE(p->frameGeometry().topLeft(), f.frameGeometry().topRight() + QPoint(1, 0));
-    }
-
-    void hintGivesWayToTheProgressBar()
-    {
-        Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        auto *hint = control<QLabel>(&f, "Label15");
-        auto *bar = control<QProgressBar>(&f, "ProgressBar1");
+        auto f = std::make_unique<Form1>();
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+        auto *hint = control<QLabel>(f.get(), "Label15");
+        auto *bar = control<QProgressBar>(f.get(), "ProgressBar1");
         QVERIFY(hint->isVisible() && !bar->isVisible());
         bar->show();
         QVERIFY(!hint->isVisible());
         bar->hide();
         QVERIFY(hint->isVisible());
-        f.setStripNote("3件を保存しました");
-        QCOMPARE(hint->text(), QStringLiteral("3件を保存しました"));
-        QVERIFY(f.appendFiles({}) == 0);
-        QVERIFY(hint->text() != QStringLiteral("3件を保存しました"));
-    }
 
-    void closingEndsTheProgram()
-    {
-        auto f = std::make_unique<Form1>();
-        f->show();
-        f->form2()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f->form2()));
+        Form2 *p = f->form2();
+        QVERIFY(!p->isVisible());
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p));
+        QCOMPARE(p->frameGeometry().topLeft(), f->frameGeometry().topRight() + QPoint(1, 0));
+        QWidget other; // a window of its own, as the folder chooser may be
+        other.show();
         QVERIFY(f->close());
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));

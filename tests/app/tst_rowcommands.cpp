@@ -20,34 +20,11 @@ using namespace kestrovia;
 
 namespace {
 
-// A job row whose settings can be told apart from every other row's.
-JobRow numberedJob(const QString &name, int n)
-{
-    JobRow j = testui::jobFor("/nowhere/" + QString::number(n) + "/" + name, "/out/" + QString::number(n) + "/");
-    j.newSize = QStringLiteral("%1*%1").arg(n * 10);
-    j.fit = n % 2 ? "ON" : "OFF";
-    j.backColor = "-" + QString::number(n);
-    j.position = n % 2 ? "Center" : "Top";
-    j.rotation = n % 2 ? "+90°" : "";
-    j.compression = QString::number(n) + ".5";
-    return j;
-}
-
 QStringList names(const JobTable &t)
 {
     QStringList list;
     for (int r = 1; r < t.Rows(); ++r)
         list << t.TextMatrix(r, ColFileName);
-    return list;
-}
-
-QList<int> highlighted(const JobTable &t)
-{
-    QList<int> list;
-    for (int r = 1; r < t.Rows(); ++r) {
-        if (t.selectionModel()->isRowSelected(r - 1, {}))
-            list << r;
-    }
     return list;
 }
 
@@ -62,10 +39,13 @@ class TestRowCommands : public QObject {
     Form2 *m_preview = nullptr;
     RowCommands *m_commands = nullptr;
 
-    void fill(const QStringList &jobNames)
+    // Row r current; none for 0 (the view made the first row current when shown).
+    void setCurrent(int r)
     {
-        for (int i = 0; i < jobNames.size(); ++i)
-            m_table->appendJob(numberedJob(jobNames[i], i + 1));
+        if (r)
+            m_table->setRow(r);
+        else
+            m_table->selectionModel()->clearCurrentIndex();
     }
     QAction *entry(const char *name) { return testui::control<QAction>(m_commands->menu(), name); }
     // The grid's viewport or its header's, and a point on it: on row 3, on the
@@ -92,6 +72,13 @@ private slots:
         (new QVBoxLayout(m_window.get()))->addWidget(m_grid);
         m_preview = new Form2(m_window.get());
         m_commands = new RowCommands(m_table, m_grid, m_preview, m_window.get());
+        // Four rows whose settings can be told apart from every other row's.
+        for (int n = 1; n <= 4; ++n) {
+            const QString name = QString("bdac").mid(n - 1, 1) + ".jpg";
+            m_table->appendJob({name, "", "/nowhere/" + name, QStringLiteral("%1*%1").arg(n * 10), n % 2 ? "ON" : "OFF",
+                                "-" + QString::number(n), n % 2 ? "Center" : "Top", n % 2 ? "+90°" : "",
+                                QStringLiteral("/out/%1/").arg(n), QString::number(n) + ".5"});
+        }
         m_window->resize(600, 300);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -105,15 +92,15 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<int>("current"); // 0: none
         QTest::addColumn<QStringList>("after");
-        const QStringList abcd{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
-        const QStringList acd{"a.jpg", "c.jpg", "d.jpg"};
-        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << 2 << acd;
-        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << 2 << acd;
-        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << 2 << acd;
-        QTest::newRow("no current row") << int(Qt::Key_Delete) << 0 << 0 << abcd;
-        QTest::newRow("Backspace") << int(Qt::Key_Backspace) << 0 << 2 << abcd;
-        QTest::newRow("Insert") << int(Qt::Key_Insert) << 0 << 2 << abcd;
-        QTest::newRow("Period (key code 46)") << int(Qt::Key_Period) << 0 << 2 << abcd;
+        const QStringList bdac{"b.jpg", "d.jpg", "a.jpg", "c.jpg"};
+        const QStringList bac{"b.jpg", "a.jpg", "c.jpg"};
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << 2 << bac;
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << 2 << bac;
+        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << 2 << bac;
+        QTest::newRow("no current row") << int(Qt::Key_Delete) << 0 << 0 << bdac;
+        QTest::newRow("Backspace") << int(Qt::Key_Backspace) << 0 << 2 << bdac;
+        QTest::newRow("Insert") << int(Qt::Key_Insert) << 0 << 2 << bdac;
+        QTest::newRow("Period (key code 46)") << int(Qt::Key_Period) << 0 << 2 << bdac;
     }
     void deleteKey()
     {
@@ -121,11 +108,8 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(int, current);
         QFETCH(QStringList, after);
-        fill({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
-        if (current) {
-            m_table->setRow(current);
-            m_table->setRowSel(4);
-        }
+        setCurrent(current);
+        m_table->setRowSel(4);
         QTest::keyClick(m_grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(names(*m_table), after);
         // The next job moved into the current row's place.
@@ -156,15 +140,13 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, last);
         QFETCH(int, current);
-        fill({"a.jpg", "b.jpg", "c.jpg"});
-        for (int r = 1; r <= 3; ++r) {
+        for (int r = 1; r <= 4; ++r) {
             m_table->setTextMatrix(r, ColOriginalSize, QStringLiteral("%1*%1").arg(r * 100));
             m_table->setTextMatrix(r, ColReserved9, r == current ? "" : "x");
         }
-        if (current)
-            m_table->setRow(current);
+        setCurrent(current);
         QList<QStringList> expected = testui::allCells(*m_table);
-        for (int r = 1; r <= 3; ++r)
+        for (int r = 1; r <= 4; ++r)
             for (int c = first; c <= last; ++c)
                 expected[r][c] = expected[current][c];
 
@@ -173,33 +155,24 @@ private slots:
         QCOMPARE(m_table->Row(), current);
     }
 
-    // The right button opens SameAll where it was pressed, anywhere on the grid,
-    // and the command runs from the row that was current.
-    void popupMenu_data()
+    // Anywhere on the grid: the right button opens SameAll where it was pressed and
+    // the command runs from the row that was current; the left button opens nothing.
+    // A double-click brings the preview window, modeless; its close box only hides
+    // it, and the next double-click brings the same window back.
+    void mouseAnywhereOnTheGrid_data()
     {
         QTest::addColumn<QString>("where");
-        QTest::addColumn<int>("button");
-        QTest::newRow("right on a row that is not current") << "row 3" << int(Qt::RightButton);
-        QTest::newRow("right on the header") << "header" << int(Qt::RightButton);
-        QTest::newRow("right below the rows") << "empty" << int(Qt::RightButton);
-        QTest::newRow("left on a row") << "row 3" << int(Qt::LeftButton);
+        QTest::newRow("on a row that is not current") << "row 3";
+        QTest::newRow("on the header") << "header";
+        QTest::newRow("below the rows") << "empty";
     }
-    void popupMenu()
+    void mouseAnywhereOnTheGrid()
     {
         QFETCH(QString, where);
-        QFETCH(int, button);
-        fill({"a.jpg", "b.jpg", "c.jpg"});
         m_table->setRow(1);
         const auto [target, pos] = place(where);
         Prompts::setNextMenuChoice("SameColorAll");
-
-        QTest::mouseClick(target, Qt::MouseButton(button), {}, pos);
-
-        if (button == Qt::LeftButton) {
-            QVERIFY(Prompts::shown().isEmpty());
-            QCOMPARE(m_table->TextMatrix(3, ColBackColor), QStringLiteral("-3"));
-            return;
-        }
+        QTest::mouseClick(target, Qt::RightButton, {}, pos);
         QCOMPARE(Prompts::shown().size(), 1);
         QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Popup);
         QCOMPARE(Prompts::shown()[0].text, QStringLiteral("SameAll"));
@@ -207,54 +180,9 @@ private slots:
         QCOMPARE(m_table->Row(), 1);
         for (int r = 1; r < m_table->Rows(); ++r)
             QCOMPARE(m_table->TextMatrix(r, ColBackColor), QStringLiteral("-1"));
-    }
+        QTest::mouseClick(target, Qt::LeftButton, {}, pos);
+        QCOMPARE(Prompts::shown().size(), 1);
 
-    // The order itself is the table's (tst_jobtable); the menu sorts from the current
-    // row down and highlights that block.
-    void sortFromCurrentRow_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<int>("current");
-        QTest::addColumn<QStringList>("after");
-        QTest::addColumn<QList<int>>("block");
-        QTest::newRow("昇順 from the second row") << "SortFile(0)" << 2
-                                                 << QStringList{"d.jpg", "a.jpg", "b.jpg", "c.jpg"}
-                                                 << QList<int>{2, 3, 4};
-        QTest::newRow("降順 from the first row") << "SortFile(1)" << 1
-                                                << QStringList{"d.jpg", "c.jpg", "b.jpg", "a.jpg"}
-                                                << QList<int>{1, 2, 3, 4};
-        QTest::newRow("昇順 from the last row: all") << "SortFile(0)" << 4
-                                                    << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}
-                                                    << QList<int>{4};
-    }
-    void sortFromCurrentRow()
-    {
-        QFETCH(QString, action);
-        QFETCH(int, current);
-        QFETCH(QStringList, after);
-        QFETCH(QList<int>, block);
-        fill({"d.jpg", "c.jpg", "b.jpg", "a.jpg"});
-        m_table->setRow(current);
-        entry(action.toLatin1())->trigger();
-        QCOMPARE(names(*m_table), after);
-        QCOMPARE(m_table->Row(), current);
-        QCOMPARE(highlighted(*m_table), block);
-    }
-
-    // Anywhere on the grid: the preview window comes, modeless; its close box only
-    // hides it, and the next double-click brings the same window back.
-    void doubleClickShowsPreview_data()
-    {
-        QTest::addColumn<QString>("where");
-        QTest::newRow("row") << "row 3";
-        QTest::newRow("header") << "header";
-        QTest::newRow("below the rows") << "empty";
-    }
-    void doubleClickShowsPreview()
-    {
-        QFETCH(QString, where);
-        fill({"a.jpg", "b.jpg", "c.jpg"});
-        const auto [target, pos] = place(where);
         const QPointer<Form2> alive(m_preview);
         QVERIFY(!m_preview->isVisible());
         QTest::mouseDClick(target, Qt::LeftButton, {}, pos);
@@ -264,6 +192,32 @@ private slots:
         QVERIFY(alive && !m_preview->isVisible());
         QTest::mouseDClick(target, Qt::LeftButton, {}, pos);
         QVERIFY(alive && m_preview->isVisible());
+    }
+
+    // The order itself is the table's (tst_jobtable); the menu sorts from the current
+    // row down and highlights that block.
+    void sortFromCurrentRow_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("昇順 from the second row") << "SortFile(0)" << 2
+                                                 << QStringList{"b.jpg", "a.jpg", "c.jpg", "d.jpg"};
+        QTest::newRow("降順 from the first row") << "SortFile(1)" << 1
+                                                << QStringList{"d.jpg", "c.jpg", "b.jpg", "a.jpg"};
+        QTest::newRow("昇順 from the last row: all") << "SortFile(0)" << 4
+                                                    << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
+    }
+    void sortFromCurrentRow()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, current);
+        QFETCH(QStringList, after);
+        m_table->setRow(current);
+        entry(action.toLatin1())->trigger();
+        QCOMPARE(names(*m_table), after);
+        QCOMPARE(m_table->Row(), current);
+        QCOMPARE(m_table->RowSel(), 4);
     }
 };
 
