@@ -70,6 +70,9 @@ AboutDialog::AboutDialog(QWidget *parent)
     m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"), design3);
     QLabel *label4 = addLabel(this, "Label4", QString::fromUtf8("Mail : README の「サポート」を参照"), design4);
     keepRightOf(label1, label2, twipsToPixels(15));
+    // A large font makes the name line taller than the gap above the link.
+    keepBelow(label1, m_label3);
+    keepBelow(label2, m_label3);
     keepBelow(m_label3, label4);
 
     QFont linkFont = m_label3->font();

@@ -1,193 +1,244 @@
+// The main window's wiring: the panel's picks into the current row, the sync's
+// write-back, the folder chooser, the banner, the resize rule and the other windows.
+
 #include "app/aboutdialog.h"
 #include "app/form1.h"
-#include "compose/surface.h"
-#include "joblist/jobcolumns.h"
+#include "app/prompts.h"
+#include "app/settingspanel.h"
 #include "joblist/joblistview.h"
-#include "joblist/jobtable.h"
 #include "preview/form2.h"
+#include "preview/selectionsync.h"
+#include "tests/common/widgets.h"
 
-#include <QAction>
+#include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
-#include <QGroupBox>
+#include <QDir>
+#include <QImage>
+#include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kestrovia;
+using testui::control;
 
 namespace {
-constexpr TwipsPerPixel kTpp{15, 15};
-int px(int twips) { return twips / 15; }
+
+// Three job rows whose files do not exist: a sync on them ends at its first step.
+void addThreeRows(JobTable &t, const QString &folder = QStringLiteral("/out/"))
+{
+    for (int i = 1; i <= 3; ++i)
+        t.appendJob(testui::jobFor(QStringLiteral("/nowhere/p%1.jpg").arg(i), folder));
+}
+
+// Rows 1 to 3 highlighted, row 2 current.
+void highlightThreeSecondCurrent(JobTable &t)
+{
+    t.setRow(1);
+    t.setRowSel(3);
+    t.selectionModel()->setCurrentIndex(t.index(1, 0), QItemSelectionModel::NoUpdate);
+    QCoreApplication::processEvents(); // deliver the table's pending SelChange
+    QCOMPARE(t.Row(), 2);
+    QCOMPARE(t.selectionModel()->selectedRows().size(), 3);
+}
+
 } // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
+
+    QTemporaryDir m_tmp;
+
 private slots:
-    void jobTableSetUp()
+    void init()
     {
-        Form1 f(kTpp);
-        JobTable *t = f.table();
-        const QStringList headers{"ファイル名", "元サイズ", "パス", "", "新サイズ", "フィット", "背景色",
-                                  "位置", "回転", "", "", "保存先", "圧縮"};
-        const QList<int> widths{1500, 800, 1500, 300, 800, 500, 1000, 500, 500, 100, 100, 2000, 500};
-        QCOMPARE(t->Rows(), 1);
-        for (int c = 0; c < 13; ++c) {
-            QCOMPARE(t->TextMatrix(0, c), headers[c]);
-            QCOMPARE(t->ColWidth(c), widths[c]);
-            QCOMPARE(f.PicsGalary->columnWidth(c), px(widths[c]));
-        }
+        Prompts::setScripted(true);
+        Prompts::clearShown();
     }
 
-    void initialControls()
+    // A picked setting goes into the current row only, before the sync it starts.
+    void pickedSettingWritesCurrentRowOnly_data()
     {
-        Form1 f(kTpp);
-        QCOMPARE(f.windowTitle(), QStringLiteral("Kestrovia"));
-        QCOMPARE(f.TxtWidth->text(), QStringLiteral("0"));
-        QCOMPARE(f.TxtHeight->text(), QStringLiteral("0"));
-        QVERIFY(f.AspCheck[0]->isChecked());
-        QVERIFY(f.PicPos[0]->isChecked());
-        QVERIFY(f.SaveCheck[0]->isChecked());
-        QCOMPARE(f.RollValue->currentText(), QString());
-        QCOMPARE(f.RollValue->count(), 4);
-        QCOMPARE(f.RollValue->itemText(3), QStringLiteral(" "));
-        QCOMPARE(f.RollValue->itemText(0), QStringLiteral("+90\u00B0"));
-        QCOMPARE(f.CompressLevel->value(), 50);
-        QCOMPARE(f.CompressLevel->minimum(), 0);
-        QCOMPARE(f.CompressLevel->maximum(), 100);
-        QCOMPARE(f.CompLabel->text(), QStringLiteral("5 ( 標準 )"));
-        QVERIFY(!f.ProgressBar1->isVisibleTo(&f));
-        QCOMPARE(f.BtnMain->text(), QStringLiteral("処理実行 >> >>"));
-        QCOMPARE(f.BtnMain->geometry(), QRect(px(5820), px(5520), px(2505), px(315)));
-        // Every named control is reachable by its name.
-        for (const char *name : {"Frame1", "PicsGalary", "ProgressBar1", "Label15", "BtnMain", "Label9",
-                                 "TxtWidth", "AspCheck(0)", "AspCheck(1)", "PicBack", "Frame2", "PicPos(1)",
-                                 "RollValue", "Label12", "Label13", "CompLabel", "CompressLevel", "Frame3",
-                                 "SaveCheck(1)", "SaveTxt", "SaveFolder", "PreCheck", "Label14", "Image1"})
-            QVERIFY2(f.findChild<QWidget *>(QString::fromLatin1(name)), name);
-        for (const char *name : {"SameAll", "SameA", "SameAllItem", "SameSizeAll", "SameFitAll", "SameColorAll",
-                                 "SamePosAll", "SameRollAll", "SameJPGAll", "SameFolderAll", "SortMnu",
-                                 "SortFileName", "SortFile(0)", "SortFile(1)", "SortSize", "SortNewSize",
-                                 "SortJPG"})
-            QVERIFY2(f.findChild<QAction *>(QString::fromLatin1(name)), name);
-        QVERIFY(!f.SortSize->isVisible());
-        QVERIFY(!f.SortNewSize->isVisible());
-        QVERIFY(!f.SortJPG->isVisible());
-        QCOMPARE(f.SameA->actions().size(), 8);
+        QTest::addColumn<QString>("widget");
+        QTest::addColumn<bool>("current");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("text"); // empty: the row keeps its text
+        QTest::addColumn<bool>("synced");
+        QTest::newRow("fit") << "AspCheck(1)" << true << int(ColFit) << "ON" << true;
+        QTest::newRow("level: no sync") << "CompressLevel" << true << int(ColCompression) << "6" << false;
+        QTest::newRow("complete preview: sync only") << "PreCheck" << true << int(ColFit) << "" << true;
+        QTest::newRow("no current row: panel only") << "AspCheck(1)" << false << int(ColFit) << "" << true;
+    }
+    void pickedSettingWritesCurrentRowOnly()
+    {
+        QFETCH(QString, widget);
+        QFETCH(bool, current);
+        QFETCH(int, column);
+        QFETCH(QString, text);
+        QFETCH(bool, synced);
+        Form1 f;
+        JobTable &t = *f.table();
+        addThreeRows(t);
+        if (current)
+            highlightThreeSecondCurrent(t);
+        QList<QStringList> expected = testui::allCells(t);
+        if (!text.isEmpty())
+            expected[2][column] = text;
+        QStringList cellAtSync;
+        connect(f.selectionSync(), &SelectionSync::ran, this, [&] { cellAtSync << t.TextMatrix(2, column); });
+
+        if (widget == "CompressLevel")
+            control<QScrollBar>(&f, "CompressLevel")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        else
+            control<QAbstractButton>(&f, widget.toLatin1())->click();
+
+        QCOMPARE(testui::allCells(t), expected);
+        QCOMPARE(cellAtSync, synced ? QStringList{expected[2][column]} : QStringList{});
     }
 
+    // The sync shows a row on the panel; the settings the panel writes back in its
+    // own form land in the row, and the run stays one run.
+    void syncWritesPanelFormBackInOneRun()
+    {
+        const QString picture = m_tmp.filePath("p.bmp");
+        QImage image(8, 6, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        QVERIFY(image.save(picture, "BMP"));
+        Form1 f;
+        JobTable &t = *f.table();
+        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "3.7"});
+        QStringList expected = testui::rowCells(t, 1);
+        expected[ColFit] = "ON";
+        expected[ColCompression] = "3"; // the bar moved from 50 to 30
+        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
+
+        t.setRow(1);
+
+        QTRY_COMPARE(runs.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(runs.count(), 1);
+        QCOMPARE(testui::rowCells(t, 1), expected);
+        QVERIFY(f.form2()->PreviewReady);
+    }
+
+    // "…": the chooser opens at the current row's folder; its choice (or after a
+    // cancel the folder chosen before) becomes that row's folder and SaveTxt.
+    void saveFolder_data()
+    {
+        QTest::addColumn<bool>("chosenPlace");
+        QTest::addColumn<QString>("row"); // the current row's folder: there, gone, or no current row
+        QTest::addColumn<QString>("saveTxt");
+        QTest::addColumn<QString>("answer"); // empty: Cancel
+        QTest::addColumn<QString>("rowAfter"); // empty: unchanged
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("OK") << true << "there" << "/somewhere/else/" << "/chosen/child/" << "/chosen/child/" << true;
+        // An empty folder would send the output nowhere the user chose.
+        QTest::newRow("Cancel, nothing chosen yet") << true << "there" << "" << "" << "" << true;
+        QTest::newRow("Cancel after a choice") << true << "there" << "/before/" << "" << "/before/" << true;
+        QTest::newRow("same-folder option") << false << "there" << "/before/" << "/x/" << "" << false;
+        QTest::newRow("row's folder gone") << true << "gone" << "/before/" << "/x/" << "" << false;
+        QTest::newRow("no current row") << true << "none" << "/before/" << "/x/" << "" << false;
+    }
+    void saveFolder()
+    {
+        QFETCH(bool, chosenPlace);
+        QFETCH(QString, row);
+        QFETCH(QString, saveTxt);
+        QFETCH(QString, answer);
+        QFETCH(QString, rowAfter);
+        QFETCH(bool, shown);
+        const QString rowFolder = m_tmp.path() + (row == "gone" ? "/gone/" : "/保存 先/");
+        QVERIFY(QDir().mkpath(m_tmp.path() + "/保存 先"));
+        Form1 f;
+        JobTable &t = *f.table();
+        addThreeRows(t, rowFolder);
+        if (row != "none")
+            highlightThreeSecondCurrent(t);
+        auto *panel = control<SettingsPanel>(&f, "Frame1");
+        control<QAbstractButton>(&f, chosenPlace ? "SaveCheck(1)" : "SaveCheck(0)")->click();
+        panel->setSaveText(saveTxt);
+        QList<QStringList> expected = testui::allCells(t);
+        if (!rowAfter.isEmpty())
+            expected[2][ColSaveFolder] = rowAfter;
+        if (!answer.isEmpty())
+            Prompts::setNextFolder(answer);
+        const int runs = f.selectionSync()->runCount();
+
+        QTest::mouseClick(control<QWidget>(&f, "SaveFolder"), Qt::LeftButton);
+
+        QCOMPARE(testui::allCells(t), expected);
+        QCOMPARE(panel->saveText(), shown && !answer.isEmpty() ? answer : saveTxt);
+        QCOMPARE(Prompts::shown().size(), shown ? 1 : 0);
+        if (shown)
+            QCOMPARE(QDir::cleanPath(Prompts::shown()[0].text), QDir::cleanPath(rowFolder));
+        QCOMPARE(f.selectionSync()->runCount(), runs);
+    }
+
+    void bannerOpensAbout()
+    {
+        Form1 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QTest::mouseClick(control<QLabel>(&f, "Image1"), Qt::LeftButton);
+        QCOMPARE(Prompts::shown().size(), 1);
+        QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Modal);
+        QCOMPARE(Prompts::shown()[0].text, QStringLiteral("Dialog1"));
+        // Shown modally and gone afterwards, even when not closed.
+        QTRY_VERIFY(f.findChildren<AboutDialog *>().isEmpty());
+    }
+
+    // Only the width is the user's; below 2700 twips it jumps back to 8490, and the
+    // grid takes what the width leaves.
     void resizeRule()
     {
-        Form1 f(kTpp);
+        Form1 f;
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QCOMPARE(f.height(), px(5865));
-        const QRect btn = f.BtnMain->geometry();
-        const QRect bar = f.ProgressBar1->geometry();
-        const QRect hint = f.Label15->geometry();
-        const QRect frame = f.Frame1->geometry();
-        const int grid0 = f.PicsGalary->width();
-        const int width0 = f.frameGeometry().width();
-        QCOMPARE(grid0, width0 - px(2760));
-
-        // The client height is fixed (a taller title bar cannot clip the panel);
-        // the grid widens by what the window widens.
-        f.resize(f.width() + 100, 600);
-        QTRY_COMPARE(f.height(), px(5865));
-        QCOMPARE(f.frameGeometry().width(), width0 + 100);
-        QCOMPARE(f.PicsGalary->width(), grid0 + 100);
-        QCOMPARE(f.PicsGalary->height(), px(5505));
-        QCOMPARE(f.BtnMain->geometry(), btn);
-        QCOMPARE(f.ProgressBar1->geometry(), bar);
-        QCOMPARE(f.Label15->geometry(), hint);
-        QCOMPARE(f.Frame1->geometry(), frame);
-
-        // Under 2700 twips the width jumps back to 8490.
-        f.resize(px(2685) - (f.frameGeometry().width() - f.width()), 300);
-        QTRY_COMPARE(f.outerWidthTwips(), 8490);
-        QCOMPARE(f.height(), px(5865));
-
-        // 2700 stays, and between 2700 and 2760 the grid has no room but nothing fails.
+        auto *grid = control<JobListView>(&f, "PicsGalary");
+        const int height = f.height();
+        const int grid0 = grid->width();
         const int frameW = f.frameGeometry().width() - f.width();
-        f.resize(px(2700) - frameW, 419);
-        QTRY_COMPARE(f.outerWidthTwips(), 2700);
-        QCOMPARE(f.PicsGalary->width(), 0);
-        f.resize(px(2745) - frameW, 419);
-        QTRY_COMPARE(f.outerWidthTwips(), 2745);
-        QCOMPARE(f.PicsGalary->width(), 0);
+        f.resize(f.width() + 100, height + 50);
+        QTRY_COMPARE(grid->width(), grid0 + 100);
+        QCOMPARE(f.height(), height);
+
+        f.resize(2685 / kTwipsPerPixel - frameW, height);
+        QTRY_COMPARE(f.frameGeometry().width() * kTwipsPerPixel, 8490);
+        // At 2700 the window stays; between 2700 and 2760 the grid has no room.
+        f.resize(2700 / kTwipsPerPixel - frameW, height);
+        QTRY_COMPARE(f.frameGeometry().width() * kTwipsPerPixel, 2700);
+        QCOMPARE(grid->width(), 0);
     }
 
-    void previewWindowAtStartUp()
+    // The preview window is hidden at start-up and placed beside the main window on
+    // its first showing; the hint lies under the progress bar; closing the main
+    // window closes every window.
+    void otherWindows()
     {
-        Form1 f(kTpp);
-        Form2 *p = f.form2();
-        QVERIFY(p);
-        QVERIFY(!p->isVisible());
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        auto f = std::make_unique<Form1>();
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+        auto *hint = control<QLabel>(f.get(), "Label15");
+        auto *bar = control<QProgressBar>(f.get(), "ProgressBar1");
+        QVERIFY(hint->isVisible() && !bar->isVisible());
+        bar->show();
+        QVERIFY(!hint->isVisible());
+        bar->hide();
+        QVERIFY(hint->isVisible());
+
+        Form2 *p = f->form2();
         QVERIFY(!p->isVisible());
         p->show();
         QVERIFY(QTest::qWaitForWindowExposed(p));
-        QCOMPARE(p->frameGeometry().left(), f.frameGeometry().left() + f.frameGeometry().width());
-        QCOMPARE(p->frameGeometry().top(), f.frameGeometry().top());
-        QCOMPARE(p->windowTitle(), QStringLiteral("Preview  "));
-        QCOMPARE(p->size(), QSize(px(3150), px(2910)));
-        QCOMPARE(p->PicPreview()->width(), 3135);
-        QCOMPARE(p->PicPreview()->height(), 2865);
-        QVERIFY(p->findChild<QWidget *>(QStringLiteral("PicPreview")));
-        for (const char *name : {"SupportPicture", "CompletePicture", "PicNormal"}) {
-            // The work surfaces exist but have nothing on screen.
-            QVERIFY(p->findChild<Surface *>(QString::fromLatin1(name)));
-            QVERIFY(!p->findChild<QWidget *>(QString::fromLatin1(name)));
-        }
-    }
-
-    void hintGivesWayToTheProgressBar()
-    {
-        Form1 f(kTpp);
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QVERIFY(f.Label15->isVisible());
-        f.ProgressBar1->show();
-        QVERIFY(!f.Label15->isVisible());
-        f.ProgressBar1->hide();
-        QVERIFY(f.Label15->isVisible());
-    }
-
-    void closingEndsTheProgram()
-    {
-        auto *f = new Form1(kTpp);
-        f->show();
-        f->form2()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f->form2()));
+        QCOMPARE(p->frameGeometry().topLeft(), f->frameGeometry().topRight() + QPoint(1, 0));
+        QWidget other; // a window of its own, as the folder chooser may be
+        other.show();
         QVERIFY(f->close());
-        QVERIFY(!f->form2()->isVisible());
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
-        delete f;
-    }
-
-    void banner()
-    {
-        // The click opens the About dialog: answer it without a modal loop.
-        int shown = 0;
-        AboutDialog::setModalRunner([&](AboutDialog &) { ++shown; });
-        Form1 f(kTpp);
-        QSignalSpy clicked(&f, &Form1::Image1_Click);
-        QVERIFY(!f.Image1->pixmap().isNull());
-        QCOMPARE(f.Image1->pixmap().size(), QSize(280, 40));
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QTest::mouseClick(f.Image1, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1);
-        QCOMPARE(shown, 1);
-        AboutDialog::setModalRunner({});
     }
 };
 

@@ -1,279 +1,156 @@
-#include "app/colorswatch.h"
-#include "app/dirselectform.h"
-#include "app/form1.h"
-#include "app/settingspanel.h"
-#include "joblist/jobcolumns.h"
-#include "joblist/jobtable.h"
-#include "compose/surface.h"
-#include "preview/form2.h"
-#include "preview/selectionsync.h"
+// The settings panel on its own: what it says when the user changes a control, what
+// it does when the sync shows a row, and the values new rows take from it.
 
-#include <QCheckBox>
+#include "app/colorswatch.h"
+#include "app/prompts.h"
+#include "app/settingspanel.h"
+#include "tests/common/widgets.h"
+
+#include <QAbstractButton>
 #include <QComboBox>
-#include <QDir>
-#include <QImage>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScrollBar>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
+#include <memory>
 
 using namespace kestrovia;
+using testui::control;
 
 namespace {
 
-constexpr TwipsPerPixel kTpp{15, 15};
-
-using Cells = QList<QStringList>;
-
-Cells cells(const JobTable *t)
+QString pick(int column, const QString &text, bool redraw = true)
 {
-    Cells all;
-    for (int r = 0; r < t->Rows(); ++r) {
-        QStringList row;
-        for (int c = 0; c < JobColumnCount; ++c)
-            row << t->TextMatrix(r, c);
-        all << row;
-    }
-    return all;
+    return QStringLiteral("pick %1 %2%3").arg(column).arg(text, QString(redraw ? "" : " quiet"));
 }
 
-// Job rows whose settings cells hold a marker, so that any write shows. The
-// path names no file: a sync on them ends silently before touching the panel.
-void makeRows(JobTable *t, int jobs, const QString &folder = QStringLiteral("-"))
+QStringList describe(const DropPanelValues &v)
 {
-    t->setRows(jobs + 1);
-    for (int r = 1; r <= jobs; ++r) {
-        t->setTextMatrix(r, ColFileName, QStringLiteral("p%1.jpg").arg(r));
-        for (int c : {ColFit, ColBackColor, ColPosition, ColRotation, ColCompression})
-            t->setTextMatrix(r, c, QStringLiteral("-"));
-        t->setTextMatrix(r, ColSaveFolder, folder);
-    }
-}
-
-// Rows 1 to 3 highlighted, row 2 current.
-void highlightThreeSecondCurrent(JobTable *t)
-{
-    t->setRow(1);
-    t->setRowSel(3);
-    t->selectionModel()->setCurrentIndex(t->index(1, 0), QItemSelectionModel::NoUpdate);
-    QCoreApplication::processEvents(); // deliver the table's pending SelChange
-    QCOMPARE(t->Row(), 2);
-    QCOMPARE(t->selectionModel()->selectedRows().size(), 3);
-}
-
-QPushButton *command1(DirSelectForm &dialog, int index)
-{
-    return dialog.findChild<QPushButton *>(QStringLiteral("Command1(%1)").arg(index));
+    return {QString::number(v.keepAspect), QString::number(v.backColor), QString::number(v.topLeft), v.rotation,
+            QString::number(v.sameFolder), v.saveFolderText, QString::number(v.compressValue)};
 }
 
 } // namespace
 
 class TestSettingsPanel : public QObject {
     Q_OBJECT
+
+    std::unique_ptr<SettingsPanel> m_panel;
+    QStringList m_log;
+    QString m_caption;
+    std::int32_t m_swatch = 0;
+
+    // Gestures separated by ";": "click <name> [colour chosen]", "down <name>",
+    // "type <name> <text>" (then Enter), "step <name>", "drag <name> <value>".
+    void perform(const QString &gestures)
+    {
+        for (const QString &gesture : gestures.split(u';')) {
+            const QStringList w = gesture.trimmed().split(u' ');
+            QWidget *c = control<QWidget>(m_panel.get(), w[1].toLatin1());
+            auto *bar = qobject_cast<QScrollBar *>(c);
+            auto *edit = qobject_cast<QComboBox *>(c) ? qobject_cast<QComboBox *>(c)->lineEdit() : nullptr;
+            if (w[0] == "click" && w.size() > 2)
+                Prompts::setNextColor(QColor(w[2]));
+            if (w[0] == "click" && qobject_cast<QAbstractButton *>(c)) {
+                qobject_cast<QAbstractButton *>(c)->click();
+            } else if (w[0] == "click") {
+                QTest::mouseClick(c, Qt::LeftButton);
+            } else if (w[0] == "down") {
+                QTest::keyClick(c, Qt::Key_Down);
+            } else if (w[0] == "type") {
+                QTest::keyClicks(edit, w[2]);
+                QTest::keyClick(edit, Qt::Key_Return);
+            } else if (w[0] == "step") {
+                bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            } else if (w[0] == "drag") {
+                // A real drag: the thumb moves while held and reports on release only.
+                bar->setSliderDown(true);
+                bar->setSliderPosition(w[2].toInt());
+                m_log << "released";
+                bar->setSliderDown(false);
+            }
+        }
+    }
+
+    // What the panel said, then how its caption and swatch changed.
+    QStringList log() const
+    {
+        QStringList out = m_log;
+        const QString caption = control<QLabel>(m_panel.get(), "CompLabel")->text();
+        if (caption != m_caption)
+            out << "caption " + caption;
+        const std::int32_t swatch = control<ColorSwatch>(m_panel.get(), "PicBack")->colorValue();
+        if (swatch != m_swatch)
+            out << "swatch " + QString::number(swatch);
+        return out;
+    }
+
 private slots:
-    void cleanup()
+    void init()
     {
-        SettingsPanel::setColorChooser({});
-        DirSelectForm::setModalRunner({});
+        Prompts::setScripted(true);
+        m_panel = std::make_unique<SettingsPanel>();
+        m_log.clear();
+        SettingsPanel *p = m_panel.get();
+        connect(p, &SettingsPanel::settingPicked, this,
+                [this](int column, const QString &text, bool redraw) { m_log << pick(column, text, redraw); });
+        connect(p, &SettingsPanel::completePreviewChecked, this, [this] { m_log << "complete"; });
+        connect(p, &SettingsPanel::saveFolderRequested, this, [this] { m_log << "folder"; });
+        m_caption = control<QLabel>(p, "CompLabel")->text();
+        m_swatch = control<ColorSwatch>(p, "PicBack")->colorValue();
     }
 
-    void optionWritesCurrentRowOnly_data()
+    void userGestures_data()
     {
-        QTest::addColumn<bool>("fitGroup");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("col");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("AspCheck(0)") << true << 0 << int(ColFit) << "OFF";
-        QTest::newRow("AspCheck(1)") << true << 1 << int(ColFit) << "ON";
-        QTest::newRow("PicPos(0)") << false << 0 << int(ColPosition) << "Top";
-        QTest::newRow("PicPos(1)") << false << 1 << int(ColPosition) << "Center";
+        QTest::addColumn<QString>("gestures");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("stretch") << "click AspCheck(1)" << QStringList{pick(ColFit, "ON")};
+        // The panel may show a choice the row does not hold (a first showing leaves
+        // the panel as it was): a click on the shown option is meant, too.
+        QTest::newRow("keep, already shown") << "click AspCheck(0)" << QStringList{pick(ColFit, "OFF")};
+        QTest::newRow("centre") << "click PicPos(1)" << QStringList{pick(ColPosition, "Center")};
+        QTest::newRow("top, already shown") << "click PicPos(0)" << QStringList{pick(ColPosition, "Top")};
+        QTest::newRow("turn from the list") << "down RollValue" << QStringList{pick(ColRotation, "+90°")};
+        QTest::newRow("typed turn") << "type RollValue 45" << QStringList{};
+        QTest::newRow("level step") << "step CompressLevel"
+                                    << QStringList{pick(ColCompression, "6", false),
+                                                   "caption " + SettingsPanel::levelCaption(60)};
+        // Between the steps: a tenth is stored and the caption stays.
+        QTest::newRow("level dragged to 37") << "drag CompressLevel 37"
+                                             << QStringList{"released", pick(ColCompression, "3.7", false)};
+        QTest::newRow("colour, red byte lowest") << "click PicBack #123456"
+                                                 << QStringList{pick(ColBackColor, QString::number(0x563412)),
+                                                                "swatch " + QString::number(0x563412)};
+        QTest::newRow("colour cancelled") << "click PicBack" << QStringList{};
+        QTest::newRow("complete preview on, off") << "click PreCheck; click PreCheck" << QStringList{"complete"};
+        QTest::newRow("folder button, same folder") << "click SaveFolder" << QStringList{};
+        QTest::newRow("folder button, chosen place") << "click SaveCheck(1); click SaveFolder"
+                                                     << QStringList{"folder"};
+    }
+    void userGestures()
+    {
+        QFETCH(QString, gestures);
+        QFETCH(QStringList, expected);
+        perform(gestures);
+        QCOMPARE(log(), expected);
     }
 
-    void optionWritesCurrentRowOnly()
-    {
-        QFETCH(bool, fitGroup);
-        QFETCH(int, index);
-        QFETCH(int, col);
-        QFETCH(QString, text);
-        Form1 f(kTpp);
-        const auto &group = fitGroup ? f.AspCheck : f.PicPos;
-        makeRows(f.table(), 3);
-        // Start from the other member; with no current row this writes nothing.
-        group[1 - index]->setChecked(true);
-        highlightThreeSecondCurrent(f.table());
-        Cells expected = cells(f.table());
-        expected[2][col] = text;
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-
-        group[index]->click();
-
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), 1);
-        // The member the panel already shows, clicked again (the row may hold the
-        // other choice after a first showing): written and synced like any click.
-        f.table()->setTextMatrix(2, col, QStringLiteral("-"));
-        group[index]->click();
-        QCOMPARE(f.table()->TextMatrix(2, col), text);
-        QCOMPARE(runs.count(), 2);
-        // Selected by program (as the sync does): handled once, not twice.
-        group[1 - index]->setChecked(true);
-        QCOMPARE(runs.count(), 3);
-    }
-
-    void thumbReleasedAt37WritesTenthAndKeepsCaption()
-    {
-        Form1 f(kTpp);
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        Cells expected = cells(f.table());
-        QScrollBar *bar = f.CompressLevel;
-        // A real drag: the thumb moves while held and reports on release only.
-        bar->setSliderDown(true);
-        bar->setSliderPosition(37);
-        QCOMPARE(cells(f.table()), expected);
-        bar->setSliderDown(false);
-
-        expected[2][ColCompression] = QStringLiteral("3.7");
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(f.CompLabel->text(), QStringLiteral("5 ( 標準 )"));
-    }
-
-    void rightArrowFrom50()
-    {
-        Form1 f(kTpp);
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        f.CompressLevel->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(f.CompressLevel->value(), 60);
-        QCOMPARE(f.CompLabel->text(), QStringLiteral("6 : 標準画質-"));
-        QCOMPARE(f.table()->TextMatrix(2, ColCompression), QStringLiteral("6"));
-        QCOMPARE(runs.count(), 0); // the level does not change the preview
-    }
-
-    void levelCaptions_data()
-    {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("stored");
-        const char *captions[] = {"0 : 最高画質+", "1 : 最高画質", "2 : 高画質+",  "3 : 高画質",
-                                  "4 : 標準画質+", "5 : 標準画質", "6 : 標準画質-", "7 : 低画質",
-                                  "8 : 低画質-",   "9 : 最低画質", "10 : 最低画質-"};
-        for (int i = 0; i <= 10; ++i)
-            QTest::addRow("%d", i * 10) << i * 10 << QString::fromUtf8(captions[i]) << QString::number(i);
-    }
-
-    void levelCaptions()
-    {
-        QFETCH(int, value);
-        QFETCH(QString, caption);
-        QFETCH(QString, stored);
-        Form1 f(kTpp);
-        makeRows(f.table(), 1);
-        f.table()->setRow(1);
-        // From a value between the steps, so that every target is a change.
-        f.CompressLevel->setValue(37);
-        f.CompressLevel->setValue(value);
-        QCOMPARE(f.CompLabel->text(), caption);
-        QCOMPARE(f.table()->TextMatrix(1, ColCompression), stored);
-        QCOMPARE(f.table()->TextMatrix(0, ColCompression), QStringLiteral("圧縮"));
-    }
-
-    void colourChooser_data()
-    {
-        QTest::addColumn<QColor>("chosen");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("white") << QColor(Qt::white) << "16777215";
-        QTest::newRow("black") << QColor(Qt::black) << "0";
-        QTest::newRow("red byte lowest") << QColor(0x12, 0x34, 0x56) << QString::number(0x563412);
-    }
-
-    void colourChooser()
-    {
-        QFETCH(QColor, chosen);
-        QFETCH(QString, stored);
-        Form1 f(kTpp);
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        Cells expected = cells(f.table());
-        QWidget *parentSeen = nullptr;
-        SettingsPanel::setColorChooser([&](QWidget *parent) {
-            parentSeen = parent;
-            return chosen;
-        });
-        QStringList cellAtSync;
-        connect(f.selectionSync(), &SelectionSync::ran, this,
-                [&] { cellAtSync << f.table()->TextMatrix(2, ColBackColor); });
-
-        QTest::mouseClick(f.PicBack, Qt::LeftButton);
-
-        QCOMPARE(parentSeen, &f);
-        expected[2][ColBackColor] = stored;
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(QString::number(f.PicBack->colorValue()), stored);
-        QCOMPARE(cellAtSync, QStringList{stored}); // one sync, after the write
-    }
-
-    void cancelledColourChangesNothing()
-    {
-        Form1 f(kTpp);
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        const Cells before = cells(f.table());
-        const int swatch = f.PicBack->colorValue();
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        SettingsPanel::setColorChooser([](QWidget *) { return QColor(); });
-        f.settingsPanel()->PicBack_Click();
-        QCOMPARE(cells(f.table()), before);
-        QCOMPARE(f.PicBack->colorValue(), swatch);
-        QCOMPARE(runs.count(), 0);
-    }
-
-    void rotationOnlyFromTheList()
-    {
-        Form1 f(kTpp);
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        Cells expected = cells(f.table());
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-
-        QTest::keyClicks(f.RollValue->lineEdit(), QStringLiteral("45"));
-        QTest::keyClick(f.RollValue->lineEdit(), Qt::Key_Return);
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), 0);
-        // The typed text is what the panel hands to newly dropped rows.
-        QCOMPARE(f.RollValue->currentText(), QStringLiteral("45"));
-
-        // Choosing with the arrow key picks the first item.
-        QTest::keyClick(f.RollValue, Qt::Key_Down);
-        expected[2][ColRotation] = QStringLiteral("+90\u00B0");
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), 1);
-        // As the sync sets it: no handler.
-        f.RollValue->setCurrentIndex(3);
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), 1);
-    }
-
-    // Enter takes a typed size into the current row; leaving the field does not.
+    // Enter takes a typed size; leaving the field does not; a refused size brings
+    // back the size the preview shows and says why.
     void typedSize_data()
     {
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("height");
         QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("written"); // empty: the row keeps its size
+        QTest::addColumn<QString>("size"); // empty: nothing picked
         QTest::newRow("Enter") << "640" << "480" << int(Qt::Key_Return) << "640*480";
         QTest::newRow("keypad Enter, blanks around") << " 12" << "7 " << int(Qt::Key_Enter) << "12*7";
+        QTest::newRow("largest") << "32767" << "1" << int(Qt::Key_Return) << "32767*1";
         QTest::newRow("Tab leaves it") << "640" << "480" << int(Qt::Key_Tab) << "";
         QTest::newRow("empty") << "" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("letters") << "12a" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("negative") << "640" << "-5" << int(Qt::Key_Return) << "";
+        QTest::newRow("fraction") << "640" << "4.5" << int(Qt::Key_Return) << "";
         QTest::newRow("zero") << "0" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("full-width digits") << "１２" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("beyond 32767") << "32768" << "480" << int(Qt::Key_Return) << "";
@@ -283,212 +160,82 @@ private slots:
         QFETCH(QString, width);
         QFETCH(QString, height);
         QFETCH(int, key);
-        QFETCH(QString, written);
-        Form1 f(kTpp);
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        makeRows(f.table(), 3);
-        highlightThreeSecondCurrent(f.table());
-        f.table()->setTextMatrix(2, ColNewSize, QStringLiteral("10*10"));
-        Cells expected = cells(f.table());
-        if (!written.isEmpty())
-            expected[2][ColNewSize] = written;
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        f.TxtWidth->setText(width);
-        f.TxtHeight->setFocus();
-        f.TxtHeight->selectAll();
-        QTest::keyClicks(f.TxtHeight, height);
-        QTest::keyClick(f.TxtHeight, Qt::Key(key));
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), written.isEmpty() ? 0 : 1);
-        if (key == Qt::Key_Return && written.isEmpty()) {
-            // Refused: the fields show the preview's size again and say why.
-            QCOMPARE(f.TxtWidth->text(), QString::number(f.form2()->PicPreview()->pixelSize().width()));
-            QVERIFY(!(f.TxtWidth->toolTip() + f.TxtHeight->toolTip()).isEmpty());
+        QFETCH(QString, size);
+        auto *w = control<QLineEdit>(m_panel.get(), "TxtWidth");
+        auto *h = control<QLineEdit>(m_panel.get(), "TxtHeight");
+        m_panel->showSize(QSize(33, 44));
+        m_panel->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+        w->setText(width);
+        h->setFocus();
+        h->selectAll();
+        QTest::keyClicks(h, height);
+        QTest::keyClick(h, Qt::Key(key));
+        QCOMPARE(log(), size.isEmpty() ? QStringList{} : QStringList{pick(ColNewSize, size)});
+        if (key != Qt::Key_Tab && size.isEmpty()) {
+            QCOMPARE(QStringList({w->text(), h->text()}), QStringList({"33", "44"}));
+            QVERIFY(!(w->toolTip() + h->toolTip()).isEmpty());
         }
     }
 
-    void completePreviewSyncsWhenChecked()
+    // What the sync shows of a row: a changed option counts as the user's choice and
+    // comes back in the panel's own text form; texts outside the lists change nothing.
+    void showPictureSettings_data()
     {
-        Form1 f(kTpp);
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        QTest::mouseClick(f.PreCheck, Qt::LeftButton);
-        QVERIFY(f.PreCheck->isChecked());
-        QCOMPARE(runs.count(), 1);
-        QTest::mouseClick(f.PreCheck, Qt::LeftButton);
-        QVERIFY(!f.PreCheck->isChecked());
-        QCOMPARE(runs.count(), 1);
+        QTest::addColumn<QString>("fit");
+        QTest::addColumn<QString>("position");
+        QTest::addColumn<QString>("rotation");
+        QTest::addColumn<QStringList>("shown"); // checked AspCheck, checked PicPos, turn text
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("as the panel stands") << "OFF" << "Top" << "" << QStringList{"0", "0", " "} << QStringList{};
+        QTest::newRow("stretch, centre, +90")
+            << "ON" << "Center" << "+90°" << QStringList{"1", "1", "+90°"}
+            << QStringList{pick(ColFit, "ON"), pick(ColPosition, "Center")};
+        QTest::newRow("any fit but OFF stretches")
+            << "on" << "Top" << "+180°" << QStringList{"1", "0", "+180°"} << QStringList{pick(ColFit, "ON")};
+        QTest::newRow("unknown position and turn") << "OFF" << "middle" << "45" << QStringList{"0", "0", ""}
+                                                   << QStringList{};
+    }
+    void showPictureSettings()
+    {
+        QFETCH(QString, fit);
+        QFETCH(QString, position);
+        QFETCH(QString, rotation);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, expected);
+        JobRow job;
+        job.fit = fit;
+        job.position = position;
+        job.rotation = rotation;
+        m_panel->showPictureSettings(job);
+        const auto checked = [this](const char *second) {
+            return QString::number(control<QAbstractButton>(m_panel.get(), second)->isChecked());
+        };
+        QCOMPARE(QStringList({checked("AspCheck(1)"), checked("PicPos(1)"),
+                              control<QComboBox>(m_panel.get(), "RollValue")->currentText()}),
+                 shown);
+        QCOMPARE(log(), expected);
     }
 
-    void noJobRowChangesPanelOnly()
+    // The level bar that the sync moves writes its value back, as the whole level.
+    void showColorAndLevel()
     {
-        Form1 f(kTpp);
-        const Cells header = cells(f.table());
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        SettingsPanel::setColorChooser([](QWidget *) { return QColor(Qt::white); });
-        int chooserShown = 0;
-        DirSelectForm::setModalRunner([&](DirSelectForm &) { ++chooserShown; });
-        f.SaveCheck[1]->setChecked(true);
-        f.SaveTxt->setText(QDir::tempPath() + u'/');
-
-        f.AspCheck[1]->click();
-        f.PicPos[1]->click();
-        QTest::mouseClick(f.PicBack, Qt::LeftButton);
-        QTest::keyClick(f.RollValue, Qt::Key_Down);
-        f.CompressLevel->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QTest::mouseClick(f.SaveFolder, Qt::LeftButton);
-
-        QCOMPARE(cells(f.table()), header);
-        QCOMPARE(runs.count(), 4); // fit, position, colour, turn
-        QCOMPARE(chooserShown, 0);
-        QCOMPARE(f.CompLabel->text(), QStringLiteral("6 : 標準画質-"));
-        QCOMPARE(f.PicBack->colorValue(), 0xFFFFFF);
+        m_panel->showColorAndLevel(255, 30);
+        QCOMPARE(log(), QStringList({pick(ColCompression, "3", false), "caption " + SettingsPanel::levelCaption(30),
+                                     "swatch 255"}));
+        m_log.clear();
+        m_panel->showColorAndLevel(255, 30); // the bar is there already: nothing to write
+        QCOMPARE(log(), QStringList({"caption " + SettingsPanel::levelCaption(30), "swatch 255"}));
     }
 
-    void saveFolderOkStoresOpenFolder()
+    // A new row takes the panel as it stands: at start-up the defaults.
+    void valuesForNewRows()
     {
-        QTemporaryDir tmp;
-        const QString start = tmp.path() + QStringLiteral("/保存 先");
-        const QString child = start + QStringLiteral("/子");
-        QVERIFY(QDir().mkpath(child));
-        Form1 f(kTpp);
-        makeRows(f.table(), 3, start + u'/');
-        highlightThreeSecondCurrent(f.table());
-        f.SaveCheck[1]->setChecked(true);
-        f.SaveTxt->setText(QStringLiteral("/somewhere/else/"));
-        Cells expected = cells(f.table());
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-        QString openedAt;
-        DirSelectForm::setModalRunner([&](DirSelectForm &dialog) {
-            openedAt = dialog.path();
-            QVERIFY(dialog.setPath(child)); // the user opens a sub-folder
-            command1(dialog, 0)->click();
-        });
-
-        QTest::mouseClick(f.SaveFolder, Qt::LeftButton);
-
-        QCOMPARE(openedAt, start);
-        QCOMPARE(f.SaveTxt->text(), child + u'/');
-        expected[2][ColSaveFolder] = child + u'/';
-        QCOMPARE(cells(f.table()), expected);
-        QCOMPARE(runs.count(), 0);
-    }
-
-    void saveFolderCancel_data()
-    {
-        QTest::addColumn<QString>("saveTxt");
-        QTest::addColumn<bool>("rowTakesSaveTxt");
-        // Nothing chosen yet: an empty folder would send the output nowhere the
-        // user chose, so the row keeps its own.
-        QTest::newRow("empty SaveTxt") << QString() << false;
-        // The chooser cannot tell Cancel from OK: the folder last chosen is copied.
-        QTest::newRow("folder chosen before") << QStringLiteral("/chosen/before/") << true;
-    }
-
-    void saveFolderCancel()
-    {
-        QFETCH(QString, saveTxt);
-        QFETCH(bool, rowTakesSaveTxt);
-        QTemporaryDir tmp;
-        Form1 f(kTpp);
-        makeRows(f.table(), 3, tmp.path() + u'/');
-        highlightThreeSecondCurrent(f.table());
-        f.SaveCheck[1]->setChecked(true);
-        f.SaveTxt->setText(saveTxt);
-        Cells expected = cells(f.table());
-        int shown = 0;
-        DirSelectForm::setModalRunner([&](DirSelectForm &dialog) {
-            ++shown;
-            command1(dialog, 1)->click();
-        });
-
-        QTest::mouseClick(f.SaveFolder, Qt::LeftButton);
-
-        QCOMPARE(shown, 1);
-        QCOMPARE(f.SaveTxt->text(), saveTxt);
-        if (rowTakesSaveTxt)
-            expected[2][ColSaveFolder] = saveTxt;
-        QCOMPARE(cells(f.table()), expected);
-    }
-
-    void saveFolderOpensNothing_data()
-    {
-        QTest::addColumn<bool>("chosenFolderOption");
-        QTest::addColumn<bool>("folderExists");
-        QTest::newRow("画像と同じフォルダに保存") << false << true;
-        QTest::newRow("row's folder is gone") << true << false;
-    }
-
-    void saveFolderOpensNothing()
-    {
-        QFETCH(bool, chosenFolderOption);
-        QFETCH(bool, folderExists);
-        QString folder = QDir::tempPath() + u'/';
-        if (!folderExists) {
-            QTemporaryDir gone;
-            folder = gone.path() + u'/';
-        }
-        Form1 f(kTpp);
-        makeRows(f.table(), 3, folder);
-        highlightThreeSecondCurrent(f.table());
-        f.SaveCheck[chosenFolderOption ? 1 : 0]->setChecked(true);
-        f.SaveTxt->setText(QDir::tempPath() + u'/');
-        const Cells before = cells(f.table());
-        int shown = 0;
-        DirSelectForm::setModalRunner([&](DirSelectForm &) { ++shown; });
-        QTest::mouseClick(f.SaveFolder, Qt::LeftButton);
-        QCOMPARE(shown, 0);
-        QCOMPARE(cells(f.table()), before);
-    }
-
-    // The sync sets the panel from the row; the handlers it raises write the
-    // same settings back, and the end state is that of one run.
-    void syncSettingPanelEndsAsOneRun_data()
-    {
-        QTest::addColumn<int>("barBefore");
-        QTest::addColumn<QString>("storedAfter");
-        QTest::newRow("bar elsewhere: whole part") << 50 << "3";
-        QTest::newRow("bar at 30: kept") << 30 << "3.7";
-    }
-
-    void syncSettingPanelEndsAsOneRun()
-    {
-        QFETCH(int, barBefore);
-        QFETCH(QString, storedAfter);
-        QTemporaryDir tmp;
-        const QString picture = tmp.filePath(QStringLiteral("p.bmp"));
-        QImage image(8, 6, QImage::Format_RGB32);
-        image.fill(Qt::darkGreen);
-        QVERIFY(image.save(picture, "BMP"));
-
-        Form1 f(kTpp);
-        JobTable *t = f.table();
-        t->setRows(2);
-        const QStringList row{QStringLiteral("p.bmp"), QStringLiteral("8*6"), picture, QStringLiteral("→"),
-                              QStringLiteral("8*6"), QStringLiteral("on"), QStringLiteral("255"),
-                              QStringLiteral("Center"), QStringLiteral("+90\u00B0"), QString(), QString(),
-                              tmp.path() + u'/', QStringLiteral("3.7")};
-        for (int c = 0; c < JobColumnCount; ++c)
-            t->setTextMatrix(1, c, row[c]);
-        f.CompressLevel->setValue(barBefore); // no current row: panel only
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
-
-        t->setRow(1);
-
-        QTRY_COMPARE(runs.count(), 1);
-        QCoreApplication::processEvents();
-        QCOMPARE(runs.count(), 1); // the raised handlers' syncs were absorbed
-        // Anything but "OFF" fills; the raised handler writes it in its own form.
-        QStringList expected = row;
-        expected[ColFit] = QStringLiteral("ON");
-        expected[ColCompression] = storedAfter;
-        QCOMPARE(cells(t).at(1), expected);
-        QVERIFY(f.AspCheck[1]->isChecked());
-        QVERIFY(f.PicPos[1]->isChecked());
-        QCOMPARE(f.RollValue->currentIndex(), 0);
-        QCOMPARE(f.PicBack->colorValue(), 255);
-        QCOMPARE(f.CompressLevel->value(), 30);
-        QCOMPARE(f.CompLabel->text(), SettingsPanel::levelCaption(30));
+        QCOMPARE(describe(m_panel->values()), describe(DropPanelValues{}));
+        perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); step CompressLevel;"
+                "click PicBack #ff0000");
+        m_panel->setSaveText("/out/");
+        QCOMPARE(describe(m_panel->values()), describe({false, 255, false, "45", false, "/out/", 60}));
     }
 };
 
