@@ -124,8 +124,18 @@ Form1::~Form1() = default;
 
 int Form1::appendFiles(const QStringList &paths)
 {
-    setStripNote({});
-    return appendDroppedFiles(*m_table, paths, [this] { return m_panel->values(); });
+    const DropResult result = appendDroppedFiles(*m_table, paths, [this] { return m_panel->values(); });
+    QString note;
+    if (!result.unsupported.isEmpty()) {
+        // Said where the user looks, without a box to click away.
+        note = QString::fromUtf8("%1件は対応していない形式のため追加しませんでした: %2")
+                   .arg(result.unsupported.size())
+                   .arg(result.unsupported.mid(0, 3).join(QStringLiteral(", ")));
+        if (result.unsupported.size() > 3)
+            note += QString::fromUtf8(" ほか");
+    }
+    setStripNote(note);
+    return result.appended;
 }
 
 void Form1::setStripNote(const QString &note) { m_hint->setText(note.isEmpty() ? dropHint() : note); }

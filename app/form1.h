@@ -34,8 +34,9 @@ public:
     Form2 *form2() const { return m_form2; }
     SelectionSync *selectionSync() const { return m_sync; }
 
-    // Queues files as a drop of them on the job list does: one row per file the
-    // drop takes, with the settings panel's values. Returns the rows appended.
+    // Queues files as a drop of them on the job list does: one row per picture file,
+    // with the settings panel's values; files of other types are named in a note in
+    // the strip under the grid. Returns the rows appended.
     int appendFiles(const QStringList &paths);
 
     // A short note in the strip under the grid (「20件を保存しました」), shown until

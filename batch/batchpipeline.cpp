@@ -35,8 +35,16 @@ struct Result {
 // What the workers share. The pipeline waits for the workers before it goes, so
 // `owner` outlives every use.
 struct BatchPipeline::Run {
-    BatchPipeline *owner = nullptr;
-    BatchPlan plan;
+    Run(BatchPipeline *o, const BatchPlan &p)
+        : owner(o)
+        , plan(p)
+    {
+    }
+
+    BatchPipeline *const owner;
+    // Only read, by every worker at once: const, so that no access detaches the
+    // shared list under another thread.
+    const BatchPlan plan;
     std::mutex mutex;
     std::condition_variable changed;
     int nextToStart = 0;
@@ -208,9 +216,7 @@ void BatchPipeline::start(const BatchPlan &plan)
 {
     if (isRunning())
         return;
-    auto run = std::make_shared<Run>();
-    run->owner = this;
-    run->plan = plan;
+    auto run = std::make_shared<Run>(this, plan);
     run->results.resize(size_t(plan.rows.size()));
     const int threads = std::max(1, QThread::idealThreadCount());
     run->window = 2 * threads + 2;

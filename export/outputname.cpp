@@ -1,7 +1,7 @@
 #include "export/outputname.h"
 
-#include "platform/failure.h"
-#include "platform/numbers.h"
+
+#include <QStringList>
 
 #include <algorithm>
 
@@ -17,8 +17,11 @@ QString outputFileName(QStringView sourceFileName)
 {
     const QString ext = GetExtension(sourceFileName);
     const qsizetype stem = sourceFileName.size() - ext.size();
-    if (ext.compare(u"jpg", Qt::CaseInsensitive) == 0) {
-        // A JPEG source keeps its own name free: photo.jpg -> photo_b.jpg.
+    const bool jpegFamily = QStringList{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                        QStringLiteral("jfif")}
+                                .contains(ext, Qt::CaseInsensitive);
+    if (jpegFamily) {
+        // A JPEG source keeps its own name free: photo.jpeg -> photo_b.jpg.
         return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.jpg");
     }
     // The "." stays, only the extension is replaced (photo.bmp -> photo.jpg).

@@ -10,9 +10,10 @@ namespace kestrovia {
 // The text after the last "." of a file name, "" when it holds none.
 QString GetExtension(QStringView fileName);
 
-// Output file name for a source file name: "jpg" in any letter case gives
-// name + "_b.jpg" (photo.jpg -> photo_b.jpg); any other extension is replaced by
-// "jpg" (photo.bmp -> photo.jpg); a name without "." gets "jpg" appended.
+// Output file name for a source file name: a JPEG source (.jpg .jpeg .jpe .jfif in
+// any letter case) gives name + "_b.jpg" (photo.jpeg -> photo_b.jpg); any other
+// extension is replaced by "jpg" (photo.png -> photo.jpg); a name without "." gets
+// "jpg" appended.
 QString outputFileName(QStringView sourceFileName);
 
 // Output path: the folder text followed directly by the output name (the folder

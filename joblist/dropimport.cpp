@@ -9,22 +9,28 @@ namespace kestrovia {
 
 bool isPictureName(QStringView name)
 {
-    const QString last3 = name.right(3).toString().toLower();
-    return last3 == u"jpg" || last3 == u"bmp";
+    static const QStringList extensions = {
+        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif"),
+        QStringLiteral("bmp"), QStringLiteral("png"),  QStringLiteral("tif"), QStringLiteral("tiff"),
+        QStringLiteral("webp"), QStringLiteral("gif"), QStringLiteral("heic"), QStringLiteral("heif")};
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot >= 0 && extensions.contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
 }
 
-int appendDroppedFiles(JobTable &table, const QStringList &paths,
-                       const std::function<DropPanelValues()> &readPanel)
+DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
+                              const std::function<DropPanelValues()> &readPanel)
 {
-    int appended = 0;
+    DropResult result;
     for (const QString &name : paths) {
-        if (!isPictureName(name))
-            continue;
-        // Looked up before the row is appended, so that a folder named x.jpg or a
-        // file that vanished during the drag leaves no empty row behind.
+        // Looked up before a row is appended, so that a folder named x.jpg or a file
+        // that vanished during the drag leaves no empty row behind.
         const QFileInfo info(name);
         if (!info.isFile())
             continue;
+        if (!isPictureName(name)) {
+            result.unsupported.append(info.fileName());
+            continue;
+        }
         const QString fileName = info.fileName();
         const QString path = info.absoluteFilePath();
         const QString ownFolder = path.left(path.size() - fileName.size());
@@ -40,9 +46,9 @@ int appendDroppedFiles(JobTable &table, const QStringList &paths,
         job.saveFolder = !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder;
         job.compression = shortestDecimal(panel.compressValue / 10.0);
         table.appendJob(job);
-        ++appended;
+        ++result.appended;
     }
-    return appended;
+    return result;
 }
 
 } // namespace kestrovia

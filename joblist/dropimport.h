@@ -27,20 +27,27 @@ struct DropPanelValues {
     int compressValue = 50;                    // CompressLevel's value, 0..100
 };
 
-// The three-letter test: the last three characters of the name, lower-cased, are
-// "jpg" or "bmp". Nothing else is looked at (no dot, no folder check): "xjpg" passes.
+// A name of a picture the program reads, by its extension in any letter case: JPEG
+// (.jpg .jpeg .jpe .jfif), BMP, PNG, TIFF (.tif .tiff), WebP, GIF, HEIC/HEIF. The
+// decoder itself goes by the content; the name only decides what a drop takes.
 bool isPictureName(QStringView name);
 
+struct DropResult {
+    int appended = 0;        // rows appended
+    QStringList unsupported; // names of the files left out for their type, in order
+};
+
 // Appends one job row per name in paths, in list order, for every name that passes
-// isPictureName and is an existing regular file (symbolic links followed); other
-// names are skipped silently and leave no row. readPanel is called once per
+// isPictureName and is an existing regular file (symbolic links followed). Regular
+// files of other types are left out and named in the result; folders and names that
+// no longer exist are skipped silently. No name leaves an empty row. readPanel is called once per
 // accepted file. The row's cells: the file's name and absolute path, "" sizes, "→",
 // the panel's values, and as folder either the panel's text (when it is not empty
 // and SaveCheck(0) is not selected) or the file's own folder with its trailing "/".
 // ColCompression is the panel value / 10 in its shortest decimal form (37 -> "3.7").
 // Only the appended rows are written; the current row and the selection stay as
-// they are. Reads nothing but file metadata. Returns the number of rows appended.
-int appendDroppedFiles(JobTable &table, const QStringList &paths,
-                       const std::function<DropPanelValues()> &readPanel);
+// they are. Reads nothing but file metadata.
+DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
+                              const std::function<DropPanelValues()> &readPanel);
 
 } // namespace kestrovia

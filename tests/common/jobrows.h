@@ -2,6 +2,7 @@
 // Job rows made directly, and the table's cells read back, for tests without a window.
 
 #include "compose/jobrow.h"
+#include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
 
 #include <QFileInfo>

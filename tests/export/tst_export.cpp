@@ -85,7 +85,11 @@ void TestExport::naming_data()
     QTest::newRow("two dots") << "holiday.2001.jpg" << "jpg" << "holiday.2001_b.jpg";
     QTest::newRow("bmp") << "photo.bmp" << "bmp" << "photo.jpg";
     QTest::newRow("Bmp") << "photo.Bmp" << "Bmp" << "photo.jpg";
-    QTest::newRow("jpeg is not jpg") << "photo.jpeg" << "jpeg" << "photo.jpg";
+    QTest::newRow("jpeg") << "photo.jpeg" << "jpeg" << "photo_b.jpg";
+    QTest::newRow("JPE") << "photo.JPE" << "JPE" << "photo_b.jpg";
+    QTest::newRow("jfif") << "photo.jfif" << "jfif" << "photo_b.jpg";
+    QTest::newRow("png beside a jpg of the same name") << "photo.png" << "png" << "photo.jpg";
+    QTest::newRow("heic") << "IMG_0001.HEIC" << "HEIC" << "IMG_0001.jpg";
     QTest::newRow("no dot") << "photo" << "" << "photojpg";
     QTest::newRow("japanese") << "夏の 海.jpg" << "jpg" << "夏の 海_b.jpg";
 }

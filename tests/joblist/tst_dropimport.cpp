@@ -26,7 +26,7 @@ QStringList rowCells(const JobTable &t, int row)
     return out;
 }
 
-int drop(JobTable &t, const QStringList &paths, int *reads = nullptr)
+DropResult drop(JobTable &t, const QStringList &paths, int *reads = nullptr)
 {
     return appendDroppedFiles(t, paths, [reads] {
         if (reads)
@@ -50,33 +50,39 @@ private slots:
         // Blanks and Japanese characters in the folder must survive into the cells.
         QVERIFY(QDir(m_dir.path()).mkpath("写真 フォルダ/x.jpg"));
         m_folder = m_dir.path() + "/写真 フォルダ/";
-        for (const char *name : {"photo.JPG", "scan.Bmp", "a.jpg", "xjpg", "photo.jpeg", "icon.png", "b.bmp"}) {
+        for (const char *name : {"photo.JPG", "scan.Bmp", "a.jpg", "xjpg", "photo.jpeg", "icon.png", "b.bmp", "c.JFIF",
+                                 "d.jpe", "e.TIFF", "f.tif", "g.webp", "h.gif", "i.HEIC", "j.heif", "a.psd", "b.raw"}) {
             QFile f(m_folder + QString::fromUtf8(name));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not decoded by the drop") > 0);
         }
     }
 
-    // The last three letters, in any case, and an existing regular file.
-    void threeLetterTest_data()
+    // Every picture extension in any case, of an existing regular file; other files
+    // are named as left out, folders and vanished names are skipped silently.
+    void namesTaken_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("photo.JPG") << "photo.JPG" << true;
-        QTest::newRow("scan.Bmp") << "scan.Bmp" << true;
-        QTest::newRow("xjpg, no dot") << "xjpg" << true;
-        QTest::newRow("photo.jpeg") << "photo.jpeg" << false;
-        QTest::newRow("icon.png") << "icon.png" << false;
-        QTest::newRow("folder x.jpg") << "x.jpg" << false;
-        QTest::newRow("folder path with slash") << "x.jpg/" << false;
-        QTest::newRow("vanished.jpg") << "vanished.jpg" << false;
+        QTest::addColumn<bool>("named");
+        for (const char *name : {"photo.JPG", "scan.Bmp", "photo.jpeg", "c.JFIF", "d.jpe", "icon.png", "e.TIFF",
+                                 "f.tif", "g.webp", "h.gif", "i.HEIC", "j.heif"})
+            QTest::newRow(name) << QString::fromUtf8(name) << true << false;
+        QTest::newRow("xjpg, no dot") << "xjpg" << false << true;
+        QTest::newRow("a.psd") << "a.psd" << false << true;
+        QTest::newRow("folder x.jpg") << "x.jpg" << false << false;
+        QTest::newRow("folder path with slash") << "x.jpg/" << false << false;
+        QTest::newRow("vanished.jpg") << "vanished.jpg" << false << false;
     }
-    void threeLetterTest()
+    void namesTaken()
     {
         QFETCH(QString, name);
         QFETCH(bool, accepted);
+        QFETCH(bool, named);
         JobTable t;
-        QCOMPARE(drop(t, {m_folder + name}), accepted ? 1 : 0);
+        const DropResult r = drop(t, {m_folder + name});
+        QCOMPARE(r.appended, accepted ? 1 : 0);
         QCOMPARE(t.Rows(), accepted ? 2 : 1);
+        QCOMPARE(r.unsupported, named ? QStringList{name} : QStringList());
     }
 
     void panelValues_data()
@@ -113,10 +119,12 @@ private slots:
     {
         JobTable t;
         int reads = 0;
-        QCOMPARE(drop(t, {m_folder + "b.bmp", m_folder + "icon.png", m_folder + "a.jpg", m_folder + "x.jpg",
-                          m_folder + "a.jpg"},
-                      &reads),
-                 3);
+        const DropResult r = drop(t,
+                                  {m_folder + "b.bmp", m_folder + "a.psd", m_folder + "a.jpg", m_folder + "x.jpg",
+                                   m_folder + "b.raw", m_folder + "a.jpg"},
+                                  &reads);
+        QCOMPARE(r.appended, 3);
+        QCOMPARE(r.unsupported, QStringList({"a.psd", "b.raw"}));
         QCOMPARE(reads, 3);
         t.setRow(2);
         QSignalSpy selChange(&t, &JobTable::SelChange);
