@@ -2,7 +2,10 @@
 
 #include "platform/syscolor.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QPainter>
 
 namespace kestrovia {
@@ -13,6 +16,9 @@ ColorSwatch::ColorSwatch(QWidget *parent)
 {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setCursor(Qt::PointingHandCursor);
+    // Reachable with Tab and opened with Space or Enter, as a button is.
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(QString::fromUtf8("背景色"));
 }
 
 void ColorSwatch::setColorValue(std::int32_t value)
@@ -27,8 +33,22 @@ void ColorSwatch::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     p.fillRect(contentsRect(), resolveColorValue(m_value));
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = contentsRect().adjusted(1, 1, -1, -1);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
+    }
     p.end();
     QFrame::paintEvent(event);
+}
+
+void ColorSwatch::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        emit clicked();
+    else
+        QFrame::keyPressEvent(event);
 }
 
 void ColorSwatch::mouseReleaseEvent(QMouseEvent *event)

@@ -20,6 +20,7 @@ RowCommands::RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWi
     connect(grid, &JobListView::KeyDown, this, &RowCommands::PicsGalary_KeyDown);
     connect(grid, &JobListView::MouseDown, this, &RowCommands::PicsGalary_MouseDown);
     connect(grid, &JobListView::DblClick, this, &RowCommands::PicsGalary_DblClick);
+    connect(grid, &JobListView::MenuKey, this, [this](const QPoint &at) { Prompts::popup(m_menu, at); });
 }
 
 void RowCommands::buildMenu(QWidget *parent)

@@ -13,6 +13,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -149,6 +151,11 @@ void SettingsPanel::build()
     m_level->setValue(50);
     // A dragged thumb reports its value once, when it is released.
     m_level->setTracking(false);
+    // A scroll bar takes no focus by default; this one is a setting, so Tab reaches
+    // it and the arrow keys move it toward the caption they point at.
+    m_level->setFocusPolicy(Qt::StrongFocus);
+    m_level->setAccessibleName(QString::fromUtf8("JPG圧縮レベル"));
+    m_level->installEventFilter(this);
     {
         auto *h = new QHBoxLayout;
         h->setSpacing(3);
@@ -179,6 +186,11 @@ void SettingsPanel::build()
         m_saveFolder = named(new QToolButton(frame3), "SaveFolder");
         m_saveFolder->setText(QStringLiteral("…"));
         m_saveFolder->setFixedSize(24, editHeight);
+        // The button is too small to underline a letter, so its mnemonic is told in
+        // the tooltip.
+        m_saveFolder->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F));
+        m_saveFolder->setToolTip(QString::fromUtf8("保存先フォルダを選ぶ (Alt+F)"));
+        m_saveFolder->setAccessibleName(QString::fromUtf8("保存先フォルダを選ぶ"));
         h->addWidget(m_saveText, 1);
         h->addWidget(m_saveFolder);
         fv->addLayout(h);
@@ -345,6 +357,16 @@ bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
             emit bannerClicked();
         return true;
+    }
+    // A scroll bar turns its arrow keys round; this one moves the way its Low and
+    // High captions read.
+    if (watched == m_level && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Left || key == Qt::Key_Right) {
+            m_level->triggerAction(key == Qt::Key_Left ? QAbstractSlider::SliderSingleStepSub
+                                                       : QAbstractSlider::SliderSingleStepAdd);
+            return true;
+        }
     }
     return QGroupBox::eventFilter(watched, event);
 }

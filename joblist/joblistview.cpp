@@ -2,10 +2,13 @@
 
 #include "joblist/jobtable.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMimeData>
+
+#include <algorithm>
 
 namespace kestrovia {
 
@@ -64,7 +67,28 @@ void JobListView::applyColWidth(int col, int twips)
 void JobListView::keyPressEvent(QKeyEvent *event)
 {
     emit KeyDown(event->key(), event->modifiers());
+    // What the mouse does with a double click and the right button, the keyboard
+    // does with Enter and the Menu key or Shift+F10.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit DblClick();
+        return;
+    }
+    if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        // Near the left end of the current row, whatever width its columns have.
+        const QModelIndex current = currentIndex();
+        const QPoint at(std::min(viewport()->width() / 2, 2 * fontMetrics().height()),
+                        current.isValid() ? rowViewportPosition(current.row()) + rowHeight(current.row()) / 2 : 0);
+        emit MenuKey(viewport()->mapToGlobal(at));
+        return;
+    }
     QTableView::keyPressEvent(event);
+}
+
+void JobListView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The right button opens the menu through MouseDown; the keyboard's context-menu
+    // event (the Menu key on some platforms) is handled in keyPressEvent.
+    event->accept();
 }
 
 void JobListView::mousePressEvent(QMouseEvent *event)

@@ -31,9 +31,13 @@ signals:
     // Any mouse button pressed anywhere on the grid, the header included.
     void MouseDown(Qt::MouseButtons buttons, const QPoint &globalPos);
     void DblClick();
+    // The Menu key or Shift+F10: the popup menu, opened at the current row (the
+    // grid's top without one), a global position in pixels.
+    void MenuKey(const QPoint &globalPos);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;

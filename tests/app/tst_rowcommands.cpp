@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
@@ -192,6 +193,40 @@ private slots:
         QVERIFY(alive && !m_preview->isVisible());
         QTest::mouseDClick(target, Qt::LeftButton, {}, pos);
         QVERIFY(alive && m_preview->isVisible());
+    }
+
+    // The keyboard's way to the same: the Menu key and Shift+F10 open SameAll at the
+    // current row, Enter brings the preview window.
+    void keyboard_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("menu");
+        QTest::newRow("Menu") << "Menu" << true;
+        QTest::newRow("Shift+F10") << "Shift+F10" << true;
+        QTest::newRow("Return") << "Return" << false;
+        QTest::newRow("keypad Enter") << "Enter" << false;
+        QTest::newRow("F10 alone") << "F10" << false;
+    }
+    void keyboard()
+    {
+        QFETCH(QString, keys);
+        QFETCH(bool, menu);
+        m_table->setRow(3);
+        m_grid->setFocus();
+        const QKeyCombination k = QKeySequence(keys)[0];
+        Prompts::setNextMenuChoice("SameColorAll");
+        QTest::keyClick(m_grid, k.key(), k.keyboardModifiers());
+        QCOMPARE(Prompts::shown().size(), menu ? 1 : 0);
+        if (menu) {
+            QCOMPARE(Prompts::shown()[0].text, QStringLiteral("SameAll"));
+            const QPoint at = m_grid->viewport()->mapFromGlobal(Prompts::shown()[0].position);
+            QCOMPARE(m_grid->rowAt(at.y()), 2); // table row 3
+            QVERIFY(m_grid->viewport()->rect().contains(at));
+            for (int r = 1; r < m_table->Rows(); ++r)
+                QCOMPARE(m_table->TextMatrix(r, ColBackColor), QStringLiteral("-3"));
+        }
+        QCOMPARE(m_preview->isVisible(), keys.contains("Enter") || keys == "Return");
+        QCOMPARE(m_table->Row(), 3);
     }
 
     // The order itself is the table's (tst_jobtable); the menu sorts from the current

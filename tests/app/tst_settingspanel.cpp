@@ -7,8 +7,10 @@
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -41,7 +43,8 @@ class TestSettingsPanel : public QObject {
     std::int32_t m_swatch = 0;
 
     // Gestures separated by ";": "click <name> [colour chosen]", "down <name>",
-    // "type <name> <text>" (then Enter), "step <name>", "drag <name> <value>".
+    // "type <name> <text>" (then Enter), "step <name>", "drag <name> <value>",
+    // "key <name> <key sequence> [colour chosen]" (typed with the control focused).
     void perform(const QString &gestures)
     {
         for (const QString &gesture : gestures.split(u';')) {
@@ -51,6 +54,8 @@ class TestSettingsPanel : public QObject {
             auto *edit = qobject_cast<QComboBox *>(c) ? qobject_cast<QComboBox *>(c)->lineEdit() : nullptr;
             if (w[0] == "click" && w.size() > 2)
                 Prompts::setNextColor(QColor(w[2]));
+            if (w[0] == "key" && w.size() > 3)
+                Prompts::setNextColor(QColor(w[3]));
             if (w[0] == "click" && qobject_cast<QAbstractButton *>(c)) {
                 qobject_cast<QAbstractButton *>(c)->click();
             } else if (w[0] == "click") {
@@ -60,6 +65,12 @@ class TestSettingsPanel : public QObject {
             } else if (w[0] == "type") {
                 QTest::keyClicks(edit, w[2]);
                 QTest::keyClick(edit, Qt::Key_Return);
+            } else if (w[0] == "key") {
+                m_panel->show();
+                QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+                c->setFocus();
+                const QKeyCombination k = QKeySequence(w[2])[0];
+                QTest::keyClick(c, k.key(), k.keyboardModifiers());
             } else if (w[0] == "step") {
                 bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
             } else if (w[0] == "drag") {
@@ -126,13 +137,47 @@ private slots:
         QTest::newRow("folder button, same folder") << "click SaveFolder" << QStringList{};
         QTest::newRow("folder button, chosen place") << "click SaveCheck(1); click SaveFolder"
                                                      << QStringList{"folder"};
+        // The keyboard reaches what the mouse does.
+        QTest::newRow("swatch, Space") << "key PicBack Space #010203"
+                                       << QStringList{pick(ColBackColor, QString::number(0x030201)),
+                                                      "swatch " + QString::number(0x030201)};
+        QTest::newRow("swatch, Enter") << "key PicBack Return #000001"
+                                       << QStringList{pick(ColBackColor, QString::number(0x010000)),
+                                                      "swatch " + QString::number(0x010000)};
+        QTest::newRow("level, Right toward High")
+            << "key CompressLevel Right"
+            << QStringList{pick(ColCompression, "6", false), "caption " + SettingsPanel::levelCaption(60)};
+        QTest::newRow("level, Left toward Low")
+            << "key CompressLevel Left"
+            << QStringList{pick(ColCompression, "4", false), "caption " + SettingsPanel::levelCaption(40)};
+        QTest::newRow("folder mnemonic, chosen place") << "click SaveCheck(1); key TxtWidth Alt+F"
+                                                       << QStringList{"folder"};
     }
     void userGestures()
     {
         QFETCH(QString, gestures);
         QFETCH(QStringList, expected);
         perform(gestures);
-        QCOMPARE(log(), expected);
+        // A shortcut clicks its button after a short animation.
+        QTRY_COMPARE(log(), expected);
+    }
+
+    // Tab walks the panel top to bottom, the swatch and the level bar included.
+    void tabOrder()
+    {
+        m_panel->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+        // A group's Tab stop is the option last clicked; the folder button needs the
+        // chosen-place option.
+        QTest::mouseClick(control<QWidget>(m_panel.get(), "SaveCheck(1)"), Qt::LeftButton);
+        control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
+        QStringList order;
+        for (int i = 0; i < 11; ++i) {
+            order << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(order, QStringList({"TxtWidth", "TxtHeight", "AspCheck(0)", "PicBack", "PicPos(0)", "RollValue",
+                                     "CompressLevel", "SaveCheck(1)", "SaveTxt", "SaveFolder", "PreCheck"}));
     }
 
     // Enter takes a typed size; leaving the field does not; a refused size brings
