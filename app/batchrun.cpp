@@ -64,7 +64,8 @@ BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidg
     connect(start, &QPushButton::clicked, this, &BatchRun::BtnMain_Click);
 }
 
-BatchRun::~BatchRun() { stopAndWait(); }
+// Only waits: the window that would hear about the run's end is going too.
+BatchRun::~BatchRun() { delete m_pipeline; }
 
 bool BatchRun::isRunning() const { return m_pipeline && m_pipeline->isRunning(); }
 
@@ -79,9 +80,22 @@ void BatchRun::cancel()
 
 void BatchRun::stopAndWait()
 {
-    // The pipeline finishes the rows in flight before it goes.
+    // The pipeline finishes the rows in flight before it goes; its summary goes with
+    // it, since whoever stops and waits is closing.
+    const bool wasRunning = isRunning();
     delete m_pipeline;
     m_pipeline = nullptr;
+    if (wasRunning)
+        endRun();
+}
+
+void BatchRun::endRun()
+{
+    m_bar->setVisible(false);
+    m_start->setText(m_startCaption);
+    m_start->setEnabled(true);
+    BusyPointer::restore();
+    emit runningChanged(false);
 }
 
 void BatchRun::BtnMain_Click()
@@ -136,11 +150,7 @@ void BatchRun::BtnMain_Click()
 
 void BatchRun::runFinished(const BatchSummary &summary)
 {
-    m_bar->setVisible(false);
-    m_start->setText(m_startCaption);
-    m_start->setEnabled(true);
-    BusyPointer::restore();
-    emit runningChanged(false);
+    endRun();
 
     if (summary.problems.isEmpty() && summary.notStarted == 0) {
         if (summary.saved > 0)

@@ -50,6 +50,8 @@ signals:
 
 private:
     void runFinished(const BatchSummary &summary);
+    // Bar, button, pointer and window as they were before the run.
+    void endRun();
 
     JobTable *m_table;
     QPushButton *m_start;

@@ -224,6 +224,67 @@ private slots:
             QVERIFY(Prompts::shown()[1].informative.contains("old.jpg"));
     }
 
+    // While a run goes on the window answers but takes no edits; the run stops by
+    // 中止, by Escape or by closing the window, after the rows in flight, and
+    // whatever was written is whole.
+    void stoppingARun_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("中止") << "button" << true;
+        QTest::newRow("Escape") << "Escape" << true;
+        QTest::newRow("closing, 停止") << "close" << true;
+        QTest::newRow("closing, 続行") << "close-continue" << false;
+    }
+    void stoppingARun()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, stops);
+        constexpr int rows = 24;
+        writePicture(m_root + "p0.jpg", 1600, 1200, "JPG");
+        for (int i = 0; i < rows; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            QVERIFY(i == 0 || QFile::copy(m_root + "p0.jpg", name));
+            table().appendJob(testui::jobFor(name, m_root));
+        }
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        const auto before = testui::allCells(table());
+        auto *start = control<QAbstractButton>(m_form.get(), "BtnMain");
+        start->click();
+        // The pipeline reports through this thread's events: until they are
+        // processed the run is certainly going on.
+        QCOMPARE(start->text(), QString::fromUtf8("中止"));
+        QVERIFY(!control<QWidget>(m_form.get(), "PicsGalary")->isEnabled());
+        QVERIFY(!control<QWidget>(m_form.get(), "Frame1")->isEnabled());
+        QVERIFY(!drop({m_root + "p0.jpg"}));
+        if (how == "button") {
+            start->click();
+        } else if (how == "Escape") {
+            QTest::keyClick(m_form.get(), Qt::Key_Escape);
+        } else {
+            Prompts::setNextAnswer(how == "close" ? Prompts::Stop : Prompts::Continue);
+            QCOMPARE(m_form->close(), how == "close");
+            QCOMPARE(Prompts::shown().size(), 1);
+            QVERIFY(Prompts::shown()[0].text.contains(QString::fromUtf8("中止して終了")));
+            Prompts::clearShown();
+        }
+        const QString caption = QString::fromUtf8("処理実行 >> >>");
+        QTRY_COMPARE_WITH_TIMEOUT(start->text(), caption, 30000);
+
+        QStringList outputs = entries(m_root).filter("_b.jpg");
+        QVERIFY2(stops ? outputs.size() < rows : outputs.size() == rows, qPrintable(outputs.join(' ')));
+        for (const QString &name : outputs)
+            QCOMPARE(QImage(m_root + name).size(), QSize(1600, 1200));
+        QCOMPARE(entries(m_root).size(), rows + outputs.size()); // no temporary files
+        QCOMPARE(testui::allCells(table()), before);
+        QVERIFY(control<QWidget>(m_form.get(), "PicsGalary")->isEnabled());
+        if (how == "button" || how == "Escape") {
+            QCOMPARE(Prompts::shown().size(), 1);
+            QVERIFY2(Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
+                     qPrintable(Prompts::shown()[0].text));
+        }
+    }
+
     // The default background is the classic window colour in the file, also under a
     // dark desktop theme.
     void darkThemeStillWritesWhiteBands()
