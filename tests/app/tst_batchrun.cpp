@@ -7,6 +7,8 @@
 #include "app/settingspanel.h"
 #include "joblist/joblistview.h"
 #include "platform/busypointer.h"
+#include "tests/common/formatpictures.h"
+#include "tests/common/testpictures.h"
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
@@ -282,6 +284,72 @@ private slots:
             QCOMPARE(Prompts::shown().size(), 1);
             QVERIFY2(Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
                      qPrintable(Prompts::shown()[0].text));
+        }
+    }
+
+    // Every picture type a drop takes gives a row and a JPEG of the right size and
+    // name; the decoder goes by the content, so a PNG named .jpg converts too.
+    // Transparent parts and the bands take the row's background colour.
+    void everyPictureTypeConverts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QSize>("size");
+        const QImage photo = testpics::quadrants(64, 48);
+        const auto grey = photo.convertToFormat(QImage::Format_Grayscale8);
+        QTest::newRow(".jpeg") << "a.jpeg" << testpics::jpeg(photo) << "a_b.jpg" << photo.size();
+        QTest::newRow(".JPE") << "b.JPE" << testpics::jpeg(photo) << "b_b.jpg" << photo.size();
+        QTest::newRow(".jfif") << "c.jfif" << testpics::jpeg(photo) << "c_b.jpg" << photo.size();
+        QTest::newRow("PNG named .jpg") << "d.jpg" << testpics::qtEncoded(photo, "png") << "d_b.jpg" << photo.size();
+        QTest::newRow("16-bit PNG") << "e.png" << testpics::qtEncoded(photo.convertToFormat(QImage::Format_RGBX64), "png")
+                                    << "e.jpg" << photo.size();
+        QTest::newRow("palette PNG") << "f.PNG"
+                                     << testpics::qtEncoded(photo.convertToFormat(QImage::Format_Indexed8), "png")
+                                     << "f.jpg" << photo.size();
+        QTest::newRow("grey PNG") << "g.png" << testpics::qtEncoded(grey, "png") << "g.jpg" << photo.size();
+        QTest::newRow("TIFF") << "h.tif" << testpics::qtEncoded(photo, "tiff") << "h.jpg" << photo.size();
+        QTest::newRow("WebP") << "i.webp" << testpics::qtEncoded(photo, "webp", 100) << "i.jpg" << photo.size();
+        QTest::newRow("GIF") << "j.gif" << testpics::gif(64, 48, {photo.convertToFormat(QImage::Format_Indexed8)})
+                             << "j.jpg" << photo.size();
+        QTest::newRow("HEIC") << "k.HEIC" << testpics::heic(photo) << "k.jpg" << photo.size();
+        // Left half transparent, right half opaque blue, on a square canvas.
+        QImage alpha(40, 20, QImage::Format_ARGB32);
+        alpha.fill(Qt::transparent);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 20; x < 40; ++x)
+                alpha.setPixel(x, y, testpics::kBlue);
+        QTest::newRow("PNG with alpha") << "l.png" << testpics::qtEncoded(alpha, "png") << "l.jpg" << QSize(40, 40);
+    }
+    void everyPictureTypeConverts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, output);
+        QFETCH(QSize, size);
+        if (bytes.isEmpty())
+            QSKIP("libheif has no HEVC encoder here (Debian's libheif1 builds it in with libx265)");
+        testpics::writeFile(m_root + name, bytes);
+        QVERIFY(drop({m_root + name}));
+        QCOMPARE(table().Rows(), 2);
+        table().setTextMatrix(1, ColBackColor, QString::number(0x0000FF)); // red
+        table().setTextMatrix(1, ColNewSize, QStringLiteral("%1*%2").arg(size.width()).arg(size.height()));
+        table().setTextMatrix(1, ColPosition, "Center");
+
+        run();
+
+        QVERIFY2(Prompts::shown().isEmpty(), qPrintable(Prompts::shown().value(0).informative));
+        const QImage out(m_root + output);
+        QCOMPARE(out.size(), size);
+        if (name == "l.png") {
+            for (const QPoint red : {QPoint(20, 3), QPoint(5, 20), QPoint(20, 36)})
+                QVERIFY2(testpics::near(out.pixel(red), testpics::kRed), qPrintable(testpics::describe(out.pixel(red))));
+            QVERIFY2(testpics::near(out.pixel(36, 20), testpics::kBlue), qPrintable(testpics::describe(out.pixel(36, 20))));
+        } else {
+            QImage expected = testpics::quadrants(64, 48);
+            if (name == "g.png")
+                expected = expected.convertToFormat(QImage::Format_Grayscale8);
+            QVERIFY2(testpics::near(out.pixel(5, 5), expected.pixel(5, 5)), qPrintable(testpics::describe(out.pixel(5, 5))));
         }
     }
 

@@ -108,4 +108,46 @@ inline QByteArray adobeLikeProfile(int padding = 0)
     return savedProfile(profile);
 }
 
+// A GIF of 8-bit frames over a 256-colour table; LZW codes stay 9 bits wide
+// because the table is cleared every 100 pixels.
+inline QByteArray gif(int w, int h, const QList<QImage> &frames, int transparent = -1, int screenW = 0, int screenH = 0)
+{
+    const auto le16 = [](int v) { return QByteArray(1, char(v & 0xFF)) + char(v >> 8); };
+    QByteArray out = "GIF89a" + le16(screenW ? screenW : w) + le16(screenH ? screenH : h) + "\xF7" + '\0' + '\0';
+    const QList<QRgb> table = frames.first().colorTable();
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = i < table.size() ? table[i] : 0;
+        out += char(qRed(c));
+        out += char(qGreen(c));
+        out += char(qBlue(c));
+    }
+    for (const QImage &f : frames) {
+        if (transparent >= 0)
+            out += QByteArray("\x21\xF9\x04\x01\x00\x00", 6) + char(transparent) + '\0';
+        out += ',' + le16(0) + le16(0) + le16(w) + le16(h) + '\0' + '\x08';
+        QByteArray bits;
+        quint32 acc = 0;
+        int n = 0;
+        const auto put = [&](int code) {
+            acc |= quint32(code) << n;
+            for (n += 9; n >= 8; n -= 8, acc >>= 8)
+                bits += char(acc & 0xFF);
+        };
+        for (int i = 0; i < w * h; ++i) {
+            if (i % 100 == 0)
+                put(256);
+            put(f.pixelIndex(i % w, i / w));
+        }
+        put(257);
+        if (n > 0)
+            bits += char(acc & 0xFF);
+        for (int at = 0; at < bits.size(); at += 255) {
+            const QByteArray block = bits.mid(at, 255);
+            out += char(block.size()) + block;
+        }
+        out += '\0';
+    }
+    return out + ';';
+}
+
 } // namespace testpics
