@@ -2,6 +2,7 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
+#include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "export/export.h"
 #include "export/outputname.h"
@@ -228,8 +229,15 @@ void BatchPipeline::start(const BatchPlan &plan)
         run->finishIfDone(lock);
         return;
     }
+    m_pool.setMaxThreadCount(threads);
+    // As many rows side by side as there are cores already keep every core busy; a
+    // row splitting its own work as well would only crowd them.
+    const bool splitRowsToo = plan.rows.size() < threads;
     for (int i = 0; i < threads; ++i)
-        QThreadPool::globalInstance()->start([run] { run->work(); });
+        m_pool.start([run, splitRowsToo] {
+            const RowSplitting splitting(splitRowsToo);
+            run->work();
+        });
 }
 
 void BatchPipeline::cancel()

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -66,6 +67,10 @@ signals:
 private:
     struct Run;
     std::shared_ptr<Run> m_run;
+    // The workers' own threads. On Qt's global pool they would hold every thread for
+    // the whole run, and the window's painting, which scales and converts images on
+    // that pool and waits for it, would stand still until the end.
+    QThreadPool m_pool;
 };
 
 } // namespace kestrovia

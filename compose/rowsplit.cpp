@@ -9,11 +9,23 @@
 
 namespace kestrovia {
 
+namespace {
+thread_local bool t_splitting = true;
+} // namespace
+
+RowSplitting::RowSplitting(bool on)
+    : m_was(t_splitting)
+{
+    t_splitting = on;
+}
+
+RowSplitting::~RowSplitting() { t_splitting = m_was; }
+
 void splitRows(int n, double work, const std::function<void(int first, int end)> &body)
 {
     constexpr double kWorthAThread = 2e6;
     QThreadPool *pool = QThreadPool::globalInstance();
-    if (n < 2 || work < kWorthAThread || pool->maxThreadCount() < 2) {
+    if (!t_splitting || n < 2 || work < kWorthAThread || pool->maxThreadCount() < 2) {
         body(0, n);
         return;
     }

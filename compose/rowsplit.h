@@ -6,11 +6,24 @@
 namespace kestrovia {
 
 // Runs body(first, end) over the rows [0, n): in two halves when the work (a count
-// of multiply-adds) pays for a thread, the second half on a thread of Qt's global
-// pool, the first on the calling thread. A half that no pool thread has taken by
-// the time the first one is done runs on the calling thread too, so a full pool
-// (the batch's workers) never deadlocks or oversubscribes. Returns when both halves
+// of multiply-adds) pays for a thread and splitting is on for the calling thread,
+// the second half on a thread of Qt's global pool, the first on the calling thread.
+// A half that no pool thread has taken by the time the first one is done runs on
+// the calling thread too, so a busy pool never deadlocks. Returns when both halves
 // are done; an exception thrown in either half is rethrown here.
 void splitRows(int n, double work, const std::function<void(int first, int end)> &body);
+
+// Within its scope, splitRows on this thread splits or not as asked; splitting is
+// on by default.
+class RowSplitting {
+public:
+    explicit RowSplitting(bool on);
+    ~RowSplitting();
+    RowSplitting(const RowSplitting &) = delete;
+    RowSplitting &operator=(const RowSplitting &) = delete;
+
+private:
+    bool m_was;
+};
 
 } // namespace kestrovia

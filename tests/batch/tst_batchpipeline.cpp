@@ -8,8 +8,12 @@
 #include "tests/common/jobrows.h"
 
 #include <QDir>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
+
+#include <atomic>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -260,6 +264,35 @@ private slots:
         QCOMPARE(onDisk, written);
         // No temporary file is left beside the outputs.
         QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
+    }
+
+    // The window paints through Qt's global pool and waits for it: a run must leave
+    // that pool free, not hold it until its last rows.
+    void qtPoolStaysFree()
+    {
+        const QByteArray photo = jpeg(noise(1600, 1200), 90);
+        const int threads = QThread::idealThreadCount();
+        const int rows = 4 * threads;
+        QList<JobRow> jobs;
+        for (int i = 0; i < rows; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            writeFile(name, photo);
+            jobs.append(job(name, m_root));
+        }
+        BatchPipeline pipeline;
+        std::atomic<int> done = 0;
+        connect(&pipeline, &BatchPipeline::rowDone, this, [&] { ++done; }, Qt::DirectConnection);
+        QSignalSpy finished(&pipeline, &BatchPipeline::finished);
+        pipeline.start(planBatch(numbered(jobs)));
+        int doneWhenRan = -1;
+        QSemaphore ran;
+        QThreadPool::globalInstance()->start([&] {
+            doneWhenRan = done;
+            ran.release();
+        });
+        QVERIFY(ran.tryAcquire(1, 60000));
+        QVERIFY2(doneWhenRan < rows - threads, qPrintable(QString::number(doneWhenRan)));
+        QVERIFY(finished.wait(60000));
     }
 
 private:
