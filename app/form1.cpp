@@ -54,6 +54,8 @@ Form1::Form1(QWidget *parent)
     m_panel->setGeometry(twipsRect(30, 0, 2655, 5805));
     m_grid = new JobListView(m_table, this);
     m_grid->setGeometry(twipsRect(2730, 0, 5595, 5505));
+    // The keyboard starts on the job list, where Enter, Delete and the Menu key act.
+    m_grid->setFocus();
 
     // The hint lies under the progress bar, so it shows whenever no batch runs.
     // At the grid's font it needs two lines to stay legible in its width.
