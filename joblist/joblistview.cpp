@@ -22,6 +22,8 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the grid for the panel and the button; the arrow keys move within it.
+    setTabKeyNavigation(false);
     setFont(gridFont());
     setWordWrap(false);
     setAcceptDrops(true);

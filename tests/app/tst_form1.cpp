@@ -190,6 +190,23 @@ private slots:
         QTRY_VERIFY(f.findChildren<AboutDialog *>().isEmpty());
     }
 
+    // The keyboard starts on the job list and Tab leaves it (the arrows move in it):
+    // on to the button, round to the panel's first field, back again.
+    void tabThroughTheWindow()
+    {
+        Form1 f;
+        addThreeRows(*f.table());
+        f.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QStringList order;
+        for (const Qt::KeyboardModifiers m : {Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier, Qt::ShiftModifier}) {
+            order << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, m);
+        }
+        order << QApplication::focusWidget()->objectName();
+        QCOMPARE(order, QStringList({"PicsGalary", "BtnMain", "TxtWidth", "BtnMain", "PicsGalary"}));
+    }
+
     // Only the width is the user's; below 2700 twips it jumps back to 8490, and the
     // grid takes what the width leaves.
     void resizeRule()
