@@ -21,7 +21,7 @@ BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 FUZZ_PACKAGES := clang
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps-run deps-test deps-bench run test sanitize bench fuzz clean
+.PHONY: deps-run deps-test deps-bench run test sanitize tsan bench fuzz clean
 
 deps-run:
 	@tools/install-packages.sh $(RUN_PACKAGES)
@@ -45,6 +45,15 @@ test: deps-test
 sanitize:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKESTROVIA_SANITIZE=ON -DKESTROVIA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
 
+# The threaded code (engine, export, batch) under ThreadSanitizer. Qt itself is not
+# instrumented; tools/tsan.supp names the few reports that come from inside it.
+TSAN_TESTS := compose_tst_resample compose_tst_jobcompose export_tst_export batch_tst_batchpipeline
+tsan: deps-test
+	cmake -S . -B build-tsan -DKESTROVIA_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-tsan -j$(JOBS) --target $(TSAN_TESTS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tools/tsan.supp" \
+	  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -R '^($(shell echo $(TSAN_TESTS) | tr ' ' '|'))$$'
+
 bench: deps-bench
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DKESTROVIA_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS) --target kestrovia_bench
@@ -65,4 +74,4 @@ fuzz:
 	done
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz
