@@ -9,6 +9,7 @@
 #include <lcms2.h>
 #include <libheif/heif.h>
 
+#include <cstring>
 #include <stdexcept>
 
 namespace testpics {
@@ -40,22 +41,15 @@ inline QByteArray heic(const QImage &src, heif_orientation orientation = heif_or
     }
     heif_encoder_set_lossy_quality(encoder, 95);
     const bool alpha = src.hasAlphaChannel();
-    const int w = src.width(), h = src.height();
+    const QImage rgb = src.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     heif_image *img = nullptr;
-    heif_image_create(w, h, heif_colorspace_RGB, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
-    heif_image_add_plane(img, heif_channel_interleaved, w, h, 8);
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB,
+                      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
     int stride = 0;
     uint8_t *p = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const QRgb c = src.pixel(x, y);
-            uint8_t *d = p + y * stride + x * (alpha ? 4 : 3);
-            d[0] = uint8_t(qRed(c));
-            d[1] = uint8_t(qGreen(c));
-            d[2] = uint8_t(qBlue(c));
-            if (alpha)
-                d[3] = uint8_t(qAlpha(c));
-        }
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(p + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * (alpha ? 4 : 3));
     if (!icc.isEmpty())
         heif_image_set_raw_color_profile(img, "prof", icc.constData(), size_t(icc.size()));
     heif_encoding_options *options = heif_encoding_options_alloc();
