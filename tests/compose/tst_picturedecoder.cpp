@@ -1,10 +1,6 @@
-// Decoding: every JPEG and BMP flavour, EXIF orientation, reduced decodes, and the
-// files that must be refused without harm. PNG, TIFF, WebP, GIF and HEIF: told apart
-// by content, decoded upright with their alpha and ICC profile, and refused with a
-// Japanese reason when cut, damaged or too large (before the pixels are allocated).
-// CMYK JPEGs decoded to sRGB: through the profile they carry, else the standard
-// press profile; a profile that is not CMYK, or whose chunks do not add up, counts
-// as none.
+// Decoding every format, told apart by content: upright, with alpha and profile,
+// reduced on load; CMYK through its own profile or the standard one; and the files
+// that must be refused without harm (cut, damaged, too large, no regular file).
 
 #include "compose/colorprofile.h"
 #include "compose/formatdecoders.h"

@@ -1,7 +1,6 @@
-// Export of one job: naming, quality, the encoder's settings, the source's EXIF,
-// IPTC, XMP and ICC profile carried into the output and made right for the new
-// picture (damaged or oversized blocks left out, never fatal), safe writing and the
-// stale temporary files.
+// Export of one job: naming, quality, the encoder's settings, the source's metadata
+// made right for the new picture (what cannot go is left out, never fatal), safe
+// writing and the stale temporary files.
 
 #include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
@@ -46,24 +45,13 @@ mode_t modeOf(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
 }
 
-QByteArray plainJpeg(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(qRgb(90, 140, 200));
-    return jpeg(img, 90);
-}
-
-QByteArray qtEncoded(const char *format)
-{
-    QImage img(80, 60, QImage::Format_RGB32);
-    img.fill(Qt::darkCyan);
-    return testpics::qtEncoded(img, format);
-}
+// A picture in a format exiv2 writes metadata into.
+QByteArray picture(const char *format) { return qtEncoded(quadrants(80, 60), format); }
 
 // The output for a 64 x 48 picture from source.
 JpegWithMetadata output(const SourceMetadata &source, const QByteArray &profile = {})
 {
-    return addSourceMetadata(plainJpeg(64, 48), source, QSize(64, 48), profile);
+    return addSourceMetadata(jpeg(quadrants(64, 48)), source, QSize(64, 48), profile);
 }
 
 } // namespace
@@ -172,10 +160,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("source");
         QTest::addColumn<bool>("iptc");
-        QTest::newRow("jpeg") << withCameraMetadata(plainJpeg(32, 24)) << true;
-        QTest::newRow("png") << withCameraMetadata(qtEncoded("png")) << true;
-        QTest::newRow("tiff") << withCameraMetadata(qtEncoded("tiff")) << true;
-        QTest::newRow("webp") << withCameraMetadata(qtEncoded("webp"), false) << false;
+        QTest::newRow("jpeg") << withCameraMetadata(picture("jpeg")) << true;
+        QTest::newRow("png") << withCameraMetadata(picture("png")) << true;
+        QTest::newRow("tiff") << withCameraMetadata(picture("tiff")) << true;
+        QTest::newRow("webp") << withCameraMetadata(picture("webp"), false) << false;
         // A HEIC with the camera's EXIF and XMP as libheif stores them.
         Exiv2::Blob exif;
         Exiv2::ExifParser::encode(exif, Exiv2::littleEndian, cameraExif());
@@ -240,7 +228,7 @@ private slots:
         QFETCH(QByteArray, profile);
         QFETCH(bool, embedded);
         // A source with EXIF too, so that profile and EXIF segments must both be right.
-        const JpegWithMetadata out = output(readSourceMetadata(withCameraMetadata(plainJpeg(32, 24))), profile);
+        const JpegWithMetadata out = output(readSourceMetadata(withCameraMetadata(picture("jpeg"))), profile);
         QCOMPARE(decodePictureData(out.jpeg).size, QSize(64, 48));
         QCOMPARE(embeddedIccProfile(out.jpeg, PictureFormat::Jpeg), embedded ? profile : QByteArray());
         QCOMPARE(readSourceMetadata(out.jpeg).iccProfile(), embedded ? profile : QByteArray());
@@ -260,10 +248,10 @@ private slots:
             blob.read(bytes.data(), long(bytes.size()));
             huge.add(Exiv2::ExifKey(0xc800 + i, "Image"), &blob);
         }
-        QTest::newRow("exif over 64 KB") << withCameraMetadata(qtEncoded("tiff"), false, huge) << true
+        QTest::newRow("exif over 64 KB") << withCameraMetadata(picture("tiff"), false, huge) << true
                                          << "EXIF を出力に書き込めない";
         // An EXIF segment whose first directory lies outside it.
-        const QByteArray plain = plainJpeg(32, 24);
+        const QByteArray plain = jpeg(quadrants(32, 24));
         const QByteArray broken = plain.left(2) + QByteArray("\xFF\xE1\x00\x10" "Exif\0\0" "II*\0\xFF\xFF\xFF\x0F", 18)
                                   + plain.mid(2);
         QTest::newRow("exif damaged") << broken << false << "画像のメタデータを読み取れない";
