@@ -4,7 +4,7 @@
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
 #include "compose/picturedecoder.h"
-#include "tests/common/testpictures.h"
+#include "tests/common/camerametadata.h"
 #include "tests/common/jobrows.h"
 
 #include <QDir>
@@ -25,25 +25,13 @@ using Status = RowOutcome::Status;
 
 namespace {
 
-JobRow job(const QString &path, const QString &folder)
-{
-    JobRow j = testui::jobFor(path, folder);
-    j.backColor = QStringLiteral("16777215");
-    return j;
-}
-
-BatchSummary runBatch(const BatchPlan &plan)
-{
-    BatchPipeline pipeline;
-    return pipeline.run(plan);
-}
-
-QList<std::pair<int, JobRow>> numbered(const QList<JobRow> &jobs)
+// Rows of the given sources into folder, numbered from 1 as in the table.
+BatchPlan plan(const QStringList &sources, const QString &folder)
 {
     QList<std::pair<int, JobRow>> rows;
-    for (const JobRow &j : jobs)
-        rows.append({int(rows.size()) + 1, j});
-    return rows;
+    for (const QString &path : sources)
+        rows.append({int(rows.size()) + 1, testui::jobFor(path, folder)});
+    return planBatch(rows);
 }
 
 QList<Fate> fates(const BatchPlan &plan)
@@ -58,6 +46,20 @@ QList<Fate> fates(const BatchPlan &plan)
 
 class TestBatchPipeline : public QObject {
     Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_root;
+
+    // Writes the named sources into the test's folder; returns their paths.
+    QStringList sources(const QStringList &names, const QByteArray &data)
+    {
+        QStringList paths;
+        for (const QString &name : names) {
+            paths << m_root + name;
+            writeFile(paths.last(), data);
+        }
+        return paths;
+    }
 
 private slots:
     void init()
@@ -76,24 +78,22 @@ private slots:
     void holidayPhotoSurvives()
     {
         QFETCH(bool, photoIsARow);
-        writeFile(m_root + QStringLiteral("holiday.bmp"), bmp(quadrants(40, 30), 24));
+        QStringList rows = sources({"holiday.bmp"}, bmp(quadrants(40, 30), 24));
         const QByteArray photo = jpeg(quadrants(64, 48));
-        writeFile(m_root + QStringLiteral("holiday.jpg"), photo);
-        QList<JobRow> jobs{job(m_root + QStringLiteral("holiday.bmp"), m_root)};
+        const QStringList photoPath = sources({"holiday.jpg"}, photo);
         if (photoIsARow)
-            jobs.append(job(m_root + QStringLiteral("holiday.jpg"), m_root));
-
-        BatchPlan plan = planBatch(numbered(jobs));
+            rows += photoPath;
+        BatchPlan p = plan(rows, m_root);
         if (photoIsARow) {
-            QCOMPARE(fates(plan), QList<Fate>({Fate::Skip, Fate::Write}));
-            QVERIFY2(plan.rows[0].reason.contains(QStringLiteral("元の画像")), qPrintable(plan.rows[0].reason));
+            QCOMPARE(fates(p), QList<Fate>({Fate::Skip, Fate::Write}));
+            QVERIFY2(p.rows[0].reason.contains(QStringLiteral("元の画像")), qPrintable(p.rows[0].reason));
         } else {
             // Not a row: an existing file like any other, which the user is asked about.
-            QCOMPARE(fates(plan), QList<Fate>({Fate::Replace}));
-            QCOMPARE(plan.replacedNames(3), QStringList{QStringLiteral("holiday.jpg")});
-            plan.skipReplacing();
+            QCOMPARE(fates(p), QList<Fate>({Fate::Replace}));
+            QCOMPARE(p.replacedNames(3), QStringList{QStringLiteral("holiday.jpg")});
+            p.skipReplacing();
         }
-        const BatchSummary summary = runBatch(plan);
+        const BatchSummary summary = BatchPipeline().run(p);
         QCOMPARE(readFile(m_root + QStringLiteral("holiday.jpg")), photo);
         QCOMPARE(summary.saved, photoIsARow ? 1 : 0);
         QCOMPARE(summary.problems.size(), 1);
@@ -114,19 +114,16 @@ private slots:
     {
         QFETCH(QString, link);
         QFETCH(int, fate);
-        writeFile(m_root + QStringLiteral("a.bmp"), bmp(quadrants(40, 30), 24));
         const QByteArray source = jpeg(quadrants(64, 48));
-        writeFile(m_root + QStringLiteral("b.jpg"), source);
+        const QStringList rows = sources({"a.bmp"}, bmp(quadrants(40, 30), 24)) + sources({"b.jpg"}, source);
         writeFile(m_root + QStringLiteral("other.txt"), "other");
         const QByteArray out = QFile::encodeName(m_root + QStringLiteral("a.jpg"));
-        const QByteArray target = QFile::encodeName(m_root + (link.endsWith(u"other") ? QStringLiteral("other.txt")
-                                                                                       : QStringLiteral("b.jpg")));
-        QCOMPARE(link.startsWith(u"hard") ? ::link(target, out) : ::symlink(target, out), 0);
+        const QByteArray target = QFile::encodeName(m_root + (link.endsWith("other") ? "other.txt" : "b.jpg"));
+        QCOMPARE(link.startsWith("hard") ? ::link(target, out) : ::symlink(target, out), 0);
 
-        BatchPlan plan = planBatch(numbered({job(m_root + QStringLiteral("a.bmp"), m_root),
-                                             job(m_root + QStringLiteral("b.jpg"), m_root)}));
-        QCOMPARE(int(plan.rows[0].fate), fate);
-        runBatch(plan); // a Replace row counts as agreed to here
+        const BatchPlan p = plan(rows, m_root);
+        QCOMPARE(int(p.rows[0].fate), fate);
+        BatchPipeline().run(p); // a Replace row counts as agreed to here
         QCOMPARE(readFile(m_root + QStringLiteral("b.jpg")), source);
         QCOMPARE(readFile(m_root + QStringLiteral("other.txt")), QByteArray("other"));
         if (fate == int(Fate::Replace)) {
@@ -141,12 +138,11 @@ private slots:
         writeFile(m_root + QStringLiteral("a.bmp"), bmp(quadrants(40, 30), 24));
         writeFile(m_root + QStringLiteral("one/a.bmp"), bmp(quadrants(20, 10), 24));
         // The same folder spelled two ways.
-        const BatchPlan plan = planBatch(numbered({job(m_root + QStringLiteral("a.bmp"), m_root + QStringLiteral("out/")),
-                                                   job(m_root + QStringLiteral("one/a.bmp"),
-                                                       m_root + QStringLiteral("one/../out/"))}));
-        QCOMPARE(fates(plan), QList<Fate>({Fate::Write, Fate::Skip}));
-        QVERIFY2(plan.rows[1].reason.contains(QStringLiteral("1行目")), qPrintable(plan.rows[1].reason));
-        runBatch(plan);
+        const BatchPlan p = planBatch({{1, testui::jobFor(m_root + "a.bmp", m_root + "out/")},
+                                       {2, testui::jobFor(m_root + "one/a.bmp", m_root + "one/../out/")}});
+        QCOMPARE(fates(p), QList<Fate>({Fate::Write, Fate::Skip}));
+        QVERIFY2(p.rows[1].reason.contains(QStringLiteral("1行目")), qPrintable(p.rows[1].reason));
+        BatchPipeline().run(p);
         QCOMPARE(decodePicture(m_root + QStringLiteral("out/a.jpg")).size, QSize(40, 30));
     }
 
@@ -164,125 +160,111 @@ private slots:
     {
         QFETCH(QString, folder);
         QFETCH(QString, says);
-        if (folder == u"@locked/" && ::geteuid() == 0)
+        if (folder == "@locked/" && ::geteuid() == 0)
             QSKIP("root may write into read-only folders");
-        writeFile(m_root + QStringLiteral("a.bmp"), bmp(quadrants(40, 30), 24));
-        QVERIFY(QDir(m_root).mkpath(QStringLiteral("taken/a.jpg")));
-        QVERIFY(QDir(m_root).mkpath(QStringLiteral("locked")));
+        const QStringList rows = sources({"a.bmp"}, bmp(quadrants(40, 30), 24));
+        QVERIFY(QDir(m_root).mkpath(QStringLiteral("taken/a.jpg")) && QDir(m_root).mkpath(QStringLiteral("locked")));
         QFile::setPermissions(m_root + QStringLiteral("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        const BatchPlan plan = planBatch(numbered({job(m_root + QStringLiteral("a.bmp"), folder.replace(u'@', m_root))}));
-        QCOMPARE(fates(plan), QList<Fate>({Fate::Fail}));
-        QVERIFY2(plan.rows[0].reason.contains(says), qPrintable(plan.rows[0].reason));
+        const BatchPlan p = plan(rows, folder.replace(u'@', m_root));
+        QCOMPARE(fates(p), QList<Fate>({Fate::Fail}));
+        QVERIFY2(p.rows[0].reason.contains(says), qPrintable(p.rows[0].reason));
     }
 
-    // Five rows; the second is damaged, the fourth's source is gone and the fifth's
-    // a FIFO by the time the run starts: the others are all written, in order.
+    // Six rows; the second is damaged, the third's colour is no number, the fourth's
+    // source is gone and the fifth's a FIFO by the time the run starts: the others
+    // are all written, and every row is reported, in order.
     void badRowsDoNotCostTheRest()
     {
         QStringList names;
-        for (int i = 1; i <= 6; ++i) {
-            names << m_root + QStringLiteral("p%1.jpg").arg(i);
-            writeFile(names.last(), jpeg(quadrants(40 + i, 30)));
-        }
-        QList<JobRow> jobs;
-        for (const QString &n : names)
-            jobs.append(job(n, m_root));
-        jobs[2].backColor = QStringLiteral("赤");
-        const BatchPlan plan = planBatch(numbered(jobs));
+        for (int i = 1; i <= 6; ++i)
+            names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(quadrants(40 + i, 30)));
+        BatchPlan p = plan(names, m_root);
+        p.rows[2].job.backColor = QStringLiteral("赤");
         writeFile(names[1], readFile(names[1]).left(readFile(names[1]).size() / 2));
         QFile::remove(names[3]);
         QFile::remove(names[4]);
         QCOMPARE(::mkfifo(QFile::encodeName(names[4]).constData(), 0600), 0);
 
         QList<int> order;
+        int finished = 0;
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
-        int finished = 0;
         connect(&pipeline, &BatchPipeline::finished, this, [&] { ++finished; });
-        const BatchSummary summary = pipeline.run(plan);
+        const BatchSummary summary = pipeline.run(p);
         QCOMPARE(finished, 1);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         QCOMPARE(summary.saved, 2);
         for (int i : {1, 6})
             QCOMPARE(decodePicture(m_root + QStringLiteral("p%1_b.jpg").arg(i)).size, QSize(40 + i, 30));
-        QList<std::pair<int, QString>> problems;
-        for (const RowOutcome &o : summary.problems) {
-            QCOMPARE(o.status, Status::Failed);
-            problems.append({o.row, o.reason});
-        }
-        QCOMPARE(problems.size(), 4);
-        const QStringList says = {QStringLiteral("途中で切れて"), QStringLiteral("背景色"),
-                                  QStringLiteral("見つかりません"), QStringLiteral("FIFO")};
+        const QStringList says{"途中で切れて", "背景色", "見つかりません", "FIFO"};
+        QCOMPARE(summary.problems.size(), 4);
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(problems[i].first, QList<int>({2, 3, 4, 5})[i]);
-            QVERIFY2(problems[i].second.contains(says[i]), qPrintable(problems[i].second));
+            const RowOutcome &o = summary.problems[i];
+            QCOMPARE(o.status, Status::Failed);
+            QCOMPARE(o.row, i + 2);
+            QVERIFY2(o.reason.contains(says[i]), qPrintable(o.reason));
         }
-        const QStringList written = QDir(m_root).entryList({QStringLiteral("*_b.jpg")}, QDir::Files | QDir::Hidden);
-        QCOMPARE(written, QStringList({QStringLiteral("p1_b.jpg"), QStringLiteral("p6_b.jpg")}));
+        QCOMPARE(QDir(m_root).entryList({QStringLiteral("*_b.jpg")}, QDir::Files | QDir::Hidden),
+                 QStringList({"p1_b.jpg", "p6_b.jpg"}));
     }
 
     // A large first row, small ones after it: the workers finish them out of order,
     // the files still appear in table order, and nothing is left half-written.
     void filesAppearInTableOrder()
     {
-        QList<JobRow> jobs;
-        for (int i = 0; i < 6; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            writeFile(name, i == 0 ? jpeg(noise(2400, 1800), 95) : jpeg(quadrants(40, 30)));
-            jobs.append(job(name, m_root));
-        }
+        const QByteArray small = jpeg(quadrants(40, 30));
+        const QStringList names = sources({"p0.jpg"}, jpeg(noise(2400, 1800), 95))
+                                  + sources({"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"}, small);
         QList<int> order;
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
-        QCOMPARE(pipeline.run(planBatch(numbered(jobs))).saved, 6);
+        QCOMPARE(pipeline.run(plan(names, m_root)).saved, 6);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
+        const auto modified = [&](int i) {
+            struct stat st{};
+            ::stat(QFile::encodeName(m_root + QStringLiteral("p%1_b.jpg").arg(i)).constData(), &st);
+            return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        };
         for (int i = 0; i + 1 < 6; ++i)
-            QVERIFY(modified(QStringLiteral("p%1_b.jpg").arg(i)) <= modified(QStringLiteral("p%1_b.jpg").arg(i + 1)));
+            QVERIFY(modified(i) <= modified(i + 1));
     }
 
     // A cancel after the first written row: the rows in flight are finished, the
     // rest never start, and exactly the rows reported written are on disk.
     void cancelKeepsWhatWasWritten()
     {
-        QList<JobRow> jobs;
-        for (int i = 0; i < 12; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            writeFile(name, jpeg(noise(600, 400), 90));
-            jobs.append(job(name, m_root));
-        }
+        QStringList names;
+        for (int i = 0; i < 12; ++i)
+            names << QStringLiteral("p%1.jpg").arg(i, 2, 10, QChar(u'0'));
         QStringList written;
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) {
             written << QFileInfo(o.output).fileName();
             pipeline.cancel();
         });
-        const BatchSummary summary = pipeline.run(planBatch(numbered(jobs)));
+        const BatchSummary summary = pipeline.run(plan(sources(names, jpeg(noise(600, 400), 90)), m_root));
         QVERIFY(summary.notStarted > 0);
         QCOMPARE(summary.saved + summary.notStarted, 12);
         QCOMPARE(written.size(), summary.saved);
-        QStringList onDisk = QDir(m_root).entryList({QStringLiteral("*_b.jpg")}, QDir::Files);
-        QCOMPARE(onDisk, written);
+        QCOMPARE(QDir(m_root).entryList({QStringLiteral("*_b.jpg")}, QDir::Files), written);
         // No temporary file is left beside the outputs.
-        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden).filter(".kestrovia"), QStringList());
     }
 
     // The window paints through Qt's global pool and waits for it: a run must leave
     // that pool free, not hold it until its last rows.
     void qtPoolStaysFree()
     {
-        const QByteArray photo = jpeg(noise(1600, 1200), 90);
         const int threads = QThread::idealThreadCount();
         const int rows = 4 * threads;
-        QList<JobRow> jobs;
-        for (int i = 0; i < rows; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            writeFile(name, photo);
-            jobs.append(job(name, m_root));
-        }
+        QStringList names;
+        for (int i = 0; i < rows; ++i)
+            names << QStringLiteral("p%1.jpg").arg(i);
+        const QStringList paths = sources(names, jpeg(noise(1600, 1200), 90));
         BatchPipeline pipeline;
         std::atomic<int> done = 0;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&] { ++done; }, Qt::DirectConnection);
-        pipeline.start(planBatch(numbered(jobs)));
+        pipeline.start(plan(paths, m_root));
         std::atomic<int> doneWhenRan{-1};
         QSemaphore ran;
         QThreadPool::globalInstance()->start([&] {
@@ -293,27 +275,27 @@ private slots:
         QVERIFY2(doneWhenRan < rows - threads, qPrintable(QString::number(doneWhenRan)));
     }
 
-private:
-    qint64 modified(const QString &name) const
+    // The source's EXIF goes into the output through either route: its date kept,
+    // its turn now in the pixels (orientation 1).
+    void carriesTheSourceMetadata_data()
     {
-        struct stat st{};
-        ::stat(QFile::encodeName(m_root + name).constData(), &st);
-        return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("turned by EXIF: the RGB route") << 6 << QSize(20, 40);
+        QTest::newRow("upright: the colour-plane route") << 1 << QSize(40, 20);
     }
-    static QImage noise(int w, int h)
+    void carriesTheSourceMetadata()
     {
-        QImage img(w, h, QImage::Format_RGB32);
-        quint32 seed = 7;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                seed = seed * 1103515245u + 12345u;
-                img.setPixel(x, y, qRgb(int(seed >> 24), int(seed >> 16) & 255, x & 255));
-            }
-        return img;
+        QFETCH(int, orientation);
+        Exiv2::ExifData exif = cameraExif();
+        exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+        const QStringList rows = sources({"p.jpg"}, withCameraMetadata(jpeg(quadrants(40, 20)), false, exif));
+        QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 1);
+        const QByteArray out = readFile(m_root + QStringLiteral("p_b.jpg"));
+        QTEST(decodePictureData(out).size, "size");
+        QCOMPARE(readBack(out).exif("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
+        QCOMPARE(readBack(out).exif("Exif.Image.Orientation"), "1");
     }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_root;
 };
 
 QTEST_GUILESS_MAIN(TestBatchPipeline)

@@ -9,6 +9,7 @@
 #include <lcms2.h>
 #include <libheif/heif.h>
 
+#include <cstring>
 #include <stdexcept>
 
 namespace testpics {
@@ -40,22 +41,15 @@ inline QByteArray heic(const QImage &src, heif_orientation orientation = heif_or
     }
     heif_encoder_set_lossy_quality(encoder, 95);
     const bool alpha = src.hasAlphaChannel();
-    const int w = src.width(), h = src.height();
+    const QImage rgb = src.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     heif_image *img = nullptr;
-    heif_image_create(w, h, heif_colorspace_RGB, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
-    heif_image_add_plane(img, heif_channel_interleaved, w, h, 8);
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB,
+                      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
     int stride = 0;
     uint8_t *p = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const QRgb c = src.pixel(x, y);
-            uint8_t *d = p + y * stride + x * (alpha ? 4 : 3);
-            d[0] = uint8_t(qRed(c));
-            d[1] = uint8_t(qGreen(c));
-            d[2] = uint8_t(qBlue(c));
-            if (alpha)
-                d[3] = uint8_t(qAlpha(c));
-        }
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(p + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * (alpha ? 4 : 3));
     if (!icc.isEmpty())
         heif_image_set_raw_color_profile(img, "prof", icc.constData(), size_t(icc.size()));
     heif_encoding_options *options = heif_encoding_options_alloc();
@@ -110,17 +104,13 @@ inline QByteArray adobeLikeProfile(int padding = 0)
 
 // A GIF of 8-bit frames over a 256-colour table; LZW codes stay 9 bits wide
 // because the table is cleared every 100 pixels.
-inline QByteArray gif(int w, int h, const QList<QImage> &frames, int transparent = -1, int screenW = 0, int screenH = 0)
+inline QByteArray gif(int w, int h, const QList<QImage> &frames, int transparent = -1, int screenW = 0)
 {
-    const auto le16 = [](int v) { return QByteArray(1, char(v & 0xFF)) + char(v >> 8); };
-    QByteArray out = "GIF89a" + le16(screenW ? screenW : w) + le16(screenH ? screenH : h) + "\xF7" + '\0' + '\0';
+    const auto le16 = [](int v) { return QByteArray() + char(v) + char(v >> 8); };
+    QByteArray out = "GIF89a" + le16(screenW ? screenW : w) + le16(h) + "\xF7" + '\0' + '\0';
     const QList<QRgb> table = frames.first().colorTable();
-    for (int i = 0; i < 256; ++i) {
-        const QRgb c = i < table.size() ? table[i] : 0;
-        out += char(qRed(c));
-        out += char(qGreen(c));
-        out += char(qBlue(c));
-    }
+    for (int i = 0; i < 256; ++i)
+        out += QByteArray() + char(qRed(table.value(i))) + char(qGreen(table.value(i))) + char(qBlue(table.value(i)));
     for (const QImage &f : frames) {
         if (transparent >= 0)
             out += QByteArray("\x21\xF9\x04\x01\x00\x00", 6) + char(transparent) + '\0';
@@ -131,7 +121,7 @@ inline QByteArray gif(int w, int h, const QList<QImage> &frames, int transparent
         const auto put = [&](int code) {
             acc |= quint32(code) << n;
             for (n += 9; n >= 8; n -= 8, acc >>= 8)
-                bits += char(acc & 0xFF);
+                bits += char(acc);
         };
         for (int i = 0; i < w * h; ++i) {
             if (i % 100 == 0)
@@ -140,11 +130,9 @@ inline QByteArray gif(int w, int h, const QList<QImage> &frames, int transparent
         }
         put(257);
         if (n > 0)
-            bits += char(acc & 0xFF);
-        for (int at = 0; at < bits.size(); at += 255) {
-            const QByteArray block = bits.mid(at, 255);
-            out += char(block.size()) + block;
-        }
+            bits += char(acc);
+        for (int at = 0; at < bits.size(); at += 255)
+            out += char(bits.mid(at, 255).size()) + bits.mid(at, 255);
         out += '\0';
     }
     return out + ';';

@@ -1,17 +1,20 @@
 #pragma once
 // Test pictures made on the fly: JPEG in every flavour the decoder must read (via
-// TurboJPEG), BMP in several layouts, EXIF orientation, broken files.
+// TurboJPEG), BMP in every layout, EXIF orientation, the files they go into, and
+// the reason a call fails with.
+
+#include "platform/failure.h"
 
 #include <QByteArray>
 #include <QColor>
 #include <QFile>
 #include <QImage>
+#include <QList>
 #include <QString>
 
 #include <turbojpeg.h>
 
-#include <cstdint>
-#include <map>
+#include <bit>
 #include <stdexcept>
 
 namespace testpics {
@@ -31,160 +34,163 @@ inline QImage quadrants(int w, int h)
     return img;
 }
 
+// Pseudo-random pixels: a picture that compresses badly.
+inline QImage noise(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            img.setPixel(x, y, qRgb(int(seed >> 24), int(seed >> 16) & 255, x & 255));
+        }
+    return img;
+}
+
 inline bool near(QRgb a, QRgb b, int tolerance = 24)
 {
     return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
            && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
-inline QString describe(QRgb c)
+inline QString describe(QRgb c) { return QStringLiteral("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)); }
+
+// TurboJPEG's JPEG of raw pixels in pixelFormat (TJPF_BGRX, TJPF_CMYK, ...).
+inline QByteArray tjEncode(const uchar *pixels, int w, int h, int pitch, int pixelFormat, int subsamp, int quality,
+                           int flags = 0)
 {
-    return QStringLiteral("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c));
+    tjhandle tj = tjInitCompress();
+    unsigned char *buf = nullptr;
+    unsigned long size = 0;
+    if (tjCompress2(tj, pixels, w, pitch, h, pixelFormat, &buf, &size, subsamp, quality, flags) != 0)
+        throw std::runtime_error(tjGetErrorStr2(tj));
+    const QByteArray out(reinterpret_cast<const char *>(buf), qsizetype(size));
+    tjFree(buf);
+    tjDestroy(tj);
+    return out;
 }
 
-// pixelFormat TJPF_CMYK expects `image` already holding the inverted CMYK bytes.
 inline QByteArray jpeg(const QImage &image, int quality = 95, int subsamp = TJSAMP_444, int flags = 0)
 {
     const QImage src = image.convertToFormat(QImage::Format_RGB32);
-    tjhandle h = tjInitCompress();
-    unsigned char *buf = nullptr;
-    unsigned long size = 0;
-    if (tjCompress2(h, src.constBits(), src.width(), int(src.bytesPerLine()), src.height(), TJPF_BGRX,
-                    &buf, &size, subsamp, quality, flags) != 0)
-        throw std::runtime_error(tjGetErrorStr2(h));
-    QByteArray out(reinterpret_cast<const char *>(buf), qsizetype(size));
-    tjFree(buf);
-    tjDestroy(h);
-    return out;
+    return tjEncode(src.constBits(), src.width(), src.height(), int(src.bytesPerLine()), TJPF_BGRX, subsamp, quality,
+                    flags);
 }
 
-// A CMYK JPEG stored the way Adobe programs store it (inverted: 255 = no ink).
+// A CMYK JPEG stored inverted as Adobe programs store it (255 = no ink): the bytes
+// R, G, B, 255 are the picture in cyan, magenta and yellow ink, without black.
 inline QByteArray cmykJpeg(const QImage &image)
 {
-    const QImage src = image.convertToFormat(QImage::Format_RGB32);
-    QByteArray cmyk(qsizetype(src.width()) * src.height() * 4, 0);
-    auto *d = reinterpret_cast<unsigned char *>(cmyk.data());
-    for (int y = 0; y < src.height(); ++y)
-        for (int x = 0; x < src.width(); ++x, d += 4) {
-            const QRgb c = src.pixel(x, y);
-            const int k = std::max({qRed(c), qGreen(c), qBlue(c)});
-            d[0] = k ? uchar(qRed(c) * 255 / k) : 0;
-            d[1] = k ? uchar(qGreen(c) * 255 / k) : 0;
-            d[2] = k ? uchar(qBlue(c) * 255 / k) : 0;
-            d[3] = uchar(k);
-        }
-    tjhandle h = tjInitCompress();
-    unsigned char *buf = nullptr;
-    unsigned long size = 0;
-    if (tjCompress2(h, reinterpret_cast<const unsigned char *>(cmyk.constData()), src.width(),
-                    src.width() * 4, src.height(), TJPF_CMYK, &buf, &size, TJSAMP_444, 95, 0) != 0)
-        throw std::runtime_error(tjGetErrorStr2(h));
-    QByteArray out(reinterpret_cast<const char *>(buf), qsizetype(size));
-    tjFree(buf);
-    tjDestroy(h);
-    return out;
+    const QImage src = image.convertToFormat(QImage::Format_RGBX8888);
+    return tjEncode(src.constBits(), src.width(), src.height(), int(src.bytesPerLine()), TJPF_CMYK, TJSAMP_444, 95);
 }
 
-// Inserts an APP1 Exif segment with the orientation tag right after SOI.
+// An APP1 Exif segment holding only the orientation tag, inserted right after SOI.
 inline QByteArray withExifOrientation(const QByteArray &jpegData, int orientation, bool bigEndian = false)
 {
-    QByteArray tiff;
-    const auto u16 = [&](int v) {
-        if (bigEndian) {
-            tiff.append(char(v >> 8));
-            tiff.append(char(v));
-        } else {
-            tiff.append(char(v));
-            tiff.append(char(v >> 8));
-        }
-    };
-    const auto u32 = [&](quint32 v) {
-        if (bigEndian) {
-            u16(int(v >> 16));
-            u16(int(v & 0xFFFF));
-        } else {
-            u16(int(v & 0xFFFF));
-            u16(int(v >> 16));
-        }
-    };
-    tiff.append(bigEndian ? "MM" : "II");
-    u16(42);
-    u32(8);
-    u16(1);          // one entry
-    u16(0x0112);     // orientation
-    u16(3);          // SHORT
-    u32(1);
-    u16(orientation);
-    u16(0);
-    u32(0);          // no next IFD
-    QByteArray app1("\xFF\xE1", 2);
-    const int len = 2 + 6 + int(tiff.size());
-    app1.append(char(len >> 8));
-    app1.append(char(len & 0xFF));
-    app1.append(QByteArray("Exif\0\0", 6));
-    app1.append(tiff);
-    return jpegData.left(2) + app1 + jpegData.mid(2);
+    // TIFF header, one IFD entry (0x0112, SHORT, count 1, the value), no next IFD.
+    const char o = char(orientation);
+    const QByteArray tiff =
+        bigEndian ? QByteArray("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 19) + o + QByteArray(6, '\0')
+                  : QByteArray("II\x2A\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 18) + o + QByteArray(7, '\0');
+    const int len = 8 + int(tiff.size());
+    return jpegData.left(2) + "\xFF\xE1" + char(len >> 8) + char(len) + QByteArray("Exif\0\0", 6) + tiff
+           + jpegData.mid(2);
 }
 
-// Uncompressed BMP: bpp 8 (palette), 24 or 32; rows bottom-up unless topDown.
-inline QByteArray bmp(const QImage &image, int bpp, bool topDown = false)
+inline void putLe(QByteArray &a, qsizetype at, quint32 v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        a[at + i] = char(v >> (8 * i));
+}
+
+// A BMP file with a header of headerSize bytes (12 OS/2, 40, 108 V4, 124 V5) for
+// w x h pixels (h < 0: rows stored top-down), the colour masks when given, the
+// palette, then the pixel bytes as given.
+inline QByteArray bmpFile(int headerSize, int w, int h, int bpp, int compression, const QByteArray &pixels,
+                          const QList<QRgb> &palette = {}, const QList<quint32> &masks = {})
+{
+    const bool os2 = headerSize == 12;
+    QByteArray info(headerSize, 0);
+    putLe(info, 0, quint32(headerSize), 4);
+    putLe(info, 4, quint32(w), os2 ? 2 : 4);
+    putLe(info, os2 ? 6 : 8, quint32(h), os2 ? 2 : 4);
+    putLe(info, os2 ? 8 : 12, 1, 2);
+    putLe(info, os2 ? 10 : 14, quint32(bpp), 2);
+    if (!os2) {
+        putLe(info, 16, quint32(compression), 4);
+        putLe(info, 20, quint32(pixels.size()), 4);
+        putLe(info, 32, quint32(palette.size()), 4);
+    }
+    QByteArray maskBytes(12, 0);
+    for (int i = 0; i < masks.size(); ++i)
+        putLe(maskBytes, 4 * i, masks[i], 4);
+    if (!masks.isEmpty() && headerSize > 40)
+        info.replace(40, 12, maskBytes); // V4 and V5 hold the masks themselves
+    else if (!masks.isEmpty())
+        info += maskBytes;
+    for (QRgb c : palette) {
+        info += char(qBlue(c));
+        info += char(qGreen(c));
+        info += char(qRed(c));
+        if (!os2)
+            info += '\0';
+    }
+    QByteArray file(14, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    putLe(file, 2, quint32(14 + info.size() + pixels.size()), 4);
+    putLe(file, 10, quint32(14 + info.size()), 4);
+    return file + info + pixels;
+}
+
+// image as an uncompressed BMP: bpp 1, 4 or 8 over a palette of its colours; 16, 24
+// or 32 with each channel scaled into its mask (given masks are stored as bit
+// fields; without, 5-5-5 for 16 bits, 8-8-8 else).
+inline QByteArray bmp(const QImage &image, int bpp, bool topDown = false, int headerSize = 40,
+                      const QList<quint32> &masks = {})
 {
     const QImage src = image.convertToFormat(QImage::Format_RGB32);
-    const int w = src.width(), h = src.height();
-    std::map<QRgb, int> index;
-    QByteArray palette;
-    if (bpp == 8) {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const QRgb c = src.pixel(x, y) | 0xFF000000u;
-                if (!index.count(c)) {
-                    const int i = int(index.size());
-                    index[c] = i;
-                    palette.append(char(qBlue(c)));
-                    palette.append(char(qGreen(c)));
-                    palette.append(char(qRed(c)));
-                    palette.append(char(0));
-                }
-            }
-        if (index.size() > 256)
-            throw std::runtime_error("too many colours for an 8-bit BMP");
-    }
-    const int stride = ((w * bpp + 31) / 32) * 4;
-    const int offset = 54 + int(palette.size());
-    QByteArray out(offset + qsizetype(stride) * h, 0);
-    auto *p = reinterpret_cast<unsigned char *>(out.data());
-    const auto le32 = [&](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            p[at + i] = uchar(v >> (8 * i));
-    };
-    p[0] = 'B';
-    p[1] = 'M';
-    le32(2, quint32(out.size()));
-    le32(10, quint32(offset));
-    le32(14, 40);
-    le32(18, quint32(w));
-    le32(22, quint32(topDown ? -h : h));
-    p[26] = 1;
-    p[28] = uchar(bpp);
-    le32(46, quint32(index.size()));
-    std::copy(palette.begin(), palette.end(), out.begin() + 54);
+    const int w = src.width(), h = src.height(), stride = (w * bpp + 31) / 32 * 4;
+    const QList<quint32> m = !masks.isEmpty() ? masks
+                             : bpp == 16      ? QList<quint32>{0x7C00, 0x03E0, 0x001F}
+                                              : QList<quint32>{0xFF0000, 0xFF00, 0xFF};
+    QList<QRgb> palette;
+    QByteArray pixels(qsizetype(stride) * h, 0);
     for (int y = 0; y < h; ++y) {
-        unsigned char *row = p + offset + qsizetype(stride) * (topDown ? y : h - 1 - y);
+        const qsizetype row = qsizetype(stride) * (topDown ? y : h - 1 - y);
         for (int x = 0; x < w; ++x) {
             const QRgb c = src.pixel(x, y) | 0xFF000000u;
-            if (bpp == 8) {
-                row[x] = uchar(index[c]);
-            } else {
-                unsigned char *d = row + x * (bpp / 8);
-                d[0] = uchar(qBlue(c));
-                d[1] = uchar(qGreen(c));
-                d[2] = uchar(qRed(c));
-                if (bpp == 32)
-                    d[3] = 0;
+            if (bpp <= 8) {
+                if (!palette.contains(c))
+                    palette.append(c);
+                const int at = int(row) + x * bpp / 8, shift = 8 - bpp - x * bpp % 8;
+                pixels[at] = char(pixels[at] | (palette.indexOf(c) << shift));
+                continue;
             }
+            const quint32 channels[3] = {quint32(qRed(c)), quint32(qGreen(c)), quint32(qBlue(c))};
+            quint32 v = 0;
+            for (int i = 0; i < 3; ++i) {
+                const int shift = std::countr_zero(m[i]);
+                v |= (channels[i] * (m[i] >> shift) + 127) / 255 << shift;
+            }
+            putLe(pixels, row + x * bpp / 8, v, bpp / 8);
         }
     }
-    return out;
+    if (palette.size() > (1 << std::min(bpp, 8)))
+        throw std::runtime_error("too many colours for the BMP's palette");
+    return bmpFile(headerSize, w, topDown ? -h : h, bpp, masks.isEmpty() ? 0 : 3, pixels, palette, masks);
+}
+
+// The reason f fails with; empty when it does not fail.
+template <typename F> QString failureOf(const F &f)
+{
+    try {
+        f();
+    } catch (const kestrovia::Failure &e) {
+        return e.message();
+    }
+    return {};
 }
 
 inline void writeFile(const QString &path, const QByteArray &bytes)

@@ -1,0 +1,90 @@
+#pragma once
+// A camera's metadata written into test pictures with exiv2, and read back from the
+// outputs. Tests that include this link exiv2 and build with
+// -Wno-deprecated-declarations (exiv2 0.27's API is built on std::auto_ptr).
+
+#include "tests/common/testpictures.h"
+
+#include <exiv2/exiv2.hpp>
+
+namespace testpics {
+
+// What a camera writes: date, make and model, position, copyright, a turn of 6, a
+// thumbnail, its own pixel size.
+inline Exiv2::ExifData cameraExif()
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Kestrel Optics";
+    exif["Exif.Image.Model"] = "KX-1";
+    exif["Exif.Image.Orientation"] = std::uint16_t(6);
+    exif["Exif.Image.Copyright"] = "(c) Aoi Tanaka";
+    exif["Exif.Photo.DateTimeOriginal"] = "2024:05:06 07:08:09";
+    exif["Exif.Photo.PixelXDimension"] = std::uint32_t(4000);
+    exif["Exif.Photo.PixelYDimension"] = std::uint32_t(3000);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    Exiv2::URationalValue latitude;
+    latitude.read("35/1 41/1 2230/100");
+    exif["Exif.GPSInfo.GPSLatitude"] = latitude;
+    const QByteArray thumb = jpeg(quadrants(16, 12));
+    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(thumb.constData()),
+                                            long(thumb.size()));
+    return exif;
+}
+
+inline Exiv2::XmpData cameraXmp()
+{
+    Exiv2::XmpData xmp;
+    xmp["Xmp.tiff.Orientation"] = "6";
+    xmp["Xmp.exif.PixelXDimension"] = "4000";
+    xmp["Xmp.dc.creator"] = "Aoi Tanaka";
+    return xmp;
+}
+
+// The picture (any format exiv2 writes) with exif and the camera's XMP, and an IPTC
+// copyright on request.
+inline QByteArray withCameraMetadata(const QByteArray &picture, bool iptc = true,
+                                     const Exiv2::ExifData &exif = cameraExif())
+{
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(picture.constData()), long(picture.size()));
+    image->readMetadata();
+    image->setExifData(exif);
+    image->setXmpData(cameraXmp());
+    if (iptc) {
+        Exiv2::IptcData data;
+        data["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
+        image->setIptcData(data);
+    }
+    image->writeMetadata();
+    Exiv2::BasicIo &io = image->io();
+    io.seek(0, Exiv2::BasicIo::beg);
+    const Exiv2::DataBuf out = io.read(io.size());
+    return QByteArray(reinterpret_cast<const char *>(out.pData_), out.size_);
+}
+
+// A file's metadata as exiv2 reads it.
+struct ReadBack {
+    Exiv2::ExifData exifData;
+    Exiv2::XmpData xmpData;
+    Exiv2::IptcData iptcData;
+
+    // The value of a key; empty when absent.
+    template <typename Data, typename Key>
+    static QString value(const Data &data, const char *key)
+    {
+        const auto it = data.findKey(Key(key));
+        return it == data.end() ? QString() : QString::fromStdString(it->toString());
+    }
+    QString exif(const char *key) const { return value<Exiv2::ExifData, Exiv2::ExifKey>(exifData, key); }
+    QString xmp(const char *key) const { return value<Exiv2::XmpData, Exiv2::XmpKey>(xmpData, key); }
+};
+
+inline ReadBack readBack(const QByteArray &file)
+{
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(file.constData()), long(file.size()));
+    image->readMetadata();
+    return {image->exifData(), image->xmpData(), image->iptcData()};
+}
+
+} // namespace testpics
