@@ -47,8 +47,7 @@ void keepBelow(const QLabel *above, QLabel *below)
 } // namespace
 
 AboutDialog::AboutDialog(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                           | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Dialog1"));
     setWindowTitle(QStringLiteral("バージョン情報"));
@@ -90,8 +89,8 @@ AboutDialog::AboutDialog(QWidget *parent)
     int height = twipsToPixels(960);
     int extraWidth = 0;
     int extraHeight = 0;
-    for (auto [label, design] : {std::pair{label1, design1}, std::pair{label2, design2},
-                                 std::pair{m_label3, design3}, std::pair{label4, design4}}) {
+    for (auto [label, design] : {std::pair{label1, design1}, std::pair{label2, design2}, std::pair{m_label3, design3},
+                                 std::pair{label4, design4}}) {
         extraWidth = std::max(extraWidth, label->geometry().right() - design.right());
         extraHeight = std::max(extraHeight, label->geometry().bottom() - design.bottom());
     }
@@ -99,8 +98,8 @@ AboutDialog::AboutDialog(QWidget *parent)
     height += extraHeight;
     setFixedSize(width, height);
     // Centred on the main window, where the user's eyes are.
-    const QRect around = parent ? parent->frameGeometry()
-                                : (screen() ? screen()->availableGeometry() : QRect(0, 0, width, height));
+    const QRect around =
+        parent ? parent->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect(0, 0, width, height));
     move(around.center() - QPoint(width / 2, height / 2));
 }
 

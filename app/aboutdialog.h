@@ -9,8 +9,7 @@ class QUrl;
 
 namespace kestrovia {
 
-class AboutDialog : public QDialog
-{
+class AboutDialog : public QDialog {
     Q_OBJECT
 
 public:

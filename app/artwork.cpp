@@ -25,10 +25,10 @@ void drawEmblem(QPainter &p, const QRectF &r)
     const double w = r.width(), h = r.height();
     QPainterPath wing;
     wing.moveTo(r.left() + 0.14 * w, r.top() + 0.62 * h);
-    wing.cubicTo(r.left() + 0.38 * w, r.top() + 0.20 * h, r.left() + 0.70 * w, r.top() + 0.16 * h,
-                 r.left() + 0.88 * w, r.top() + 0.26 * h);
-    wing.cubicTo(r.left() + 0.66 * w, r.top() + 0.32 * h, r.left() + 0.50 * w, r.top() + 0.46 * h,
-                 r.left() + 0.44 * w, r.top() + 0.70 * h);
+    wing.cubicTo(r.left() + 0.38 * w, r.top() + 0.20 * h, r.left() + 0.70 * w, r.top() + 0.16 * h, r.left() + 0.88 * w,
+                 r.top() + 0.26 * h);
+    wing.cubicTo(r.left() + 0.66 * w, r.top() + 0.32 * h, r.left() + 0.50 * w, r.top() + 0.46 * h, r.left() + 0.44 * w,
+                 r.top() + 0.70 * h);
     wing.closeSubpath();
     p.setBrush(kAmber);
     p.drawPath(wing);

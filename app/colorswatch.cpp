@@ -4,9 +4,9 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <QPainter>
 
 namespace kestrovia {
 

@@ -8,10 +8,7 @@ namespace kestrovia {
 
 namespace {
 
-void print(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-}
+void print(std::FILE *stream, const QString &text) { std::fputs(text.toUtf8().constData(), stream); }
 
 } // namespace
 
@@ -21,10 +18,10 @@ CommandLine::CommandLine(const QStringList &arguments)
 {
     // Our own help and version options: Qt's stock ones bring English descriptions
     // that Qt's Japanese translation leaves untranslated.
-    m_parser.setApplicationDescription(QStringLiteral(
-        "画像をまとめてリサイズ・再構成し、JPEG ファイルに保存します。\n"
-        "指定したファイルは、一覧にドロップしたときと同じ規則と設定パネルの値で一覧に加わります。\n"
-        "ウィンドウが開いている間にもう一度起動すると、もう一つのウィンドウが開きます。"));
+    m_parser.setApplicationDescription(
+        QStringLiteral("画像をまとめてリサイズ・再構成し、JPEG ファイルに保存します。\n"
+                       "指定したファイルは、一覧にドロップしたときと同じ規則と設定パネルの値で一覧に加わります。\n"
+                       "ウィンドウが開いている間にもう一度起動すると、もう一つのウィンドウが開きます。"));
     m_parser.addOption(m_help);
     m_parser.addOption(m_version);
     m_parser.addPositionalArgument(QStringLiteral("ファイル"), QStringLiteral("一覧に加える画像ファイル。"),
@@ -33,10 +30,7 @@ CommandLine::CommandLine(const QStringList &arguments)
     m_programName = QFileInfo(arguments.value(0)).fileName();
 }
 
-bool CommandLine::asksForTextOnly() const
-{
-    return m_parsed && (m_parser.isSet(m_help) || m_parser.isSet(m_version));
-}
+bool CommandLine::asksForTextOnly() const { return m_parsed && (m_parser.isSet(m_help) || m_parser.isSet(m_version)); }
 
 std::optional<int> CommandLine::answer() const
 {
@@ -55,9 +49,6 @@ std::optional<int> CommandLine::answer() const
     return std::nullopt;
 }
 
-QStringList CommandLine::files() const
-{
-    return m_parser.positionalArguments();
-}
+QStringList CommandLine::files() const { return m_parser.positionalArguments(); }
 
 } // namespace kestrovia

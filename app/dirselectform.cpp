@@ -33,8 +33,7 @@ QList<DirSelectForm::Volume> mountedVolumes()
     // visible from here; the file system's root is always there.
     if (volumes.isEmpty())
         volumes.append({QDir::rootPath(), QString()});
-    std::sort(volumes.begin(), volumes.end(),
-              [](const auto &a, const auto &b) { return a.rootPath < b.rootPath; });
+    std::sort(volumes.begin(), volumes.end(), [](const auto &a, const auto &b) { return a.rootPath < b.rootPath; });
     return volumes;
 }
 
@@ -51,8 +50,7 @@ constexpr int PathRole = Qt::UserRole;
 } // namespace
 
 DirSelectForm::DirSelectForm(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("DirSelectForm"));
     setWindowTitle(QStringLiteral("ファイル保存先"));
@@ -128,10 +126,7 @@ bool DirSelectForm::setPath(const QString &folder)
     return true;
 }
 
-QString DirSelectForm::path() const
-{
-    return m_path;
-}
+QString DirSelectForm::path() const { return m_path; }
 
 bool DirSelectForm::setDrive(const QString &path)
 {
@@ -148,15 +143,9 @@ QString DirSelectForm::drive() const
     return index >= 0 && index < m_volumes.size() ? m_volumes.at(index).rootPath : QString();
 }
 
-QString DirSelectForm::chosenFolder() const
-{
-    return m_chosen;
-}
+QString DirSelectForm::chosenFolder() const { return m_chosen; }
 
-void DirSelectForm::setVolumeSource(VolumeSource source)
-{
-    s_volumeSource = std::move(source);
-}
+void DirSelectForm::setVolumeSource(VolumeSource source) { s_volumeSource = std::move(source); }
 
 void DirSelectForm::keyPressEvent(QKeyEvent *event)
 {
@@ -165,11 +154,8 @@ void DirSelectForm::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
+    case Qt::Key_Enter: event->accept(); return;
+    default: QDialog::keyPressEvent(event);
     }
 }
 
@@ -213,8 +199,7 @@ void DirSelectForm::fillDrives()
     m_drive1->clear();
     for (const Volume &v : m_volumes) {
         const QString root = QDir::toNativeSeparators(v.rootPath);
-        m_drive1->addItem(v.name.isEmpty() ? root : root + QStringLiteral("  [") + v.name
-                                                         + QLatin1Char(']'));
+        m_drive1->addItem(v.name.isEmpty() ? root : root + QStringLiteral("  [") + v.name + QLatin1Char(']'));
     }
 }
 
@@ -256,8 +241,8 @@ void DirSelectForm::fillFolders()
         item = next;
     }
     QTreeWidgetItem *current = item;
-    const QFileInfoList subs = QDir(m_path).entryInfoList(
-        QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+    const QFileInfoList subs = QDir(m_path).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot,
+                                                          QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
     for (const QFileInfo &sub : subs) {
         auto *child = new QTreeWidgetItem(current);
         child->setText(0, sub.fileName());

@@ -15,15 +15,14 @@ class QTreeWidgetItem;
 
 namespace kestrovia {
 
-class DirSelectForm : public QDialog
-{
+class DirSelectForm : public QDialog {
     Q_OBJECT
 
 public:
     // One entry of the drive list.
     struct Volume {
         QString rootPath; // "/" separated, no trailing "/" except for a root
-        QString name;     // the volume's label; may be empty
+        QString name; // the volume's label; may be empty
     };
     using VolumeSource = std::function<QList<Volume>()>;
 

@@ -164,7 +164,7 @@ void Form1::setupJobTable()
         int width;
     };
     static constexpr Column columns[JobColumnCount] = {
-        {"ファイル名", 1500}, {"元サイズ", 800}, {"パス", 1500}, {"", 300},    {"新サイズ", 800},
+        {"ファイル名", 1500}, {"元サイズ", 800}, {"パス", 1500}, {"", 300},     {"新サイズ", 800},
         {"フィット", 500},    {"背景色", 1000},  {"位置", 500},  {"回転", 500}, {nullptr, 100},
         {nullptr, 100},       {"保存先", 2000},  {"圧縮", 500},
     };
@@ -284,7 +284,8 @@ void Form1::closeEvent(QCloseEvent *event)
         q.icon = Prompts::Question;
         q.title = QStringLiteral("Kestrovia");
         q.text = QString::fromUtf8("変換の途中です。中止して終了しますか？");
-        q.informative = QString::fromUtf8("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
+        q.informative =
+            QString::fromUtf8("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
         if (Prompts::ask(this, q, {Prompts::Stop, Prompts::Continue}, Prompts::Continue, Prompts::Continue)
             != Prompts::Stop) {
             event->ignore();

@@ -31,8 +31,7 @@ State &state()
     return s;
 }
 
-template <typename T>
-std::optional<T> next(QList<T> &queue)
+template <typename T> std::optional<T> next(QList<T> &queue)
 {
     if (queue.isEmpty())
         return std::nullopt;
@@ -92,10 +91,7 @@ QPointer<DirSelectForm> g_folderChooser;
 
 } // namespace
 
-void Prompts::inform(QWidget *parent, const Message &message)
-{
-    ask(parent, message, {Ok}, Ok, Ok);
-}
+void Prompts::inform(QWidget *parent, const Message &message) { ask(parent, message, {Ok}, Ok, Ok); }
 
 Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answer> &buttons, Answer defaultAnswer,
                              Answer escapeAnswer)
@@ -110,7 +106,8 @@ Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answ
     box.setDetailedText(m.details);
     QList<std::pair<QPushButton *, Answer>> made;
     for (Answer a : buttons) {
-        QPushButton *b = box.addButton(caption(a), a == escapeAnswer ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        QPushButton *b =
+            box.addButton(caption(a), a == escapeAnswer ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
         made.append({b, a});
         if (a == defaultAnswer)
             box.setDefaultButton(b);

@@ -33,10 +33,10 @@ public:
         Kind kind = Kind::Message;
         Icon icon = Information;
         QString title;
-        QString text;        // for the other kinds: the menu's or dialog's name, the URL
+        QString text; // for the other kinds: the menu's or dialog's name, the URL
         QString informative; // the second paragraph
-        QString details;     // behind 「詳細を表示」, for long lists
-        QPoint position;     // where a popup menu opened
+        QString details; // behind 「詳細を表示」, for long lists
+        QPoint position; // where a popup menu opened
     };
 
     // A message with one OK button.

@@ -49,9 +49,9 @@ void RowCommands::buildMenu(QWidget *parent)
         const char *name;
         int column;
     } copies[] = {
-        {"サイズ", "SameSizeAll", ColNewSize},   {"フィット", "SameFitAll", ColFit},
-        {"背景色", "SameColorAll", ColBackColor}, {"位置", "SamePosAll", ColPosition},
-        {"回転", "SameRollAll", ColRotation},     {"JPG圧縮", "SameJPGAll", ColCompression},
+        {"サイズ", "SameSizeAll", ColNewSize},      {"フィット", "SameFitAll", ColFit},
+        {"背景色", "SameColorAll", ColBackColor},   {"位置", "SamePosAll", ColPosition},
+        {"回転", "SameRollAll", ColRotation},       {"JPG圧縮", "SameJPGAll", ColCompression},
         {"保存先", "SameFolderAll", ColSaveFolder},
     };
     for (const auto &c : copies) {

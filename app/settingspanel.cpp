@@ -28,8 +28,7 @@ namespace kestrovia {
 
 namespace {
 
-template <typename T>
-T *named(T *widget, const char *name)
+template <typename T> T *named(T *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -100,8 +99,8 @@ void SettingsPanel::build()
     row({label("横", "Label2", this), m_width, label("縦", "Label1", this), m_height});
 
     m_fit[0] = named(new QRadioButton(QString::fromUtf8("元画像の縦横比を保持する。"), this), "AspCheck(0)");
-    m_fit[1] = named(new QRadioButton(QString::fromUtf8("比率を無視して画像サイズに\nフィットさせる。"), this),
-                     "AspCheck(1)");
+    m_fit[1] =
+        named(new QRadioButton(QString::fromUtf8("比率を無視して画像サイズに\nフィットさせる。"), this), "AspCheck(1)");
     m_fit[0]->setChecked(true);
     v->addWidget(m_fit[0]);
     v->addWidget(m_fit[1]);
@@ -289,8 +288,8 @@ void SettingsPanel::setSaveText(const QString &folder) { m_saveText->setText(fol
 QString SettingsPanel::levelCaption(int scrollValue)
 {
     static const std::array<const char *, 11> captions{
-        "0 : 最高画質+", "1 : 最高画質",  "2 : 高画質+", "3 : 高画質",  "4 : 標準画質+",  "5 : 標準画質",
-        "6 : 標準画質-", "7 : 低画質",    "8 : 低画質-", "9 : 最低画質", "10 : 最低画質-",
+        "0 : 最高画質+", "1 : 最高画質", "2 : 高画質+", "3 : 高画質",   "4 : 標準画質+",  "5 : 標準画質",
+        "6 : 標準画質-", "7 : 低画質",   "8 : 低画質-", "9 : 最低画質", "10 : 最低画質-",
     };
     if (scrollValue < 0 || scrollValue > 100 || scrollValue % 10 != 0)
         return {};

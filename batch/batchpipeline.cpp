@@ -51,13 +51,13 @@ struct BatchPipeline::Run {
     int nextToStart = 0;
     int nextToWrite = 0;
     std::vector<std::optional<Result>> results;
-    int window = 0;           // rows started ahead of the next one to write
+    int window = 0; // rows started ahead of the next one to write
     qint64 pixelsInFlight = 0;
     int workers = 0;
     bool cancelled = false;
     bool writing = false;
     bool finishing = false; // the end is being reported
-    bool done = false;      // ... and has been: nothing touches owner any more
+    bool done = false; // ... and has been: nothing touches owner any more
     BatchSummary summary;
 
     void work();

@@ -20,15 +20,15 @@ struct RowOutcome {
 
     int row = 0;
     QString fileName;
-    QString path;     // the source
-    QString output;   // what was (or would have been) written
+    QString path; // the source
+    QString output; // what was (or would have been) written
     Status status = Status::Saved;
-    QString reason;   // Japanese, for Failed and Skipped
+    QString reason; // Japanese, for Failed and Skipped
 };
 
 struct BatchSummary {
     int saved = 0;
-    int notStarted = 0;         // rows a cancel kept from starting
+    int notStarted = 0; // rows a cancel kept from starting
     QList<RowOutcome> problems; // failed and skipped rows, in table order
 };
 

@@ -27,7 +27,7 @@ size_t qHash(const FileId &id, size_t seed = 0) { return qHashMulti(seed, id.dev
 
 std::optional<FileId> fileId(const QString &path)
 {
-    struct stat st{};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileId{st.st_dev, st.st_ino};
@@ -47,9 +47,8 @@ QString resolvedOutput(const QString &output)
 
 int BatchPlan::replacing() const
 {
-    return int(std::count_if(rows.begin(), rows.end(), [](const PlannedRow &r) {
-        return r.fate == PlannedRow::Fate::Replace;
-    }));
+    return int(std::count_if(rows.begin(), rows.end(),
+                             [](const PlannedRow &r) { return r.fate == PlannedRow::Fate::Replace; }));
 }
 
 QStringList BatchPlan::replacedNames(int max) const
@@ -94,7 +93,7 @@ BatchPlan planBatch(const QList<std::pair<int, JobRow>> &rows)
         };
 
         const QFileInfo folder(QFileInfo(p.output).absolutePath());
-        struct stat st{};
+        struct stat st { };
         const bool exists = ::lstat(QFile::encodeName(p.output).constData(), &st) == 0;
         if (job.saveFolder.trimmed().isEmpty()) {
             // Output is never written anywhere the user did not choose.

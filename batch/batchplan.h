@@ -17,17 +17,17 @@ namespace kestrovia {
 
 struct PlannedRow {
     enum class Fate {
-        Write,   // a new file
+        Write, // a new file
         Replace, // replaces an existing file that is no row's source (needs the user's yes)
-        Skip,    // never written: see reason
-        Fail,    // cannot be written: see reason
+        Skip, // never written: see reason
+        Fail, // cannot be written: see reason
     };
 
-    int row = 0;     // the row's number in the table, for messages
+    int row = 0; // the row's number in the table, for messages
     JobRow job;
-    QString output;  // folder text + output name, as it will be written
+    QString output; // folder text + output name, as it will be written
     Fate fate = Fate::Write;
-    QString reason;  // Japanese, for Skip and Fail
+    QString reason; // Japanese, for Skip and Fail
 };
 
 struct BatchPlan {

@@ -76,8 +76,8 @@ QImage photoLike(int w, int h, int seed = 0, int grain = 32)
             const double fx = double(x) / w;
             double r, g, b;
             if (y < horizon) { // sky with soft clouds
-                const double cloud = 0.5 + 0.5 * std::sin(fx * 9.0 + phase + std::sin(fy * 13.0) * 2.0)
-                                               * std::cos(fy * 7.0 - fx * 3.0);
+                const double cloud =
+                    0.5 + 0.5 * std::sin(fx * 9.0 + phase + std::sin(fy * 13.0) * 2.0) * std::cos(fy * 7.0 - fx * 3.0);
                 r = 90 + 120 * fy + 60 * cloud;
                 g = 140 + 80 * fy + 50 * cloud;
                 b = 220 - 20 * fy + 30 * cloud;
@@ -91,8 +91,8 @@ QImage photoLike(int w, int h, int seed = 0, int grain = 32)
                     r = g = b = 170 + 30 * texture;
                 }
             }
-            const int noise = int(hash(std::uint32_t(x + 7919 * seed), std::uint32_t(y)) % std::uint32_t(grain))
-                              - grain / 2;
+            const int noise =
+                int(hash(std::uint32_t(x + 7919 * seed), std::uint32_t(y)) % std::uint32_t(grain)) - grain / 2;
             const auto c = [&](double v) { return std::uint32_t(std::clamp(int(v) + noise, 0, 255)); };
             row[x] = 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
         }
@@ -105,8 +105,9 @@ bool writeJpeg(const QImage &img, const QString &path, int quality = 92)
     tjhandle h = tjInitCompress();
     unsigned char *buf = nullptr;
     unsigned long size = 0;
-    const bool ok = tjCompress2(h, img.constBits(), img.width(), int(img.bytesPerLine()), img.height(),
-                                TJPF_BGRX, &buf, &size, TJSAMP_420, quality, 0) == 0;
+    const bool ok = tjCompress2(h, img.constBits(), img.width(), int(img.bytesPerLine()), img.height(), TJPF_BGRX, &buf,
+                                &size, TJSAMP_420, quality, 0)
+                    == 0;
     tjDestroy(h);
     QFile f(path);
     const bool written = ok && f.open(QIODevice::WriteOnly)
@@ -129,8 +130,16 @@ int make(const QString &folder)
 
 int run(const QString &which, const QString &picture, const QString &folder)
 {
-    JobRow job{QFileInfo(picture).fileName(), QString(), picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
-               QStringLiteral("8421504"), QStringLiteral("Center"), QString(), folder + u'/', QStringLiteral("2")};
+    JobRow job{QFileInfo(picture).fileName(),
+               QString(),
+               picture,
+               QStringLiteral("1600*1200"),
+               QStringLiteral("OFF"),
+               QStringLiteral("8421504"),
+               QStringLiteral("Center"),
+               QString(),
+               folder + u'/',
+               QStringLiteral("2")};
     if (which == u"b" || which == u"preview_complete")
         job.rotation = QStringLiteral("+90°");
     if (which == u"c")
@@ -184,8 +193,8 @@ QByteArray batchManifest(const QString &folder)
             return {};
         QCryptographicHash hash(QCryptographicHash::Sha1);
         hash.addData(&f);
-        manifest += batchPictureName(i).toUtf8() + ' ' + QByteArray::number(f.size()) + ' '
-                    + hash.result().toHex() + '\n';
+        manifest +=
+            batchPictureName(i).toUtf8() + ' ' + QByteArray::number(f.size()) + ' ' + hash.result().toHex() + '\n';
     }
     return manifest;
 }
@@ -289,9 +298,10 @@ int quality(const QString &folder)
     if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(2001, 1337), picture))
         return 1;
     const QImage full = decodePictureData([&] {
-        QFile f(picture);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }()).image;
+                            QFile f(picture);
+                            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+                        }())
+                            .image;
     const int ow = 250, oh = 167;
     const auto weights = [](int n, int size) {
         std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(n));
@@ -335,7 +345,10 @@ int quality(const QString &folder)
                                          - std::clamp(ref[(size_t(y) * ow + x) * 3 + c], 0.0, 255.0);
                         squares += d * d;
                     }
-            std::printf(" %s=%.1f dB", third == 0 ? "left" : third == 1 ? "middle" : "right",
+            std::printf(" %s=%.1f dB",
+                        third == 0   ? "left"
+                        : third == 1 ? "middle"
+                                     : "right",
                         10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9)));
         }
         std::printf("\n");
@@ -366,8 +379,7 @@ int timeCommand(int runs, char **argv)
         }
         int status = 0;
         rusage usage{};
-        if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)
-            || WEXITSTATUS(status) != 0) {
+        if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             std::fprintf(stderr, "command failed: %s\n", argv[0]);
             return 1;
         }

@@ -117,8 +117,7 @@ QByteArray cameraSource()
     return QByteArray(reinterpret_cast<const char *>(out.pData_), out.size_);
 }
 
-template<typename F>
-double medianMs(int runs, F work)
+template <typename F> double medianMs(int runs, F work)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {

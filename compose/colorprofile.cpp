@@ -80,10 +80,7 @@ IccSpace iccColourSpace(const QByteArray &bytes)
     }
 }
 
-QString standardCmykProfilePath()
-{
-    return QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc");
-}
+QString standardCmykProfilePath() { return QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc"); }
 
 CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out, const QByteArray &profile)
 {

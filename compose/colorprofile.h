@@ -16,7 +16,7 @@ IccSpace iccColourSpace(const QByteArray &profile);
 enum class CmykRoute {
     EmbeddedProfile, // through the picture's own CMYK profile
     StandardProfile, // no usable profile of its own: through the standard press profile
-    Formula,         // neither available: R = (1 - C)(1 - K) and so on
+    Formula, // neither available: R = (1 - C)(1 - K) and so on
 };
 
 // Path of the standard CMYK profile used for pictures without one: Ghostscript's
@@ -30,7 +30,6 @@ QString standardCmykProfilePath();
 // convert). The CMYK is inverted, 255 = no ink, as Adobe programs store it in
 // JPEGs and as TurboJPEG returns it. A profile that is not a valid CMYK profile is
 // ignored as if absent. Thread-safe.
-CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out,
-                            const QByteArray &profile);
+CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out, const QByteArray &profile);
 
 } // namespace kestrovia

@@ -71,8 +71,7 @@ bool endsEarly(const QByteArray &data, PictureFormat format)
     case PictureFormat::Png:
         // Searched from the end: some writers append bytes after it.
         return data.lastIndexOf(QByteArrayLiteral("IEND\xAE\x42\x60\x82")) < 0;
-    case PictureFormat::Gif:
-        return !gifFirstFrameComplete(data);
+    case PictureFormat::Gif: return !gifFirstFrameComplete(data);
     case PictureFormat::WebP: {
         if (data.size() < 8)
             return true;
@@ -80,8 +79,7 @@ bool endsEarly(const QByteArray &data, PictureFormat format)
         const qint64 riff = qint64(p[4]) | (qint64(p[5]) << 8) | (qint64(p[6]) << 16) | (qint64(p[7]) << 24);
         return riff + 8 > data.size();
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -212,10 +210,8 @@ struct HeifImage {
         if (err.subcode == heif_suberror_Unsupported_codec)
             fail(tr("この HEIF ファイルの圧縮方式を読むデコーダがインストールされていません"));
         fail(tr("この種類の HEIF ファイルには対応していません"));
-    case heif_error_Memory_allocation_error:
-        fail(tr("HEIF ファイルを展開するメモリが足りません"));
-    default:
-        fail(brokenReason(PictureFormat::Heif));
+    case heif_error_Memory_allocation_error: fail(tr("HEIF ファイルを展開するメモリが足りません"));
+    default: fail(brokenReason(PictureFormat::Heif));
     }
 }
 
@@ -224,8 +220,8 @@ FormatPicture decodeHeif(const QByteArray &data, const std::function<void(QSize)
     HeifContext context;
     if (!context.ctx)
         fail(tr("HEIF デコーダを初期化できません"));
-    heif_error err = heif_context_read_from_memory_without_copy(context.ctx, data.constData(),
-                                                                size_t(data.size()), nullptr);
+    heif_error err =
+        heif_context_read_from_memory_without_copy(context.ctx, data.constData(), size_t(data.size()), nullptr);
     if (err.code != heif_error_Ok)
         failHeif(err);
     HeifHandle handle;
@@ -291,12 +287,9 @@ FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
     case PictureFormat::Png:
     case PictureFormat::Tiff:
     case PictureFormat::WebP:
-    case PictureFormat::Gif:
-        return decodeWithQt(data, format, beforeDecode);
-    case PictureFormat::Heif:
-        return decodeHeif(data, beforeDecode);
-    default:
-        fail(tr("対応していない形式の画像です"));
+    case PictureFormat::Gif: return decodeWithQt(data, format, beforeDecode);
+    case PictureFormat::Heif: return decodeHeif(data, beforeDecode);
+    default: fail(tr("対応していない形式の画像です"));
     }
 }
 

@@ -88,7 +88,8 @@ void release(void *p)
 
 [[noreturn]] void outOfMemory(std::size_t bytes)
 {
-    throw Failure(QString::fromUtf8("画像のためのメモリが足りません（%1 MB）").arg(double(bytes) / 1048576.0, 0, 'f', 1));
+    throw Failure(
+        QString::fromUtf8("画像のためのメモリが足りません（%1 MB）").arg(double(bytes) / 1048576.0, 0, 'f', 1));
 }
 
 } // namespace
@@ -107,7 +108,8 @@ QImage newImageOf(int width, int height, QImage::Format format, int bytesPerPixe
     void *p = allocate(bytes);
     if (!p)
         outOfMemory(bytes);
-    QImage img(static_cast<uchar *>(p), width, height, bpl, format, [](void *info) { release(info); }, p);
+    QImage img(
+        static_cast<uchar *>(p), width, height, bpl, format, [](void *info) { release(info); }, p);
     if (img.isNull()) {
         release(p);
         outOfMemory(bytes);

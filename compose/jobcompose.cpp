@@ -151,14 +151,14 @@ QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTu
     const std::int16_t code = applyTurn ? job.rotationCode() : 0;
     const QSize turned = isQuarterTurn(code) ? picture.size.transposed() : picture.size;
 
-    const QRectF rect = placement(job, turned, canvasSize.width() * kTwipsPerPixel,
-                                  canvasSize.height() * kTwipsPerPixel);
+    const QRectF rect =
+        placement(job, turned, canvasSize.width() * kTwipsPerPixel, canvasSize.height() * kTwipsPerPixel);
     // The canvas pixels the picture covers: each edge rounded to the nearest pixel
     // boundary.
     const PixelSpan sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
     const PixelSpan sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
-    const QImage piece = ComposePicture(opaque(picture.image, color), picture.extent,
-                                        QSize(sx.end - sx.first, sy.end - sy.first), code);
+    const QImage piece =
+        ComposePicture(opaque(picture.image, color), picture.extent, QSize(sx.end - sx.first, sy.end - sy.first), code);
     if (piece.size() == canvasSize)
         return piece; // stretched, or fitted without a band
     checkPictureSize(canvasSize.width(), canvasSize.height());

@@ -12,28 +12,28 @@
 namespace kestrovia {
 
 namespace celltext {
-inline constexpr QStringView FitKeep = u"OFF";        // ColFit: keep the aspect ratio on the background
-inline constexpr QStringView FitStretch = u"ON";      // ColFit: stretch over the whole canvas
-inline constexpr QStringView Top = u"Top";            // ColPosition: top-left
-inline constexpr QStringView Center = u"Center";      // ColPosition: centred
-inline constexpr QStringView TurnRight = u"+90°";     // ColRotation: quarter turn clockwise
-inline constexpr QStringView TurnLeft = u"-90°";      // ColRotation: quarter turn counter-clockwise
-inline constexpr QStringView TurnHalf = u"+180°";     // ColRotation: half turn
-inline constexpr QStringView NoTurn = u" ";           // ColRotation: the list's "no turn" item
-inline constexpr QStringView Arrow = u"→";            // ColArrow
+inline constexpr QStringView FitKeep = u"OFF"; // ColFit: keep the aspect ratio on the background
+inline constexpr QStringView FitStretch = u"ON"; // ColFit: stretch over the whole canvas
+inline constexpr QStringView Top = u"Top"; // ColPosition: top-left
+inline constexpr QStringView Center = u"Center"; // ColPosition: centred
+inline constexpr QStringView TurnRight = u"+90°"; // ColRotation: quarter turn clockwise
+inline constexpr QStringView TurnLeft = u"-90°"; // ColRotation: quarter turn counter-clockwise
+inline constexpr QStringView TurnHalf = u"+180°"; // ColRotation: half turn
+inline constexpr QStringView NoTurn = u" "; // ColRotation: the list's "no turn" item
+inline constexpr QStringView Arrow = u"→"; // ColArrow
 } // namespace celltext
 
 struct JobRow {
-    QString fileName;     // ColFileName: the source's name with extension
+    QString fileName; // ColFileName: the source's name with extension
     QString originalSize; // ColOriginalSize: "" until the row is first shown
-    QString path;         // ColPath: the source's full path
-    QString newSize;      // ColNewSize: "W*H" in pixels
-    QString fit;          // ColFit
-    QString backColor;    // ColBackColor: signed decimal colour value
-    QString position;     // ColPosition
-    QString rotation;     // ColRotation
-    QString saveFolder;   // ColSaveFolder: the output folder, ending in "/"
-    QString compression;  // ColCompression: the level 0..10 as decimal text
+    QString path; // ColPath: the source's full path
+    QString newSize; // ColNewSize: "W*H" in pixels
+    QString fit; // ColFit
+    QString backColor; // ColBackColor: signed decimal colour value
+    QString position; // ColPosition
+    QString rotation; // ColRotation
+    QString saveFolder; // ColSaveFolder: the output folder, ending in "/"
+    QString compression; // ColCompression: the level 0..10 as decimal text
 
     // "OFF" keeps the aspect ratio; every other text stretches.
     bool keepsAspect() const { return fit == celltext::FitKeep; }

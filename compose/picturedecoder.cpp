@@ -19,8 +19,8 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
-#include <new>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace kestrovia {
@@ -41,8 +41,8 @@ struct Bytes {
     std::uint32_t le16(qint64 at) const { return p[at] | (p[at + 1] << 8); }
     std::uint32_t le32(qint64 at) const
     {
-        return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8)
-               | (std::uint32_t(p[at + 2]) << 16) | (std::uint32_t(p[at + 3]) << 24);
+        return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8) | (std::uint32_t(p[at + 2]) << 16)
+               | (std::uint32_t(p[at + 3]) << 24);
     }
     std::uint32_t be16(qint64 at) const { return (p[at] << 8) | p[at + 1]; }
 };
@@ -78,8 +78,7 @@ int exifOrientation(const Bytes &b)
                 return 1;
             const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
             const auto u32 = [&](qint64 at) {
-                return le ? t.le32(at)
-                          : (std::uint32_t(t.be16(at)) << 16) | std::uint32_t(t.be16(at + 2));
+                return le ? t.le32(at) : (std::uint32_t(t.be16(at)) << 16) | std::uint32_t(t.be16(at + 2));
             };
             if (u16(2) != 42)
                 return 1;
@@ -246,8 +245,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunc
     QImage img = allocate(sw, sh);
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
         const auto cmyk = newBuffer(static_cast<size_t>(sw) * sh * 4);
-        check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK,
-                            TJFLAG_STOPONWARNING));
+        check(tjDecompress2(tj.get(), data, size, cmyk.get(), sw, sw * 4, sh, TJPF_CMYK, TJFLAG_STOPONWARNING));
         // Through the picture's own profile to sRGB (or a standard press profile):
         // the output is an sRGB picture and carries no CMYK profile.
         convertCmykToSrgb(cmyk.get(), qsizetype(sw) * 4, img, profile);
@@ -255,8 +253,8 @@ DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunc
         // Format_RGB32 is 0xFFRRGGBB in native order; the alpha formats make the
         // decoder write the 0xFF that Qt expects in the unused byte.
         const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB;
-        check(tjDecompress2(tj.get(), data, size, img.bits(), sw,
-                            static_cast<int>(img.bytesPerLine()), sh, pf, TJFLAG_STOPONWARNING));
+        check(tjDecompress2(tj.get(), data, size, img.bits(), sw, static_cast<int>(img.bytesPerLine()), sh, pf,
+                            TJFLAG_STOPONWARNING));
     }
     DecodedPicture out;
     out.image = applyOrientation(img, orientation);
@@ -325,7 +323,8 @@ struct Channel {
     int shift = 0;
     int bits = 0;
 
-    explicit Channel(std::uint32_t m = 0) : mask(m)
+    explicit Channel(std::uint32_t m = 0)
+        : mask(m)
     {
         if (!m)
             return;
@@ -403,8 +402,7 @@ BmpInfo readBmpHeader(const Bytes &b)
         fail(tr("圧縮された BMP（形式 %1）には対応していません").arg(c));
     const int bpp = bmp.bpp;
     if (!(bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
-        || (bmp.bitfields && bpp != 16 && bpp != 32) || (c == kBiRle8 && bpp != 8)
-        || (c == kBiRle4 && bpp != 4))
+        || (bmp.bitfields && bpp != 16 && bpp != 32) || (c == kBiRle8 && bpp != 8) || (c == kBiRle4 && bpp != 4))
         fail(tr("%1 ビットの BMP（形式 %2）には対応していません").arg(bpp).arg(c));
 
     if (bmp.bitfields) {
@@ -432,8 +430,8 @@ BmpInfo readBmpHeader(const Bytes &b)
             const qint64 e = at + i * paletteEntry;
             if (!b.has(e, 3) || (bmp.pixelOffset > at && e + 3 > bmp.pixelOffset))
                 break;
-            bmp.palette[static_cast<size_t>(i)] = 0xFF000000u | (std::uint32_t(b.p[e + 2]) << 16)
-                                                  | (std::uint32_t(b.p[e + 1]) << 8) | b.p[e];
+            bmp.palette[static_cast<size_t>(i)] =
+                0xFF000000u | (std::uint32_t(b.p[e + 2]) << 16) | (std::uint32_t(b.p[e + 1]) << 8) | b.p[e];
         }
     }
     if (bmp.pixelOffset <= 0)
@@ -482,8 +480,8 @@ RowDecoder plainRows(const Bytes &b, const BmpInfo &bmp)
                     d[x] = 0xFF000000u | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
             } else {
                 for (qint64 x = 0; x < w; ++x, s += 4)
-                    d[x] = bmp.rgb(std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)
-                                   | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[3]) << 24));
+                    d[x] = bmp.rgb(std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8) | (std::uint32_t(s[2]) << 16)
+                                   | (std::uint32_t(s[3]) << 24));
             }
             break;
         }
@@ -494,8 +492,7 @@ RowDecoder plainRows(const Bytes &b, const BmpInfo &bmp)
 // sets, rows counted in stored order. Every byte read is bounds-checked; a run or
 // a move that leaves the picture, or a stream that ends before its end-of-bitmap
 // mark, fails.
-template <typename Put>
-void walkRle(const Bytes &b, const BmpInfo &bmp, const Put &put)
+template <typename Put> void walkRle(const Bytes &b, const BmpInfo &bmp, const Put &put)
 {
     const bool four = bmp.compression == kBiRle4;
     const qint64 w = bmp.width, h = bmp.height;
@@ -553,9 +550,8 @@ RowDecoder rleRows(const Bytes &b, const BmpInfo &bmp, std::vector<std::uint8_t>
         fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
     }
     std::uint8_t *const data = indices.data();
-    walkRle(b, bmp, [data, w](qint64 x, qint64 row, unsigned index) {
-        data[row * w + x] = static_cast<std::uint8_t>(index);
-    });
+    walkRle(b, bmp,
+            [data, w](qint64 x, qint64 row, unsigned index) { data[row * w + x] = static_cast<std::uint8_t>(index); });
     return [&bmp, data, w, h](qint64 y, std::uint32_t *d) {
         const std::uint8_t *s = data + (bmp.topDown ? y : h - 1 - y) * w;
         for (qint64 x = 0; x < w; ++x)
@@ -605,8 +601,8 @@ QImage averagedRows(const RowDecoder &decodeRow, qint64 w, qint64 h, int k)
             const std::uint32_t cols = static_cast<std::uint32_t>(std::min<qint64>(k, w - qint64(ox) * k));
             const std::uint32_t n = cols * static_cast<std::uint32_t>(rows);
             const std::uint32_t *sum = &sums[static_cast<size_t>(ox) * 3];
-            d[ox] = 0xFF000000u | (((sum[2] + n / 2) / n) << 16) | (((sum[1] + n / 2) / n) << 8)
-                    | ((sum[0] + n / 2) / n);
+            d[ox] =
+                0xFF000000u | (((sum[2] + n / 2) / n) << 16) | (((sum[1] + n / 2) / n) << 8) | ((sum[0] + n / 2) / n);
         }
     }
     return img;
@@ -652,14 +648,12 @@ DecodedPicture decodeBytes(const QByteArray &data, const NeedFunction &need)
     // The content decides, never the name: a PNG saved as photo.jpg is a PNG.
     const PictureFormat format = sniffPictureFormat(data);
     switch (format) {
-    case PictureFormat::Jpeg:
-        return decodeJpeg(b, data, need);
-    case PictureFormat::Bmp:
-        return decodeBmp(b, need);
+    case PictureFormat::Jpeg: return decodeJpeg(b, data, need);
+    case PictureFormat::Bmp: return decodeBmp(b, need);
     case PictureFormat::Unknown:
-        fail(tr("対応していない形式のため読み込めません（JPEG、BMP、PNG、TIFF、WebP、GIF、HEIC のいずれでもありません）"));
-    default:
-        break;
+        fail(tr(
+            "対応していない形式のため読み込めません（JPEG、BMP、PNG、TIFF、WebP、GIF、HEIC のいずれでもありません）"));
+    default: break;
     }
     FormatPicture p = decodeFormatPicture(data, format, [&need](QSize size) {
         if (need)
@@ -710,15 +704,9 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo)
     return decodePictureData(data, fixedNeed(reduceTo));
 }
 
-DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need)
-{
-    return decodeBytes(data, need);
-}
+DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need) { return decodeBytes(data, need); }
 
-DecodedPicture decodePicture(const QString &path, QSize reduceTo)
-{
-    return decodePicture(path, fixedNeed(reduceTo));
-}
+DecodedPicture decodePicture(const QString &path, QSize reduceTo) { return decodePicture(path, fixedNeed(reduceTo)); }
 
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
 {

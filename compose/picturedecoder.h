@@ -26,7 +26,7 @@ struct DecodedPicture {
     // Upright; smaller than size after a reduced decode. Format_RGB32, or
     // Format_ARGB32 (straight alpha) for a picture with transparency.
     QImage image;
-    QSize size;      // the picture's real upright size in pixels
+    QSize size; // the picture's real upright size in pixels
     // The rectangle of image, in its pixels, that stands for the whole picture:
     // image's own rectangle after a full decode. After a reduction by d it is
     // size / d: a last block that holds only w mod d source pixels reaches past
@@ -58,9 +58,9 @@ DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &nee
 // photo: no conversion to RGB and back, and the chroma planes filtered at their own,
 // smaller size.
 struct JpegPlanes {
-    QImage y, cb, cr;    // Format_Grayscale8; cb and cr subsampled as stored
-    QSize size;          // the picture's real size in pixels
-    QRectF lumaExtent;   // the part of y standing for the whole picture
+    QImage y, cb, cr; // Format_Grayscale8; cb and cr subsampled as stored
+    QSize size; // the picture's real size in pixels
+    QRectF lumaExtent; // the part of y standing for the whole picture
     QRectF chromaExtent; // the same in cb and cr
     QByteArray iccProfile; // as DecodedPicture::iccProfile
 };

@@ -20,7 +20,10 @@ struct Span {
     qint64 size;
 
     bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size && n <= size - at; }
-    bool is(qint64 at, const char *magic, qint64 n) const { return has(at, n) && std::memcmp(p + at, magic, size_t(n)) == 0; }
+    bool is(qint64 at, const char *magic, qint64 n) const
+    {
+        return has(at, n) && std::memcmp(p + at, magic, size_t(n)) == 0;
+    }
     std::uint32_t be16(qint64 at) const { return (std::uint32_t(p[at]) << 8) | p[at + 1]; }
     std::uint32_t be32(qint64 at) const { return (be16(at) << 16) | be16(at + 2); }
     std::uint32_t le16(qint64 at) const { return p[at] | (std::uint32_t(p[at + 1]) << 8); }
@@ -39,8 +42,7 @@ bool heifBrand(const Span &s, qint64 at)
 
 // A classic TIFF structure (the body of an EXIF block, or a TIFF file): calls
 // visit(tag, type, count, valueAt) for each entry of the first IFD.
-template<typename Visit>
-void firstIfd(const Span &t, Visit visit)
+template <typename Visit> void firstIfd(const Span &t, Visit visit)
 {
     const bool le = t.is(0, "II*\0", 4);
     if (!le && !t.is(0, "MM\0*", 4))
@@ -137,8 +139,7 @@ QByteArray jpegIcc(const Span &b)
 
 // ---- PNG ----
 
-template<typename Visit>
-void pngChunks(const Span &b, Visit visit)
+template <typename Visit> void pngChunks(const Span &b, Visit visit)
 {
     qint64 at = 8;
     while (b.has(at, 8)) {
@@ -187,7 +188,8 @@ QByteArray pngIcc(const Span &b)
         if (!type.is(0, "iCCP", 4))
             return true;
         // Profile name (1..79 bytes), a zero, the compression method 0, then zlib data.
-        const auto *nul = static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
+        const auto *nul =
+            static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
         const qint64 at = nul ? nul - data.p + 2 : -1;
         if (at > 0 && data.has(at, 0) && data.p[at - 1] == 0)
             profile = inflateCapped({data.p + at, data.size - at});

@@ -31,8 +31,7 @@ QImage ComposePicture(const QImage &src, const QRectF &extent, QSize target, std
     return out;
 }
 
-void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWidth,
-                   std::int32_t boxHeight)
+void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWidth, std::int32_t boxHeight)
 {
     if (height == 0)
         return; // no aspect ratio to keep

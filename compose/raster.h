@@ -23,9 +23,8 @@ QImage ComposePicture(const QImage &src, const QRectF &extent, QSize target, std
 // aspect ratio that fits the box boxWidth x boxHeight. The candidate side is rounded
 // (nearest, ties to even) first and the other side derived from that rounded value;
 // a candidate that rounds to 0 is kept (a 1 x 4000 picture in a 200 x 100 box gives
-// 0 x 100: callers that draw it widen it to a sliver). On an arithmetic failure (zero height, zero width where a division needs it, a
-// result beyond 32 bits) width and height are left unchanged.
-void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWidth,
-                   std::int32_t boxHeight);
+// 0 x 100: callers that draw it widen it to a sliver). On an arithmetic failure (zero height, zero width where a
+// division needs it, a result beyond 32 bits) width and height are left unchanged.
+void FitAspectSize(std::int32_t &width, std::int32_t &height, std::int32_t boxWidth, std::int32_t boxHeight);
 
 } // namespace kestrovia

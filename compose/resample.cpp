@@ -55,10 +55,10 @@ double catmullRom(double x)
 
 // Per destination pixel along one axis: the first source pixel and its weights.
 struct Weights {
-    int taps = 0;                  // weights per destination pixel (padded)
-    std::vector<int> first;        // first source pixel
-    std::vector<int> count;        // weights in use
-    std::vector<std::int16_t> w;   // taps per destination pixel
+    int taps = 0; // weights per destination pixel (padded)
+    std::vector<int> first; // first source pixel
+    std::vector<int> count; // weights in use
+    std::vector<std::int16_t> w; // taps per destination pixel
 };
 
 // Destination pixels [d0, d1) of the span starting at spanFirst, sampling the
@@ -147,9 +147,9 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
             const __m128i a = _mm_cvtsi32_si128(static_cast<int>(p[k]));
             const __m128i b = _mm_cvtsi32_si128(static_cast<int>(p[k + 1]));
             const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
-            const __m128i ww = _mm_set1_epi32(static_cast<int>(
-                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
-                | static_cast<std::uint16_t>(w[k])));
+            const __m128i ww =
+                _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
+                                                | static_cast<std::uint16_t>(w[k])));
             acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, ww));
         }
         if (k < cnt) {
@@ -179,8 +179,7 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
 }
 
 // One output row of the vertical pass: rows[k] weighted by w[k], `bytes` long.
-void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt,
-                 std::uint8_t *dst, int bytes)
+void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt, std::uint8_t *dst, int bytes)
 {
     int x = 0;
 #if defined(__SSE2__)
@@ -192,9 +191,9 @@ void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt
         for (; k + 1 < cnt; k += 2) {
             const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + x));
             const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + x));
-            const __m128i ww = _mm_set1_epi32(static_cast<int>(
-                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
-                | static_cast<std::uint16_t>(w[k])));
+            const __m128i ww =
+                _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
+                                                | static_cast<std::uint16_t>(w[k])));
             const __m128i lo = _mm_unpacklo_epi8(r0, r1);
             const __m128i hi = _mm_unpackhi_epi8(r0, r1);
             a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), ww));
@@ -261,16 +260,13 @@ void horizontalRowGray(const std::uint8_t *src, std::uint8_t *dst, const Weights
 }
 
 // Pixels of 4 bytes (Format_RGB32) or 1 byte (Format_Grayscale8).
-template <int Bytes>
-struct PixelKind;
-template <>
-struct PixelKind<4> {
+template <int Bytes> struct PixelKind;
+template <> struct PixelKind<4> {
     using Type = std::uint32_t;
     static constexpr QImage::Format format = QImage::Format_RGB32;
     static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRow(src, dst, wx, n); }
 };
-template <>
-struct PixelKind<1> {
+template <> struct PixelKind<1> {
     using Type = std::uint8_t;
     static constexpr QImage::Format format = QImage::Format_Grayscale8;
     static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRowGray(src, dst, wx, n); }
@@ -402,8 +398,8 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
         std::vector<const std::uint8_t *> rows(wy.taps);
         for (int j = first; j < end; ++j) {
             for (int k = 0; k < wy.count[j]; ++k)
-                rows[k] = reinterpret_cast<const std::uint8_t *>(
-                    mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
+                rows[k] =
+                    reinterpret_cast<const std::uint8_t *>(mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
             auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * Bytes;
             verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d, outW * Bytes);
         }

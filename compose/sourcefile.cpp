@@ -55,7 +55,7 @@ QByteArray readSourceFile(const QString &path)
             throw Failure(ja("ファイルが見つかりません"));
         throw Failure(ja("ファイルを開けません（%1）").arg(systemErrorReason(errno)));
     }
-    struct stat st{};
+    struct stat st { };
     if (::fstat(file.fd, &st) != 0)
         throw Failure(ja("ファイルを開けません（%1）").arg(systemErrorReason(errno)));
     if (!S_ISREG(st.st_mode))
@@ -81,7 +81,8 @@ QByteArray readSourceFile(const QString &path)
         got += n;
     }
     if (got != expected)
-        throw Failure(ja("読み込み中にファイルの大きさが変わりました（ほかのプログラムが書き換えている可能性があります）"));
+        throw Failure(
+            ja("読み込み中にファイルの大きさが変わりました（ほかのプログラムが書き換えている可能性があります）"));
     data.truncate(got);
     return data;
 }

@@ -96,8 +96,8 @@ QRectF turnRect(const QRectF &r, QSize size, int code)
 
 QRectF mirrorRect(const QRectF &r, QSize size, bool horizontal, bool vertical)
 {
-    return QRectF(horizontal ? size.width() - r.right() : r.left(),
-                  vertical ? size.height() - r.bottom() : r.top(), r.width(), r.height());
+    return QRectF(horizontal ? size.width() - r.right() : r.left(), vertical ? size.height() - r.bottom() : r.top(),
+                  r.width(), r.height());
 }
 
 } // namespace kestrovia

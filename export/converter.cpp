@@ -39,7 +39,10 @@ void optimiseTables()
     Q_UNUSED(optimised);
 }
 
-[[noreturn]] void encoderFailed() { throw Failure(QString::fromUtf8("JPEG に変換できません（画像を圧縮できませんでした）")); }
+[[noreturn]] void encoderFailed()
+{
+    throw Failure(QString::fromUtf8("JPEG に変換できません（画像を圧縮できませんでした）"));
+}
 
 } // namespace
 
@@ -75,8 +78,8 @@ QByteArray encodeJpeg(const JpegPlanes &planes, int quality)
     const unsigned char *bits[3] = {planes.y.constBits(), planes.cb.constBits(), planes.cr.constBits()};
     const int strides[3] = {int(planes.y.bytesPerLine()), int(planes.cb.bytesPerLine()), int(planes.cr.bytesPerLine())};
     TjBuffer jpeg;
-    if (tjCompressFromYUVPlanes(tj.h, bits, planes.y.width(), strides, planes.y.height(), half ? TJSAMP_420 : TJSAMP_444,
-                                &jpeg.data, &jpeg.size, std::clamp(quality, 1, 100), 0)
+    if (tjCompressFromYUVPlanes(tj.h, bits, planes.y.width(), strides, planes.y.height(),
+                                half ? TJSAMP_420 : TJSAMP_444, &jpeg.data, &jpeg.size, std::clamp(quality, 1, 100), 0)
         != 0)
         encoderFailed();
     return QByteArray(reinterpret_cast<const char *>(jpeg.data), qsizetype(jpeg.size));

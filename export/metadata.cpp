@@ -82,18 +82,15 @@ Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size)
 {
     Exiv2::ExifThumb(exif).erase();
     static const char *const layout[] = {
-        "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth",
-        "Exif.Image.ImageLength", "Exif.Image.BitsPerSample", "Exif.Image.Compression",
-        "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder", "Exif.Image.StripOffsets",
-        "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip", "Exif.Image.StripByteCounts",
-        "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor", "Exif.Image.ColorMap",
-        "Exif.Image.TileWidth", "Exif.Image.TileLength", "Exif.Image.TileOffsets",
-        "Exif.Image.TileByteCounts", "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples",
-        "Exif.Image.SampleFormat", "Exif.Image.JPEGTables", "Exif.Image.JPEGInterchangeFormat",
-        "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling",
+        "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth", "Exif.Image.ImageLength",
+        "Exif.Image.BitsPerSample", "Exif.Image.Compression", "Exif.Image.PhotometricInterpretation",
+        "Exif.Image.FillOrder", "Exif.Image.StripOffsets", "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip",
+        "Exif.Image.StripByteCounts", "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor", "Exif.Image.ColorMap",
+        "Exif.Image.TileWidth", "Exif.Image.TileLength", "Exif.Image.TileOffsets", "Exif.Image.TileByteCounts",
+        "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples", "Exif.Image.SampleFormat", "Exif.Image.JPEGTables",
+        "Exif.Image.JPEGInterchangeFormat", "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling",
         // Carried as blocks of their own (ICC profile, XMP, IPTC) or not at all.
-        "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA",
-        "Exif.Image.ImageResources"};
+        "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA", "Exif.Image.ImageResources"};
     for (const char *key : layout)
         erase(exif, key);
     if (exif.empty())
@@ -140,7 +137,8 @@ void readHeif(const QByteArray &source, SourceMetadata::Data &out)
     check(heif_context_read_from_memory_without_copy(ctx.get(), source.constData(), size_t(source.size()), nullptr));
     heif_image_handle *raw = nullptr;
     check(heif_context_get_primary_image_handle(ctx.get(), &raw));
-    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle *)> handle(raw, heif_image_handle_release);
+    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle *)> handle(raw,
+                                                                                         heif_image_handle_release);
 
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
@@ -153,8 +151,9 @@ void readHeif(const QByteArray &source, SourceMetadata::Data &out)
         const std::string content = text(heif_image_handle_get_metadata_content_type(handle.get(), id));
         if (type == "Exif" && out.exif.empty() && block.size() >= 4) {
             // Four bytes give the offset of the TIFF header that follows them.
-            const std::size_t skip = 4 + ((std::size_t(block[0]) << 24) | (std::size_t(block[1]) << 16)
-                                          | (std::size_t(block[2]) << 8) | block[3]);
+            const std::size_t skip = 4
+                                     + ((std::size_t(block[0]) << 24) | (std::size_t(block[1]) << 16)
+                                        | (std::size_t(block[2]) << 8) | block[3]);
             if (skip < block.size())
                 Exiv2::ExifParser::decode(out.exif, block.data() + skip, std::uint32_t(block.size() - skip));
         } else if (type == "mime" && content == "application/rdf+xml" && out.xmp.empty()) {
@@ -233,7 +232,10 @@ struct MetadataWriter {
     }
 };
 
-SourceMetadata::SourceMetadata() : d(std::make_shared<Data>()) {}
+SourceMetadata::SourceMetadata()
+    : d(std::make_shared<Data>())
+{
+}
 SourceMetadata::~SourceMetadata() = default;
 SourceMetadata::SourceMetadata(const SourceMetadata &) = default;
 SourceMetadata &SourceMetadata::operator=(const SourceMetadata &) = default;

@@ -12,8 +12,8 @@
 namespace kestrovia {
 
 struct JpegWithMetadata {
-    QByteArray jpeg;  // the output JPEG, with whatever metadata could be written
-    QString problem;  // Japanese, for diagnostics: the blocks left out and why; empty when none
+    QByteArray jpeg; // the output JPEG, with whatever metadata could be written
+    QString problem; // Japanese, for diagnostics: the blocks left out and why; empty when none
 };
 
 // What was read from a source. Cheap to copy (shared, read-only).
@@ -37,8 +37,8 @@ public:
 private:
     std::shared_ptr<const Data> d;
     friend SourceMetadata readSourceMetadata(const QByteArray &source);
-    friend JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source,
-                                              QSize pixelSize, const QByteArray &iccProfile);
+    friend JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
+                                              const QByteArray &iccProfile);
 };
 
 // Reads the metadata of a source file's bytes (any format exiv2 reads: JPEG, PNG,

@@ -54,7 +54,7 @@ void writeFileReplacing(const QString &path, const QByteArray &data)
     QByteArray temp = QFile::encodeName(QFileInfo(path).absolutePath()) + "/.kestrovia-XXXXXX";
 
     mode_t mode = 0666 & ~currentUmask();
-    struct stat existing{};
+    struct stat existing { };
     if (::lstat(target.constData(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode))
             fail(path, EISDIR);

@@ -41,7 +41,7 @@ int removeStaleTempFiles(const QString &base)
         if (pid == ::getpid() || processRuns(pid))
             continue;
         const QString path = dir.filePath(name);
-        struct stat st{};
+        struct stat st { };
         // lstat: a planted symbolic link is neither followed nor taken for ours.
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || st.st_uid != ::getuid())
             continue;

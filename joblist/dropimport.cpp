@@ -9,10 +9,10 @@ namespace kestrovia {
 
 bool isPictureName(QStringView name)
 {
-    static const QStringList extensions = {
-        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif"),
-        QStringLiteral("bmp"), QStringLiteral("png"),  QStringLiteral("tif"), QStringLiteral("tiff"),
-        QStringLiteral("webp"), QStringLiteral("gif"), QStringLiteral("heic"), QStringLiteral("heif")};
+    static const QStringList extensions = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                           QStringLiteral("jfif"), QStringLiteral("bmp"),  QStringLiteral("png"),
+                                           QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
+                                           QStringLiteral("gif"),  QStringLiteral("heic"), QStringLiteral("heif")};
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot >= 0 && extensions.contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
 }

@@ -18,13 +18,13 @@ class JobTable;
 // The settings panel's values that a dropped file's row takes. The defaults are
 // the panel as it stands at start-up.
 struct DropPanelValues {
-    bool keepAspect = true;                    // AspCheck(0) selected: ColFit "OFF", else "ON"
+    bool keepAspect = true; // AspCheck(0) selected: ColFit "OFF", else "ON"
     std::int32_t backColor = kWindowBackgroundRef; // PicBack's colour value
-    bool topLeft = true;                       // PicPos(0) selected: ColPosition "Top", else "Center"
-    QString rotation;                          // RollValue's text, verbatim
-    bool sameFolder = true;                    // SaveCheck(0) selected
-    QString saveFolderText;                    // SaveTxt's text
-    int compressValue = 50;                    // CompressLevel's value, 0..100
+    bool topLeft = true; // PicPos(0) selected: ColPosition "Top", else "Center"
+    QString rotation; // RollValue's text, verbatim
+    bool sameFolder = true; // SaveCheck(0) selected
+    QString saveFolderText; // SaveTxt's text
+    int compressValue = 50; // CompressLevel's value, 0..100
 };
 
 // A name of a picture the program reads, by its extension in any letter case: JPEG
@@ -33,7 +33,7 @@ struct DropPanelValues {
 bool isPictureName(QStringView name);
 
 struct DropResult {
-    int appended = 0;        // rows appended
+    int appended = 0; // rows appended
     QStringList unsupported; // names of the files left out for their type, in order
 };
 

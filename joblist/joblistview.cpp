@@ -61,10 +61,7 @@ QFont JobListView::gridFont()
     return f;
 }
 
-void JobListView::applyColWidth(int col, int twips)
-{
-    setColumnWidth(col, twipsToPixels(twips));
-}
+void JobListView::applyColWidth(int col, int twips) { setColumnWidth(col, twipsToPixels(twips)); }
 
 void JobListView::keyPressEvent(QKeyEvent *event)
 {

@@ -59,8 +59,7 @@ void JobTable::setRow(int r)
     if (r < 1 || r >= Rows())
         return;
     ++m_quiet;
-    m_selection->setCurrentIndex(index(r - 1, 0),
-                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_selection->setCurrentIndex(index(r - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     m_rowSel = r;
     --m_quiet;
     emitSelChangeIfMoved();
@@ -109,8 +108,8 @@ JobRow JobTable::jobRow(int row) const
     if (row < 1 || row >= Rows())
         return {};
     const QStringList &c = m_cells[row];
-    return {c[ColFileName], c[ColOriginalSize], c[ColPath],     c[ColNewSize],    c[ColFit],
-            c[ColBackColor], c[ColPosition],    c[ColRotation], c[ColSaveFolder], c[ColCompression]};
+    return {c[ColFileName],  c[ColOriginalSize], c[ColPath],     c[ColNewSize],    c[ColFit],
+            c[ColBackColor], c[ColPosition],     c[ColRotation], c[ColSaveFolder], c[ColCompression]};
 }
 
 void JobTable::appendJob(const JobRow &job)
@@ -133,10 +132,7 @@ void JobTable::appendJob(const JobRow &job)
     endInsertRows();
 }
 
-int JobTable::ColWidth(int col) const
-{
-    return col >= 0 && col < JobColumnCount ? m_colWidths[col] : 0;
-}
+int JobTable::ColWidth(int col) const { return col >= 0 && col < JobColumnCount ? m_colWidths[col] : 0; }
 
 void JobTable::setColWidth(int col, int twips)
 {
@@ -208,15 +204,9 @@ void JobTable::setSort(int code)
     m_lastEmitted = selectionState();
 }
 
-int JobTable::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : Rows() - 1;
-}
+int JobTable::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : Rows() - 1; }
 
-int JobTable::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : JobColumnCount;
-}
+int JobTable::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : JobColumnCount; }
 
 QVariant JobTable::data(const QModelIndex &index, int role) const
 {

@@ -96,7 +96,7 @@ private:
     QList<int> m_colWidths;
     QItemSelectionModel *m_selection;
     int m_rowSel = 0;
-    int m_quiet = 0;            // > 0 while the table moves rows itself
+    int m_quiet = 0; // > 0 while the table moves rows itself
     bool m_checkQueued = false;
     SelectionState m_lastEmitted;
 };

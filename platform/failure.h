@@ -11,7 +11,10 @@ namespace kestrovia {
 class Failure : public std::runtime_error {
 public:
     explicit Failure(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {
+    }
     const QString &message() const { return m_message; }
 
 private:

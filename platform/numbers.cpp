@@ -35,8 +35,7 @@ std::optional<double> parseDecimal(QStringView text)
     return v;
 }
 
-template <typename T>
-static std::optional<T> roundTo(double v)
+template <typename T> static std::optional<T> roundTo(double v)
 {
     if (!std::isfinite(v))
         return std::nullopt;

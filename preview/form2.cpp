@@ -48,11 +48,11 @@ void Form2::fitToPreviewArea()
     if (const QScreen *s = screen()) {
         // The frame is the window system's; before the window was first shown its
         // size is unknown, and a title bar's worth is kept free.
-        const QMargins frame = isVisible() ? QMargins(geometry().left() - frameGeometry().left(),
-                                                      geometry().top() - frameGeometry().top(),
-                                                      frameGeometry().right() - geometry().right(),
-                                                      frameGeometry().bottom() - geometry().bottom())
-                                           : QMargins(8, 40, 8, 8);
+        const QMargins frame =
+            isVisible()
+                ? QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                           frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom())
+                : QMargins(8, 40, 8, 8);
         const QSize room = s->availableGeometry().size().shrunkBy(frame);
         logical = logical.boundedTo(room.expandedTo(QSize(1, 1)));
     }

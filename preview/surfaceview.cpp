@@ -35,8 +35,8 @@ void SurfaceView::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.fillRect(rect(), resolveColorValue(m_surface->backColor()));
     if (!m_surface->picture().isNull())
-        p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->drawnSize()) / devicePixelRatioF()),
-                    m_surface->picture(), m_surface->extent());
+        p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->drawnSize()) / devicePixelRatioF()), m_surface->picture(),
+                    m_surface->extent());
 }
 
 } // namespace kestrovia

@@ -37,8 +37,7 @@ private slots:
         QTest::newRow("link twice") << QStringList{"Label3", "Label3"} << true << QStringList{url, url};
         QTest::newRow("browser cannot be asked") << QStringList{"Label3"} << false << QStringList{url, "error"};
         QTest::newRow("released outside the link") << QStringList{"Label3 out"} << true << QStringList{};
-        QTest::newRow("other labels") << QStringList{"Picture1", "Label1", "Label2", "Label4"} << true
-                                      << QStringList{};
+        QTest::newRow("other labels") << QStringList{"Picture1", "Label1", "Label2", "Label4"} << true << QStringList{};
     }
     void link()
     {

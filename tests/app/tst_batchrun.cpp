@@ -172,8 +172,8 @@ private slots:
 
         run();
 
-        QCOMPARE(entries(m_root), QStringList({"p1.jpg", "p1_b.jpg", "p2.jpg", "p3.jpg", "p3_b.jpg", "p5.jpg",
-                                               "p5_b.jpg"}));
+        QCOMPARE(entries(m_root),
+                 QStringList({"p1.jpg", "p1_b.jpg", "p2.jpg", "p3.jpg", "p3_b.jpg", "p5.jpg", "p5_b.jpg"}));
         QCOMPARE(m_steps, QList<int>({1, 2, 3, 4, 5}));
         QCOMPARE(Prompts::shown().size(), 1);
         const Prompts::Message &m = Prompts::shown()[0];
@@ -194,7 +194,7 @@ private slots:
         QTest::addColumn<QString>("note");
         QTest::newRow("上書き") << int(Prompts::Overwrite) << true << true << "2件を保存しました";
         QTest::newRow("スキップ") << int(Prompts::Skip) << false << true
-                                 << "1件を保存しました（1件は保存されていません）";
+                                  << "1件を保存しました（1件は保存されていません）";
         QTest::newRow("Escape: 中止") << -1 << false << false << "";
     }
     void overwriteQuestion()
@@ -282,8 +282,9 @@ private slots:
         QVERIFY(control<QWidget>(m_form.get(), "PicsGalary")->isEnabled());
         if (how == "button" || how == "Escape") {
             QCOMPARE(Prompts::shown().size(), 1);
-            QVERIFY2(Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
-                     qPrintable(Prompts::shown()[0].text));
+            QVERIFY2(
+                Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
+                qPrintable(Prompts::shown()[0].text));
         }
     }
 
@@ -302,7 +303,8 @@ private slots:
         QTest::newRow(".JPE") << "b.JPE" << testpics::jpeg(photo) << "b_b.jpg" << photo.size();
         QTest::newRow(".jfif") << "c.jfif" << testpics::jpeg(photo) << "c_b.jpg" << photo.size();
         QTest::newRow("PNG named .jpg") << "d.jpg" << testpics::qtEncoded(photo, "png") << "d_b.jpg" << photo.size();
-        QTest::newRow("16-bit PNG") << "e.png" << testpics::qtEncoded(photo.convertToFormat(QImage::Format_RGBX64), "png")
+        QTest::newRow("16-bit PNG") << "e.png"
+                                    << testpics::qtEncoded(photo.convertToFormat(QImage::Format_RGBX64), "png")
                                     << "e.jpg" << photo.size();
         QTest::newRow("palette PNG") << "f.PNG"
                                      << testpics::qtEncoded(photo.convertToFormat(QImage::Format_Indexed8), "png")
@@ -343,13 +345,16 @@ private slots:
         QCOMPARE(out.size(), size);
         if (name == "l.png") {
             for (const QPoint red : {QPoint(20, 3), QPoint(5, 20), QPoint(20, 36)})
-                QVERIFY2(testpics::near(out.pixel(red), testpics::kRed), qPrintable(testpics::describe(out.pixel(red))));
-            QVERIFY2(testpics::near(out.pixel(36, 20), testpics::kBlue), qPrintable(testpics::describe(out.pixel(36, 20))));
+                QVERIFY2(testpics::near(out.pixel(red), testpics::kRed),
+                         qPrintable(testpics::describe(out.pixel(red))));
+            QVERIFY2(testpics::near(out.pixel(36, 20), testpics::kBlue),
+                     qPrintable(testpics::describe(out.pixel(36, 20))));
         } else {
             QImage expected = testpics::quadrants(64, 48);
             if (name == "g.png")
                 expected = expected.convertToFormat(QImage::Format_Grayscale8);
-            QVERIFY2(testpics::near(out.pixel(5, 5), expected.pixel(5, 5)), qPrintable(testpics::describe(out.pixel(5, 5))));
+            QVERIFY2(testpics::near(out.pixel(5, 5), expected.pixel(5, 5)),
+                     qPrintable(testpics::describe(out.pixel(5, 5))));
         }
     }
 

@@ -63,6 +63,7 @@ private slots:
 
     // OK takes the open folder with exactly one separator; Cancel takes nothing.
     // Both only hide the dialog, which is kept for the next use.
+    // clang-format off
     void buttons_data()
     {
         QTest::addColumn<QString>("folder");
@@ -74,6 +75,7 @@ private slots:
         QTest::newRow("given with two") << m_photos + "//" << "Command1(0)" << m_photos + '/';
         QTest::newRow("Cancel") << m_photos << "Command1(1)" << "";
     }
+    // clang-format on
     void buttons()
     {
         QFETCH(QString, folder);

@@ -126,6 +126,7 @@ private slots:
 
     // "…": the chooser opens at the current row's folder; its choice (or after a
     // cancel the folder chosen before) becomes that row's folder and SaveTxt.
+    // clang-format off
     void saveFolder_data()
     {
         QTest::addColumn<bool>("chosenPlace");
@@ -142,6 +143,7 @@ private slots:
         QTest::newRow("row's folder gone") << true << "gone" << "/before/" << "/x/" << "" << false;
         QTest::newRow("no current row") << true << "none" << "/before/" << "/x/" << "" << false;
     }
+    // clang-format on
     void saveFolder()
     {
         QFETCH(bool, chosenPlace);

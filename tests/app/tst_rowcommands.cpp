@@ -236,12 +236,12 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("current");
         QTest::addColumn<QStringList>("after");
-        QTest::newRow("昇順 from the second row") << "SortFile(0)" << 2
-                                                 << QStringList{"b.jpg", "a.jpg", "c.jpg", "d.jpg"};
-        QTest::newRow("降順 from the first row") << "SortFile(1)" << 1
-                                                << QStringList{"d.jpg", "c.jpg", "b.jpg", "a.jpg"};
-        QTest::newRow("昇順 from the last row: all") << "SortFile(0)" << 4
-                                                    << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
+        QTest::newRow("昇順 from the second row")
+            << "SortFile(0)" << 2 << QStringList{"b.jpg", "a.jpg", "c.jpg", "d.jpg"};
+        QTest::newRow("降順 from the first row")
+            << "SortFile(1)" << 1 << QStringList{"d.jpg", "c.jpg", "b.jpg", "a.jpg"};
+        QTest::newRow("昇順 from the last row: all")
+            << "SortFile(0)" << 4 << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
     }
     void sortFromCurrentRow()
     {

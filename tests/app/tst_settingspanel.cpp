@@ -9,8 +9,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -28,8 +28,10 @@ QString pick(int column, const QString &text, bool redraw = true)
 
 QStringList describe(const DropPanelValues &v)
 {
-    return {QString::number(v.keepAspect), QString::number(v.backColor), QString::number(v.topLeft), v.rotation,
-            QString::number(v.sameFolder), v.saveFolderText, QString::number(v.compressValue)};
+    return {QString::number(v.keepAspect),   QString::number(v.backColor),
+            QString::number(v.topLeft),      v.rotation,
+            QString::number(v.sameFolder),   v.saveFolderText,
+            QString::number(v.compressValue)};
 }
 
 } // namespace
@@ -127,16 +129,15 @@ private slots:
                                     << QStringList{pick(ColCompression, "6", false),
                                                    "caption " + SettingsPanel::levelCaption(60)};
         // Between the steps: a tenth is stored and the caption stays.
-        QTest::newRow("level dragged to 37") << "drag CompressLevel 37"
-                                             << QStringList{"released", pick(ColCompression, "3.7", false)};
-        QTest::newRow("colour, red byte lowest") << "click PicBack #123456"
-                                                 << QStringList{pick(ColBackColor, QString::number(0x563412)),
-                                                                "swatch " + QString::number(0x563412)};
+        QTest::newRow("level dragged to 37")
+            << "drag CompressLevel 37" << QStringList{"released", pick(ColCompression, "3.7", false)};
+        QTest::newRow("colour, red byte lowest")
+            << "click PicBack #123456"
+            << QStringList{pick(ColBackColor, QString::number(0x563412)), "swatch " + QString::number(0x563412)};
         QTest::newRow("colour cancelled") << "click PicBack" << QStringList{};
         QTest::newRow("complete preview on, off") << "click PreCheck; click PreCheck" << QStringList{"complete"};
         QTest::newRow("folder button, same folder") << "click SaveFolder" << QStringList{};
-        QTest::newRow("folder button, chosen place") << "click SaveCheck(1); click SaveFolder"
-                                                     << QStringList{"folder"};
+        QTest::newRow("folder button, chosen place") << "click SaveCheck(1); click SaveFolder" << QStringList{"folder"};
         // The keyboard reaches what the mouse does.
         QTest::newRow("swatch, Space") << "key PicBack Space #010203"
                                        << QStringList{pick(ColBackColor, QString::number(0x030201)),
@@ -150,8 +151,8 @@ private slots:
         QTest::newRow("level, Left toward Low")
             << "key CompressLevel Left"
             << QStringList{pick(ColCompression, "4", false), "caption " + SettingsPanel::levelCaption(40)};
-        QTest::newRow("folder mnemonic, chosen place") << "click SaveCheck(1); key TxtWidth Alt+F"
-                                                       << QStringList{"folder"};
+        QTest::newRow("folder mnemonic, chosen place")
+            << "click SaveCheck(1); key TxtWidth Alt+F" << QStringList{"folder"};
     }
     void userGestures()
     {
@@ -182,6 +183,7 @@ private slots:
 
     // Enter takes a typed size; leaving the field does not; a refused size brings
     // back the size the preview shows and says why.
+    // clang-format off
     void typedSize_data()
     {
         QTest::addColumn<QString>("width");
@@ -200,6 +202,7 @@ private slots:
         QTest::newRow("full-width digits") << "１２" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("beyond 32767") << "32768" << "480" << int(Qt::Key_Return) << "";
     }
+    // clang-format on
     void typedSize()
     {
         QFETCH(QString, width);
@@ -225,6 +228,7 @@ private slots:
 
     // What the sync shows of a row: a changed option counts as the user's choice and
     // comes back in the panel's own text form; texts outside the lists change nothing.
+    // clang-format off
     void showPictureSettings_data()
     {
         QTest::addColumn<QString>("fit");
@@ -241,6 +245,7 @@ private slots:
         QTest::newRow("unknown position and turn") << "OFF" << "middle" << "45" << QStringList{"0", "0", ""}
                                                    << QStringList{};
     }
+    // clang-format on
     void showPictureSettings()
     {
         QFETCH(QString, fit);

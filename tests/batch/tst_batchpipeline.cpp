@@ -146,6 +146,7 @@ private slots:
         QCOMPARE(decodePicture(m_root + QStringLiteral("out/a.jpg")).size, QSize(40, 30));
     }
 
+    // clang-format off
     void unusableFolders_data()
     {
         QTest::addColumn<QString>("folder"); // "@" stands for the test's folder
@@ -156,6 +157,7 @@ private slots:
         QTest::newRow("a folder at the output") << "@taken/" << "フォルダがあります";
         QTest::newRow("read-only") << "@locked/" << "権限";
     }
+    // clang-format on
     void unusableFolders()
     {
         QFETCH(QString, folder);
@@ -221,7 +223,7 @@ private slots:
         QCOMPARE(pipeline.run(plan(names, m_root)).saved, 6);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         const auto modified = [&](int i) {
-            struct stat st{};
+            struct stat st { };
             ::stat(QFile::encodeName(m_root + QStringLiteral("p%1_b.jpg").arg(i)).constData(), &st);
             return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         };
@@ -263,7 +265,8 @@ private slots:
         const QStringList paths = sources(names, jpeg(noise(1600, 1200), 90));
         BatchPipeline pipeline;
         std::atomic<int> done = 0;
-        connect(&pipeline, &BatchPipeline::rowDone, this, [&] { ++done; }, Qt::DirectConnection);
+        connect(
+            &pipeline, &BatchPipeline::rowDone, this, [&] { ++done; }, Qt::DirectConnection);
         pipeline.start(plan(paths, m_root));
         std::atomic<int> doneWhenRan{-1};
         QSemaphore ran;

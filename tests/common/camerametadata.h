@@ -69,8 +69,7 @@ struct ReadBack {
     Exiv2::IptcData iptcData;
 
     // The value of a key; empty when absent.
-    template <typename Data, typename Key>
-    static QString value(const Data &data, const char *key)
+    template <typename Data, typename Key> static QString value(const Data &data, const char *key)
     {
         const auto it = data.findKey(Key(key));
         return it == data.end() ? QString() : QString::fromStdString(it->toString());

@@ -15,8 +15,7 @@
 namespace testui {
 
 // The control of window named name (its objectName); fails the test when missing.
-template <typename T>
-T *control(const QObject *window, const char *name)
+template <typename T> T *control(const QObject *window, const char *name)
 {
     T *found = window->findChild<T *>(QString::fromUtf8(name));
     if (!found)

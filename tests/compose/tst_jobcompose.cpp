@@ -174,6 +174,7 @@ private slots:
     // LeakSanitizer to report at exit.
     void cleanupTestCase() { releaseCachedBuffers(); }
 
+    // clang-format off
     void pixels_data()
     {
         QTest::addColumn<QSize>("picture");
@@ -247,6 +248,7 @@ private slots:
             << wide << "200*100" << "ON" << "Center" << "" << g << box
             << QList<QPoint>{{0, 0}, {199, 0}, {0, 99}, {199, 99}} << QList<QRgb>{kBlue, kYellow, kBlue, kYellow};
     }
+    // clang-format on
     void pixels()
     {
         QFETCH(QSize, picture);
@@ -262,7 +264,8 @@ private slots:
         for (int i = 0; i < points.size(); ++i)
             QVERIFY2(near(img.pixel(points[i]), colours[i], 8),
                      qPrintable(QStringLiteral("at %1,%2: %3, expected %4")
-                                    .arg(points[i].x()).arg(points[i].y())
+                                    .arg(points[i].x())
+                                    .arg(points[i].y())
                                     .arg(describe(img.pixel(points[i])), describe(colours[i]))));
     }
 
@@ -275,14 +278,14 @@ private slots:
         QTest::addColumn<QSize>("fitted");
         QTest::newRow("640x480 in 200x100") << QSize(640, 480) << QSize(200, 100) << QSize(133, 100);
         QTest::newRow("640x480 in 100x200") << QSize(640, 480) << QSize(100, 200) << QSize(100, 75);
-        QTest::newRow("640x360 in 120x100: height from the rounded 178") << QSize(640, 360) << QSize(120, 100)
-                                                                        << QSize(120, 67);
-        QTest::newRow("100x1000 in 100x200: width from the rounded 1000") << QSize(100, 1000) << QSize(100, 200)
-                                                                         << QSize(20, 200);
+        QTest::newRow("640x360 in 120x100: height from the rounded 178")
+            << QSize(640, 360) << QSize(120, 100) << QSize(120, 67);
+        QTest::newRow("100x1000 in 100x200: width from the rounded 1000")
+            << QSize(100, 1000) << QSize(100, 200) << QSize(20, 200);
         QTest::newRow("zero height") << QSize(640, 0) << QSize(200, 100) << QSize(640, 0);
         QTest::newRow("zero width, tall box divides by zero") << QSize(0, 480) << QSize(100, 200) << QSize(0, 480);
-        QTest::newRow("result beyond 32 bits") << QSize(2000000000, 1) << QSize(2000000000, 1999999999)
-                                               << QSize(2000000000, 1);
+        QTest::newRow("result beyond 32 bits")
+            << QSize(2000000000, 1) << QSize(2000000000, 1999999999) << QSize(2000000000, 1);
     }
     void fitAspectSize()
     {
@@ -313,7 +316,8 @@ private slots:
         QTest::newRow("negative") << "-5*10" << g << none << "負の値";
         QTest::newRow("too large") << "99999*99999" << g << none << "大きすぎます";
         QTest::newRow("huge number") << "99999999999*10" << g << none << "大きすぎます";
-        QTest::newRow("colour not a number") << "10*10" << "red" << none << "背景色";
+        QTest::newRow("colour not a number") << "10*10"
+                                             << "red" << none << "背景色";
     }
     void sizeTexts()
     {
@@ -418,6 +422,7 @@ private slots:
 
     // The colour-plane route takes only the jobs that scale a plain colour JPEG over
     // the whole canvas, and gives the picture the RGB route gives.
+    // clang-format off
     void planesRoute_data()
     {
         QTest::addColumn<QString>("kind");
@@ -437,6 +442,7 @@ private slots:
         QTest::newRow("grey") << "grey" << "320*240" << "ON" << "" << true << false;
         QTest::newRow("bitmap") << "bmp" << "320*240" << "ON" << "" << true << false;
     }
+    // clang-format on
     void planesRoute()
     {
         QFETCH(QString, kind);
@@ -514,14 +520,14 @@ private slots:
         QTest::addColumn<QRectF>("to");
         QTest::addColumn<QRect>("covered");
         QTest::newRow("halves round to even") << QSize(50, 50) << QRectF(3.5, 2.5, 40, 31) << QRect(4, 2, 40, 32);
-        QTest::newRow("thirds (133 1/3 wide at 33 1/3)") << QSize(50, 50) << QRectF(100.0 / 3, 0.4, 400.0 / 3, 30.2)
-                                                         << QRect(33, 0, 134, 31);
+        QTest::newRow("thirds (133 1/3 wide at 33 1/3)")
+            << QSize(50, 50) << QRectF(100.0 / 3, 0.4, 400.0 / 3, 30.2) << QRect(33, 0, 134, 31);
         // Large enough for both passes to split their rows over two threads: a row
         // either half leaves undrawn shows as black or as garbage.
-        QTest::newRow("reduce, split over threads") << QSize(2000, 1500) << QRectF(0, 0, 1500, 1100)
-                                                    << QRect(0, 0, 1500, 1100);
-        QTest::newRow("enlarge, split over threads") << QSize(300, 200) << QRectF(0, 0, 1600, 1200)
-                                                     << QRect(0, 0, 1600, 1200);
+        QTest::newRow("reduce, split over threads")
+            << QSize(2000, 1500) << QRectF(0, 0, 1500, 1100) << QRect(0, 0, 1500, 1100);
+        QTest::newRow("enlarge, split over threads")
+            << QSize(300, 200) << QRectF(0, 0, 1600, 1200) << QRect(0, 0, 1600, 1200);
     }
     void flatColourStaysExact()
     {

@@ -68,8 +68,8 @@ QByteArray withPngChunk(const QByteArray &png, const char *type, const QByteArra
 QByteArray pngHeaderOnly(quint32 w, quint32 h)
 {
     const QByteArray ihdr = "IHDR" + be32(w) + be32(h) + QByteArray("\x08\x02\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1A\n", 8) + be32(13) + ihdr + be32(crc(ihdr)) + be32(0) + "IDAT"
-           + be32(crc("IDAT")) + be32(0) + "IEND" + be32(0xAE426082);
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) + be32(13) + ihdr + be32(crc(ihdr)) + be32(0) + "IDAT" + be32(crc("IDAT"))
+           + be32(0) + "IEND" + be32(0xAE426082);
 }
 
 // img as a photo viewer shows it under EXIF orientation o.
@@ -168,8 +168,8 @@ QByteArray cmykPatchJpeg(const QByteArray &profile, int chunkSize = 65519, int f
     QByteArray pixels;
     for (int i = 0; i < 16 * 16 * 4; ++i)
         pixels += char(std::lround(255 * (1 - kInk[i % 4])));
-    const QByteArray plain = tjEncode(reinterpret_cast<const uchar *>(pixels.constData()), 16, 16, 64, TJPF_CMYK,
-                                      TJSAMP_444, 100);
+    const QByteArray plain =
+        tjEncode(reinterpret_cast<const uchar *>(pixels.constData()), 16, 16, 64, TJPF_CMYK, TJSAMP_444, 100);
     QByteArray segments;
     const int count = int((profile.size() + chunkSize - 1) / chunkSize);
     for (int i = 0; i < count; ++i) {
@@ -196,7 +196,7 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QImage>("expected"); // upright; its format is the one expected
-        QTest::addColumn<int>("tolerance");   // 0: every pixel exact; else at quadrant centres
+        QTest::addColumn<int>("tolerance"); // 0: every pixel exact; else at quadrant centres
         QTest::addColumn<QByteArray>("icc");
 
         const QImage q = quadrants(40, 20), alpha = withAlpha(), grey = q.convertToFormat(QImage::Format_Grayscale8);
@@ -212,8 +212,8 @@ private slots:
         const QImage greyRgb = QImage::fromData(greyJpeg).convertToFormat(QImage::Format_RGB32);
         QTest::newRow("jpeg greyscale") << "c.jpg" << greyJpeg << greyRgb << 40 << none;
         for (int o = 1; o <= 8; ++o)
-            QTest::addRow("jpeg EXIF %d", o) << "d.jpg" << withExifOrientation(jpeg(q), o) << upright(q, o) << 40
-                                             << none;
+            QTest::addRow("jpeg EXIF %d", o)
+                << "d.jpg" << withExifOrientation(jpeg(q), o) << upright(q, o) << 40 << none;
         QTest::newRow("jpeg EXIF 6, big-endian TIFF")
             << "e.jpg" << withExifOrientation(jpeg(q), 6, true) << upright(q, 6) << 40 << none;
 
@@ -226,8 +226,8 @@ private slots:
                                   << 0 << none;
         // The TIFF body of an EXIF block holding only the orientation.
         const QByteArray exif6 = withExifOrientation(QByteArray("\xFF\xD8", 2), 6).mid(2 + 4 + 6);
-        QTest::newRow("png eXIf orientation 6") << "e.png" << withPngChunk(qtEncoded(q, "png"), "eXIf", exif6)
-                                                << upright(q, 6) << 0 << none;
+        QTest::newRow("png eXIf orientation 6")
+            << "e.png" << withPngChunk(qtEncoded(q, "png"), "eXIf", exif6) << upright(q, 6) << 0 << none;
         QTest::newRow("tiff, profile") << "f.tif" << qtEncoded(taggedQ, "tiff") << q << 0 << adobe;
         const QByteArray tiff6 = qtEncoded(q, "tiff", -1, QImageIOHandler::TransformationRotate90);
         QTest::newRow("tiff orientation 6") << "g.tiff" << tiff6 << upright(q, 6) << 0 << none;
@@ -276,7 +276,10 @@ private slots:
                     continue;
                 if (!near(got, want, tolerance) || std::abs(qAlpha(got) - qAlpha(want)) > tolerance)
                     QFAIL(qPrintable(QStringLiteral("(%1,%2): ARGB %3, expected %4")
-                                         .arg(x).arg(y).arg(got, 8, 16).arg(want, 8, 16)));
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(got, 8, 16)
+                                         .arg(want, 8, 16)));
             }
     }
 
@@ -305,8 +308,8 @@ private slots:
         QTEST(p.image.size(), "image");
         QTEST(p.extent, "extent");
         const int r = p.image.width() - 2, b = p.image.height() - 2;
-        for (const auto &[at, want] : {std::pair{QPoint(1, 1), kRed}, {QPoint(r, 1), kGreen}, {QPoint(1, b), kBlue},
-                                       {QPoint(r, b), kYellow}})
+        for (const auto &[at, want] :
+             {std::pair{QPoint(1, 1), kRed}, {QPoint(r, 1), kGreen}, {QPoint(1, b), kBlue}, {QPoint(r, b), kYellow}})
             QVERIFY2(near(p.image.pixel(at), want, 40), qPrintable(describe(p.image.pixel(at))));
     }
 
@@ -320,9 +323,9 @@ private slots:
                 src.setPixel(x, y, qRgb(x * 30, y * 40, (x + y) % 2 ? 255 : 0));
         const DecodedPicture p = decodePictureData(bmp(src, 24), QSize(1, 1));
         QCOMPARE(p.image.size(), QSize(4, 4));
-        QCOMPARE(p.image.pixel(0, 0), qRgb(15, 20, 128));  // 2x2: x 0-1, y 0-1
+        QCOMPARE(p.image.pixel(0, 0), qRgb(15, 20, 128)); // 2x2: x 0-1, y 0-1
         QCOMPARE(p.image.pixel(3, 0), qRgb(180, 20, 128)); // 1x2: x 6
-        QCOMPARE(p.image.pixel(3, 3), qRgb(180, 240, 0));  // 1x1: x 6, y 6
+        QCOMPARE(p.image.pixel(3, 3), qRgb(180, 240, 0)); // 1x1: x 6, y 6
     }
 
     void bitmapLayouts_data()
@@ -340,15 +343,15 @@ private slots:
         // Stored bottom row first. Bottom: run of 1, three stored as they are (padded),
         // run of 1; middle: five stored; top: a move past the first pixel (left at
         // index 0), four stored, end of bitmap.
-        const QByteArray rle8 = bytes({1, 1, 0, 3, 3, 1, 3, 0, 1, 0, 0, 0,    // r b r b k
-                                       0, 5, 3, 2, 1, 0, 2, 0, 0, 0,          // b g r k g
+        const QByteArray rle8 = bytes({1, 1, 0, 3, 3, 1, 3, 0, 1, 0, 0, 0, // r b r b k
+                                       0, 5, 3, 2, 1, 0, 2, 0, 0, 0, // b g r k g
                                        0, 2, 1, 0, 0, 4, 1, 2, 3, 1, 0, 1}); // . r g b r
         QTest::newRow("RLE8") << bmpFile(40, 5, 3, 8, 1, rle8, pal) << p;
         // The same in nibbles; the bottom row's first four pixels are one run of two
         // alternating indices.
-        const QByteArray rle4 = bytes({4, 0x13, 1, 0x00, 0, 0,                // r b r b k
-                                       0, 5, 0x32, 0x10, 0x20, 0, 0, 0,       // b g r k g
-                                       0, 2, 1, 0, 0, 4, 0x12, 0x31, 0, 1}); // . r g b r
+        const QByteArray rle4 = bytes({4, 0x13, 1,    0x00, 0,    0, // r b r b k
+                                       0, 5,    0x32, 0x10, 0x20, 0, 0,    0, // b g r k g
+                                       0, 2,    1,    0,    0,    4, 0x12, 0x31, 0, 1}); // . r g b r
         QTest::newRow("RLE4") << bmpFile(40, 5, 3, 4, 2, rle4, pal) << p;
         const QList<quint32> m565{0xF800, 0x07E0, 0x001F}, rgbx{0xFF000000, 0x00FF0000, 0x0000FF00};
         QTest::newRow("16-bit 555") << bmp(p, 16) << p;
@@ -369,6 +372,7 @@ private slots:
         QTEST(p.image, "expected");
     }
 
+    // clang-format off
     void refusesBrokenFiles_data()
     {
         QTest::addColumn<QByteArray>("data");
@@ -453,6 +457,7 @@ private slots:
             QTest::newRow("heic too many pixels") << huge << "画像が大きすぎます";
         }
     }
+    // clang-format on
     void refusesBrokenFiles()
     {
         QFETCH(QByteArray, data);
@@ -496,7 +501,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("jpegData");
         QTest::addColumn<QByteArray>("used"); // the profile the result must match
-        QTest::addColumn<bool>("own");        // ... which is the picture's own
+        QTest::addColumn<bool>("own"); // ... which is the picture's own
         QFile standardFile(standardCmykProfilePath());
         const QByteArray standard = standardFile.open(QIODevice::ReadOnly) ? standardFile.readAll() : QByteArray();
         const QByteArray press = pressProfile();

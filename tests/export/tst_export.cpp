@@ -41,7 +41,7 @@ JobRow job(const QString &name, const QString &folder, const QString &level = QS
 
 mode_t modeOf(const QString &path)
 {
-    struct stat st{};
+    struct stat st { };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
 }
 
@@ -73,6 +73,7 @@ private slots:
         QVERIFY(m_folder->isValid());
     }
 
+    // clang-format off
     void naming_data()
     {
         QTest::addColumn<QString>("name");
@@ -86,6 +87,7 @@ private slots:
         QTest::newRow("heic") << "IMG_0001.HEIC" << "IMG_0001.jpg";
         QTest::newRow("no dot") << "photo" << "photojpg";
     }
+    // clang-format on
     void naming()
     {
         QFETCH(QString, name);
@@ -235,6 +237,7 @@ private slots:
         QCOMPARE(readBack(out.jpeg).exif("Exif.Image.Make"), "Kestrel Optics");
     }
 
+    // clang-format off
     void leavesOutWhatCannotGo_data()
     {
         QTest::addColumn<QByteArray>("source");
@@ -257,6 +260,7 @@ private slots:
         QTest::newRow("exif damaged") << broken << false << "画像のメタデータを読み取れない";
         QTest::newRow("not a picture") << QByteArray("hello") << false << "画像のメタデータを読み取れない";
     }
+    // clang-format on
     void leavesOutWhatCannotGo()
     {
         QFETCH(QByteArray, source);
@@ -298,6 +302,7 @@ private slots:
         QCOMPARE(readFile(base + QStringLiteral("/precious/keep.txt")), QByteArray("keep"));
     }
 
+    // clang-format off
     void writeReplacing_data()
     {
         QTest::addColumn<QString>("setup");
@@ -311,6 +316,7 @@ private slots:
         QTest::newRow("missing folder") << "missing" << "見つかりません";
         QTest::newRow("a file where the folder is") << "file as folder" << "フォルダではない";
     }
+    // clang-format on
     void writeReplacing()
     {
         QFETCH(QString, setup);

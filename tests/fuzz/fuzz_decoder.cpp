@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int need = data[0];
     const QByteArray bytes(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     try {
-        const kestrovia::DecodedPicture p =
-            kestrovia::decodePictureData(bytes, need ? QSize(need, need) : QSize());
+        const kestrovia::DecodedPicture p = kestrovia::decodePictureData(bytes, need ? QSize(need, need) : QSize());
         // Every pixel of the result is readable.
         volatile unsigned sum = 0;
         for (int y = 0; y < p.image.height(); ++y)

@@ -89,8 +89,7 @@ private slots:
     {
         QTest::addColumn<DropPanelValues>("panel");
         QTest::addColumn<QStringList>("settings"); // columns 5 to 8, 11 and 12; "*": the file's own folder
-        QTest::newRow("untouched panel") << DropPanelValues{}
-                                         << QStringList{"OFF", "-2147483643", "Top", "", "*", "5"};
+        QTest::newRow("untouched panel") << DropPanelValues{} << QStringList{"OFF", "-2147483643", "Top", "", "*", "5"};
         QTest::newRow("stretch, red, centre, +90, chosen folder, 37")
             << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37}
             << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7"};
@@ -99,8 +98,8 @@ private slots:
         QTest::newRow("same folder wins over a text, level 100")
             << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100}
             << QStringList{"OFF", "16777215", "Top", "-90°", "*", "10"};
-        QTest::newRow("typed turn verbatim, level 5") << DropPanelValues{true, 0, true, "abc", true, "", 5}
-                                                      << QStringList{"OFF", "0", "Top", "abc", "*", "0.5"};
+        QTest::newRow("typed turn verbatim, level 5")
+            << DropPanelValues{true, 0, true, "abc", true, "", 5} << QStringList{"OFF", "0", "Top", "abc", "*", "0.5"};
     }
     void panelValues()
     {

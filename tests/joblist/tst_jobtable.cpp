@@ -50,8 +50,8 @@ private slots:
         t.appendJob({"a.jpg", "8*6", "/p/a.jpg", "4*3", "ON", "255", "Center", "+90°", "/out/", "3.7"});
         t.appendJob(t.jobRow(1));
         t.appendJob(t.jobRow(0)); // outside the job rows: an empty row
-        const QStringList cells{"a.jpg", "8*6", "/p/a.jpg", "→", "4*3", "ON", "255", "Center", "+90°", "", "",
-                                "/out/", "3.7"};
+        const QStringList cells{"a.jpg",  "8*6",  "/p/a.jpg", "→", "4*3",   "ON", "255",
+                                "Center", "+90°", "",         "",  "/out/", "3.7"};
         for (int r = 1; r <= 3; ++r) {
             for (int c = 0; c < t.Cols(); ++c)
                 QCOMPARE(t.TextMatrix(r, c), r < 3 || c == ColArrow ? cells[c] : QString());
@@ -112,15 +112,14 @@ private slots:
         QTest::newRow("first row, ascending") << acb << 1 << 1 << QStringList{"a.jpg", "b.jpg", "c.jpg"};
         QTest::newRow("first row, descending") << acb << 1 << 2 << QStringList{"c.jpg", "b.jpg", "a.jpg"};
         QTest::newRow("second row down") << dcba << 2 << 1 << QStringList{"d.jpg", "a.jpg", "b.jpg", "c.jpg"};
-        QTest::newRow("third row down, descending")
-            << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"} << 3 << 2
-            << QStringList{"a.jpg", "b.jpg", "d.jpg", "c.jpg"};
+        QTest::newRow("third row down, descending") << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"} << 3 << 2
+                                                    << QStringList{"a.jpg", "b.jpg", "d.jpg", "c.jpg"};
         QTest::newRow("last row sorts all") << dcba << 4 << 1 << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
         QTest::newRow("unknown code") << dcba << 1 << 3 << dcba;
         QTest::newRow("one row") << QStringList{"z.jpg"} << 1 << 1 << QStringList{"z.jpg"};
         QTest::newRow("no rows") << QStringList{} << 0 << 1 << QStringList{};
-        QTest::newRow("numbers as numbers") << QStringList{"10", "9", "100", "9.5"} << 1 << 1
-                                            << QStringList{"9", "9.5", "10", "100"};
+        QTest::newRow("numbers as numbers")
+            << QStringList{"10", "9", "100", "9.5"} << 1 << 1 << QStringList{"9", "9.5", "10", "100"};
         // A number against a text, and texts among themselves, compare as text;
         // letter case decides only between otherwise equal names.
         QTest::newRow("texts") << QStringList{"a9.jpg", "B.jpg", "9a", "a10.jpg", "b.jpg", "10"} << 1 << 1

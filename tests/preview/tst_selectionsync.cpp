@@ -106,6 +106,7 @@ private slots:
 
     // Later showings show the job's composition: fitted on its background, and
     // turned only in the complete preview.
+    // clang-format off
     void laterShowing_data()
     {
         QTest::addColumn<QString>("fit");
@@ -116,6 +117,7 @@ private slots:
         QTest::newRow("complete: turned") << "ON" << "+90°" << true << kBlue;
         QTest::newRow("quick: not turned") << "ON" << "+90°" << false << kRed;
     }
+    // clang-format on
     void laterShowing()
     {
         QFETCH(QString, fit);
@@ -163,9 +165,11 @@ private slots:
         QTest::addColumn<QString>("size");
         QTest::addColumn<bool>("ready");
         // The picture cannot be read: empty preview, panel and readiness unchanged.
-        QTest::newRow("missing file") << "gone.jpg" << "200*100" << true;
+        QTest::newRow("missing file") << "gone.jpg"
+                                      << "200*100" << true;
         // A size that is no number: the run ends after the load, not ready.
-        QTest::newRow("size not a number") << "" << "abc*100" << false;
+        QTest::newRow("size not a number") << ""
+                                           << "abc*100" << false;
     }
     void failedRunsLeaveWhatTheyReached()
     {
