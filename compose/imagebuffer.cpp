@@ -29,8 +29,10 @@ struct Blocks {
 
 Blocks &blocks()
 {
-    static Blocks b;
-    return b;
+    // Never destroyed: an image freed while the program exits still finds it, and
+    // the kept blocks stay reachable rather than lost.
+    static Blocks *const b = new Blocks;
+    return *b;
 }
 
 void *allocate(std::size_t bytes)
