@@ -18,10 +18,12 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QUrl>
 
 namespace kestrovia {
@@ -35,6 +37,33 @@ constexpr int kMinOuterWidth = 2700;
 constexpr int kRestoredOuterWidth = 8490;
 
 QString dropHint() { return QString::fromUtf8("画像をドラッグアンドドロップしてください。"); }
+
+// The strip under the grid has room for two lines. A longer note (the names a drop
+// left out) is cut there with "…" and shown whole in the tooltip; text() stays whole.
+class StripLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    bool fits(const QString &text) const
+    {
+        const QRect box = contentsRect();
+        return fontMetrics().boundingRect(box, Qt::TextWordWrap, text).height() <= box.height();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QString shown = text();
+        if (!fits(shown)) {
+            while (!shown.isEmpty() && !fits(shown + u'…'))
+                shown.chop(1);
+            shown += u'…';
+        }
+        QPainter p(this);
+        style()->drawItemText(&p, contentsRect(), int(alignment()) | Qt::TextWordWrap, palette(), isEnabled(), shown,
+                              foregroundRole());
+    }
+};
 
 } // namespace
 
@@ -59,7 +88,7 @@ Form1::Form1(QWidget *parent)
 
     // The hint lies under the progress bar, so it shows whenever no batch runs.
     // At the grid's font it needs two lines to stay legible in its width.
-    m_hint = new QLabel(dropHint(), this);
+    m_hint = new StripLabel(dropHint(), this);
     m_hint->setObjectName(QStringLiteral("Label15"));
     m_hint->setWordWrap(true);
     m_hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -140,7 +169,11 @@ int Form1::appendFiles(const QStringList &paths)
     return result.appended;
 }
 
-void Form1::setStripNote(const QString &note) { m_hint->setText(note.isEmpty() ? dropHint() : note); }
+void Form1::setStripNote(const QString &note)
+{
+    m_hint->setText(note.isEmpty() ? dropHint() : note);
+    m_hint->setToolTip(static_cast<StripLabel *>(m_hint)->fits(m_hint->text()) ? QString() : note);
+}
 
 void Form1::setRunning(bool running)
 {
