@@ -174,14 +174,15 @@ private slots:
 
     // Six rows; the second is damaged, the third's colour is no number, the fourth's
     // source is gone and the fifth's a FIFO by the time the run starts: the others
-    // are all written, and every row is reported, in order.
+    // are all written, each at its own level, and every row is reported, in order.
     void badRowsDoNotCostTheRest()
     {
         QStringList names;
         for (int i = 1; i <= 6; ++i)
-            names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(quadrants(40 + i, 30)));
+            names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(noise(40 + i, 30)));
         BatchPlan p = plan(names, m_root);
         p.rows[2].job.backColor = QStringLiteral("赤");
+        p.rows[5].job.compression = QStringLiteral("10");
         writeFile(names[1], readFile(names[1]).left(readFile(names[1]).size() / 2));
         QFile::remove(names[3]);
         QFile::remove(names[4]);
@@ -198,6 +199,7 @@ private slots:
         QCOMPARE(summary.saved, 2);
         for (int i : {1, 6})
             QCOMPARE(decodePicture(m_root + QStringLiteral("p%1_b.jpg").arg(i)).size, QSize(40 + i, 30));
+        QVERIFY(2 * QFileInfo(m_root + "p6_b.jpg").size() < QFileInfo(m_root + "p1_b.jpg").size());
         const QStringList says{"途中で切れて", "背景色", "見つかりません", "FIFO"};
         QCOMPARE(summary.problems.size(), 4);
         for (int i = 0; i < 4; ++i) {
