@@ -33,6 +33,15 @@ inline QStringList rowCells(const kestrovia::JobTable &t, int r)
     return out;
 }
 
+// Column col of every job row.
+inline QStringList column(const kestrovia::JobTable &t, int col)
+{
+    QStringList out;
+    for (int r = 1; r < t.Rows(); ++r)
+        out << t.TextMatrix(r, col);
+    return out;
+}
+
 // Every cell of the table, header included.
 inline QList<QStringList> allCells(const kestrovia::JobTable &t)
 {

@@ -4,6 +4,7 @@
 #include "joblist/dropimport.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
+#include "tests/common/jobrows.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,14 +18,6 @@ using namespace kestrovia;
 Q_DECLARE_METATYPE(kestrovia::DropPanelValues)
 
 namespace {
-
-QStringList rowCells(const JobTable &t, int row)
-{
-    QStringList out;
-    for (int c = 0; c < t.Cols(); ++c)
-        out << t.TextMatrix(row, c);
-    return out;
-}
 
 DropResult drop(JobTable &t, const QStringList &paths, int *reads = nullptr)
 {
@@ -68,8 +61,6 @@ private slots:
                                  "f.tif", "g.webp", "h.gif", "i.HEIC", "j.heif"})
             QTest::newRow(name) << QString::fromUtf8(name) << true << false;
         QTest::newRow("xjpg, no dot") << "xjpg" << false << true;
-        QTest::newRow("a.psd") << "a.psd" << false << true;
-        QTest::newRow("folder x.jpg") << "x.jpg" << false << false;
         QTest::newRow("folder path with slash") << "x.jpg/" << false << false;
         QTest::newRow("vanished.jpg") << "vanished.jpg" << false << false;
     }
@@ -108,8 +99,8 @@ private slots:
         JobTable t;
         appendDroppedFiles(t, {m_folder + "scan.Bmp"}, [&] { return panel; });
         settings.replaceInStrings(QRegularExpression("^\\*$"), m_folder);
-        QCOMPARE(rowCells(t, 1), QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""}) + settings.mid(0, 4)
-                                     + QStringList({"", ""}) + settings.mid(4));
+        QCOMPARE(testui::rowCells(t, 1), QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""})
+                                             + settings.mid(0, 4) + QStringList({"", ""}) + settings.mid(4));
     }
 
     // List order, duplicates kept, the panel read once per taken name; a second
@@ -128,10 +119,7 @@ private slots:
         t.setRow(2);
         QSignalSpy selChange(&t, &JobTable::SelChange);
         drop(t, {m_folder + "scan.Bmp"});
-        QStringList names;
-        for (int r = 1; r < t.Rows(); ++r)
-            names << t.TextMatrix(r, ColFileName);
-        QCOMPARE(names, QStringList({"b.bmp", "a.jpg", "a.jpg", "scan.Bmp"}));
+        QCOMPARE(testui::column(t, ColFileName), QStringList({"b.bmp", "a.jpg", "a.jpg", "scan.Bmp"}));
         QCOMPARE(t.Row(), 2);
         QCOMPARE(t.RowSel(), 2);
         QCoreApplication::processEvents();

@@ -3,6 +3,7 @@
 
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
+#include "tests/common/jobrows.h"
 
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 using namespace kestrovia;
+using testui::column;
 
 namespace {
 
@@ -24,14 +26,6 @@ void appendRows(JobTable &t, const QStringList &names)
         j.compression = name.left(1);
         t.appendJob(j);
     }
-}
-
-QStringList column(const JobTable &t, int col)
-{
-    QStringList out;
-    for (int r = 1; r < t.Rows(); ++r)
-        out << t.TextMatrix(r, col);
-    return out;
 }
 
 } // namespace
