@@ -483,34 +483,6 @@ private slots:
         QVERIFY2(mean < 2.0, qPrintable(QString::number(mean)));
     }
 
-    // Black and white columns reduced: even grey, never a pattern of their own.
-    void stripesReduceToEvenGrey_data()
-    {
-        QTest::addColumn<int>("srcWidth");
-        QTest::addColumn<int>("dstWidth");
-        QTest::newRow("a third, odd count") << 301 << 100;
-        QTest::newRow("two fifths") << 500 << 200;
-        QTest::newRow("a tenth") << 1000 << 100;
-    }
-    void stripesReduceToEvenGrey()
-    {
-        QFETCH(int, srcWidth);
-        QFETCH(int, dstWidth);
-        QImage src(srcWidth, 30, QImage::Format_RGB32);
-        for (int x = 0; x < srcWidth; ++x)
-            for (int y = 0; y < 30; ++y)
-                src.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-        QImage dst(dstWidth, 10, QImage::Format_RGB32);
-        dst.fill(Qt::red);
-        drawScaled(dst, QRectF(dst.rect()), src, QRectF(src.rect()));
-        for (int y = 0; y < dst.height(); ++y)
-            for (int x = 0; x < dst.width(); ++x) {
-                const QRgb c = dst.pixel(x, y);
-                QVERIFY2(std::abs(qRed(c) - 128) <= 20 && qRed(c) == qGreen(c) && qGreen(c) == qBlue(c),
-                         qPrintable(QStringLiteral("pixel %1,%2 = %3").arg(x).arg(y).arg(qRed(c))));
-            }
-    }
-
     // A flat colour stays exactly flat over the destination pixels whose centres lie
     // in the rectangle (each edge rounded to the nearest boundary, ties to even),
     // and nothing outside them is touched.
