@@ -1,4 +1,5 @@
-// The About dialog: the link, readable labels in larger fonts, and its modality.
+// The About dialog: the link and readable labels in larger fonts (the main window
+// opens it modally: tst_form1).
 
 #include "app/aboutdialog.h"
 #include "app/prompts.h"
@@ -7,8 +8,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 
@@ -47,8 +46,7 @@ private slots:
         QVERIFY(AboutDialog::supportUrl().isLocalFile());
         Prompts::setNextUrlOpened(browserAsked);
         QPointer<AboutDialog> dialog = new AboutDialog;
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QVERIFY(testui::shown(dialog));
         for (const QString &name : labels) {
             auto *label = control<QLabel>(dialog, name.section(' ', 0, 0).toLatin1());
             QTest::mousePress(label, Qt::LeftButton, {}, label->rect().center());
@@ -80,31 +78,6 @@ private slots:
                 QVERIFY2(!text.intersects(other), name);
             placed << text;
         }
-    }
-
-    // Centred on the main window; while shown, input through the window system does
-    // not reach it; the close box destroys the dialog.
-    void modalCentredAndDestroyedOnClose()
-    {
-        QWidget mainWindow;
-        auto *button = new QPushButton(QStringLiteral("x"), &mainWindow);
-        button->resize(100, 40);
-        mainWindow.setGeometry(200, 150, 400, 300);
-        mainWindow.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
-        QSignalSpy clicks(button, &QPushButton::clicked);
-        const QPoint onButton = button->geometry().center();
-
-        QPointer<AboutDialog> dialog = new AboutDialog(&mainWindow);
-        QVERIFY((dialog->frameGeometry().center() - mainWindow.frameGeometry().center()).manhattanLength() <= 2);
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTest::mouseClick(mainWindow.windowHandle(), Qt::LeftButton, {}, onButton);
-        QCOMPARE(clicks.count(), 0);
-        dialog->close();
-        QTRY_VERIFY(dialog.isNull());
-        QTest::mouseClick(mainWindow.windowHandle(), Qt::LeftButton, {}, onButton);
-        QCOMPARE(clicks.count(), 1);
     }
 };
 

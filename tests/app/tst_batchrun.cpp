@@ -46,7 +46,8 @@ class TestBatchRun : public QObject {
     QTemporaryDir m_dir;
     QString m_root;
     std::unique_ptr<Form1> m_form;
-    // The bar's value after each row, and whether pointer and bar showed the run then.
+    // The bar's value after each row, and whether the pointer and the bar (in the
+    // hint's place) showed the run then.
     QList<int> m_steps;
     bool m_busyAndShown = true;
 
@@ -71,24 +72,26 @@ private slots:
         Prompts::setScripted(true);
         Prompts::clearShown();
         m_form = std::make_unique<Form1>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(testui::shown(m_form.get()));
         m_root = m_dir.path() + '/' + QTest::currentTestFunction() + QString::fromUtf8(QTest::currentDataTag()) + '/';
         QVERIFY(QDir().mkpath(m_root));
         m_steps.clear();
         m_busyAndShown = true;
         auto *bar = control<QProgressBar>(m_form.get(), "ProgressBar1");
-        connect(bar, &QProgressBar::valueChanged, this, [this, bar](int v) {
+        auto *hint = control<QLabel>(m_form.get(), "Label15");
+        connect(bar, &QProgressBar::valueChanged, this, [this, bar, hint](int v) {
             if (v == 0)
                 return;
             m_steps << v;
             const QCursor *c = QGuiApplication::overrideCursor();
-            m_busyAndShown = m_busyAndShown && c && c->shape() == Qt::WaitCursor && bar->isVisible();
+            m_busyAndShown =
+                m_busyAndShown && c && c->shape() == Qt::WaitCursor && bar->isVisible() && hint->isHidden();
         });
     }
     void cleanup()
     {
         QVERIFY(control<QProgressBar>(m_form.get(), "ProgressBar1")->isHidden());
+        QVERIFY(!control<QLabel>(m_form.get(), "Label15")->isHidden());
         m_form.reset();
         QVERIFY(!BusyPointer::isBusy());
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
@@ -127,7 +130,8 @@ private slots:
         QCOMPARE(strip(), QStringLiteral("3件を保存しました（2件は保存されていません）"));
     }
 
-    // An output that would replace an existing file: one question, three answers.
+    // holiday.bmp converts to holiday.jpg, a photo that is not a row: one question,
+    // three answers; only 上書き replaces the photo.
     void overwriteQuestion_data()
     {
         QTest::addColumn<int>("answer"); // -1: Escape
@@ -145,10 +149,11 @@ private slots:
         QFETCH(bool, replaced);
         QFETCH(bool, newOneWritten);
         QFETCH(QString, note);
-        writeJpeg(m_root + "old.jpg", 40, 30);
+        const QByteArray photo = jpeg(quadrants(64, 48));
+        writeFile(m_root + "holiday.jpg", photo);
+        writeFile(m_root + "holiday.bmp", bmp(quadrants(40, 30), 24));
         writeJpeg(m_root + "new.jpg", 40, 30);
-        writeJpeg(m_root + "old_b.jpg", 10, 10); // an earlier output
-        table().appendJob(testui::jobFor(m_root + "old.jpg", m_root));
+        table().appendJob(testui::jobFor(m_root + "holiday.bmp", m_root));
         table().appendJob(testui::jobFor(m_root + "new.jpg", m_root));
         const QString hint = strip();
         if (answer >= 0)
@@ -158,14 +163,15 @@ private slots:
 
         QVERIFY(!Prompts::shown().isEmpty());
         const Prompts::Message &q = Prompts::shown()[0];
-        QVERIFY2(q.text.contains("1件") && q.informative.contains("old_b.jpg"), qPrintable(q.text));
-        QCOMPARE(QImage(m_root + "old_b.jpg").size(), replaced ? QSize(40, 30) : QSize(10, 10));
+        QVERIFY2(q.text.contains("1件") && q.informative.contains("holiday.jpg"), qPrintable(q.text));
+        QCOMPARE(readFile(m_root + "holiday.jpg") == photo, !replaced);
+        QCOMPARE(QImage(m_root + "holiday.jpg").size(), replaced ? QSize(40, 30) : QSize(64, 48));
         QCOMPARE(QFile::exists(m_root + "new_b.jpg"), newOneWritten);
         QCOMPARE(strip(), note.isEmpty() ? hint : note);
         // Skipped rows are named in the summary, like failed ones.
         QCOMPARE(Prompts::shown().size(), answer == Prompts::Skip ? 2 : 1);
         if (answer == Prompts::Skip)
-            QVERIFY(Prompts::shown()[1].informative.contains("old.jpg"));
+            QVERIFY(Prompts::shown()[1].informative.contains("holiday.bmp"));
     }
 
     // While a run goes on the window answers but takes no edits; the run stops by

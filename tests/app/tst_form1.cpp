@@ -16,7 +16,6 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -182,8 +181,7 @@ private slots:
     void bannerOpensAbout()
     {
         Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(testui::shown(&f));
         QTest::mouseClick(control<QLabel>(&f, "Image1"), Qt::LeftButton);
         QCOMPARE(Prompts::shown().size(), 1);
         QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Modal);
@@ -198,8 +196,7 @@ private slots:
     {
         Form1 f;
         addThreeRows(*f.table());
-        f.show();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QVERIFY(testui::shown(&f, true));
         QStringList order;
         for (const Qt::KeyboardModifiers m : {Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier, Qt::ShiftModifier}) {
             order << QApplication::focusWidget()->objectName();
@@ -214,8 +211,7 @@ private slots:
     void resizeRule()
     {
         Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(testui::shown(&f));
         auto *grid = control<JobListView>(&f, "PicsGalary");
         const int height = f.height();
         const int grid0 = grid->width();
@@ -233,25 +229,14 @@ private slots:
     }
 
     // The preview window is hidden at start-up and placed beside the main window on
-    // its first showing; the hint lies under the progress bar; closing the main
-    // window closes every window.
+    // its first showing; closing the main window closes every window.
     void otherWindows()
     {
         auto f = std::make_unique<Form1>();
-        f->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
-        auto *hint = control<QLabel>(f.get(), "Label15");
-        auto *bar = control<QProgressBar>(f.get(), "ProgressBar1");
-        QVERIFY(hint->isVisible() && !bar->isVisible());
-        bar->show();
-        QVERIFY(!hint->isVisible());
-        bar->hide();
-        QVERIFY(hint->isVisible());
-
+        QVERIFY(testui::shown(f.get()));
         Form2 *p = f->form2();
         QVERIFY(!p->isVisible());
-        p->show();
-        QVERIFY(QTest::qWaitForWindowExposed(p));
+        QVERIFY(testui::shown(p));
         QCOMPARE(p->frameGeometry().topLeft(), f->frameGeometry().topRight() + QPoint(1, 0));
         QWidget other; // a window of its own, as the folder chooser may be
         other.show();

@@ -69,8 +69,7 @@ private slots:
                                 QStringLiteral("/out/%1/").arg(n), QString::number(n) + ".5"});
         }
         m_window->resize(600, 300);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(testui::shown(m_window.get()));
     }
     void cleanup() { m_window.reset(); }
 

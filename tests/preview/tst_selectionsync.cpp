@@ -11,6 +11,7 @@
 #include "preview/surface.h"
 #include "preview/surfaceview.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/widgets.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -142,8 +143,7 @@ private slots:
         appendJob(rig.table, m_picture);
         appendJob(rig.table, m_picture, "400*300", "ON");
         appendJob(rig.table, m_picture);
-        rig.preview.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
+        QVERIFY(testui::shown(&rig.preview));
         rig.table.setRow(2);
         rig.table.setRowSel(3);
         const double ratio = rig.preview.devicePixelRatioF();
@@ -184,8 +184,7 @@ private slots:
         QVERIFY(!rig.panel.colorAndLevel && !rig.preview.PreviewReady);
         appendJob(rig.table, m_picture);
         appendJob(rig.table, path.isEmpty() ? m_picture : m_dir.filePath(path), size, "ON", "Center", "+90°");
-        rig.preview.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
+        QVERIFY(testui::shown(&rig.preview));
         rig.table.setRow(1);
         rig.panel = FakePanel();
         rig.table.setRow(2);
@@ -207,8 +206,7 @@ private slots:
         appendJob(rig.table, m_picture);
         rig.table.setColWidth(0, 1500);
         JobListView grid(&rig.table);
-        grid.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QVERIFY(testui::shown(&grid));
         QSignalSpy ran(&rig.sync, &SelectionSync::ran);
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(rig.table.index(1, 0)).center());
         QTRY_COMPARE(ran.count(), 1);
