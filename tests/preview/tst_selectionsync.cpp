@@ -75,63 +75,54 @@ private slots:
 
     // The first showing records the picture's size; a row without a new size shows
     // the picture as it is and takes its size, while a size copied to every row (or
-    // typed) before the row was ever shown survives: the job is shown at that size.
-    void firstShowing_data()
+    // typed) before the row was ever shown survives. Otherwise the job's composition
+    // is shown: fitted on its background, and turned only in the complete preview.
+    // clang-format off
+    void showing_data()
     {
+        QTest::addColumn<bool>("first");
         QTest::addColumn<QString>("newSize");
-        QTest::addColumn<QSize>("shown");
-        QTest::newRow("the picture as it is") << "" << QSize(640, 480);
-        QTest::newRow("a size set before") << "200*100" << QSize(200, 100);
+        QTest::addColumn<QString>("fit");
+        QTest::addColumn<QString>("rotation");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<QList<QRgb>>("corners"); // at (10, 10) and (width - 10, 10)
+        QTest::newRow("first, the picture as it is") << true << "" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
+        QTest::newRow("first, a size set before") << true << "200*100" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
+        QTest::newRow("fitted: bands") << false << "200*100" << "OFF" << "" << false << QList<QRgb>{kGrey, kGrey};
+        QTest::newRow("complete: turned") << false << "200*100" << "ON" << "+90°" << true << QList<QRgb>{kBlue, kRed};
+        QTest::newRow("quick: not turned") << false << "200*100" << "ON" << "+90°" << false << QList<QRgb>{kRed, kGreen};
     }
-    void firstShowing()
+    // clang-format on
+    void showing()
     {
+        QFETCH(bool, first);
         QFETCH(QString, newSize);
-        QFETCH(QSize, shown);
+        QFETCH(QString, fit);
+        QFETCH(QString, rotation);
+        QFETCH(bool, complete);
+        QFETCH(QList<QRgb>, corners);
+        const QSize shown = newSize.isEmpty() ? QSize(640, 480) : QSize(200, 100);
         Rig rig;
-        appendJob(rig.table, m_picture, newSize, "ON");
-        rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        appendJob(rig.table, m_picture, newSize, fit, "Center", rotation);
+        if (first)
+            rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        rig.panel.complete = complete;
         rig.table.setRow(1);
         QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize), sizeText(shown));
         QCOMPARE(rig.preview.PicPreview()->pixelSize(), shown);
         QCOMPARE(rig.preview.size(), shown);
-        QCOMPARE(rig.at(shown.width() / 4, shown.height() / 4), kRed);
-        QCOMPARE(rig.at(shown.width() * 3 / 4, shown.height() / 4), kGreen);
+        for (const int i : {0, 1}) {
+            const QRgb c = rig.at(i ? shown.width() - 10 : 10, 10);
+            QVERIFY2(near(c, corners[i], 39), qPrintable(describe(c)));
+        }
         // The picture as it is leaves the panel's turn, fit and position as they were.
         QCOMPARE(rig.panel.pictureSettings.size(), newSize.isEmpty() ? 0 : 1);
+        if (!newSize.isEmpty())
+            QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
         QCOMPARE(rig.panel.size, shown);
         QCOMPARE(rig.panel.colorAndLevel, std::make_optional(std::pair<std::int32_t, int>{kGreyValue, 50}));
         QVERIFY(rig.preview.PreviewReady);
-    }
-
-    // Later showings show the job's composition: fitted on its background, and
-    // turned only in the complete preview.
-    // clang-format off
-    void laterShowing_data()
-    {
-        QTest::addColumn<QString>("fit");
-        QTest::addColumn<QString>("rotation");
-        QTest::addColumn<bool>("complete");
-        QTest::addColumn<QRgb>("topLeft"); // at (10, 10)
-        QTest::newRow("fitted: band") << "OFF" << "" << false << kGrey;
-        QTest::newRow("complete: turned") << "ON" << "+90°" << true << kBlue;
-        QTest::newRow("quick: not turned") << "ON" << "+90°" << false << kRed;
-    }
-    // clang-format on
-    void laterShowing()
-    {
-        QFETCH(QString, fit);
-        QFETCH(QString, rotation);
-        QFETCH(bool, complete);
-        QFETCH(QRgb, topLeft);
-        Rig rig;
-        appendJob(rig.table, m_picture, "200*100", fit, "Center", rotation);
-        rig.panel.complete = complete;
-        rig.table.setRow(1);
-        QCOMPARE(rig.preview.size(), QSize(200, 100));
-        QVERIFY2(near(rig.at(10, 10), topLeft, 39), qPrintable(describe(rig.at(10, 10))));
-        QCOMPARE(rig.panel.pictureSettings.size(), 1);
-        QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
     }
 
     // One output pixel per device pixel, whatever the scale factor (this test also
