@@ -95,11 +95,10 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(int, current);
-        QFETCH(QStringList, after);
         setCurrent(current);
         m_table->setRowSel(4);
         QTest::keyClick(m_grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(testui::column(*m_table, ColFileName), after);
+        QTEST(testui::column(*m_table, ColFileName), "after");
         // The next job moved into the current row's place.
         QCOMPARE(m_table->Row(), current);
     }
@@ -233,10 +232,9 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(int, current);
-        QFETCH(QStringList, after);
         m_table->setRow(current);
         entry(action.toLatin1())->trigger();
-        QCOMPARE(testui::column(*m_table, ColFileName), after);
+        QTEST(testui::column(*m_table, ColFileName), "after");
         QCOMPARE(m_table->Row(), current);
         QCOMPARE(m_table->RowSel(), 4);
     }

@@ -54,10 +54,8 @@ class TestSettingsPanel : public QObject {
             QWidget *c = control<QWidget>(m_panel.get(), w[1].toLatin1());
             auto *bar = qobject_cast<QScrollBar *>(c);
             auto *edit = qobject_cast<QComboBox *>(c) ? qobject_cast<QComboBox *>(c)->lineEdit() : nullptr;
-            if (w[0] == "click" && w.size() > 2)
-                Prompts::setNextColor(QColor(w[2]));
-            if (w[0] == "key" && w.size() > 3)
-                Prompts::setNextColor(QColor(w[3]));
+            if (w.last().startsWith(u'#'))
+                Prompts::setNextColor(QColor(w.last()));
             if (w[0] == "click" && qobject_cast<QAbstractButton *>(c)) {
                 qobject_cast<QAbstractButton *>(c)->click();
             } else if (w[0] == "click") {
@@ -241,7 +239,6 @@ private slots:
         QFETCH(QString, position);
         QFETCH(QString, rotation);
         QFETCH(QStringList, shown);
-        QFETCH(QStringList, expected);
         JobRow job;
         job.fit = fit;
         job.position = position;
@@ -253,7 +250,7 @@ private slots:
         QCOMPARE(QStringList({checked("AspCheck(1)"), checked("PicPos(1)"),
                               control<QComboBox>(m_panel.get(), "RollValue")->currentText()}),
                  shown);
-        QCOMPARE(log(), expected);
+        QTEST(log(), "expected");
     }
 
     // The level bar that the sync moves writes its value back, as the whole level.

@@ -450,7 +450,6 @@ private slots:
         QFETCH(QString, fit);
         QFETCH(QString, rotation);
         QFETCH(bool, halfChroma);
-        QFETCH(bool, taken);
         const QImage picture = quadrants(640, 480);
         const QByteArray data = kind == "bmp"     ? bmp(picture, 24)
                                 : kind == "grey"  ? jpeg(picture, 95, TJSAMP_GRAY)
@@ -458,7 +457,7 @@ private slots:
                                                   : jpeg(picture, 95, TJSAMP_420);
         const JobRow j = job({}, size, fit, "Top", rotation);
         const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, halfChroma);
-        QCOMPARE(planes.has_value(), taken);
+        QTEST(planes.has_value(), "taken");
         if (!planes)
             return;
         const QImage rgb = composeJob(j, decodePictureData(data));
