@@ -213,8 +213,7 @@ private slots:
             QVERIFY(Prompts::shown()[0].text.contains(QString::fromUtf8("中止して終了")));
             Prompts::clearShown();
         }
-        const QString caption = QString::fromUtf8("処理実行 >> >>");
-        QTRY_COMPARE_WITH_TIMEOUT(start->text(), caption, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(start->text(), QString::fromUtf8("処理実行 >> >>"), 30000);
 
         QStringList outputs = entries(m_root).filter("_b.jpg");
         QVERIFY2(stops ? outputs.size() < rows : outputs.size() == rows, qPrintable(outputs.join(' ')));

@@ -24,15 +24,6 @@ inline kestrovia::JobRow jobFor(const QString &path, const QString &folder)
     return j;
 }
 
-// All cells of row r.
-inline QStringList rowCells(const kestrovia::JobTable &t, int r)
-{
-    QStringList out;
-    for (int c = 0; c < t.Cols(); ++c)
-        out << t.TextMatrix(r, c);
-    return out;
-}
-
 // Column col of every job row.
 inline QStringList column(const kestrovia::JobTable &t, int col)
 {
@@ -42,12 +33,13 @@ inline QStringList column(const kestrovia::JobTable &t, int col)
     return out;
 }
 
-// Every cell of the table, header included.
+// Every cell of the table, row by row, header included.
 inline QList<QStringList> allCells(const kestrovia::JobTable &t)
 {
-    QList<QStringList> out;
+    QList<QStringList> out(t.Rows());
     for (int r = 0; r < t.Rows(); ++r)
-        out << rowCells(t, r);
+        for (int c = 0; c < t.Cols(); ++c)
+            out[r] << t.TextMatrix(r, c);
     return out;
 }
 

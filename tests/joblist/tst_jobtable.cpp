@@ -244,7 +244,7 @@ private slots:
         JobTable t;
         appendDroppedFiles(t, {m_folder + "scan.Bmp"}, [&] { return panel; });
         settings.replaceInStrings(QRegularExpression("^\\*$"), m_folder);
-        QCOMPARE(testui::rowCells(t, 1), QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""})
+        QCOMPARE(testui::allCells(t)[1], QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""})
                                              + settings.mid(0, 4) + QStringList({"", ""}) + settings.mid(4));
     }
 
