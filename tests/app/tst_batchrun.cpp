@@ -20,25 +20,18 @@
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 using namespace kestrovia;
+using namespace testpics;
 using testui::control;
 
 namespace {
 
-// Gradients with noise: enough detail that the JPEG quality shows in the file size.
-void writePicture(const QString &path, int w, int h, const char *format)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, (x * 7919 + y * 104729) % 97 + 80));
-    QVERIFY2(img.save(path, format), qPrintable(path));
-}
+// A JPEG of w x h quadrants at path.
+void writeJpeg(const QString &path, int w, int h) { writeFile(path, jpeg(quadrants(w, h))); }
 
 QStringList entries(const QString &folder)
 {
@@ -47,13 +40,18 @@ QStringList entries(const QString &folder)
 
 } // namespace
 
+// x265 keeps a few allocations of its own after an encoder is freed (the HEIC row
+// makes its picture with it); they are not ours to free.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libx265.so\n"; }
+
 class TestBatchRun : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString m_root;
     std::unique_ptr<Form1> m_form;
-    // The bar's value after each row, and whether pointer and bar showed the run then.
+    // The bar's value after each row, and whether the pointer and the bar (in the
+    // hint's place) showed the run then.
     QList<int> m_steps;
     bool m_busyAndShown = true;
 
@@ -78,103 +76,54 @@ private slots:
         Prompts::setScripted(true);
         Prompts::clearShown();
         m_form = std::make_unique<Form1>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(testui::shown(m_form.get()));
         m_root = m_dir.path() + '/' + QTest::currentTestFunction() + QString::fromUtf8(QTest::currentDataTag()) + '/';
         QVERIFY(QDir().mkpath(m_root));
         m_steps.clear();
         m_busyAndShown = true;
         auto *bar = control<QProgressBar>(m_form.get(), "ProgressBar1");
-        connect(bar, &QProgressBar::valueChanged, this, [this, bar](int v) {
+        auto *hint = control<QLabel>(m_form.get(), "Label15");
+        connect(bar, &QProgressBar::valueChanged, this, [this, bar, hint](int v) {
             if (v == 0)
                 return;
             m_steps << v;
             const QCursor *c = QGuiApplication::overrideCursor();
-            m_busyAndShown = m_busyAndShown && c && c->shape() == Qt::WaitCursor && bar->isVisible();
+            m_busyAndShown =
+                m_busyAndShown && c && c->shape() == Qt::WaitCursor && bar->isVisible() && hint->isHidden();
         });
     }
     void cleanup()
     {
         QVERIFY(control<QProgressBar>(m_form.get(), "ProgressBar1")->isHidden());
+        QVERIFY(!control<QLabel>(m_form.get(), "Label15")->isHidden());
         m_form.reset();
         QVERIFY(!BusyPointer::isBusy());
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     }
 
-    void dropAndConvertEndToEnd()
-    {
-        const QString folder = m_root + "写真 フォルダ/";
-        QVERIFY(QDir().mkpath(folder + "x.jpg"));
-        writePicture(folder + "photo.jpg", 320, 240, "JPG");
-        writePicture(folder + "scan.bmp", 150, 100, "BMP");
-        writePicture(folder + "icon.png", 16, 16, "PNG");
-        QFile other(folder + "notes.psd");
-        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("layers") > 0);
-        other.close();
-        QVERIFY(drop({folder + "photo.jpg", folder + "notes.psd", folder + "x.jpg", folder + "scan.bmp"}));
-        QCOMPARE(table().Rows(), 3);
-        // The file of another type is named in the strip, not in a box.
-        QCOMPARE(strip(), QString::fromUtf8("1件は対応していない形式のため追加しませんでした: notes.psd"));
-
-        // The same picture once more at the best and at the strongest level, each
-        // into its own chosen folder; the second drop lands on the header row.
-        const QString best = m_root + "best/", strongest = m_root + "strongest/";
-        QVERIFY(QDir().mkpath(best) && QDir().mkpath(strongest));
-        auto *panel = control<SettingsPanel>(m_form.get(), "Frame1");
-        auto *level = control<QScrollBar>(m_form.get(), "CompressLevel");
-        control<QAbstractButton>(m_form.get(), "SaveCheck(1)")->click();
-        panel->setSaveText(best);
-        level->setValue(0);
-        QVERIFY(drop({folder + "photo.jpg"}));
-        panel->setSaveText(strongest);
-        level->setValue(100);
-        QVERIFY(drop({folder + "photo.jpg"}, true));
-        QCOMPARE(table().Rows(), 5);
-        // A size set on the row (as the preview window would) is the output size.
-        table().setTextMatrix(2, ColNewSize, "60*45");
-        const auto before = testui::allCells(table());
-
-        run();
-
-        // No box to click away: a short note in the strip under the grid.
-        QVERIFY(Prompts::shown().isEmpty());
-        QCOMPARE(strip(), QStringLiteral("4件を保存しました"));
-        QCOMPARE(m_steps, QList<int>({1, 2, 3, 4}));
-        QCOMPARE(control<QProgressBar>(m_form.get(), "ProgressBar1")->text(), QStringLiteral("4 / 4"));
-        QVERIFY(m_busyAndShown);
-        QCOMPARE(testui::allCells(table()), before);
-        QCOMPARE(QImage(folder + "photo_b.jpg").size(), QSize(320, 240));
-        QCOMPARE(QImage(folder + "scan.jpg").size(), QSize(60, 45));
-        QCOMPARE(QImage(strongest + "photo_b.jpg").size(), QSize(320, 240));
-        QVERIFY(QFileInfo(best + "photo_b.jpg").size() > QFileInfo(strongest + "photo_b.jpg").size());
-        // Nothing else is left behind: no temporary bitmap, no half-written JPEG.
-        QCOMPARE(entries(folder),
-                 QStringList({"icon.png", "notes.psd", "photo.jpg", "photo_b.jpg", "scan.bmp", "scan.jpg", "x.jpg"}));
-        QCOMPARE(entries(best), QStringList({"photo_b.jpg"}));
-
-        // The next drop brings the hint back.
-        QVERIFY(drop({folder + "photo.jpg"}));
-        QVERIFY(strip() != QStringLiteral("4件を保存しました"));
-    }
-
-    // The second row is damaged and the fourth's file is gone: the other three are
+    // An empty table runs to nothing. Then five rows dropped on the header row: the
+    // second is damaged and the fourth's file is gone by the run; the other three are
     // written, and one message names the two with their reasons.
     void failingRowsAreReportedTogether()
     {
-        for (int i = 1; i <= 5; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            writePicture(name, 40, 30, "JPG");
-            table().appendJob(testui::jobFor(name, m_root));
-        }
-        QFile damaged(m_root + "p2.jpg");
+        const QString hint = strip();
+        run();
+        QVERIFY(m_steps.isEmpty() && Prompts::shown().isEmpty());
+        QCOMPARE(strip(), hint);
+        QStringList names;
+        for (int i = 1; i <= 5; ++i)
+            writeJpeg(names.emplace_back(m_root + QStringLiteral("p%1.jpg").arg(i)), 40, 30);
+        QFile damaged(names[1]);
         QVERIFY(damaged.resize(damaged.size() / 2));
-        QVERIFY(QFile::remove(m_root + "p4.jpg"));
+        QVERIFY(drop(names, true));
+        QVERIFY(QFile::remove(names[3]));
 
         run();
 
         QCOMPARE(entries(m_root),
                  QStringList({"p1.jpg", "p1_b.jpg", "p2.jpg", "p3.jpg", "p3_b.jpg", "p5.jpg", "p5_b.jpg"}));
         QCOMPARE(m_steps, QList<int>({1, 2, 3, 4, 5}));
+        QVERIFY(m_busyAndShown);
         QCOMPARE(Prompts::shown().size(), 1);
         const Prompts::Message &m = Prompts::shown()[0];
         QVERIFY2(m.text.contains("3件を保存しました"), qPrintable(m.text));
@@ -185,28 +134,26 @@ private slots:
         QCOMPARE(strip(), QStringLiteral("3件を保存しました（2件は保存されていません）"));
     }
 
-    // An output that would replace an existing file: one question, three answers.
+    // holiday.bmp converts to holiday.jpg, a photo that is not a row: one question,
+    // three answers; only 上書き replaces the photo.
     void overwriteQuestion_data()
     {
         QTest::addColumn<int>("answer"); // -1: Escape
-        QTest::addColumn<bool>("replaced");
-        QTest::addColumn<bool>("newOneWritten");
         QTest::addColumn<QString>("note");
-        QTest::newRow("上書き") << int(Prompts::Overwrite) << true << true << "2件を保存しました";
-        QTest::newRow("スキップ") << int(Prompts::Skip) << false << true
-                                  << "1件を保存しました（1件は保存されていません）";
-        QTest::newRow("Escape: 中止") << -1 << false << false << "";
+        QTest::newRow("上書き") << int(Prompts::Overwrite) << "2件を保存しました";
+        QTest::newRow("スキップ") << int(Prompts::Skip) << "1件を保存しました（1件は保存されていません）";
+        QTest::newRow("Escape: 中止") << -1 << "";
     }
     void overwriteQuestion()
     {
         QFETCH(int, answer);
-        QFETCH(bool, replaced);
-        QFETCH(bool, newOneWritten);
         QFETCH(QString, note);
-        writePicture(m_root + "old.jpg", 40, 30, "JPG");
-        writePicture(m_root + "new.jpg", 40, 30, "JPG");
-        writePicture(m_root + "old_b.jpg", 10, 10, "JPG"); // an earlier output
-        table().appendJob(testui::jobFor(m_root + "old.jpg", m_root));
+        const bool replaced = answer == Prompts::Overwrite;
+        const QByteArray photo = jpeg(quadrants(64, 48));
+        writeFile(m_root + "holiday.jpg", photo);
+        writeFile(m_root + "holiday.bmp", bmp(quadrants(40, 30), 24));
+        writeJpeg(m_root + "new.jpg", 40, 30);
+        table().appendJob(testui::jobFor(m_root + "holiday.bmp", m_root));
         table().appendJob(testui::jobFor(m_root + "new.jpg", m_root));
         const QString hint = strip();
         if (answer >= 0)
@@ -216,14 +163,15 @@ private slots:
 
         QVERIFY(!Prompts::shown().isEmpty());
         const Prompts::Message &q = Prompts::shown()[0];
-        QVERIFY2(q.text.contains("1件") && q.informative.contains("old_b.jpg"), qPrintable(q.text));
-        QCOMPARE(QImage(m_root + "old_b.jpg").size(), replaced ? QSize(40, 30) : QSize(10, 10));
-        QCOMPARE(QFile::exists(m_root + "new_b.jpg"), newOneWritten);
+        QVERIFY2(q.text.contains("1件") && q.informative.contains("holiday.jpg"), qPrintable(q.text));
+        QCOMPARE(readFile(m_root + "holiday.jpg") == photo, !replaced);
+        QCOMPARE(QImage(m_root + "holiday.jpg").size(), replaced ? QSize(40, 30) : QSize(64, 48));
+        QCOMPARE(QFile::exists(m_root + "new_b.jpg"), answer >= 0); // Escape writes nothing
         QCOMPARE(strip(), note.isEmpty() ? hint : note);
         // Skipped rows are named in the summary, like failed ones.
         QCOMPARE(Prompts::shown().size(), answer == Prompts::Skip ? 2 : 1);
         if (answer == Prompts::Skip)
-            QVERIFY(Prompts::shown()[1].informative.contains("old.jpg"));
+            QVERIFY(Prompts::shown()[1].informative.contains("holiday.bmp"));
     }
 
     // While a run goes on the window answers but takes no edits; the run stops by
@@ -232,18 +180,17 @@ private slots:
     void stoppingARun_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("stops");
-        QTest::newRow("中止") << "button" << true;
-        QTest::newRow("Escape") << "Escape" << true;
-        QTest::newRow("closing, 停止") << "close" << true;
-        QTest::newRow("closing, 続行") << "close-continue" << false;
+        QTest::newRow("中止") << "button";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("closing, 停止") << "close";
+        QTest::newRow("closing, 続行") << "close-continue";
     }
     void stoppingARun()
     {
         QFETCH(QString, how);
-        QFETCH(bool, stops);
+        const bool stops = how != "close-continue";
         constexpr int rows = 24;
-        writePicture(m_root + "p0.jpg", 1600, 1200, "JPG");
+        writeJpeg(m_root + "p0.jpg", 1600, 1200);
         for (int i = 0; i < rows; ++i) {
             const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
             QVERIFY(i == 0 || QFile::copy(m_root + "p0.jpg", name));
@@ -270,8 +217,7 @@ private slots:
             QVERIFY(Prompts::shown()[0].text.contains(QString::fromUtf8("中止して終了")));
             Prompts::clearShown();
         }
-        const QString caption = QString::fromUtf8("処理実行 >> >>");
-        QTRY_COMPARE_WITH_TIMEOUT(start->text(), caption, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(start->text(), QString::fromUtf8("処理実行 >> >>"), 30000);
 
         QStringList outputs = entries(m_root).filter("_b.jpg");
         QVERIFY2(stops ? outputs.size() < rows : outputs.size() == rows, qPrintable(outputs.join(' ')));
@@ -289,39 +235,37 @@ private slots:
     }
 
     // Every picture type a drop takes gives a row and a JPEG of the right size and
-    // name; the decoder goes by the content, so a PNG named .jpg converts too.
-    // Transparent parts and the bands take the row's background colour.
+    // name in the folder the panel names; the decoder goes by the content, so a PNG
+    // named .jpg converts too. Transparent parts and the bands take the row's
+    // background colour. A name of another type is noted in the strip until the next
+    // drop; the run says what it saved there too, and leaves the table as it was.
     void everyPictureTypeConverts_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QSize>("size");
-        const QImage photo = testpics::quadrants(64, 48);
-        const auto grey = photo.convertToFormat(QImage::Format_Grayscale8);
-        QTest::newRow(".jpeg") << "a.jpeg" << testpics::jpeg(photo) << "a_b.jpg" << photo.size();
-        QTest::newRow(".JPE") << "b.JPE" << testpics::jpeg(photo) << "b_b.jpg" << photo.size();
-        QTest::newRow(".jfif") << "c.jfif" << testpics::jpeg(photo) << "c_b.jpg" << photo.size();
-        QTest::newRow("PNG named .jpg") << "d.jpg" << testpics::qtEncoded(photo, "png") << "d_b.jpg" << photo.size();
-        QTest::newRow("16-bit PNG") << "e.png"
-                                    << testpics::qtEncoded(photo.convertToFormat(QImage::Format_RGBX64), "png")
+        const QImage photo = quadrants(64, 48);
+        QTest::newRow(".jpeg") << "a.jpeg" << jpeg(photo) << "a_b.jpg" << photo.size();
+        QTest::newRow(".JPE") << "b.JPE" << jpeg(photo) << "b_b.jpg" << photo.size();
+        QTest::newRow(".jfif") << "c.jfif" << jpeg(photo) << "c_b.jpg" << photo.size();
+        QTest::newRow("PNG named .jpg") << "d.jpg" << qtEncoded(photo, "png") << "d_b.jpg" << photo.size();
+        QTest::newRow("16-bit PNG") << "e.png" << qtEncoded(photo.convertToFormat(QImage::Format_RGBX64), "png")
                                     << "e.jpg" << photo.size();
-        QTest::newRow("palette PNG") << "f.PNG"
-                                     << testpics::qtEncoded(photo.convertToFormat(QImage::Format_Indexed8), "png")
+        QTest::newRow("palette PNG") << "f.PNG" << qtEncoded(photo.convertToFormat(QImage::Format_Indexed8), "png")
                                      << "f.jpg" << photo.size();
-        QTest::newRow("grey PNG") << "g.png" << testpics::qtEncoded(grey, "png") << "g.jpg" << photo.size();
-        QTest::newRow("TIFF") << "h.tif" << testpics::qtEncoded(photo, "tiff") << "h.jpg" << photo.size();
-        QTest::newRow("WebP") << "i.webp" << testpics::qtEncoded(photo, "webp", 100) << "i.jpg" << photo.size();
-        QTest::newRow("GIF") << "j.gif" << testpics::gif(64, 48, {photo.convertToFormat(QImage::Format_Indexed8)})
-                             << "j.jpg" << photo.size();
-        QTest::newRow("HEIC") << "k.HEIC" << testpics::heic(photo) << "k.jpg" << photo.size();
+        QTest::newRow("TIFF") << "h.tif" << qtEncoded(photo, "tiff") << "h.jpg" << photo.size();
+        QTest::newRow("WebP") << "i.webp" << qtEncoded(photo, "webp", 100) << "i.jpg" << photo.size();
+        QTest::newRow("GIF") << "j.gif" << gif(64, 48, {photo.convertToFormat(QImage::Format_Indexed8)}) << "j.jpg"
+                             << photo.size();
+        QTest::newRow("HEIC") << "k.HEIC" << heic(photo) << "k.jpg" << photo.size();
         // Left half transparent, right half opaque blue, on a square canvas.
         QImage alpha(40, 20, QImage::Format_ARGB32);
         alpha.fill(Qt::transparent);
         for (int y = 0; y < 20; ++y)
             for (int x = 20; x < 40; ++x)
-                alpha.setPixel(x, y, testpics::kBlue);
-        QTest::newRow("PNG with alpha") << "l.png" << testpics::qtEncoded(alpha, "png") << "l.jpg" << QSize(40, 40);
+                alpha.setPixel(x, y, kBlue);
+        QTest::newRow("PNG with alpha") << "l.png" << qtEncoded(alpha, "png") << "l.jpg" << QSize(40, 40);
     }
     void everyPictureTypeConverts()
     {
@@ -331,31 +275,41 @@ private slots:
         QFETCH(QSize, size);
         if (bytes.isEmpty())
             QSKIP("libheif has no HEVC encoder here (Debian's libheif1 builds it in with libx265)");
-        testpics::writeFile(m_root + name, bytes);
-        QVERIFY(drop({m_root + name}));
+        writeFile(m_root + name, bytes);
+        writeFile(m_root + "notes.psd", "layers");
+        const QString folder = m_root + "out/", hint = strip();
+        QVERIFY(QDir().mkpath(folder));
+        control<QAbstractButton>(m_form.get(), "SaveCheck(1)")->click();
+        control<SettingsPanel>(m_form.get(), "Frame1")->setSaveText(folder);
+        QVERIFY(drop({m_root + name, m_root + "notes.psd"}));
+        QCOMPARE(strip(), QString::fromUtf8("1件は対応していない形式のため追加しませんでした: notes.psd"));
         QCOMPARE(table().Rows(), 2);
         table().setTextMatrix(1, ColBackColor, QString::number(0x0000FF)); // red
         table().setTextMatrix(1, ColNewSize, QStringLiteral("%1*%2").arg(size.width()).arg(size.height()));
         table().setTextMatrix(1, ColPosition, "Center");
+        const auto before = testui::allCells(table());
 
         run();
 
         QVERIFY2(Prompts::shown().isEmpty(), qPrintable(Prompts::shown().value(0).informative));
-        const QImage out(m_root + output);
+        QCOMPARE(strip(), QStringLiteral("1件を保存しました"));
+        QCOMPARE(m_steps, QList<int>{1});
+        QCOMPARE(testui::allCells(table()), before);
+        QCOMPARE(entries(folder), QStringList{output}); // no temporary file left beside it
+        const QImage out(folder + output);
         QCOMPARE(out.size(), size);
+        const auto expect = [&](QPoint at, QRgb colour) {
+            QVERIFY2(near(out.pixel(at), colour), qPrintable(describe(out.pixel(at))));
+        };
         if (name == "l.png") {
             for (const QPoint red : {QPoint(20, 3), QPoint(5, 20), QPoint(20, 36)})
-                QVERIFY2(testpics::near(out.pixel(red), testpics::kRed),
-                         qPrintable(testpics::describe(out.pixel(red))));
-            QVERIFY2(testpics::near(out.pixel(36, 20), testpics::kBlue),
-                     qPrintable(testpics::describe(out.pixel(36, 20))));
+                expect(red, kRed);
+            expect({36, 20}, kBlue);
         } else {
-            QImage expected = testpics::quadrants(64, 48);
-            if (name == "g.png")
-                expected = expected.convertToFormat(QImage::Format_Grayscale8);
-            QVERIFY2(testpics::near(out.pixel(5, 5), expected.pixel(5, 5)),
-                     qPrintable(testpics::describe(out.pixel(5, 5))));
+            expect({5, 5}, kRed);
         }
+        QVERIFY(drop({m_root + name}));
+        QCOMPARE(strip(), hint);
     }
 
     // The default background is the classic window colour in the file, also under a
@@ -363,7 +317,7 @@ private slots:
     void darkThemeStillWritesWhiteBands()
     {
         QApplication::setPalette(QPalette(QColor(0x22, 0x22, 0x22)));
-        writePicture(m_root + "wide.bmp", 640, 480, "BMP");
+        writeFile(m_root + "wide.bmp", bmp(quadrants(640, 480), 24));
         JobRow job = testui::jobFor(m_root + "wide.bmp", m_root);
         job.newSize = "200*100";
         job.position = "Center";
@@ -374,15 +328,6 @@ private slots:
         QCOMPARE(out.size(), QSize(200, 100));
         for (const QPoint band : {QPoint(5, 50), QPoint(194, 50)})
             QVERIFY2(qGray(out.pixel(band)) > 245, qPrintable(QColor(out.pixel(band)).name()));
-    }
-
-    void emptyTable()
-    {
-        const QString hint = strip();
-        run();
-        QVERIFY(m_steps.isEmpty());
-        QVERIFY(Prompts::shown().isEmpty());
-        QCOMPARE(strip(), hint);
     }
 };
 

@@ -1,10 +1,15 @@
-// The main window's wiring: the panel's picks into the current row, the sync's
-// write-back, the folder chooser, the banner, the resize rule and the other windows.
+// The main window: started from the command line, its wiring (the panel's picks into
+// the current row, the sync's write-back, the folder chooser, the banner and the
+// About dialog it opens), the resize rule, the other windows and Qt's own dialogs in
+// Japanese.
 
 #include "app/aboutdialog.h"
+#include "app/commandline.h"
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "app/settingspanel.h"
+#include "app/startup.h"
+#include "joblist/dropimport.h"
 #include "joblist/joblistview.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
@@ -13,14 +18,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QProgressBar>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
+#include <QUrl>
 
 using namespace kestrovia;
 using testui::control;
@@ -58,6 +66,7 @@ private slots:
         Prompts::setScripted(true);
         Prompts::clearShown();
     }
+    void cleanup() { QApplication::setFont(QFont()); }
 
     // A picked setting goes into the current row only, before the sync it starts.
     void pickedSettingWritesCurrentRowOnly_data()
@@ -110,7 +119,7 @@ private slots:
         Form1 f;
         JobTable &t = *f.table();
         t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "3.7"});
-        QStringList expected = testui::rowCells(t, 1);
+        QStringList expected = testui::allCells(t)[1];
         expected[ColFit] = "ON";
         expected[ColCompression] = "3"; // the bar moved from 50 to 30
         QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
@@ -120,7 +129,7 @@ private slots:
         QTRY_COMPARE(runs.count(), 1);
         QCoreApplication::processEvents();
         QCOMPARE(runs.count(), 1);
-        QCOMPARE(testui::rowCells(t, 1), expected);
+        QCOMPARE(testui::allCells(t)[1], expected);
         QVERIFY(f.form2()->PreviewReady);
     }
 
@@ -182,8 +191,7 @@ private slots:
     void bannerOpensAbout()
     {
         Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(testui::shown(&f));
         QTest::mouseClick(control<QLabel>(&f, "Image1"), Qt::LeftButton);
         QCOMPARE(Prompts::shown().size(), 1);
         QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Modal);
@@ -192,14 +200,66 @@ private slots:
         QTRY_VERIFY(f.findChildren<AboutDialog *>().isEmpty());
     }
 
+    // The About dialog: each click on the link asks the desktop for the support page; only a request
+    // that could not be made brings a box. Nothing else in the dialog reacts.
+    void aboutLink_data()
+    {
+        QTest::addColumn<QStringList>("labels"); // clicked in order; "Label3 out": released outside
+        QTest::addColumn<bool>("browserAsked");
+        QTest::addColumn<QStringList>("prompts");
+        const QString url = AboutDialog::supportUrl().toString();
+        QTest::newRow("link twice") << QStringList{"Label3", "Label3"} << true << QStringList{url, url};
+        QTest::newRow("browser cannot be asked") << QStringList{"Label3"} << false << QStringList{url, "error"};
+        QTest::newRow("released outside the link") << QStringList{"Label3 out"} << true << QStringList{};
+        QTest::newRow("other labels") << QStringList{"Picture1", "Label1", "Label2", "Label4"} << true << QStringList{};
+    }
+    void aboutLink()
+    {
+        QFETCH(QStringList, labels);
+        QFETCH(bool, browserAsked);
+        Prompts::setNextUrlOpened(browserAsked);
+        QPointer<AboutDialog> dialog = new AboutDialog;
+        QVERIFY(testui::shown(dialog));
+        for (const QString &name : labels) {
+            auto *label = control<QLabel>(dialog, name.section(' ', 0, 0).toLatin1());
+            QTest::mousePress(label, Qt::LeftButton, {}, label->rect().center());
+            QTest::mouseRelease(label, Qt::LeftButton, {},
+                                name.endsWith(" out") ? label->rect().bottomRight() + QPoint(20, 20)
+                                                      : label->rect().center());
+        }
+        QStringList seen;
+        for (const Prompts::Message &m : Prompts::shown())
+            seen << m.text;
+        QTEST(seen, "prompts");
+        QVERIFY(dialog && dialog->isVisible());
+        delete dialog;
+    }
+
+    // The labels grow for a larger UI font (at 16 pt each must grow and move its
+    // neighbours) instead of clipping or overlapping.
+    void aboutLabelsAreNotClipped()
+    {
+        QApplication::setFont(QFont(QStringLiteral("IPAPGothic"), 16));
+        AboutDialog dialog;
+        QList<QRect> placed;
+        for (const char *name : {"Label1", "Label2", "Label3", "Label4"}) {
+            auto *l = control<QLabel>(&dialog, name);
+            QVERIFY2(l->width() >= l->sizeHint().width() && l->height() >= l->sizeHint().height(), name);
+            QVERIFY2(dialog.rect().contains(l->geometry()), name);
+            const QRect text(l->geometry().topLeft(), l->sizeHint());
+            for (const QRect &other : placed)
+                QVERIFY2(!text.intersects(other), name);
+            placed << text;
+        }
+    }
+
     // The keyboard starts on the job list and Tab leaves it (the arrows move in it):
     // on to the button, round to the panel's first field, back again.
     void tabThroughTheWindow()
     {
         Form1 f;
         addThreeRows(*f.table());
-        f.show();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QVERIFY(testui::shown(&f, true));
         QStringList order;
         for (const Qt::KeyboardModifiers m : {Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier, Qt::ShiftModifier}) {
             order << QApplication::focusWidget()->objectName();
@@ -214,8 +274,7 @@ private slots:
     void resizeRule()
     {
         Form1 f;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(testui::shown(&f));
         auto *grid = control<JobListView>(&f, "PicsGalary");
         const int height = f.height();
         const int grid0 = grid->width();
@@ -233,31 +292,86 @@ private slots:
     }
 
     // The preview window is hidden at start-up and placed beside the main window on
-    // its first showing; the hint lies under the progress bar; closing the main
-    // window closes every window.
+    // its first showing; closing the main window closes every window.
     void otherWindows()
     {
         auto f = std::make_unique<Form1>();
-        f->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
-        auto *hint = control<QLabel>(f.get(), "Label15");
-        auto *bar = control<QProgressBar>(f.get(), "ProgressBar1");
-        QVERIFY(hint->isVisible() && !bar->isVisible());
-        bar->show();
-        QVERIFY(!hint->isVisible());
-        bar->hide();
-        QVERIFY(hint->isVisible());
-
+        QVERIFY(testui::shown(f.get()));
         Form2 *p = f->form2();
         QVERIFY(!p->isVisible());
-        p->show();
-        QVERIFY(QTest::qWaitForWindowExposed(p));
+        QVERIFY(testui::shown(p));
         QCOMPARE(p->frameGeometry().topLeft(), f->frameGeometry().topRight() + QPoint(1, 0));
         QWidget other; // a window of its own, as the folder chooser may be
         other.show();
         QVERIFY(f->close());
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+    }
+
+    // The command line: names to drop, or an answer without a window.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("textOnly");
+        QTest::addColumn<int>("exitCode"); // -1: the window opens
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("dash name after --") << QStringList{"--", "-x.jpg"} << false << -1 << QStringList{"-x.jpg"};
+        QTest::newRow("version") << QStringList{"--version", "a.jpg"} << true << 0 << QStringList{"a.jpg"};
+        QTest::newRow("unknown option") << QStringList{"--bogus", "a.jpg"} << false << 1 << QStringList{};
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, files);
+        const CommandLine commandLine(QStringList{"kestrovia"} + args);
+        QTEST(commandLine.asksForTextOnly(), "textOnly");
+        QCOMPARE(commandLine.answer().value_or(-1), exitCode);
+        if (exitCode != 1)
+            QCOMPARE(commandLine.files(), files);
+    }
+
+    // Files named at start become the rows a drop of the same names makes with the
+    // panel as it stands at start-up; a relative name is taken from the working folder.
+    void filesOnTheCommandLineAreDropped()
+    {
+        QTemporaryDir tmp;
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(tmp.filePath("写真 1.jpg"), "JPEG"));
+        QVERIFY(picture.save(tmp.filePath("scan.BMP"), "BMP"));
+        QFile notes(tmp.filePath("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        const QStringList named{"写真 1.jpg", tmp.filePath("notes.txt"), tmp.filePath("scan.BMP"),
+                                tmp.filePath("gone.jpg")};
+
+        const QString oldCurrent = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tmp.path()));
+        const std::unique_ptr<Form1> started = openMainWindow(CommandLine(QStringList{"kestrovia"} + named).files());
+        QVERIFY(QDir::setCurrent(oldCurrent));
+        QVERIFY(started->isVisible());
+
+        JobTable dropped;
+        appendDroppedFiles(dropped, {tmp.filePath("写真 1.jpg"), tmp.filePath("scan.BMP")},
+                           [] { return DropPanelValues{}; });
+        QCOMPARE(started->table()->Rows(), 3);
+        QCOMPARE(testui::allCells(*started->table()).mid(1), testui::allCells(dropped).mid(1));
+    }
+
+    // Qt's own dialogs and buttons (the colour chooser, "Cancel") speak Japanese once
+    // Qt's translation is installed.
+    void qtDialogsInJapanese()
+    {
+        QTranslator *translator = installQtTranslations(*QCoreApplication::instance());
+        if (!translator)
+            QSKIP("Qt's Japanese translation (qt6-translations-l10n) is not installed");
+        const QStringList texts{QCoreApplication::translate("QPlatformTheme", "Cancel"),
+                                QCoreApplication::translate("QColorDialog", "&Basic colors")};
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        for (const QString &text : texts)
+            QVERIFY2(std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x3040; }),
+                     qPrintable(text));
     }
 };
 

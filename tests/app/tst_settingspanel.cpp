@@ -45,7 +45,7 @@ class TestSettingsPanel : public QObject {
     std::int32_t m_swatch = 0;
 
     // Gestures separated by ";": "click <name> [colour chosen]", "down <name>",
-    // "type <name> <text>" (then Enter), "step <name>", "drag <name> <value>",
+    // "type <name> <text>" (then Enter), "drag <name> <value>",
     // "key <name> <key sequence> [colour chosen]" (typed with the control focused).
     void perform(const QString &gestures)
     {
@@ -54,10 +54,8 @@ class TestSettingsPanel : public QObject {
             QWidget *c = control<QWidget>(m_panel.get(), w[1].toLatin1());
             auto *bar = qobject_cast<QScrollBar *>(c);
             auto *edit = qobject_cast<QComboBox *>(c) ? qobject_cast<QComboBox *>(c)->lineEdit() : nullptr;
-            if (w[0] == "click" && w.size() > 2)
-                Prompts::setNextColor(QColor(w[2]));
-            if (w[0] == "key" && w.size() > 3)
-                Prompts::setNextColor(QColor(w[3]));
+            if (w.last().startsWith(u'#'))
+                Prompts::setNextColor(QColor(w.last()));
             if (w[0] == "click" && qobject_cast<QAbstractButton *>(c)) {
                 qobject_cast<QAbstractButton *>(c)->click();
             } else if (w[0] == "click") {
@@ -68,13 +66,10 @@ class TestSettingsPanel : public QObject {
                 QTest::keyClicks(edit, w[2]);
                 QTest::keyClick(edit, Qt::Key_Return);
             } else if (w[0] == "key") {
-                m_panel->show();
-                QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+                QVERIFY(testui::shown(m_panel.get(), true));
                 c->setFocus();
                 const QKeyCombination k = QKeySequence(w[2])[0];
                 QTest::keyClick(c, k.key(), k.keyboardModifiers());
-            } else if (w[0] == "step") {
-                bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
             } else if (w[0] == "drag") {
                 // A real drag: the thumb moves while held and reports on release only.
                 bar->setSliderDown(true);
@@ -117,7 +112,6 @@ private slots:
     {
         QTest::addColumn<QString>("gestures");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("stretch") << "click AspCheck(1)" << QStringList{pick(ColFit, "ON")};
         // The panel may show a choice the row does not hold (a first showing leaves
         // the panel as it was): a click on the shown option is meant, too.
         QTest::newRow("keep, already shown") << "click AspCheck(0)" << QStringList{pick(ColFit, "OFF")};
@@ -125,15 +119,9 @@ private slots:
         QTest::newRow("top, already shown") << "click PicPos(0)" << QStringList{pick(ColPosition, "Top")};
         QTest::newRow("turn from the list") << "down RollValue" << QStringList{pick(ColRotation, "+90°")};
         QTest::newRow("typed turn") << "type RollValue 45" << QStringList{};
-        QTest::newRow("level step") << "step CompressLevel"
-                                    << QStringList{pick(ColCompression, "6", false),
-                                                   "caption " + SettingsPanel::levelCaption(60)};
         // Between the steps: a tenth is stored and the caption stays.
         QTest::newRow("level dragged to 37")
             << "drag CompressLevel 37" << QStringList{"released", pick(ColCompression, "3.7", false)};
-        QTest::newRow("colour, red byte lowest")
-            << "click PicBack #123456"
-            << QStringList{pick(ColBackColor, QString::number(0x563412)), "swatch " + QString::number(0x563412)};
         QTest::newRow("colour cancelled") << "click PicBack" << QStringList{};
         QTest::newRow("complete preview on, off") << "click PreCheck; click PreCheck" << QStringList{"complete"};
         QTest::newRow("folder button, same folder") << "click SaveFolder" << QStringList{};
@@ -166,8 +154,7 @@ private slots:
     // Tab walks the panel top to bottom, the swatch and the level bar included.
     void tabOrder()
     {
-        m_panel->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+        QVERIFY(testui::shown(m_panel.get(), true));
         // A group's Tab stop is the option last clicked; the folder button needs the
         // chosen-place option.
         QTest::mouseClick(control<QWidget>(m_panel.get(), "SaveCheck(1)"), Qt::LeftButton);
@@ -195,7 +182,6 @@ private slots:
         QTest::newRow("largest") << "32767" << "1" << int(Qt::Key_Return) << "32767*1";
         QTest::newRow("Tab leaves it") << "640" << "480" << int(Qt::Key_Tab) << "";
         QTest::newRow("empty") << "" << "480" << int(Qt::Key_Return) << "";
-        QTest::newRow("letters") << "12a" << "480" << int(Qt::Key_Return) << "";
         QTest::newRow("negative") << "640" << "-5" << int(Qt::Key_Return) << "";
         QTest::newRow("fraction") << "640" << "4.5" << int(Qt::Key_Return) << "";
         QTest::newRow("zero") << "0" << "480" << int(Qt::Key_Return) << "";
@@ -212,8 +198,7 @@ private slots:
         auto *w = control<QLineEdit>(m_panel.get(), "TxtWidth");
         auto *h = control<QLineEdit>(m_panel.get(), "TxtHeight");
         m_panel->showSize(QSize(33, 44));
-        m_panel->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+        QVERIFY(testui::shown(m_panel.get(), true));
         w->setText(width);
         h->setFocus();
         h->selectAll();
@@ -240,8 +225,6 @@ private slots:
         QTest::newRow("stretch, centre, +90")
             << "ON" << "Center" << "+90°" << QStringList{"1", "1", "+90°"}
             << QStringList{pick(ColFit, "ON"), pick(ColPosition, "Center")};
-        QTest::newRow("any fit but OFF stretches")
-            << "on" << "Top" << "+180°" << QStringList{"1", "0", "+180°"} << QStringList{pick(ColFit, "ON")};
         QTest::newRow("unknown position and turn") << "OFF" << "middle" << "45" << QStringList{"0", "0", ""}
                                                    << QStringList{};
     }
@@ -252,7 +235,6 @@ private slots:
         QFETCH(QString, position);
         QFETCH(QString, rotation);
         QFETCH(QStringList, shown);
-        QFETCH(QStringList, expected);
         JobRow job;
         job.fit = fit;
         job.position = position;
@@ -264,7 +246,7 @@ private slots:
         QCOMPARE(QStringList({checked("AspCheck(1)"), checked("PicPos(1)"),
                               control<QComboBox>(m_panel.get(), "RollValue")->currentText()}),
                  shown);
-        QCOMPARE(log(), expected);
+        QTEST(log(), "expected");
     }
 
     // The level bar that the sync moves writes its value back, as the whole level.
@@ -278,11 +260,11 @@ private slots:
         QCOMPARE(log(), QStringList({"caption " + SettingsPanel::levelCaption(30), "swatch 255"}));
     }
 
-    // A new row takes the panel as it stands: at start-up the defaults.
+    // A new row takes the panel as it stands (at start-up the defaults: tst_form1's
+    // filesOnTheCommandLineAreDropped).
     void valuesForNewRows()
     {
-        QCOMPARE(describe(m_panel->values()), describe(DropPanelValues{}));
-        perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); step CompressLevel;"
+        perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); key CompressLevel Right;"
                 "click PicBack #ff0000");
         m_panel->setSaveText("/out/");
         QCOMPARE(describe(m_panel->values()), describe({false, 255, false, "45", false, "/out/", 60}));

@@ -24,21 +24,22 @@ inline kestrovia::JobRow jobFor(const QString &path, const QString &folder)
     return j;
 }
 
-// All cells of row r.
-inline QStringList rowCells(const kestrovia::JobTable &t, int r)
+// Column col of every job row.
+inline QStringList column(const kestrovia::JobTable &t, int col)
 {
     QStringList out;
-    for (int c = 0; c < t.Cols(); ++c)
-        out << t.TextMatrix(r, c);
+    for (int r = 1; r < t.Rows(); ++r)
+        out << t.TextMatrix(r, col);
     return out;
 }
 
-// Every cell of the table, header included.
+// Every cell of the table, row by row, header included.
 inline QList<QStringList> allCells(const kestrovia::JobTable &t)
 {
-    QList<QStringList> out;
+    QList<QStringList> out(t.Rows());
     for (int r = 0; r < t.Rows(); ++r)
-        out << rowCells(t, r);
+        for (int c = 0; c < t.Cols(); ++c)
+            out[r] << t.TextMatrix(r, c);
     return out;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for the tests that drive windows: controls by their names and a real
-// drop of files.
+// Helpers for the tests that drive windows: controls by their names, a window on
+// screen and a real drop of files.
 
 #include "tests/common/jobrows.h"
 
@@ -21,6 +21,13 @@ template <typename T> T *control(const QObject *window, const char *name)
     if (!found)
         qFatal("no control named %s", name);
     return found;
+}
+
+// Shows w and waits until it is on screen (and active, when asked).
+inline bool shown(QWidget *w, bool active = false)
+{
+    w->show();
+    return active ? QTest::qWaitForWindowActive(w) : QTest::qWaitForWindowExposed(w);
 }
 
 // A drop as the file manager sends it: enter, move and drop on target (a view's

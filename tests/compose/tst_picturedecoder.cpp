@@ -468,19 +468,17 @@ private slots:
 
     // Names that are no regular file are refused at once: a FIFO swapped in for a
     // picture must not hang the program waiting for a writer.
+    // clang-format off
     void refusesWhatIsNoFile_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("says");
-        QTest::newRow("missing") << "missing"
-                                 << "見つかりません";
-        QTest::newRow("fifo") << "fifo"
-                              << "FIFO";
-        QTest::newRow("folder") << "folder"
-                                << "フォルダ";
-        QTest::newRow("device") << "device"
-                                << "デバイス";
+        QTest::newRow("missing") << "missing" << "見つかりません";
+        QTest::newRow("fifo") << "fifo" << "FIFO";
+        QTest::newRow("folder") << "folder" << "フォルダ";
+        QTest::newRow("device") << "device" << "デバイス";
     }
+    // clang-format on
     void refusesWhatIsNoFile()
     {
         QFETCH(QString, kind);

@@ -39,12 +39,6 @@ JobRow job(const QString &name, const QString &folder, const QString &level = QS
     return j;
 }
 
-mode_t modeOf(const QString &path)
-{
-    struct stat st { };
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
-}
-
 // A picture in a format exiv2 writes metadata into.
 QByteArray picture(const char *format) { return qtEncoded(quadrants(80, 60), format); }
 
@@ -80,8 +74,6 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::newRow("JPG upper case") << "PHOTO.JPG" << "PHOTO_b.jpg";
         QTest::newRow("two dots") << "holiday.2001.jpg" << "holiday.2001_b.jpg";
-        for (const char *name : {"photo.jpeg", "photo.JPE", "photo.jfif"})
-            QTest::newRow(name) << name << "photo_b.jpg";
         QTest::newRow("Bmp") << "photo.Bmp" << "photo.jpg";
         QTest::newRow("png beside a jpg of the same name") << "photo.png" << "photo.jpg";
         QTest::newRow("heic") << "IMG_0001.HEIC" << "IMG_0001.jpg";
@@ -115,23 +107,6 @@ private slots:
         const QString why = failureOf([&] { got = jpegQuality(job({}, {}, level).level()); });
         QCOMPARE(got, quality);
         QCOMPARE(why.contains(QStringLiteral("圧縮レベル")), quality == 0);
-    }
-
-    // The job's file, named after the source, in a Japanese folder with spaces, and
-    // nothing else beside it; an empty folder text names no folder.
-    void exportWritesTheJob()
-    {
-        const QString folder = m_folder->path() + QStringLiteral("/出力 フォルダ/");
-        QVERIFY(QDir().mkpath(folder));
-        const QString out = exportJob(quadrants(64, 48), job(QStringLiteral("夏の 海.jpg"), folder));
-        QCOMPARE(out, folder + QStringLiteral("夏の 海_b.jpg"));
-        const DecodedPicture p = decodePicture(out);
-        QCOMPARE(p.size, QSize(64, 48));
-        QVERIFY(near(p.image.pixel(2, 2), kRed, 40));
-        QVERIFY(near(p.image.pixel(61, 45), kYellow, 40));
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("夏の 海_b.jpg")});
-        const QString why = failureOf([&] { exportJob(quadrants(64, 48), job(QStringLiteral("a.jpg"), {})); });
-        QVERIFY2(why.contains(QStringLiteral("指定されていません")), qPrintable(why));
     }
 
     // Full colour resolution at 90 and above, 4:2:0 below; optimised Huffman tables:
@@ -321,16 +296,19 @@ private slots:
     {
         QFETCH(QString, setup);
         QFETCH(QString, says);
-        const QString dir = m_folder->path(), victim = dir + QStringLiteral("/victim.jpg");
+        // Japanese and blanks in the folder's name and the file's, as users name them.
+        const QString dir = m_folder->path() + QStringLiteral("/出力 フォルダ"),
+                      victim = dir + QStringLiteral("/victim.jpg");
+        QVERIFY(QDir().mkpath(dir));
         writeFile(victim, "victim");
-        QString out = dir + QStringLiteral("/out.jpg");
+        QString out = dir + QStringLiteral("/夏の 海.jpg");
         if (setup == "file640") {
             writeFile(out, "old");
             QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
         } else if (setup == "link" || setup == "dangling") {
             QVERIFY(QFile::link(setup == "link" ? victim : dir + QStringLiteral("/nowhere.jpg"), out));
         } else if (setup == "folder") {
-            QVERIFY(QDir(dir).mkdir(QStringLiteral("out.jpg")));
+            QVERIFY(QDir().mkpath(out));
         } else if (setup == "long") {
             out = dir + u'/' + QString(300, u'あ') + QStringLiteral(".jpg");
         } else if (setup == "missing") {
@@ -343,7 +321,9 @@ private slots:
         if (says.isEmpty()) {
             QCOMPARE(readFile(out), QByteArray("new content"));
             QVERIFY(!QFileInfo(out).isSymLink());
-            QCOMPARE(modeOf(out), setup == "file640" ? mode_t(0640) : mode_t(0666 & ~::umask(022)));
+            struct stat st { };
+            QCOMPARE(::lstat(QFile::encodeName(out).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 07777, setup == "file640" ? mode_t(0640) : mode_t(0666 & ~::umask(022)));
         }
         // Whatever happened: the link's target is untouched, and no temporary file is left.
         QCOMPARE(readFile(victim), QByteArray("victim"));

@@ -11,9 +11,9 @@
 #include "preview/surface.h"
 #include "preview/surfaceview.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/widgets.h"
 
 #include <QApplication>
-#include <QItemSelectionModel>
 #include <QPalette>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -75,75 +75,68 @@ private slots:
 
     // The first showing records the picture's size; a row without a new size shows
     // the picture as it is and takes its size, while a size copied to every row (or
-    // typed) before the row was ever shown survives: the job is shown at that size.
-    void firstShowing_data()
+    // typed) before the row was ever shown survives. Otherwise the job's composition
+    // is shown: fitted on its background, and turned only in the complete preview.
+    // clang-format off
+    void showing_data()
     {
+        QTest::addColumn<bool>("first");
         QTest::addColumn<QString>("newSize");
-        QTest::addColumn<QSize>("shown");
-        QTest::newRow("the picture as it is") << "" << QSize(640, 480);
-        QTest::newRow("a size set before") << "200*100" << QSize(200, 100);
+        QTest::addColumn<QString>("fit");
+        QTest::addColumn<QString>("rotation");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<QList<QRgb>>("corners"); // at (10, 10) and (width - 10, 10)
+        QTest::newRow("first, the picture as it is") << true << "" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
+        QTest::newRow("first, a size set before") << true << "200*100" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
+        QTest::newRow("fitted: bands") << false << "200*100" << "OFF" << "" << false << QList<QRgb>{kGrey, kGrey};
+        QTest::newRow("complete: turned") << false << "200*100" << "ON" << "+90°" << true << QList<QRgb>{kBlue, kRed};
+        QTest::newRow("quick: not turned") << false << "200*100" << "ON" << "+90°" << false << QList<QRgb>{kRed, kGreen};
     }
-    void firstShowing()
+    // clang-format on
+    void showing()
     {
+        QFETCH(bool, first);
         QFETCH(QString, newSize);
-        QFETCH(QSize, shown);
+        QFETCH(QString, fit);
+        QFETCH(QString, rotation);
+        QFETCH(bool, complete);
+        QFETCH(QList<QRgb>, corners);
+        const QSize shown = newSize.isEmpty() ? QSize(640, 480) : QSize(200, 100);
         Rig rig;
-        appendJob(rig.table, m_picture, newSize, "ON");
-        rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        appendJob(rig.table, m_picture, newSize, fit, "Center", rotation);
+        if (first)
+            rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        rig.panel.complete = complete;
         rig.table.setRow(1);
         QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize), sizeText(shown));
         QCOMPARE(rig.preview.PicPreview()->pixelSize(), shown);
         QCOMPARE(rig.preview.size(), shown);
-        QCOMPARE(rig.at(shown.width() / 4, shown.height() / 4), kRed);
-        QCOMPARE(rig.at(shown.width() * 3 / 4, shown.height() / 4), kGreen);
+        for (const int i : {0, 1}) {
+            const QRgb c = rig.at(i ? shown.width() - 10 : 10, 10);
+            QVERIFY2(near(c, corners[i], 39), qPrintable(describe(c)));
+        }
         // The picture as it is leaves the panel's turn, fit and position as they were.
         QCOMPARE(rig.panel.pictureSettings.size(), newSize.isEmpty() ? 0 : 1);
+        if (!newSize.isEmpty())
+            QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
         QCOMPARE(rig.panel.size, shown);
         QCOMPARE(rig.panel.colorAndLevel, std::make_optional(std::pair<std::int32_t, int>{kGreyValue, 50}));
         QVERIFY(rig.preview.PreviewReady);
     }
 
-    // Later showings show the job's composition: fitted on its background, and
-    // turned only in the complete preview.
-    // clang-format off
-    void laterShowing_data()
-    {
-        QTest::addColumn<QString>("fit");
-        QTest::addColumn<QString>("rotation");
-        QTest::addColumn<bool>("complete");
-        QTest::addColumn<QRgb>("topLeft"); // at (10, 10)
-        QTest::newRow("fitted: band") << "OFF" << "" << false << kGrey;
-        QTest::newRow("complete: turned") << "ON" << "+90°" << true << kBlue;
-        QTest::newRow("quick: not turned") << "ON" << "+90°" << false << kRed;
-    }
-    // clang-format on
-    void laterShowing()
-    {
-        QFETCH(QString, fit);
-        QFETCH(QString, rotation);
-        QFETCH(bool, complete);
-        QFETCH(QRgb, topLeft);
-        Rig rig;
-        appendJob(rig.table, m_picture, "200*100", fit, "Center", rotation);
-        rig.panel.complete = complete;
-        rig.table.setRow(1);
-        QCOMPARE(rig.preview.size(), QSize(200, 100));
-        QVERIFY2(near(rig.at(10, 10), topLeft, 39), qPrintable(describe(rig.at(10, 10))));
-        QCOMPARE(rig.panel.pictureSettings.size(), 1);
-        QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
-    }
-
     // One output pixel per device pixel, whatever the scale factor (this test also
     // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
-    // writes N.
+    // writes N, into the current row only, whatever else is highlighted.
     void previewIsOneDevicePixelPerPixel()
     {
         Rig rig;
+        appendJob(rig.table, m_picture);
         appendJob(rig.table, m_picture, "400*300", "ON");
-        rig.preview.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
-        rig.table.setRow(1);
+        appendJob(rig.table, m_picture);
+        QVERIFY(testui::shown(&rig.preview));
+        rig.table.setRow(2);
+        rig.table.setRowSel(3);
         const double ratio = rig.preview.devicePixelRatioF();
         QCOMPARE(rig.preview.clientPixelSize(), QSize(400, 300));
         const QImage shown = rig.preview.picPreviewView()->grab().toImage();
@@ -154,7 +147,8 @@ private slots:
         const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
         rig.preview.resize(rig.preview.width() + step, rig.preview.height());
         const int widened = 400 + qRound(step * ratio);
-        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("%1*300").arg(widened));
+        QCOMPARE(rig.table.TextMatrix(2, ColNewSize), QStringLiteral("%1*300").arg(widened));
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize) + rig.table.TextMatrix(3, ColNewSize), QString());
         QCOMPARE(rig.panel.size, QSize(widened, 300));
         QCOMPARE(rig.preview.clientPixelSize(), QSize(widened, 300));
     }
@@ -177,10 +171,11 @@ private slots:
         QFETCH(QString, size);
         QFETCH(bool, ready);
         Rig rig;
+        rig.sync.PicsGalary_SelChange(); // no job rows: nothing to show
+        QVERIFY(!rig.panel.colorAndLevel && !rig.preview.PreviewReady);
         appendJob(rig.table, m_picture);
         appendJob(rig.table, path.isEmpty() ? m_picture : m_dir.filePath(path), size, "ON", "Center", "+90°");
-        rig.preview.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
+        QVERIFY(testui::shown(&rig.preview));
         rig.table.setRow(1);
         rig.panel = FakePanel();
         rig.table.setRow(2);
@@ -195,48 +190,6 @@ private slots:
         }
     }
 
-    void noJobRows()
-    {
-        Rig rig;
-        rig.sync.PicsGalary_SelChange();
-        QCOMPARE(rig.sync.runCount(), 1);
-        QVERIFY(!rig.panel.colorAndLevel);
-        QVERIFY(!rig.preview.PreviewReady);
-    }
-
-    void resizeSetsTheCurrentRowsSize()
-    {
-        Rig rig;
-        JobTable &t = rig.table;
-        for (int i = 0; i < 3; ++i)
-            appendJob(t, m_picture);
-        rig.preview.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.preview));
-        // Before any successful sync a resize is inert.
-        rig.preview.resize(320, 200);
-        for (int r = 1; r <= 3; ++r)
-            QCOMPARE(t.TextMatrix(r, ColNewSize), QString());
-
-        t.setRow(2);
-        t.setRowSel(3);
-        t.selectionModel()->select(t.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("640*480"));
-        rig.preview.resize(320, 480);
-        QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("320*480"));
-        QCOMPARE(t.TextMatrix(1, ColNewSize), QString());
-        QCOMPARE(t.TextMatrix(3, ColNewSize), QString());
-        QCOMPARE(rig.panel.size, QSize(320, 480));
-        QCOMPARE(rig.preview.size(), QSize(320, 480));
-
-        // A client height of 0: the preview falls back to the picture's size.
-        rig.preview.resize(320, 0);
-        QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("320*0"));
-        QCOMPARE(rig.preview.PicPreview()->pixelSize(), QSize(640, 480));
-        QVERIFY(rig.preview.PreviewReady);
-        rig.preview.resize(100, 50);
-        QCOMPARE(t.TextMatrix(2, ColNewSize), QStringLiteral("100*50"));
-    }
-
     void everyChangeOfTheCurrentRowRunsTheSync()
     {
         Rig rig;
@@ -244,8 +197,7 @@ private slots:
         appendJob(rig.table, m_picture);
         rig.table.setColWidth(0, 1500);
         JobListView grid(&rig.table);
-        grid.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QVERIFY(testui::shown(&grid));
         QSignalSpy ran(&rig.sync, &SelectionSync::ran);
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(rig.table.index(1, 0)).center());
         QTRY_COMPARE(ran.count(), 1);
@@ -278,19 +230,6 @@ private slots:
         QCOMPARE(s.toImage().pixel(18, 8), kGreen);
         QCOMPARE(s.toImage().pixel(25, 5), qRgb(255, 255, 255));
         QApplication::setPalette(QPalette());
-    }
-
-    // The close box only hides the window: a double-click on the job list shows it
-    // again as it was.
-    void closeBoxOnlyHides()
-    {
-        Form2 form;
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.close());
-        QVERIFY(!form.isVisible());
-        form.show();
-        QVERIFY(form.isVisible());
     }
 };
 
