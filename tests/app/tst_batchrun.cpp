@@ -276,13 +276,18 @@ private slots:
         if (bytes.isEmpty())
             QSKIP("libheif has no HEVC encoder here (Debian's libheif1 builds it in with libx265)");
         writeFile(m_root + name, bytes);
-        writeFile(m_root + "notes.psd", "layers");
+        for (const char *other : {"notes.psd", "invoice.pdf", "DSC_0001.NEF"})
+            writeFile(m_root + other, "not a picture");
         const QString folder = m_root + "out/", hint = strip();
         QVERIFY(QDir().mkpath(folder));
         control<QAbstractButton>(m_form.get(), "SaveCheck(1)")->click();
         control<SettingsPanel>(m_form.get(), "Frame1")->setSaveText(folder);
-        QVERIFY(drop({m_root + name, m_root + "notes.psd"}));
-        QCOMPARE(strip(), QString::fromUtf8("1件は対応していない形式のため追加しませんでした: notes.psd"));
+        QVERIFY(drop({m_root + name, m_root + "notes.psd", m_root + "invoice.pdf", m_root + "DSC_0001.NEF"}));
+        const QString skipped =
+            QString::fromUtf8("3件は対応していない形式のため追加しませんでした: notes.psd, invoice.pdf, DSC_0001.NEF");
+        QCOMPARE(strip(), skipped);
+        // Longer than the strip's two lines: cut there, whole in the tooltip.
+        QCOMPARE(control<QLabel>(m_form.get(), "Label15")->toolTip(), skipped);
         QCOMPARE(table().Rows(), 2);
         table().setTextMatrix(1, ColBackColor, QString::number(0x0000FF)); // red
         table().setTextMatrix(1, ColNewSize, QStringLiteral("%1*%2").arg(size.width()).arg(size.height()));
