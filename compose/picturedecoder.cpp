@@ -209,19 +209,36 @@ struct TjDeleter {
     void operator()(void *h) const { tjDestroy(h); }
 };
 
+// A JPEG's decoder with its header read: refused when the header is damaged, the
+// picture too large, or the file too short for the size it declares.
+struct JpegHeader {
+    std::unique_ptr<void, TjDeleter> tj;
+    unsigned char *data = nullptr;
+    unsigned long size = 0;
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+};
+
+JpegHeader readJpegHeader(const Bytes &b)
+{
+    JpegHeader j;
+    j.tj.reset(tjInitDecompress());
+    if (!j.tj)
+        fail(tr("JPEG デコーダを初期化できません"));
+    j.data = const_cast<unsigned char *>(b.p);
+    j.size = static_cast<unsigned long>(b.size);
+    if (tjDecompressHeader3(j.tj.get(), j.data, j.size, &j.w, &j.h, &j.subsamp, &j.colorspace) != 0 || j.w <= 0
+        || j.h <= 0)
+        fail(tr("JPEG ファイルが壊れているため読み込めません"));
+    checkPictureSize(j.w, j.h);
+    checkJpegDataCovers(b, j.w, j.h);
+    return j;
+}
+
 DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
 {
-    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
-    if (!tj)
-        fail(tr("JPEG デコーダを初期化できません"));
-    int w = 0, h = 0, subsamp = 0, colorspace = 0;
-    auto *data = const_cast<unsigned char *>(b.p);
-    const auto size = static_cast<unsigned long>(b.size);
+    const JpegHeader j = readJpegHeader(b);
+    const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
     const QByteArray profile = embeddedIccProfile(file, PictureFormat::Jpeg);
-    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
-        fail(tr("JPEG ファイルが壊れているため読み込めません"));
-    checkPictureSize(w, h);
-    checkJpegDataCovers(b, w, h);
 
     const int orientation = exifOrientation(b);
     const bool sideways = orientation >= 5;
@@ -269,16 +286,8 @@ DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunc
 
 std::optional<JpegPlanes> decodePlanes(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
 {
-    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
-    if (!tj)
-        fail(tr("JPEG デコーダを初期化できません"));
-    int w = 0, h = 0, subsamp = 0, colorspace = 0;
-    auto *data = const_cast<unsigned char *>(b.p);
-    const auto size = static_cast<unsigned long>(b.size);
-    if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsamp, &colorspace) != 0 || w <= 0 || h <= 0)
-        fail(tr("JPEG ファイルが壊れているため読み込めません"));
-    checkPictureSize(w, h);
-    checkJpegDataCovers(b, w, h);
+    const JpegHeader j = readJpegHeader(b);
+    const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
     // Only a plain colour photo, stored upright: everything else takes the RGB route.
     if (colorspace != TJCS_YCbCr || exifOrientation(b) != 1
         || (subsamp != TJSAMP_420 && subsamp != TJSAMP_422 && subsamp != TJSAMP_444))
