@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -105,7 +106,10 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
         const QByteArray source = readSourceFile(p.job.path);
         const auto admit = [&](QSize size) {
-            pixels = qint64(size.width()) * size.height();
+            // Once per row: a second decode of the same source counts no more pixels.
+            if (pixels > 0)
+                return;
+            pixels = std::max<qint64>(1, qint64(size.width()) * size.height());
             waitForPixels(pixels);
         };
         // A photo only scaled to the canvas goes through its colour planes; every
