@@ -47,7 +47,7 @@ sanitize:
 
 # The threaded code (engine, export, batch) under ThreadSanitizer. Qt itself is not
 # instrumented; tools/tsan.supp names the few reports that come from inside it.
-TSAN_TESTS := compose_tst_jobcompose export_tst_export batch_tst_batchpipeline
+TSAN_TESTS := compose_tst_picturedecoder compose_tst_jobcompose export_tst_export batch_tst_batchpipeline
 tsan: deps-test
 	cmake -S . -B build-tsan -DKESTROVIA_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-tsan -j$(JOBS) --target $(TSAN_TESTS)
