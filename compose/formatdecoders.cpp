@@ -136,6 +136,28 @@ void allowPicturesUpToOurLimit()
     Q_UNUSED(done);
 }
 
+// Whether data can hold as many pixels as the header declares, before any pixel is
+// allocated: a file of a few dozen bytes that declares hundreds of millions of
+// pixels is damaged or hostile, and decoding it would fill gigabytes and take
+// minutes. Deflate packs at most 1032 bytes into one, and one byte holds at least
+// 8 pixels of a PNG, so the PNG bound is exact. An LZW code of at least 3 bits
+// stands for at most 4096 GIF pixels; a GIF's frames may leave its logical
+// screen to the background, so only screens beyond 16 million pixels are held to
+// it. TIFF and WebP have codings (fax, single-colour lossless) that no ratio bounds.
+void checkDataCovers(const QByteArray &data, PictureFormat format, QSize size)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const qint64 bytes = data.size();
+    const bool implausible = format == PictureFormat::Png   ? pixels > bytes * 1032 * 8
+                             : format == PictureFormat::Gif ? pixels > 16'000'000 && pixels > bytes * 8 / 3 * 4096
+                                                            : false;
+    if (implausible)
+        fail(tr("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
+                 .arg(pictureFormatName(format))
+                 .arg(size.width())
+                 .arg(size.height()));
+}
+
 FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const std::function<void(QSize)> &beforeDecode)
 {
     const QByteArray qtFormat = format == PictureFormat::Png    ? QByteArrayLiteral("png")
@@ -160,6 +182,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
     if (!size.isValid() || size.isEmpty())
         fail(endsEarly(data, format) ? truncatedReason(format) : brokenReason(format));
     checkPictureSize(size.width(), size.height());
+    checkDataCovers(data, format, size);
     if (beforeDecode)
         beforeDecode(size);
 
