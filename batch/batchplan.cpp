@@ -9,6 +9,9 @@
 #include <QSet>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace kestrovia {
 
@@ -101,9 +104,13 @@ BatchPlan planBatch(const QList<std::pair<int, JobRow>> &rows)
         } else if (!folder.isDir()) {
             fail(PlannedRow::Fate::Fail,
                  ja("保存先フォルダ「%1」がありません").arg(QDir::toNativeSeparators(job.saveFolder)));
-        } else if (!folder.isWritable()) {
+        } else if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
+            // A locked memory card or a mounted disc image is no matter of permissions:
+            // say which, so the user knows that choosing another folder is the way out.
             fail(PlannedRow::Fate::Fail,
-                 ja("保存先フォルダ「%1」に書き込む権限がありません").arg(QDir::toNativeSeparators(job.saveFolder)));
+                 (errno == EROFS ? ja("保存先フォルダ「%1」は読み取り専用の場所のため書き込めません")
+                                 : ja("保存先フォルダ「%1」に書き込む権限がありません"))
+                     .arg(QDir::toNativeSeparators(job.saveFolder)));
         } else if (exists && S_ISDIR(st.st_mode)) {
             fail(PlannedRow::Fate::Fail, ja("保存先に同じ名前のフォルダがあります"));
         } else if (const auto id = fileId(p.output); id && sources.contains(*id)) {

@@ -15,6 +15,7 @@
 
 #include <atomic>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +129,7 @@ private slots:
         QTest::newRow("a file") << "@a.bmp/" << "ありません";
         QTest::newRow("a folder at the output") << "@taken/" << "フォルダがあります";
         QTest::newRow("read-only") << "@locked/" << "権限";
+        QTest::newRow("read-only drive") << "@card/" << "読み取り専用";
     }
     // clang-format on
     void unusableFolders()
@@ -139,6 +141,13 @@ private slots:
         const QStringList rows = sources({"a.bmp"}, bmp(quadrants(40, 30), 24));
         QVERIFY(QDir(m_root).mkpath(QStringLiteral("taken/a.jpg")) && QDir(m_root).mkpath(QStringLiteral("locked")));
         QFile::setPermissions(m_root + QStringLiteral("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QByteArray card = QFile::encodeName(m_root + QStringLiteral("card"));
+        if (folder == "@card/") {
+            QVERIFY(QDir(m_root).mkpath(QStringLiteral("card")));
+            if (::mount("tmpfs", card.constData(), "tmpfs", MS_RDONLY, "size=16k") != 0)
+                QSKIP("cannot mount a read-only file system here (needs root)");
+        }
+        const auto unmount = qScopeGuard([&] { ::umount(card.constData()); });
         const BatchPlan p = plan(rows, folder.replace(u'@', m_root));
         QCOMPARE(p.rows[0].fate, Fate::Fail);
         QVERIFY2(p.rows[0].reason.contains(says), qPrintable(p.rows[0].reason));
