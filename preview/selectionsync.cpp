@@ -40,12 +40,16 @@ SelectionSync::SelectionSync(JobTable *table, Form2 *preview, JobPanel *panel, Q
 {
     connect(table, &JobTable::SelChange, this, &SelectionSync::PicsGalary_SelChange);
     connect(preview, &Form2::resized, this, &SelectionSync::Form2_Resize);
+    m_resizeRest.setSingleShot(true);
+    m_resizeRest.setInterval(kResizeRestMs);
+    connect(&m_resizeRest, &QTimer::timeout, this, &SelectionSync::PicsGalary_SelChange);
 }
 
 void SelectionSync::PicsGalary_SelChange()
 {
     if (m_running)
         return;
+    m_resizeRest.stop(); // this run already draws the size a resize left
     m_running = true;
     // Decoding a large picture takes a moment: show that the program works.
     const bool wasBusy = BusyPointer::isBusy();
@@ -124,7 +128,10 @@ void SelectionSync::Form2_Resize()
     const int r = m_table->Row();
     if (r >= 1 && r < m_table->Rows())
         m_table->setTextMatrix(r, ColNewSize, sizeText(client));
-    PicsGalary_SelChange();
+    // Dragging the border resizes many times a second, and decoding and composing a
+    // large photo for every step would hold the window at each one. The surface
+    // keeps its drawing meanwhile; the picture is drawn again once the border rests.
+    m_resizeRest.start();
 }
 
 } // namespace kestrovia

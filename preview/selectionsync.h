@@ -4,6 +4,7 @@
 // a new client size into the current row's new output size.
 
 #include <QObject>
+#include <QTimer>
 
 namespace kestrovia {
 
@@ -26,8 +27,10 @@ public:
     void PicsGalary_SelChange();
 
     // The preview window's resize handling: a size the user chose becomes the
-    // current row's ColNewSize (in device pixels), and the sync runs.
+    // current row's ColNewSize (in device pixels) at once, and the sync runs once
+    // the size has rested for kResizeRestMs.
     void Form2_Resize();
+    static constexpr int kResizeRestMs = 100;
 
     // Number of completed or failed runs, for tests and diagnostics.
     int runCount() const { return m_runs; }
@@ -42,6 +45,7 @@ private:
     JobTable *m_table;
     Form2 *m_preview;
     JobPanel *m_panel;
+    QTimer m_resizeRest;
     bool m_running = false;
     int m_runs = 0;
 };

@@ -127,7 +127,8 @@ private slots:
 
     // One output pixel per device pixel, whatever the scale factor (this test also
     // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
-    // writes N, into the current row only, whatever else is highlighted.
+    // writes N, into the current row only, whatever else is highlighted. A drag of
+    // the border writes every step at once but composes once, when it rests.
     void previewIsOneDevicePixelPerPixel()
     {
         Rig rig;
@@ -145,12 +146,24 @@ private slots:
         QVERIFY(near(shown.pixel(397, 50), kGreen, 39));
 
         const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
-        rig.preview.resize(rig.preview.width() + step, rig.preview.height());
-        const int widened = 400 + qRound(step * ratio);
-        QCOMPARE(rig.table.TextMatrix(2, ColNewSize), QStringLiteral("%1*300").arg(widened));
+        const int runs = rig.sync.runCount();
+        int widened = 400;
+        for (int i = 0; i < 3; ++i) {
+            rig.preview.resize(rig.preview.width() + step, rig.preview.height());
+            widened += qRound(step * ratio);
+            QCOMPARE(rig.table.TextMatrix(2, ColNewSize), QStringLiteral("%1*300").arg(widened));
+            QCOMPARE(rig.panel.size, QSize(widened, 300));
+            QCOMPARE(rig.preview.clientPixelSize(), QSize(widened, 300));
+        }
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize) + rig.table.TextMatrix(3, ColNewSize), QString());
-        QCOMPARE(rig.panel.size, QSize(widened, 300));
-        QCOMPARE(rig.preview.clientPixelSize(), QSize(widened, 300));
+        QCOMPARE(rig.sync.runCount(), runs);
+        QTRY_COMPARE(rig.sync.runCount(), runs + 1);
+        QTest::qWait(2 * SelectionSync::kResizeRestMs);
+        QCOMPARE(rig.sync.runCount(), runs + 1);
+        // Composed at the new size: the stretched picture reaches the new edge.
+        const QImage settled = rig.preview.picPreviewView()->grab().toImage();
+        QCOMPARE(settled.size(), QSize(widened, 300));
+        QVERIFY(near(settled.pixel(widened - 3, 50), kGreen, 39));
     }
 
     void failedRunsLeaveWhatTheyReached_data()
