@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -55,10 +57,12 @@ double catmullRom(double x)
 
 // Per destination pixel along one axis: the first source pixel and its weights.
 struct Weights {
-    int taps = 0; // weights per destination pixel (padded)
+    int taps = 0; // most weights any destination pixel uses
+    int stride = 0; // taps rounded up to whole groups of 8, zero-padded
     std::vector<int> first; // first source pixel
     std::vector<int> count; // weights in use
-    std::vector<std::int16_t> w; // taps per destination pixel
+    std::vector<std::int16_t> w; // stride per destination pixel
+    const std::int16_t *of(int i) const { return &w[static_cast<size_t>(i) * stride]; }
 };
 
 // Destination pixels [d0, d1) of the span starting at spanFirst, sampling the
@@ -71,10 +75,11 @@ Weights makeWeights(int d0, int d1, int spanFirst, double srcStart, double scale
     const double stretch = std::max(scale, 1.0);
     const double radius = (reducing ? 3.0 : 2.0) * stretch;
     out.taps = static_cast<int>(std::ceil(radius)) * 2 + 2;
+    out.stride = (out.taps + 7) / 8 * 8;
     const int n = d1 - d0;
     out.first.resize(n);
     out.count.resize(n);
-    out.w.assign(static_cast<size_t>(n) * out.taps, 0);
+    out.w.assign(static_cast<size_t>(n) * out.stride, 0);
     std::vector<double> fw(out.taps);
     for (int i = 0; i < n; ++i) {
         const double centre = srcStart + (d0 + i - spanFirst + 0.5) * scale;
@@ -91,7 +96,7 @@ Weights makeWeights(int d0, int d1, int spanFirst, double srcStart, double scale
             fw[cnt++] = v;
             sum += v;
         }
-        std::int16_t *wi = &out.w[static_cast<size_t>(i) * out.taps];
+        std::int16_t *wi = &out.w[static_cast<size_t>(i) * out.stride];
         double largest = 0;
         for (int k = 0; k < cnt; ++k)
             largest = std::max(largest, std::fabs(fw[k]));
@@ -123,6 +128,34 @@ Weights makeWeights(int d0, int d1, int spanFirst, double srcStart, double scale
     return out;
 }
 
+// The weights of one axis, remembered per thread: a batch scales picture after
+// picture of one size, and both colour planes of a JPEG alike. Large tables (huge
+// reductions) are not kept.
+const Weights &weightsFor(int d0, int d1, int spanFirst, double srcStart, double scale, int lo, int hi)
+{
+    struct Entry {
+        std::tuple<int, int, int, double, double, int, int> key;
+        Weights weights;
+    };
+    constexpr size_t kEntries = 8;
+    constexpr size_t kLargestKept = 1 << 18; // weights, 512 KB
+    thread_local std::deque<Entry> kept;
+    thread_local Weights uncached;
+    const auto key = std::make_tuple(d0, d1, spanFirst, srcStart, scale, lo, hi);
+    for (const Entry &e : kept)
+        if (e.key == key)
+            return e.weights;
+    Weights w = makeWeights(d0, d1, spanFirst, srcStart, scale, lo, hi);
+    if (w.w.size() > kLargestKept) {
+        uncached = std::move(w);
+        return uncached;
+    }
+    if (kept.size() == kEntries)
+        kept.pop_back();
+    kept.push_front(Entry{key, std::move(w)});
+    return kept.front().weights;
+}
+
 [[maybe_unused]] inline std::uint32_t clampPixel(int b, int g, int r)
 {
     const auto c = [](int v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
@@ -137,7 +170,7 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
     const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
     for (int i = 0; i < n; ++i) {
         const std::uint32_t *p = src + wx.first[i];
-        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
+        const std::int16_t *w = wx.of(i);
         const int cnt = wx.count[i];
         __m128i acc = half;
         int k = 0;
@@ -166,7 +199,7 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
 #else
     for (int i = 0; i < n; ++i) {
         const std::uint32_t *p = src + wx.first[i];
-        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
+        const std::int16_t *w = wx.of(i);
         int b = 1 << (kShift - 1), g = b, r = b;
         for (int k = 0; k < wx.count[i]; ++k) {
             b += w[k] * int(p[k] & 0xFF);
@@ -233,27 +266,55 @@ int clampToInt(double v)
     return static_cast<int>(std::clamp(v, -lim, lim));
 }
 
-// One output row of the horizontal pass over a single-channel plane.
-void horizontalRowGray(const std::uint8_t *src, std::uint8_t *dst, const Weights &wx, int n)
+// One output row of the horizontal pass over a single-channel plane whose source
+// row holds `width` pixels.
+void horizontalRowGray(const std::uint8_t *src, int width, std::uint8_t *dst, const Weights &wx, int n)
 {
-    for (int i = 0; i < n; ++i) {
-        const std::uint8_t *p = src + wx.first[i];
-        const std::int16_t *w = &wx.w[static_cast<size_t>(i) * wx.taps];
-        const int cnt = wx.count[i];
-        int k = 0;
-        int acc = 1 << (kShift - 1);
+    int i = 0;
 #if defined(__SSE2__)
-        __m128i sum = _mm_setzero_si128();
-        const __m128i zero = _mm_setzero_si128();
-        for (; k + 8 <= cnt; k += 8) {
+    // Four outputs at a time, each over groups of 8 weights and a last group of 4
+    // when no more are left: the weights past an output's count are zero, so the
+    // extra pixels read add nothing. Outputs whose groups would reach past the row
+    // are left to the loop below.
+    const __m128i zero = _mm_setzero_si128();
+    const auto padded = [](int count) { return count / 8 * 8 + (count % 8 == 0 ? 0 : count % 8 <= 4 ? 4 : 8); };
+    const auto fits = [&](int o) { return wx.first[o] + padded(wx.count[o]) <= width; };
+    const auto sums = [&](int o) {
+        const std::uint8_t *p = src + wx.first[o];
+        const std::int16_t *w = wx.of(o);
+        const int count = wx.count[o];
+        __m128i sum = zero;
+        int k = 0;
+        for (; k < count - 4; k += 8) {
             const __m128i px = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + k)), zero);
             sum = _mm_add_epi32(sum, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k))));
         }
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
-        acc += _mm_cvtsi128_si32(sum);
+        if (k < count) {
+            int four;
+            std::memcpy(&four, p + k, sizeof four);
+            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(px, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(w + k))));
+        }
+        return sum;
+    };
+    const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+    for (; i + 4 <= n && fits(i) && fits(i + 1) && fits(i + 2) && fits(i + 3); i += 4) {
+        const __m128i s0 = sums(i), s1 = sums(i + 1), s2 = sums(i + 2), s3 = sums(i + 3);
+        // Lane k of the total is the sum of the lanes of sk.
+        const __m128i t01 = _mm_add_epi32(_mm_unpacklo_epi32(s0, s1), _mm_unpackhi_epi32(s0, s1));
+        const __m128i t23 = _mm_add_epi32(_mm_unpacklo_epi32(s2, s3), _mm_unpackhi_epi32(s2, s3));
+        __m128i total = _mm_add_epi32(_mm_unpacklo_epi64(t01, t23), _mm_unpackhi_epi64(t01, t23));
+        total = _mm_srai_epi32(_mm_add_epi32(total, half), kShift);
+        total = _mm_packus_epi16(_mm_packs_epi32(total, total), total);
+        const int four = _mm_cvtsi128_si32(total);
+        std::memcpy(dst + i, &four, sizeof four);
+    }
 #endif
-        for (; k < cnt; ++k)
+    for (; i < n; ++i) {
+        const std::uint8_t *p = src + wx.first[i];
+        const std::int16_t *w = wx.of(i);
+        int acc = 1 << (kShift - 1);
+        for (int k = 0; k < wx.count[i]; ++k)
             acc += w[k] * int(p[k]);
         dst[i] = static_cast<std::uint8_t>(std::clamp(acc >> kShift, 0, 255));
     }
@@ -264,12 +325,18 @@ template <int Bytes> struct PixelKind;
 template <> struct PixelKind<4> {
     using Type = std::uint32_t;
     static constexpr QImage::Format format = QImage::Format_RGB32;
-    static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRow(src, dst, wx, n); }
+    static void horizontal(const Type *src, int, Type *dst, const Weights &wx, int n)
+    {
+        horizontalRow(src, dst, wx, n);
+    }
 };
 template <> struct PixelKind<1> {
     using Type = std::uint8_t;
     static constexpr QImage::Format format = QImage::Format_Grayscale8;
-    static void horizontal(const Type *src, Type *dst, const Weights &wx, int n) { horizontalRowGray(src, dst, wx, n); }
+    static void horizontal(const Type *src, int width, Type *dst, const Weights &wx, int n)
+    {
+        horizontalRowGray(src, width, dst, wx, n);
+    }
 };
 
 } // namespace
@@ -331,8 +398,8 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
         return;
     }
 
-    const Weights wx = makeWeights(cx0, cx1, sx.first, srcRect.left(), scaleX, lox, hix);
-    const Weights wy = makeWeights(cy0, cy1, sy.first, srcRect.top(), scaleY, loy, hiy);
+    const Weights wx = weightsFor(cx0, cx1, sx.first, srcRect.left(), scaleX, lox, hix);
+    const Weights wy = weightsFor(cy0, cy1, sy.first, srcRect.top(), scaleY, loy, hiy);
     const int outW = cx1 - cx0;
     const int outH = cy1 - cy0;
 
@@ -355,9 +422,10 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
     const int midH = rowHi - rowLo;
     const int midW = colHi - colLo;
 
-    // The vertical pass works on several pixels at a time, the horizontal one on
-    // one: when the picture shrinks in height, running the vertical pass first over
-    // the full source width leaves the slower pass far fewer rows.
+    // The vertical pass runs straight along whole rows, the horizontal one gathers
+    // a window for every pixel and costs more per weight: when the picture shrinks
+    // in height, running the vertical pass first over the full source width leaves
+    // the slower pass far fewer rows.
     constexpr double kHorizontalCost = Bytes == 4 ? 4 : 2;
     const double horizontalFirst = double(midH) * outW * wx.taps * kHorizontalCost + double(outH) * outW * wy.taps;
     const double verticalFirst = double(outH) * midW * wy.taps + double(outH) * outW * wx.taps * kHorizontalCost;
@@ -373,13 +441,13 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
                 for (int k = 0; k < wy.count[j]; ++k)
                     rows[k] = srcBits + (wy.first[j] + k) * srcStride + static_cast<size_t>(colLo) * Bytes;
                 auto *m = reinterpret_cast<std::uint8_t *>(mid + static_cast<size_t>(j) * midW);
-                verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], m, midW * Bytes);
+                verticalRow(rows.data(), wy.of(j), wy.count[j], m, midW * Bytes);
             }
         });
         splitRows(outH, double(outH) * outW * wx.taps * kHorizontalCost, [&](int first, int end) {
             for (int j = first; j < end; ++j)
                 PixelKind<Bytes>::horizontal(
-                    mid + static_cast<size_t>(j) * midW,
+                    mid + static_cast<size_t>(j) * midW, midW,
                     reinterpret_cast<Pixel *>(destBits + static_cast<size_t>(cy0 + j) * destStride) + cx0, wxMid, outW);
         });
         return;
@@ -391,7 +459,7 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
     splitRows(midH, double(midH) * outW * wx.taps, [&](int first, int end) {
         for (int r = first; r < end; ++r)
             PixelKind<Bytes>::horizontal(reinterpret_cast<const Pixel *>(srcBits + (rowLo + r) * srcStride),
-                                         mid + static_cast<size_t>(r) * outW, wx, outW);
+                                         src.width(), mid + static_cast<size_t>(r) * outW, wx, outW);
     });
 
     splitRows(outH, double(outH) * outW * 4 * wy.taps, [&](int first, int end) {
@@ -401,7 +469,7 @@ void drawScaledImpl(QImage &dest, const QRectF &destRect, const QImage &srcIn, c
                 rows[k] =
                     reinterpret_cast<const std::uint8_t *>(mid + static_cast<size_t>(wy.first[j] - rowLo + k) * outW);
             auto *d = destBits + static_cast<size_t>(cy0 + j) * destStride + static_cast<size_t>(cx0) * Bytes;
-            verticalRow(rows.data(), &wy.w[static_cast<size_t>(j) * wy.taps], wy.count[j], d, outW * Bytes);
+            verticalRow(rows.data(), wy.of(j), wy.count[j], d, outW * Bytes);
         }
     });
 }

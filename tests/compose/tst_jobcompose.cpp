@@ -484,7 +484,8 @@ private slots:
 
     // A flat colour stays exactly flat over the destination pixels whose centres lie
     // in the rectangle (each edge rounded to the nearest boundary, ties to even),
-    // and nothing outside them is touched.
+    // and nothing outside them is touched; in RGB and in a single colour plane, at
+    // scales whose filters take from 4 to 20 source pixels.
     void flatColourStaysExact_data()
     {
         QTest::addColumn<QSize>("from");
@@ -499,21 +500,33 @@ private slots:
             << QSize(2000, 1500) << QRectF(0, 0, 1500, 1100) << QRect(0, 0, 1500, 1100);
         QTest::newRow("enlarge, split over threads")
             << QSize(300, 200) << QRectF(0, 0, 1600, 1200) << QRect(0, 0, 1600, 1200);
+        QTest::newRow("reduce by 1.4 and 2.1") << QSize(141, 211) << QRectF(0, 0, 101, 101) << QRect(0, 0, 101, 101);
+        QTest::newRow("reduce by 2.7 and 3.3") << QSize(271, 331) << QRectF(0, 0, 101, 101) << QRect(0, 0, 101, 101);
     }
     void flatColourStaysExact()
     {
         QFETCH(QSize, from);
         QFETCH(QRectF, to);
         QFETCH(QRect, covered);
+        const QSize size(std::max(64, int(to.right()) + 2), std::max(48, int(to.bottom()) + 2));
         QImage src(from, QImage::Format_RGB32);
         src.fill(qRgb(12, 200, 77));
-        QImage dst(std::max(64, int(to.right()) + 2), std::max(48, int(to.bottom()) + 2), QImage::Format_RGB32);
+        QImage dst(size, QImage::Format_RGB32);
         dst.fill(Qt::black);
         drawScaled(dst, to, src, QRectF(src.rect()));
-        for (int y = 0; y < dst.height(); ++y)
-            for (int x = 0; x < dst.width(); ++x)
-                if (dst.pixel(x, y) != (covered.contains(x, y) ? qRgb(12, 200, 77) : qRgb(0, 0, 0)))
+        QImage plane(from, QImage::Format_Grayscale8);
+        plane.fill(qRgb(77, 77, 77));
+        QImage dstPlane(size, QImage::Format_Grayscale8);
+        dstPlane.fill(Qt::black);
+        drawScaledPlane(dstPlane, to, plane, QRectF(plane.rect()));
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const bool in = covered.contains(x, y);
+                if (dst.pixel(x, y) != (in ? qRgb(12, 200, 77) : qRgb(0, 0, 0)))
                     QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+                if (dstPlane.constScanLine(y)[x] != (in ? 77 : 0))
+                    QFAIL(qPrintable(QStringLiteral("plane pixel %1,%2").arg(x).arg(y)));
+            }
     }
 
     // Every row exactly once, with the pool free or busy, and a throw in either half
