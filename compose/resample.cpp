@@ -15,6 +15,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define KESTROVIA_AVX2_DISPATCH 1
+#endif
 
 namespace kestrovia {
 
@@ -162,6 +166,13 @@ const Weights &weightsFor(int d0, int d1, int spanFirst, double srcStart, double
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
 }
 
+// Two weights side by side, for a multiply-add over interleaved pixel pairs.
+inline int weightPair(std::int16_t first, std::int16_t second)
+{
+    return static_cast<int>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(second)) << 16)
+                            | static_cast<std::uint16_t>(first));
+}
+
 // One output row of the horizontal pass.
 void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &wx, int n)
 {
@@ -180,9 +191,7 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
             const __m128i a = _mm_cvtsi32_si128(static_cast<int>(p[k]));
             const __m128i b = _mm_cvtsi32_si128(static_cast<int>(p[k + 1]));
             const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
-            const __m128i ww =
-                _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
-                                                | static_cast<std::uint16_t>(w[k])));
+            const __m128i ww = _mm_set1_epi32(weightPair(w[k], w[k + 1]));
             acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, ww));
         }
         if (k < cnt) {
@@ -211,10 +220,61 @@ void horizontalRow(const std::uint32_t *src, std::uint32_t *dst, const Weights &
 #endif
 }
 
+#if defined(KESTROVIA_AVX2_DISPATCH)
+// The vertical pass 32 bytes at a time on processors with AVX2, with the sums of
+// the 16-byte pass below, so both give the same pixels. The unpacks and packs work
+// within 128-bit lanes and so keep the bytes in order. Returns the bytes done.
+__attribute__((target("avx2"))) int verticalRowAvx2(const std::uint8_t *const *rows, const std::int16_t *w, int cnt,
+                                                    std::uint8_t *dst, int bytes)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i half = _mm256_set1_epi32(1 << (kShift - 1));
+    int x = 0;
+    for (; x + 32 <= bytes; x += 32) {
+        __m256i a0 = half, a1 = half, a2 = half, a3 = half;
+        int k = 0;
+        for (; k + 1 < cnt; k += 2) {
+            const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows[k] + x));
+            const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows[k + 1] + x));
+            const __m256i ww = _mm256_set1_epi32(weightPair(w[k], w[k + 1]));
+            const __m256i lo = _mm256_unpacklo_epi8(r0, r1);
+            const __m256i hi = _mm256_unpackhi_epi8(r0, r1);
+            a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), ww));
+            a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), ww));
+            a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), ww));
+            a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), ww));
+        }
+        if (k < cnt) {
+            const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows[k] + x));
+            const __m256i ww = _mm256_set1_epi32(static_cast<std::uint16_t>(w[k]));
+            const __m256i lo = _mm256_unpacklo_epi8(r0, zero);
+            const __m256i hi = _mm256_unpackhi_epi8(r0, zero);
+            a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_unpacklo_epi16(lo, zero), ww));
+            a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_unpackhi_epi16(lo, zero), ww));
+            a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_unpacklo_epi16(hi, zero), ww));
+            a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_unpackhi_epi16(hi, zero), ww));
+        }
+        a0 = _mm256_srai_epi32(a0, kShift);
+        a1 = _mm256_srai_epi32(a1, kShift);
+        a2 = _mm256_srai_epi32(a2, kShift);
+        a3 = _mm256_srai_epi32(a3, kShift);
+        const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(a0, a1), _mm256_packs_epi32(a2, a3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), packed);
+    }
+    return x;
+}
+
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
 // One output row of the vertical pass: rows[k] weighted by w[k], `bytes` long.
 void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt, std::uint8_t *dst, int bytes)
 {
     int x = 0;
+#if defined(KESTROVIA_AVX2_DISPATCH)
+    if (kHasAvx2)
+        x = verticalRowAvx2(rows, w, cnt, dst, bytes);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
@@ -224,9 +284,7 @@ void verticalRow(const std::uint8_t *const *rows, const std::int16_t *w, int cnt
         for (; k + 1 < cnt; k += 2) {
             const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + x));
             const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + x));
-            const __m128i ww =
-                _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(w[k + 1])) << 16)
-                                                | static_cast<std::uint16_t>(w[k])));
+            const __m128i ww = _mm_set1_epi32(weightPair(w[k], w[k + 1]));
             const __m128i lo = _mm_unpacklo_epi8(r0, r1);
             const __m128i hi = _mm_unpackhi_epi8(r0, r1);
             a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), ww));
