@@ -47,61 +47,6 @@ struct Bytes {
     std::uint32_t be16(qint64 at) const { return (p[at] << 8) | p[at + 1]; }
 };
 
-// ---- EXIF orientation ----
-
-// Orientation tag (1..8) of the first APP1 "Exif" segment; 1 when absent or broken.
-int exifOrientation(const Bytes &b)
-{
-    qint64 i = 2;
-    while (b.has(i, 4)) {
-        if (b.p[i] != 0xFF)
-            return 1;
-        const int marker = b.p[i + 1];
-        if (marker == 0xFF) { // fill byte
-            ++i;
-            continue;
-        }
-        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            i += 2;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9)
-            return 1; // the pixel data starts; EXIF comes before it
-        const qint64 len = b.be16(i + 2);
-        if (len < 2 || !b.has(i + 2, len))
-            return 1;
-        if (marker == 0xE1 && len >= 16 && std::memcmp(b.p + i + 4, "Exif\0\0", 6) == 0) {
-            const Bytes t{b.p + i + 10, len - 8};
-            const bool le = t.p[0] == 'I' && t.p[1] == 'I';
-            const bool be = t.p[0] == 'M' && t.p[1] == 'M';
-            if (!le && !be)
-                return 1;
-            const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
-            const auto u32 = [&](qint64 at) {
-                return le ? t.le32(at) : (std::uint32_t(t.be16(at)) << 16) | std::uint32_t(t.be16(at + 2));
-            };
-            if (u16(2) != 42)
-                return 1;
-            const qint64 ifd = u32(4);
-            if (!t.has(ifd, 2))
-                return 1;
-            const int entries = static_cast<int>(u16(ifd));
-            for (int e = 0; e < entries; ++e) {
-                const qint64 at = ifd + 2 + qint64(e) * 12;
-                if (!t.has(at, 12))
-                    return 1;
-                if (u16(at) == 0x0112 && u16(at + 2) == 3) {
-                    const int v = static_cast<int>(u16(at + 8));
-                    return v >= 1 && v <= 8 ? v : 1;
-                }
-            }
-            return 1;
-        }
-        i += 2 + len;
-    }
-    return 1;
-}
-
 QImage applyOrientation(const QImage &img, int orientation)
 {
     switch (orientation) {
@@ -240,7 +185,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunc
     const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
     const QByteArray profile = embeddedIccProfile(file, PictureFormat::Jpeg);
 
-    const int orientation = exifOrientation(b);
+    const int orientation = embeddedExifOrientation(file, PictureFormat::Jpeg);
     const bool sideways = orientation >= 5;
     QSize need = needFor ? needFor(sideways ? QSize(h, w) : QSize(w, h)) : QSize();
     if (sideways && need.isValid())
@@ -289,7 +234,7 @@ std::optional<JpegPlanes> decodePlanes(const Bytes &b, const QByteArray &file, c
     const JpegHeader j = readJpegHeader(b);
     const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
     // Only a plain colour photo, stored upright: everything else takes the RGB route.
-    if (colorspace != TJCS_YCbCr || exifOrientation(b) != 1
+    if (colorspace != TJCS_YCbCr || embeddedExifOrientation(file, PictureFormat::Jpeg) != 1
         || (subsamp != TJSAMP_420 && subsamp != TJSAMP_422 && subsamp != TJSAMP_444))
         return std::nullopt;
     const int denom = reduction(w, h, needFor ? needFor(QSize(w, h)) : QSize(), {8, 4, 2});
@@ -690,7 +635,7 @@ std::optional<QSize> plainJpegSize(const QByteArray &data)
                                &subsamp, &colorspace)
                != 0
         || colorspace != TJCS_YCbCr || (subsamp != TJSAMP_420 && subsamp != TJSAMP_422 && subsamp != TJSAMP_444)
-        || exifOrientation(b) != 1)
+        || embeddedExifOrientation(data, PictureFormat::Jpeg) != 1)
         return std::nullopt;
     return QSize(w, h);
 }

@@ -93,16 +93,16 @@ Span exifBody(Span s)
 
 // ---- JPEG ----
 
-QByteArray jpegIcc(const Span &b)
+// Calls visit(marker, payload) for each marker segment of a JPEG before its pixel
+// data, until visit returns false; stops at the first broken segment.
+template <typename Visit> void jpegSegments(const Span &b, Visit visit)
 {
-    std::map<int, Span> chunks;
-    int total = -1;
     qint64 i = 2;
     while (b.has(i, 4)) {
         if (b.p[i] != 0xFF)
-            break;
+            return;
         const int marker = b.p[i + 1];
-        if (marker == 0xFF) {
+        if (marker == 0xFF) { // fill byte
             ++i;
             continue;
         }
@@ -111,22 +111,31 @@ QByteArray jpegIcc(const Span &b)
             continue;
         }
         if (marker == 0xDA || marker == 0xD9)
-            break; // profiles come before the pixel data
+            return; // profiles and EXIF come before the pixel data
         const qint64 len = b.be16(i + 2);
-        if (len < 2 || !b.has(i + 2, len))
-            break;
-        if (marker == 0xE2 && len >= 16 && b.is(i + 4, "ICC_PROFILE\0", 12)) {
-            const int seq = b.p[i + 16], count = b.p[i + 17];
-            if (total < 0)
-                total = count;
-            // A chunk numbering that does not add up gives no profile rather than a wrong one.
-            if (seq < 1 || count != total || chunks.count(seq))
-                return {};
-            chunks[seq] = {b.p + i + 18, len - 16};
-        }
+        if (len < 2 || !b.has(i + 2, len) || !visit(marker, Span{b.p + i + 4, len - 2}))
+            return;
         i += 2 + len;
     }
-    if (total < 1 || int(chunks.size()) != total)
+}
+
+QByteArray jpegIcc(const Span &b)
+{
+    std::map<int, Span> chunks;
+    int total = -1;
+    bool broken = false;
+    jpegSegments(b, [&](int marker, const Span &payload) {
+        if (marker != 0xE2 || payload.size < 14 || !payload.is(0, "ICC_PROFILE\0", 12))
+            return true;
+        const int seq = payload.p[12], count = payload.p[13];
+        if (total < 0)
+            total = count;
+        // A chunk numbering that does not add up gives no profile rather than a wrong one.
+        broken = seq < 1 || count != total || chunks.count(seq);
+        chunks[seq] = {payload.p + 14, payload.size - 14};
+        return !broken;
+    });
+    if (broken || total < 1 || int(chunks.size()) != total)
         return {};
     QByteArray out;
     for (const auto &[seq, c] : chunks) {
@@ -135,6 +144,19 @@ QByteArray jpegIcc(const Span &b)
         out.append(c.bytes(0, c.size));
     }
     return out;
+}
+
+// The orientation in the first APP1 "Exif" segment.
+int jpegOrientation(const Span &b)
+{
+    int orientation = 1;
+    jpegSegments(b, [&](int marker, const Span &payload) {
+        if (marker != 0xE1 || payload.size < 14 || !payload.is(0, "Exif\0\0", 6))
+            return true;
+        orientation = tiffOrientation(exifBody(payload));
+        return false;
+    });
+    return orientation;
 }
 
 // ---- PNG ----
@@ -304,6 +326,8 @@ QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format)
 int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
 {
     const Span s = span(data);
+    if (format == PictureFormat::Jpeg)
+        return jpegOrientation(s);
     if (format == PictureFormat::Png)
         return pngOrientation(s);
     if (format == PictureFormat::WebP) {

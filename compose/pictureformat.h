@@ -26,8 +26,9 @@ QString pictureFormatName(PictureFormat format);
 // (HEIF: read through libheif).
 QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format);
 
-// EXIF orientation (1..8) of a PNG (eXIf chunk) or WebP (EXIF chunk); 1 when absent,
-// broken or out of range, and for the other formats (whose decoders apply it).
+// EXIF orientation (1..8) of a JPEG (first APP1 "Exif" segment), PNG (eXIf chunk) or
+// WebP (EXIF chunk); 1 when absent, broken or out of range, and for the other
+// formats (whose decoders apply it).
 int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
 
 } // namespace kestrovia
