@@ -1,5 +1,6 @@
 #include "compose/picturedecoder.h"
 
+#include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "compose/formatdecoders.h"
 #include "compose/imagebuffer.h"
@@ -30,22 +31,6 @@ namespace {
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
 QString tr(const char *text) { return QString::fromUtf8(text); }
-
-// ---- little helpers over the raw bytes (every read is bounds-checked) ----
-
-struct Bytes {
-    const std::uint8_t *p;
-    qint64 size;
-
-    bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size && n <= size - at; }
-    std::uint32_t le16(qint64 at) const { return p[at] | (p[at + 1] << 8); }
-    std::uint32_t le32(qint64 at) const
-    {
-        return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8) | (std::uint32_t(p[at + 2]) << 16)
-               | (std::uint32_t(p[at + 3]) << 24);
-    }
-    std::uint32_t be16(qint64 at) const { return (p[at] << 8) | p[at + 1]; }
-};
 
 QImage applyOrientation(const QImage &img, int orientation)
 {
@@ -109,7 +94,7 @@ QImage allocate(int w, int h)
 // ---- JPEG ----
 
 // True when the frame header (SOF) announces arithmetic coding.
-bool jpegIsArithmetic(const Bytes &b)
+bool jpegIsArithmetic(const ByteView &b)
 {
     qint64 i = 2;
     while (b.has(i, 4) && b.p[i] == 0xFF) {
@@ -133,7 +118,7 @@ bool jpegIsArithmetic(const Bytes &b)
 // it declares is damaged or crafted: it is refused before the decoder allocates for
 // that size (a 313-byte file declaring 20000 x 20000 pixels would take minutes and
 // gigabytes to come out grey).
-void checkJpegDataCovers(const Bytes &b, int w, int h)
+void checkJpegDataCovers(const ByteView &b, int w, int h)
 {
     const qint64 blocks = qint64((w + 7) / 8) * ((h + 7) / 8);
     const qint64 minimumBits = jpegIsArithmetic(b) ? blocks / 1024 : blocks / 2;
@@ -163,7 +148,7 @@ struct JpegHeader {
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
 };
 
-JpegHeader readJpegHeader(const Bytes &b)
+JpegHeader readJpegHeader(const ByteView &b)
 {
     JpegHeader j;
     j.tj.reset(tjInitDecompress());
@@ -179,7 +164,7 @@ JpegHeader readJpegHeader(const Bytes &b)
     return j;
 }
 
-DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
+DecodedPicture decodeJpeg(const ByteView &b, const QByteArray &file, const NeedFunction &needFor)
 {
     const JpegHeader j = readJpegHeader(b);
     const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
@@ -229,7 +214,7 @@ DecodedPicture decodeJpeg(const Bytes &b, const QByteArray &file, const NeedFunc
     return out;
 }
 
-std::optional<JpegPlanes> decodePlanes(const Bytes &b, const QByteArray &file, const NeedFunction &needFor)
+std::optional<JpegPlanes> decodePlanes(const ByteView &b, const QByteArray &file, const NeedFunction &needFor)
 {
     const JpegHeader j = readJpegHeader(b);
     const auto &[tj, data, size, w, h, subsamp, colorspace] = j;
@@ -318,7 +303,7 @@ struct BmpInfo {
     }
 };
 
-BmpInfo readBmpHeader(const Bytes &b)
+BmpInfo readBmpHeader(const ByteView &b)
 {
     if (!b.has(0, 18))
         fail(truncatedBmp());
@@ -398,7 +383,7 @@ using RowDecoder = std::function<void(qint64 y, std::uint32_t *d)>;
 
 // Uncompressed rows, read straight from the file. The whole pixel array is checked
 // against the file's real length first, so a lying header cannot make us allocate.
-RowDecoder plainRows(const Bytes &b, const BmpInfo &bmp)
+RowDecoder plainRows(const ByteView &b, const BmpInfo &bmp)
 {
     const qint64 w = bmp.width, h = bmp.height;
     const qint64 stride = ((w * bmp.bpp + 31) / 32) * 4;
@@ -446,7 +431,7 @@ RowDecoder plainRows(const Bytes &b, const BmpInfo &bmp)
 // sets, rows counted in stored order. Every byte read is bounds-checked; a run or
 // a move that leaves the picture, or a stream that ends before its end-of-bitmap
 // mark, fails.
-template <typename Put> void walkRle(const Bytes &b, const BmpInfo &bmp, const Put &put)
+template <typename Put> void walkRle(const ByteView &b, const BmpInfo &bmp, const Put &put)
 {
     const bool four = bmp.compression == kBiRle4;
     const qint64 w = bmp.width, h = bmp.height;
@@ -494,7 +479,7 @@ template <typename Put> void walkRle(const Bytes &b, const BmpInfo &bmp, const P
 // RLE rows, expanded into one index per pixel. The stream is walked once without
 // writing before any memory is taken, so a header that lies about the size is
 // found out by its data first.
-RowDecoder rleRows(const Bytes &b, const BmpInfo &bmp, std::vector<std::uint8_t> &indices)
+RowDecoder rleRows(const ByteView &b, const BmpInfo &bmp, std::vector<std::uint8_t> &indices)
 {
     walkRle(b, bmp, [](qint64, qint64, unsigned) {});
     const qint64 w = bmp.width, h = bmp.height;
@@ -562,7 +547,7 @@ QImage averagedRows(const RowDecoder &decodeRow, qint64 w, qint64 h, int k)
     return img;
 }
 
-DecodedPicture decodeBmp(const Bytes &b, const NeedFunction &needFor)
+DecodedPicture decodeBmp(const ByteView &b, const NeedFunction &needFor)
 {
     const BmpInfo bmp = readBmpHeader(b);
     const qint64 w = bmp.width, h = bmp.height;
@@ -596,7 +581,7 @@ namespace {
 
 DecodedPicture decodeBytes(const QByteArray &data, const NeedFunction &need)
 {
-    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    const ByteView b = ByteView::of(data);
     if (b.size == 0)
         fail(tr("画像ファイルが空です（0 バイト）"));
     // The content decides, never the name: a PNG saved as photo.jpg is a PNG.
@@ -625,7 +610,7 @@ DecodedPicture decodeBytes(const QByteArray &data, const NeedFunction &need)
 
 std::optional<QSize> plainJpegSize(const QByteArray &data)
 {
-    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    const ByteView b = ByteView::of(data);
     if (!b.has(0, 3) || b.p[0] != 0xFF || b.p[1] != 0xD8 || b.p[2] != 0xFF)
         return std::nullopt;
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
@@ -642,7 +627,7 @@ std::optional<QSize> plainJpegSize(const QByteArray &data)
 
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need)
 {
-    const Bytes b{reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()};
+    const ByteView b = ByteView::of(data);
     if (!b.has(0, 3) || b.p[0] != 0xFF || b.p[1] != 0xD8 || b.p[2] != 0xFF)
         return std::nullopt;
     return decodePlanes(b, data, need);

@@ -1,5 +1,7 @@
 #include "compose/pictureformat.h"
 
+#include "compose/byteview.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,25 +17,7 @@ namespace {
 // under a few MB); the cap keeps a crafted PNG from inflating to gigabytes.
 constexpr qint64 kMaxProfileBytes = 32 << 20;
 
-struct Span {
-    const std::uint8_t *p;
-    qint64 size;
-
-    bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size && n <= size - at; }
-    bool is(qint64 at, const char *magic, qint64 n) const
-    {
-        return has(at, n) && std::memcmp(p + at, magic, size_t(n)) == 0;
-    }
-    std::uint32_t be16(qint64 at) const { return (std::uint32_t(p[at]) << 8) | p[at + 1]; }
-    std::uint32_t be32(qint64 at) const { return (be16(at) << 16) | be16(at + 2); }
-    std::uint32_t le16(qint64 at) const { return p[at] | (std::uint32_t(p[at + 1]) << 8); }
-    std::uint32_t le32(qint64 at) const { return le16(at) | (le16(at + 2) << 16); }
-    QByteArray bytes(qint64 at, qint64 n) const { return QByteArray(reinterpret_cast<const char *>(p + at), n); }
-};
-
-Span span(const QByteArray &data) { return {reinterpret_cast<const std::uint8_t *>(data.constData()), data.size()}; }
-
-bool heifBrand(const Span &s, qint64 at)
+bool heifBrand(const ByteView &s, qint64 at)
 {
     static const char *const brands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm",
                                          "hevs", "mif1", "msf1", "mif2", "avif", "avis"};
@@ -42,7 +26,7 @@ bool heifBrand(const Span &s, qint64 at)
 
 // A classic TIFF structure (the body of an EXIF block, or a TIFF file): calls
 // visit(tag, type, count, valueAt) for each entry of the first IFD.
-template <typename Visit> void firstIfd(const Span &t, Visit visit)
+template <typename Visit> void firstIfd(const ByteView &t, Visit visit)
 {
     const bool le = t.is(0, "II*\0", 4);
     if (!le && !t.is(0, "MM\0*", 4))
@@ -68,7 +52,7 @@ template <typename Visit> void firstIfd(const Span &t, Visit visit)
     }
 }
 
-int tiffOrientation(const Span &t)
+int tiffOrientation(const ByteView &t)
 {
     int orientation = 1;
     firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto u16) {
@@ -84,7 +68,7 @@ int tiffOrientation(const Span &t)
 }
 
 // An EXIF payload is a TIFF structure; some writers put the JPEG "Exif\0\0" before it.
-Span exifBody(Span s)
+ByteView exifBody(ByteView s)
 {
     if (s.is(0, "Exif\0\0", 6))
         return {s.p + 6, s.size - 6};
@@ -95,7 +79,7 @@ Span exifBody(Span s)
 
 // Calls visit(marker, payload) for each marker segment of a JPEG before its pixel
 // data, until visit returns false; stops at the first broken segment.
-template <typename Visit> void jpegSegments(const Span &b, Visit visit)
+template <typename Visit> void jpegSegments(const ByteView &b, Visit visit)
 {
     qint64 i = 2;
     while (b.has(i, 4)) {
@@ -113,18 +97,18 @@ template <typename Visit> void jpegSegments(const Span &b, Visit visit)
         if (marker == 0xDA || marker == 0xD9)
             return; // profiles and EXIF come before the pixel data
         const qint64 len = b.be16(i + 2);
-        if (len < 2 || !b.has(i + 2, len) || !visit(marker, Span{b.p + i + 4, len - 2}))
+        if (len < 2 || !b.has(i + 2, len) || !visit(marker, ByteView{b.p + i + 4, len - 2}))
             return;
         i += 2 + len;
     }
 }
 
-QByteArray jpegIcc(const Span &b)
+QByteArray jpegIcc(const ByteView &b)
 {
-    std::map<int, Span> chunks;
+    std::map<int, ByteView> chunks;
     int total = -1;
     bool broken = false;
-    jpegSegments(b, [&](int marker, const Span &payload) {
+    jpegSegments(b, [&](int marker, const ByteView &payload) {
         if (marker != 0xE2 || payload.size < 14 || !payload.is(0, "ICC_PROFILE\0", 12))
             return true;
         const int seq = payload.p[12], count = payload.p[13];
@@ -147,10 +131,10 @@ QByteArray jpegIcc(const Span &b)
 }
 
 // The orientation in the first APP1 "Exif" segment.
-int jpegOrientation(const Span &b)
+int jpegOrientation(const ByteView &b)
 {
     int orientation = 1;
-    jpegSegments(b, [&](int marker, const Span &payload) {
+    jpegSegments(b, [&](int marker, const ByteView &payload) {
         if (marker != 0xE1 || payload.size < 14 || !payload.is(0, "Exif\0\0", 6))
             return true;
         orientation = tiffOrientation(exifBody(payload));
@@ -161,20 +145,20 @@ int jpegOrientation(const Span &b)
 
 // ---- PNG ----
 
-template <typename Visit> void pngChunks(const Span &b, Visit visit)
+template <typename Visit> void pngChunks(const ByteView &b, Visit visit)
 {
     qint64 at = 8;
     while (b.has(at, 8)) {
         const qint64 len = b.be32(at);
         if (!b.has(at + 8, len))
             return;
-        if (!visit(Span{b.p + at + 4, 4}, Span{b.p + at + 8, len}))
+        if (!visit(ByteView{b.p + at + 4, 4}, ByteView{b.p + at + 8, len}))
             return;
         at += 12 + len;
     }
 }
 
-QByteArray inflateCapped(const Span &z)
+QByteArray inflateCapped(const ByteView &z)
 {
     z_stream s{};
     if (inflateInit(&s) != Z_OK)
@@ -201,10 +185,10 @@ QByteArray inflateCapped(const Span &z)
     return rc == Z_STREAM_END ? out : QByteArray();
 }
 
-QByteArray pngIcc(const Span &b)
+QByteArray pngIcc(const ByteView &b)
 {
     QByteArray profile;
-    pngChunks(b, [&](Span type, Span data) {
+    pngChunks(b, [&](ByteView type, ByteView data) {
         if (type.is(0, "IDAT", 4) || type.is(0, "IEND", 4))
             return false;
         if (!type.is(0, "iCCP", 4))
@@ -220,10 +204,10 @@ QByteArray pngIcc(const Span &b)
     return profile;
 }
 
-int pngOrientation(const Span &b)
+int pngOrientation(const ByteView &b)
 {
     int orientation = 1;
-    pngChunks(b, [&](Span type, Span data) {
+    pngChunks(b, [&](ByteView type, ByteView data) {
         if (type.is(0, "IEND", 4))
             return false;
         if (!type.is(0, "eXIf", 4))
@@ -236,7 +220,7 @@ int pngOrientation(const Span &b)
 
 // ---- WebP ----
 
-Span webpChunk(const Span &b, const char *fourcc)
+ByteView webpChunk(const ByteView &b, const char *fourcc)
 {
     qint64 at = 12;
     while (b.has(at, 8)) {
@@ -252,7 +236,7 @@ Span webpChunk(const Span &b, const char *fourcc)
 
 // ---- TIFF ----
 
-QByteArray tiffIcc(const Span &t)
+QByteArray tiffIcc(const ByteView &t)
 {
     QByteArray profile;
     firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto) {
@@ -269,7 +253,7 @@ QByteArray tiffIcc(const Span &t)
 
 PictureFormat sniffPictureFormat(const QByteArray &data)
 {
-    const Span s = span(data);
+    const ByteView s = ByteView::of(data);
     if (s.is(0, "\xFF\xD8\xFF", 3))
         return PictureFormat::Jpeg;
     if (s.is(0, "\x89PNG\r\n\x1A\n", 8))
@@ -310,13 +294,13 @@ QString pictureFormatName(PictureFormat format)
 
 QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format)
 {
-    const Span s = span(data);
+    const ByteView s = ByteView::of(data);
     switch (format) {
     case PictureFormat::Jpeg: return jpegIcc(s);
     case PictureFormat::Png: return pngIcc(s);
     case PictureFormat::Tiff: return tiffIcc(s);
     case PictureFormat::WebP: {
-        const Span c = webpChunk(s, "ICCP");
+        const ByteView c = webpChunk(s, "ICCP");
         return c.p ? c.bytes(0, c.size) : QByteArray();
     }
     default: return {};
@@ -325,13 +309,13 @@ QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format)
 
 int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
 {
-    const Span s = span(data);
+    const ByteView s = ByteView::of(data);
     if (format == PictureFormat::Jpeg)
         return jpegOrientation(s);
     if (format == PictureFormat::Png)
         return pngOrientation(s);
     if (format == PictureFormat::WebP) {
-        const Span c = webpChunk(s, "EXIF");
+        const ByteView c = webpChunk(s, "EXIF");
         return c.p ? tiffOrientation(exifBody(c)) : 1;
     }
     return 1;
