@@ -1,11 +1,14 @@
 #include "compose/rowsplit.h"
 
+#include "platform/stop.h"
+
 #include <QRunnable>
 #include <QThreadPool>
 
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <semaphore>
 
 namespace kestrovia {
@@ -36,9 +39,14 @@ void splitRows(int n, double work, const std::function<void(int first, int end)>
     // Qt's pool hands the half over under its own lock; the flag states the same
     // ordering in a form a race checker sees through an uninstrumented Qt.
     std::atomic<bool> handedOver{false};
+    // The other half answers to the same stop request as this one.
+    const StopFlag *stop = currentStopFlag();
     const std::unique_ptr<QRunnable> other(QRunnable::create([&] {
         handedOver.load(std::memory_order_acquire);
         try {
+            std::optional<StopScope> scope;
+            if (stop)
+                scope.emplace(*stop);
             body(mid, n);
         } catch (...) {
             otherError = std::current_exception();
