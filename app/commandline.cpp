@@ -35,8 +35,16 @@ bool CommandLine::asksForTextOnly() const { return m_parsed && (m_parser.isSet(m
 std::optional<int> CommandLine::answer() const
 {
     if (!m_parsed) {
-        print(stderr, m_programName + QStringLiteral(": ") + m_parser.errorText() + u'\n');
-        return 1;
+        // Our own words: Qt's parse errors are English where its translation has none.
+        const QStringList unknown = m_parser.unknownOptionNames();
+        const QString what = unknown.isEmpty()
+                                 ? m_parser.errorText()
+                                 : QString::fromUtf8("不明なオプション「%1」があります。")
+                                       .arg(unknown.first().size() == 1 ? u'-' + unknown.first()
+                                                                        : QStringLiteral("--") + unknown.first());
+        print(stderr, QString::fromUtf8("%1: %2\n使い方: %1 [ファイル...]\n詳しい説明は「%1 --help」で表示します。\n")
+                          .arg(m_programName, what));
+        return kUsageError;
     }
     if (m_parser.isSet(m_help)) {
         print(stdout, m_parser.helpText());

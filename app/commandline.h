@@ -18,9 +18,13 @@ public:
     // which needs no window system (and so no display).
     bool asksForTextOnly() const;
 
+    // Exit code of a command line that cannot be understood (an unknown option).
+    static constexpr int kUsageError = 2;
+
     // Prints what the command line asks for and returns the exit code: the help
-    // text or the version on standard output (0), or an unknown option or a parse
-    // error on standard error (1). Nothing, and no output, when the window is to open.
+    // text or the version on standard output (0), or an unknown option with the
+    // usage on standard error, in Japanese (kUsageError). Nothing, and no output,
+    // when the window is to open.
     // The help text's headings and the parse errors are in the language of the
     // translators that the application object (which must exist) had at parsing.
     std::optional<int> answer() const;

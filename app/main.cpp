@@ -5,6 +5,9 @@
 #include "export/staletemp.h"
 
 #include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -19,6 +22,20 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         kestrovia::installQtTranslations(app);
         return kestrovia::CommandLine(QCoreApplication::arguments()).answer().value_or(0);
+    }
+
+    if (!kestrovia::windowSystemNamed(rawArguments)) {
+        QCoreApplication app(argc, argv);
+        kestrovia::installQtTranslations(app);
+        if (const auto exitCode = kestrovia::CommandLine(QCoreApplication::arguments()).answer())
+            return *exitCode;
+        std::fputs(QString::fromUtf8("%1: 画面（ディスプレイ）に接続できないため、ウィンドウを開けません。"
+                                     "DISPLAY または WAYLAND_DISPLAY が設定された環境で起動してください。\n")
+                       .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+                       .toUtf8()
+                       .constData(),
+                   stderr);
+        return 1;
     }
 
     // QApplication takes its own options (-platform, -style, ...) out of the

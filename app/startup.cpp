@@ -25,6 +25,14 @@ QTranslator *installQtTranslations(QCoreApplication &app)
     return translator.release();
 }
 
+bool windowSystemNamed(const QStringList &rawArguments)
+{
+    const auto named = [](const char *variable) { return !qEnvironmentVariableIsEmpty(variable); };
+    if (named("QT_QPA_PLATFORM") || named("WAYLAND_DISPLAY") || named("DISPLAY"))
+        return true;
+    return rawArguments.contains(QStringLiteral("-platform")) || rawArguments.contains(QStringLiteral("--platform"));
+}
+
 std::unique_ptr<Form1> openMainWindow(const QStringList &files)
 {
     auto form1 = std::make_unique<Form1>();

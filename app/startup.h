@@ -25,6 +25,12 @@ void setApplicationIdentity(const QString &version, const QString &desktopFileNa
 // package qt6-translations-l10n).
 QTranslator *installQtTranslations(QCoreApplication &app);
 
+// Whether a window can be opened at all: a platform was chosen (-platform, or
+// QT_QPA_PLATFORM), or a display server is named (WAYLAND_DISPLAY, DISPLAY).
+// Without one, Qt's window system integration aborts the process with an English
+// message; asking first lets the program say why, in Japanese, and exit.
+bool windowSystemNamed(const QStringList &rawArguments);
+
 // Creates and shows the main window and queues files as a drop of them on the job
 // list would, with the settings panel as it stands at start-up.
 std::unique_ptr<Form1> openMainWindow(const QStringList &files);

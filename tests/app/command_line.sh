@@ -1,8 +1,9 @@
 #!/bin/sh
 # Usage: command_line.sh <kestrovia binary>
-# --help and --version print and exit 0 with no window system reachable: no
-# display, no Wayland socket, no platform plugin chosen. Reaching for a display
-# there would abort instead.
+# With no window system reachable (no display, no Wayland socket, no platform
+# plugin chosen), --help and --version print and exit 0; an unknown option is a
+# usage error (2) and a file to open says that no window can open (1), both in
+# Japanese. Reaching for a display there would abort instead.
 set -u
 bin=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -15,4 +16,16 @@ out=$(run --help) || fail "--help exited with $?"
 for option in --help --version; do
     echo "$out" | grep -q -- "$option" || fail "--help does not name $option: $out"
 done
-echo "command line: 2 passed, 0 failed"
+
+# exit status, argument, a word the Japanese message must hold
+while read -r status argument word; do
+    err=$(run "$argument" 2>&1 >/dev/null)
+    code=$?
+    [ "$code" = "$status" ] || fail "$argument exited with $code, not $status: $err"
+    echo "$err" | grep -q "$word" || fail "$argument said: $err"
+done <<'CASES'
+2 --no-such-option 不明なオプション
+2 -x 使い方
+1 photo.jpg ディスプレイ
+CASES
+echo "command line: 5 passed, 0 failed"
