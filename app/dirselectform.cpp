@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QStyle>
@@ -72,13 +71,10 @@ DirSelectForm::DirSelectForm(QWidget *parent)
 
     m_ok = new QPushButton(QStringLiteral("OK"), this);
     m_ok->setObjectName(QStringLiteral("Command1(0)"));
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
     m_cancel->setObjectName(QStringLiteral("Command1(1)"));
-    // Enter must not confirm a folder the user has only highlighted.
-    for (QPushButton *b : {m_ok, m_cancel}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    // Enter confirms and Escape cancels, as in every other dialog.
+    m_ok->setDefault(true);
 
     m_drive1->setGeometry(twipsRect(30, 30, 3165, 300));
     m_dir1->setGeometry(twipsRect(30, 360, 3135, 2820));
@@ -147,18 +143,6 @@ QString DirSelectForm::chosenFolder() const { return m_chosen; }
 
 void DirSelectForm::setVolumeSource(VolumeSource source) { s_volumeSource = std::move(source); }
 
-void DirSelectForm::keyPressEvent(QKeyEvent *event)
-{
-    // QDialog would close on Escape and press a default button on Enter;
-    // this dialog is left only through its buttons or its close box.
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter: event->accept(); return;
-    default: QDialog::keyPressEvent(event);
-    }
-}
-
 void DirSelectForm::closeEvent(QCloseEvent *event)
 {
     // The buttons only hide the dialog so that it keeps its drive; the close
@@ -169,9 +153,13 @@ void DirSelectForm::closeEvent(QCloseEvent *event)
 
 void DirSelectForm::command1Click(int index)
 {
-    if (index == 0 && !m_path.isEmpty()) {
+    // A user who highlights a folder and presses OK means that folder; without a
+    // highlight the open folder is taken.
+    const QTreeWidgetItem *highlighted = m_dir1->currentItem();
+    const QString folder = highlighted ? highlighted->data(0, PathRole).toString() : m_path;
+    if (index == 0 && !folder.isEmpty()) {
         // Exactly one trailing separator: a root already ends in one.
-        m_chosen = QDir::toNativeSeparators(m_path);
+        m_chosen = QDir::toNativeSeparators(folder);
         if (!m_chosen.endsWith(QDir::separator()))
             m_chosen += QDir::separator();
         accept();

@@ -1,7 +1,7 @@
 #pragma once
-// The save-folder chooser: a drive list, a folder list and "OK"/"Cancel". "OK"
-// takes the open folder (never a merely highlighted one). Shown through
-// Prompts::chooseFolder.
+// The save-folder chooser: a drive list, a folder list and OK / キャンセル. OK (or
+// Enter) takes the highlighted folder, which is the open one until the user
+// highlights another; Escape cancels. Shown through Prompts::chooseFolder.
 
 #include <QDialog>
 #include <QList>
@@ -44,7 +44,7 @@ public:
     // Root path of the selected drive list entry; empty when there is none.
     QString drive() const;
 
-    // After "OK": the folder that was open, with exactly one trailing separator.
+    // After OK: the folder taken, with exactly one trailing separator.
     QString chosenFolder() const;
 
     // Lists the volumes again (they come and go while the dialog waits hidden),
@@ -56,7 +56,6 @@ public:
     static void setVolumeSource(VolumeSource source);
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

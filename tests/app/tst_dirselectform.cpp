@@ -1,6 +1,5 @@
-// The save-folder chooser: OK takes the open folder (never a merely highlighted one),
-// the keys that would close a dialog do nothing, unreadable drives fall back, and
-// Prompts keeps one chooser between uses.
+// The save-folder chooser: OK and Enter take the highlighted folder, Escape cancels,
+// unreadable drives fall back, and Prompts keeps one chooser between uses.
 
 #include "app/dirselectform.h"
 #include "app/prompts.h"
@@ -90,40 +89,61 @@ private slots:
         QVERIFY(!dialog.testAttribute(Qt::WA_DeleteOnClose));
     }
 
-    // A click only highlights a folder; a double-click opens it, and OK takes the
-    // open one.
-    void highlightedFolderIsNotTaken()
+    // OK, or Enter wherever the focus is, takes the highlighted folder (the open one
+    // until the user highlights another); Escape cancels.
+    // clang-format off
+    void highlightedFolderIsTaken_data()
+    {
+        QTest::addColumn<QString>("highlight"); // clicked in the list; empty: none
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key"); // 0: a click on OK
+        QTest::addColumn<QString>("chosen"); // empty: cancelled
+        QTest::newRow("OK, nothing clicked") << "" << "" << 0 << m_photos + '/';
+        QTest::newRow("OK after a click") << "子 A" << "" << 0 << m_photos + "/子 A/";
+        QTest::newRow("Enter in the list") << "子 A" << "Dir1" << int(Qt::Key_Return) << m_photos + "/子 A/";
+        QTest::newRow("Enter on OK") << "子 B" << "Command1(0)" << int(Qt::Key_Enter) << m_photos + "/子 B/";
+        QTest::newRow("Escape in the list") << "子 A" << "Dir1" << int(Qt::Key_Escape) << "";
+        QTest::newRow("Escape on OK") << "" << "Command1(0)" << int(Qt::Key_Escape) << "";
+    }
+    // clang-format on
+    void highlightedFolderIsTaken()
+    {
+        QFETCH(QString, highlight);
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, chosen);
+        DirSelectForm dialog;
+        QVERIFY(dialog.setPath(m_photos));
+        QVERIFY(testui::shown(&dialog));
+        auto *dir1 = control<QTreeWidget>(&dialog, "Dir1");
+        if (!highlight.isEmpty()) {
+            QTreeWidgetItem *it = item(dir1, highlight);
+            QVERIFY(it && it->parent() == item(dir1, "写真 フォルダ"));
+            QTest::mouseClick(dir1->viewport(), Qt::LeftButton, {}, dir1->visualItemRect(it).center());
+            QCOMPARE(dialog.path(), m_photos); // highlighted, not opened
+        }
+        if (key == 0) {
+            control<QPushButton>(&dialog, "Command1(0)")->click();
+        } else {
+            control<QWidget>(&dialog, focus.toLatin1())->setFocus();
+            QTest::keyClick(control<QWidget>(&dialog, focus.toLatin1()), Qt::Key(key));
+        }
+        QVERIFY(dialog.isHidden());
+        QCOMPARE(dialog.result(), int(chosen.isEmpty() ? QDialog::Rejected : QDialog::Accepted));
+        QCOMPARE(dialog.chosenFolder(), chosen);
+    }
+
+    // A real double-click, through the window system, opens a folder.
+    void doubleClickOpens()
     {
         DirSelectForm dialog;
         QVERIFY(dialog.setPath(m_photos));
         QVERIFY(testui::shown(&dialog));
         auto *dir1 = control<QTreeWidget>(&dialog, "Dir1");
-        // The chain down to the open folder, then its sub-folders.
-        QTreeWidgetItem *open = item(dir1, "写真 フォルダ");
-        QTreeWidgetItem *a = item(dir1, "子 A");
-        QTreeWidgetItem *b = item(dir1, "子 B");
-        QVERIFY(open && a && b && a->parent() == open);
-        QTest::mouseClick(dir1->viewport(), Qt::LeftButton, {}, dir1->visualItemRect(a).center());
-        QCOMPARE(dir1->currentItem(), a);
-        // The keys that close other dialogs leave this one only through its buttons.
-        for (const char *focus : {"Command1(0)", "Command1(1)", "Dir1"}) {
-            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-                control<QWidget>(&dialog, focus)->setFocus();
-                QTest::keyClick(control<QWidget>(&dialog, focus), key);
-                QVERIFY2(dialog.isVisible() && dialog.result() == 0, focus);
-            }
-        }
-        control<QPushButton>(&dialog, "Command1(0)")->click();
-        QCOMPARE(dialog.chosenFolder(), m_photos + '/');
-
-        // Through the window system, as a real double-click arrives: that opens it.
-        QVERIFY(testui::shown(&dialog));
-        const QPoint onB = dir1->viewport()->mapTo(&dialog, dir1->visualItemRect(b).center());
+        const QPoint onB = dir1->viewport()->mapTo(&dialog, dir1->visualItemRect(item(dir1, "子 B")).center());
         QTest::mouseDClick(dialog.windowHandle(), Qt::LeftButton, {}, onB);
         QTRY_COMPARE(dialog.path(), m_photos + "/子 B");
         QCOMPARE(dir1->currentItem()->text(0), QStringLiteral("子 B"));
-        control<QPushButton>(&dialog, "Command1(0)")->click();
-        QCOMPARE(dialog.chosenFolder(), m_photos + "/子 B/");
     }
 
     void drives()
