@@ -214,6 +214,8 @@ void Form1::writeCurrentRow(int column, const QString &text, bool redraw)
     const int r = m_table->Row();
     if (r >= 1 && r < m_table->Rows())
         m_table->setTextMatrix(r, column, text);
+    else if (column == ColNewSize)
+        m_panel->revertSize(); // the fields never show a size that no row holds
     if (redraw)
         m_sync->PicsGalary_SelChange();
 }

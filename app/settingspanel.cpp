@@ -68,9 +68,10 @@ SettingsPanel::SettingsPanel(QWidget *parent)
         if (!m_saveWhere[0]->isChecked())
             emit saveFolderRequested();
     });
-    // Only Enter takes a typed size; leaving the field changes nothing.
-    connect(m_width, &QLineEdit::returnPressed, this, &SettingsPanel::sizeEntered);
-    connect(m_height, &QLineEdit::returnPressed, this, &SettingsPanel::sizeEntered);
+    // A typed size counts once the field is left: Enter, Tab, a click elsewhere or
+    // on 処理実行 (which takes the focus before its click).
+    connect(m_width, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
+    connect(m_height, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
 }
 
 void SettingsPanel::build()
@@ -277,8 +278,18 @@ void SettingsPanel::showColorAndLevel(std::int32_t color, int levelScroll)
 void SettingsPanel::showSize(QSize pixels)
 {
     m_shownSize = pixels;
-    m_width->setText(QString::number(pixels.width()));
-    m_height->setText(QString::number(pixels.height()));
+    // A field the user is typing in keeps the text until it is left.
+    for (auto [field, value] : {std::pair{m_width, pixels.width()}, std::pair{m_height, pixels.height()}}) {
+        if (!(field->hasFocus() && field->isModified()))
+            field->setText(QString::number(value));
+    }
+}
+
+void SettingsPanel::revertSize()
+{
+    m_width->setModified(false);
+    m_height->setModified(false);
+    showSize(m_shownSize);
 }
 
 QString SettingsPanel::saveText() const { return m_saveText->text(); }
@@ -298,12 +309,14 @@ QString SettingsPanel::levelCaption(int scrollValue)
 
 std::optional<int> SettingsPanel::typedSide(const QString &text)
 {
-    const QString t = text.trimmed();
+    // An input method types full-width digits and spaces (１６００); NFKC makes
+    // them the plain ones.
+    const QString t = text.normalized(QString::NormalizationForm_KC).trimmed();
     if (t.isEmpty() || t.size() > 5)
         return std::nullopt;
     int value = 0;
     for (const QChar c : t) {
-        // Plain digits only: full-width digits, signs and fractions are refused.
+        // Digits only: signs and fractions are refused.
         if (c < u'0' || c > u'9')
             return std::nullopt;
         value = value * 10 + (c.unicode() - u'0');
@@ -334,20 +347,32 @@ void SettingsPanel::levelChanged(int value)
 
 void SettingsPanel::sizeEntered()
 {
+    if (!m_width->isModified() && !m_height->isModified())
+        return; // left without a change: the fields show the row's size already
     const auto w = typedSide(m_width->text());
     const auto h = typedSide(m_height->text());
     if (!w || !h) {
-        // The fields go back to the size the preview shows, and say why.
+        // The fields go back to the row's size, and say why.
         QLineEdit *wrong = w ? m_height : m_width;
-        showSize(m_shownSize);
-        const QString why = QString::fromUtf8("サイズは 1〜%1 の整数を半角数字で入力してください").arg(kMaxPictureSide);
+        revertSize();
+        const QString why = QString::fromUtf8("サイズは 1〜%1 の整数で入力してください").arg(kMaxPictureSide);
         wrong->setToolTip(why);
         QToolTip::showText(wrong->mapToGlobal(QPoint(0, wrong->height())), why, wrong);
         return;
     }
     m_width->setToolTip({});
     m_height->setToolTip({});
-    emit settingPicked(ColNewSize, sizeText(QSize(*w, *h)), true);
+    m_width->setModified(false);
+    m_height->setModified(false);
+    const QSize typed(*w, *h);
+    if (typed == m_shownSize) {
+        showSize(typed); // the same size in its plain form: nothing to write
+        return;
+    }
+    // In plain digits at once; the row, once written, shows itself through showSize.
+    m_width->setText(QString::number(typed.width()));
+    m_height->setText(QString::number(typed.height()));
+    emit settingPicked(ColNewSize, sizeText(typed), true);
 }
 
 bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)

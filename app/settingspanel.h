@@ -42,6 +42,9 @@ public:
     void showPictureSettings(const JobRow &job) override;
     void showColorAndLevel(std::int32_t color, int levelScroll) override;
     void showSize(QSize pixels) override;
+    // The size fields back to the size last shown, dropping what was typed (e.g. when
+    // no row is current to take a typed size).
+    void revertSize();
 
     // SaveTxt: the folder last chosen for "場所を指定して保存", ending in "/".
     QString saveText() const;
@@ -50,7 +53,8 @@ public:
     // The level caption for a scroll value of 0, 10, ..., 100; a null string for
     // any other value (the caption is then kept).
     static QString levelCaption(int scrollValue);
-    // A typed side: a whole number 1..32767 in ASCII digits (blanks around
+    // A typed side: a whole number 1..32767 after NFKC normalisation (full-width
+    // digits and blanks from an input method count as plain ones; blanks around
     // allowed); nullopt for anything else.
     static std::optional<int> typedSide(const QString &text);
 

@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "app/settingspanel.h"
+#include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "platform/busypointer.h"
 #include "tests/common/formatpictures.h"
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -172,6 +174,44 @@ private slots:
         QCOMPARE(Prompts::shown().size(), answer == Prompts::Skip ? 2 : 1);
         if (answer == Prompts::Skip)
             QVERIFY(Prompts::shown()[1].informative.contains("holiday.bmp"));
+    }
+
+    // A size typed into 横 and 縦 counts once the field is left, by Tab or by the
+    // click on 処理実行 itself: the row and the written file have it. Full-width
+    // digits from an input method count as plain ones.
+    void typedSizeCounts_data()
+    {
+        QTest::addColumn<bool>("clickStart");
+        QTest::newRow("Tab") << false;
+        QTest::newRow("click on 処理実行") << true;
+    }
+    void typedSizeCounts()
+    {
+        QFETCH(bool, clickStart);
+        writeJpeg(m_root + "p.jpg", 400, 300);
+        QVERIFY(drop({m_root + "p.jpg"}));
+        table().setRow(1);
+        auto *w = control<QLineEdit>(m_form.get(), "TxtWidth");
+        auto *h = control<QLineEdit>(m_form.get(), "TxtHeight");
+        QTRY_COMPARE(w->text(), QStringLiteral("400"));
+        w->setFocus();
+        w->selectAll();
+        QTest::keyClicks(w, "160");
+        QTest::keyClick(w, Qt::Key_Tab);
+        QVERIFY(h->hasFocus());
+        h->selectAll();
+        h->insert(QString::fromUtf8("１２０")); // as an input method commits it
+        auto *start = control<QAbstractButton>(m_form.get(), "BtnMain");
+        if (clickStart) {
+            QTest::mouseClick(start, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(start->text() != QString::fromUtf8("中止"), 30000);
+        } else {
+            QTest::keyClick(h, Qt::Key_Tab);
+            run();
+        }
+        QCOMPARE(table().TextMatrix(1, ColNewSize), QStringLiteral("160*120"));
+        QCOMPARE(QImage(m_root + "p_b.jpg").size(), QSize(160, 120));
+        QCOMPARE(w->text() + '*' + h->text(), QStringLiteral("160*120"));
     }
 
     // While a run goes on the window answers but takes no edits; the run stops by

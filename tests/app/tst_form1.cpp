@@ -317,7 +317,7 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::newRow("dash name after --") << QStringList{"--", "-x.jpg"} << false << -1 << QStringList{"-x.jpg"};
         QTest::newRow("version") << QStringList{"--version", "a.jpg"} << true << 0 << QStringList{"a.jpg"};
-        QTest::newRow("unknown option") << QStringList{"--bogus", "a.jpg"} << false << 1 << QStringList{};
+        QTest::newRow("unknown option") << QStringList{"--bogus", "a.jpg"} << false << 2 << QStringList{};
     }
     void commandLine()
     {
@@ -327,7 +327,7 @@ private slots:
         const CommandLine commandLine(QStringList{"kestrovia"} + args);
         QTEST(commandLine.asksForTextOnly(), "textOnly");
         QCOMPARE(commandLine.answer().value_or(-1), exitCode);
-        if (exitCode != 1)
+        if (exitCode != CommandLine::kUsageError)
             QCOMPARE(commandLine.files(), files);
     }
 
