@@ -20,7 +20,8 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
     setModel(table);
     setSelectionModel(table->selectionModel());
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // One current row, and nothing more highlighted: no command acts on a block.
+    setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Tab leaves the grid for the panel and the button; the arrow keys move within it.
     setTabKeyNavigation(false);
@@ -104,6 +105,15 @@ void JobListView::mouseDoubleClickEvent(QMouseEvent *event)
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit DblClick();
+}
+
+QItemSelectionModel::SelectionFlags JobListView::selectionCommand(const QModelIndex &index, const QEvent *event) const
+{
+    // The current row is the one highlighted row: neither Ctrl+click nor a click
+    // below the rows takes the highlight away from the row every command acts on.
+    if (!index.isValid() || QTableView::selectionCommand(index, event) == QItemSelectionModel::NoUpdate)
+        return QItemSelectionModel::NoUpdate;
+    return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
 }
 
 void JobListView::dragEnterEvent(QDragEnterEvent *event) { event->acceptProposedAction(); }

@@ -1,6 +1,6 @@
 #pragma once
-// The grid PicsGalary: the job table shown as whole-row-selecting rows under a
-// header row. It turns the raw input gestures into the grid's five events; what
+// The grid PicsGalary: the job table shown as rows under a header row, one current
+// row highlighted whole. It turns the raw input gestures into the grid's five events; what
 // each event does is decided by the handlers connected to them.
 
 #include "platform/units.h"
@@ -44,6 +44,8 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event = nullptr) const override;
 
 private:
     void applyColWidth(int col, int twips);

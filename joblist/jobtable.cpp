@@ -71,14 +71,10 @@ void JobTable::setRowSel(int r)
 {
     if (Row() == 0 || r < 1 || r >= Rows())
         return;
+    // Only the far end of the sort's range: the grid never highlights a block,
+    // since no command acts on one.
     m_rowSel = r;
-    const int top = std::min(Row(), r) - 1;
-    const int bottom = std::max(Row(), r) - 1;
-    ++m_quiet;
-    m_selection->select(QItemSelection(index(top, 0), index(bottom, JobColumnCount - 1)),
-                        QItemSelectionModel::ClearAndSelect);
-    --m_quiet;
-    emitSelChangeIfMoved();
+    m_lastEmitted = selectionState();
 }
 
 QString JobTable::TextMatrix(int row, int col) const

@@ -23,7 +23,7 @@ class JobTable : public QAbstractTableModel {
 public:
     explicit JobTable(QObject *parent = nullptr);
 
-    // The selection (current row and highlighted block) lives here so that the
+    // The selection (the current row, highlighted alone) lives here so that the
     // table's commands run without a view; a view shares it.
     QItemSelectionModel *selectionModel() const;
 
@@ -36,8 +36,10 @@ public:
     int Row() const;
     // Makes job row r current and the only highlighted row; raises SelChange.
     void setRow(int r);
+    // The far end of the range Sort works on (Row() itself unless set). Only the
+    // current row is ever highlighted: every command acts on it or on all rows, so
+    // a highlighted block would promise what no command does. Raises no SelChange.
     int RowSel() const;
-    // Highlights the block from Row() to r; raises SelChange when the block changed.
     void setRowSel(int r);
 
     QString TextMatrix(int row, int col) const;
@@ -61,8 +63,7 @@ public:
     // Sorts the rows from Row() to RowSel(), or every job row when they are the
     // same row, by ColFileName. Two cells that are both numbers compare as numbers,
     // otherwise as text; equal names keep their previous order. Whole rows move;
-    // the current row and the highlighted block keep their row numbers. Raises no
-    // SelChange.
+    // the current row keeps its row number. Raises no SelChange.
     void setSort(int code);
 
     // Generic order of two cell texts: negative, zero or positive.

@@ -42,11 +42,13 @@ void addThreeRows(JobTable &t, const QString &folder = QStringLiteral("/out/"))
         t.appendJob(testui::jobFor(QStringLiteral("/nowhere/p%1.jpg").arg(i), folder));
 }
 
-// Rows 1 to 3 highlighted, row 2 current.
+// Rows 1 to 3 selected in the model (the grid itself highlights one row only), row
+// 2 current: the panel still writes the current row alone.
 void highlightThreeSecondCurrent(JobTable &t)
 {
     t.setRow(1);
-    t.setRowSel(3);
+    t.selectionModel()->select(QItemSelection(t.index(0, 0), t.index(2, 0)),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     t.selectionModel()->setCurrentIndex(t.index(1, 0), QItemSelectionModel::NoUpdate);
     QCoreApplication::processEvents(); // deliver the table's pending SelChange
     QCOMPARE(t.Row(), 2);

@@ -95,11 +95,30 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(int, current);
         setCurrent(current);
-        m_table->setRowSel(4);
         QTest::keyClick(m_grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QTEST(testui::column(*m_table, ColFileName), "after");
         // The next job moved into the current row's place.
         QCOMPARE(m_table->Row(), current);
+    }
+
+    // What selects a block in other lists highlights only the current row here, so
+    // the grid never shows a selection that Delete or a copy would not act on.
+    void oneRowHighlighted()
+    {
+        m_grid->setColumnWidth(ColFileName, 100);
+        setCurrent(3);
+        QTest::keySequence(m_grid, QKeySequence::SelectAll);
+        QTest::keyClick(m_grid, Qt::Key_Up, Qt::ShiftModifier);
+        const auto click = [this](const QPoint &at, Qt::KeyboardModifiers modifiers) {
+            QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, modifiers, at);
+            const QModelIndexList rows = m_table->selectionModel()->selectedRows();
+            return rows.size() == 1 && rows.first().row() + 1 == m_table->Row();
+        };
+        const QPoint onFour = m_grid->visualRect(m_table->index(3, ColFileName)).center();
+        QVERIFY(click(onFour, Qt::ControlModifier | Qt::ShiftModifier));
+        QVERIFY(click(onFour, Qt::ControlModifier)); // would take the highlight away
+        QVERIFY(click(QPoint(10, m_grid->viewport()->height() - 5), {})); // below the rows
+        QCOMPARE(m_table->Row(), 4);
     }
 
     // 項目の一致: the current row's texts, unchanged, into every job row.
@@ -215,7 +234,7 @@ private slots:
     }
 
     // The order itself is the table's (tst_jobtable); the menu sorts from the current
-    // row down and highlights that block.
+    // row down.
     void sortFromCurrentRow_data()
     {
         QTest::addColumn<QString>("action");
