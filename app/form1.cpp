@@ -10,6 +10,7 @@
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
+#include "platform/filename.h"
 #include "platform/units.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
@@ -141,31 +142,29 @@ Form1::Form1(QWidget *parent)
         if (!data || !data->hasUrls())
             return;
         QStringList paths;
+        QList<NotAdded> notAdded;
         for (const QUrl &url : data->urls()) {
             // Only files on this machine can be read; a web link or a remote share
             // URL dragged from a browser is not a picture file.
-            if (url.isLocalFile())
-                paths.append(url.toLocalFile());
+            if (!url.isLocalFile()) {
+                notAdded.append({url.fileName().isEmpty() ? url.toDisplayString() : url.fileName(),
+                                 QString::fromUtf8("このコンピュータ上のファイルではありません")});
+                continue;
+            }
+            // The name as the file system holds it, which need not be UTF-8.
+            paths.append(decodeFileName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())));
         }
-        appendFiles(paths);
+        appendFiles(paths, notAdded);
     });
 }
 
 Form1::~Form1() = default;
 
-int Form1::appendFiles(const QStringList &paths)
+int Form1::appendFiles(const QStringList &paths, const QList<NotAdded> &notAddedBefore)
 {
     const DropResult result = appendDroppedFiles(*m_table, paths, [this] { return m_panel->values(); });
-    QString note;
-    if (!result.unsupported.isEmpty()) {
-        // Said where the user looks, without a box to click away.
-        note = QString::fromUtf8("%1件は対応していない形式のため追加しませんでした: %2")
-                   .arg(result.unsupported.size())
-                   .arg(result.unsupported.mid(0, 3).join(QStringLiteral(", ")));
-        if (result.unsupported.size() > 3)
-            note += QString::fromUtf8(" ほか");
-    }
-    setStripNote(note);
+    // Said where the user looks, without a box to click away.
+    setStripNote(notAddedNote(notAddedBefore + result.notAdded));
     return result.appended;
 }
 

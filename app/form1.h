@@ -4,6 +4,8 @@
 // together; its controls stay private and carry their names as objectName, by
 // which tests find them.
 
+#include "joblist/dropimport.h"
+
 #include <QPoint>
 #include <QWidget>
 
@@ -35,9 +37,10 @@ public:
     SelectionSync *selectionSync() const { return m_sync; }
 
     // Queues files as a drop of them on the job list does: one row per picture file,
-    // with the settings panel's values; files of other types are named in a note in
-    // the strip under the grid. Returns the rows appended.
-    int appendFiles(const QStringList &paths);
+    // with the settings panel's values. Whatever did not become a row (notAdded,
+    // found before, and what the table refuses) is named in a note in the strip
+    // under the grid. Returns the rows appended.
+    int appendFiles(const QStringList &paths, const QList<NotAdded> &notAdded = {});
 
     // A short note in the strip under the grid (「20件を保存しました」), shown until
     // the next drop or run; an empty note brings back the drop hint.

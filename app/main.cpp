@@ -3,9 +3,12 @@
 #include "app/form1.h"
 #include "app/startup.h"
 #include "export/staletemp.h"
+#include "platform/filename.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cstdio>
 
@@ -51,6 +54,14 @@ int main(int argc, char *argv[])
     kestrovia::removeStaleTempFiles();
     // The first release wrote its bitmap beside the program.
     kestrovia::removeStaleTempFiles(QCoreApplication::applicationDirPath());
-    const auto form1 = kestrovia::openMainWindow(commandLine.files());
+    // Qt's arguments lose the bytes of a name that is no UTF-8; the names are taken
+    // again from the bytes they were given as.
+    QHash<QString, QString> nameOf;
+    for (int i = 1; i < argc; ++i)
+        nameOf.insert(QFile::decodeName(argv[i]), kestrovia::decodeFileName(argv[i]));
+    QStringList files;
+    for (const QString &file : commandLine.files())
+        files.append(nameOf.value(file, file));
+    const auto form1 = kestrovia::openMainWindow(files);
     return app.exec();
 }

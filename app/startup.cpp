@@ -33,11 +33,11 @@ bool windowSystemNamed(const QStringList &rawArguments)
     return rawArguments.contains(QStringLiteral("-platform")) || rawArguments.contains(QStringLiteral("--platform"));
 }
 
-std::unique_ptr<Form1> openMainWindow(const QStringList &files)
+std::unique_ptr<Form1> openMainWindow(const QStringList &files, const QList<NotAdded> &notAdded)
 {
     auto form1 = std::make_unique<Form1>();
     form1->show();
-    form1->appendFiles(files);
+    form1->appendFiles(files, notAdded);
     return form1;
 }
 

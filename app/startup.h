@@ -2,6 +2,7 @@
 // Start-up pieces that main() and the tests share: the program's identity, Qt's
 // own translations and the first window.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -12,6 +13,7 @@ class QTranslator;
 namespace kestrovia {
 
 class Form1;
+struct NotAdded;
 
 // Application name "Kestrovia", the version, and the desktop file's name without
 // ".desktop", by which Wayland compositors (and X11 docks) match the window to its
@@ -32,7 +34,8 @@ QTranslator *installQtTranslations(QCoreApplication &app);
 bool windowSystemNamed(const QStringList &rawArguments);
 
 // Creates and shows the main window and queues files as a drop of them on the job
-// list would, with the settings panel as it stands at start-up.
-std::unique_ptr<Form1> openMainWindow(const QStringList &files);
+// list would, with the settings panel as it stands at start-up; notAdded (names
+// found unusable before) are named in the window's note with what the drop refuses.
+std::unique_ptr<Form1> openMainWindow(const QStringList &files, const QList<NotAdded> &notAdded = {});
 
 } // namespace kestrovia

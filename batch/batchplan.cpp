@@ -1,6 +1,7 @@
 #include "batch/batchplan.h"
 
 #include "export/outputname.h"
+#include "platform/filename.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,7 +32,7 @@ size_t qHash(const FileId &id, size_t seed = 0) { return qHashMulti(seed, id.dev
 std::optional<FileId> fileId(const QString &path)
 {
     struct stat st { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(encodeFileName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileId{st.st_dev, st.st_ino};
 }
@@ -97,14 +98,15 @@ BatchPlan planBatch(const QList<std::pair<int, JobRow>> &rows)
 
         const QFileInfo folder(QFileInfo(p.output).absolutePath());
         struct stat st { };
-        const bool exists = ::lstat(QFile::encodeName(p.output).constData(), &st) == 0;
+        const bool exists = ::lstat(encodeFileName(p.output).constData(), &st) == 0;
         if (job.saveFolder.trimmed().isEmpty()) {
             // Output is never written anywhere the user did not choose.
             fail(PlannedRow::Fate::Fail, ja("保存先フォルダが指定されていません"));
-        } else if (!folder.isDir()) {
+        } else if (struct stat fs{};
+                   ::stat(encodeFileName(folder.absoluteFilePath()).constData(), &fs) != 0 || !S_ISDIR(fs.st_mode)) {
             fail(PlannedRow::Fate::Fail,
                  ja("保存先フォルダ「%1」がありません").arg(QDir::toNativeSeparators(job.saveFolder)));
-        } else if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
+        } else if (::access(encodeFileName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
             // A locked memory card or a mounted disc image is no matter of permissions:
             // say which, so the user knows that choosing another folder is the way out.
             fail(PlannedRow::Fate::Fail,

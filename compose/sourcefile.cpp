@@ -1,6 +1,7 @@
 #include "compose/sourcefile.h"
 
 #include "platform/failure.h"
+#include "platform/filename.h"
 #include "platform/oserror.h"
 
 #include <QFile>
@@ -48,7 +49,7 @@ QByteArray readSourceFile(const QString &path)
     // forever. It has no effect on the regular files that are read below.
     Fd file;
     do {
-        file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        file.fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (file.fd < 0 && errno == EINTR);
     if (file.fd < 0) {
         if (errno == ENOENT)

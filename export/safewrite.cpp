@@ -1,6 +1,7 @@
 #include "export/safewrite.h"
 
 #include "platform/failure.h"
+#include "platform/filename.h"
 #include "platform/oserror.h"
 
 #include <QDir>
@@ -50,8 +51,8 @@ mode_t currentUmask()
 
 void writeFileReplacing(const QString &path, const QByteArray &data)
 {
-    const QByteArray target = QFile::encodeName(path);
-    QByteArray temp = QFile::encodeName(QFileInfo(path).absolutePath()) + "/.kestrovia-XXXXXX";
+    const QByteArray target = encodeFileName(path);
+    QByteArray temp = encodeFileName(QFileInfo(path).absolutePath()) + "/.kestrovia-XXXXXX";
 
     mode_t mode = 0666 & ~currentUmask();
     struct stat existing { };

@@ -1,5 +1,7 @@
 #include "export/staletemp.h"
 
+#include "platform/filename.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -43,7 +45,7 @@ int removeStaleTempFiles(const QString &base)
         const QString path = dir.filePath(name);
         struct stat st { };
         // lstat: a planted symbolic link is neither followed nor taken for ours.
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || st.st_uid != ::getuid())
+        if (::lstat(encodeFileName(path).constData(), &st) != 0 || st.st_uid != ::getuid())
             continue;
         if (folder.hasMatch() && S_ISDIR(st.st_mode)) {
             if (QDir(path).removeRecursively())

@@ -5,6 +5,8 @@
 
 #include "platform/syscolor.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -32,16 +34,27 @@ struct DropPanelValues {
 // decoder itself goes by the content; the name only decides what a drop takes.
 bool isPictureName(QStringView name);
 
-struct DropResult {
-    int appended = 0; // rows appended
-    QStringList unsupported; // names of the files left out for their type, in order
+// A dropped or named item that did not become a row.
+struct NotAdded {
+    QString name; // the file's or folder's name, without its folder
+    QString reason; // short, Japanese: 「対応していない形式」, 「見つかりません」, ...
 };
 
+struct DropResult {
+    int appended = 0; // rows appended
+    QList<NotAdded> notAdded; // in the order given
+};
+
+// The note for the strip under the grid that names what was not added, the first
+// few with their reasons; empty when everything was added.
+QString notAddedNote(const QList<NotAdded> &notAdded);
+
 // Appends one job row per name in paths, in list order, for every name that passes
-// isPictureName and is an existing regular file (symbolic links followed). Regular
-// files of other types are left out and named in the result; folders and names that
-// no longer exist are skipped silently. No name leaves an empty row. readPanel is called once per
-// accepted file. The row's cells: the file's name and absolute path, "" sizes, "→",
+// isPictureName and is an existing, readable regular file (symbolic links followed).
+// Everything else leaves no row and is named in the result with its reason: a
+// folder, a missing name, a file of another type, one that cannot be read, a FIFO
+// or device. Paths may carry bytes that are no UTF-8 (decodeFileName). readPanel is
+// called once per accepted file. The row's cells: the file's name and absolute path, "" sizes, "→",
 // the panel's values, and as folder either the panel's text (when it is not empty
 // and SaveCheck(0) is not selected) or the file's own folder with its trailing "/".
 // ColCompression is the panel value / 10 in its shortest decimal form (37 -> "3.7").

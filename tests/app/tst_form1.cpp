@@ -358,6 +358,9 @@ private slots:
                            [] { return DropPanelValues{}; });
         QCOMPARE(started->table()->Rows(), 3);
         QCOMPARE(testui::allCells(*started->table()).mid(1), testui::allCells(dropped).mid(1));
+        // What did not become a row is named where the user looks.
+        const QString note = testui::control<QLabel>(started.get(), "Label15")->text();
+        QVERIFY2(note.contains("notes.txt") && note.contains("gone.jpg") && note.contains("2件"), qPrintable(note));
     }
 
     // Qt's own dialogs and buttons (the colour chooser, "Cancel") speak Japanese once

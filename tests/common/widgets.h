@@ -2,6 +2,7 @@
 // Helpers for the tests that drive windows: controls by their names, a window on
 // screen and a real drop of files.
 
+#include "platform/filename.h"
 #include "tests/common/jobrows.h"
 
 #include <QCoreApplication>
@@ -31,13 +32,15 @@ inline bool shown(QWidget *w, bool active = false)
 }
 
 // A drop as the file manager sends it: enter, move and drop on target (a view's
-// viewport). Returns whether the drag was accepted.
+// viewport). Returns whether the drag was accepted. paths may carry bytes that
+// are no UTF-8 (decodeFileName).
 inline bool dropFiles(QWidget *target, const QStringList &paths)
 {
     QMimeData data;
     QList<QUrl> urls;
+    // Percent-encoded from the name's own bytes, as file managers send them.
     for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(p);
+        urls << QUrl::fromEncoded("file://" + kestrovia::encodeFileName(p).toPercentEncoding("/"));
     data.setUrls(urls);
     const QPoint pos = target->rect().center();
     QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

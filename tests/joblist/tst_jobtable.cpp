@@ -5,6 +5,7 @@
 #include "joblist/dropimport.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
+#include "platform/filename.h"
 #include "tests/common/jobrows.h"
 
 #include <QAbstractItemModelTester>
@@ -15,6 +16,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrovia;
 using testui::column;
@@ -65,7 +70,13 @@ private slots:
             QFile f(m_folder + QString::fromUtf8(name));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not decoded by the drop") > 0);
         }
+        const int fd = ::open(encodeFileName(m_folder).append("caf\xE9.jpg").constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0 && ::close(fd) == 0);
+        QCOMPARE(::mkfifo(encodeFileName(m_folder + "pipe.jpg").constData(), 0644), 0);
     }
+
+    // Qt cannot name the file whose name is no UTF-8, so it cannot remove it either.
+    void cleanupTestCase() { QCOMPARE(::unlink(encodeFileName(m_folder).append("caf\xE9.jpg").constData()), 0); }
 
     // A row goes in and comes out as the same value; the arrow and the reserved
     // columns are the table's own.
@@ -194,30 +205,41 @@ private slots:
         QCOMPARE(column(t, ColPath), as + bs);
     }
 
-    // Every picture extension in any case, of an existing regular file; other files
-    // are named as left out, folders and vanished names are skipped silently.
+    // Every picture extension in any case, of an existing regular file, whatever
+    // bytes its name holds; everything else is named with its reason.
     void namesTaken_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("reason"); // empty: taken
         for (const char *name : {"photo.JPG", "scan.Bmp", "photo.jpeg", "c.JFIF", "d.jpe", "icon.png", "e.TIFF",
                                  "f.tif", "g.webp", "h.gif", "i.HEIC", "j.heif"})
-            QTest::newRow(name) << QString::fromUtf8(name) << true << false;
-        QTest::newRow("xjpg, no dot") << "xjpg" << false << true;
-        QTest::newRow("folder path with slash") << "x.jpg/" << false << false;
-        QTest::newRow("vanished.jpg") << "vanished.jpg" << false << false;
+            QTest::newRow(name) << QString::fromUtf8(name) << "";
+        QTest::newRow("name that is no UTF-8") << decodeFileName("caf\xE9.jpg") << "";
+        QTest::newRow("xjpg, no dot") << "xjpg"
+                                      << "対応していない形式";
+        QTest::newRow("folder path with slash") << "x.jpg/"
+                                                << "フォルダ";
+        QTest::newRow("vanished.jpg") << "vanished.jpg"
+                                      << "見つかりません";
+        QTest::newRow("FIFO") << "pipe.jpg"
+                              << "通常のファイルではありません";
     }
     void namesTaken()
     {
         QFETCH(QString, name);
-        QFETCH(bool, accepted);
-        QFETCH(bool, named);
+        QFETCH(QString, reason);
         JobTable t;
         const DropResult r = drop(t, {m_folder + name});
-        QCOMPARE(r.appended, accepted ? 1 : 0);
-        QCOMPARE(t.Rows(), accepted ? 2 : 1);
-        QCOMPARE(r.unsupported, named ? QStringList{name} : QStringList());
+        QCOMPARE(r.appended, reason.isEmpty() ? 1 : 0);
+        QCOMPARE(t.Rows(), reason.isEmpty() ? 2 : 1);
+        QCOMPARE(r.notAdded.size(), reason.isEmpty() ? 0 : 1);
+        if (reason.isEmpty()) {
+            QCOMPARE(t.TextMatrix(1, ColPath), m_folder + name);
+        } else {
+            QCOMPARE(r.notAdded[0].name, name.chopped(name.endsWith('/') ? 1 : 0));
+            QCOMPARE(r.notAdded[0].reason, reason);
+            QVERIFY(notAddedNote(r.notAdded).contains(name.chopped(name.endsWith('/') ? 1 : 0)));
+        }
     }
 
     void panelValues_data()
@@ -258,7 +280,10 @@ private slots:
                                    m_folder + "b.raw", m_folder + "a.jpg"},
                                   &reads);
         QCOMPARE(r.appended, 3);
-        QCOMPARE(r.unsupported, QStringList({"a.psd", "b.raw"}));
+        QStringList notAdded;
+        for (const NotAdded &n : r.notAdded)
+            notAdded << n.name;
+        QCOMPARE(notAdded, QStringList({"a.psd", "x.jpg", "b.raw"}));
         QCOMPARE(reads, 3);
         t.setRow(2);
         QSignalSpy selChange(&t, &JobTable::SelChange);

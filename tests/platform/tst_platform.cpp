@@ -1,6 +1,7 @@
-// Number texts, colour values and the busy pointer.
+// Number texts, file names, colour values and the busy pointer.
 
 #include "platform/busypointer.h"
+#include "platform/filename.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
 
@@ -42,6 +43,33 @@ private slots:
         QCOMPARE(v.has_value(), ok);
         if (ok)
             QCOMPARE(*v, value);
+    }
+
+    // Every name comes back as the bytes it was; valid UTF-8 reads as Qt reads it,
+    // and only the bytes that are no UTF-8 are carried as escapes.
+    void fileNamesRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("escapes");
+        QTest::newRow("ascii") << QByteArray("/tmp/a.jpg") << 0;
+        QTest::newRow("Japanese") << QByteArray("/写真/夏.jpg") << 0;
+        QTest::newRow("outside the BMP") << QByteArray("\xF0\x9F\x93\xB7.jpg") << 0;
+        QTest::newRow("Latin-1 byte") << QByteArray("caf\xE9.jpg") << 1;
+        QTest::newRow("Shift-JIS name") << QByteArray("\x8E\xCA\x90\x5E.jpg") << 1; // CA 90 happens to be UTF-8
+        QTest::newRow("cut sequence at the end") << QByteArray("a\xE5\x86") << 2;
+        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << 2;
+        QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80") << 3;
+    }
+    void fileNamesRoundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, escapes);
+        const QString name = decodeFileName(bytes);
+        QCOMPARE(encodeFileName(name), bytes);
+        QCOMPARE(int(std::count_if(name.begin(), name.end(), [](QChar c) { return c.isLowSurrogate(); })),
+                 escapes + (bytes.startsWith("\xF0") ? 1 : 0));
+        if (escapes == 0)
+            QCOMPARE(name, QString::fromUtf8(bytes));
     }
 
     // Ties go to the even neighbour, also below zero; overflow is no number.
