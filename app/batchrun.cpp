@@ -7,8 +7,10 @@
 #include "platform/busypointer.h"
 
 #include <QDir>
+
 #include <QProgressBar>
 #include <QPushButton>
+#include <functional>
 
 namespace kestrovia {
 
@@ -64,7 +66,8 @@ BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidg
     connect(start, &QPushButton::clicked, this, &BatchRun::BtnMain_Click);
 }
 
-// Only waits: the window that would hear about the run's end is going too.
+// Waits for the rows in flight, which are written: the window that would hear
+// about the run's end is going too.
 BatchRun::~BatchRun() { delete m_pipeline; }
 
 bool BatchRun::isRunning() const { return m_pipeline && m_pipeline->isRunning(); }
@@ -78,15 +81,32 @@ void BatchRun::cancel()
     m_start->setEnabled(false);
 }
 
-void BatchRun::stopAndWait()
+bool BatchRun::mayClose()
 {
-    // The pipeline finishes the rows in flight before it goes; its summary goes with
-    // it, since whoever stops and waits is closing.
-    const bool wasRunning = isRunning();
-    delete m_pipeline;
-    m_pipeline = nullptr;
-    if (wasRunning)
-        endRun();
+    if (!isRunning())
+        return true;
+    Prompts::Message q;
+    q.icon = Prompts::Question;
+    q.title = QStringLiteral("Kestrovia");
+    q.text = ja("変換の途中です。中止して終了しますか？");
+    q.informative = ja("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
+    const auto runEnds = [this](const std::function<void()> &dismiss) {
+        return connect(this, &BatchRun::runningChanged, this, [dismiss](bool running) {
+            if (!running)
+                dismiss();
+        });
+    };
+    const Prompts::Answer answer = Prompts::ask(m_window, q, {Prompts::Stop, Prompts::Continue}, Prompts::Continue,
+                                                Prompts::Continue, runEnds, Prompts::Stop);
+    if (!isRunning())
+        return true; // over meanwhile: the window closes as asked
+    if (answer != Prompts::Stop)
+        return false;
+    // The rows in flight finish on the workers and are written while the window
+    // goes; whoever destroys the pipeline waits for them.
+    m_windowClosing = true;
+    cancel();
+    return true;
 }
 
 void BatchRun::endRun()
@@ -151,6 +171,8 @@ void BatchRun::BtnMain_Click()
 void BatchRun::runFinished(const BatchSummary &summary)
 {
     endRun();
+    if (m_windowClosing)
+        return;
 
     if (summary.problems.isEmpty() && summary.notStarted == 0) {
         if (summary.saved > 0)

@@ -37,10 +37,13 @@ public:
     void BtnMain_Click();
 
     bool isRunning() const;
+    // Whether the window may close: yes without a run. During one, a question asks
+    // 処理を中止 (the run stops after the rows in flight, whose files are written,
+    // and no message follows the window) or 続ける (the window and the run stay). A
+    // run that ends while the question is open takes it away: the window closes.
+    bool mayClose();
     // Stops the run after the rows in flight (rows written stay written).
     void cancel();
-    // Cancels and waits for the rows in flight, e.g. before the program ends.
-    void stopAndWait();
 
 signals:
     // A short note for the strip under the grid; empty: the drop hint again.
@@ -59,6 +62,7 @@ private:
     QWidget *m_window;
     BatchPipeline *m_pipeline = nullptr;
     QString m_startCaption;
+    bool m_windowClosing = false; // the run ends after its window: nothing more to say
 };
 
 } // namespace kestrovia

@@ -313,19 +313,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (m_batch->isRunning()) {
-        Prompts::Message q;
-        q.icon = Prompts::Question;
-        q.title = QStringLiteral("Kestrovia");
-        q.text = QString::fromUtf8("変換の途中です。中止して終了しますか？");
-        q.informative =
-            QString::fromUtf8("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
-        if (Prompts::ask(this, q, {Prompts::Stop, Prompts::Continue}, Prompts::Continue, Prompts::Continue)
-            != Prompts::Stop) {
-            event->ignore();
-            return;
-        }
-        m_batch->stopAndWait();
+    if (!m_batch->mayClose()) {
+        event->ignore();
+        return;
     }
     // Closing the main window ends the program with every other window, hidden
     // ones (the preview, the folder chooser) included; with the last window gone

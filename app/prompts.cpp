@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -17,7 +18,7 @@ namespace {
 
 struct State {
     bool scripted = false;
-    QList<Prompts::Answer> answers;
+    QList<std::optional<Prompts::Answer>> answers; // nullopt: left open
     QList<QColor> colors;
     QList<QString> folders;
     QList<QString> menuChoices;
@@ -94,12 +95,25 @@ QPointer<DirSelectForm> g_folderChooser;
 void Prompts::inform(QWidget *parent, const Message &message) { ask(parent, message, {Ok}, Ok, Ok); }
 
 Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answer> &buttons, Answer defaultAnswer,
-                             Answer escapeAnswer)
+                             Answer escapeAnswer, const Dismisser &dismissWhen, Answer dismissedAnswer)
 {
     State &s = state();
     if (s.scripted) {
         s.shown.append(m);
-        return next(s.answers).value_or(escapeAnswer);
+        const std::optional<std::optional<Answer>> queued = next(s.answers);
+        if (!queued)
+            return escapeAnswer;
+        if (*queued)
+            return **queued;
+        // Left open: only the dismisser ends it.
+        QEventLoop waiting;
+        const QMetaObject::Connection c =
+            dismissWhen ? dismissWhen([&waiting] { waiting.quit(); }) : QMetaObject::Connection();
+        if (!c)
+            return escapeAnswer;
+        waiting.exec();
+        QObject::disconnect(c);
+        return dismissedAnswer;
     }
     QMessageBox box(boxIcon(m.icon), m.title, m.text, QMessageBox::NoButton, parent);
     box.setInformativeText(m.informative);
@@ -114,7 +128,16 @@ Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answ
         if (a == escapeAnswer)
             box.setEscapeButton(b);
     }
+    bool dismissed = false;
+    const QMetaObject::Connection c = dismissWhen ? dismissWhen([&box, &dismissed] {
+        dismissed = true;
+        box.done(QDialog::Rejected);
+    })
+                                                  : QMetaObject::Connection();
     box.exec();
+    QObject::disconnect(c);
+    if (dismissed)
+        return dismissedAnswer;
     for (const auto &[button, answer] : made) {
         if (box.clickedButton() == button)
             return answer;
@@ -185,6 +208,7 @@ void Prompts::setScripted(bool on)
 }
 
 void Prompts::setNextAnswer(Answer answer) { state().answers.append(answer); }
+void Prompts::setNextQuestionLeftOpen() { state().answers.append(std::nullopt); }
 void Prompts::setNextColor(const QColor &color) { state().colors.append(color); }
 void Prompts::setNextFolder(const QString &folder) { state().folders.append(folder); }
 void Prompts::setNextMenuChoice(const QString &actionName) { state().menuChoices.append(actionName); }

@@ -12,8 +12,11 @@
 
 #include <QColor>
 #include <QList>
+#include <QObject>
 #include <QPoint>
 #include <QString>
+
+#include <functional>
 #include <optional>
 
 class QDialog;
@@ -41,10 +44,16 @@ public:
 
     // A message with one OK button.
     static void inform(QWidget *parent, const Message &message);
+    // What can end a question without an answer, e.g. the run it asks about ending
+    // meanwhile: called with the function that takes the question away, it returns
+    // the connection that calls it.
+    using Dismisser = std::function<QMetaObject::Connection(const std::function<void()> &dismiss)>;
+
     // A question with the given buttons in order (Japanese captions), focus on
-    // defaultAnswer; Escape and the close box give escapeAnswer.
+    // defaultAnswer; Escape and the close box give escapeAnswer. When dismissWhen
+    // fires first, the question goes away and dismissedAnswer is given.
     static Answer ask(QWidget *parent, const Message &message, const QList<Answer> &buttons, Answer defaultAnswer,
-                      Answer escapeAnswer);
+                      Answer escapeAnswer, const Dismisser &dismissWhen = {}, Answer dismissedAnswer = Ok);
 
     // The colour chooser; an invalid colour when cancelled.
     static QColor chooseColor(QWidget *parent);
@@ -72,6 +81,9 @@ public:
     // no colour, a cancelled chooser, no menu choice, and a browser that opens.
     static void setScripted(bool on);
     static void setNextAnswer(Answer answer);
+    // The next question is left open, as by a user who does not answer, until its
+    // dismisser takes it away (events are processed meanwhile).
+    static void setNextQuestionLeftOpen();
     static void setNextColor(const QColor &color);
     static void setNextFolder(const QString &folder);
     // The objectName of the action the next popup menu triggers.

@@ -26,6 +26,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include <fcntl.h>
@@ -101,6 +102,8 @@ private slots:
     }
     void cleanup()
     {
+        if (!m_form)
+            return; // the test ended the program itself
         QVERIFY(control<QProgressBar>(m_form.get(), "ProgressBar1")->isHidden());
         QVERIFY(!control<QLabel>(m_form.get(), "Label15")->isHidden());
         m_form.reset();
@@ -297,6 +300,52 @@ private slots:
                 Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
                 qPrintable(Prompts::shown()[0].text));
         }
+    }
+
+    // Closing the window during a run ends the program: with 処理を中止 after the rows
+    // in flight, or at the run's end when the question is left open, which then goes
+    // away. The application's event loop ends, no message follows the window, and
+    // what was written is whole.
+    void closingDuringARunEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("leftOpen");
+        QTest::newRow("処理を中止") << false;
+        QTest::newRow("the run ends while asked") << true;
+    }
+    void closingDuringARunEndsTheProgram()
+    {
+        QFETCH(bool, leftOpen);
+        const int rows = leftOpen ? 3 : 24;
+        writeJpeg(m_root + "p0.jpg", 1600, 1200);
+        for (int i = 0; i < rows; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            QVERIFY(i == 0 || QFile::copy(m_root + "p0.jpg", name));
+            table().appendJob(testui::jobFor(name, m_root));
+        }
+        if (leftOpen)
+            Prompts::setNextQuestionLeftOpen();
+        else
+            Prompts::setNextAnswer(Prompts::Stop);
+        QTimer::singleShot(0, m_form.get(), [this] {
+            control<QAbstractButton>(m_form.get(), "BtnMain")->click();
+            m_form->close();
+        });
+        // A loop that never ends would hang the test: a guard ends it and says so.
+        bool stuck = false;
+        QTimer::singleShot(120000, qApp, [&stuck] {
+            stuck = true;
+            QCoreApplication::exit(1);
+        });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!stuck);
+        QVERIFY(!m_form->isVisible());
+        QCOMPARE(Prompts::shown().size(), 1); // the question, and no message after the window
+        m_form.reset(); // waits for the rows in flight
+        const QStringList outputs = entries(m_root).filter("_b.jpg");
+        QVERIFY2(leftOpen ? outputs.size() == rows : outputs.size() < rows, qPrintable(outputs.join(' ')));
+        for (const QString &name : outputs)
+            QCOMPARE(QImage(m_root + name).size(), QSize(1600, 1200));
+        QCOMPARE(entries(m_root).size(), rows + outputs.size()); // no temporary files
     }
 
     // Every picture type a drop takes gives a row and a JPEG of the right size and
