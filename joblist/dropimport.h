@@ -3,6 +3,7 @@
 // window. The drop handler collects the names and reads the settings panel; this
 // decides which names become rows and what the rows hold.
 
+#include "compose/sizerule.h"
 #include "platform/syscolor.h"
 
 #include <QByteArray>
@@ -27,6 +28,9 @@ struct DropPanelValues {
     bool sameFolder = true; // SaveCheck(0) selected
     QString saveFolderText; // SaveTxt's text
     int compressValue = 50; // CompressLevel's value, 0..100
+    // How a new row's ColNewSize is worked out of its picture's header; the exact
+    // mode leaves it empty, for the row's first showing to fill.
+    SizeRule sizeRule;
 };
 
 // A name of a picture the program reads, by its extension in any letter case: JPEG
@@ -49,17 +53,26 @@ struct DropResult {
 // few with their reasons; empty when everything was added.
 QString notAddedNote(const QList<NotAdded> &notAdded);
 
+// At most this many rows come from one drop; what a folder holds beyond is noted.
+inline constexpr int kMaxRowsPerDrop = 10000;
+
 // Appends one job row per name in paths, in list order, for every name that passes
 // isPictureName and is an existing, readable regular file (symbolic links followed).
-// Everything else leaves no row and is named in the result with its reason: a
-// folder, a missing name, a file of another type, one that cannot be read, a FIFO
-// or device. Paths may carry bytes that are no UTF-8 (decodeFileName). readPanel is
-// called once per accepted file. The row's cells: the file's name and absolute path, "" sizes, "→",
-// the panel's values, and as folder either the panel's text (when it is not empty
-// and SaveCheck(0) is not selected) or the file's own folder with its trailing "/".
+// A folder adds the pictures in it and in its sub-folders, in name order (numbers
+// by their value, letter case aside), each folder's pictures before its
+// sub-folders; hidden files and folders are left out, linked folders are not
+// entered, and what is left out is counted in a note. Everything else leaves no row
+// and is named in the result with its reason: a missing name, a file of another
+// type, one that cannot be read, a FIFO or device. Paths may carry bytes that are no
+// UTF-8 (decodeFileName). readPanel is called once per accepted file.
+// The row's cells: the file's name and absolute path, ColOriginalSize from the
+// picture's header (empty when the header cannot be read: the row then says why
+// when it is shown or converted), ColNewSize by the panel's size rule, "→", the
+// panel's values, and as folder either the panel's text (when it is not empty and
+// SaveCheck(0) is not selected) or the file's own folder with its trailing "/".
 // ColCompression is the panel value / 10 in its shortest decimal form (37 -> "3.7").
 // Only the appended rows are written; the current row and the selection stay as
-// they are. Reads nothing but file metadata.
+// they are. Reads file metadata and the pictures' headers.
 DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
                               const std::function<DropPanelValues()> &readPanel);
 

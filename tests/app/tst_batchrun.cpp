@@ -184,21 +184,25 @@ private slots:
             QVERIFY(Prompts::shown()[1].informative.contains("holiday.bmp"));
     }
 
-    // A dropped folder is named in the strip; a picture whose name is no UTF-8 (an
-    // old camera card's) becomes a row and converts beside itself, its bytes kept.
+    // A dropped folder adds its pictures and names what it left out; a picture whose
+    // name is no UTF-8 (an old camera card's) becomes a row and converts beside
+    // itself, its bytes kept.
     void namesAsTheFileSystemHasThem()
     {
         QVERIFY(QDir().mkpath(m_root + "アルバム"));
+        writeJpeg(m_root + "アルバム/夏.jpg", 40, 30);
+        writeFile(m_root + "アルバム/メモ.txt", "notes");
         const QByteArray source = encodeFileName(m_root) + "caf\xE9.jpg",
                          output = encodeFileName(m_root) + "caf\xE9_b.jpg";
         const QByteArray photo = jpeg(quadrants(40, 30));
         const int fd = ::open(source.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0 && ::write(fd, photo.constData(), size_t(photo.size())) == photo.size() && ::close(fd) == 0);
         QVERIFY(drop({m_root + "アルバム", decodeFileName(source)}));
-        QVERIFY2(strip().contains("アルバム（フォルダ）"), qPrintable(strip()));
-        QCOMPARE(table().Rows(), 2);
+        QVERIFY2(strip().contains("アルバム（画像ではないファイルなど1件）"), qPrintable(strip()));
+        QCOMPARE(table().Rows(), 3);
         run();
         QVERIFY(Prompts::shown().isEmpty());
+        QCOMPARE(QImage(m_root + "アルバム/夏_b.jpg").size(), QSize(40, 30));
         QCOMPARE(decodePicture(decodeFileName(output)).size, QSize(40, 30));
         for (const QByteArray &name : {source, output})
             QCOMPARE(::unlink(name.constData()), 0);

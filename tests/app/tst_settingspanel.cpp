@@ -271,7 +271,7 @@ private slots:
         perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); key CompressLevel Right;"
                 "click PicBack #ff0000");
         m_panel->setSaveText("/out/");
-        QCOMPARE(describe(m_panel->values()), describe({false, 255, false, "45", false, "/out/", 60}));
+        QCOMPARE(describe(m_panel->values()), describe({false, 255, false, "45", false, "/out/", 60, {}}));
     }
 };
 

@@ -25,6 +25,7 @@ using namespace kestrovia;
 using testui::column;
 
 Q_DECLARE_METATYPE(kestrovia::DropPanelValues)
+Q_DECLARE_METATYPE(kestrovia::SizeRule)
 
 namespace {
 
@@ -217,8 +218,8 @@ private slots:
         QTest::newRow("name that is no UTF-8") << decodeFileName("caf\xE9.jpg") << "";
         QTest::newRow("xjpg, no dot") << "xjpg"
                                       << "対応していない形式";
-        QTest::newRow("folder path with slash") << "x.jpg/"
-                                                << "フォルダ";
+        QTest::newRow("folder without pictures") << "x.jpg/"
+                                                 << "画像がないフォルダ";
         QTest::newRow("vanished.jpg") << "vanished.jpg"
                                       << "見つかりません";
         QTest::newRow("FIFO") << "pipe.jpg"
@@ -242,21 +243,108 @@ private slots:
         }
     }
 
+    // A dropped folder adds its pictures and then its sub-folders', each in name
+    // order (numbers by their value, letter case aside), leaves hidden files and
+    // other types out and says how many; a folder without pictures is named.
+    void folderDrop()
+    {
+        QTemporaryDir d;
+        const QString root = d.path() + "/旅行";
+        for (const char *name : {"IMG_10.jpg", "IMG_9.jpg", "img_2.JPG", ".hidden.jpg", "notes.txt", "b/z.png",
+                                 "a/y.gif", ".cache/x.jpg", "a/.x.jpg"}) {
+            QVERIFY(QDir().mkpath(QFileInfo(root + '/' + name).absolutePath()));
+            QFile f(root + '/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir().mkpath(d.path() + "/空"));
+        JobTable t;
+        const DropResult r = drop(t, {root, d.path() + "/空"});
+        QCOMPARE(column(t, ColFileName), QStringList({"img_2.JPG", "IMG_9.jpg", "IMG_10.jpg", "y.gif", "z.png"}));
+        QCOMPARE(t.TextMatrix(4, ColPath), root + "/a/y.gif");
+        QCOMPARE(r.notAdded.size(), 2);
+        QCOMPARE(r.notAdded[0].name, QStringLiteral("旅行"));
+        QVERIFY2(r.notAdded[0].reason.contains("1件"), qPrintable(r.notAdded[0].reason));
+        QCOMPARE(r.notAdded[1].name, QStringLiteral("空"));
+    }
+
+    // Each rule works a size out of the picture's own: its shape kept, the other side
+    // rounded to the nearest pixel, never below one; shrink-only never enlarges.
+    void sizeRules_data()
+    {
+        QTest::addColumn<SizeRule>("rule");
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("size");
+        const SizeRule longEdge{SizeRule::LongEdge, {}, 1600, 100, false};
+        SizeRule shrinking = longEdge;
+        shrinking.shrinkOnly = true;
+        QTest::newRow("long edge, landscape") << longEdge << QSize(4000, 3000) << QSize(1600, 1200);
+        QTest::newRow("long edge, portrait") << longEdge << QSize(3000, 4000) << QSize(1200, 1600);
+        QTest::newRow("long edge, rounded") << longEdge << QSize(3000, 2000) << QSize(1600, 1067);
+        QTest::newRow("long edge enlarges") << longEdge << QSize(800, 600) << QSize(1600, 1200);
+        QTest::newRow("shrink only keeps a small one") << shrinking << QSize(800, 600) << QSize(800, 600);
+        QTest::newRow("shrink only still shrinks") << shrinking << QSize(4000, 3000) << QSize(1600, 1200);
+        QTest::newRow("half") << SizeRule{SizeRule::Percent, {}, 0, 50, false} << QSize(4000, 3000)
+                              << QSize(2000, 1500);
+        QTest::newRow("never below a pixel")
+            << SizeRule{SizeRule::Percent, {}, 0, 1, false} << QSize(4000, 30) << QSize(40, 1);
+        QTest::newRow("beyond the largest picture")
+            << SizeRule{SizeRule::Percent, {}, 0, 1000, false} << QSize(4000, 3000) << QSize();
+        QTest::newRow("exact, shrink only, fits")
+            << SizeRule{SizeRule::Exact, {1600, 1200}, 0, 0, true} << QSize(800, 600) << QSize(800, 600);
+        QTest::newRow("exact, shrink only, wider")
+            << SizeRule{SizeRule::Exact, {1600, 1200}, 0, 0, true} << QSize(2000, 600) << QSize(1600, 1200);
+    }
+    void sizeRules()
+    {
+        QFETCH(SizeRule, rule);
+        QFETCH(QSize, picture);
+        QTEST(rule.sizeFor(picture), "size");
+    }
+
+    // A row shows its picture's size from the header when it is added, and the
+    // panel's size rule gives its new size from that (exact: left to the first
+    // showing).
+    void sizesFromTheHeader_data()
+    {
+        QTest::addColumn<SizeRule>("rule");
+        QTest::addColumn<QStringList>("newSizes"); // of a 400 x 300 and a 30 x 40 picture
+        QTest::newRow("exact") << SizeRule{} << QStringList{"", ""};
+        QTest::newRow("long edge 160") << SizeRule{SizeRule::LongEdge, {}, 160, 100, false}
+                                       << QStringList{"160*120", "120*160"};
+        QTest::newRow("long edge 160, shrink only")
+            << SizeRule{SizeRule::LongEdge, {}, 160, 100, true} << QStringList{"160*120", "30*40"};
+        QTest::newRow("50 percent") << SizeRule{SizeRule::Percent, {}, 0, 50, false} << QStringList{"200*150", "15*20"};
+    }
+    void sizesFromTheHeader()
+    {
+        QFETCH(SizeRule, rule);
+        QImage picture(400, 300, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(m_folder + "wide.jpg", "JPEG"));
+        QVERIFY(picture.scaled(30, 40).save(m_folder + "tall.png", "PNG"));
+        JobTable t;
+        DropPanelValues panel;
+        panel.sizeRule = rule;
+        appendDroppedFiles(t, {m_folder + "wide.jpg", m_folder + "tall.png"}, [&] { return panel; });
+        QCOMPARE(column(t, ColOriginalSize), QStringList({"400*300", "30*40"}));
+        QTEST(column(t, ColNewSize), "newSizes");
+    }
+
     void panelValues_data()
     {
         QTest::addColumn<DropPanelValues>("panel");
         QTest::addColumn<QStringList>("settings"); // columns 5 to 8, 11 and 12; "*": the file's own folder
         QTest::newRow("untouched panel") << DropPanelValues{} << QStringList{"OFF", "-2147483643", "Top", "", "*", "5"};
         QTest::newRow("stretch, red, centre, +90, chosen folder, 37")
-            << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37}
+            << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37, {}}
             << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7"};
         QTest::newRow("chosen place but empty text: own folder, level 0")
-            << DropPanelValues{true, 0, true, " ", false, "", 0} << QStringList{"OFF", "0", "Top", " ", "*", "0"};
+            << DropPanelValues{true, 0, true, " ", false, "", 0, {}} << QStringList{"OFF", "0", "Top", " ", "*", "0"};
         QTest::newRow("same folder wins over a text, level 100")
-            << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100}
+            << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100, {}}
             << QStringList{"OFF", "16777215", "Top", "-90°", "*", "10"};
-        QTest::newRow("typed turn verbatim, level 5")
-            << DropPanelValues{true, 0, true, "abc", true, "", 5} << QStringList{"OFF", "0", "Top", "abc", "*", "0.5"};
+        QTest::newRow("typed turn verbatim, level 5") << DropPanelValues{true, 0, true, "abc", true, "", 5, {}}
+                                                      << QStringList{"OFF", "0", "Top", "abc", "*", "0.5"};
     }
     void panelValues()
     {
