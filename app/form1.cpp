@@ -16,16 +16,22 @@
 #include "preview/selectionsync.h"
 
 #include <QApplication>
+
+#include <QAction>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QStyle>
 #include <QUrl>
+#include <algorithm>
 
 namespace kestrovia {
 
@@ -81,11 +87,27 @@ Form1::Form1(QWidget *parent)
     setFont(JobListView::gridFont());
 
     m_panel = new SettingsPanel(this);
-    m_panel->setGeometry(twipsRect(30, 0, 2655, 5805));
+    // The panel's design height, or more when its controls need it (larger fonts,
+    // the size rule and metadata rows): everything below the panel's foot moves
+    // down by as much, and the grid grows with it.
+    const int extra = std::max(0, m_panel->sizeHint().height() - twipsRect(0, 0, 0, 5805).height());
+    const auto place = [extra](int left, int top, int width, int height) {
+        return twipsRect(left, top, width, height).translated(0, extra);
+    };
+    m_panel->setGeometry(twipsRect(30, 0, 2655, 5805).adjusted(0, 0, 0, extra));
     m_grid = new JobListView(m_table, this);
-    m_grid->setGeometry(twipsRect(2730, 0, 5595, 5505));
+    m_grid->setGeometry(twipsRect(2730, 0, 5595, 5505).adjusted(0, 0, 0, extra));
     // The keyboard starts on the job list, where Enter, Delete and the Menu key act.
     m_grid->setFocus();
+
+    // Adding without dragging: a button under the list, and Ctrl+O anywhere.
+    m_add = new QPushButton(QString::fromUtf8("画像を追加…"), this);
+    m_add->setObjectName(QStringLiteral("BtnAdd"));
+    m_add->setToolTip(QString::fromUtf8("画像ファイルを選んで一覧に追加します (Ctrl+O)"));
+    m_add->setGeometry(place(2730, 5520, 1200, 315));
+    auto *open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, this, &Form1::addPictures);
+    connect(m_add, &QPushButton::clicked, this, &Form1::addPictures);
 
     // The hint lies under the progress bar, so it shows whenever no batch runs.
     // At the grid's font it needs two lines to stay legible in its width.
@@ -96,7 +118,7 @@ Form1::Form1(QWidget *parent)
     {
         // From the grid's foot to the window's: two lines must fit there, so the
         // font steps down until they do.
-        const QRect r = twipsRect(2820, 5505, 2955, kClientHeight - 5505);
+        const QRect r = place(3990, 5505, 1785, kClientHeight - 5505);
         m_hint->setGeometry(r);
         QFont f = m_hint->font();
         while (2 * QFontMetrics(f).lineSpacing() > r.height() && f.pointSizeF() > 6)
@@ -105,19 +127,19 @@ Form1::Form1(QWidget *parent)
     }
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("ProgressBar1"));
-    m_bar->setGeometry(twipsRect(2700, 5550, 3075, 225));
+    m_bar->setGeometry(place(3960, 5550, 1815, 225));
     m_bar->setTextVisible(false);
     m_bar->setVisible(false);
     // The two-line hint is taller than the bar that covers it during a run.
     m_bar->installEventFilter(this);
     m_start = new QPushButton(QString::fromUtf8("処理実行 >> >>"), this);
     m_start->setObjectName(QStringLiteral("BtnMain"));
-    m_start->setGeometry(twipsRect(5820, 5520, 2505, 315));
+    m_start->setGeometry(place(5820, 5520, 2505, 315));
 
-    resize(twipsRect(0, 0, 8340, kClientHeight).size());
+    resize(twipsRect(0, 0, 8340, kClientHeight).size() + QSize(0, extra));
     // The height never changes, so the window manager offers no vertical resize
     // and maximising cannot leave an empty strip under the panel.
-    setFixedHeight(twipsRect(0, 0, 0, kClientHeight).height());
+    setFixedHeight(twipsRect(0, 0, 0, kClientHeight).height() + extra);
 
     // Start-up: the preview window exists from the start, hidden. It is placed
     // beside this window when it first comes on screen: by then the window
@@ -135,6 +157,21 @@ Form1::Form1(QWidget *parent)
     auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, m_batch, &BatchRun::cancel);
     connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::writeCurrentRow);
+    m_rowCommands->setSizeRule([this] { return m_panel->sizeRule(); });
+    QMenu *menu = m_rowCommands->menu();
+    menu->addSeparator();
+    QAction *reset = menu->addAction(QString::fromUtf8("設定を初期設定に戻す"));
+    reset->setObjectName(QStringLiteral("ResetSettings"));
+    connect(reset, &QAction::triggered, this, &Form1::resetSettings);
+    connect(m_panel, &SettingsPanel::sizeRulePicked, this, [this](const SizeRule &rule) {
+        // A long edge or a percentage applies to the current row at once, from its
+        // own picture; the exact mode leaves the row's size as it is.
+        const int r = m_table->Row();
+        if (rule.mode == SizeRule::Exact || r < 1 || r >= m_table->Rows())
+            return;
+        if (const QString size = sizeByRule(m_table->jobRow(r), rule); !size.isNull())
+            writeCurrentRow(ColNewSize, size, true);
+    });
     connect(m_panel, &SettingsPanel::completePreviewChecked, m_sync, &SelectionSync::PicsGalary_SelChange);
     connect(m_panel, &SettingsPanel::saveFolderRequested, this, &Form1::chooseSaveFolder);
     connect(m_panel, &SettingsPanel::bannerClicked, this, [this] { AboutDialog::showModal(this); });
@@ -166,6 +203,55 @@ int Form1::appendFiles(const QStringList &paths, const QList<NotAdded> &notAdded
     // Said where the user looks, without a box to click away.
     setStripNote(notAddedNote(notAddedBefore + result.notAdded));
     return result.appended;
+}
+
+namespace {
+QSettings keptSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("kestrovia"),
+                     QStringLiteral("kestrovia"));
+}
+} // namespace
+
+void Form1::restoreSettings()
+{
+    m_keepsSettings = true;
+    const QSettings s = keptSettings();
+    m_panel->restoreFrom(s);
+    m_addFolder = s.value(QStringLiteral("files/addFolder")).toString();
+    // Only the place and the width: the height is the panel's own.
+    if (const QByteArray g = s.value(QStringLiteral("window/main")).toByteArray(); !g.isEmpty())
+        restoreGeometry(g);
+    if (const QPoint at = s.value(QStringLiteral("window/preview")).toPoint(); !at.isNull()) {
+        m_form2->move(at);
+        m_form2Placed = true;
+    }
+}
+
+void Form1::saveSettings() const
+{
+    QSettings s = keptSettings();
+    m_panel->saveTo(s);
+    s.setValue(QStringLiteral("files/addFolder"), m_addFolder);
+    s.setValue(QStringLiteral("window/main"), saveGeometry());
+    if (m_form2Placed)
+        s.setValue(QStringLiteral("window/preview"), m_form2->pos());
+}
+
+void Form1::resetSettings()
+{
+    m_panel->resetToStartUp();
+    if (m_keepsSettings)
+        saveSettings();
+}
+
+void Form1::addPictures()
+{
+    const QStringList files = Prompts::chooseFiles(this, m_addFolder);
+    if (files.isEmpty())
+        return;
+    m_addFolder = QFileInfo(files.first()).absolutePath();
+    appendFiles(files);
 }
 
 void Form1::setStripNote(const QString &note)
@@ -317,6 +403,8 @@ void Form1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    if (m_keepsSettings)
+        saveSettings();
     // Closing the main window ends the program with every other window, hidden
     // ones (the preview, the folder chooser) included; with the last window gone
     // the application quits.

@@ -46,6 +46,20 @@ public:
     // the next drop or run; an empty note brings back the drop hint.
     void setStripNote(const QString &note);
 
+    // The settings kept between starts (the platform's configuration place, e.g.
+    // ~/.config/kestrovia/kestrovia.conf): the panel's values for new rows, where
+    // the windows stood, the file dialog's folder. From restoreSettings() on, the
+    // window writes them back when it closes; a window made without it (tests)
+    // neither reads nor writes them.
+    void restoreSettings();
+    void saveSettings() const;
+    // 初期設定に戻す: the panel's start-up values, written back at once.
+    void resetSettings();
+
+    // 画像を追加… (Ctrl+O): the file dialog, several pictures at once, opened in the
+    // folder used last; the chosen files are added as a drop of them is.
+    void addPictures();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -73,6 +87,9 @@ private:
     QLabel *m_hint;
     QProgressBar *m_bar;
     QPushButton *m_start;
+    QPushButton *m_add;
+    QString m_addFolder; // where the file dialog opens
+    bool m_keepsSettings = false;
     Form2 *m_form2;
     SelectionSync *m_sync;
     RowCommands *m_rowCommands;

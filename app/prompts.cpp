@@ -1,11 +1,13 @@
 #include "app/prompts.h"
 
 #include "app/dirselectform.h"
+#include "joblist/dropimport.h"
 
 #include <QAction>
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -21,6 +23,7 @@ struct State {
     QList<std::optional<Prompts::Answer>> answers; // nullopt: left open
     QList<QColor> colors;
     QList<QString> folders;
+    QList<QStringList> files;
     QList<QString> menuChoices;
     QList<bool> urlsOpened;
     QList<Prompts::Message> shown;
@@ -171,6 +174,22 @@ Prompts::FolderChoice Prompts::chooseFolder(QWidget *parent, const QString &star
     return {FolderChoice::Cancelled, {}};
 }
 
+QStringList Prompts::chooseFiles(QWidget *parent, const QString &startFolder)
+{
+    if (recorded(Kind::Files, startFolder))
+        return next(state().files).value_or(QStringList());
+    QStringList patterns;
+    for (const QString &ext : pictureExtensions())
+        patterns << QStringLiteral("*.") + ext << QStringLiteral("*.") + ext.toUpper();
+    QFileDialog dialog(parent, QString::fromUtf8("画像を追加"), startFolder);
+    // Qt's own dialog speaks the program's language on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(
+        {QString::fromUtf8("画像 (%1)").arg(patterns.join(u' ')), QString::fromUtf8("すべてのファイル (*)")});
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+}
+
 void Prompts::popup(QMenu *menu, const QPoint &globalPos)
 {
     if (recorded(Kind::Popup, menu->objectName(), globalPos)) {
@@ -203,6 +222,7 @@ void Prompts::setScripted(bool on)
     s.answers.clear();
     s.colors.clear();
     s.folders.clear();
+    s.files.clear();
     s.menuChoices.clear();
     s.urlsOpened.clear();
 }
@@ -211,6 +231,7 @@ void Prompts::setNextAnswer(Answer answer) { state().answers.append(answer); }
 void Prompts::setNextQuestionLeftOpen() { state().answers.append(std::nullopt); }
 void Prompts::setNextColor(const QColor &color) { state().colors.append(color); }
 void Prompts::setNextFolder(const QString &folder) { state().folders.append(folder); }
+void Prompts::setNextFiles(const QStringList &files) { state().files.append(files); }
 void Prompts::setNextMenuChoice(const QString &actionName) { state().menuChoices.append(actionName); }
 void Prompts::setNextUrlOpened(bool opened) { state().urlsOpened.append(opened); }
 const QList<Prompts::Message> &Prompts::shown() { return state().shown; }

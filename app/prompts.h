@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -30,7 +31,7 @@ class Prompts {
 public:
     enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue };
     enum Icon { Information, Warning, Question };
-    enum class Kind { Message, Color, Folder, Popup, Modal, Url };
+    enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url };
 
     struct Message {
         Kind kind = Kind::Message;
@@ -68,6 +69,11 @@ public:
     };
     static FolderChoice chooseFolder(QWidget *parent, const QString &startFolder);
 
+    // Qt's own file dialog (in Japanese, whatever the desktop) for pictures to add,
+    // several at once, filtered to the pictures the program reads (names in any
+    // letter case), opened in startFolder. The chosen files; none when cancelled.
+    static QStringList chooseFiles(QWidget *parent, const QString &startFolder);
+
     // menu as a popup at a global position; returns once it is closed, after the
     // chosen action ran.
     static void popup(QMenu *menu, const QPoint &globalPos);
@@ -86,6 +92,8 @@ public:
     static void setNextQuestionLeftOpen();
     static void setNextColor(const QColor &color);
     static void setNextFolder(const QString &folder);
+    // The files the next file dialog returns (recorded with the folder it opened in).
+    static void setNextFiles(const QStringList &files);
     // The objectName of the action the next popup menu triggers.
     static void setNextMenuChoice(const QString &actionName);
     static void setNextUrlOpened(bool opened);

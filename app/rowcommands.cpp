@@ -1,15 +1,30 @@
 #include "app/rowcommands.h"
 
 #include "app/prompts.h"
+#include "joblist/dropimport.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
+#include "platform/failure.h"
 #include "preview/form2.h"
 
 #include <QAction>
 #include <QMenu>
 
 namespace kestrovia {
+
+namespace {
+
+std::optional<QSize> canvasSizeOrNothing(const QString &text)
+{
+    try {
+        return canvasPixelSize(text);
+    } catch (const Failure &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
 
 RowCommands::RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWidget *menuParent)
     : QObject(menuParent)
@@ -104,8 +119,27 @@ void RowCommands::copyColumnToAll(int col)
         return;
     // Read once: the current row is overwritten with its own value on the way.
     const QString text = m_table->TextMatrix(source, col);
-    for (int r = 1; r < m_table->Rows(); ++r)
-        m_table->setTextMatrix(r, col, text);
+    SizeRule rule = m_sizeRule ? m_sizeRule() : SizeRule();
+    const bool ruled = col == ColNewSize && (rule.mode != SizeRule::Exact || rule.shrinkOnly);
+    if (ruled && rule.mode == SizeRule::Exact) {
+        const auto exact = canvasSizeOrNothing(text);
+        if (!exact)
+            rule.shrinkOnly = false; // no size to keep within: a plain copy
+        rule.exact = exact.value_or(QSize());
+    }
+    for (int r = 1; r < m_table->Rows(); ++r) {
+        if (!ruled || (rule.mode == SizeRule::Exact && !rule.shrinkOnly)) {
+            m_table->setTextMatrix(r, col, text);
+            continue;
+        }
+        // Each row's own picture decides; a row whose picture's size cannot be
+        // known keeps its size, or takes the plain copy of an exact size.
+        const QString own = sizeByRule(m_table->jobRow(r), rule);
+        if (!own.isNull())
+            m_table->setTextMatrix(r, col, own);
+        else if (rule.mode == SizeRule::Exact)
+            m_table->setTextMatrix(r, col, text);
+    }
 }
 
 void RowCommands::SameAllItem_Click()

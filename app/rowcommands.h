@@ -5,7 +5,11 @@
 // Every command acts on the current row (JobTable::Row()) or on all job rows, never
 // on a selected block, and none of them refreshes the settings panel or the preview.
 
+#include "compose/sizerule.h"
+
 #include <QObject>
+
+#include <functional>
 
 class QMenu;
 class QPoint;
@@ -36,8 +40,12 @@ public:
     void PicsGalary_DblClick();
 
     // Writes the current row's text of column col, unchanged, into that column of
-    // every job row. Nothing happens while no job row is current.
+    // every job row. Nothing happens while no job row is current. For ColNewSize the
+    // panel's size rule (setSizeRule) decides: a long edge or a percentage is worked
+    // out of every row's own picture, and shrink-only keeps a smaller picture at its
+    // own size; the exact size is copied as it is otherwise.
     void copyColumnToAll(int col);
+    void setSizeRule(std::function<SizeRule()> rule) { m_sizeRule = std::move(rule); }
     // copyColumnToAll for the columns from ColNewSize to the last one; the name,
     // original size, path and arrow columns are never copied.
     void SameAllItem_Click();
@@ -53,6 +61,7 @@ private:
     JobTable *m_table;
     Form2 *m_preview;
     QMenu *m_menu = nullptr;
+    std::function<SizeRule()> m_sizeRule;
 };
 
 } // namespace kestrovia

@@ -20,6 +20,9 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -68,6 +71,9 @@ SettingsPanel::SettingsPanel(QWidget *parent)
         if (!m_saveWhere[0]->isChecked())
             emit saveFolderRequested();
     });
+    connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::takeSizeRule);
+    connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::takeSizeRule);
+    connect(m_shrinkOnly, &QCheckBox::clicked, this, &SettingsPanel::takeSizeRule);
     // A typed size counts once the field is left: Enter, Tab, a click elsewhere or
     // on 処理実行 (which takes the focus before its click).
     connect(m_width, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
@@ -98,6 +104,21 @@ void SettingsPanel::build()
         e->setAlignment(Qt::AlignRight);
     }
     row({label("横", "Label2", this), m_width, label("縦", "Label1", this), m_height});
+
+    // How a row's size is worked out of its own picture: for new rows, for the
+    // current row when the rule changes, and for 項目の一致 → サイズ.
+    m_sizeMode = named(new QComboBox(this), "SizeMode");
+    m_sizeMode->addItems({QString::fromUtf8("横×縦"), QString::fromUtf8("長辺"), QString::fromUtf8("パーセント")});
+    m_sizeMode->setAccessibleName(QString::fromUtf8("サイズの決め方"));
+    m_sizeMode->setFixedHeight(editHeight);
+    m_sizeValue = named(new QSpinBox(this), "SizeValue");
+    m_sizeValue->setKeyboardTracking(false); // one change when the typing is done, not one per digit
+    m_sizeValue->setFixedSize(80, editHeight);
+    m_sizeValue->setAlignment(Qt::AlignRight);
+    row({m_sizeMode, m_sizeValue});
+    m_shrinkOnly = named(new QCheckBox(QString::fromUtf8("縮小のみ（拡大しない）"), this), "ShrinkOnly");
+    v->addWidget(m_shrinkOnly);
+    showSizeRule(SizeRule());
 
     m_fit[0] = named(new QRadioButton(QString::fromUtf8("元画像の縦横比を保持する。"), this), "AspCheck(0)");
     m_fit[1] =
@@ -239,9 +260,119 @@ void SettingsPanel::connectOptions(const std::array<QRadioButton *, 2> &buttons,
     }
 }
 
+namespace {
+constexpr int kStartLevel = 50;
+QString startCaption() { return QString::fromUtf8("5 ( 標準 )"); }
+} // namespace
+
+void SettingsPanel::saveTo(QSettings &s) const
+{
+    s.beginGroup(QStringLiteral("panel"));
+    s.setValue(QStringLiteral("keepAspect"), m_fit[0]->isChecked());
+    s.setValue(QStringLiteral("backColor"), m_back->colorValue());
+    s.setValue(QStringLiteral("topLeft"), m_position[0]->isChecked());
+    s.setValue(QStringLiteral("rotation"), m_turn->currentText());
+    s.setValue(QStringLiteral("level"), m_level->value());
+    s.setValue(QStringLiteral("sameFolder"), m_saveWhere[0]->isChecked());
+    s.setValue(QStringLiteral("saveFolder"), m_saveText->text());
+    s.setValue(QStringLiteral("sizeMode"), int(m_rule.mode));
+    s.setValue(QStringLiteral("longEdge"), m_rule.longEdge);
+    s.setValue(QStringLiteral("percent"), m_rule.percent);
+    s.setValue(QStringLiteral("shrinkOnly"), m_rule.shrinkOnly);
+    s.setValue(QStringLiteral("completePreview"), m_complete->isChecked());
+    s.endGroup();
+}
+
+void SettingsPanel::restoreFrom(const QSettings &s)
+{
+    applyState([&s](const char *key, const QVariant &fallback) {
+        return s.value(QStringLiteral("panel/") + QLatin1String(key), fallback);
+    });
+}
+
+void SettingsPanel::resetToStartUp()
+{
+    applyState([](const char *, const QVariant &fallback) { return fallback; });
+}
+
+void SettingsPanel::applyState(const std::function<QVariant(const char *, const QVariant &)> &value)
+{
+    // Nothing here is the user's choice of the moment: no signal goes out.
+    const QSignalBlocker blocks[] = {QSignalBlocker(m_fit[0]),      QSignalBlocker(m_fit[1]),
+                                     QSignalBlocker(m_position[0]), QSignalBlocker(m_position[1]),
+                                     QSignalBlocker(m_turn),        QSignalBlocker(m_level),
+                                     QSignalBlocker(m_complete)};
+    m_fit[value("keepAspect", true).toBool() ? 0 : 1]->setChecked(true);
+    m_back->setColorValue(value("backColor", kWindowBackgroundRef).toInt());
+    m_position[value("topLeft", true).toBool() ? 0 : 1]->setChecked(true);
+    const QString rotation = value("rotation", QString()).toString();
+    m_turn->setCurrentIndex(int(std::find(kTurnItems.begin(), kTurnItems.end(), rotation) - kTurnItems.begin()));
+    if (m_turn->currentIndex() >= int(kTurnItems.size()))
+        m_turn->setCurrentIndex(-1);
+    m_turn->setEditText(rotation);
+    const int level = std::clamp(value("level", kStartLevel).toInt(), 0, 100);
+    m_level->setValue(level);
+    const QString caption = levelCaption(level);
+    m_levelCaption->setText(level == kStartLevel || caption.isNull() ? startCaption() : caption);
+    m_saveWhere[value("sameFolder", true).toBool() ? 0 : 1]->setChecked(true);
+    m_saveText->setText(value("saveFolder", QString()).toString());
+    SizeRule rule;
+    rule.mode = SizeRule::Mode(std::clamp(value("sizeMode", 0).toInt(), 0, 2));
+    rule.longEdge = std::clamp(value("longEdge", rule.longEdge).toInt(), 1, kMaxPictureSide);
+    rule.percent = std::clamp(value("percent", rule.percent).toInt(), 1, 1000);
+    rule.shrinkOnly = value("shrinkOnly", false).toBool();
+    showSizeRule(rule);
+    m_complete->setChecked(value("completePreview", false).toBool());
+}
+
+SizeRule SettingsPanel::sizeRule() const
+{
+    SizeRule rule = m_rule;
+    rule.exact = m_shownSize;
+    return rule;
+}
+
+void SettingsPanel::setSizeRule(const SizeRule &rule) { showSizeRule(rule); }
+
+void SettingsPanel::showSizeRule(const SizeRule &rule)
+{
+    m_rule = rule;
+    const QSignalBlocker blockMode(m_sizeMode), blockValue(m_sizeValue), blockShrink(m_shrinkOnly);
+    m_sizeMode->setCurrentIndex(int(rule.mode));
+    m_shrinkOnly->setChecked(rule.shrinkOnly);
+    m_sizeValue->setVisible(rule.mode != SizeRule::Exact);
+    if (rule.mode == SizeRule::LongEdge) {
+        m_sizeValue->setRange(1, kMaxPictureSide);
+        m_sizeValue->setSuffix(QStringLiteral(" px"));
+        m_sizeValue->setValue(rule.longEdge);
+        m_sizeValue->setAccessibleName(QString::fromUtf8("長辺（ピクセル）"));
+    } else if (rule.mode == SizeRule::Percent) {
+        m_sizeValue->setRange(1, 1000);
+        m_sizeValue->setSuffix(QStringLiteral(" %"));
+        m_sizeValue->setValue(rule.percent);
+        m_sizeValue->setAccessibleName(QString::fromUtf8("パーセント"));
+    }
+}
+
+void SettingsPanel::takeSizeRule()
+{
+    SizeRule rule = m_rule;
+    rule.mode = SizeRule::Mode(m_sizeMode->currentIndex());
+    rule.shrinkOnly = m_shrinkOnly->isChecked();
+    // The value belongs to the mode it was typed for; switching modes shows the
+    // other mode's own value.
+    if (rule.mode == m_rule.mode && rule.mode == SizeRule::LongEdge)
+        rule.longEdge = m_sizeValue->value();
+    else if (rule.mode == m_rule.mode && rule.mode == SizeRule::Percent)
+        rule.percent = m_sizeValue->value();
+    showSizeRule(rule);
+    emit sizeRulePicked(sizeRule());
+}
+
 DropPanelValues SettingsPanel::values() const
 {
     DropPanelValues v;
+    v.sizeRule = sizeRule();
     v.keepAspect = m_fit[0]->isChecked();
     v.backColor = m_back->colorValue();
     v.topLeft = m_position[0]->isChecked();

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -23,6 +24,8 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QScrollBar;
+class QSettings;
+class QSpinBox;
 class QToolButton;
 
 namespace kestrovia {
@@ -46,6 +49,20 @@ public:
     // no row is current to take a typed size).
     void revertSize();
 
+    // How sizes are worked out of the rows' own pictures (SizeMode, SizeValue,
+    // ShrinkOnly); the exact size is the one the size fields show.
+    SizeRule sizeRule() const;
+    // Shows rule, raising no signal.
+    void setSizeRule(const SizeRule &rule);
+
+    // The values new rows take, kept between starts (group "panel" of settings).
+    // Missing or unusable keys give the start-up values; nothing is raised.
+    void saveTo(QSettings &settings) const;
+    void restoreFrom(const QSettings &settings);
+    // The start-up values: keep aspect, window background, top-left, no turn, level
+    // 5, the picture's own folder, exact sizes, complete preview off.
+    void resetToStartUp();
+
     // SaveTxt: the folder last chosen for "場所を指定して保存", ending in "/".
     QString saveText() const;
     void setSaveText(const QString &folder);
@@ -62,6 +79,8 @@ signals:
     // The user picked a setting: text for the current row's column; redraw when the
     // preview must follow (fit, position, colour, turn, size; not the level).
     void settingPicked(int column, const QString &text, bool redraw);
+    // The user changed how sizes are worked out; the current row follows it.
+    void sizeRulePicked(const kestrovia::SizeRule &rule);
     // 完全プレビューを表示する was checked.
     void completePreviewChecked();
     // "…" with 場所を指定して保存 selected.
@@ -79,9 +98,17 @@ private:
     void pickColor();
     void levelChanged(int value);
     void sizeEntered();
+    void takeSizeRule();
+    void showSizeRule(const SizeRule &rule);
+    // Sets every value for new rows from value(key, start-up value).
+    void applyState(const std::function<QVariant(const char *key, const QVariant &startUp)> &value);
 
     QLineEdit *m_width = nullptr;
     QLineEdit *m_height = nullptr;
+    QComboBox *m_sizeMode = nullptr;
+    QSpinBox *m_sizeValue = nullptr;
+    QCheckBox *m_shrinkOnly = nullptr;
+    SizeRule m_rule;
     std::array<QRadioButton *, 2> m_fit{};
     ColorSwatch *m_back = nullptr;
     std::array<QRadioButton *, 2> m_position{};

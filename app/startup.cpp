@@ -36,6 +36,7 @@ bool windowSystemNamed(const QStringList &rawArguments)
 std::unique_ptr<Form1> openMainWindow(const QStringList &files, const QList<NotAdded> &notAdded)
 {
     auto form1 = std::make_unique<Form1>();
+    form1->restoreSettings();
     form1->show();
     form1->appendFiles(files, notAdded);
     return form1;

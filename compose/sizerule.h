@@ -12,7 +12,7 @@ struct SizeRule {
     Mode mode = Exact;
     QSize exact; // Exact: the size, in pixels
     int longEdge = 1600; // LongEdge: the longer side, in pixels
-    int percent = 100; // Percent: of each side
+    int percent = 50; // Percent: of each side
     bool shrinkOnly = false; // never larger than the picture itself
 
     // The output size for a picture of upright size picture (pixels). The long edge

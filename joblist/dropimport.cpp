@@ -17,14 +17,19 @@
 
 namespace kestrovia {
 
-bool isPictureName(QStringView name)
+const QStringList &pictureExtensions()
 {
     static const QStringList extensions = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
                                            QStringLiteral("jfif"), QStringLiteral("bmp"),  QStringLiteral("png"),
                                            QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
                                            QStringLiteral("gif"),  QStringLiteral("heic"), QStringLiteral("heif")};
+    return extensions;
+}
+
+bool isPictureName(QStringView name)
+{
     const qsizetype dot = name.lastIndexOf(u'.');
-    return dot >= 0 && extensions.contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
+    return dot >= 0 && pictureExtensions().contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
 }
 
 namespace {
@@ -145,6 +150,19 @@ void collectPictures(const QString &folder, QStringList &pictures, int &skipped,
 }
 
 } // namespace
+
+QString sizeByRule(const JobRow &job, const SizeRule &rule)
+{
+    QSize picture;
+    try {
+        const std::optional<QSize> known = canvasPixelSize(job.originalSize);
+        picture = known ? *known : probePicture(job.path).size;
+    } catch (const Failure &) {
+        return {};
+    }
+    const QSize size = rule.sizeFor(picture);
+    return size.isValid() ? sizeText(size) : QString();
+}
 
 DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
                               const std::function<DropPanelValues()> &readPanel)

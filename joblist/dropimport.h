@@ -3,6 +3,7 @@
 // window. The drop handler collects the names and reads the settings panel; this
 // decides which names become rows and what the rows hold.
 
+#include "compose/jobrow.h"
 #include "compose/sizerule.h"
 #include "platform/syscolor.h"
 
@@ -37,6 +38,8 @@ struct DropPanelValues {
 // (.jpg .jpeg .jpe .jfif), BMP, PNG, TIFF (.tif .tiff), WebP, GIF, HEIC/HEIF. The
 // decoder itself goes by the content; the name only decides what a drop takes.
 bool isPictureName(QStringView name);
+// Those extensions, lower case, without the dot.
+const QStringList &pictureExtensions();
 
 // A dropped or named item that did not become a row.
 struct NotAdded {
@@ -52,6 +55,11 @@ struct DropResult {
 // The note for the strip under the grid that names what was not added, the first
 // few with their reasons; empty when everything was added.
 QString notAddedNote(const QList<NotAdded> &notAdded);
+
+// The size rule's W*H for a row, worked out of its picture's upright size: the
+// row's ColOriginalSize, or its picture's header when that is empty. Null when
+// the picture's size cannot be known or the rule gives none.
+QString sizeByRule(const JobRow &job, const SizeRule &rule);
 
 // At most this many rows come from one drop; what a folder holds beyond is noted.
 inline constexpr int kMaxRowsPerDrop = 10000;

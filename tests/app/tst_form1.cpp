@@ -17,14 +17,18 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -63,6 +67,11 @@ class TestForm1 : public QObject {
     QTemporaryDir m_tmp;
 
 private slots:
+    void initTestCase()
+    {
+        // The settings the tests keep go to the test's own folder, never the user's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_tmp.path() + "/config");
+    }
     void init()
     {
         Prompts::setScripted(true);
@@ -256,19 +265,21 @@ private slots:
     }
 
     // The keyboard starts on the job list and Tab leaves it (the arrows move in it):
-    // on to the button, round to the panel's first field, back again.
+    // on to the buttons, round to the panel's first field, back again.
     void tabThroughTheWindow()
     {
         Form1 f;
         addThreeRows(*f.table());
         QVERIFY(testui::shown(&f, true));
         QStringList order;
-        for (const Qt::KeyboardModifiers m : {Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier, Qt::ShiftModifier}) {
+        for (const Qt::KeyboardModifiers m : {Qt::NoModifier, Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier,
+                                              Qt::ShiftModifier, Qt::ShiftModifier}) {
             order << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, m);
         }
         order << QApplication::focusWidget()->objectName();
-        QCOMPARE(order, QStringList({"PicsGalary", "BtnMain", "TxtWidth", "BtnMain", "PicsGalary"}));
+        QCOMPARE(order,
+                 QStringList({"PicsGalary", "BtnAdd", "BtnMain", "TxtWidth", "BtnMain", "BtnAdd", "PicsGalary"}));
     }
 
     // Only the width is the user's; below 2700 twips it jumps back to 8490, and the
@@ -361,6 +372,58 @@ private slots:
         // What did not become a row is named where the user looks.
         const QString note = testui::control<QLabel>(started.get(), "Label15")->text();
         QVERIFY2(note.contains("notes.txt") && note.contains("gone.jpg") && note.contains("2件"), qPrintable(note));
+    }
+
+    // The panel's values for new rows, the size rule and 完全プレビュー survive a
+    // restart; 設定を初期設定に戻す brings back the start-up values, also for the
+    // next start.
+    void settingsSurviveARestart()
+    {
+        const auto panelOf = [](Form1 &f) { return testui::control<SettingsPanel>(&f, "Frame1"); };
+        const auto state = [&](Form1 &f) {
+            const DropPanelValues v = panelOf(f)->values();
+            return QStringList{QString::number(v.keepAspect),
+                               QString::number(v.backColor),
+                               QString::number(v.topLeft),
+                               v.rotation,
+                               QString::number(v.sameFolder),
+                               v.saveFolderText,
+                               QString::number(v.compressValue),
+                               QString::number(v.sizeRule.mode),
+                               QString::number(v.sizeRule.longEdge),
+                               QString::number(v.sizeRule.shrinkOnly),
+                               QString::number(panelOf(f)->completePreview()),
+                               testui::control<QLabel>(&f, "CompLabel")->text()};
+        };
+        QStringList chosen, startUp;
+        {
+            Form1 first;
+            first.restoreSettings();
+            QVERIFY(testui::shown(&first));
+            startUp = state(first);
+            for (const char *name : {"AspCheck(1)", "PicPos(1)", "SaveCheck(1)", "ShrinkOnly", "PreCheck"})
+                testui::control<QAbstractButton>(&first, name)->click();
+            panelOf(first)->setSaveText("/out/");
+            testui::control<QScrollBar>(&first, "CompressLevel")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            auto *mode = testui::control<QComboBox>(&first, "SizeMode");
+            mode->setCurrentIndex(1);
+            emit mode->activated(1);
+            testui::control<QSpinBox>(&first, "SizeValue")->setValue(1200);
+            chosen = state(first);
+            QVERIFY(first.close());
+        }
+        QVERIFY(chosen != startUp);
+        {
+            Form1 second;
+            second.restoreSettings();
+            QCOMPARE(state(second), chosen);
+            Prompts::setNextMenuChoice("ResetSettings");
+            Prompts::popup(second.findChild<QMenu *>("SameAll"), {});
+            QCOMPARE(state(second), startUp);
+        }
+        Form1 third;
+        third.restoreSettings();
+        QCOMPARE(state(third), startUp);
     }
 
     // Qt's own dialogs and buttons (the colour chooser, "Cancel") speak Japanese once

@@ -19,6 +19,8 @@
 
 using namespace kestrovia;
 
+Q_DECLARE_METATYPE(kestrovia::SizeRule)
+
 class TestRowCommands : public QObject {
     Q_OBJECT
 
@@ -158,6 +160,38 @@ private slots:
         entry(action.toLatin1())->trigger();
         QCOMPARE(testui::allCells(*m_table), expected);
         QCOMPARE(m_table->Row(), current);
+    }
+
+    // サイズ under a size rule: each row's size is worked out of its own picture.
+    // clang-format off
+    void copySizeByRule_data()
+    {
+        QTest::addColumn<SizeRule>("rule");
+        QTest::addColumn<QStringList>("sizes"); // of 4000x3000, 3000x4000, 800x600 and an unknown picture
+        const SizeRule longEdge{SizeRule::LongEdge, {}, 1600, 100, false};
+        SizeRule shrinking = longEdge;
+        shrinking.shrinkOnly = true;
+        QTest::newRow("long edge") << longEdge << QStringList{"1600*1200", "1200*1600", "1600*1200", "40*40"};
+        QTest::newRow("long edge, shrink only") << shrinking << QStringList{"1600*1200", "1200*1600", "800*600", "40*40"};
+        QTest::newRow("half") << SizeRule{SizeRule::Percent, {}, 0, 50, false}
+                              << QStringList{"2000*1500", "1500*2000", "400*300", "40*40"};
+        QTest::newRow("exact, shrink only") << SizeRule{SizeRule::Exact, {}, 0, 0, true}
+                                            << QStringList{"1000*1000", "1000*1000", "800*600", "1000*1000"};
+        QTest::newRow("exact") << SizeRule{} << QStringList{"1000*1000", "1000*1000", "1000*1000", "1000*1000"};
+    }
+    // clang-format on
+    void copySizeByRule()
+    {
+        QFETCH(SizeRule, rule);
+        const QStringList originals{"4000*3000", "3000*4000", "800*600", ""};
+        for (int r = 1; r <= 4; ++r) {
+            m_table->setTextMatrix(r, ColOriginalSize, originals[r - 1]);
+            m_table->setTextMatrix(r, ColNewSize, r == 1 ? "1000*1000" : "40*40");
+        }
+        m_commands->setSizeRule([rule] { return rule; });
+        setCurrent(1);
+        entry("SameSizeAll")->trigger();
+        QTEST(testui::column(*m_table, ColNewSize), "sizes");
     }
 
     // Anywhere on the grid: the right button opens SameAll where it was pressed and
