@@ -275,8 +275,8 @@ Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size, MetadataChoice choi
     const bool gps =
         std::any_of(exif.begin(), exif.end(), [](const Exiv2::Exifdatum &d) { return d.groupName() == "GPSInfo"; });
     if (gps && !has(exif, "Exif.GPSInfo.GPSVersionID")) {
-        Exiv2::ValueType<std::uint8_t> version(Exiv2::unsignedByte);
-        version.read("2 3 0 0");
+        Exiv2::DataValue version(Exiv2::unsignedByte);
+        version.read(reinterpret_cast<const Exiv2::byte *>("\2\3\0\0"), 4);
         exif["Exif.GPSInfo.GPSVersionID"] = version;
     }
     return exif;
@@ -518,7 +518,10 @@ JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata 
     if (!b.has(at, 0))
         return {jpeg, tr("JPEG ではないためメタデータを書き込めません")};
 
-    const bool withProfile = !iccProfile.isEmpty() && iccColourSpace(iccProfile) == IccSpace::Rgb;
+    // A profile whose header disagrees with its length was cut short somewhere.
+    const ByteView icc = ByteView::of(iccProfile);
+    const bool withProfile = icc.has(0, 40) && icc.be32(0) == std::uint32_t(icc.size) && icc.is(36, "acsp", 4)
+                             && iccColourSpace(iccProfile) == IccSpace::Rgb;
     int leftOut = 0;
     QByteArray segments;
     const QByteArray exif = exifBlock(*source.d, pixelSize, choice, withProfile, leftOut);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,8 @@ namespace kestrovia {
 namespace {
 
 QString ja(const char *text) { return QString::fromUtf8(text); }
+
+std::atomic<bool> namedOnly{false};
 
 // The process's umask, read without changing it (umask() would have to set it,
 // which races with other threads creating files).
@@ -118,13 +121,15 @@ private:
     void open()
     {
         // An unnamed file leaves nothing behind if the process is killed meanwhile.
-        m_file.fd = ::openat(m_folder.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (m_file.fd >= 0) {
-            m_unnamed = true;
-            return;
+        if (!namedOnly) {
+            m_file.fd = ::openat(m_folder.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            if (m_file.fd >= 0) {
+                m_unnamed = true;
+                return;
+            }
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                fail(errno);
         }
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            fail(errno);
         for (int attempt = 0; m_file.fd < 0; ++attempt) {
             m_temp = tempName();
             m_file.fd = ::openat(m_folder.fd, m_temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -226,5 +231,7 @@ NameTaken::NameTaken(const QString &path)
 }
 
 void writeOutputFile(const QString &path, const QByteArray &data, WriteMode mode) { OutputWrite(path, mode).run(data); }
+
+void useNamedTemporaries(bool named) { namedOnly = named; }
 
 } // namespace kestrovia

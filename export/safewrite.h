@@ -33,4 +33,8 @@ public:
 // umask. Throws Failure with a Japanese reason (no space, no permission, ...).
 void writeOutputFile(const QString &path, const QByteArray &data, WriteMode mode);
 
+// For tests: writes go through named temporaries, as on a file system without
+// unnamed files.
+void useNamedTemporaries(bool named);
+
 } // namespace kestrovia
