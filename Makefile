@@ -13,8 +13,9 @@ RUN_PACKAGES := cmake g++ make pkg-config \
                 libturbojpeg0-dev 'libjpeg62-turbo-dev|libjpeg-turbo8-dev' \
                 libexiv2-dev liblcms2-dev libheif-dev zlib1g-dev libgs-common \
                 fonts-ipafont-gothic fonts-noto-cjk
-# Building and running the tests, the install check among them.
-TEST_PACKAGES := desktop-file-utils appstream
+# Building and running the tests, the install check among them; exiftool checks
+# the outputs' metadata.
+TEST_PACKAGES := desktop-file-utils appstream libimage-exiftool-perl
 # The benchmarks and the tools they are compared with.
 BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 # The fuzzers need clang's libFuzzer.
