@@ -99,7 +99,8 @@ inline std::optional<QSet<QString>> exiftoolFaults(const QByteArray &file)
     if (QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty())
         return std::nullopt;
     QProcess p;
-    p.start(QStringLiteral("exiftool"), {"-validate", "-warning", "-a", "-s", "-"});
+    p.start(QStringLiteral("exiftool"), QStringList{QStringLiteral("-validate"), QStringLiteral("-warning"),
+                                                    QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-")});
     p.write(file);
     p.closeWriteChannel();
     p.waitForFinished(60000);
