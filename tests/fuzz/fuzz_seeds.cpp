@@ -68,7 +68,7 @@ int main(int argc, char **argv)
                  {"tiff-alpha", qtEncoded(alpha, "tiff")},
                  {"webp-lossy", qtEncoded(q, "webp", 80)},
                  {"webp-lossless", qtEncoded(alpha, "webp", 100)},
-                 {"gif", gif(37, 23, {q})},
+                 {"gif", gif(37, 23, {q.convertToFormat(QImage::Format_Indexed8)})},
                  {"heic", heic(q)},
              },
              {char(0), char(9)});
