@@ -13,8 +13,9 @@ RUN_PACKAGES := cmake g++ make pkg-config \
                 libturbojpeg0-dev 'libjpeg62-turbo-dev|libjpeg-turbo8-dev' \
                 libexiv2-dev liblcms2-dev libheif-dev zlib1g-dev libgs-common \
                 fonts-ipafont-gothic fonts-noto-cjk
-# Building and running the tests, the install check among them.
-TEST_PACKAGES := desktop-file-utils appstream
+# Building and running the tests, the install check among them; exiftool checks
+# the outputs' metadata.
+TEST_PACKAGES := desktop-file-utils appstream libimage-exiftool-perl
 # The benchmarks and the tools they are compared with.
 BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 # The fuzzers need clang's libFuzzer.
@@ -59,18 +60,21 @@ bench: deps-bench
 	cmake --build $(BUILD) -j$(JOBS) --target kestrovia_bench
 	bench/compare.sh $(BUILD)
 
-# The decoder and the converter under libFuzzer with ASan and UBSan, each for
-# FUZZ_SECONDS, starting from a corpus of every JPEG and BMP flavour.
+# The decoder, the converter, the metadata blocks and ICC profiles under libFuzzer
+# with ASan and UBSan, each for FUZZ_SECONDS, starting from corpora of every format
+# (JPEG, BMP, PNG, TIFF, WebP, GIF, HEIF), camera metadata and profiles.
+FUZZERS := decoder:pictures converter:pictures metadata:metadata iccprofile:icc
 fuzz:
 	@tools/install-packages.sh $(RUN_PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTROVIA_FUZZ=ON \
 	      -DKESTROVIA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-	cmake --build build-fuzz -j$(JOBS) --target fuzz_decoder fuzz_converter fuzz_seeds
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_decoder fuzz_converter fuzz_metadata fuzz_iccprofile fuzz_seeds
 	build-fuzz/tests/fuzz/fuzz_seeds build-fuzz/seeds
-	for f in decoder converter; do \
+	for pair in $(FUZZERS); do \
+	  f=$${pair%%:*}; seeds=$${pair#*:}; \
 	  mkdir -p build-fuzz/corpus-$$f; \
 	  build-fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
-	      -print_final_stats=1 build-fuzz/corpus-$$f build-fuzz/seeds || exit 1; \
+	      -print_final_stats=1 build-fuzz/corpus-$$f build-fuzz/seeds/$$seeds || exit 1; \
 	done
 
 clean:

@@ -2,13 +2,17 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
+#include "compose/pictureformat.h"
 #include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "export/export.h"
 #include "export/outputname.h"
+#include "export/staletemp.h"
 #include "platform/failure.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 
@@ -59,6 +63,7 @@ struct BatchPipeline::Run {
     bool writing = false;
     bool finishing = false; // the end is being reported
     bool done = false; // ... and has been: nothing touches owner any more
+    QSet<QString> cleanedFolders; // only the writer touches it
     BatchSummary summary;
 
     void work();
@@ -105,6 +110,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         p.job.backColorValue();
         const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
         const QByteArray source = readSourceFile(p.job.path);
+        const MetadataBlocks metadata = embeddedMetadata(source, sniffPictureFormat(source));
         const auto admit = [&](QSize size) {
             // Once per row: a second decode of the same source counts no more pixels.
             if (pixels > 0)
@@ -129,7 +135,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
             pixels = 0;
         }
         changed.notify_all();
-        r.jpeg = planes ? encodeJob(*planes, p.job, source) : encodeJob(canvas, p.job, source, profile);
+        r.jpeg = planes ? encodeJob(*planes, p.job, metadata) : encodeJob(canvas, p.job, metadata, profile);
         return r;
     } catch (const Failure &f) {
         r.outcome.reason = f.message();
@@ -167,8 +173,19 @@ void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
         ++nextToWrite;
         lock.unlock();
         if (r.outcome.status == RowOutcome::Status::Saved) {
+            const PlannedRow &p = plan.rows[size_t(nextToWrite - 1)];
             try {
-                writeJobOutput(plan.rows[size_t(nextToWrite - 1)].job, r.jpeg);
+                // What a killed run left in this folder goes before our first output there.
+                const QString folder = QFileInfo(p.output).absolutePath();
+                if (!cleanedFolders.contains(folder)) {
+                    cleanedFolders.insert(folder);
+                    removeStaleOutputTemps(folder);
+                }
+                writeJobOutput(p.job, r.jpeg,
+                               p.fate == PlannedRow::Fate::Replace ? WriteMode::Replace : WriteMode::New);
+            } catch (const NameTaken &f) {
+                r.outcome.status = RowOutcome::Status::NameTaken;
+                r.outcome.reason = f.message();
             } catch (const Failure &f) {
                 r.outcome.status = RowOutcome::Status::Failed;
                 r.outcome.reason = f.message();

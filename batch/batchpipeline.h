@@ -16,20 +16,28 @@
 namespace kestrovia {
 
 struct RowOutcome {
-    enum class Status { Saved, Failed, Skipped, NotStarted };
+    enum class Status {
+        Saved,
+        Failed,
+        Skipped,
+        NotStarted,
+        // Not written: a file took the output's name after the plan, so writing
+        // would have replaced it without the user's yes; it is kept (reason names it).
+        NameTaken,
+    };
 
     int row = 0;
     QString fileName;
     QString path; // the source
     QString output; // what was (or would have been) written
     Status status = Status::Saved;
-    QString reason; // Japanese, for Failed and Skipped
+    QString reason; // Japanese, for Failed, Skipped and NameTaken
 };
 
 struct BatchSummary {
     int saved = 0;
     int notStarted = 0; // rows a cancel kept from starting
-    QList<RowOutcome> problems; // failed and skipped rows, in table order
+    QList<RowOutcome> problems; // failed, skipped and name-taken rows, in table order
 };
 
 class BatchPipeline : public QObject {
@@ -43,9 +51,12 @@ public:
     // once the user agreed) and returns at once. As many rows as there are cores
     // are decoded, composed and encoded side by side, in memory, no more pixels at a
     // time than a fixed budget allows (a row larger than the budget runs alone);
-    // the files are written in table order, each replacing an existing file only
-    // once complete. Rows planned as Skip or Fail are reported without being
-    // touched. rowDone is emitted once per row, in table order; finished at the end.
+    // the files are written in table order (writeJobOutput): a Write row's never
+    // replaces a file that appeared since the plan (NameTaken), a Replace row's
+    // replaces only an earlier output, and only once complete. Before the first
+    // output into a folder, what killed runs left there is removed
+    // (removeStaleOutputTemps). Rows planned as Skip or Fail are reported without
+    // being touched. rowDone is emitted once per row, in table order; finished at the end.
     // A row that fails never stops the run. Nothing is written to the table.
     void start(const BatchPlan &plan);
     // No row starts any more; the rows in flight are finished and written (never a

@@ -2,6 +2,7 @@
 
 #include "export/outputname.h"
 #include "platform/filename.h"
+#include "export/programmark.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,12 +66,28 @@ QStringList BatchPlan::replacedNames(int max) const
     return names;
 }
 
+int BatchPlan::notOurs() const
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const PlannedRow &r) { return r.notOurs; }));
+}
+
+QStringList BatchPlan::notOursNames(int max) const
+{
+    QStringList names;
+    for (const PlannedRow &r : rows) {
+        if (r.notOurs && names.size() < max)
+            names.append(QFileInfo(r.output).fileName());
+    }
+    return names;
+}
+
 void BatchPlan::skipReplacing()
 {
     for (PlannedRow &r : rows) {
         if (r.fate == PlannedRow::Fate::Replace) {
             r.fate = PlannedRow::Fate::Skip;
-            r.reason = ja("同じ名前のファイルがあるため保存しませんでした");
+            r.reason = ja("以前の出力「%1」を上書きしないことを選んだため保存しませんでした")
+                           .arg(QFileInfo(r.output).fileName());
         }
     }
 }
@@ -121,8 +138,17 @@ BatchPlan planBatch(const QList<std::pair<int, JobRow>> &rows)
         } else if (const QString key = resolvedOutput(p.output); firstRowFor.contains(key)) {
             fail(PlannedRow::Fate::Skip,
                  ja("%1行目と同じファイルに保存されるため保存しませんでした").arg(firstRowFor.value(key)));
+        } else if (firstRowFor.insert(key, row); exists && !isKestroviaOutput(p.output)) {
+            // Perhaps the original beside the row's source (IMG_0001.JPG for
+            // IMG_0001.HEIC), perhaps an output of a release before the mark: which,
+            // only the user can tell, so it stays as it is.
+            fail(
+                PlannedRow::Fate::Skip,
+                ja("「%1」は Kestrovia が書き出したファイルではないため、上書きしませんでした。"
+                   "元の画像の可能性があります。このファイルを移動または削除するか、別の保存先フォルダを選んでください")
+                    .arg(QFileInfo(p.output).fileName()));
+            p.notOurs = true;
         } else {
-            firstRowFor.insert(key, row);
             p.fate = exists ? PlannedRow::Fate::Replace : PlannedRow::Fate::Write;
         }
         plan.rows.append(p);

@@ -23,6 +23,14 @@ inline constexpr QStringView NoTurn = u" "; // ColRotation: the list's "no turn"
 inline constexpr QStringView Arrow = u"→"; // ColArrow
 } // namespace celltext
 
+// What of a source's metadata goes into its output. The program's own mark and an
+// RGB source's colour profile go in every case.
+enum class MetadataChoice {
+    KeepAll, // すべて残す
+    DropLocation, // 位置情報を除く: GPS, and the XMP and IPTC places
+    DropAll, // すべて除く
+};
+
 struct JobRow {
     QString fileName; // ColFileName: the source's name with extension
     QString originalSize; // ColOriginalSize: "" until the row is first shown
@@ -34,6 +42,9 @@ struct JobRow {
     QString rotation; // ColRotation
     QString saveFolder; // ColSaveFolder: the output folder, ending in "/"
     QString compression; // ColCompression: the level 0..10 as decimal text
+    // Not a cell of the described table: kept per row beside it. New rows leave out
+    // the place a picture was taken (outputs are mostly for sharing).
+    MetadataChoice metadata = MetadataChoice::DropLocation;
 
     // "OFF" keeps the aspect ratio; every other text stretches.
     bool keepsAspect() const { return fit == celltext::FitKeep; }

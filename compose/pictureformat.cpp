@@ -2,12 +2,15 @@
 
 #include "compose/byteview.h"
 
+#include <libheif/heif.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <vector>
 
 namespace kestrovia {
 
@@ -73,6 +76,43 @@ ByteView exifBody(ByteView s)
     if (s.is(0, "Exif\0\0", 6))
         return {s.p + 6, s.size - 6};
     return s;
+}
+
+// A TIFF structure as an EXIF block takes it: classic TIFF of either byte order.
+QByteArray exifBlock(const ByteView &body)
+{
+    if (!body.is(0, "II*\0", 4) && !body.is(0, "MM\0*", 4))
+        return {};
+    return body.bytes(0, body.size);
+}
+
+// The IPTC records (resource 0x0404) of a Photoshop resource block: "8BIM", the
+// id, a padded Pascal name, the size and the padded data, one after the other.
+QByteArray iptcFromResources(const ByteView &r)
+{
+    qint64 at = 0;
+    while (r.is(at, "8BIM", 4) && r.has(at + 6, 1)) {
+        const std::uint32_t id = r.be16(at + 4);
+        const qint64 name = 1 + r.p[at + 6];
+        const qint64 sizeAt = at + 6 + name + (name & 1);
+        if (!r.has(sizeAt, 4))
+            break;
+        const qint64 size = r.be32(sizeAt);
+        if (!r.has(sizeAt + 4, size))
+            break;
+        if (id == 0x0404)
+            return r.bytes(sizeAt + 4, size);
+        at = sizeAt + 4 + size + (size & 1);
+    }
+    return {};
+}
+
+// IPTC as image tools store it outside a JPEG: Photoshop resources or the records.
+QByteArray iptcBlock(const ByteView &b)
+{
+    if (b.is(0, "8BIM", 4))
+        return iptcFromResources(b);
+    return b.has(0, 1) && b.p[0] == 0x1C ? b.bytes(0, b.size) : QByteArray();
 }
 
 // ---- JPEG ----
@@ -141,6 +181,27 @@ int jpegOrientation(const ByteView &b)
         return false;
     });
     return orientation;
+}
+
+MetadataBlocks jpegMetadata(const ByteView &b)
+{
+    static const char xmpHeader[] = "http://ns.adobe.com/xap/1.0/"; // with its NUL
+    static const char photoshop[] = "Photoshop 3.0"; // with its NUL
+    MetadataBlocks m;
+    QByteArray resources;
+    jpegSegments(b, [&](int marker, const ByteView &payload) {
+        if (marker == 0xE1 && m.exif.isEmpty() && payload.is(0, "Exif\0\0", 6))
+            m.exif = exifBlock({payload.p + 6, payload.size - 6});
+        else if (marker == 0xE1 && m.xmp.isEmpty() && payload.is(0, xmpHeader, sizeof xmpHeader))
+            m.xmp = payload.bytes(sizeof xmpHeader, payload.size - qint64(sizeof xmpHeader));
+        else if (marker == 0xED && payload.is(0, photoshop, sizeof photoshop))
+            // Resources longer than a segment continue in the next one.
+            resources += payload.bytes(sizeof photoshop, payload.size - qint64(sizeof photoshop));
+        return true;
+    });
+    m.iptc = iptcFromResources(ByteView::of(resources));
+    m.icc = jpegIcc(b);
+    return m;
 }
 
 // ---- PNG ----
@@ -218,6 +279,96 @@ int pngOrientation(const ByteView &b)
     return orientation;
 }
 
+// The "Raw profile type ..." text of ImageMagick and exiv2: a blank line, the type,
+// the length in decimal, then the bytes in hexadecimal over many lines.
+QByteArray rawProfile(const QByteArray &text)
+{
+    static constexpr qint64 kMaxRawProfile = 16 << 20;
+    qsizetype at = text.indexOf('\n', text.startsWith('\n') ? 1 : 0);
+    if (at < 0)
+        return {};
+    while (at < text.size() && (text[at] == '\n' || text[at] == ' '))
+        ++at;
+    qint64 length = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && length <= kMaxRawProfile)
+        length = length * 10 + (text[at++] - '0');
+    if (length <= 0 || length > kMaxRawProfile || length > text.size() / 2)
+        return {};
+    QByteArray out;
+    out.reserve(qsizetype(length));
+    int high = -1;
+    for (; at < text.size() && out.size() < length; ++at) {
+        const char c = text[at];
+        const int v = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (v < 0)
+            continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.append(char(high << 4 | v));
+            high = -1;
+        }
+    }
+    return out.size() == length ? out : QByteArray();
+}
+
+MetadataBlocks pngMetadata(const ByteView &b)
+{
+    MetadataBlocks m;
+    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) {
+        if (!keyword.startsWith("Raw profile type "))
+            return;
+        const QByteArray type = keyword.mid(17).toLower();
+        if ((type == "exif" || type == "app1") && m.exif.isEmpty()) {
+            const QByteArray raw = rawProfile(text);
+            m.exif = exifBlock(exifBody(ByteView::of(raw)));
+        } else if (type == "iptc" && m.iptc.isEmpty()) {
+            const QByteArray raw = rawProfile(text);
+            m.iptc = iptcBlock(ByteView::of(raw));
+        } else if (type == "xmp" && m.xmp.isEmpty()) {
+            m.xmp = rawProfile(text);
+        }
+    };
+    pngChunks(b, [&](ByteView type, ByteView data) {
+        if (type.is(0, "IEND", 4))
+            return false;
+        const auto *nul =
+            static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
+        const qint64 afterKeyword = nul ? nul - data.p + 1 : -1;
+        const QByteArray keyword = nul ? data.bytes(0, afterKeyword - 1) : QByteArray();
+        if (type.is(0, "eXIf", 4) && m.exif.isEmpty()) {
+            m.exif = exifBlock(exifBody(data));
+        } else if (type.is(0, "tEXt", 4) && nul) {
+            rawType(keyword, data.bytes(afterKeyword, data.size - afterKeyword));
+        } else if (type.is(0, "zTXt", 4) && nul && data.has(afterKeyword, 1) && data.p[afterKeyword] == 0) {
+            rawType(keyword, inflateCapped({data.p + afterKeyword + 1, data.size - afterKeyword - 1}));
+        } else if (type.is(0, "iTXt", 4) && nul && data.has(afterKeyword, 2)) {
+            // Compression flag and method, then language and translated keyword.
+            const bool compressed = data.p[afterKeyword] != 0;
+            qint64 at = afterKeyword + 2;
+            for (int field = 0; field < 2; ++field) {
+                while (data.has(at, 1) && data.p[at] != 0)
+                    ++at;
+                ++at;
+            }
+            if (!data.has(at, 0))
+                return true;
+            const ByteView body{data.p + at, data.size - at};
+            const QByteArray text = compressed ? inflateCapped(body) : body.bytes(0, body.size);
+            if (keyword == "XML:com.adobe.xmp" && m.xmp.isEmpty())
+                m.xmp = text;
+            else
+                rawType(keyword, text);
+        }
+        return true;
+    });
+    m.icc = pngIcc(b);
+    return m;
+}
+
 // ---- WebP ----
 
 ByteView webpChunk(const ByteView &b, const char *fourcc)
@@ -247,6 +398,85 @@ QByteArray tiffIcc(const ByteView &t)
         return false;
     });
     return profile;
+}
+
+MetadataBlocks tiffMetadata(const QByteArray &data)
+{
+    const ByteView t = ByteView::of(data);
+    MetadataBlocks m;
+    QByteArray resources;
+    firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto) {
+        const qint64 bytes = (type == 4 || type == 9 || type == 13 ? 4
+                              : type == 3 || type == 8             ? 2
+                                                                   : 1)
+                             * qint64(count);
+        if (!t.has(at, bytes) || bytes > kMaxProfileBytes)
+            return true;
+        if (tag == 700)
+            m.xmp = t.bytes(at, bytes);
+        else if (tag == 33723)
+            m.iptc = iptcBlock({t.p + at, bytes});
+        else if (tag == 34377)
+            resources = t.bytes(at, bytes);
+        return true;
+    });
+    if (m.iptc.isEmpty())
+        m.iptc = iptcFromResources(ByteView::of(resources));
+    // The structure is the file: the data is shared, not copied.
+    if (t.is(0, "II*\0", 4) || t.is(0, "MM\0*", 4))
+        m.exif = data;
+    m.icc = tiffIcc(t);
+    return m;
+}
+
+// ---- HEIF, through libheif ----
+
+MetadataBlocks heifMetadata(const QByteArray &data)
+{
+    MetadataBlocks m;
+    const std::unique_ptr<heif_context, void (*)(heif_context *)> ctx(heif_context_alloc(), heif_context_free);
+    if (!ctx
+        || heif_context_read_from_memory_without_copy(ctx.get(), data.constData(), size_t(data.size()), nullptr).code
+               != heif_error_Ok)
+        return m;
+    heif_image_handle *raw = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
+        return m;
+    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle *)> handle(raw,
+                                                                                         heif_image_handle_release);
+    const int count = std::clamp(heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr), 0, 64);
+    std::vector<heif_item_id> ids(static_cast<size_t>(count));
+    if (count > 0)
+        heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), count);
+    for (const heif_item_id id : ids) {
+        const size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+        if (size == 0 || size > size_t(kMaxProfileBytes))
+            continue;
+        QByteArray block(qsizetype(size), Qt::Uninitialized);
+        if (heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok)
+            continue;
+        const auto text = [](const char *s) { return QByteArray(s ? s : ""); };
+        const QByteArray type = text(heif_image_handle_get_metadata_type(handle.get(), id));
+        const QByteArray content = text(heif_image_handle_get_metadata_content_type(handle.get(), id));
+        const ByteView b = ByteView::of(block);
+        if (type == "Exif" && m.exif.isEmpty() && b.has(0, 4)) {
+            // Four bytes give the offset of the TIFF header that follows them.
+            const qint64 skip = 4 + qint64(b.be32(0));
+            if (b.has(skip, 0))
+                m.exif = exifBlock(exifBody({b.p + skip, b.size - skip}));
+        } else if (type == "mime" && content == "application/rdf+xml" && m.xmp.isEmpty()) {
+            m.xmp = block;
+        }
+    }
+    const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.get());
+    const size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle.get());
+    if ((profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) && iccSize > 0
+        && iccSize <= size_t(kMaxProfileBytes)) {
+        m.icc.resize(qsizetype(iccSize));
+        if (heif_image_handle_get_raw_color_profile(handle.get(), m.icc.data()).code != heif_error_Ok)
+            m.icc.clear();
+    }
+    return m;
 }
 
 } // namespace
@@ -319,6 +549,32 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
         return c.p ? tiffOrientation(exifBody(c)) : 1;
     }
     return 1;
+}
+
+} // namespace kestrovia
+
+namespace kestrovia {
+
+MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format)
+{
+    const ByteView s = ByteView::of(data);
+    switch (format) {
+    case PictureFormat::Jpeg: return jpegMetadata(s);
+    case PictureFormat::Png: return pngMetadata(s);
+    case PictureFormat::Tiff: return tiffMetadata(data);
+    case PictureFormat::Heif: return heifMetadata(data);
+    case PictureFormat::WebP: {
+        MetadataBlocks m;
+        const ByteView exif = webpChunk(s, "EXIF"), xmp = webpChunk(s, "XMP ");
+        if (exif.p)
+            m.exif = exifBlock(exifBody(exif));
+        if (xmp.p)
+            m.xmp = xmp.bytes(0, xmp.size);
+        m.icc = embeddedIccProfile(data, format);
+        return m;
+    }
+    default: return {};
+    }
 }
 
 } // namespace kestrovia

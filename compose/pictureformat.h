@@ -4,6 +4,8 @@
 // and the EXIF orientation. Every read is bounds-checked; broken containers give
 // "none", never a failure, because the pixels may still be fine.
 
+#include "compose/metadatablocks.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,5 +32,16 @@ QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format);
 // WebP (EXIF chunk); 1 when absent, broken or out of range, and for the other
 // formats (whose decoders apply it).
 int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
+
+// The metadata blocks stored beside the pixels, as raw blocks for exiv2's block
+// parsers: JPEG APP1 "Exif" and XMP, APP13 IPTC (Photoshop 8BIM 0x0404) and the ICC
+// chunks; PNG eXIf, iTXt XMP and the "Raw profile type exif/iptc/xmp" text chunks
+// image tools write; WebP EXIF, XMP and ICCP chunks; TIFF: the file's own structure
+// as the EXIF (the whole data, shared, not copied; its layout tags are the
+// export's to drop), tag 700 XMP, 33723 IPTC (or Photoshop's 34377) and 34675 ICC;
+// HEIF: the primary picture's Exif and XMP items and its profile, through libheif.
+// Every read is bounds-checked and capped; a broken block is left out, never a
+// failure. BMP and GIF give none.
+MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format);
 
 } // namespace kestrovia

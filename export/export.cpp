@@ -3,41 +3,59 @@
 #include "export/converter.h"
 #include "export/metadata.h"
 #include "export/outputname.h"
-#include "export/safewrite.h"
+#include "export/programmark.h"
+#include "platform/filename.h"
 #include "platform/failure.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace kestrovia {
 
 namespace {
 
-QByteArray withMetadata(const QByteArray &jpeg, const QByteArray &source, QSize size, const QByteArray &iccProfile)
+QByteArray withMetadata(const QByteArray &jpeg, const JobRow &job, const MetadataBlocks &metadata, QSize size,
+                        const QByteArray &iccProfile)
 {
-    if (source.isEmpty())
-        return jpeg;
-    return addSourceMetadata(jpeg, readSourceMetadata(source), size, iccProfile).jpeg;
+    return addSourceMetadata(jpeg, readSourceMetadata(metadata), size, iccProfile, job.metadata).jpeg;
 }
 
 } // namespace
 
-QByteArray encodeJob(const QImage &canvas, const JobRow &job, const QByteArray &source, const QByteArray &iccProfile)
+QByteArray encodeJob(const QImage &canvas, const JobRow &job, const MetadataBlocks &metadata,
+                     const QByteArray &iccProfile)
 {
-    return withMetadata(encodeJpeg(canvas, jpegQuality(job.level())), source, canvas.size(), iccProfile);
+    return withMetadata(encodeJpeg(canvas, jpegQuality(job.level())), job, metadata, canvas.size(), iccProfile);
 }
 
-QByteArray encodeJob(const JpegPlanes &planes, const JobRow &job, const QByteArray &source)
+QByteArray encodeJob(const JpegPlanes &planes, const JobRow &job, const MetadataBlocks &metadata)
 {
-    return withMetadata(encodeJpeg(planes, jpegQuality(job.level())), source, planes.y.size(), planes.iccProfile);
+    return withMetadata(encodeJpeg(planes, jpegQuality(job.level())), job, metadata, planes.y.size(),
+                        planes.iccProfile);
 }
 
-QString writeJobOutput(const JobRow &job, const QByteArray &jpeg)
+QString writeJobOutput(const JobRow &job, const QByteArray &jpeg, WriteMode mode)
 {
     if (job.saveFolder.trimmed().isEmpty())
         throw Failure(QString::fromUtf8("保存先フォルダが指定されていません"));
     const QString output = outputPath(job.saveFolder, job.fileName);
-    writeFileReplacing(output, jpeg);
+    if (mode == WriteMode::Replace) {
+        // The user agreed to replace an earlier output. Something else may have
+        // taken its place since: that is never replaced.
+        struct stat st { };
+        if (::lstat(encodeFileName(output).constData(), &st) != 0)
+            mode = WriteMode::New;
+        else if (!isKestroviaOutput(output))
+            throw NameTaken(output);
+    }
+    writeOutputFile(output, jpeg, mode);
     return output;
 }
 
-QString exportJob(const QImage &canvas, const JobRow &job) { return writeJobOutput(job, encodeJob(canvas, job)); }
+QString exportJob(const QImage &canvas, const JobRow &job, WriteMode mode)
+{
+    return writeJobOutput(job, encodeJob(canvas, job), mode);
+}
 
 } // namespace kestrovia

@@ -1,32 +1,44 @@
 #include "export/metadata.h"
 
+#include "compose/byteview.h"
 #include "compose/colorprofile.h"
-#include "compose/pictureformat.h"
+#include "export/programmark.h"
 
 #include <exiv2/exiv2.hpp>
-#include <libheif/heif.h>
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace kestrovia {
 
 struct SourceMetadata::Data {
     Exiv2::ExifData exif;
+    Exiv2::ByteOrder byteOrder = Exiv2::littleEndian;
+    QByteArray rawExif; // the block exif came from, for its maker note
     Exiv2::IptcData iptc;
     Exiv2::XmpData xmp;
-    QByteArray icc;
     QString problem;
 };
 
 namespace {
 
 QString tr(const char *text) { return QString::fromUtf8(text); }
+
+// The most one JPEG segment holds after its marker and length.
+constexpr qsizetype kSegmentPayload = 65533;
+constexpr char kExifHeader[] = "Exif\0\0"; // 6 bytes
+constexpr char kXmpHeader[] = "http://ns.adobe.com/xap/1.0/"; // with its NUL: 29 bytes
+constexpr char kPhotoshopHeader[] = "Photoshop 3.0"; // with its NUL: 14 bytes
+// Stands in the EXIF directory for the maker note while exiv2 encodes it: an
+// unknown tag right after MakerNote (0x927C), so the entry sorts where the maker
+// note belongs once it is renamed.
+constexpr std::uint16_t kMakerNotePlaceholder = 0x927D;
 
 std::mutex xmpToolkit;
 
@@ -52,7 +64,7 @@ void setUpExiv2()
 
 const Exiv2::byte *bytesOf(const QByteArray &a) { return reinterpret_cast<const Exiv2::byte *>(a.constData()); }
 
-enum Block { Exif = 1, Iptc = 2, Xmp = 4, Icc = 8 };
+enum Block { Exif = 1, Iptc = 2, Xmp = 4 };
 
 QString blockNames(int blocks)
 {
@@ -63,9 +75,15 @@ QString blockNames(int blocks)
         names << QStringLiteral("IPTC");
     if (blocks & Xmp)
         names << QStringLiteral("XMP");
-    if (blocks & Icc)
-        names << tr("ICC プロファイル");
     return names.join(QStringLiteral("・"));
+}
+
+// ---- EXIF ----
+
+template <typename Data, typename Pred> void eraseIf(Data &data, Pred pred)
+{
+    for (auto it = data.begin(); it != data.end();)
+        it = pred(*it) ? data.erase(it) : std::next(it);
 }
 
 void erase(Exiv2::ExifData &exif, const char *key)
@@ -75,11 +93,135 @@ void erase(Exiv2::ExifData &exif, const char *key)
         exif.erase(it);
 }
 
-// EXIF as it belongs in the output: the turn is in the pixels now, the thumbnail
-// shows the old picture, and a TIFF source's layout tags describe strips that the
-// JPEG does not have (a reader trusting them would misread the file).
-Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size)
+bool has(const Exiv2::ExifData &exif, const char *key) { return exif.findKey(Exiv2::ExifKey(key)) != exif.end(); }
+
+long intValue(const Exiv2::ExifData &exif, const char *key)
 {
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    return it == exif.end() || it->count() == 0 ? -1 : it->toLong();
+}
+
+void setUndefined(Exiv2::ExifData &exif, const char *key, const char *bytes, long size)
+{
+    Exiv2::DataValue value(Exiv2::undefined);
+    value.read(reinterpret_cast<const Exiv2::byte *>(bytes), size);
+    exif[key] = value;
+}
+
+// Where the maker note lies in a TIFF structure: offset and size from the EXIF
+// directory's MakerNote entry; {0, 0} when there is none or it lies outside.
+std::pair<qint64, qint64> makerNoteRange(const QByteArray &raw)
+{
+    const ByteView t = ByteView::of(raw);
+    const bool le = t.is(0, "II*\0", 4);
+    if (!le && !t.is(0, "MM\0*", 4))
+        return {0, 0};
+    const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
+    const auto u32 = [&](qint64 at) { return le ? t.le32(at) : t.be32(at); };
+    const auto entry = [&](qint64 ifd, std::uint32_t tag) -> qint64 {
+        if (!t.has(ifd, 2))
+            return -1;
+        const int entries = int(u16(ifd));
+        for (int e = 0; e < entries && t.has(ifd + 2 + qint64(e) * 12, 12); ++e)
+            if (u16(ifd + 2 + qint64(e) * 12) == tag)
+                return ifd + 2 + qint64(e) * 12;
+        return -1;
+    };
+    const qint64 exifPointer = entry(u32(4), 0x8769);
+    if (exifPointer < 0)
+        return {0, 0};
+    const qint64 note = entry(u32(exifPointer + 8), 0x927C);
+    if (note < 0)
+        return {0, 0};
+    const qint64 size = u32(note + 4), at = u32(note + 8);
+    if (size <= 4 || at < 8 || !t.has(at, size))
+        return {0, 0};
+    return {at, size};
+}
+
+// Moves an exiv2-encoded TIFF structure (no thumbnail directory) behind the
+// maker note, which keeps the offset it had in the source: its offsets, whether
+// counted from the TIFF header or from itself, stay right. The placeholder entry
+// becomes the maker note's. Returns the block, or empty when it does not fit.
+QByteArray withMakerNote(const QByteArray &encoded, const QByteArray &raw, qint64 noteAt, qint64 noteSize)
+{
+    const qint64 body = (noteAt + noteSize + 1) & ~qint64(1);
+    const qint64 shift = body - 8;
+    QByteArray out(qsizetype(body), '\0');
+    out.replace(0, 8, encoded.left(8));
+    out.replace(qsizetype(noteAt), qsizetype(noteSize), raw.mid(qsizetype(noteAt), qsizetype(noteSize)));
+    out += encoded.mid(8);
+    if (out.size() > kSegmentPayload - qsizetype(sizeof kExifHeader - 1))
+        return {};
+
+    auto *p = reinterpret_cast<std::uint8_t *>(out.data());
+    const ByteView t{p, out.size()};
+    const bool le = p[0] == 'I';
+    const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
+    const auto u32 = [&](qint64 at) { return le ? t.le32(at) : t.be32(at); };
+    const auto put16 = [&](qint64 at, std::uint32_t v) {
+        p[at + (le ? 0 : 1)] = std::uint8_t(v);
+        p[at + (le ? 1 : 0)] = std::uint8_t(v >> 8);
+    };
+    const auto put32 = [&](qint64 at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[at + (le ? i : 3 - i)] = std::uint8_t(v >> (8 * i));
+    };
+    const auto typeSize = [](std::uint32_t type) -> qint64 {
+        switch (type) {
+        case 3:
+        case 8: return 2;
+        case 4:
+        case 9:
+        case 11:
+        case 13: return 4;
+        case 5:
+        case 10:
+        case 12: return 8;
+        default: return 1;
+        }
+    };
+    std::set<qint64> seen;
+    bool placed = false;
+    // ifd: where the directory now lies.
+    const auto relocate = [&](auto &self, qint64 ifd) -> bool {
+        if (!t.has(ifd, 2) || !seen.insert(ifd).second)
+            return false;
+        const int entries = int(u16(ifd));
+        if (!t.has(ifd + 2, qint64(entries) * 12 + 4))
+            return false;
+        for (int e = 0; e < entries; ++e) {
+            const qint64 at = ifd + 2 + qint64(e) * 12;
+            const std::uint32_t tag = u16(at);
+            if (tag == kMakerNotePlaceholder) {
+                put16(at, 0x927C);
+                put32(at + 4, std::uint32_t(noteSize));
+                put32(at + 8, std::uint32_t(noteAt));
+                placed = true;
+                continue;
+            }
+            if (typeSize(u16(at + 2)) * u32(at + 4) <= 4 && tag != 0x8769 && tag != 0x8825 && tag != 0xA005)
+                continue;
+            const qint64 moved = qint64(u32(at + 8)) + shift;
+            put32(at + 8, std::uint32_t(moved));
+            if ((tag == 0x8769 || tag == 0x8825 || tag == 0xA005) && !self(self, moved))
+                return false;
+        }
+        const qint64 next = u32(ifd + 2 + qint64(entries) * 12);
+        return next == 0; // no thumbnail directory is written
+    };
+    const qint64 ifd0 = qint64(u32(4)) + shift;
+    put32(4, std::uint32_t(ifd0));
+    if (!relocate(relocate, ifd0) || !placed)
+        return {};
+    return out;
+}
+
+// The EXIF a JPEG of pixelSize carries: see addSourceMetadata.
+Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size, MetadataChoice choice, bool withProfile)
+{
+    if (choice == MetadataChoice::DropAll)
+        exif.clear();
     Exiv2::ExifThumb(exif).erase();
     static const char *const layout[] = {
         "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth", "Exif.Image.ImageLength",
@@ -90,27 +232,118 @@ Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size)
         "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples", "Exif.Image.SampleFormat", "Exif.Image.JPEGTables",
         "Exif.Image.JPEGInterchangeFormat", "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling",
         // Carried as blocks of their own (ICC profile, XMP, IPTC) or not at all.
-        "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA", "Exif.Image.ImageResources"};
+        "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA", "Exif.Image.ImageResources",
+        "Exif.Photo.MakerNote"};
     for (const char *key : layout)
         erase(exif, key);
-    if (exif.empty())
-        return exif;
+    // The maker note goes in as the source's bytes (withMakerNote); exiv2's own
+    // reading of it, and the sub-images of a TIFF, stay out.
+    eraseIf(exif, [](const Exiv2::Exifdatum &d) {
+        const std::string group = d.groupName();
+        return Exiv2::ExifTags::isMakerGroup(group) || group == "MakerNote" || group.rfind("SubImage", 0) == 0
+               || group.rfind("SubThumb", 0) == 0 || group == "Image2" || group == "Image3";
+    });
+    if (choice == MetadataChoice::DropLocation)
+        eraseIf(exif, [](const Exiv2::Exifdatum &d) { return d.groupName() == "GPSInfo"; });
+
     const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
     if (orientation != exif.end())
         *orientation = std::uint16_t(1);
+    exif["Exif.Image.Software"] = programMark().toStdString();
+    // What a JPEG's EXIF must hold; a HEIC, TIFF or PNG source's EXIF often lacks it.
+    if (!has(exif, "Exif.Image.XResolution") || !has(exif, "Exif.Image.YResolution")) {
+        exif["Exif.Image.XResolution"] = Exiv2::URational(72, 1);
+        exif["Exif.Image.YResolution"] = Exiv2::URational(72, 1);
+        exif["Exif.Image.ResolutionUnit"] = std::uint16_t(2);
+    }
+    if (const long unit = intValue(exif, "Exif.Image.ResolutionUnit"); unit < 1 || unit > 3)
+        exif["Exif.Image.ResolutionUnit"] = std::uint16_t(2);
+    if (const long siting = intValue(exif, "Exif.Image.YCbCrPositioning"); siting != 1 && siting != 2)
+        exif["Exif.Image.YCbCrPositioning"] = std::uint16_t(1); // libjpeg's chroma sits centred
+    if (!has(exif, "Exif.Photo.ExifVersion"))
+        setUndefined(exif, "Exif.Photo.ExifVersion", "0232", 4);
+    if (!has(exif, "Exif.Photo.ComponentsConfiguration"))
+        setUndefined(exif, "Exif.Photo.ComponentsConfiguration", "\1\2\3\0", 4);
+    if (!has(exif, "Exif.Photo.FlashpixVersion"))
+        setUndefined(exif, "Exif.Photo.FlashpixVersion", "0100", 4);
+    if (const long space = intValue(exif, "Exif.Photo.ColorSpace"); space != 1 && space != 0xFFFF)
+        exif["Exif.Photo.ColorSpace"] = std::uint16_t(withProfile ? 0xFFFF : 1); // uncalibrated: see the profile
+    erase(exif, "Exif.Photo.PixelXDimension");
+    erase(exif, "Exif.Photo.PixelYDimension");
     exif["Exif.Photo.PixelXDimension"] = std::uint32_t(size.width());
     exif["Exif.Photo.PixelYDimension"] = std::uint32_t(size.height());
+    const bool gps =
+        std::any_of(exif.begin(), exif.end(), [](const Exiv2::Exifdatum &d) { return d.groupName() == "GPSInfo"; });
+    if (gps && !has(exif, "Exif.GPSInfo.GPSVersionID")) {
+        Exiv2::DataValue version(Exiv2::unsignedByte);
+        version.read(reinterpret_cast<const Exiv2::byte *>("\2\3\0\0"), 4);
+        exif["Exif.GPSInfo.GPSVersionID"] = version;
+    }
     return exif;
 }
 
-Exiv2::XmpData outputXmp(Exiv2::XmpData xmp, QSize size)
+QByteArray encodeExif(const Exiv2::ExifData &exif, Exiv2::ByteOrder order)
 {
-    for (auto it = xmp.begin(); it != xmp.end();) {
-        if (it->key().rfind("Xmp.xmp.Thumbnails", 0) == 0)
-            it = xmp.erase(it);
-        else
-            ++it;
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, exif);
+    return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+}
+
+// The EXIF block (a TIFF structure) for the output; problem says what was left out.
+QByteArray exifBlock(const SourceMetadata::Data &source, QSize size, MetadataChoice choice, bool withProfile,
+                     int &leftOut)
+{
+    const qsizetype room = kSegmentPayload - qsizetype(sizeof kExifHeader - 1);
+    Exiv2::ExifData exif = outputExif(source.exif, size, choice, withProfile);
+    const auto [noteAt, noteSize] =
+        choice == MetadataChoice::DropAll ? std::pair<qint64, qint64>{0, 0} : makerNoteRange(source.rawExif);
+    if (noteSize > 0) {
+        try {
+            Exiv2::ExifData placed = exif;
+            setUndefined(placed, "Exif.Photo.0x927d", "\0\0\0\0", 4);
+            const QByteArray block =
+                withMakerNote(encodeExif(placed, source.byteOrder), source.rawExif, noteAt, noteSize);
+            if (!block.isEmpty())
+                return block;
+        } catch (...) {
+        }
     }
+    try {
+        // exiv2 leaves out large tags of its own accord when the block outgrows a
+        // segment; what still does not fit goes whole.
+        const QByteArray block = encodeExif(exif, source.byteOrder);
+        if (block.size() <= room)
+            return block;
+    } catch (...) {
+    }
+    leftOut |= Exif;
+    return encodeExif(outputExif({}, size, MetadataChoice::DropAll, withProfile), source.byteOrder);
+}
+
+// ---- XMP ----
+
+// A property that tells where a picture was taken: GPS coordinates, a place's name
+// or code, in any schema (also the ones of drone and phone makers).
+bool isLocationProperty(const Exiv2::Xmpdatum &d)
+{
+    std::string name = d.tagName();
+    name = name.substr(0, name.find_first_of("[/"));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    static const char *const places[] = {"city",        "state",       "country",       "countrycode",
+                                         "countryname", "sublocation", "provincestate", "worldregion"};
+    return name.find("gps") != std::string::npos || name.find("latitude") != std::string::npos
+           || name.find("longitude") != std::string::npos || name.find("location") != std::string::npos
+           || std::any_of(std::begin(places), std::end(places), [&](const char *p) { return name == p; });
+}
+
+Exiv2::XmpData outputXmp(Exiv2::XmpData xmp, QSize size, MetadataChoice choice)
+{
+    if (choice == MetadataChoice::DropAll)
+        xmp.clear();
+    eraseIf(xmp, [&](const Exiv2::Xmpdatum &d) {
+        return d.key().rfind("Xmp.xmp.Thumbnails", 0) == 0
+               || (choice == MetadataChoice::DropLocation && isLocationProperty(d));
+    });
     const auto set = [&](const char *key, const std::string &value) {
         const auto it = xmp.findKey(Exiv2::XmpKey(key));
         if (it != xmp.end())
@@ -121,116 +354,89 @@ Exiv2::XmpData outputXmp(Exiv2::XmpData xmp, QSize size)
     set("Xmp.exif.PixelYDimension", std::to_string(size.height()));
     set("Xmp.tiff.ImageWidth", std::to_string(size.width()));
     set("Xmp.tiff.ImageLength", std::to_string(size.height()));
+    xmp["Xmp.xmp.CreatorTool"] = programMark().toStdString();
     return xmp;
 }
 
-// HEIF through libheif: exiv2 0.27 finds the metadata items of only some HEIF
-// writers (it misreads libheif's item locations and finds nothing). Throws
-// std::runtime_error when the file cannot be read.
-void readHeif(const QByteArray &source, SourceMetadata::Data &out)
+QByteArray encodeXmp(const Exiv2::XmpData &xmp)
 {
-    const auto check = [](heif_error err) {
-        if (err.code != heif_error_Ok)
-            throw std::runtime_error(err.message ? err.message : "libheif");
-    };
-    const std::unique_ptr<heif_context, void (*)(heif_context *)> ctx(heif_context_alloc(), heif_context_free);
-    check(heif_context_read_from_memory_without_copy(ctx.get(), source.constData(), size_t(source.size()), nullptr));
-    heif_image_handle *raw = nullptr;
-    check(heif_context_get_primary_image_handle(ctx.get(), &raw));
-    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle *)> handle(raw,
-                                                                                         heif_image_handle_release);
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+        return {};
+    return QByteArray::fromStdString(packet);
+}
 
-    const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
-    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
-    heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), count);
-    for (const heif_item_id id : ids) {
-        std::vector<Exiv2::byte> block(heif_image_handle_get_metadata_size(handle.get(), id));
-        check(heif_image_handle_get_metadata(handle.get(), id, block.data()));
-        const auto text = [](const char *s) { return std::string(s ? s : ""); };
-        const std::string type = text(heif_image_handle_get_metadata_type(handle.get(), id));
-        const std::string content = text(heif_image_handle_get_metadata_content_type(handle.get(), id));
-        if (type == "Exif" && out.exif.empty() && block.size() >= 4) {
-            // Four bytes give the offset of the TIFF header that follows them.
-            const std::size_t skip = 4
-                                     + ((std::size_t(block[0]) << 24) | (std::size_t(block[1]) << 16)
-                                        | (std::size_t(block[2]) << 8) | block[3]);
-            if (skip < block.size())
-                Exiv2::ExifParser::decode(out.exif, block.data() + skip, std::uint32_t(block.size() - skip));
-        } else if (type == "mime" && content == "application/rdf+xml" && out.xmp.empty()) {
-            Exiv2::XmpParser::decode(out.xmp, std::string(block.begin(), block.end()));
-        }
+QByteArray xmpPacket(const SourceMetadata::Data &source, QSize size, MetadataChoice choice, int &leftOut)
+{
+    const qsizetype room = kSegmentPayload - qsizetype(sizeof kXmpHeader);
+    try {
+        const QByteArray packet = encodeXmp(outputXmp(source.xmp, size, choice));
+        if (!packet.isEmpty() && packet.size() <= room)
+            return packet;
+    } catch (...) {
     }
-    const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.get());
-    if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
-        out.icc.resize(qsizetype(heif_image_handle_get_raw_color_profile_size(handle.get())));
-        check(heif_image_handle_get_raw_color_profile(handle.get(), out.icc.data()));
+    if (!source.xmp.empty() && choice != MetadataChoice::DropAll)
+        leftOut |= Xmp;
+    try {
+        return encodeXmp(outputXmp({}, size, MetadataChoice::DropAll));
+    } catch (...) {
+        return {};
     }
 }
 
+// ---- IPTC ----
+
+QByteArray iptcResources(const SourceMetadata::Data &source, MetadataChoice choice, int &leftOut)
+{
+    if (source.iptc.empty() || choice == MetadataChoice::DropAll)
+        return {};
+    Exiv2::IptcData iptc = source.iptc;
+    if (choice == MetadataChoice::DropLocation) {
+        // City, sub-location, province/state, country code and name; content location.
+        static const std::set<std::uint16_t> places = {26, 27, 90, 92, 95, 100, 101};
+        eraseIf(iptc, [](const Exiv2::Iptcdatum &d) { return d.record() == 2 && places.count(d.tag()); });
+    }
+    if (iptc.empty())
+        return {};
+    try {
+        const Exiv2::DataBuf irb = Exiv2::Photoshop::setIptcIrb(nullptr, 0, iptc);
+        const QByteArray out(reinterpret_cast<const char *>(irb.pData_), irb.size_);
+        if (!out.isEmpty() && out.size() <= kSegmentPayload - qsizetype(sizeof kPhotoshopHeader))
+            return out;
+    } catch (...) {
+    }
+    leftOut |= Iptc;
+    return {};
+}
+
+// ---- the JPEG ----
+
+QByteArray segment(int marker, const QByteArray &payload)
+{
+    const qsizetype length = payload.size() + 2;
+    QByteArray s;
+    s.reserve(length + 2);
+    s += char(0xFF);
+    s += char(marker);
+    s += char(length >> 8);
+    s += char(length & 0xFF);
+    s += payload;
+    return s;
+}
+
+QByteArray iccSegments(const QByteArray &icc)
+{
+    constexpr qsizetype chunk = kSegmentPayload - 14;
+    const qsizetype count = (icc.size() + chunk - 1) / chunk;
+    if (count < 1 || count > 255)
+        return {};
+    QByteArray out;
+    for (qsizetype i = 0; i < count; ++i)
+        out += segment(0xE2, QByteArray("ICC_PROFILE", 12) + char(i + 1) + char(count) + icc.mid(i * chunk, chunk));
+    return out;
+}
+
 } // namespace
-
-struct MetadataWriter {
-    const QByteArray &jpeg;
-    const SourceMetadata::Data &source;
-    QSize size;
-    const QByteArray &icc;
-
-    // The JPEG with the chosen blocks; throws what exiv2 throws.
-    QByteArray write(int blocks) const
-    {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytesOf(jpeg), long(jpeg.size()));
-        if (image->imageType() != Exiv2::ImageType::jpeg)
-            throw Exiv2::Error(Exiv2::kerNotAJpeg);
-        if (blocks & Exif)
-            image->setExifData(outputExif(source.exif, size));
-        if (blocks & Iptc)
-            image->setIptcData(source.iptc);
-        if (blocks & Xmp)
-            image->setXmpData(outputXmp(source.xmp, size));
-        if (blocks & Icc) {
-            Exiv2::DataBuf profile(bytesOf(icc), long(icc.size()));
-            image->setIccProfile(profile);
-        }
-        image->writeMetadata();
-        Exiv2::BasicIo &io = image->io();
-        io.seek(0, Exiv2::BasicIo::beg);
-        const Exiv2::DataBuf out = io.read(io.size());
-        return QByteArray(reinterpret_cast<const char *>(out.pData_), out.size_);
-    }
-
-    JpegWithMetadata run() const
-    {
-        int wanted = 0;
-        if (!source.exif.empty())
-            wanted |= Exif;
-        if (!source.iptc.empty())
-            wanted |= Iptc;
-        if (!source.xmp.empty())
-            wanted |= Xmp;
-        if (!icc.isEmpty() && iccColourSpace(icc) == IccSpace::Rgb)
-            wanted |= Icc;
-        if (!wanted)
-            return {jpeg, {}};
-        try {
-            return {write(wanted), {}};
-        } catch (...) {
-        }
-        // Something would not go in (a damaged block, an EXIF over the 64 KB a JPEG
-        // segment holds, ...): keep each block that can be written on its own.
-        int written = 0;
-        QByteArray best = jpeg;
-        for (int block : {Exif, Xmp, Iptc, Icc}) {
-            if (!(wanted & block))
-                continue;
-            try {
-                best = write(written | block);
-                written |= block;
-            } catch (...) {
-            }
-        }
-        return {best, tr("%1 を出力に書き込めないため省きました").arg(blockNames(wanted & ~written))};
-    }
-};
 
 SourceMetadata::SourceMetadata()
     : d(std::make_shared<Data>())
@@ -243,43 +449,95 @@ SourceMetadata &SourceMetadata::operator=(const SourceMetadata &) = default;
 bool SourceMetadata::hasExif() const { return !d->exif.empty(); }
 bool SourceMetadata::hasIptc() const { return !d->iptc.empty(); }
 bool SourceMetadata::hasXmp() const { return !d->xmp.empty(); }
-QByteArray SourceMetadata::iccProfile() const { return d->icc; }
 QString SourceMetadata::problem() const { return d->problem; }
 
-SourceMetadata readSourceMetadata(const QByteArray &source)
+SourceMetadata readSourceMetadata(const MetadataBlocks &blocks)
 {
     setUpExiv2();
     auto data = std::make_shared<SourceMetadata::Data>();
-    try {
-        if (sniffPictureFormat(source) == PictureFormat::Heif) {
-            readHeif(source, *data);
-            SourceMetadata out;
-            out.d = data;
-            return out;
+    int unread = 0;
+    if (!blocks.exif.isEmpty()) {
+        try {
+            data->byteOrder =
+                Exiv2::ExifParser::decode(data->exif, bytesOf(blocks.exif), std::uint32_t(blocks.exif.size()));
+            data->rawExif = blocks.exif;
+        } catch (...) {
+            data->exif.clear();
+            unread |= Exif;
         }
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytesOf(source), long(source.size()));
-        image->readMetadata();
-        data->exif = image->exifData();
-        data->iptc = image->iptcData();
-        data->xmp = image->xmpData();
-        if (image->iccProfileDefined()) {
-            const Exiv2::DataBuf *icc = image->iccProfile();
-            data->icc = QByteArray(reinterpret_cast<const char *>(icc->pData_), icc->size_);
+        if (data->byteOrder == Exiv2::invalidByteOrder) {
+            data->exif.clear();
+            data->byteOrder = Exiv2::littleEndian;
+            unread |= Exif;
         }
-    } catch (...) {
-        *data = SourceMetadata::Data();
-        data->problem = tr("画像のメタデータを読み取れないため、出力には含めません");
     }
+    if (!blocks.iptc.isEmpty()) {
+        try {
+            if (Exiv2::IptcParser::decode(data->iptc, bytesOf(blocks.iptc), std::uint32_t(blocks.iptc.size())) != 0) {
+                data->iptc.clear();
+                unread |= Iptc;
+            }
+        } catch (...) {
+            data->iptc.clear();
+            unread |= Iptc;
+        }
+    }
+    if (!blocks.xmp.isEmpty()) {
+        try {
+            // A packet may end in NULs or padding that the parser does not want.
+            QByteArray packet = blocks.xmp;
+            while (packet.endsWith('\0'))
+                packet.chop(1);
+            if (Exiv2::XmpParser::decode(data->xmp, packet.toStdString()) != 0) {
+                data->xmp.clear();
+                unread |= Xmp;
+            }
+        } catch (...) {
+            data->xmp.clear();
+            unread |= Xmp;
+        }
+    }
+    if (unread)
+        data->problem = tr("%1 を読み取れないため、出力には含めません").arg(blockNames(unread));
     SourceMetadata out;
     out.d = data;
     return out;
 }
 
 JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
-                                   const QByteArray &iccProfile)
+                                   const QByteArray &iccProfile, MetadataChoice choice)
 {
     setUpExiv2();
-    return MetadataWriter{jpeg, *source.d, pixelSize, iccProfile}.run();
+    const ByteView b = ByteView::of(jpeg);
+    if (!b.is(0, "\xFF\xD8", 2))
+        return {jpeg, tr("JPEG ではないためメタデータを書き込めません")};
+    // After the encoder's APP0 (JFIF), which readers expect first.
+    qint64 at = 2;
+    if (b.is(2, "\xFF\xE0", 2) && b.has(4, 2))
+        at = 4 + b.be16(4);
+    if (!b.has(at, 0))
+        return {jpeg, tr("JPEG ではないためメタデータを書き込めません")};
+
+    // A profile whose header disagrees with its length was cut short somewhere.
+    const ByteView icc = ByteView::of(iccProfile);
+    const bool withProfile = icc.has(0, 40) && icc.be32(0) == std::uint32_t(icc.size) && icc.is(36, "acsp", 4)
+                             && iccColourSpace(iccProfile) == IccSpace::Rgb;
+    int leftOut = 0;
+    QByteArray segments;
+    const QByteArray exif = exifBlock(*source.d, pixelSize, choice, withProfile, leftOut);
+    segments += segment(0xE1, QByteArray(kExifHeader, sizeof kExifHeader - 1) + exif);
+    if (const QByteArray xmp = xmpPacket(*source.d, pixelSize, choice, leftOut); !xmp.isEmpty())
+        segments += segment(0xE1, QByteArray(kXmpHeader, sizeof kXmpHeader) + xmp);
+    if (withProfile)
+        segments += iccSegments(iccProfile);
+    if (const QByteArray iptc = iptcResources(*source.d, choice, leftOut); !iptc.isEmpty())
+        segments += segment(0xED, QByteArray(kPhotoshopHeader, sizeof kPhotoshopHeader) + iptc);
+
+    JpegWithMetadata out;
+    out.jpeg = jpeg.left(qsizetype(at)) + segments + jpeg.mid(qsizetype(at));
+    if (leftOut)
+        out.problem = tr("%1 を出力に書き込めないため省きました").arg(blockNames(leftOut));
+    return out;
 }
 
 } // namespace kestrovia

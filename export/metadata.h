@@ -1,7 +1,12 @@
 #pragma once
-// The source picture's metadata carried into its output JPEG (exiv2): EXIF, IPTC,
-// XMP and the ICC profile. Metadata never fails a row: what cannot be read or
-// written is left out, and the reason is returned for diagnostics only.
+// The source picture's metadata carried into its output JPEG: EXIF, IPTC and XMP
+// parsed from the blocks the decoder found (exiv2's block parsers; exiv2 never opens
+// a user's file), and written as our own JPEG's segments with the program's mark.
+// Metadata never fails a row: what cannot be read or written is left out, and the
+// reason is returned for diagnostics only.
+
+#include "compose/jobrow.h"
+#include "compose/metadatablocks.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -27,35 +32,44 @@ public:
     bool hasExif() const;
     bool hasIptc() const;
     bool hasXmp() const;
-    // The embedded ICC profile as exiv2 found it (JPEG, PNG, TIFF, WebP); empty when none.
-    QByteArray iccProfile() const;
-    // Japanese, for diagnostics: why the metadata could not be read; empty when it was.
+    // Japanese, for diagnostics: the blocks that could not be read; empty when all were.
     QString problem() const;
 
     struct Data;
 
 private:
     std::shared_ptr<const Data> d;
-    friend SourceMetadata readSourceMetadata(const QByteArray &source);
+    friend SourceMetadata readSourceMetadata(const MetadataBlocks &blocks);
     friend JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
-                                              const QByteArray &iccProfile);
+                                              const QByteArray &iccProfile, MetadataChoice choice);
 };
 
-// Reads the metadata of a source file's bytes (any format exiv2 reads: JPEG, PNG,
-// TIFF, WebP, GIF, BMP, HEIF). Never throws; a file exiv2 cannot read gives empty
-// metadata with problem() set.
-SourceMetadata readSourceMetadata(const QByteArray &source);
+// Parses the EXIF, IPTC and XMP blocks (the ICC profile is the caller's to pass on).
+// Never throws; a block exiv2 cannot parse is left out with problem() set.
+SourceMetadata readSourceMetadata(const MetadataBlocks &blocks);
 
-// Returns jpeg (a complete JPEG, e.g. as TurboJPEG wrote it) with the source's
-// metadata added, prepared for a picture that is now pixelSize large and upright:
-// EXIF and XMP orientation set to 1, the EXIF thumbnail (IFD1) and XMP thumbnails
-// dropped, the EXIF and XMP pixel dimensions set to pixelSize, and the source's
-// TIFF layout tags (strips, bit depths, compression, ...) left out.
-// iccProfile is embedded (APP2 chunks) when it is a valid RGB profile; pass the
-// profile describing the output's pixels, i.e. none for a CMYK source converted to
-// sRGB. A block that cannot be written is left out; the plain jpeg comes back when
-// nothing can. Never throws.
+// Returns jpeg (a complete JPEG as TurboJPEG wrote it: SOI, then APP0) with APP
+// segments added after its APP0, for a picture that is now pixelSize large and
+// upright:
+// - EXIF: the source's, as choice allows (DropLocation: no GPS directory; DropAll:
+//   none of it), with orientation 1, no thumbnail (IFD1), the pixel dimensions set,
+//   no TIFF layout tags (strips, bit depths, compression, ...), and the tags a JPEG's
+//   EXIF requires added where missing (resolution, YCbCrPositioning, ExifVersion,
+//   ComponentsConfiguration, FlashpixVersion, ColorSpace; GPSVersionID with GPS).
+//   The maker note keeps its offset from the TIFF header, so the offsets inside it
+//   stay right; where it cannot (the block would outgrow a segment) it is left out.
+// - XMP: the source's as choice allows (DropLocation: exif:GPS*, Iptc4xmpCore
+//   Location and CountryCode, photoshop City/State/Country, Iptc4xmpExt
+//   LocationShown/LocationCreated and other place properties), orientation,
+//   dimensions and thumbnails made right.
+// - IPTC: the source's records as choice allows (DropLocation: city, sub-location,
+//   province/state, country code and name, content location).
+// - The mark in every case: EXIF Software and XMP CreatorTool programMark().
+// - iccProfile (APP2 chunks) when it is a valid RGB profile; pass the profile
+//   describing the output's pixels, i.e. none for a CMYK source converted to sRGB.
+// A block that cannot be written is left out (the mark then goes in a minimal
+// block). Never throws.
 JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
-                                   const QByteArray &iccProfile);
+                                   const QByteArray &iccProfile, MetadataChoice choice);
 
 } // namespace kestrovia

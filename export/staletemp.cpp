@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,36 @@ int removeStaleTempFiles(const QString &base)
             if (QFile::remove(path))
                 ++removed;
         }
+    }
+    return removed;
+}
+
+int removeStaleOutputTemps(const QString &folder)
+{
+    static const QRegularExpression withPid(QStringLiteral("^\\.kestrovia-(\\d+)-[A-Za-z0-9]{6}$"));
+    static const QRegularExpression older(QStringLiteral("^\\.kestrovia-[A-Za-z0-9]{6}$"));
+    constexpr time_t kIdleSeconds = 600;
+    const QDir dir(folder);
+    int removed = 0;
+    const QStringList names =
+        dir.entryList({QStringLiteral(".kestrovia-*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch current = withPid.match(name);
+        if (current.hasMatch()) {
+            const qint64 pid = current.captured(1).toLongLong();
+            if (pid == ::getpid() || processRuns(pid))
+                continue;
+        } else if (!older.match(name).hasMatch()) {
+            continue;
+        }
+        const QByteArray path = encodeFileName(dir.filePath(name));
+        struct stat st { };
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        if (!current.hasMatch() && std::time(nullptr) - st.st_mtime < kIdleSeconds)
+            continue;
+        if (::unlink(path.constData()) == 0)
+            ++removed;
     }
     return removed;
 }

@@ -17,4 +17,14 @@ namespace kestrovia {
 // the number of entries removed.
 int removeStaleTempFiles(const QString &base = QString());
 
+// Removes what a killed run left in an output folder: the hidden
+// ".kestrovia-<pid>-XXXXXX" files of processes that no longer run (a file on its way
+// into place where the file system has no unnamed files), and the
+// ".kestrovia-XXXXXX" files of releases before the process id was in the name once
+// no one has written them for ten minutes (no write of an output takes that long).
+// Only regular files owned by this user; a symbolic link is never followed. A batch
+// calls it once per folder before its first output there: a start-up cannot know
+// every folder written before. Returns the number of files removed.
+int removeStaleOutputTemps(const QString &folder);
+
 } // namespace kestrovia

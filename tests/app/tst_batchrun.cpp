@@ -7,6 +7,7 @@
 #include "app/settingspanel.h"
 #include "compose/picturedecoder.h"
 #include "joblist/jobcolumns.h"
+#include "export/safewrite.h"
 #include "joblist/joblistview.h"
 #include "platform/busypointer.h"
 #include "platform/filename.h"
@@ -144,8 +145,9 @@ private slots:
         QCOMPARE(strip(), QStringLiteral("3件を保存しました（2件は保存されていません）"));
     }
 
-    // holiday.bmp converts to holiday.jpg, a photo that is not a row: one question,
-    // three answers; only 上書き replaces the photo.
+    // holiday.bmp converts to holiday.jpg, an earlier output (it carries the
+    // program's mark) that is not a row: one question, three answers; only 上書き
+    // replaces it.
     void overwriteQuestion_data()
     {
         QTest::addColumn<int>("answer"); // -1: Escape
@@ -160,7 +162,7 @@ private slots:
         QFETCH(QString, note);
         const bool replaced = answer == Prompts::Overwrite;
         const QByteArray photo = jpeg(quadrants(64, 48));
-        writeFile(m_root + "holiday.jpg", photo);
+        writeOutputFile(m_root + "holiday.jpg", photo, WriteMode::New);
         writeFile(m_root + "holiday.bmp", bmp(quadrants(40, 30), 24));
         writeJpeg(m_root + "new.jpg", 40, 30);
         table().appendJob(testui::jobFor(m_root + "holiday.bmp", m_root));

@@ -4,6 +4,7 @@
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
 #include "compose/picturedecoder.h"
+#include "export/programmark.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/jobrows.h"
 
@@ -17,6 +18,8 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace kestrovia;
@@ -62,9 +65,8 @@ private slots:
     }
 
     // holiday.bmp converts to holiday.jpg, the name of the photo beside it that is a
-    // row too: that output is skipped and the photo kept (the photo that is no row is
-    // the overwrite question, tst_batchrun). An output reached through a link is
-    // judged by the file it is.
+    // row too: that output is skipped and the photo kept. An output reached through a
+    // link is judged by the file it is; a link is never an output of ours.
     void outputsThatAreSources_data()
     {
         QTest::addColumn<QString>("link");
@@ -72,7 +74,7 @@ private slots:
         QTest::newRow("holiday.jpg a row itself") << "" << int(Fate::Skip);
         QTest::newRow("symbolic link to a row's source") << "symlink-source" << int(Fate::Skip);
         QTest::newRow("hard link to a row's source") << "hardlink-source" << int(Fate::Skip);
-        QTest::newRow("symbolic link elsewhere") << "symlink-other" << int(Fate::Replace);
+        QTest::newRow("symbolic link elsewhere") << "symlink-other" << int(Fate::Skip);
     }
     void outputsThatAreSources()
     {
@@ -102,6 +104,118 @@ private slots:
             QVERIFY(!QFileInfo(out).isSymLink());
             QCOMPARE(decodePicture(out).size, QSize(40, 30));
         }
+    }
+
+    // A phone's export holds IMG_0001.HEIC beside IMG_0001.JPG; the HEIC's output is
+    // IMG_0001.jpg. A file the program did not write is never replaced, whatever the
+    // user answers; an earlier output (marked) is still offered for replacing.
+    void originalsAreNeverReplaced_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("existing"); // at the output: original, output, output without attribute
+        QTest::addColumn<bool>("overwrite"); // the answer to the question
+        for (const bool overwrite : {true, false}) {
+            const char *answer = overwrite ? "上書き" : "スキップ";
+            QTest::addRow("HEIC beside its JPG original, %s", answer) << "IMG_0001.HEIC"
+                                                                      << "original" << overwrite;
+            QTest::addRow("png beside a jpg, %s", answer) << "photo.png"
+                                                          << "original" << overwrite;
+            QTest::addRow("an earlier output, %s", answer) << "photo.png"
+                                                           << "output" << overwrite;
+            QTest::addRow("an earlier output copied without its attribute, %s", answer)
+                << "photo.png"
+                << "output without attribute" << overwrite;
+        }
+    }
+    void originalsAreNeverReplaced()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, existing);
+        QFETCH(bool, overwrite);
+        const QString out = m_root + QFileInfo(source).completeBaseName() + QStringLiteral(".jpg");
+        const QStringList rows = sources({source}, bmp(quadrants(40, 30), 24));
+        if (existing == "original") {
+            writeFile(out, withCameraMetadata(jpeg(noise(80, 60)))); // a camera's, with every tag but ours
+        } else {
+            QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 1);
+            if (existing == "output without attribute")
+                ::removexattr(QFile::encodeName(out).constData(), kOutputAttribute);
+        }
+        const QByteArray before = readFile(out);
+
+        BatchPlan p = plan(rows, m_root);
+        const bool ours = existing != "original";
+        QCOMPARE(p.rows[0].fate, ours ? Fate::Replace : Fate::Skip);
+        QCOMPARE(p.replacing(), ours ? 1 : 0);
+        QCOMPARE(p.replacedNames(3), ours ? QStringList{QFileInfo(out).fileName()} : QStringList());
+        QCOMPARE(p.notOursNames(3), ours ? QStringList() : QStringList{QFileInfo(out).fileName()});
+        p.rows[0].job.compression = QStringLiteral("0"); // another file than the earlier output
+        if (!overwrite)
+            p.skipReplacing();
+        const BatchSummary summary = BatchPipeline().run(p);
+        if (ours && overwrite) {
+            QCOMPARE(summary.saved, 1);
+            QVERIFY(readFile(out) != before);
+            QVERIFY(isKestroviaOutput(out));
+            return;
+        }
+        QCOMPARE(readFile(out), before);
+        QCOMPARE(summary.saved, 0);
+        QCOMPARE(summary.problems.size(), 1);
+        QCOMPARE(summary.problems[0].status, Status::Skipped);
+        QVERIFY2(summary.problems[0].reason.contains(QFileInfo(out).fileName()),
+                 qPrintable(summary.problems[0].reason));
+        if (!ours) {
+            for (const char *says : {"Kestrovia が書き出したファイルではない", "元の画像", "別の保存先フォルダ"})
+                QVERIFY2(summary.problems[0].reason.contains(QString::fromUtf8(says)), says);
+        }
+    }
+
+    // Files that appear after the plan: a new output never replaces one, and an
+    // earlier output swapped for another file is not replaced either. The rows are
+    // named; the other rows are written.
+    void lateFilesAreNotReplaced_data()
+    {
+        QTest::addColumn<bool>("earlierOutput");
+        QTest::newRow("a new output's name taken") << false;
+        QTest::newRow("an earlier output swapped for another file") << true;
+    }
+    void lateFilesAreNotReplaced()
+    {
+        QFETCH(bool, earlierOutput);
+        const QStringList rows = sources({"a.bmp", "b.bmp"}, bmp(quadrants(40, 30), 24));
+        if (earlierOutput)
+            QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 2);
+        const BatchPlan p = plan(rows, m_root);
+        QCOMPARE(p.rows[0].fate, earlierOutput ? Fate::Replace : Fate::Write);
+        const QString late = m_root + QStringLiteral("a.jpg");
+        QFile::remove(late);
+        writeFile(late, "someone else's");
+        const BatchSummary summary = BatchPipeline().run(p);
+        QCOMPARE(readFile(late), QByteArray("someone else's"));
+        QCOMPARE(summary.saved, 1);
+        QCOMPARE(summary.problems.size(), 1);
+        QCOMPARE(summary.problems[0].status, Status::NameTaken);
+        QCOMPARE(summary.problems[0].row, 1);
+        QVERIFY2(summary.problems[0].reason.contains(QStringLiteral("a.jpg")), qPrintable(summary.problems[0].reason));
+        QVERIFY(isKestroviaOutput(m_root + QStringLiteral("b.jpg")));
+    }
+
+    // What a killed run left in a destination folder goes with the next run into
+    // it; a write in progress elsewhere (its process runs) stays.
+    void leftoversGoWithTheNextRun()
+    {
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const QString leftover = QStringLiteral(".kestrovia-%1-AbC123").arg(dead),
+                      inProgress = QStringLiteral(".kestrovia-%1-AbC123").arg(::getppid());
+        writeFile(m_root + leftover, "partial");
+        writeFile(m_root + inProgress, "partial");
+        QCOMPARE(BatchPipeline().run(plan(sources({"a.bmp"}, bmp(quadrants(40, 30), 24)), m_root)).saved, 1);
+        QVERIFY(!QFileInfo::exists(m_root + leftover));
+        QVERIFY(QFileInfo::exists(m_root + inProgress));
     }
 
     void twoRowsOneOutput()
@@ -160,7 +274,7 @@ private slots:
     {
         QStringList names;
         for (int i = 1; i <= 6; ++i)
-            names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(noise(40 + i, 30)));
+            names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(noise(200 + i, 150)));
         BatchPlan p = plan(names, m_root);
         p.rows[2].job.backColor = QStringLiteral("赤");
         p.rows[5].job.compression = QStringLiteral("10");
@@ -179,7 +293,7 @@ private slots:
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         QCOMPARE(summary.saved, 2);
         for (int i : {1, 6})
-            QCOMPARE(decodePicture(m_root + QStringLiteral("p%1_b.jpg").arg(i)).size, QSize(40 + i, 30));
+            QCOMPARE(decodePicture(m_root + QStringLiteral("p%1_b.jpg").arg(i)).size, QSize(200 + i, 150));
         QVERIFY(2 * QFileInfo(m_root + "p6_b.jpg").size() < QFileInfo(m_root + "p1_b.jpg").size());
         const QStringList says{"途中で切れて", "背景色", "見つかりません", "FIFO"};
         QCOMPARE(summary.problems.size(), 4);

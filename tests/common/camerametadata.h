@@ -7,6 +7,12 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+
+#include <optional>
+
 namespace testpics {
 
 // What a camera writes: date, make and model, position, copyright, a turn of 6, a
@@ -85,5 +91,40 @@ inline ReadBack readBack(const QByteArray &file)
     image->readMetadata();
     return {image->exifData(), image->xmpData(), image->iptcData()};
 }
+
+// What `exiftool -validate -warning` finds wrong with a file (one text each); nullopt
+// when exiftool is not installed.
+inline std::optional<QSet<QString>> exiftoolFaults(const QByteArray &file)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty())
+        return std::nullopt;
+    QProcess p;
+    p.start(QStringLiteral("exiftool"), QStringList{QStringLiteral("-validate"), QStringLiteral("-warning"),
+                                                    QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-")});
+    p.write(file);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    QSet<QString> faults;
+    // "Warning : text" lines; the Validate tag's summary ("OK", "2 Warnings") is no fault.
+    for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(QStringLiteral("Warning")))
+            faults.insert(line.mid(line.indexOf(u':') + 1).trimmed());
+    }
+    return faults;
+}
+
+// The faults exiftool finds in output that it does not find in source: a text
+// listing them, empty when there are none (or when exiftool is missing: the
+// caller skips then).
+inline QString newFaults(const QByteArray &source, const QByteArray &output)
+{
+    const auto before = exiftoolFaults(source), after = exiftoolFaults(output);
+    if (!before || !after)
+        return {};
+    const QSet<QString> added = *after - *before;
+    return QStringList(added.begin(), added.end()).join(QStringLiteral("; "));
+}
+
+inline bool haveExiftool() { return !QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty(); }
 
 } // namespace testpics

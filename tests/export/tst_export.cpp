@@ -8,6 +8,7 @@
 #include "export/export.h"
 #include "export/metadata.h"
 #include "export/outputname.h"
+#include "export/programmark.h"
 #include "export/safewrite.h"
 #include "export/staletemp.h"
 #include "tests/common/camerametadata.h"
@@ -18,8 +19,10 @@
 #include <QtTest>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <memory>
@@ -42,10 +45,40 @@ JobRow job(const QString &name, const QString &folder, const QString &level = QS
 // A picture in a format exiv2 writes metadata into.
 QByteArray picture(const char *format) { return qtEncoded(quadrants(80, 60), format); }
 
-// The output for a 64 x 48 picture from source.
-JpegWithMetadata output(const SourceMetadata &source, const QByteArray &profile = {})
+// The metadata of a source file's bytes, as the decoder hands it on.
+SourceMetadata metadataOf(const QByteArray &source)
 {
-    return addSourceMetadata(jpeg(quadrants(64, 48)), source, QSize(64, 48), profile);
+    return readSourceMetadata(embeddedMetadata(source, sniffPictureFormat(source)));
+}
+
+// The output for a 64 x 48 picture from source.
+JpegWithMetadata output(const SourceMetadata &source, const QByteArray &profile = {},
+                        MetadataChoice choice = MetadataChoice::KeepAll)
+{
+    return addSourceMetadata(jpeg(quadrants(64, 48)), source, QSize(64, 48), profile, choice);
+}
+
+// A camera's EXIF with a maker note of the given make, as exiv2 writes one: values
+// longer than four bytes lie elsewhere, at offsets the note's reader must follow.
+Exiv2::ExifData withMakerNote(const char *make)
+{
+    Exiv2::ExifData exif = cameraExif();
+    exif["Exif.Image.Make"] = make;
+    if (QByteArray(make) == "Canon") {
+        exif["Exif.Canon.FirmwareVersion"] = "Firmware Version 1.0.3";
+        exif["Exif.Canon.OwnerName"] = "Aoi Tanaka of Kestrel Optics";
+        Exiv2::UShortValue settings;
+        settings.read("68 0 2 0 0 0 0 1 0 0 65535 1 0 0 0 0 0 3 1 0 0 0");
+        exif["Exif.Canon.CameraSettings"] = settings;
+    } else {
+        Exiv2::DataValue version(Exiv2::undefined);
+        version.read(reinterpret_cast<const Exiv2::byte *>("0210"), 4);
+        exif["Exif.Nikon3.Version"] = version;
+        exif["Exif.Nikon3.Quality"] = "FINE   ";
+        exif["Exif.Nikon3.WhiteBalance"] = "AUTO1       ";
+        exif["Exif.Nikon3.Focus"] = "AF-S  ";
+    }
+    return exif;
 }
 
 } // namespace
@@ -141,6 +174,10 @@ private slots:
         QTest::newRow("png") << withCameraMetadata(picture("png")) << true;
         QTest::newRow("tiff") << withCameraMetadata(picture("tiff")) << true;
         QTest::newRow("webp") << withCameraMetadata(picture("webp"), false) << false;
+        // A TIFF whose EXIF is its own first directory, as scanners and raw converters write it.
+        Exiv2::ExifData tiffExif = cameraExif();
+        tiffExif["Exif.Image.Software"] = "ScanTool 2";
+        QTest::newRow("tiff, no required tags") << withCameraMetadata(picture("tiff"), true, tiffExif) << true;
         // A HEIC with the camera's EXIF and XMP as libheif stores them.
         Exiv2::Blob exif;
         Exiv2::ExifParser::encode(exif, Exiv2::littleEndian, cameraExif());
@@ -157,11 +194,15 @@ private slots:
         QFETCH(bool, iptc);
         if (source.isEmpty())
             QSKIP("libheif has no HEVC encoder here (Debian's libheif1 builds it in with libx265)");
-        const SourceMetadata meta = readSourceMetadata(source);
+        const SourceMetadata meta = metadataOf(source);
         QVERIFY2(meta.problem().isEmpty(), qPrintable(meta.problem()));
         const JpegWithMetadata out = output(meta);
         QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
         QCOMPARE(decodePictureData(out.jpeg).size, QSize(64, 48));
+        // Nothing a validator finds in the output that the source did not have: the
+        // tags a JPEG's EXIF requires are there also when the source is no JPEG.
+        const QString faults = newFaults(source, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
 
         const ReadBack r = readBack(out.jpeg);
         QCOMPARE(r.exif("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
@@ -205,10 +246,10 @@ private slots:
         QFETCH(QByteArray, profile);
         QFETCH(bool, embedded);
         // A source with EXIF too, so that profile and EXIF segments must both be right.
-        const JpegWithMetadata out = output(readSourceMetadata(withCameraMetadata(picture("jpeg"))), profile);
+        const JpegWithMetadata out = output(metadataOf(withCameraMetadata(picture("jpeg"))), profile);
         QCOMPARE(decodePictureData(out.jpeg).size, QSize(64, 48));
         QCOMPARE(embeddedIccProfile(out.jpeg, PictureFormat::Jpeg), embedded ? profile : QByteArray());
-        QCOMPARE(readSourceMetadata(out.jpeg).iccProfile(), embedded ? profile : QByteArray());
+        QCOMPARE(embeddedMetadata(out.jpeg, PictureFormat::Jpeg).icc, embedded ? profile : QByteArray());
         QCOMPARE(readBack(out.jpeg).exif("Exif.Image.Make"), "Kestrel Optics");
     }
 
@@ -232,8 +273,8 @@ private slots:
         const QByteArray plain = jpeg(quadrants(32, 24));
         const QByteArray broken = plain.left(2) + QByteArray("\xFF\xE1\x00\x10" "Exif\0\0" "II*\0\xFF\xFF\xFF\x0F", 18)
                                   + plain.mid(2);
-        QTest::newRow("exif damaged") << broken << false << "画像のメタデータを読み取れない";
-        QTest::newRow("not a picture") << QByteArray("hello") << false << "画像のメタデータを読み取れない";
+        QTest::newRow("exif damaged") << broken << false << "EXIF を読み取れない";
+        QTest::newRow("no metadata") << plain << false << "";
     }
     // clang-format on
     void leavesOutWhatCannotGo()
@@ -241,14 +282,19 @@ private slots:
         QFETCH(QByteArray, source);
         QFETCH(bool, xmp);
         QFETCH(QString, problem);
-        const SourceMetadata meta = readSourceMetadata(source);
+        const SourceMetadata meta = metadataOf(source);
         const JpegWithMetadata out = output(meta);
         QCOMPARE(decodePictureData(out.jpeg).size, QSize(64, 48));
         const QString reported = meta.problem() + out.problem;
-        QVERIFY2(reported.startsWith(problem), qPrintable(reported));
+        QVERIFY2(problem.isEmpty() ? reported.isEmpty() : reported.startsWith(problem), qPrintable(reported));
         const ReadBack r = readBack(out.jpeg);
         QVERIFY(r.exif("Exif.Image.Make").isEmpty());
         QCOMPARE(r.xmp("Xmp.dc.creator").isEmpty(), !xmp);
+        // The mark goes in whatever else cannot.
+        QCOMPARE(r.exif("Exif.Image.Software"), programMark());
+        QCOMPARE(r.xmp("Xmp.xmp.CreatorTool"), programMark());
+        const QString faults = newFaults(source, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
     }
 
     void staleTemporaryFilesRemoved()
@@ -278,23 +324,27 @@ private slots:
     }
 
     // clang-format off
-    void writeReplacing_data()
+    void writeOutput_data()
     {
         QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("replace");
         QTest::addColumn<QString>("says"); // empty: the write succeeds
-        QTest::newRow("new file") << "" << "";
-        QTest::newRow("existing file keeps its mode") << "file640" << "";
-        QTest::newRow("symbolic link is replaced") << "link" << "";
-        QTest::newRow("dangling link is replaced") << "dangling" << "";
-        QTest::newRow("folder in the way") << "folder" << "フォルダ";
-        QTest::newRow("name too long") << "long" << "長すぎます";
-        QTest::newRow("missing folder") << "missing" << "見つかりません";
-        QTest::newRow("a file where the folder is") << "file as folder" << "フォルダではない";
+        QTest::newRow("new file") << "" << false << "";
+        QTest::newRow("a file took the name") << "file640" << false << "確認の後";
+        QTest::newRow("a link took the name") << "link" << false << "確認の後";
+        QTest::newRow("replaced file keeps its mode") << "file640" << true << "";
+        QTest::newRow("symbolic link is replaced") << "link" << true << "";
+        QTest::newRow("dangling link is replaced") << "dangling" << true << "";
+        QTest::newRow("folder in the way") << "folder" << true << "フォルダ";
+        QTest::newRow("name too long") << "long" << false << "長すぎます";
+        QTest::newRow("missing folder") << "missing" << false << "見つかりません";
+        QTest::newRow("a file where the folder is") << "file as folder" << false << "フォルダではない";
     }
     // clang-format on
-    void writeReplacing()
+    void writeOutput()
     {
         QFETCH(QString, setup);
+        QFETCH(bool, replace);
         QFETCH(QString, says);
         // Japanese and blanks in the folder's name and the file's, as users name them.
         const QString dir = m_folder->path() + QStringLiteral("/出力 フォルダ"),
@@ -316,7 +366,9 @@ private slots:
         } else if (setup == "file as folder") {
             out = victim + QStringLiteral("/out.jpg");
         }
-        const QString why = failureOf([&] { writeFileReplacing(out, "new content"); });
+        const QByteArray before = readFile(out);
+        const QString why =
+            failureOf([&] { writeOutputFile(out, "new content", replace ? WriteMode::Replace : WriteMode::New); });
         QVERIFY2(says.isEmpty() ? why.isEmpty() : why.contains(says), qPrintable(why));
         if (says.isEmpty()) {
             QCOMPARE(readFile(out), QByteArray("new content"));
@@ -324,10 +376,223 @@ private slots:
             struct stat st { };
             QCOMPARE(::lstat(QFile::encodeName(out).constData(), &st), 0);
             QCOMPARE(st.st_mode & 07777, setup == "file640" ? mode_t(0640) : mode_t(0666 & ~::umask(022)));
+        } else {
+            QCOMPARE(readFile(out), before);
         }
         // Whatever happened: the link's target is untouched, and no temporary file is left.
         QCOMPARE(readFile(victim), QByteArray("victim"));
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
+    }
+
+    // The mark tells an earlier output from anything else at an output path: the
+    // attribute where the file system keeps one, else the file's own EXIF or XMP.
+    void marksOutputs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("an output") << "output" << true;
+        QTest::newRow("an output copied without its attribute") << "no attribute" << true;
+        QTest::newRow("an output whose EXIF was rewritten by another tool") << "xmp only" << true;
+        QTest::newRow("a camera's photo") << "camera" << false;
+        QTest::newRow("a photo that names the program elsewhere") << "impostor" << false;
+        QTest::newRow("a link to an output") << "link" << false;
+        QTest::newRow("a FIFO") << "fifo" << false;
+        QTest::newRow("an empty file") << "empty" << false;
+    }
+    void marksOutputs()
+    {
+        QFETCH(QString, kind);
+        const QString path = m_folder->filePath(QStringLiteral("out.jpg")), other = m_folder->filePath("other.jpg");
+        const QByteArray outputBytes = output(metadataOf(withCameraMetadata(picture("jpeg")))).jpeg;
+        if (kind == "output" || kind == "no attribute" || kind == "link") {
+            writeOutputFile(kind == "link" ? other : path, outputBytes, WriteMode::New);
+            if (kind == "link")
+                QVERIFY(QFile::link(other, path));
+            if (kind == "no attribute")
+                ::removexattr(QFile::encodeName(path).constData(), kOutputAttribute);
+        } else if (kind == "xmp only") {
+            Exiv2::ExifData exif = cameraExif();
+            exif["Exif.Image.Software"] = "PhotoTool 5";
+            writeFile(path, withCameraMetadata(outputBytes, false, exif)); // the XMP stays ours
+            QVERIFY(readBack(readFile(path)).xmp("Xmp.xmp.CreatorTool").isEmpty());
+            Exiv2::XmpData xmp = cameraXmp();
+            xmp["Xmp.xmp.CreatorTool"] = programMark().toStdString();
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            image->readMetadata();
+            image->setXmpData(xmp);
+            image->writeMetadata();
+        } else if (kind == "camera") {
+            writeFile(path, withCameraMetadata(picture("jpeg")));
+        } else if (kind == "impostor") {
+            Exiv2::ExifData exif = cameraExif();
+            exif["Exif.Image.Software"] = "Kestrovia2000 Pro";
+            exif["Exif.Image.ImageDescription"] = "Kestrovia 1.0";
+            writeFile(path, withCameraMetadata(picture("jpeg"), false, exif));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else {
+            writeFile(path, {});
+        }
+        QTEST(isKestroviaOutput(path), "marked");
+    }
+
+    // A process killed while it writes an output leaves nothing: an unnamed file
+    // vanishes with it; a named temporary (file systems without unnamed files) is
+    // the next clean-up's, once the process is gone.
+    void killedWriteLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("unnamed file") << false;
+        QTest::newRow("named temporary") << true;
+    }
+    void killedWriteLeavesNothing()
+    {
+        QFETCH(bool, named);
+        const QString dir = m_folder->path();
+        writeFile(dir + QStringLiteral("/photo_b.jpg"), "an earlier output");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // The file size limit kills the process in the middle of its write
+            // (SIGXFSZ), as surely as a kill -9 at that moment.
+            const rlimit none{0, 0}, small{4096, 4096};
+            ::setrlimit(RLIMIT_CORE, &none);
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            useNamedTemporaries(named);
+            writeOutputFile(dir + QStringLiteral("/photo_b.jpg"), QByteArray(1 << 20, 'x'), WriteMode::Replace);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGXFSZ);
+        const auto entries = [&] { return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System); };
+        QCOMPARE(entries().size(), named ? 2 : 1);
+        QCOMPARE(removeStaleOutputTemps(dir), named ? 1 : 0);
+        QCOMPARE(entries(), QStringList{QStringLiteral("photo_b.jpg")});
+        QCOMPARE(readFile(dir + QStringLiteral("/photo_b.jpg")), QByteArray("an earlier output"));
+    }
+
+    // The clean-up of an output folder takes only leftovers: not a write in
+    // progress (its process runs), not someone else's file, not a link.
+    void outputFolderCleanUp()
+    {
+        const QString dir = m_folder->path();
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const QStringList left = {QStringLiteral(".kestrovia-%1-AbC123").arg(::getpid()),
+                                  QStringLiteral(".kestrovia-%1-AbC123").arg(::getppid()), ".kestrovia-NoPid1",
+                                  ".kestrovia-notes.txt", "photo.jpg"};
+        for (const QString &name : left)
+            writeFile(dir + u'/' + name, "keep");
+        writeFile(dir + QStringLiteral("/.kestrovia-%1-Dead01").arg(dead), "partial");
+        writeFile(dir + QStringLiteral("/.kestrovia-OldRel"), "partial");
+        // A release before the process id was in the name: only once no one writes it.
+        const QByteArray old = QFile::encodeName(dir + QStringLiteral("/.kestrovia-OldRel"));
+        const timespec longAgo[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, old.constData(), longAgo, 0), 0);
+        QVERIFY(
+            QFile::link(dir + QStringLiteral("/photo.jpg"), dir + QStringLiteral("/.kestrovia-%1-Link01").arg(dead)));
+
+        QCOMPARE(removeStaleOutputTemps(dir), 2);
+        QStringList expected = left;
+        expected << QStringLiteral(".kestrovia-%1-Link01").arg(dead);
+        QStringList got = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        expected.sort();
+        got.sort();
+        QCOMPARE(got, expected);
+    }
+
+    // Each choice, read back from the output: what stays, what goes, and the mark
+    // and the RGB profile in every case.
+    void metadataChoice_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("camera");
+        QTest::addColumn<bool>("place");
+        QTest::newRow("すべて残す") << int(MetadataChoice::KeepAll) << true << true;
+        QTest::newRow("位置情報を除く") << int(MetadataChoice::DropLocation) << true << false;
+        QTest::newRow("すべて除く") << int(MetadataChoice::DropAll) << false << false;
+    }
+    void metadataChoice()
+    {
+        QFETCH(int, choice);
+        QFETCH(bool, camera);
+        QFETCH(bool, place);
+        QCOMPARE(JobRow().metadata, MetadataChoice::DropLocation); // new rows
+        Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
+        Exiv2::XmpData xmp = cameraXmp();
+        xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
+        xmp["Xmp.photoshop.City"] = "Kyoto";
+        xmp["Xmp.iptc.Location"] = "Gion";
+        xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";
+        Exiv2::IptcData iptc;
+        iptc["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
+        iptc["Iptc.Application2.City"] = "Kyoto";
+        iptc["Iptc.Application2.CountryName"] = "Japan";
+        QByteArray source = withCameraMetadata(picture("jpeg"));
+        {
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+                reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
+            image->readMetadata();
+            image->setXmpData(xmp);
+            image->setIptcData(iptc);
+            image->writeMetadata();
+            Exiv2::BasicIo &io = image->io();
+            io.seek(0, Exiv2::BasicIo::beg);
+            const Exiv2::DataBuf buf = io.read(io.size());
+            source = QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
+        }
+        const QByteArray profile = adobeLikeProfile();
+        const JpegWithMetadata out = output(metadataOf(source), profile, MetadataChoice(choice));
+        QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
+        const ReadBack r = readBack(out.jpeg);
+        QCOMPARE(!r.exif("Exif.Image.Make").isEmpty(), camera);
+        QCOMPARE(!r.exif("Exif.Photo.DateTimeOriginal").isEmpty(), camera);
+        QCOMPARE(!r.xmp("Xmp.dc.creator").isEmpty(), camera);
+        QCOMPARE(r.iptcData.findKey(Exiv2::IptcKey("Iptc.Application2.Copyright")) != r.iptcData.end(), camera);
+        const auto anyOf = [](const auto &data, const char *text) {
+            return std::any_of(data.begin(), data.end(),
+                               [&](const auto &d) { return d.key().find(text) != std::string::npos; });
+        };
+        QCOMPARE(anyOf(r.exifData, "GPSInfo"), place);
+        for (const char *key : {"GPSLatitude", "City", "Location", "GpsLongitude"})
+            QVERIFY2(anyOf(r.xmpData, key) == place, key);
+        for (const char *key : {"City", "CountryName"})
+            QVERIFY2(anyOf(r.iptcData, key) == place, key);
+        QCOMPARE(r.exif("Exif.Image.Software"), programMark());
+        QCOMPARE(r.xmp("Xmp.xmp.CreatorTool"), programMark());
+        QCOMPARE(embeddedIccProfile(out.jpeg, PictureFormat::Jpeg), profile);
+        const QString faults = newFaults(source, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
+    }
+
+    // A maker note keeps its offset from the TIFF header, so its values are read
+    // back as the camera wrote them, whichever way its maker counts offsets.
+    void makerNotesStayReadable_data()
+    {
+        QTest::addColumn<QByteArray>("make");
+        QTest::newRow("Canon: offsets from the TIFF header") << QByteArray("Canon");
+        QTest::newRow("Nikon: a TIFF header of its own") << QByteArray("NIKON CORPORATION");
+    }
+    void makerNotesStayReadable()
+    {
+        QFETCH(QByteArray, make);
+        const Exiv2::ExifData exif = withMakerNote(make.constData());
+        const QByteArray source = withCameraMetadata(picture("jpeg"), false, exif);
+        const JpegWithMetadata out = output(metadataOf(source));
+        const ReadBack in = readBack(source), r = readBack(out.jpeg);
+        int compared = 0;
+        for (const Exiv2::Exifdatum &d : in.exifData) {
+            if (!Exiv2::ExifTags::isMakerGroup(d.groupName()))
+                continue;
+            QCOMPARE(r.exif(d.key().c_str()), QString::fromStdString(d.toString()));
+            ++compared;
+        }
+        QVERIFY(compared >= 3);
+        const QString faults = newFaults(source, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
     }
 
     void fullDiskKeepsExistingOutput()
