@@ -2,11 +2,12 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
+#include "compose/metadatablocks.h"
 #include "compose/rowsplit.h"
-#include "compose/sourcefile.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "platform/failure.h"
+#include "platform/stop.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -32,6 +33,40 @@ struct Result {
     QByteArray jpeg;
 };
 
+// The metadata blocks a decoder found, in the shape of a JPEG's header segments,
+// for the export that reads a source's metadata from its bytes: the source file
+// itself is never read whole for it.
+QByteArray metadataCarrier(const MetadataBlocks &blocks)
+{
+    QByteArray out("\xFF\xD8", 2);
+    const auto segment = [&out](int marker, const QByteArray &prefix, const QByteArray &body) {
+        const qsizetype length = 2 + prefix.size() + body.size();
+        if (body.isEmpty() || length > 0xFFFF)
+            return; // a JPEG segment holds at most 64 KB
+        out += char(0xFF);
+        out += char(marker);
+        out += char(length >> 8);
+        out += char(length & 0xFF);
+        out += prefix + body;
+    };
+    segment(0xE1, QByteArrayLiteral("Exif\0\0"), blocks.exif);
+    segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), blocks.xmp);
+    if (!blocks.iptc.isEmpty()) {
+        QByteArray resource = QByteArrayLiteral("8BIM\x04\x04\0\0");
+        const quint32 n = quint32(blocks.iptc.size());
+        resource += char(n >> 24);
+        resource += char(n >> 16);
+        resource += char(n >> 8);
+        resource += char(n);
+        resource += blocks.iptc;
+        if (n % 2)
+            resource += '\0';
+        segment(0xED, QByteArrayLiteral("Photoshop 3.0\0"), resource);
+    }
+    out += QByteArray("\xFF\xD9", 2);
+    return out.size() > 4 ? out : QByteArray();
+}
+
 } // namespace
 
 // What the workers share. The pipeline waits for the workers before it goes, so
@@ -53,8 +88,9 @@ struct BatchPipeline::Run {
     int nextToWrite = 0;
     std::vector<std::optional<Result>> results;
     int window = 0; // rows started ahead of the next one to write
-    qint64 pixelsInFlight = 0;
     int workers = 0;
+    int stopped = 0; // rows stopped inside their decode by a cancel
+    StopFlag stop; // raised by cancel: rows in flight stop at their next check point
     bool cancelled = false;
     bool writing = false;
     bool finishing = false; // the end is being reported
@@ -63,7 +99,6 @@ struct BatchPipeline::Run {
 
     void work();
     Result convert(const PlannedRow &p);
-    void waitForPixels(qint64 pixels);
     void writeReady(std::unique_lock<std::mutex> &lock);
     void finishIfDone(std::unique_lock<std::mutex> &lock);
 };
@@ -98,38 +133,26 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         r.outcome.reason = p.reason;
         return r;
     }
-    qint64 pixels = 0;
     try {
+        // A row stops within its decode when the run is cancelled; the memory it
+        // holds comes from the process's budget, where a row waits while others hold
+        // too much.
+        const StopScope scope(stop);
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
         const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
-        const QByteArray source = readSourceFile(p.job.path);
-        const auto admit = [&](QSize size) {
-            // Once per row: a second decode of the same source counts no more pixels.
-            if (pixels > 0)
-                return;
-            pixels = std::max<qint64>(1, qint64(size.width()) * size.height());
-            waitForPixels(pixels);
-        };
         // A photo only scaled to the canvas goes through its colour planes; every
         // other job through the RGB canvas the preview shows.
-        std::optional<JpegPlanes> planes = composeJobPlanes(p.job, source, halfChroma, admit);
-        QImage canvas;
-        QByteArray profile;
-        if (!planes) {
-            const DecodedPicture picture = decodeJobSource(p.job, source, true, admit);
-            profile = picture.iccProfile;
-            canvas = composeJob(p.job, picture);
-        }
-        {
-            // The decoded picture is gone: its pixels are free for the next row.
-            const std::lock_guard lock(mutex);
-            pixelsInFlight -= pixels;
-            pixels = 0;
-        }
-        changed.notify_all();
-        r.jpeg = planes ? encodeJob(*planes, p.job, source) : encodeJob(canvas, p.job, source, profile);
+        const ComposedJob composed =
+            composeJobFile(p.job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+        checkPoint();
+        const QByteArray metadata = metadataCarrier(composed.blocks);
+        r.jpeg = composed.planes ? encodeJob(*composed.planes, p.job, metadata)
+                                 : encodeJob(composed.canvas, p.job, metadata, composed.iccProfile);
+        return r;
+    } catch (const Stopped &) {
+        r.outcome.status = RowOutcome::Status::NotStarted;
         return r;
     } catch (const Failure &f) {
         r.outcome.reason = f.message();
@@ -138,21 +161,8 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
     } catch (const std::exception &) {
         r.outcome.reason = ja("予期しないエラーが発生しました");
     }
-    if (pixels > 0) {
-        const std::lock_guard lock(mutex);
-        pixelsInFlight -= pixels;
-    }
-    changed.notify_all();
     r.outcome.status = RowOutcome::Status::Failed;
     return r;
-}
-
-void BatchPipeline::Run::waitForPixels(qint64 pixels)
-{
-    std::unique_lock lock(mutex);
-    // A picture larger than the whole budget runs alone.
-    changed.wait(lock, [&] { return pixelsInFlight == 0 || pixelsInFlight + pixels <= kPixelBudget; });
-    pixelsInFlight += pixels;
 }
 
 void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
@@ -178,6 +188,8 @@ void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
         lock.lock();
         if (r.outcome.status == RowOutcome::Status::Saved)
             ++summary.saved;
+        else if (r.outcome.status == RowOutcome::Status::NotStarted)
+            ++stopped;
         else
             summary.problems.append(r.outcome);
         changed.notify_all();
@@ -191,7 +203,7 @@ void BatchPipeline::Run::finishIfDone(std::unique_lock<std::mutex> &lock)
     if (finishing || workers > 0 || writing || nextToWrite < nextToStart)
         return;
     finishing = true;
-    summary.notStarted = int(plan.rows.size()) - nextToStart;
+    summary.notStarted = int(plan.rows.size()) - nextToStart + stopped;
     const BatchSummary s = summary;
     lock.unlock();
     releaseCachedBuffers();
@@ -252,6 +264,7 @@ void BatchPipeline::cancel()
         const std::lock_guard lock(m_run->mutex);
         m_run->cancelled = true;
     }
+    m_run->stop.requestStop();
     m_run->changed.notify_all();
 }
 

@@ -31,4 +31,8 @@ QByteArray embeddedIccProfile(const QByteArray &data, PictureFormat format);
 // formats (whose decoders apply it).
 int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
 
+// The orientation (1..8) in an EXIF block (a TIFF structure, with or without the
+// "Exif\0\0" prefix); 1 when absent, broken or out of range.
+int exifBlockOrientation(const QByteArray &exif);
+
 } // namespace kestrovia
