@@ -21,7 +21,7 @@ QString ja(const char *text) { return QString::fromUtf8(text); }
 
 std::atomic<qint64> g_bytesRead{0};
 
-constexpr qint64 kHeadBytes = 64 * 1024;
+constexpr qint64 kHeadBytes = 4096;
 
 QString notRegularReason(mode_t mode)
 {

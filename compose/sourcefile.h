@@ -38,7 +38,8 @@ public:
     qint64 read(qint64 offset, void *to, qint64 n) const;
     // The same into a new array (n bounded by the size).
     QByteArray bytes(qint64 offset, qint64 n) const;
-    // The first bytes (up to 64 KB), read once: the header parsers look here.
+    // The first bytes (up to 4 KB), read once: the format and the headers that sit
+    // at the start (PNG, BMP, WebP, GIF) are read from here.
     const QByteArray &head() const;
     // In-memory data (the whole source), or null for a file.
     const QByteArray *data() const;
