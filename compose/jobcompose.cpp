@@ -156,29 +156,60 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSourc
     out.size = canvas;
     const QSize chroma = halfChroma ? canvas / 2 : canvas;
     const QSize sizes[3] = {canvas, chroma, chroma};
-    const QRectF extents[3] = {reader->lumaExtent, reader->chromaExtent, reader->chromaExtent};
+    // Chroma stored at full size (4:4:4) and drawn at a quarter of that or less is
+    // averaged 2 x 2 as it comes, as a 4:2:0 encoder averages it: the filter then
+    // weighs a quarter of the samples, and the picture gets the chroma the same
+    // photo stored 4:2:0 would give.
+    const bool paired = halfChroma && reader->planes[1] == reader->planes[0] && reader->rowsPerChunk[1] % 2 == 0
+                        && reader->chromaExtent.width() >= 4 * chroma.width()
+                        && reader->chromaExtent.height() >= 4 * chroma.height();
+    const QSize chromaSource = paired ? (reader->planes[1] + QSize(1, 1)) / 2 : reader->planes[1];
+    const QSize sources[3] = {reader->planes[0], chromaSource, chromaSource};
+    const QRectF chromaExtent = paired
+                                    ? QRectF(0, 0, reader->chromaExtent.width() / 2, reader->chromaExtent.height() / 2)
+                                    : reader->chromaExtent;
+    const QRectF extents[3] = {reader->lumaExtent, chromaExtent, chromaExtent};
     QImage *planes[3] = {&out.y, &out.cb, &out.cr};
     qint64 bytes = reader->memory;
     for (int c = 0; c < 3; ++c) {
         const double scaleY = extents[c].height() / std::max(1, sizes[c].height());
-        bytes +=
-            qint64(sizes[c].width()) * sizes[c].height() + scaledRowsMemory(reader->planes[c], 1, sizes[c], scaleY);
+        bytes += qint64(sizes[c].width()) * sizes[c].height() + scaledRowsMemory(sources[c], 1, sizes[c], scaleY);
     }
     const MemoryReservation memory(bytes, size.width(), size.height());
     // Each plane filtered at its own size, straight from the decoded rows.
     std::unique_ptr<RowScaler> scalers[3];
+    const int chunks[3] = {reader->rowsPerChunk[0], reader->rowsPerChunk[1] / (paired ? 2 : 1),
+                           reader->rowsPerChunk[2] / (paired ? 2 : 1)};
     for (int c = 0; c < 3; ++c) {
         *planes[c] = newPlane(sizes[c].width(), sizes[c].height());
-        scalers[c] = std::make_unique<RowScaler>(*planes[c], QRectF(planes[c]->rect()), reader->planes[c], extents[c],
-                                                 1, reader->rowsPerChunk[c]);
+        scalers[c] =
+            std::make_unique<RowScaler>(*planes[c], QRectF(planes[c]->rect()), sources[c], extents[c], 1, chunks[c]);
     }
+    const int fullWidth = reader->planes[1].width();
+    std::vector<std::uint8_t> pairRows[2];
+    std::vector<std::uint8_t *> pairPtrs[2];
+    if (paired)
+        for (int c = 0; c < 2; ++c) {
+            pairRows[c].resize(size_t(fullWidth) * size_t(reader->rowsPerChunk[1]));
+            for (int i = 0; i < reader->rowsPerChunk[1]; ++i)
+                pairPtrs[c].push_back(pairRows[c].data() + size_t(i) * size_t(fullWidth));
+        }
     while (reader->more()) {
         std::uint8_t *const *rows[3];
         for (int c = 0; c < 3; ++c)
-            rows[c] = scalers[c]->take(reader->rowsPerChunk[c]);
+            rows[c] = paired && c > 0 ? pairPtrs[c - 1].data() : scalers[c]->take(chunks[c]);
         reader->read(rows);
+        if (paired)
+            for (int c = 1; c < 3; ++c) {
+                std::uint8_t *const *to = scalers[c]->take(chunks[c]);
+                for (int i = 0; i < chunks[c]; ++i) {
+                    const std::uint8_t *a = rows[c][2 * i], *b = rows[c][2 * i + 1];
+                    for (int x = 0; x < chromaSource.width(); ++x)
+                        to[i][x] = std::uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+                }
+            }
         for (int c = 0; c < 3; ++c)
-            scalers[c]->put(reader->rowsPerChunk[c]);
+            scalers[c]->put(chunks[c]);
     }
     reader->finish();
     out.lumaExtent = QRectF(out.y.rect());
