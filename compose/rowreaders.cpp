@@ -407,6 +407,17 @@ private:
 // keeps a chunk whose length claims gigabytes from being allocated.
 constexpr png_alloc_size_t kPngChunkMax = 32 << 20;
 
+// libpng's structures, freed also when a constructor throws.
+struct PngHandles {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngHandles()
+    {
+        if (png)
+            png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+};
+
 class PngRows : public RowReader {
 public:
     explicit PngRows(const PictureSource &source)
@@ -425,11 +436,28 @@ public:
         // pixels: a file too small for its size is damaged or crafted.
         if (w * h > source.size() * 1032 * 8)
             failTooLittleData(PictureFormat::Png, w, h);
+        // The chunks before the pixels, by their headers alone: a length that claims
+        // more than the file holds (libpng would allocate it before reading) or more
+        // than any text or profile needs is refused here.
+        for (qint64 at = 8;;) {
+            std::uint8_t header[8];
+            if (source.read(at, header, 8) < 8)
+                fail(truncatedReason(PictureFormat::Png));
+            const ByteView c{header, 8};
+            const qint64 length = c.be32(0);
+            if (length > source.size() - at - 12)
+                fail(truncatedReason(PictureFormat::Png));
+            if (c.is(4, "IDAT", 4) || c.is(4, "IEND", 4))
+                break;
+            if (length > qint64(kPngChunkMax))
+                fail(brokenReason(PictureFormat::Png));
+            at += 12 + length;
+        }
 
-        m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, onError, onWarning);
+        m_h.png = m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, onError, onWarning);
         if (!m_png)
             fail(tr("PNG デコーダを初期化できません"));
-        m_info = png_create_info_struct(m_png);
+        m_h.info = m_info = png_create_info_struct(m_png);
         if (!m_info)
             fail(tr("PNG デコーダを初期化できません"));
         png_set_read_fn(m_png, this, onRead);
@@ -476,12 +504,6 @@ public:
         m_interlaced = m_passes > 1;
         memory = m_interlaced ? qint64(pw) * ph * 4 : qint64(pw) * 8;
     }
-    ~PngRows() override
-    {
-        if (m_png)
-            png_destroy_read_struct(&m_png, m_info ? &m_info : nullptr, nullptr);
-    }
-
     void read(std::uint8_t *const *rows, int n) override
     {
         const size_t rowBytes = size_t(size.width()) * 4;
@@ -557,6 +579,7 @@ private:
     PictureSource m_source;
     qint64 m_offset = 0;
     bool m_cut = false;
+    PngHandles m_h;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
     int m_passes = 1;
@@ -583,6 +606,20 @@ double tiffExpansion(int compression)
     }
 }
 
+// libtiff's handle and picture reader, freed also when a constructor throws.
+struct TiffHandles {
+    TIFF *tif = nullptr;
+    TIFFRGBAImage image{};
+    bool begun = false;
+    ~TiffHandles()
+    {
+        if (begun)
+            TIFFRGBAImageEnd(&image);
+        if (tif)
+            TIFFClose(tif);
+    }
+};
+
 class TiffRows : public RowReader {
 public:
     explicit TiffRows(const PictureSource &source)
@@ -595,8 +632,8 @@ public:
         // one at a time.
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(512) << 20);
         // "m": read, never map (another program may shorten the file meanwhile).
-        m_tif = TIFFClientOpenExt("picture", "rm", this, onRead, onWrite, onSeek, onClose, onSize, nullptr, nullptr,
-                                  options);
+        m_h.tif = m_tif = TIFFClientOpenExt("picture", "rm", this, onRead, onWrite, onSeek, onClose, onSize, nullptr,
+                                            nullptr, options);
         TIFFOpenOptionsFree(options);
         if (!m_tif)
             failed();
@@ -615,7 +652,7 @@ public:
             fail(tr("この種類の TIFF ファイルには対応していません"));
         if (!TIFFRGBAImageBegin(&m_image, m_tif, 0, message))
             failed();
-        m_begun = true;
+        m_h.begun = true;
         // Rows in stored order: the orientation is applied as an EXIF one, like every
         // other format's.
         orientation = m_image.orientation >= 1 && m_image.orientation <= 8 ? m_image.orientation : 1;
@@ -638,14 +675,6 @@ public:
         if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength < (32u << 20))
             blocks.icc = QByteArray(static_cast<const char *>(icc), qsizetype(iccLength));
     }
-    ~TiffRows() override
-    {
-        if (m_begun)
-            TIFFRGBAImageEnd(&m_image);
-        if (m_tif)
-            TIFFClose(m_tif);
-    }
-
     void read(std::uint8_t *const *rows, int n) override
     {
         for (int i = 0; i < n; ++i) {
@@ -745,9 +774,9 @@ private:
     qint64 m_offset = 0;
     bool m_cut = false;
     QString m_error;
+    TiffHandles m_h;
     TIFF *m_tif = nullptr;
-    TIFFRGBAImage m_image{};
-    bool m_begun = false;
+    TIFFRGBAImage &m_image = m_h.image;
     std::vector<std::uint32_t> m_band;
     int m_bandFirst = 0, m_bandRows = 0, m_row = 0;
 };
