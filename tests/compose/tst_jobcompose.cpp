@@ -574,10 +574,11 @@ private slots:
         QTest::addColumn<QString>("fit");
         QTest::addColumn<QString>("rotation");
         const QImage n = noise(1203, 901);
-        QImage alpha = noise(640, 480).convertToFormat(QImage::Format_ARGB32);
+        const QImage opaque = noise(640, 480);
+        QImage alpha(opaque.size(), QImage::Format_ARGB32);
         for (int y = 0; y < alpha.height(); ++y)
             for (int x = 0; x < alpha.width(); ++x)
-                alpha.setPixel(x, y, (alpha.pixel(x, y) & 0xFFFFFF) | (quint32((x + y) % 256) << 24));
+                alpha.setPixel(x, y, (opaque.pixel(x, y) & 0xFFFFFF) | (quint32((x + y) % 256) << 24));
         QTest::newRow("jpeg, reduced on load") << "a.jpg" << jpeg(n, 90, TJSAMP_420) << "150*100"
                                                << "OFF"
                                                << "";
