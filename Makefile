@@ -12,6 +12,7 @@ RUN_PACKAGES := cmake g++ make pkg-config \
                 qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-image-formats-plugins \
                 libturbojpeg0-dev 'libjpeg62-turbo-dev|libjpeg-turbo8-dev' \
                 libexiv2-dev liblcms2-dev libheif-dev zlib1g-dev libgs-common \
+                libpng-dev libtiff-dev libwebp-dev \
                 fonts-ipafont-gothic fonts-noto-cjk
 # Building and running the tests, the install check among them; exiftool checks
 # the outputs' metadata.

@@ -3,12 +3,13 @@
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
 #include "compose/pictureformat.h"
+#include "compose/metadatablocks.h"
 #include "compose/rowsplit.h"
-#include "compose/sourcefile.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "export/staletemp.h"
 #include "platform/failure.h"
+#include "platform/stop.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -57,8 +58,9 @@ struct BatchPipeline::Run {
     int nextToWrite = 0;
     std::vector<std::optional<Result>> results;
     int window = 0; // rows started ahead of the next one to write
-    qint64 pixelsInFlight = 0;
     int workers = 0;
+    int stopped = 0; // rows stopped inside their decode by a cancel
+    StopFlag stop; // raised by cancel: rows in flight stop at their next check point
     bool cancelled = false;
     bool writing = false;
     bool finishing = false; // the end is being reported
@@ -68,7 +70,6 @@ struct BatchPipeline::Run {
 
     void work();
     Result convert(const PlannedRow &p);
-    void waitForPixels(qint64 pixels);
     void writeReady(std::unique_lock<std::mutex> &lock);
     void finishIfDone(std::unique_lock<std::mutex> &lock);
 };
@@ -103,39 +104,25 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         r.outcome.reason = p.reason;
         return r;
     }
-    qint64 pixels = 0;
     try {
+        // A row stops within its decode when the run is cancelled; the memory it
+        // holds comes from the process's budget, where a row waits while others hold
+        // too much.
+        const StopScope scope(stop);
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
         const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
-        const QByteArray source = readSourceFile(p.job.path);
-        const MetadataBlocks metadata = embeddedMetadata(source, sniffPictureFormat(source));
-        const auto admit = [&](QSize size) {
-            // Once per row: a second decode of the same source counts no more pixels.
-            if (pixels > 0)
-                return;
-            pixels = std::max<qint64>(1, qint64(size.width()) * size.height());
-            waitForPixels(pixels);
-        };
         // A photo only scaled to the canvas goes through its colour planes; every
         // other job through the RGB canvas the preview shows.
-        std::optional<JpegPlanes> planes = composeJobPlanes(p.job, source, halfChroma, admit);
-        QImage canvas;
-        QByteArray profile;
-        if (!planes) {
-            const DecodedPicture picture = decodeJobSource(p.job, source, true, admit);
-            profile = picture.iccProfile;
-            canvas = composeJob(p.job, picture);
-        }
-        {
-            // The decoded picture is gone: its pixels are free for the next row.
-            const std::lock_guard lock(mutex);
-            pixelsInFlight -= pixels;
-            pixels = 0;
-        }
-        changed.notify_all();
-        r.jpeg = planes ? encodeJob(*planes, p.job, metadata) : encodeJob(canvas, p.job, metadata, profile);
+        const ComposedJob composed =
+            composeJobFile(p.job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+        checkPoint();
+        r.jpeg = composed.planes ? encodeJob(*composed.planes, p.job, composed.blocks)
+                                 : encodeJob(composed.canvas, p.job, composed.blocks, composed.iccProfile);
+        return r;
+    } catch (const Stopped &) {
+        r.outcome.status = RowOutcome::Status::NotStarted;
         return r;
     } catch (const Failure &f) {
         r.outcome.reason = f.message();
@@ -144,21 +131,8 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
     } catch (const std::exception &) {
         r.outcome.reason = ja("予期しないエラーが発生しました");
     }
-    if (pixels > 0) {
-        const std::lock_guard lock(mutex);
-        pixelsInFlight -= pixels;
-    }
-    changed.notify_all();
     r.outcome.status = RowOutcome::Status::Failed;
     return r;
-}
-
-void BatchPipeline::Run::waitForPixels(qint64 pixels)
-{
-    std::unique_lock lock(mutex);
-    // A picture larger than the whole budget runs alone.
-    changed.wait(lock, [&] { return pixelsInFlight == 0 || pixelsInFlight + pixels <= kPixelBudget; });
-    pixelsInFlight += pixels;
 }
 
 void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
@@ -195,6 +169,8 @@ void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
         lock.lock();
         if (r.outcome.status == RowOutcome::Status::Saved)
             ++summary.saved;
+        else if (r.outcome.status == RowOutcome::Status::NotStarted)
+            ++stopped;
         else
             summary.problems.append(r.outcome);
         changed.notify_all();
@@ -208,7 +184,7 @@ void BatchPipeline::Run::finishIfDone(std::unique_lock<std::mutex> &lock)
     if (finishing || workers > 0 || writing || nextToWrite < nextToStart)
         return;
     finishing = true;
-    summary.notStarted = int(plan.rows.size()) - nextToStart;
+    summary.notStarted = int(plan.rows.size()) - nextToStart + stopped;
     const BatchSummary s = summary;
     lock.unlock();
     releaseCachedBuffers();
@@ -269,6 +245,7 @@ void BatchPipeline::cancel()
         const std::lock_guard lock(m_run->mutex);
         m_run->cancelled = true;
     }
+    m_run->stop.requestStop();
     m_run->changed.notify_all();
 }
 

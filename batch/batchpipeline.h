@@ -36,7 +36,7 @@ struct RowOutcome {
 
 struct BatchSummary {
     int saved = 0;
-    int notStarted = 0; // rows a cancel kept from starting
+    int notStarted = 0; // rows a cancel kept from starting or stopped
     QList<RowOutcome> problems; // failed, skipped and name-taken rows, in table order
 };
 
@@ -49,27 +49,26 @@ public:
 
     // Starts converting the rows of plan that are to be written (Write, or Replace
     // once the user agreed) and returns at once. As many rows as there are cores
-    // are decoded, composed and encoded side by side, in memory, no more pixels at a
-    // time than a fixed budget allows (a row larger than the budget runs alone);
-    // the files are written in table order (writeJobOutput): a Write row's never
-    // replaces a file that appeared since the plan (NameTaken), a Replace row's
-    // replaces only an earlier output, and only once complete. Before the first
-    // output into a folder, what killed runs left there is removed
-    // (removeStaleOutputTemps). Rows planned as Skip or Fail are reported without
-    // being touched. rowDone is emitted once per row, in table order; finished at the end.
+    // are decoded, composed and encoded side by side, in memory, each reserving
+    // its memory from the process's budget first (memorybudget.h: a row waits while
+    // others hold too much, and a picture that can never fit fails); the files are
+    // written in table order (writeJobOutput): a Write row's never replaces a file
+    // that appeared since the plan (NameTaken), a Replace row's replaces only an
+    // earlier output, and only once complete. Before the first output into a
+    // folder, what killed runs left there is removed (removeStaleOutputTemps).
+    // Rows planned as Skip or Fail are reported without being touched. rowDone is
+    // emitted once per row, in table order; finished at the end.
     // A row that fails never stops the run. Nothing is written to the table.
     void start(const BatchPlan &plan);
-    // No row starts any more; the rows in flight are finished and written (never a
-    // half-written file), the others are reported as not started.
+    // No row starts any more; the rows in flight stop at their next check point
+    // (within their decode) or, when already encoded, are written (never a
+    // half-written file). Stopped rows are reported as not started.
     void cancel();
     bool isRunning() const;
 
     // start(), then waits for the end while the calling thread's events are
     // processed; returns the summary that finished carries.
     BatchSummary run(const BatchPlan &plan);
-
-    // Pixels decoded at a time, over all rows in flight.
-    static constexpr qint64 kPixelBudget = 64'000'000;
 
 signals:
     void rowDone(const kestrovia::RowOutcome &outcome);

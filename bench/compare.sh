@@ -10,6 +10,9 @@
 #   case=batch ours_ms=… vips_par_ms=… floor_ms=… ours_vs_floor=… ours_vs_vips=… ours_peak_mb=…
 #   case=batch_stall longest_stall_ms=…
 #   case=batch_rows rows=… ours_ms=… ours_peak_mb=… peak_vs_batch=…   (only with BATCH_ROWS)
+#   case=mixed200 rows=200 ours_ms=… ours_peak_mb=…
+#   case=huge300mp ours_ms=… vips_ms=… ours_vs_vips=… ours_peak_mb=… vips_peak_mb=…
+#   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
 # (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
 # time the quick (unturned) and complete (+90°) preview of case a's picture,
@@ -22,7 +25,15 @@
 # the longest gap of a 10 ms timer on our event loop during one more such batch.
 # BATCH_ROWS=200 adds one run of that many rows (the 20 pictures again, into other
 # folders), to show that peak memory does not grow with the row count.
-# CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch).
+# mixed200: 200 rows over JPEG, PNG, TIFF, WebP and BMP pictures up to 48 MP and a
+# 12 MP HEIC (made once in <build-dir>/bench-mixed), one run, to 1600*1200 level 5.
+# huge300mp: a 20000x15000 JPEG (made once in <build-dir>/bench-huge) to 1600*1200
+# as case a, against vipsthumbnail. floor420 / floor444: the batch's 20 photos
+# stored 4:2:0 and 4:4:4 against the codec floor of the same quality: a full-size
+# djpeg of each source plus a cjpeg of a 1600x1200 picture, as many at a time as
+# there are cores.
+# CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch;
+# the others are named: "mixed200 huge300mp floor420 floor444").
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -132,6 +143,50 @@ if has batch; then
 "
     fi
 fi
+
+if has mixed200; then
+    pictures=$build/bench-mixed
+    log "mixed200: pictures in $pictures"
+    "$bench" mixedpictures "$pictures" >&2
+    mkdir -p "$work/mixed"
+    log "case mixed200: ours"
+    r=$("$bench" time 1 -- "$bench" batch "$pictures" "$work/mixed" 200)
+    lines="${lines}case=mixed200 rows=200 ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r")
+"
+fi
+
+if has huge300mp; then
+    pictures=$build/bench-huge
+    log "huge300mp: picture in $pictures"
+    "$bench" hugepicture "$pictures" >&2
+    log "case huge300mp: ours"
+    o=$(timed "$bench" run a "$pictures/huge.jpg" "$work/ours")
+    log "case huge300mp: vipsthumbnail"
+    v=$(timed vipsthumbnail "$pictures/huge.jpg" -s 1600x1200 -o "$work/vips/huge.jpg[Q=80]")
+    lines="${lines}case=huge300mp ours_ms=$(ms "$o") vips_ms=$(ms "$v") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o") vips_peak_mb=$(mb "$v")
+"
+fi
+
+for sub in 420 444; do
+    has "floor$sub" || continue
+    cores=$(nproc)
+    if [ "$sub" = 420 ]; then
+        pictures=${BATCH_PICTURES:-$build/bench-batch}
+        "$bench" batchpictures "$pictures" >&2
+    else
+        pictures=$build/bench-batch444
+        "$bench" batchpictures444 "$pictures" >&2
+    fi
+    [ -f "$work/floor1600.ppm" ] || "$bench" ppm "$work/floor1600.ppm" 1600 1200
+    ls "$pictures"/*.jpg >"$work/floor$sub.list"
+    mkdir -p "$work/floor$sub/ours" "$work/floor$sub/floor"
+    log "case floor$sub: ours"
+    o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
+    log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
+    f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$3" && cjpeg -quality 50 -outfile "$1/${3##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm")
+    lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")
+"
+done
 
 if [ "$preview" = 1 ] && has a; then
     log "preview: quick"

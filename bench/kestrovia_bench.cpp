@@ -8,8 +8,12 @@
 //                                                 event-loop stall in ms
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
 //   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
+//   kestrovia_bench mixedpictures <folder>        the mixed load's pictures (kept when made)
+//   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
+//   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
+//   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
 //
-// Cases: a/b/c/d compose and export (b turns +90°); preview_quick and
+// Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
 // The batch runs every picture to 1600*1200 "OFF" "Center" at level 5 (quality 50);
 // with rows beyond the number of pictures, the pictures are named again with
@@ -20,7 +24,9 @@
 #include "compose/jobcompose.h"
 #include "compose/picturedecoder.h"
 #include "export/export.h"
+#include "export/outputname.h"
 #include "platform/failure.h"
+#include "tests/common/formatpictures.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -28,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageWriter>
 #include <QTimer>
 
 #include <turbojpeg.h>
@@ -100,13 +107,13 @@ QImage photoLike(int w, int h, int seed = 0, int grain = 32)
     return img;
 }
 
-bool writeJpeg(const QImage &img, const QString &path, int quality = 92)
+bool writeJpeg(const QImage &img, const QString &path, int quality = 92, int subsamp = TJSAMP_420, int flags = 0)
 {
     tjhandle h = tjInitCompress();
     unsigned char *buf = nullptr;
     unsigned long size = 0;
     const bool ok = tjCompress2(h, img.constBits(), img.width(), int(img.bytesPerLine()), img.height(), TJPF_BGRX, &buf,
-                                &size, TJSAMP_420, quality, 0)
+                                &size, subsamp, quality, flags)
                     == 0;
     tjDestroy(h);
     QFile f(path);
@@ -168,11 +175,14 @@ int run(const QString &which, const QString &picture, const QString &folder)
         last = now;
         lastCpu = cpu;
     };
-    const DecodedPicture decoded = loadJobSource(job);
-    step("load");
-    const QImage canvas = composeJob(job, decoded);
+    // As a batch row: decoded in bands straight from the file, by the colour planes
+    // where the job allows.
+    const bool halfChroma = jpegQuality(job.level()) < 90;
+    const ComposedJob composed =
+        composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
     step("compose");
-    exportJob(canvas, job); // level 2: quality 80
+    writeJobOutput(job, composed.planes ? encodeJob(*composed.planes, job, {})
+                                        : encodeJob(composed.canvas, job, {}, composed.iccProfile)); // quality 80
     step("export");
     return 0;
 }
@@ -199,9 +209,10 @@ QByteArray batchManifest(const QString &folder)
     return manifest;
 }
 
-// Photo-like 4000x3000 JPEGs of 3.5-3.7 MB each, as a camera writes them. Made
-// once: a folder whose manifest still matches its files is left as it is.
-int batchPictures(const QString &folder)
+// Photo-like 4000x3000 JPEGs of 3.5-3.7 MB each, as a camera writes them (4:2:0, or
+// 4:4:4 as high-quality exports are). Made once: a folder whose manifest still
+// matches its files is left as it is.
+int batchPictures(const QString &folder, int subsamp = TJSAMP_420)
 {
     const QString manifestPath = folder + QStringLiteral("/manifest.txt");
     QFile manifest(manifestPath);
@@ -214,7 +225,7 @@ int batchPictures(const QString &folder)
     std::atomic<bool> ok = true;
     const auto make = [&](int first) {
         for (int i = first; i < kBatchPictures; i += 2)
-            if (!writeJpeg(photoLike(4000, 3000, i + 1, 24), folder + u'/' + batchPictureName(i), 85))
+            if (!writeJpeg(photoLike(4000, 3000, i + 1, 24), folder + u'/' + batchPictureName(i), 85, subsamp))
                 ok = false;
     };
     std::thread other(make, 1);
@@ -229,7 +240,10 @@ int batchPictures(const QString &folder)
 // must exist).
 QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows)
 {
-    const QStringList names = QDir(pictures).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    const QStringList names =
+        QDir(pictures).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.png"), QStringLiteral("*.tif"),
+                                  QStringLiteral("*.webp"), QStringLiteral("*.bmp"), QStringLiteral("*.heic")},
+                                 QDir::Files, QDir::Name);
     if (rows < 1)
         rows = int(names.size());
     QList<std::pair<int, JobRow>> list;
@@ -244,6 +258,75 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
                                    QString(), folder + u'/', QStringLiteral("5")}});
     }
     return list;
+}
+
+// A folder made once: done marks it complete.
+bool madeBefore(const QString &folder, const char *version)
+{
+    QFile done(folder + QStringLiteral("/done.txt"));
+    return done.open(QIODevice::ReadOnly) && done.readAll() == version;
+}
+bool markMade(const QString &folder, const char *version)
+{
+    QFile done(folder + QStringLiteral("/done.txt"));
+    return done.open(QIODevice::WriteOnly) && done.write(version) > 0;
+}
+
+// The mixed load: JPEG (4:2:0, 4:4:4, progressive), PNG, TIFF, WebP and BMP up to 48
+// megapixels, and HEIC at 12 as phones write it; the batch names them again and
+// again for 200 rows.
+int mixedPictures(const QString &folder)
+{
+    constexpr char version[] = "mixed pictures 1";
+    if (madeBefore(folder, version))
+        return 0;
+    if (!QDir().mkpath(folder))
+        return 1;
+    const QImage big = photoLike(8000, 6000, 3), mid = photoLike(6000, 4000, 4), small = photoLike(4000, 3000, 5);
+    const auto save = [&](const QImage &img, const QString &name, const char *format, int quality = -1) {
+        QImageWriter w(folder + u'/' + name, format);
+        w.setQuality(quality);
+        if (qstrcmp(format, "tiff") == 0)
+            w.setCompression(1); // LZW
+        return w.write(img);
+    };
+    QImage alpha = small.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < alpha.height(); ++y) {
+        auto *p = reinterpret_cast<std::uint32_t *>(alpha.scanLine(y));
+        for (int x = 0; x < alpha.width(); ++x)
+            p[x] = (p[x] & 0xFFFFFF) | (std::uint32_t(x * 255 / alpha.width()) << 24);
+    }
+    bool ok = writeJpeg(big, folder + QStringLiteral("/m01.jpg"), 85)
+              && writeJpeg(big, folder + QStringLiteral("/m02.jpg"), 92, TJSAMP_444)
+              && writeJpeg(mid, folder + QStringLiteral("/m03.jpg"), 85)
+              && writeJpeg(small, folder + QStringLiteral("/m04.jpg"), 85, TJSAMP_420, TJFLAG_PROGRESSIVE)
+              && save(big, QStringLiteral("m05.png"), "png") && save(alpha, QStringLiteral("m06.png"), "png")
+              && save(big, QStringLiteral("m07.tif"), "tiff") && save(small, QStringLiteral("m08.tif"), "tiff")
+              && save(big, QStringLiteral("m09.webp"), "webp", 80)
+              && save(small, QStringLiteral("m10.webp"), "webp", 80) && save(big, QStringLiteral("m11.bmp"), "bmp")
+              && save(mid, QStringLiteral("m12.bmp"), "bmp");
+    const QByteArray heic = testpics::heic(photoLike(4032, 3024, 6));
+    if (!heic.isEmpty()) {
+        QFile f(folder + QStringLiteral("/m13.heic"));
+        ok = ok && f.open(QIODevice::WriteOnly) && f.write(heic) == heic.size();
+    }
+    return ok && markMade(folder, version) ? 0 : 1;
+}
+
+// A real 300-megapixel photo: the 4000x3000 picture five times across and down.
+int hugePicture(const QString &folder)
+{
+    constexpr char version[] = "huge picture 1: 20000x15000 4:2:0 quality 85";
+    if (madeBefore(folder, version))
+        return 0;
+    if (!QDir().mkpath(folder))
+        return 1;
+    const QImage tile = photoLike(4000, 3000, 7);
+    QImage huge(20000, 15000, QImage::Format_RGB32);
+    for (int y = 0; y < huge.height(); ++y)
+        for (int x = 0; x < 5; ++x)
+            std::memcpy(huge.scanLine(y) + x * 16000, tile.constScanLine(y % 3000), 16000);
+    return writeJpeg(huge, folder + QStringLiteral("/huge.jpg"), 85) && markMade(folder, version) ? 0 : 1;
 }
 
 // The one call into the batch pipeline: plans and runs the rows as the window's
@@ -410,6 +493,14 @@ int main(int argc, char **argv)
             return quality(args[2]);
         if (args.size() == 3 && args[1] == u"batchpictures")
             return batchPictures(args[2]);
+        if (args.size() == 3 && args[1] == u"batchpictures444")
+            return batchPictures(args[2], TJSAMP_444);
+        if (args.size() == 3 && args[1] == u"mixedpictures")
+            return mixedPictures(args[2]);
+        if (args.size() == 3 && args[1] == u"hugepicture")
+            return hugePicture(args[2]);
+        if (args.size() == 5 && args[1] == u"ppm")
+            return photoLike(args[3].toInt(), args[4].toInt()).save(args[2], "PPM") ? 0 : 1;
         if ((args.size() == 4 || args.size() == 5) && (args[1] == u"batch" || args[1] == u"stall")) {
             const auto rows = batchRows(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(),
                                         args.size() == 5 ? args[4].toInt() : 0);

@@ -53,18 +53,6 @@ void *standardTransform()
     return transform.get();
 }
 
-void run(void *transform, const unsigned char *cmyk, qsizetype stride, QImage &out)
-{
-    const int w = out.width();
-    for (int y = 0; y < out.height(); ++y) {
-        auto *d = reinterpret_cast<std::uint32_t *>(out.scanLine(y));
-        cmsDoTransform(transform, cmyk + y * stride, d, cmsUInt32Number(w));
-        // lcms2 leaves the unused fourth byte alone; Qt expects 0xFF there.
-        for (int x = 0; x < w; ++x)
-            d[x] |= 0xFF000000u;
-    }
-}
-
 } // namespace
 
 IccSpace iccColourSpace(const QByteArray &bytes)
@@ -82,28 +70,46 @@ IccSpace iccColourSpace(const QByteArray &bytes)
 
 QString standardCmykProfilePath() { return QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc"); }
 
+CmykConverter::CmykConverter(const QByteArray &profile)
+{
+    if (Transform own = cmykTransform(openProfile(profile))) {
+        m_own = m_transform = own.release();
+        m_route = CmykRoute::EmbeddedProfile;
+    } else if ((m_transform = standardTransform())) {
+        m_route = CmykRoute::StandardProfile;
+    }
+}
+
+CmykConverter::~CmykConverter()
+{
+    if (m_own)
+        cmsDeleteTransform(m_own);
+}
+
+void CmykConverter::convert(const unsigned char *cmyk, std::uint32_t *d, int w) const
+{
+    if (m_transform) {
+        cmsDoTransform(m_transform, cmyk, d, cmsUInt32Number(w));
+        // lcms2 leaves the unused fourth byte alone; Qt expects 0xFF there.
+        for (int x = 0; x < w; ++x)
+            d[x] |= 0xFF000000u;
+        return;
+    }
+    // Inverted CMYK: each stored value is 1 - ink, so R = (1 - C)(1 - K) is a product.
+    for (int x = 0; x < w; ++x, cmyk += 4) {
+        const unsigned k = cmyk[3];
+        d[x] = 0xFF000000u | (((cmyk[0] * k + 127) / 255) << 16) | (((cmyk[1] * k + 127) / 255) << 8)
+               | ((cmyk[2] * k + 127) / 255);
+    }
+}
+
 CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out, const QByteArray &profile)
 {
     Q_ASSERT(out.format() == QImage::Format_RGB32);
-    if (const Transform own = cmykTransform(openProfile(profile))) {
-        run(own.get(), cmyk, stride, out);
-        return CmykRoute::EmbeddedProfile;
-    }
-    if (void *standard = standardTransform()) {
-        run(standard, cmyk, stride, out);
-        return CmykRoute::StandardProfile;
-    }
-    // Inverted CMYK: each stored value is 1 - ink, so R = (1 - C)(1 - K) is a product.
-    for (int y = 0; y < out.height(); ++y) {
-        const unsigned char *s = cmyk + y * stride;
-        auto *d = reinterpret_cast<std::uint32_t *>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x, s += 4) {
-            const unsigned k = s[3];
-            d[x] = 0xFF000000u | (((s[0] * k + 127) / 255) << 16) | (((s[1] * k + 127) / 255) << 8)
-                   | ((s[2] * k + 127) / 255);
-        }
-    }
-    return CmykRoute::Formula;
+    const CmykConverter converter(profile);
+    for (int y = 0; y < out.height(); ++y)
+        converter.convert(cmyk + y * stride, reinterpret_cast<std::uint32_t *>(out.scanLine(y)), out.width());
+    return converter.route();
 }
 
 } // namespace kestrovia

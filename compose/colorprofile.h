@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+
 namespace kestrovia {
 
 // The colour space an ICC profile's pixels are in; Invalid when lcms2 cannot open it.
@@ -30,6 +32,24 @@ QString standardCmykProfilePath();
 // convert). The CMYK is inverted, 255 = no ink, as Adobe programs store it in
 // JPEGs and as TurboJPEG returns it. A profile that is not a valid CMYK profile is
 // ignored as if absent. Thread-safe.
+// The same conversion row by row, for a picture decoded in bands: the transform is
+// set up once.
+class CmykConverter {
+public:
+    explicit CmykConverter(const QByteArray &profile);
+    ~CmykConverter();
+    CmykConverter(const CmykConverter &) = delete;
+    CmykConverter &operator=(const CmykConverter &) = delete;
+    // width inverted-CMYK pixels into Format_RGB32 pixels.
+    void convert(const unsigned char *cmyk, std::uint32_t *out, int width) const;
+    CmykRoute route() const { return m_route; }
+
+private:
+    void *m_own = nullptr; // a transform of the picture's own profile
+    void *m_transform = nullptr; // the one in use: own, standard, or none (formula)
+    CmykRoute m_route = CmykRoute::Formula;
+};
+
 CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out, const QByteArray &profile);
 
 } // namespace kestrovia

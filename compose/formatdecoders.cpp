@@ -6,7 +6,6 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QTransform>
 
 #include <libheif/heif.h>
 
@@ -83,23 +82,6 @@ bool endsEarly(const QByteArray &data, PictureFormat format)
     }
 }
 
-// Turns the picture upright; Qt's own transforms keep the alpha channel and move
-// quarter turns exactly.
-QImage oriented(const QImage &img, int orientation)
-{
-    const auto turn = [](const QImage &i, int degrees) { return i.transformed(QTransform().rotate(degrees)); };
-    switch (orientation) {
-    case 2: return img.mirrored(true, false);
-    case 3: return turn(img, 180);
-    case 4: return img.mirrored(false, true);
-    case 5: return turn(img.mirrored(true, false), 270); // transpose
-    case 6: return turn(img, 90);
-    case 7: return turn(img.mirrored(true, false), 90); // transverse
-    case 8: return turn(img, 270);
-    default: return img;
-    }
-}
-
 // Opaque pictures as Format_RGB32, the rest as Format_ARGB32 (straight alpha), so
 // the composition has only these two to handle. A picture stored with an alpha
 // channel that is opaque everywhere (Qt reads every GIF that way) counts as opaque.
@@ -160,10 +142,7 @@ void checkDataCovers(const QByteArray &data, PictureFormat format, QSize size)
 
 FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const std::function<void(QSize)> &beforeDecode)
 {
-    const QByteArray qtFormat = format == PictureFormat::Png    ? QByteArrayLiteral("png")
-                                : format == PictureFormat::Tiff ? QByteArrayLiteral("tiff")
-                                : format == PictureFormat::WebP ? QByteArrayLiteral("webp")
-                                                                : QByteArrayLiteral("gif");
+    const QByteArray qtFormat = QByteArrayLiteral("gif");
     if (!QImageReader::supportedImageFormats().contains(qtFormat))
         fail(tr("%1 ファイルを読むための部品がインストールされていません（qt6-image-formats-plugins）")
                  .arg(pictureFormatName(format)));
@@ -174,9 +153,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, qtFormat);
     reader.setDecideFormatFromContent(false);
-    // Qt's TIFF reader applies the TIFF orientation tag itself; for PNG and WebP the
-    // EXIF orientation is read below, so Qt must not turn them as well.
-    reader.setAutoTransform(format == PictureFormat::Tiff);
+    reader.setAutoTransform(false);
 
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
@@ -201,8 +178,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
     checkPictureSize(img.width(), img.height());
 
     FormatPicture out;
-    out.image = oriented(normalised(img), embeddedExifOrientation(data, format));
-    out.iccProfile = embeddedIccProfile(data, format);
+    out.image = normalised(img);
     return out;
 }
 
@@ -292,12 +268,35 @@ FormatPicture decodeHeif(const QByteArray &data, const std::function<void(QSize)
 
     FormatPicture out;
     out.image = img;
+    heif_item_id ids[8];
+    const int exifCount = heif_image_handle_get_list_of_metadata_block_IDs(handle.h, "Exif", ids, 8);
+    for (int i = 0; i < exifCount && out.blocks.exif.isEmpty(); ++i) {
+        // The block starts with the offset of its TIFF header, after these 4 bytes.
+        QByteArray block(qsizetype(heif_image_handle_get_metadata_size(handle.h, ids[i])), Qt::Uninitialized);
+        if (block.size() < 4 || block.size() > (32 << 20)
+            || heif_image_handle_get_metadata(handle.h, ids[i], block.data()).code != heif_error_Ok)
+            continue;
+        const auto *p = reinterpret_cast<const std::uint8_t *>(block.constData());
+        const qint64 skip = 4 + ((qint64(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
+        if (skip < block.size())
+            out.blocks.exif = block.mid(skip);
+    }
+    const int mimeCount = heif_image_handle_get_list_of_metadata_block_IDs(handle.h, "mime", ids, 8);
+    for (int i = 0; i < mimeCount && out.blocks.xmp.isEmpty(); ++i) {
+        if (std::strcmp(heif_image_handle_get_metadata_content_type(handle.h, ids[i]), "application/rdf+xml") != 0)
+            continue;
+        QByteArray block(qsizetype(heif_image_handle_get_metadata_size(handle.h, ids[i])), Qt::Uninitialized);
+        if (block.size() <= (32 << 20)
+            && heif_image_handle_get_metadata(handle.h, ids[i], block.data()).code == heif_error_Ok)
+            out.blocks.xmp = block;
+    }
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.h);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
         QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle.h)), Qt::Uninitialized);
         if (!icc.isEmpty() && heif_image_handle_get_raw_color_profile(handle.h, icc.data()).code == heif_error_Ok)
             out.iccProfile = icc;
     }
+    out.blocks.icc = out.iccProfile;
     return out;
 }
 
@@ -307,9 +306,6 @@ FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
                                   const std::function<void(QSize)> &beforeDecode)
 {
     switch (format) {
-    case PictureFormat::Png:
-    case PictureFormat::Tiff:
-    case PictureFormat::WebP:
     case PictureFormat::Gif: return decodeWithQt(data, format, beforeDecode);
     case PictureFormat::Heif: return decodeHeif(data, beforeDecode);
     default: fail(tr("対応していない形式の画像です"));

@@ -1,8 +1,9 @@
 #pragma once
-// Decoders for the picture formats beyond JPEG and BMP: PNG, TIFF, WebP and GIF
-// through Qt's image readers (TIFF and WebP from qt6-image-formats-plugins), HEIC /
-// HEIF through libheif. The format is told from the content (sniffPictureFormat).
+// Decoders for the pictures read whole rather than by rows: GIF through Qt's image
+// reader, HEIC / HEIF through libheif. The format is told from the content
+// (sniffPictureFormat).
 
+#include "compose/metadatablocks.h"
 #include "compose/pictureformat.h"
 
 #include <QByteArray>
@@ -19,10 +20,11 @@ struct FormatPicture {
     QImage image;
     // The embedded ICC profile as stored (any colour space); empty when none.
     QByteArray iccProfile;
+    MetadataBlocks blocks; // EXIF and XMP as libheif finds them; the profile
 };
 
-// Decodes the first picture (first frame of a GIF) of data, which holds a PNG, TIFF,
-// WebP, GIF or HEIF file. The size is read from the header and checked with
+// Decodes the first picture (first frame of a GIF) of data, which holds a GIF or
+// HEIF file. The size is read from the header and checked with
 // checkPictureSize before any pixel memory is taken. Throws Failure with a Japanese
 // reason for a corrupt, truncated, too large or unsupported picture, or when the
 // format's decoder is not installed.

@@ -16,8 +16,10 @@ namespace kestrovia {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
-// Blocks kept for reuse, in all: enough for the rows a batch has in flight.
-constexpr std::size_t kCacheLimit = std::size_t(256) << 20;
+// Blocks kept for reuse, in all: a few canvases. Rows are decoded in bands now, so
+// large blocks are canvases and the few pictures decoded whole; keeping more only
+// raised the batch's resident memory.
+constexpr std::size_t kCacheLimit = std::size_t(64) << 20;
 
 // Large blocks: their sizes while in use, and the ones given back for reuse.
 struct Blocks {

@@ -1,23 +1,44 @@
 #include "compose/jobcompose.h"
 
 #include "compose/imagebuffer.h"
+#include "compose/memorybudget.h"
 #include "compose/raster.h"
 #include "compose/resample.h"
+#include "compose/rowreaders.h"
+#include "compose/turn.h"
 #include "platform/failure.h"
 #include "platform/numbers.h"
+#include "platform/stop.h"
 #include "platform/syscolor.h"
 #include "platform/units.h"
 
-#include <QPainter>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace kestrovia {
 
 namespace {
 
 bool isQuarterTurn(std::int16_t code) { return code == 90 || code == 270; }
+
+// Straight-alpha pixels laid on the background colour, in place: the same rounding
+// for a whole picture and for a band.
+void flattenRow(std::uint32_t *p, int n, QRgb background)
+{
+    const std::uint32_t br = qRed(background), bg = qGreen(background), bb = qBlue(background);
+    for (int x = 0; x < n; ++x) {
+        const std::uint32_t v = p[x], a = v >> 24;
+        if (a == 255) {
+            continue;
+        }
+        const auto mix = [a](std::uint32_t c, std::uint32_t b) { return (c * a + b * (255 - a) + 127) / 255; };
+        p[x] = 0xFF000000u | (mix((v >> 16) & 0xFF, br) << 16) | (mix((v >> 8) & 0xFF, bg) << 8) | mix(v & 0xFF, bb);
+    }
+}
 
 // The picture with any transparency laid on the background colour: transparent
 // parts come out in that colour, whatever the fit.
@@ -26,9 +47,14 @@ QImage opaque(const QImage &image, std::int32_t color)
     if (!image.hasAlphaChannel())
         return image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
     QImage out = newImage(image.width(), image.height());
-    out.fill(resolveColorValue(color));
-    QPainter painter(&out);
-    painter.drawImage(0, 0, image);
+    const QImage straight =
+        image.format() == QImage::Format_ARGB32 ? image : image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb background = resolveColorValue(color).rgb();
+    for (int y = 0; y < out.height(); ++y) {
+        auto *d = reinterpret_cast<std::uint32_t *>(out.scanLine(y));
+        std::memcpy(d, straight.constScanLine(y), size_t(out.width()) * 4);
+        flattenRow(d, out.width(), background);
+    }
     return out;
 }
 
@@ -105,38 +131,231 @@ DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool a
 std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode)
 {
+    return composeJobPlanes(job, PictureSource::memory(data), halfChroma, beforeDecode);
+}
+
+std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSource &source, bool halfChroma,
+                                           const std::function<void(QSize picture)> &beforeDecode)
+{
     if (job.rotationCode() != 0)
         return std::nullopt;
-    const std::optional<QSize> size = plainJpegSize(data);
-    if (!size)
+    const std::unique_ptr<PlaneReader> reader = openPlaneReader(source);
+    if (!reader)
         return std::nullopt;
-    const QSize canvas = job.canvasSize().value_or(*size);
+    const QSize size = reader->stored;
+    const QSize canvas = job.canvasSize().value_or(size);
     const QRectF whole(0, 0, canvas.width() * kTwipsPerPixel, canvas.height() * kTwipsPerPixel);
-    if (placement(job, *size, int(whole.width()), int(whole.height())) != whole
+    if (placement(job, size, int(whole.width()), int(whole.height())) != whole
         || (halfChroma && (canvas.width() % 2 || canvas.height() % 2)))
         return std::nullopt;
     job.backColorValue(); // a colour that is no number fails here as on the RGB route
-    const std::optional<JpegPlanes> decoded = decodeJpegPlanes(data, jobNeed(job, true, beforeDecode));
-    if (!decoded)
-        return std::nullopt;
+    checkPictureSize(canvas.width(), canvas.height());
+    reader->start(jobNeed(job, true, beforeDecode));
+
     JpegPlanes out;
     out.size = canvas;
     const QSize chroma = halfChroma ? canvas / 2 : canvas;
-    const struct {
-        QImage *to;
-        const QImage &from;
-        QSize size;
-        QRectF extent;
-    } planes[] = {{&out.y, decoded->y, canvas, decoded->lumaExtent},
-                  {&out.cb, decoded->cb, chroma, decoded->chromaExtent},
-                  {&out.cr, decoded->cr, chroma, decoded->chromaExtent}};
-    for (const auto &p : planes) {
-        *p.to = newPlane(p.size.width(), p.size.height());
-        drawScaledPlane(*p.to, QRectF(p.to->rect()), p.from, p.extent);
+    const QSize sizes[3] = {canvas, chroma, chroma};
+    // Chroma stored at full size (4:4:4) and drawn at a quarter of that or less is
+    // averaged 2 x 2 as it comes, as a 4:2:0 encoder averages it: the filter then
+    // weighs a quarter of the samples, and the picture gets the chroma the same
+    // photo stored 4:2:0 would give.
+    const bool paired = halfChroma && reader->planes[1] == reader->planes[0] && reader->rowsPerChunk[1] % 2 == 0
+                        && reader->chromaExtent.width() >= 4 * chroma.width()
+                        && reader->chromaExtent.height() >= 4 * chroma.height();
+    const QSize chromaSource = paired ? (reader->planes[1] + QSize(1, 1)) / 2 : reader->planes[1];
+    const QSize sources[3] = {reader->planes[0], chromaSource, chromaSource};
+    const QRectF chromaExtent = paired
+                                    ? QRectF(0, 0, reader->chromaExtent.width() / 2, reader->chromaExtent.height() / 2)
+                                    : reader->chromaExtent;
+    const QRectF extents[3] = {reader->lumaExtent, chromaExtent, chromaExtent};
+    QImage *planes[3] = {&out.y, &out.cb, &out.cr};
+    qint64 bytes = reader->memory;
+    for (int c = 0; c < 3; ++c) {
+        const double scaleY = extents[c].height() / std::max(1, sizes[c].height());
+        bytes += qint64(sizes[c].width()) * sizes[c].height() + scaledRowsMemory(sources[c], 1, sizes[c], scaleY);
     }
+    const MemoryReservation memory(bytes, size.width(), size.height());
+    // Each plane filtered at its own size, straight from the decoded rows.
+    std::unique_ptr<RowScaler> scalers[3];
+    const int chunks[3] = {reader->rowsPerChunk[0], reader->rowsPerChunk[1] / (paired ? 2 : 1),
+                           reader->rowsPerChunk[2] / (paired ? 2 : 1)};
+    for (int c = 0; c < 3; ++c) {
+        *planes[c] = newPlane(sizes[c].width(), sizes[c].height());
+        scalers[c] =
+            std::make_unique<RowScaler>(*planes[c], QRectF(planes[c]->rect()), sources[c], extents[c], 1, chunks[c]);
+    }
+    const int fullWidth = reader->planes[1].width();
+    std::vector<std::uint8_t> pairRows[2];
+    std::vector<std::uint8_t *> pairPtrs[2];
+    if (paired)
+        for (int c = 0; c < 2; ++c) {
+            pairRows[c].resize(size_t(fullWidth) * size_t(reader->rowsPerChunk[1]));
+            for (int i = 0; i < reader->rowsPerChunk[1]; ++i)
+                pairPtrs[c].push_back(pairRows[c].data() + size_t(i) * size_t(fullWidth));
+        }
+    while (reader->more()) {
+        std::uint8_t *const *rows[3];
+        for (int c = 0; c < 3; ++c)
+            rows[c] = paired && c > 0 ? pairPtrs[c - 1].data() : scalers[c]->take(chunks[c]);
+        reader->read(rows);
+        if (paired)
+            for (int c = 1; c < 3; ++c) {
+                std::uint8_t *const *to = scalers[c]->take(chunks[c]);
+                for (int i = 0; i < chunks[c]; ++i) {
+                    const std::uint8_t *a = rows[c][2 * i], *b = rows[c][2 * i + 1];
+                    for (int x = 0; x < chromaSource.width(); ++x)
+                        to[i][x] = std::uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+                }
+            }
+        for (int c = 0; c < 3; ++c)
+            scalers[c]->put(chunks[c]);
+    }
+    reader->finish();
     out.lumaExtent = QRectF(out.y.rect());
     out.chromaExtent = QRectF(out.cb.rect());
-    out.iccProfile = decoded->iccProfile;
+    out.blocks = reader->blocks;
+    out.iccProfile = rgbOnly(reader->blocks.icc);
+    return out;
+}
+
+namespace {
+
+// The picture drawn into target pixels from its rows as they come, turned by the
+// EXIF orientation and then the job's turn: ComposePicture's steps, scaled first in
+// the stored orientation. nullopt when the picture is drawn larger than it is and
+// turned, which ComposePicture turns first.
+std::optional<QImage> scaledFromRows(RowReader &r, QSize target, std::int16_t code, QRgb background)
+{
+    const bool quarter = code == 90 || code == 270;
+    const QSize unturned = quarter ? target.transposed() : target;
+    const QRectF extent = orientRect(r.extent, r.size, r.orientation);
+    const bool smaller = unturned.width() <= extent.width() && unturned.height() <= extent.height();
+    if (!smaller && (code != 0 || r.orientation != 1))
+        return std::nullopt;
+    const QSize storedTarget = r.orientation >= 5 ? unturned.transposed() : unturned;
+    const double scaleY = r.extent.height() / std::max(1, storedTarget.height());
+    const QSize up = r.upright();
+    const MemoryReservation memory(r.memory + scaledRowsMemory(r.size, 4, storedTarget, scaleY)
+                                       + qint64(storedTarget.width()) * storedTarget.height() * 4 * 2,
+                                   up.width(), up.height());
+    QImage scaled = newImage(storedTarget.width(), storedTarget.height());
+    RowScaler scaler(scaled, QRectF(scaled.rect()), r.size, r.extent, 4, r.chunk);
+    while (scaler.wantsMore()) {
+        const int n = std::min(r.chunk, r.size.height() - scaler.nextRow());
+        std::uint8_t *const *rows = scaler.take(n);
+        r.read(rows, n);
+        if (r.alpha)
+            for (int i = 0; i < n; ++i)
+                flattenRow(reinterpret_cast<std::uint32_t *>(rows[i]), r.size.width(), background);
+        scaler.put(n);
+    }
+    r.finish();
+    return turnImage(orientImage(scaled, r.orientation), code);
+}
+
+} // namespace
+
+ComposedJob composeJobFile(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode,
+                           PlaneRoute planes)
+{
+    // The cells first: a text that is not a number fails on its own, not as the
+    // picture's fault.
+    if (const std::optional<QSize> canvas = job.canvasSize())
+        checkPictureSize(canvas->width(), canvas->height());
+    job.backColorValue();
+    try {
+        const PictureSource source = PictureSource::open(job.path);
+        if (planes != PlaneRoute::None && applyTurn) {
+            ComposedJob out;
+            out.planes = composeJobPlanes(job, source, planes == PlaneRoute::HalfChroma, beforeDecode);
+            if (out.planes) {
+                out.pictureSize = out.planes->size;
+                out.iccProfile = out.planes->iccProfile;
+                out.blocks = out.planes->blocks;
+                return out;
+            }
+        }
+        return composeJobSource(job, source, applyTurn, beforeDecode);
+    } catch (const Failure &f) {
+        throw Failure(
+            QString::fromUtf8("画像「%1」を読み込めません: %2").arg(QFileInfo(job.path).fileName(), f.message()));
+    }
+}
+
+ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn,
+                             const std::function<void(QSize picture)> &beforeDecode)
+{
+    const PictureFormat format = sniffPictureFormat(source.head());
+    const NeedFunction need = jobNeed(job, applyTurn, beforeDecode);
+    std::unique_ptr<RowReader> reader;
+    if (format != PictureFormat::Unknown)
+        reader = openRowReader(source, format, need);
+    ComposedJob out;
+    if (!reader) {
+        // Read whole: GIF, HEIF, and the refusals of unknown content.
+        const DecodedPicture picture = source.data() ? decodePictureData(*source.data(), need)
+                                                     : decodePictureData(source.bytes(0, source.size()), need);
+        out.canvas = composeJob(job, picture, applyTurn);
+        out.pictureSize = picture.size;
+        out.iccProfile = picture.iccProfile;
+        out.blocks = picture.blocks;
+        return out;
+    }
+    out.pictureSize = reader->upright();
+    out.blocks = reader->blocks;
+    out.iccProfile = reader->rgbProfile ? rgbOnly(reader->blocks.icc) : QByteArray();
+
+    // composeJob's placement, on the picture's real size.
+    const QSize canvasSize = job.canvasSize().value_or(out.pictureSize);
+    const std::int32_t color = job.backColorValue();
+    const std::int16_t code = applyTurn ? job.rotationCode() : 0;
+    const QSize turned = isQuarterTurn(code) ? out.pictureSize.transposed() : out.pictureSize;
+    const QRectF rect =
+        placement(job, turned, canvasSize.width() * kTwipsPerPixel, canvasSize.height() * kTwipsPerPixel);
+    const PixelSpan sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
+    const PixelSpan sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
+    const QSize target(sx.end - sx.first, sy.end - sy.first);
+    checkPictureSize(target.width(), target.height());
+    std::optional<QImage> piece;
+    if (!target.isEmpty())
+        piece = scaledFromRows(*reader, target, code, resolveColorValue(color).rgb());
+    if (!piece) {
+        // Drawn larger and turned: the whole picture, turned first.
+        DecodedPicture picture;
+        {
+            const MemoryReservation memory(reader->memory + qint64(reader->size.width()) * reader->size.height() * 8,
+                                           out.pictureSize.width(), out.pictureSize.height());
+            QImage img = newImage(reader->size.width(), reader->size.height());
+            std::vector<std::uint8_t *> rows(size_t(reader->chunk));
+            for (int y = 0; y < img.height();) {
+                const int n = std::min(reader->chunk, img.height() - y);
+                for (int i = 0; i < n; ++i)
+                    rows[size_t(i)] = img.scanLine(y + i);
+                reader->read(rows.data(), n);
+                if (reader->alpha)
+                    for (int i = 0; i < n; ++i)
+                        flattenRow(reinterpret_cast<std::uint32_t *>(rows[size_t(i)]), img.width(),
+                                   resolveColorValue(color).rgb());
+                y += n;
+                checkPoint();
+            }
+            reader->finish();
+            picture.image = orientImage(img, reader->orientation);
+            picture.size = out.pictureSize;
+            picture.extent = orientRect(reader->extent, reader->size, reader->orientation);
+        }
+        out.canvas = composeJob(job, picture, applyTurn);
+        return out;
+    }
+    if (piece->size() == canvasSize) {
+        out.canvas = *piece; // stretched, or fitted without a band
+        return out;
+    }
+    checkPictureSize(canvasSize.width(), canvasSize.height());
+    out.canvas = newImage(canvasSize.width(), canvasSize.height());
+    out.canvas.fill(resolveColorValue(color).rgb());
+    drawScaled(out.canvas, QRectF(sx.first, sy.first, piece->width(), piece->height()), *piece, QRectF(piece->rect()));
     return out;
 }
 
@@ -163,7 +382,7 @@ QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTu
         return piece; // stretched, or fitted without a band
     checkPictureSize(canvasSize.width(), canvasSize.height());
     QImage canvas = newImage(canvasSize.width(), canvasSize.height());
-    canvas.fill(resolveColorValue(color));
+    canvas.fill(resolveColorValue(color).rgb());
     drawScaled(canvas, QRectF(sx.first, sy.first, piece.width(), piece.height()), piece, QRectF(piece.rect()));
     return canvas;
 }

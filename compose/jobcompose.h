@@ -9,6 +9,7 @@
 
 #include "compose/jobrow.h"
 #include "compose/picturedecoder.h"
+#include "compose/sourcefile.h"
 
 #include <QImage>
 
@@ -29,6 +30,30 @@ DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
 DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn = true,
                                const std::function<void(QSize picture)> &beforeDecode = {});
 
+// The job's canvas straight from its file, for the batch: the picture is decoded
+// in bands and each band reduced as it comes (resample's RowScaler), so only the
+// filter's window of rows is held, never the whole picture, and the memory follows
+// the canvas's size. The same pixels as composeJob(job, loadJobSource(job)) for a
+// picture stored upright; formats read whole (GIF, HEIF) and turned pictures drawn
+// larger than they are go through those two steps. Memory is reserved from the
+// process's budget before the rows are read. Throws Failure as loadJobSource and
+// composeJob do, and Stopped when the current stop scope's flag is raised.
+struct ComposedJob {
+    QImage canvas; // Format_RGB32; null when planes hold the job
+    std::optional<JpegPlanes> planes; // the colour-plane route (composeJobPlanes), when asked and taken
+    QSize pictureSize; // the picture's real upright size
+    QByteArray iccProfile; // as DecodedPicture::iccProfile
+    MetadataBlocks blocks; // as DecodedPicture::blocks
+};
+// planes: whether the colour-plane route may be taken, and with which chroma
+// (composeJobPlanes); the RGB canvas otherwise.
+enum class PlaneRoute { None, FullChroma, HalfChroma };
+ComposedJob composeJobFile(const JobRow &job, bool applyTurn = true,
+                           const std::function<void(QSize picture)> &beforeDecode = {},
+                           PlaneRoute planes = PlaneRoute::None);
+ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn = true,
+                             const std::function<void(QSize picture)> &beforeDecode = {});
+
 // The job's canvas, in a buffer of its own, Format_RGB32: the new size, or the
 // picture's own unturned size without one. "ON" stretches the turned picture over
 // the whole canvas; "OFF" fills the canvas with the background colour and draws the
@@ -48,7 +73,10 @@ QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTu
 // same picture as composeJob within the rounding of the two routes. nullopt, having
 // decoded nothing, for any other job or picture. Throws Failure as decodeJobSource
 // and composeJob do.
+// The planes are decoded in bands and reduced as they come, as composeJobFile does.
 std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
+                                           const std::function<void(QSize picture)> &beforeDecode = {});
+std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSource &source, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode = {});
 
 } // namespace kestrovia

@@ -6,6 +6,8 @@
 // (formatdecoders). An EXIF orientation is applied, so the picture comes out upright
 // as a photo viewer shows it.
 
+#include "compose/metadatablocks.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QRectF>
@@ -37,13 +39,20 @@ struct DecodedPicture {
     // carry; empty for sRGB-like pictures without one and for CMYK pictures, which
     // come out converted to sRGB.
     QByteArray iccProfile;
+    // The metadata blocks the decoder passed on its way (EXIF, XMP, IPTC, the ICC
+    // profile as stored), for the export.
+    MetadataBlocks blocks;
 };
 
-// Decodes the file. reduceTo, when valid, is the size (in upright pixels) the
-// picture will be drawn at: a JPEG may then be decoded at 1/2, 1/4 or 1/8 scale, a
-// BMP averaged over 2x2 or 4x4 blocks, as long as the result keeps a margin of
+// Decodes the file whole. The header is read first: the format, the size limits
+// and what the data can hold are checked, and the memory is reserved from the
+// process's budget (memorybudget.h), before the rest of the file is read. reduceTo,
+// when valid, is the size (in upright pixels) the picture will be drawn at: a JPEG
+// may then be decoded at 1/2, 1/4 or 1/8 scale, a BMP averaged over 2x2 or 4x4
+// blocks, a WebP scaled by its decoder, as long as the result keeps a margin of
 // pixels above that size for the final filter. Throws Failure with a Japanese
-// message for a missing, empty, truncated, corrupt, unsupported or too large file.
+// message for a missing, empty, truncated, corrupt, unsupported or too large file,
+// and Stopped when the current stop scope's flag is raised.
 DecodedPicture decodePicture(const QString &path, QSize reduceTo = QSize());
 DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize());
 
@@ -63,6 +72,7 @@ struct JpegPlanes {
     QRectF lumaExtent; // the part of y standing for the whole picture
     QRectF chromaExtent; // the same in cb and cr
     QByteArray iccProfile; // as DecodedPicture::iccProfile
+    MetadataBlocks blocks; // as DecodedPicture::blocks
 };
 
 // The size of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) from
@@ -73,6 +83,11 @@ std::optional<QSize> plainJpegSize(const QByteArray &data);
 // reduced on load like decodePicture; nullopt for any other picture, which takes
 // the RGB route. Throws Failure for a damaged or too large JPEG, as decodePicture.
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need);
+
+// An image turned upright under EXIF orientation (1..8), and where a rectangle of
+// the stored image's pixels lands then.
+QImage orientImage(const QImage &image, int orientation);
+QRectF orientRect(const QRectF &rect, QSize storedSize, int orientation);
 
 // Refuses a picture size beyond the limits above (Failure); used for canvases too.
 void checkPictureSize(qint64 width, qint64 height);

@@ -551,6 +551,8 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
     return 1;
 }
 
+int exifBlockOrientation(const QByteArray &exif) { return tiffOrientation(exifBody(ByteView::of(exif))); }
+
 } // namespace kestrovia
 
 namespace kestrovia {

@@ -44,4 +44,8 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
 // failure. BMP and GIF give none.
 MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format);
 
+// The orientation (1..8) in an EXIF block (a TIFF structure, with or without the
+// "Exif\0\0" prefix); 1 when absent, broken or out of range.
+int exifBlockOrientation(const QByteArray &exif);
+
 } // namespace kestrovia

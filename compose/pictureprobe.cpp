@@ -1,6 +1,8 @@
 #include "compose/pictureprobe.h"
 
+#include "compose/byteview.h"
 #include "compose/picturedecoder.h"
+#include "compose/rowreaders.h"
 #include "compose/sourcefile.h"
 #include "platform/failure.h"
 
@@ -18,11 +20,27 @@ struct HeaderRead {
 PictureInfo probePicture(const QString &path)
 {
     try {
-        const QByteArray data = readSourceFile(path);
+        const PictureSource source = PictureSource::open(path);
         PictureInfo info;
-        info.format = sniffPictureFormat(data);
+        info.format = sniffPictureFormat(source.head());
+        const auto stopAtHeader = [](QSize upright) -> QSize { throw HeaderRead{upright}; };
         try {
-            decodePictureData(data, [](QSize upright) -> QSize { throw HeaderRead{upright}; });
+            if (info.format == PictureFormat::Gif) {
+                // The logical screen the first frame is drawn on.
+                const ByteView b = ByteView::of(source.head());
+                if (!b.has(6, 4) || b.le16(6) == 0 || b.le16(8) == 0)
+                    throw Failure(QString::fromUtf8("GIF ファイルが壊れているため読み込めません"));
+                checkPictureSize(b.le16(6), b.le16(8));
+                return {info.format, QSize(int(b.le16(6)), int(b.le16(8)))};
+            }
+            // Band formats read their header alone; HEIF is read whole (phones'
+            // pictures are a few megabytes), up to its header.
+            if (info.format == PictureFormat::Unknown)
+                decodePictureData(source.head(), stopAtHeader); // refused from its first bytes
+            else if (info.format != PictureFormat::Heif)
+                openRowReader(source, info.format, stopAtHeader);
+            else
+                decodePictureData(source.bytes(0, source.size()), stopAtHeader);
         } catch (const HeaderRead &h) {
             info.size = h.size;
         }

@@ -2,6 +2,7 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/rowsplit.h"
+#include "platform/stop.h"
 
 #include <algorithm>
 #include <cmath>
@@ -542,6 +543,271 @@ void drawScaled(QImage &dest, const QRectF &destRect, const QImage &src, const Q
 void drawScaledPlane(QImage &dest, const QRectF &destRect, const QImage &src, const QRectF &srcRect)
 {
     drawScaledImpl<1>(dest, destRect, src, srcRect);
+}
+
+// drawScaledImpl for a source that arrives row by row, top to bottom: the same
+// weights, the same choice of pass order and the same row routines, so the pixels
+// are those of drawScaled over the whole picture; only the filter's window of rows
+// (source rows vertical-first, horizontally reduced rows horizontal-first) is held.
+struct RowScaler::Plan {
+    int bytes = 4;
+    int srcW = 0;
+    size_t srcRowBytes = 0;
+    int chunk = 16;
+    QImage *dest = nullptr;
+    std::uint8_t *destBits = nullptr;
+    qsizetype destStride = 0;
+    bool copy = false; // one to one at a whole-pixel offset
+    int offX = 0, offY = 0, x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    Weights wx, wxMid, wy;
+    int cx0 = 0, cy0 = 0, outW = 0, outH = 0, rowLo = 0, rowHi = 0, colLo = 0, midW = 0;
+    bool verticalFirst = true;
+    std::vector<int> endUpTo, firstFrom;
+    int cap = 0;
+    std::vector<std::uint8_t> ring, scratch, band;
+    std::vector<std::uint8_t *> ptrs;
+    int pulled = 0; // source rows in
+    int nextOut = 0; // output rows made
+    bool empty = true;
+
+    std::uint8_t *slot(int r)
+    {
+        const size_t rowBytes = verticalFirst ? srcRowBytes : size_t(outW) * bytes;
+        return ring.data() + size_t((r - rowLo) % cap) * rowBytes;
+    }
+    template <int Bytes> void put(int n);
+    template <int Bytes> void setUp(QImage &d, const QRectF &destRect, QSize srcSize, const QRectF &srcRect);
+};
+
+template <int Bytes>
+void RowScaler::Plan::setUp(QImage &d, const QRectF &destRect, QSize srcSize, const QRectF &srcRect)
+{
+    constexpr QImage::Format format = PixelKind<Bytes>::format;
+    bytes = Bytes;
+    srcRowBytes = size_t(std::max(srcSize.width(), 1)) * Bytes;
+    scratch.resize(size_t(chunk) * srcRowBytes);
+    ptrs.resize(size_t(chunk));
+    if (d.isNull() || srcSize.isEmpty() || !(srcRect.width() > 0) || !(srcRect.height() > 0))
+        return;
+    if (d.format() != format)
+        d = d.convertToFormat(format);
+    dest = &d;
+    srcW = srcSize.width();
+    const int srcH = srcSize.height();
+    destBits = d.bits();
+    destStride = d.bytesPerLine();
+
+    const PixelSpan sx = pixelSpan(destRect.x(), destRect.width());
+    const PixelSpan sy = pixelSpan(destRect.y(), destRect.height());
+    cx0 = std::max(sx.first, 0);
+    cy0 = std::max(sy.first, 0);
+    const int cx1 = std::min(sx.end, d.width()), cy1 = std::min(sy.end, d.height());
+    if (cx0 >= cx1 || cy0 >= cy1)
+        return;
+    const int lox = std::max(0, clampToInt(std::floor(srcRect.left())));
+    const int hix = std::min(srcW, clampToInt(std::ceil(srcRect.right())));
+    const int loy = std::max(0, clampToInt(std::floor(srcRect.top())));
+    const int hiy = std::min(srcH, clampToInt(std::ceil(srcRect.bottom())));
+    if (lox >= hix || loy >= hiy)
+        return;
+    const double scaleX = srcRect.width() / (sx.end - sx.first);
+    const double scaleY = srcRect.height() / (sy.end - sy.first);
+    empty = false;
+
+    if (scaleX == 1.0 && scaleY == 1.0 && srcRect.left() == std::floor(srcRect.left())
+        && srcRect.top() == std::floor(srcRect.top())) {
+        copy = true;
+        offX = clampToInt(srcRect.left()) - sx.first;
+        offY = clampToInt(srcRect.top()) - sy.first;
+        x0 = std::max(cx0, lox - offX);
+        x1 = std::min(cx1, hix - offX);
+        y0 = std::max(cy0, loy - offY);
+        y1 = std::min(cy1, hiy - offY);
+        rowLo = y0 + offY;
+        rowHi = std::max(rowLo, y1 + offY);
+        return;
+    }
+
+    wx = weightsFor(cx0, cx1, sx.first, srcRect.left(), scaleX, lox, hix);
+    wy = weightsFor(cy0, cy1, sy.first, srcRect.top(), scaleY, loy, hiy);
+    outW = cx1 - cx0;
+    outH = cy1 - cy0;
+    rowLo = std::numeric_limits<int>::max();
+    for (int j = 0; j < outH; ++j) {
+        rowLo = std::min(rowLo, wy.first[j]);
+        rowHi = std::max(rowHi, wy.first[j] + wy.count[j]);
+    }
+    colLo = std::numeric_limits<int>::max();
+    int colHi = 0;
+    for (int i = 0; i < outW; ++i) {
+        colLo = std::min(colLo, wx.first[i]);
+        colHi = std::max(colHi, wx.first[i] + wx.count[i]);
+    }
+    const int midH = rowHi - rowLo;
+    midW = colHi - colLo;
+    constexpr double kHorizontalCost = Bytes == 4 ? 4 : 2;
+    const double horizontalFirst = double(midH) * outW * wx.taps * kHorizontalCost + double(outH) * outW * wy.taps;
+    const double vertical = double(outH) * midW * wy.taps + double(outH) * outW * wx.taps * kHorizontalCost;
+    verticalFirst = vertical < horizontalFirst;
+    wxMid = wx;
+    for (int &f : wxMid.first)
+        f -= colLo;
+
+    // The window an output row needs: from the lowest first row of the rows still to
+    // come to the highest end so far.
+    endUpTo.resize(size_t(outH));
+    firstFrom.resize(size_t(outH));
+    for (int j = 0, end = 0; j < outH; ++j)
+        endUpTo[size_t(j)] = end = std::max(end, wy.first[j] + wy.count[j]);
+    for (int j = outH - 1, first = std::numeric_limits<int>::max(); j >= 0; --j)
+        firstFrom[size_t(j)] = first = std::min(first, wy.first[j]);
+    int window = 0;
+    for (int j = 0; j < outH; ++j)
+        window = std::max(window, endUpTo[size_t(j)] - firstFrom[size_t(j)]);
+    cap = window + chunk;
+    ring.resize(size_t(cap) * (verticalFirst ? srcRowBytes : size_t(outW) * Bytes));
+    if (!verticalFirst)
+        band.resize(size_t(chunk) * srcRowBytes);
+}
+
+template <int Bytes> void RowScaler::Plan::put(int n)
+{
+    using Pixel = typename PixelKind<Bytes>::Type;
+    constexpr double kHorizontalCost = Bytes == 4 ? 4 : 2;
+    const int at = pulled;
+    pulled += n;
+    if (copy) {
+        for (int r = at; r < pulled; ++r) {
+            const int y = r - offY;
+            if (y < y0 || y >= y1 || x1 <= x0)
+                continue;
+            std::memcpy(destBits + size_t(y) * destStride + size_t(x0) * Bytes,
+                        ptrs[size_t(r - at)] + size_t(x0 + offX) * Bytes, size_t(x1 - x0) * Bytes);
+        }
+        return;
+    }
+    if (!verticalFirst) {
+        // Each source row needed is reduced as it comes.
+        const int first = std::max(at, rowLo), end = std::min(pulled, rowHi);
+        if (end > first)
+            splitRows(end - first, double(end - first) * outW * wx.taps, [&](int f, int e) {
+                for (int r = first + f; r < first + e; ++r)
+                    PixelKind<Bytes>::horizontal(reinterpret_cast<const Pixel *>(ptrs[size_t(r - at)]), srcW,
+                                                 reinterpret_cast<Pixel *>(slot(r)), wx, outW);
+            });
+    }
+    int jEnd = nextOut;
+    while (jEnd < outH && endUpTo[size_t(jEnd)] <= pulled)
+        ++jEnd;
+    const int j = nextOut;
+    if (jEnd == j)
+        return;
+    if (verticalFirst) {
+        splitRows(jEnd - j, double(jEnd - j) * (double(midW) * wy.taps + double(outW) * wx.taps * kHorizontalCost),
+                  [&](int first, int end) {
+                      std::vector<const std::uint8_t *> rows(size_t(wy.taps));
+                      std::vector<Pixel> mid(static_cast<size_t>(midW));
+                      for (int jj = j + first; jj < j + end; ++jj) {
+                          for (int k = 0; k < wy.count[jj]; ++k)
+                              rows[size_t(k)] = slot(wy.first[jj] + k) + size_t(colLo) * Bytes;
+                          verticalRow(rows.data(), wy.of(jj), wy.count[jj],
+                                      reinterpret_cast<std::uint8_t *>(mid.data()), midW * Bytes);
+                          PixelKind<Bytes>::horizontal(
+                              mid.data(), midW,
+                              reinterpret_cast<Pixel *>(destBits + size_t(cy0 + jj) * destStride) + cx0, wxMid, outW);
+                      }
+                  });
+    } else {
+        splitRows(jEnd - j, double(jEnd - j) * outW * 4 * wy.taps, [&](int first, int end) {
+            std::vector<const std::uint8_t *> rows(size_t(wy.taps));
+            for (int jj = j + first; jj < j + end; ++jj) {
+                for (int k = 0; k < wy.count[jj]; ++k)
+                    rows[size_t(k)] = slot(wy.first[jj] + k);
+                verticalRow(rows.data(), wy.of(jj), wy.count[jj],
+                            destBits + size_t(cy0 + jj) * destStride + size_t(cx0) * Bytes, outW * Bytes);
+            }
+        });
+    }
+    nextOut = jEnd;
+}
+
+RowScaler::RowScaler(QImage &dest, const QRectF &destRect, QSize srcSize, const QRectF &srcRect, int bytesPerPixel,
+                     int chunk)
+    : m(std::make_unique<Plan>())
+{
+    m->chunk = std::max(1, chunk);
+    if (bytesPerPixel == 1)
+        m->setUp<1>(dest, destRect, srcSize, srcRect);
+    else
+        m->setUp<4>(dest, destRect, srcSize, srcRect);
+}
+
+RowScaler::~RowScaler() = default;
+
+bool RowScaler::wantsMore() const { return !m->empty && m->pulled < m->rowHi; }
+
+int RowScaler::nextRow() const { return m->pulled; }
+
+std::uint8_t *const *RowScaler::take(int n)
+{
+    Plan &p = *m;
+    for (int i = 0; i < n; ++i) {
+        const int r = p.pulled + i;
+        std::uint8_t *to = p.scratch.data() + size_t(i) * p.srcRowBytes;
+        if (!p.copy && r >= p.rowLo && r < p.rowHi)
+            to = p.verticalFirst ? p.slot(r) : p.band.data() + size_t(i) * p.srcRowBytes;
+        p.ptrs[size_t(i)] = to;
+    }
+    return p.ptrs.data();
+}
+
+void RowScaler::put(int n)
+{
+    if (m->empty) {
+        m->pulled += n;
+        return;
+    }
+    if (m->bytes == 1)
+        m->put<1>(n);
+    else
+        m->put<4>(n);
+    checkPoint();
+}
+
+namespace {
+
+template <int Bytes>
+void drawScaledRowsImpl(QImage &dest, const QRectF &destRect, QSize srcSize, const QRectF &srcRect, const RowPull &pull)
+{
+    constexpr int kBand = 16;
+    RowScaler scaler(dest, destRect, srcSize, srcRect, Bytes, kBand);
+    while (scaler.wantsMore()) {
+        const int n = std::min(kBand, srcSize.height() - scaler.nextRow());
+        pull(scaler.take(n), n);
+        scaler.put(n);
+    }
+}
+
+} // namespace
+
+void drawScaledRows(QImage &dest, const QRectF &destRect, QSize srcSize, const QRectF &srcRect, const RowPull &pull)
+{
+    drawScaledRowsImpl<4>(dest, destRect, srcSize, srcRect, pull);
+}
+
+void drawScaledPlaneRows(QImage &dest, const QRectF &destRect, QSize srcSize, const QRectF &srcRect,
+                         const RowPull &pull)
+{
+    drawScaledRowsImpl<1>(dest, destRect, srcSize, srcRect, pull);
+}
+
+qint64 scaledRowsMemory(QSize srcSize, int bytesPerPixel, QSize destSize, double scaleY)
+{
+    // The ring: the filter's rows (Lanczos-3 widened by the reduction) and a band,
+    // of the wider of a source and an output row.
+    const int taps = int(std::ceil(3.0 * std::max(scaleY, 1.0))) * 2 + 2;
+    const qint64 row = qint64(std::max(srcSize.width(), destSize.width())) * bytesPerPixel;
+    return row * (taps + 3 * 16) + qint64(destSize.width()) * 4 * 16;
 }
 
 } // namespace kestrovia

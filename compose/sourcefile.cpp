@@ -6,7 +6,10 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,14 +20,9 @@ namespace {
 
 QString ja(const char *text) { return QString::fromUtf8(text); }
 
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
+std::atomic<qint64> g_bytesRead{0};
+
+constexpr qint64 kHeadBytes = 4096;
 
 QString notRegularReason(mode_t mode)
 {
@@ -39,25 +37,43 @@ QString notRegularReason(mode_t mode)
     return ja("通常のファイルではないため読み込めません");
 }
 
+QString changedReason()
+{
+    return ja("読み込み中にファイルの大きさが変わりました（ほかのプログラムが書き換えている可能性があります）");
+}
+
 } // namespace
 
-QByteArray readSourceFile(const QString &path)
+struct PictureSource::Impl {
+    int fd = -1;
+    qint64 size = 0;
+    QByteArray memory;
+    QByteArray head;
+    ~Impl()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+PictureSource PictureSource::open(const QString &path)
 {
     if (path.isEmpty())
         throw Failure(ja("ファイルが見つかりません"));
+    PictureSource s;
+    s.m = std::make_shared<Impl>();
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
     // forever. It has no effect on the regular files that are read below.
-    Fd file;
     do {
-        file.fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0) {
+        s.m->fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (s.m->fd < 0 && errno == EINTR);
+    if (s.m->fd < 0) {
         if (errno == ENOENT)
             throw Failure(ja("ファイルが見つかりません"));
         throw Failure(ja("ファイルを開けません（%1）").arg(systemErrorReason(errno)));
     }
     struct stat st { };
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(s.m->fd, &st) != 0)
         throw Failure(ja("ファイルを開けません（%1）").arg(systemErrorReason(errno)));
     if (!S_ISREG(st.st_mode))
         throw Failure(notRegularReason(st.st_mode));
@@ -65,27 +81,79 @@ QByteArray readSourceFile(const QString &path)
         throw Failure(ja("画像ファイルが空です（0 バイト）"));
     if (st.st_size > kMaxSourceBytes)
         throw Failure(ja("ファイルが大きすぎます（%1 MB）").arg(st.st_size >> 20));
+    s.m->size = st.st_size;
+    s.m->head = s.bytes(0, kHeadBytes);
+    return s;
+}
 
-    // One byte more than announced, to notice a file that grew meanwhile.
-    const qint64 expected = st.st_size;
-    QByteArray data(expected + 1, Qt::Uninitialized);
+PictureSource PictureSource::memory(const QByteArray &data)
+{
+    PictureSource s;
+    s.m = std::make_shared<Impl>();
+    s.m->memory = data;
+    s.m->size = data.size();
+    s.m->head = data.left(kHeadBytes);
+    return s;
+}
+
+qint64 PictureSource::size() const { return m->size; }
+
+qint64 PictureSource::read(qint64 offset, void *to, qint64 n) const
+{
+    if (offset < 0 || n <= 0 || offset >= m->size)
+        return 0;
+    n = std::min(n, m->size - offset);
+    if (m->fd < 0) {
+        std::memcpy(to, m->memory.constData() + offset, size_t(n));
+        return n;
+    }
     qint64 got = 0;
-    while (got < data.size()) {
-        const ssize_t n = ::read(file.fd, data.data() + got, size_t(data.size() - got));
-        if (n < 0) {
+    while (got < n) {
+        const ssize_t r = ::pread(m->fd, static_cast<char *>(to) + got, size_t(n - got), off_t(offset + got));
+        if (r < 0) {
             if (errno == EINTR)
                 continue;
             throw Failure(ja("ファイルを読み込めません（%1）").arg(systemErrorReason(errno)));
         }
-        if (n == 0)
-            break;
-        got += n;
+        if (r == 0)
+            throw Failure(changedReason());
+        got += r;
     }
-    if (got != expected)
-        throw Failure(
-            ja("読み込み中にファイルの大きさが変わりました（ほかのプログラムが書き換えている可能性があります）"));
-    data.truncate(got);
+    g_bytesRead.fetch_add(got, std::memory_order_relaxed);
+    return got;
+}
+
+QByteArray PictureSource::bytes(qint64 offset, qint64 n) const
+{
+    if (offset < 0 || offset >= m->size || n <= 0)
+        return {};
+    n = std::min(n, m->size - offset);
+    if (m->fd < 0)
+        return m->memory.mid(offset, n);
+    QByteArray out(n, Qt::Uninitialized);
+    read(offset, out.data(), n);
+    return out;
+}
+
+const QByteArray &PictureSource::head() const { return m->head; }
+
+bool PictureSource::grew() const
+{
+    char extra = 0;
+    return m->fd >= 0 && ::pread(m->fd, &extra, 1, off_t(m->size)) > 0;
+}
+
+const QByteArray *PictureSource::data() const { return m->fd < 0 ? &m->memory : nullptr; }
+
+QByteArray readSourceFile(const QString &path)
+{
+    const PictureSource s = PictureSource::open(path);
+    QByteArray data = s.bytes(0, s.size());
+    if (s.grew())
+        throw Failure(changedReason());
     return data;
 }
+
+qint64 sourceBytesRead() { return g_bytesRead.load(std::memory_order_relaxed); }
 
 } // namespace kestrovia

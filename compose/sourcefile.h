@@ -1,13 +1,16 @@
 #pragma once
-// Reading a picture file into memory.
+// Reading a picture file.
 //
 // Sources are read, never mapped: another program (an editor re-saving the file, a
 // sync client, an unplugged drive) may shorten a file while it is decoded, and a
-// mapped file that shrinks kills the whole program with SIGBUS. A copy in memory
-// can only be incomplete, which the decoders report as a damaged picture.
+// mapped file that shrinks kills the whole program with SIGBUS. Reads are made
+// where the decoder asks (pread), so a decoder looks at the header before anything
+// else is read, and a file that is no picture costs a few kilobytes.
 
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 namespace kestrovia {
 
@@ -15,11 +18,45 @@ namespace kestrovia {
 // the pixel limits, but a bound before the memory is taken.
 inline constexpr qint64 kMaxSourceBytes = qint64(4) << 30;
 
-// The whole content of the regular file at path. Anything that is not a regular
-// file at open time (a FIFO, a device, a folder, a socket) is refused at once,
-// without waiting for data. Throws Failure with a Japanese reason: not found, no
-// permission, not a regular file, too large, a read error, or a file whose size
-// changed while it was read.
+// An open picture source: a regular file read through its descriptor, or bytes
+// already in memory. Copies share the one descriptor; reads at an offset do not
+// move any position, so a copy may be read from another thread.
+class PictureSource {
+public:
+    // Opens the regular file at path. Anything that is not a regular file at open
+    // time (a FIFO, a device, a folder, a socket) is refused at once, without waiting
+    // for data. Throws Failure with a Japanese reason: not found, no permission, not
+    // a regular file, empty, too large.
+    static PictureSource open(const QString &path);
+    static PictureSource memory(const QByteArray &data);
+
+    // The size the file had when it was opened.
+    qint64 size() const;
+    // Reads n bytes at offset into to, fewer only where the size above ends. Throws
+    // Failure for a read error, and when the file has become shorter than it was
+    // (another program writes it): the picture would be incomplete.
+    qint64 read(qint64 offset, void *to, qint64 n) const;
+    // The same into a new array (n bounded by the size).
+    QByteArray bytes(qint64 offset, qint64 n) const;
+    // The first bytes (up to 4 KB), read once: the format and the headers that sit
+    // at the start (PNG, BMP, WebP, GIF) are read from here.
+    const QByteArray &head() const;
+    // In-memory data (the whole source), or null for a file.
+    const QByteArray *data() const;
+    // Whether the file now holds more bytes than when it was opened.
+    bool grew() const;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> m;
+};
+
+// The whole content of the regular file at path, with the refusals of
+// PictureSource::open, and a Failure when the file changed size while read.
 QByteArray readSourceFile(const QString &path);
+
+// Bytes read from files so far, by all threads (a test's measure of what a refusal
+// cost).
+qint64 sourceBytesRead();
 
 } // namespace kestrovia

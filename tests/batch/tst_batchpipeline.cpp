@@ -328,8 +328,9 @@ private slots:
             QVERIFY(modified(i) <= modified(i + 1));
     }
 
-    // A cancel after the first written row: the rows in flight are finished, the
-    // rest never start, and exactly the rows reported written are on disk.
+    // A cancel after the first written row: the rows in flight stop or are
+    // finished, the rest never start, and exactly the rows reported written are on
+    // disk.
     void cancelKeepsWhatWasWritten()
     {
         QStringList names;
@@ -338,7 +339,8 @@ private slots:
         QStringList written;
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) {
-            written << QFileInfo(o.output).fileName();
+            if (o.status == RowOutcome::Status::Saved)
+                written << QFileInfo(o.output).fileName();
             pipeline.cancel();
         });
         const BatchSummary summary = pipeline.run(plan(sources(names, jpeg(noise(600, 400), 90)), m_root));

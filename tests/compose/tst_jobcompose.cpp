@@ -5,9 +5,12 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
+#include "compose/memorybudget.h"
 #include "compose/raster.h"
 #include "compose/resample.h"
 #include "compose/rowsplit.h"
+#include "platform/stop.h"
+#include "tests/common/formatpictures.h"
 #include "tests/common/testpictures.h"
 
 #include <QGuiApplication>
@@ -561,6 +564,105 @@ private slots:
 
     // Black to white over two pixels: enlarged, the ramp rises step by step instead
     // of jumping (nearest-neighbour would give one hard edge).
+    // The batch composes from the file in bands, reducing each as it comes; the
+    // canvas is the one the whole picture gives, to the byte.
+    void bandsMatchWholePictures_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("fit");
+        QTest::addColumn<QString>("rotation");
+        const QImage n = noise(1203, 901);
+        const QImage opaque = noise(640, 480);
+        QImage alpha(opaque.size(), QImage::Format_ARGB32);
+        for (int y = 0; y < alpha.height(); ++y)
+            for (int x = 0; x < alpha.width(); ++x)
+                alpha.setPixel(x, y, (opaque.pixel(x, y) & 0xFFFFFF) | (quint32((x + y) % 256) << 24));
+        QTest::newRow("jpeg, reduced on load") << "a.jpg" << jpeg(n, 90, TJSAMP_420) << "150*100"
+                                               << "OFF"
+                                               << "";
+        QTest::newRow("jpeg, vertical first") << "b.jpg" << jpeg(n, 90, TJSAMP_444) << "700*150"
+                                              << "ON"
+                                              << "";
+        QTest::newRow("jpeg, horizontal first") << "c.jpg" << jpeg(n, 90, TJSAMP_422) << "150*700"
+                                                << "ON"
+                                                << "";
+        QTest::newRow("jpeg, turned") << "d.jpg" << jpeg(n, 90, TJSAMP_420) << "500*400"
+                                      << "OFF"
+                                      << "+90°";
+        QTest::newRow("jpeg, enlarged") << "e.jpg" << jpeg(noise(300, 200)) << "1000*700"
+                                        << "ON"
+                                        << "";
+        QTest::newRow("jpeg, own size") << "f.jpg" << jpeg(n) << ""
+                                        << "OFF"
+                                        << "";
+        QTest::newRow("png with alpha") << "g.png" << qtEncoded(alpha, "png") << "400*400"
+                                        << "OFF"
+                                        << "";
+        QTest::newRow("png, turned") << "h.png" << qtEncoded(n, "png") << "300*300"
+                                     << "OFF"
+                                     << "-90°";
+        QTest::newRow("tiff") << "i.tif" << qtEncoded(n, "tiff") << "640*480"
+                              << "ON"
+                              << "";
+        QTest::newRow("bmp, averaged") << "j.bmp" << bmp(n, 24) << "100*80"
+                                       << "OFF"
+                                       << "+180°";
+        QTest::newRow("bmp 8-bit") << "k.bmp" << bmp(quadrants(801, 601), 8) << "333*222"
+                                   << "ON"
+                                   << "";
+    }
+    void bandsMatchWholePictures()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, size);
+        QFETCH(QString, fit);
+        QFETCH(QString, rotation);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(fileName), data);
+        const JobRow j = job(dir.filePath(fileName), size, fit, "Center", rotation);
+        const ComposedJob bands = composeJobFile(j);
+        QVERIFY(bands.canvas == compose(j));
+        QCOMPARE(memorybudget::inUse(), 0);
+        // The colour planes in bands against the planes decoded whole.
+        const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, false);
+        const std::optional<JpegPlanes> whole = decodeJpegPlanes(data, [](QSize) { return QSize(); });
+        if (!planes || size.isEmpty() || fileName != "b.jpg")
+            return;
+        for (auto [band, from, extent] : {std::tuple{planes->y, whole->y, whole->lumaExtent},
+                                          std::tuple{planes->cr, whole->cr, whole->chromaExtent}}) {
+            QImage reference = newPlane(band.width(), band.height());
+            drawScaledPlane(reference, QRectF(reference.rect()), from, extent);
+            QVERIFY(band == reference);
+        }
+    }
+
+    // A stop request ends a decode between its bands; its memory goes back.
+    void stopsInsideADecode()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("big.jpg"), jpeg(noise(2000, 1500), 90, TJSAMP_420));
+        const StopFlag flag;
+        memorybudget::setObserver([&](qint64) { flag.requestStop(); });
+        const StopScope scope(flag);
+        QVERIFY_THROWS_EXCEPTION(Stopped, composeJobFile(job(dir.filePath("big.jpg"), "400*300", "ON", "Top", "")));
+        memorybudget::setObserver({});
+        QCOMPARE(memorybudget::inUse(), 0);
+    }
+
+    // A picture that cannot fit in the budget is refused with its size.
+    void refusedBeyondTheBudget()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.png"), qtEncoded(noise(1500, 1000), "png"));
+        memorybudget::setLimits(4 << 20, 0);
+        const QString why = failureOf([&] { composeJobFile(job(dir.filePath("a.png"), "", "OFF", "Top", "")); });
+        memorybudget::setLimits(0, 0);
+        QVERIFY2(why.contains("1500 × 1000") && why.contains("メモリ"), qPrintable(why));
+    }
+
     void upscaleIsSmooth()
     {
         QImage src(2, 1, QImage::Format_RGB32), dst(20, 1, QImage::Format_RGB32);

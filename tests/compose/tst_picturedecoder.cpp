@@ -4,7 +4,10 @@
 
 #include "compose/colorprofile.h"
 #include "compose/formatdecoders.h"
+#include "compose/memorybudget.h"
 #include "compose/picturedecoder.h"
+#include "compose/pictureprobe.h"
+#include "compose/sourcefile.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/testpictures.h"
 
@@ -12,8 +15,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #include <zlib.h>
@@ -70,6 +75,37 @@ QByteArray pngHeaderOnly(quint32 w, quint32 h)
     const QByteArray ihdr = "IHDR" + be32(w) + be32(h) + QByteArray("\x08\x02\x00\x00\x00", 5);
     return QByteArray("\x89PNG\r\n\x1A\n", 8) + be32(13) + ihdr + be32(crc(ihdr)) + be32(0) + "IDAT" + be32(crc("IDAT"))
            + be32(0) + "IEND" + be32(0xAE426082);
+}
+
+QByteArray le32(quint32 v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16) + char(v >> 24); }
+
+// A 2 x 1 PNG, 16 bits a sample, RGB, whose first pixel is its tRNS colour key and
+// whose second differs from it only in the low byte of red.
+QByteArray pngColourKey16()
+{
+    const QByteArray ihdr = "IHDR" + be32(2) + be32(1) + QByteArray("\x10\x02\x00\x00\x00", 5);
+    const QByteArray key("\x12\x34\x56\x78\x9A\xBC", 6), other("\x12\x35\x56\x78\x9A\xBC", 6);
+    const QByteArray raw = QByteArray(1, '\0') + key + other;
+    QByteArray z(int(compressBound(uLong(raw.size()))), '\0');
+    uLongf zLength = uLongf(z.size());
+    compress(reinterpret_cast<Bytef *>(z.data()), &zLength, reinterpret_cast<const Bytef *>(raw.constData()),
+             uLong(raw.size()));
+    z.truncate(qsizetype(zLength));
+    const auto chunk = [](const QByteArray &body) { return be32(quint32(body.size() - 4)) + body + be32(crc(body)); };
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk(ihdr) + chunk("tRNS" + key) + chunk("IDAT" + z) + chunk("IEND");
+}
+
+// A TIFF of one deflated strip of `bytes` bytes declaring w x h grey pixels.
+QByteArray tiffDeclaring(quint32 w, quint32 h, int bytes)
+{
+    const auto entry = [](int tag, int type, quint32 value) {
+        QByteArray e = QByteArray() + char(tag) + char(tag >> 8) + char(type) + '\0' + le32(1);
+        return e + (type == 3 ? QByteArray() + char(value) + char(value >> 8) + QByteArray(2, '\0') : le32(value));
+    };
+    const quint32 data = 8 + 2 + 9 * 12 + 4;
+    return QByteArray("II*\0", 4) + le32(8) + QByteArray("\x09\0", 2) + entry(256, 4, w) + entry(257, 4, h)
+           + entry(258, 3, 8) + entry(259, 3, 8) + entry(262, 3, 1) + entry(273, 4, data) + entry(277, 3, 1)
+           + entry(278, 4, h) + entry(279, 4, quint32(bytes)) + le32(0) + QByteArray(bytes, 'x');
 }
 
 // img as a photo viewer shows it under EXIF orientation o.
@@ -228,6 +264,13 @@ private slots:
         const QByteArray exif6 = withExifOrientation(QByteArray("\xFF\xD8", 2), 6).mid(2 + 4 + 6);
         QTest::newRow("png eXIf orientation 6")
             << "e.png" << withPngChunk(qtEncoded(q, "png"), "eXIf", exif6) << upright(q, 6) << 0 << none;
+        QByteArray stray = jpeg(q);
+        stray.insert(stray.indexOf(QByteArray("\xFF\xDB", 2)), "junk");
+        QTest::newRow("jpeg, stray bytes before a marker") << "s.jpg" << stray << q << 40 << none;
+        QImage keyed(2, 1, QImage::Format_ARGB32);
+        keyed.setPixel(0, 0, 0);
+        keyed.setPixel(1, 0, qRgb(0x12, 0x56, 0x9A));
+        QTest::newRow("png 16-bit colour key") << "k.png" << pngColourKey16() << keyed << 0 << none;
         QTest::newRow("tiff, profile") << "f.tif" << qtEncoded(taggedQ, "tiff") << q << 0 << adobe;
         const QByteArray tiff6 = qtEncoded(q, "tiff", -1, QImageIOHandler::TransformationRotate90);
         QTest::newRow("tiff orientation 6") << "g.tiff" << tiff6 << upright(q, 6) << 0 << none;
@@ -469,6 +512,58 @@ private slots:
         QFETCH(QString, says);
         const QString why = failureOf([&] { decodePictureData(data); });
         QVERIFY2(why.contains(says), qPrintable(why));
+    }
+
+    // Files that no picture could be, or that declare far more pixels than their data
+    // can hold, are refused from their first bytes: little is read, nothing is
+    // reserved, and a header probe says the same.
+    void hostileFilesCostNothing_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<qint64>("fileSize"); // made sparse up to this size
+        QTest::addColumn<QString>("says");
+        QTest::newRow("600 MB that are no picture, named .jpg") << "movie.jpg"
+                                                                << QByteArray("\0\0\0\x20"
+                                                                              "ftypisom")
+                                                                << (qint64(600) << 20) << "対応していない形式";
+        const QByteArray vp8l = QByteArray("\x2F\xFE\xBF\xFF\x0F", 5) + QByteArray(9, '\0'); // 16383 x 16383
+        QTest::newRow("34-byte WebP") << "a.webp"
+                                      << "RIFF" + le32(26) + "WEBPVP8L" + le32(14) + vp8l << qint64(0)
+                                      << "データが少なすぎます";
+        QTest::newRow("1.6 KB TIFF") << "b.tif" << tiffDeclaring(20000, 20000, 1500) << qint64(0)
+                                     << "データが少なすぎます";
+        QTest::newRow("1 KB RLE bitmap") << "c.bmp"
+                                         << bmpFile(40, 20000, 20000, 8, 1, QByteArray(1000, '\x01') + bytes({0, 1}),
+                                                    {kRed})
+                                         << qint64(0) << "データが少なすぎます";
+        const QByteArray png = qtEncoded(quadrants(64, 48), "png");
+        QTest::newRow("PNG chunk claiming 1.6 GB")
+            << "d.png" << png.left(33) + be32(1600u << 20) + "tEXtComment" + png.mid(33) << qint64(0)
+            << "PNG ファイルが";
+    }
+    void hostileFilesCostNothing()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(qint64, fileSize);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(fileName);
+        writeFile(path, data);
+        if (fileSize)
+            QVERIFY(QFile::resize(path, fileSize));
+        qint64 reserved = 0;
+        memorybudget::setObserver([&](qint64 bytes) { reserved = std::max(reserved, bytes); });
+        for (const auto &attempt : {std::function<void()>([&] { decodePicture(path, QSize(800, 600)); }),
+                                    std::function<void()>([&] { probePicture(path); })}) {
+            const qint64 before = sourceBytesRead();
+            const QString why = failureOf(attempt);
+            QVERIFY2(why.contains(says), qPrintable(why));
+            QVERIFY2(sourceBytesRead() - before <= 8192, qPrintable(QString::number(sourceBytesRead() - before)));
+        }
+        memorybudget::setObserver({});
+        QCOMPARE(reserved, 0);
     }
 
     // Names that are no regular file are refused at once: a FIFO swapped in for a

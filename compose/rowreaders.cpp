@@ -1,0 +1,926 @@
+#include "compose/rowreaders.h"
+
+#include "compose/byteview.h"
+#include "compose/colorprofile.h"
+#include "platform/failure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+#include <webp/decode.h>
+
+namespace kestrovia {
+
+namespace {
+
+QString tr(const char *text) { return QString::fromUtf8(text); }
+
+[[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
+
+QString brokenReason(PictureFormat format)
+{
+    return tr("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
+}
+
+QString truncatedReason(PictureFormat format)
+{
+    return tr("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
+}
+
+[[noreturn]] void failTooLittleData(PictureFormat format, qint64 w, qint64 h)
+{
+    fail(tr("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
+             .arg(pictureFormatName(format))
+             .arg(w)
+             .arg(h));
+}
+
+// Shrink on load divides the picture by d with a box (see picturedecoder.cpp): only
+// with three reduced pixels for every pixel drawn are its folds faint enough.
+constexpr qint64 kReducedPerDrawn = 3;
+
+} // namespace
+
+int reductionFor(qint64 w, qint64 h, QSize need, std::initializer_list<int> factors)
+{
+    if (!need.isValid() || need.isEmpty())
+        return 1;
+    for (int d : factors) {
+        if (w >= kReducedPerDrawn * d * need.width() && h >= kReducedPerDrawn * d * need.height())
+            return d;
+    }
+    return 1;
+}
+
+QByteArray rgbOnly(const QByteArray &profile)
+{
+    return !profile.isEmpty() && iccColourSpace(profile) == IccSpace::Rgb ? profile : QByteArray();
+}
+
+namespace {
+
+// The need, asked with the upright size and answered in stored pixels.
+QSize storedNeed(const NeedFunction &need, QSize stored, int orientation)
+{
+    const bool sideways = orientation >= 5;
+    QSize n = need ? need(sideways ? stored.transposed() : stored) : QSize();
+    if (sideways && n.isValid())
+        n.transpose();
+    return n;
+}
+
+// ---- JPEG (libjpeg) ----
+
+// The IPTC records of a Photoshop APP13 segment: the data of its 8BIM resource 0x0404.
+QByteArray iptcOf(const ByteView &b)
+{
+    qint64 at = 14; // "Photoshop 3.0\0"
+    while (b.has(at, 12) && b.is(at, "8BIM", 4)) {
+        const std::uint32_t id = b.be16(at + 4);
+        const qint64 nameLength = b.p[at + 6];
+        qint64 p = at + 6 + 1 + nameLength;
+        p += p % 2; // the name is padded to an even length, its length byte included
+        if (!b.has(p, 4))
+            break;
+        const qint64 size = b.be32(p);
+        if (!b.has(p + 4, size))
+            break;
+        if (id == 0x0404)
+            return b.bytes(p + 4, size);
+        at = p + 4 + size + size % 2;
+    }
+    return {};
+}
+
+struct JpegSession {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    jpeg_source_mgr src{};
+    PictureSource source;
+    qint64 offset = 0;
+    std::vector<JOCTET> buffer = std::vector<JOCTET>(64 * 1024);
+    bool created = false;
+    bool started = false; // the header is read: failures now mean damaged data
+    bool damaged = false;
+    JOCTET eoi[2] = {0xFF, JPEG_EOI};
+
+    explicit JpegSession(const PictureSource &s)
+        : source(s)
+    {
+        cinfo.err = jpeg_std_error(&err);
+        err.error_exit = [](j_common_ptr c) {
+            auto *self = static_cast<JpegSession *>(c->client_data);
+            if (c->err->msg_code == JERR_OUT_OF_MEMORY)
+                fail(tr("JPEG を展開するメモリが足りません"));
+            fail(self->started ? tr("JPEG ファイルが壊れているか途中で切れています")
+                               : tr("JPEG ファイルが壊れているため読み込めません"));
+        };
+        err.emit_message = [](j_common_ptr c, int level) {
+            if (level >= 0)
+                return; // trace messages
+            // Warnings that leave the picture whole: stray bytes between segments
+            // (common in files from cameras and phones), an unknown JFIF revision or
+            // Adobe transform code, a broken ICC chunk. Every other warning (cut
+            // data, a bad code, a marker in the middle of a scan) means libjpeg fills
+            // the rest with grey: the picture is refused.
+            switch (c->err->msg_code) {
+            case JWRN_EXTRANEOUS_DATA:
+            case JWRN_JFIF_MAJOR:
+            case JWRN_ADOBE_XFORM:
+            case JWRN_BOGUS_ICC: return;
+            default: static_cast<JpegSession *>(c->client_data)->damaged = true;
+            }
+        };
+        err.output_message = [](j_common_ptr) {};
+        jpeg_create_decompress(&cinfo);
+        created = true;
+        cinfo.client_data = this;
+        src.init_source = [](j_decompress_ptr) {};
+        src.fill_input_buffer = [](j_decompress_ptr c) -> boolean {
+            auto *self = static_cast<JpegSession *>(c->client_data);
+            const qint64 n = self->source.read(self->offset, self->buffer.data(), qint64(self->buffer.size()));
+            self->offset += n;
+            if (n == 0) {
+                // The file ends before the picture: an end marker lets libjpeg stop,
+                // and the warning marks the picture as cut.
+                WARNMS(c, JWRN_JPEG_EOF);
+                c->src->next_input_byte = self->eoi;
+                c->src->bytes_in_buffer = 2;
+                return TRUE;
+            }
+            c->src->next_input_byte = self->buffer.data();
+            c->src->bytes_in_buffer = size_t(n);
+            return TRUE;
+        };
+        src.skip_input_data = [](j_decompress_ptr c, long count) {
+            if (count <= 0)
+                return;
+            auto *self = static_cast<JpegSession *>(c->client_data);
+            if (size_t(count) <= c->src->bytes_in_buffer) {
+                c->src->next_input_byte += count;
+                c->src->bytes_in_buffer -= size_t(count);
+                return;
+            }
+            self->offset += qint64(count) - qint64(c->src->bytes_in_buffer);
+            c->src->bytes_in_buffer = 0;
+            c->src->next_input_byte = nullptr;
+        };
+        src.resync_to_restart = jpeg_resync_to_restart;
+        src.term_source = [](j_decompress_ptr) {};
+        cinfo.src = &src;
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
+    }
+    ~JpegSession()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+    JpegSession(const JpegSession &) = delete;
+    JpegSession &operator=(const JpegSession &) = delete;
+
+    void check() const
+    {
+        if (damaged)
+            fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+    }
+
+    // Reads the header and what it says: refused when damaged, too large, or too
+    // short for the size it declares.
+    void readHeader(MetadataBlocks &blocks)
+    {
+        jpeg_read_header(&cinfo, TRUE);
+        const qint64 w = cinfo.image_width, h = cinfo.image_height;
+        if (w <= 0 || h <= 0)
+            fail(tr("JPEG ファイルが壊れているため読み込めません"));
+        checkPictureSize(w, h);
+        // Huffman-coded data spends at least one bit on each 8 x 8 block of a scan
+        // (its DC code); halved here for subsampled components. Arithmetic coding can
+        // go far lower, so it gets a much looser bound. A file too small for its size
+        // is damaged or crafted (313 bytes declaring 20000 x 20000 pixels would take
+        // minutes and gigabytes to come out grey).
+        const qint64 blocks8 = ((w + 7) / 8) * ((h + 7) / 8);
+        const qint64 minimumBits = cinfo.arith_code ? blocks8 / 1024 : blocks8 / 2;
+        if (source.size() * 8 < minimumBits)
+            failTooLittleData(PictureFormat::Jpeg, w, h);
+        started = true;
+
+        std::map<int, QByteArray> icc;
+        int iccCount = -1;
+        bool iccBroken = false;
+        for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+            const ByteView b{m->data, qint64(m->data_length)};
+            if (m->marker == JPEG_APP0 + 1 && b.is(0, "Exif\0\0", 6) && blocks.exif.isEmpty())
+                blocks.exif = b.bytes(6, b.size - 6);
+            else if (m->marker == JPEG_APP0 + 1 && b.is(0, "http://ns.adobe.com/xap/1.0/\0", 29)
+                     && blocks.xmp.isEmpty())
+                blocks.xmp = b.bytes(29, b.size - 29);
+            else if (m->marker == JPEG_APP0 + 13 && b.is(0, "Photoshop 3.0\0", 14) && blocks.iptc.isEmpty())
+                blocks.iptc = iptcOf(b);
+            else if (m->marker == JPEG_APP0 + 2 && b.size >= 14 && b.is(0, "ICC_PROFILE\0", 12)) {
+                const int seq = b.p[12], count = b.p[13];
+                if (iccCount < 0)
+                    iccCount = count;
+                // A numbering that does not add up gives no profile rather than a wrong one.
+                iccBroken = iccBroken || seq < 1 || seq > count || count != iccCount || icc.count(seq);
+                icc[seq] = b.bytes(14, b.size - 14);
+            }
+        }
+        if (!iccBroken && iccCount > 0 && int(icc.size()) == iccCount)
+            for (const auto &[seq, chunk] : icc)
+                blocks.icc += chunk;
+    }
+
+    // What libjpeg holds for a picture of several scans (progressive, or one
+    // component a scan): every coefficient of the picture, 2 bytes each.
+    qint64 coefficientBytes() const
+    {
+        if (!cinfo.progressive_mode && cinfo.comps_in_scan >= cinfo.num_components)
+            return qint64(cinfo.image_width) * 64; // a few rows of blocks
+        qint64 bytes = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info &comp = cinfo.comp_info[c];
+            const qint64 bw = (qint64(cinfo.image_width) * comp.h_samp_factor + cinfo.max_h_samp_factor * 8 - 1)
+                              / (cinfo.max_h_samp_factor * 8);
+            const qint64 bh = (qint64(cinfo.image_height) * comp.v_samp_factor + cinfo.max_v_samp_factor * 8 - 1)
+                              / (cinfo.max_v_samp_factor * 8);
+            bytes += (bw + comp.h_samp_factor) * (bh + comp.v_samp_factor) * 128;
+        }
+        return bytes;
+    }
+};
+
+class JpegRows : public RowReader {
+public:
+    JpegRows(const PictureSource &source, const NeedFunction &need)
+        : m_s(source)
+    {
+        jpeg_decompress_struct &c = m_s.cinfo;
+        m_s.readHeader(blocks);
+        stored = QSize(int(c.image_width), int(c.image_height));
+        orientation = exifBlockOrientation(blocks.exif);
+        m_cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
+        rgbProfile = !m_cmyk;
+        // Shrink on load with libjpeg's reduced inverse DCTs.
+        const int d = reductionFor(stored.width(), stored.height(), storedNeed(need, stored, orientation), {8, 4, 2});
+        c.scale_num = 1;
+        c.scale_denom = unsigned(d);
+        // Format_RGB32 is B, G, R, 0xFF in memory on little-endian processors.
+        c.out_color_space = m_cmyk ? JCS_CMYK : (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+        jpeg_calc_output_dimensions(&c);
+        size = QSize(int(c.output_width), int(c.output_height));
+        // A last partial block (w mod d pixels) sits at the right and bottom.
+        extent = QRectF(0, 0, double(stored.width()) / d, double(stored.height()) / d);
+        chunk = std::max(1, c.rec_outbuf_height);
+        memory = m_s.coefficientBytes() + (m_cmyk ? qint64(size.width()) * 4 * 16 : 0);
+    }
+
+    void read(std::uint8_t *const *rows, int n) override
+    {
+        jpeg_decompress_struct &c = m_s.cinfo;
+        if (!m_begun) {
+            jpeg_start_decompress(&c);
+            m_begun = true;
+            if (m_cmyk)
+                m_converter = std::make_unique<CmykConverter>(blocks.icc);
+        }
+        std::vector<std::uint8_t> cmyk;
+        std::vector<JSAMPROW> cmykRows;
+        if (m_cmyk) {
+            cmyk.resize(size_t(n) * size_t(size.width()) * 4);
+            for (int i = 0; i < n; ++i)
+                cmykRows.push_back(cmyk.data() + size_t(i) * size_t(size.width()) * 4);
+        }
+        int got = 0;
+        while (got < n) {
+            if (c.output_scanline >= c.output_height)
+                fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+            JSAMPARRAY to = m_cmyk ? cmykRows.data() + got : const_cast<JSAMPARRAY>(rows + got);
+            got += int(jpeg_read_scanlines(&c, to, JDIMENSION(n - got)));
+            m_s.check();
+        }
+        if (m_cmyk)
+            for (int i = 0; i < n; ++i)
+                m_converter->convert(cmykRows[size_t(i)], reinterpret_cast<std::uint32_t *>(rows[i]), size.width());
+    }
+
+    void finish() override
+    {
+        jpeg_decompress_struct &c = m_s.cinfo;
+        if (!m_begun)
+            return;
+        std::vector<std::uint8_t> row(size_t(size.width()) * 4);
+        JSAMPROW r = row.data();
+        while (c.output_scanline < c.output_height)
+            jpeg_read_scanlines(&c, &r, 1);
+        jpeg_finish_decompress(&c);
+        m_s.check();
+    }
+
+private:
+    JpegSession m_s;
+    bool m_cmyk = false;
+    bool m_begun = false;
+    std::unique_ptr<CmykConverter> m_converter;
+};
+
+class JpegPlaneRows : public PlaneReader {
+public:
+    explicit JpegPlaneRows(const PictureSource &source)
+        : m_s(source)
+    {
+        m_s.readHeader(blocks);
+    }
+
+    // Whether the picture is a plain colour photo stored upright.
+    bool plain() const
+    {
+        const jpeg_decompress_struct &c = m_s.cinfo;
+        if (c.jpeg_color_space != JCS_YCbCr || c.num_components != 3 || exifBlockOrientation(blocks.exif) != 1)
+            return false;
+        const jpeg_component_info *k = c.comp_info;
+        if (k[1].h_samp_factor != 1 || k[1].v_samp_factor != 1 || k[2].h_samp_factor != 1 || k[2].v_samp_factor != 1)
+            return false;
+        const int h = k[0].h_samp_factor, v = k[0].v_samp_factor;
+        return (h == 2 && v == 2) || (h == 2 && v == 1) || (h == 1 && v == 1);
+    }
+
+    void start(const NeedFunction &need) override
+    {
+        jpeg_decompress_struct &c = m_s.cinfo;
+        stored = QSize(int(c.image_width), int(c.image_height));
+        const int d = reductionFor(stored.width(), stored.height(), need ? need(stored) : QSize(), {8, 4, 2});
+        c.scale_num = 1;
+        c.scale_denom = unsigned(d);
+        c.raw_data_out = TRUE;
+        c.do_fancy_upsampling = FALSE;
+        memory = m_s.coefficientBytes();
+        jpeg_start_decompress(&c);
+        const double xs = c.comp_info[0].h_samp_factor, ys = c.comp_info[0].v_samp_factor;
+        for (int i = 0; i < 3; ++i) {
+            const jpeg_component_info &k = c.comp_info[i];
+            // Whole blocks: libjpeg writes them even past the picture's edge.
+            planes[i] = QSize(int(k.width_in_blocks * unsigned(k.DCT_scaled_size)),
+                              int(k.height_in_blocks * unsigned(k.DCT_scaled_size)));
+            rowsPerChunk[i] = k.v_samp_factor * k.DCT_scaled_size;
+        }
+        lumaExtent = QRectF(0, 0, double(stored.width()) / d, double(stored.height()) / d);
+        chromaExtent = QRectF(0, 0, double(stored.width()) / d / xs, double(stored.height()) / d / ys);
+    }
+
+    JDIMENSION width() const { return m_s.cinfo.image_width; }
+    JDIMENSION height() const { return m_s.cinfo.image_height; }
+    bool more() const override { return m_s.cinfo.output_scanline < m_s.cinfo.output_height; }
+
+    void read(std::uint8_t *const *const *rows) override
+    {
+        jpeg_decompress_struct &c = m_s.cinfo;
+        JSAMPARRAY planesRows[3] = {const_cast<JSAMPARRAY>(rows[0]), const_cast<JSAMPARRAY>(rows[1]),
+                                    const_cast<JSAMPARRAY>(rows[2])};
+        if (jpeg_read_raw_data(&c, planesRows, JDIMENSION(c.max_v_samp_factor * c.min_DCT_scaled_size)) == 0)
+            fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+        m_s.check();
+    }
+
+    void finish() override
+    {
+        jpeg_finish_decompress(&m_s.cinfo);
+        m_s.check();
+    }
+
+private:
+    JpegSession m_s;
+};
+
+// ---- PNG (libpng) ----
+
+// Larger text and profile chunks than this do not occur in real files; the bound
+// keeps a chunk whose length claims gigabytes from being allocated.
+constexpr png_alloc_size_t kPngChunkMax = 32 << 20;
+
+// libpng's structures, freed also when a constructor throws.
+struct PngHandles {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngHandles()
+    {
+        if (png)
+            png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+};
+
+class PngRows : public RowReader {
+public:
+    explicit PngRows(const PictureSource &source)
+        : m_source(source)
+    {
+        // The size from IHDR first, so that a picture beyond the limits is named
+        // as such rather than as libpng's refusal.
+        const ByteView head = ByteView::of(source.head());
+        if (!head.has(16, 8) || !head.is(12, "IHDR", 4))
+            fail(head.size < 33 ? truncatedReason(PictureFormat::Png) : brokenReason(PictureFormat::Png));
+        const qint64 w = head.be32(16), h = head.be32(20);
+        if (w <= 0 || h <= 0)
+            fail(brokenReason(PictureFormat::Png));
+        checkPictureSize(w, h);
+        // Deflate packs at most 1032 bytes into one, and one byte holds at least 8
+        // pixels: a file too small for its size is damaged or crafted.
+        if (w * h > source.size() * 1032 * 8)
+            failTooLittleData(PictureFormat::Png, w, h);
+        // The chunks before the pixels, by their headers alone: a length that claims
+        // more than the file holds (libpng would allocate it before reading) or more
+        // than any text or profile needs is refused here.
+        for (qint64 at = 8;;) {
+            std::uint8_t header[8];
+            if (source.read(at, header, 8) < 8)
+                fail(truncatedReason(PictureFormat::Png));
+            const ByteView c{header, 8};
+            const qint64 length = c.be32(0);
+            if (length > source.size() - at - 12)
+                fail(truncatedReason(PictureFormat::Png));
+            if (c.is(4, "IDAT", 4) || c.is(4, "IEND", 4))
+                break;
+            if (length > qint64(kPngChunkMax))
+                fail(brokenReason(PictureFormat::Png));
+            at += 12 + length;
+        }
+
+        m_h.png = m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, onError, onWarning);
+        if (!m_png)
+            fail(tr("PNG デコーダを初期化できません"));
+        m_h.info = m_info = png_create_info_struct(m_png);
+        if (!m_info)
+            fail(tr("PNG デコーダを初期化できません"));
+        png_set_read_fn(m_png, this, onRead);
+        png_set_user_limits(m_png, kMaxPictureSide, kMaxPictureSide);
+        png_set_chunk_malloc_max(m_png, kPngChunkMax);
+        png_set_chunk_cache_max(m_png, 256);
+        png_read_info(m_png, m_info);
+
+        png_uint_32 pw = 0, ph = 0;
+        int depth = 0, type = 0, interlace = 0;
+        png_get_IHDR(m_png, m_info, &pw, &ph, &depth, &type, &interlace, nullptr, nullptr);
+        stored = size = QSize(int(pw), int(ph));
+        extent = QRectF(0, 0, pw, ph);
+        collect();
+        orientation = exifBlockOrientation(blocks.exif);
+
+        if (type == PNG_COLOR_TYPE_PALETTE)
+            png_set_palette_to_rgb(m_png);
+        if (type == PNG_COLOR_TYPE_GRAY && depth < 8)
+            png_set_expand_gray_1_2_4_to_8(m_png);
+        // Transparent colours become alpha before 16-bit samples are reduced, so a
+        // 16-bit colour key matches on all its bits.
+        alpha = (type & PNG_COLOR_MASK_ALPHA) != 0;
+        if (png_get_valid(m_png, m_info, PNG_INFO_tRNS)) {
+            png_set_tRNS_to_alpha(m_png);
+            alpha = true;
+        }
+        if (depth == 16)
+            png_set_scale_16(m_png);
+        if (!(type & PNG_COLOR_MASK_COLOR))
+            png_set_gray_to_rgb(m_png);
+        if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+            png_set_bgr(m_png);
+        else
+            png_set_swap_alpha(m_png);
+        if (!alpha)
+            png_set_filler(m_png, 0xFF, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+        m_passes = png_set_interlace_handling(m_png);
+        png_read_update_info(m_png, m_info);
+        if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * 4)
+            fail(brokenReason(PictureFormat::Png));
+        // Interlaced rows come in seven passes over the whole picture: it is read
+        // whole (under the budget) and handed out from there.
+        m_interlaced = m_passes > 1;
+        memory = m_interlaced ? qint64(pw) * ph * 4 : qint64(pw) * 8;
+    }
+    void read(std::uint8_t *const *rows, int n) override
+    {
+        const size_t rowBytes = size_t(size.width()) * 4;
+        if (m_interlaced) {
+            if (m_whole.empty()) {
+                m_whole.resize(rowBytes * size_t(size.height()));
+                std::vector<png_bytep> all(size_t(size.height()));
+                for (int y = 0; y < size.height(); ++y)
+                    all[size_t(y)] = m_whole.data() + rowBytes * size_t(y);
+                png_read_image(m_png, all.data());
+            }
+            for (int i = 0; i < n; ++i)
+                std::memcpy(rows[i], m_whole.data() + rowBytes * size_t(m_row + i), rowBytes);
+        } else {
+            for (int i = 0; i < n; ++i)
+                png_read_row(m_png, rows[i], nullptr);
+        }
+        m_row += n;
+    }
+
+    void finish() override
+    {
+        std::vector<std::uint8_t> row(size_t(size.width()) * 4);
+        while (!m_interlaced && m_row < size.height()) {
+            png_read_row(m_png, row.data(), nullptr);
+            ++m_row;
+        }
+        png_read_end(m_png, m_info);
+        collect();
+    }
+
+private:
+    static void onError(png_structp png, png_const_charp)
+    {
+        auto *self = static_cast<PngRows *>(png_get_error_ptr(png));
+        fail(self->m_cut ? truncatedReason(PictureFormat::Png) : brokenReason(PictureFormat::Png));
+    }
+    static void onWarning(png_structp, png_const_charp) { }
+    static void onRead(png_structp png, png_bytep data, png_size_t length)
+    {
+        auto *self = static_cast<PngRows *>(png_get_io_ptr(png));
+        const qint64 got = self->m_source.read(self->m_offset, data, qint64(length));
+        self->m_offset += got;
+        if (got < qint64(length)) {
+            self->m_cut = true;
+            png_error(png, "cut");
+        }
+    }
+    // eXIf, XMP in iTXt and iCCP, where found.
+    void collect()
+    {
+        png_bytep exif = nullptr;
+        png_uint_32 exifLength = 0;
+        if (blocks.exif.isEmpty() && png_get_eXIf_1(m_png, m_info, &exifLength, &exif) && exif)
+            blocks.exif = QByteArray(reinterpret_cast<const char *>(exif), qsizetype(exifLength));
+        if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
+            blocks.exif.remove(0, 6);
+        png_textp text = nullptr;
+        int count = 0;
+        png_get_text(m_png, m_info, &text, &count);
+        for (int i = 0; i < count && blocks.xmp.isEmpty(); ++i)
+            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0)
+                blocks.xmp = QByteArray(text[i].text,
+                                        qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length));
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileLength = 0;
+        if (blocks.icc.isEmpty() && png_get_iCCP(m_png, m_info, &name, &compression, &profile, &profileLength))
+            blocks.icc = QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileLength));
+    }
+
+    PictureSource m_source;
+    qint64 m_offset = 0;
+    bool m_cut = false;
+    PngHandles m_h;
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+    int m_passes = 1;
+    bool m_interlaced = false;
+    int m_row = 0;
+    std::vector<std::uint8_t> m_whole;
+};
+
+// ---- TIFF (libtiff) ----
+
+// How many bytes a byte of the data can stand for at most, by compression: a bound
+// that refuses a few hundred bytes declaring gigabytes. 0: no bound is known.
+double tiffExpansion(int compression)
+{
+    switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64; // a 2-byte run stands for 128 bytes
+    case COMPRESSION_LZW: return 4096.0 * 8 / 9; // a code of 9 bits or more, at most 4096 bytes
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 1032;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 4096; // a bit for every 8 x 8 block of each sample
+    default: return 0;
+    }
+}
+
+// libtiff's handle and picture reader, freed also when a constructor throws.
+struct TiffHandles {
+    TIFF *tif = nullptr;
+    TIFFRGBAImage image{};
+    bool begun = false;
+    ~TiffHandles()
+    {
+        if (begun)
+            TIFFRGBAImageEnd(&image);
+        if (tif)
+            TIFFClose(tif);
+    }
+};
+
+class TiffRows : public RowReader {
+public:
+    explicit TiffRows(const PictureSource &source)
+        : m_source(source)
+    {
+        TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(options, onMessage, this);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
+        // No single allocation of libtiff's own beyond this: strips and tiles are read
+        // one at a time.
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(512) << 20);
+        // "m": read, never map (another program may shorten the file meanwhile).
+        m_h.tif = m_tif = TIFFClientOpenExt("picture", "rm", this, onRead, onWrite, onSeek, onClose, onSize, nullptr,
+                                            nullptr, options);
+        TIFFOpenOptionsFree(options);
+        if (!m_tif)
+            failed();
+        std::uint32_t w = 0, h = 0;
+        TIFFGetField(m_tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(m_tif, TIFFTAG_IMAGELENGTH, &h);
+        if (w == 0 || h == 0)
+            failed();
+        checkPictureSize(w, h);
+        stored = size = QSize(int(w), int(h));
+        extent = QRectF(0, 0, w, h);
+        checkDataCovers();
+
+        char message[1024] = {};
+        if (!TIFFRGBAImageOK(m_tif, message))
+            fail(tr("この種類の TIFF ファイルには対応していません"));
+        if (!TIFFRGBAImageBegin(&m_image, m_tif, 0, message))
+            failed();
+        m_h.begun = true;
+        // Rows in stored order: the orientation is applied as an EXIF one, like every
+        // other format's.
+        orientation = m_image.orientation >= 1 && m_image.orientation <= 8 ? m_image.orientation : 1;
+        m_image.req_orientation = m_image.orientation;
+        alpha = m_image.alpha != 0;
+        // A band is a strip or a row of tiles: each is decoded once.
+        std::uint32_t rowsPerStrip = h, tileHeight = 0;
+        if (TIFFIsTiled(m_tif))
+            TIFFGetField(m_tif, TIFFTAG_TILELENGTH, &tileHeight);
+        else
+            TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        const std::uint32_t band = TIFFIsTiled(m_tif) ? tileHeight : rowsPerStrip;
+        chunk = int(std::clamp<std::uint32_t>(band, 1, h));
+        m_band.resize(size_t(w) * size_t(chunk));
+        memory =
+            qint64(m_band.size()) * 4 + qint64(TIFFIsTiled(m_tif) ? TIFFTileSize64(m_tif) : TIFFStripSize64(m_tif)) * 2;
+
+        std::uint32_t iccLength = 0;
+        void *icc = nullptr;
+        if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength < (32u << 20))
+            blocks.icc = QByteArray(static_cast<const char *>(icc), qsizetype(iccLength));
+    }
+    void read(std::uint8_t *const *rows, int n) override
+    {
+        for (int i = 0; i < n; ++i) {
+            const int y = m_row + i;
+            if (y >= m_bandFirst + m_bandRows || y < m_bandFirst) {
+                m_bandFirst = y - y % chunk;
+                m_bandRows = std::min(chunk, size.height() - m_bandFirst);
+                m_image.row_offset = m_bandFirst;
+                m_image.col_offset = 0;
+                if (!TIFFRGBAImageGet(&m_image, m_band.data(), std::uint32_t(size.width()), std::uint32_t(m_bandRows))
+                    || !m_error.isEmpty())
+                    failed();
+            }
+            // libtiff's ABGR, premultiplied, to straight ARGB32.
+            const std::uint32_t *s = m_band.data() + size_t(y - m_bandFirst) * size_t(size.width());
+            auto *d = reinterpret_cast<std::uint32_t *>(rows[i]);
+            for (int x = 0; x < size.width(); ++x) {
+                const std::uint32_t p = s[x];
+                std::uint32_t r = TIFFGetR(p), g = TIFFGetG(p), b = TIFFGetB(p);
+                const std::uint32_t a = alpha ? TIFFGetA(p) : 255;
+                if (a != 255 && a != 0) {
+                    r = std::min<std::uint32_t>(255, (r * 255 + a / 2) / a);
+                    g = std::min<std::uint32_t>(255, (g * 255 + a / 2) / a);
+                    b = std::min<std::uint32_t>(255, (b * 255 + a / 2) / a);
+                }
+                d[x] = (a << 24) | (r << 16) | (g << 8) | b;
+            }
+        }
+        m_row += n;
+    }
+
+private:
+    [[noreturn]] void failed() const
+    {
+        fail(m_cut ? truncatedReason(PictureFormat::Tiff) : brokenReason(PictureFormat::Tiff));
+    }
+
+    // Every strip or tile within the file, and all of them together able to hold
+    // the picture under its compression.
+    void checkDataCovers()
+    {
+        const bool tiled = TIFFIsTiled(m_tif);
+        const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(m_tif) : TIFFNumberOfStrips(m_tif);
+        std::uint64_t *offsets = nullptr, *counts = nullptr;
+        if (!TIFFGetField(m_tif, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets)
+            || !TIFFGetField(m_tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !offsets
+            || !counts)
+            failed();
+        qint64 data = 0;
+        for (std::uint32_t i = 0; i < pieces; ++i) {
+            if (offsets[i] > std::uint64_t(m_source.size()) || counts[i] > std::uint64_t(m_source.size())
+                || offsets[i] + counts[i] > std::uint64_t(m_source.size()))
+                fail(truncatedReason(PictureFormat::Tiff));
+            data += qint64(counts[i]);
+        }
+        std::uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
+        TIFFGetFieldDefaulted(m_tif, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetFieldDefaulted(m_tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(m_tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        const qint64 w = size.width(), h = size.height();
+        const double bytes = double(w) * h * bits * samples / 8;
+        const double expansion = tiffExpansion(compression);
+        const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3
+                         || compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+        // Fax coding spends at least a bit on every row.
+        if ((expansion > 0 && bytes > double(data) * expansion * 1.01 + 64) || (fax && h > data * 8 + 8))
+            failTooLittleData(PictureFormat::Tiff, w, h);
+    }
+
+    static int onMessage(TIFF *, void *self, const char *, const char *, va_list)
+    {
+        static_cast<TiffRows *>(self)->m_error = QStringLiteral("error");
+        return 1;
+    }
+    static int onWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+    static tmsize_t onRead(thandle_t h, void *to, tmsize_t n)
+    {
+        auto *self = static_cast<TiffRows *>(h);
+        const qint64 got = self->m_source.read(self->m_offset, to, qint64(n));
+        self->m_offset += got;
+        if (got < qint64(n))
+            self->m_cut = true;
+        return tmsize_t(got);
+    }
+    static tmsize_t onWrite(thandle_t, void *, tmsize_t) { return 0; }
+    static toff_t onSeek(thandle_t h, toff_t at, int whence)
+    {
+        auto *self = static_cast<TiffRows *>(h);
+        const qint64 base = whence == SEEK_CUR ? self->m_offset : whence == SEEK_END ? self->m_source.size() : 0;
+        self->m_offset = base + qint64(at);
+        return toff_t(self->m_offset);
+    }
+    static int onClose(thandle_t) { return 0; }
+    static toff_t onSize(thandle_t h) { return toff_t(static_cast<TiffRows *>(h)->m_source.size()); }
+
+    PictureSource m_source;
+    qint64 m_offset = 0;
+    bool m_cut = false;
+    QString m_error;
+    TiffHandles m_h;
+    TIFF *m_tif = nullptr;
+    TIFFRGBAImage &m_image = m_h.image;
+    std::vector<std::uint32_t> m_band;
+    int m_bandFirst = 0, m_bandRows = 0, m_row = 0;
+};
+
+// ---- WebP (libwebp) ----
+
+class WebpRows : public RowReader {
+public:
+    WebpRows(const PictureSource &source, const NeedFunction &need)
+    {
+        const ByteView head = ByteView::of(source.head());
+        if (head.size < 12 || head.le32(4) + 8 > std::uint64_t(source.size()))
+            fail(truncatedReason(PictureFormat::WebP));
+        WebPBitstreamFeatures features;
+        if (WebPGetFeatures(head.p, size_t(head.size), &features) != VP8_STATUS_OK || features.width <= 0
+            || features.height <= 0)
+            fail(brokenReason(PictureFormat::WebP));
+        const qint64 w = features.width, h = features.height;
+        checkPictureSize(w, h);
+        // Both codings can spend next to nothing on a flat area, but no real
+        // picture packs more than this many pixels into a byte: a few dozen bytes
+        // that declare hundreds of megapixels are damaged or crafted.
+        if (w * h > source.size() * (qint64(1) << 17))
+            failTooLittleData(PictureFormat::WebP, w, h);
+        stored = QSize(int(w), int(h));
+        alpha = features.has_alpha != 0;
+        m_source = source;
+        readMetadataChunks();
+        // libwebp scales while it decodes, averaging every source pixel under an
+        // output pixel; the result keeps two pixels for each one drawn, which the
+        // final filter brings to size.
+        const QSize n = storedNeed(need, stored, orientation);
+        m_decoded = stored;
+        if (n.isValid() && !n.isEmpty() && w >= 2 * n.width() && h >= 2 * n.height())
+            m_decoded = QSize(2 * n.width(), 2 * n.height());
+        size = m_decoded;
+        extent = QRectF(0, 0, size.width(), size.height());
+        memory = source.size() + qint64(size.width()) * size.height() * 4 + w * 16;
+        chunk = size.height();
+    }
+
+    void read(std::uint8_t *const *rows, int n) override
+    {
+        if (m_pixels.empty())
+            decode();
+        const size_t rowBytes = size_t(size.width()) * 4;
+        for (int i = 0; i < n; ++i)
+            std::memcpy(rows[i], m_pixels.data() + rowBytes * size_t(m_row + i), rowBytes);
+        m_row += n;
+    }
+
+private:
+    // The EXIF, XMP and ICCP chunks, found by their headers alone.
+    void readMetadataChunks()
+    {
+        qint64 at = 12;
+        std::uint8_t header[8];
+        while (at + 8 <= m_source.size() && m_source.read(at, header, 8) == 8) {
+            const ByteView h{header, 8};
+            const qint64 len = h.le32(4);
+            QByteArray *block = h.is(0, "EXIF", 4)   ? &blocks.exif
+                                : h.is(0, "XMP ", 4) ? &blocks.xmp
+                                : h.is(0, "ICCP", 4) ? &blocks.icc
+                                                     : nullptr;
+            if (block && len <= (qint64(32) << 20))
+                *block = m_source.bytes(at + 8, len);
+            at += 8 + len + (len & 1);
+        }
+        if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
+            blocks.exif.remove(0, 6);
+        orientation = exifBlockOrientation(blocks.exif);
+    }
+
+    void decode()
+    {
+        const QByteArray file = m_source.data() ? *m_source.data() : m_source.bytes(0, m_source.size());
+        const ByteView b = ByteView::of(file);
+
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config))
+            fail(tr("WebP デコーダを初期化できません"));
+        if (m_decoded != stored) {
+            config.options.use_scaling = 1;
+            config.options.scaled_width = m_decoded.width();
+            config.options.scaled_height = m_decoded.height();
+        }
+        m_pixels.resize(size_t(size.width()) * size_t(size.height()) * 4);
+        config.output.colorspace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = m_pixels.data();
+        config.output.u.RGBA.stride = size.width() * 4;
+        config.output.u.RGBA.size = m_pixels.size();
+        const VP8StatusCode status = WebPDecode(b.p, size_t(b.size), &config);
+        WebPFreeDecBuffer(&config.output);
+        if (status == VP8_STATUS_NOT_ENOUGH_DATA)
+            fail(truncatedReason(PictureFormat::WebP));
+        if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
+            fail(tr("この種類の WebP ファイルには対応していません"));
+        if (status != VP8_STATUS_OK)
+            fail(brokenReason(PictureFormat::WebP));
+    }
+
+    PictureSource m_source = PictureSource::memory(QByteArray());
+    QSize m_decoded;
+    std::vector<std::uint8_t> m_pixels;
+    int m_row = 0;
+};
+
+} // namespace
+
+// BMP rows live in bmprows.cpp.
+std::unique_ptr<RowReader> openBmpRows(const PictureSource &source, const NeedFunction &need);
+
+std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need)
+{
+    switch (format) {
+    case PictureFormat::Jpeg: return std::make_unique<JpegRows>(source, need);
+    case PictureFormat::Png: {
+        auto r = std::make_unique<PngRows>(source);
+        if (need)
+            need(r->upright());
+        return r;
+    }
+    case PictureFormat::Tiff: {
+        auto r = std::make_unique<TiffRows>(source);
+        if (need)
+            need(r->upright());
+        return r;
+    }
+    case PictureFormat::WebP: return std::make_unique<WebpRows>(source, need);
+    case PictureFormat::Bmp: return openBmpRows(source, need);
+    default: return nullptr;
+    }
+}
+
+std::unique_ptr<PlaneReader> openPlaneReader(const PictureSource &source)
+{
+    if (sniffPictureFormat(source.head()) != PictureFormat::Jpeg)
+        return nullptr;
+    auto r = std::make_unique<JpegPlaneRows>(source);
+    if (!r->plain())
+        return nullptr;
+    r->stored = QSize(int(r->width()), int(r->height()));
+    return r;
+}
+
+} // namespace kestrovia

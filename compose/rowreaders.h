@@ -1,0 +1,81 @@
+#pragma once
+// Pictures read row by row, top to bottom in their stored orientation, for the
+// decoders that reduce as they read (resample's RowScaler) and for whole decodes
+// alike. Each reader looks at the header first: the format's limits and what its
+// data can hold are checked before anything else is read or allocated.
+
+#include "compose/metadatablocks.h"
+#include "compose/picturedecoder.h"
+#include "compose/pictureformat.h"
+#include "compose/sourcefile.h"
+
+#include <QByteArray>
+#include <QRectF>
+#include <QSize>
+
+#include <cstdint>
+#include <memory>
+
+namespace kestrovia {
+
+class RowReader {
+public:
+    virtual ~RowReader() = default;
+
+    QSize size; // the rows as they come (after a reduction on load)
+    QRectF extent; // the part of them that stands for the whole picture
+    QSize stored; // the picture's real size, stored orientation
+    int orientation = 1; // EXIF orientation still to apply (1..8)
+    bool alpha = false; // rows are straight ARGB32 that may be transparent, else RGB32
+    bool rgbProfile = true; // whether blocks.icc describes the rows' colours
+    int chunk = 16; // rows the reader likes to give at a time
+    qint64 memory = 0; // bytes the reader holds while it reads, besides the rows asked for
+    MetadataBlocks blocks;
+
+    QSize upright() const { return orientation >= 5 ? stored.transposed() : stored; }
+
+    // The next n rows into rows[0..n), size.width() pixels of 4 bytes each. Throws
+    // Failure for damaged or cut data.
+    virtual void read(std::uint8_t *const *rows, int n) = 0;
+    // After the last row: checks the rest of the data (a JPEG's end, a PNG's last
+    // chunks) and collects the metadata found there.
+    virtual void finish() { }
+};
+
+// Opens the picture for reading by rows, reduced on load for the need when the
+// format can (JPEG by its reduced inverse DCTs, bitmaps by block averages, WebP by
+// its own scaled decoding). nullptr for formats read whole (GIF, HEIF). Throws
+// Failure for a header that is damaged, too large, or more than its data can hold.
+std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need);
+
+// A plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) read by its
+// colour planes, as stored, its header read; nullptr for any other picture.
+class PlaneReader {
+public:
+    virtual ~PlaneReader() = default;
+    QSize stored; // the picture's real size
+    QSize planes[3]; // Y, Cb, Cr as they come (after a reduction on load)
+    QRectF lumaExtent, chromaExtent;
+    int rowsPerChunk[3] = {}; // rows of each plane one read gives
+    qint64 memory = 0;
+    MetadataBlocks blocks;
+    // Starts decoding, reduced on load for the need (asked with the real size);
+    // the sizes above are known from then on.
+    virtual void start(const NeedFunction &need) = 0;
+    // Whether rows are left to read.
+    virtual bool more() const = 0;
+    // The next chunk of rows of each plane into rows[c][0..rowsPerChunk[c]).
+    virtual void read(std::uint8_t *const *const *rows) = 0;
+    virtual void finish() = 0;
+};
+std::unique_ptr<PlaneReader> openPlaneReader(const PictureSource &source);
+
+// The reduction on load a reader takes for a need: the largest of the factors
+// (tried in order) that keeps three reduced pixels for each one drawn.
+int reductionFor(qint64 w, qint64 h, QSize need, std::initializer_list<int> factors);
+
+// A profile the output should carry: an RGB one (sRGB needs none; a grey or CMYK
+// one does not describe decoded RGB pixels).
+QByteArray rgbOnly(const QByteArray &profile);
+
+} // namespace kestrovia
