@@ -7,6 +7,8 @@
 #include "platform/busypointer.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,6 +33,8 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
     int failed = 0;
     for (const RowOutcome &o : summary.problems)
         failed += o.status == RowOutcome::Status::Failed;
+    // Skipped rows and rows whose name another file took during the run: each line
+    // says which.
     const int skipped = int(summary.problems.size()) - failed;
 
     Prompts::Message m;
@@ -54,6 +58,14 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
     return m;
 }
 
+// Up to three names, then how many more.
+QString listed(QStringList names, int count)
+{
+    if (count > names.size())
+        names.append(ja("ほか%1件").arg(count - names.size()));
+    return names.join(ja("、"));
+}
+
 } // namespace
 
 BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window)
@@ -69,6 +81,18 @@ BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidg
 // Waits for the rows in flight, which are written: the window that would hear
 // about the run's end is going too.
 BatchRun::~BatchRun() { delete m_pipeline; }
+
+void BatchRun::openFolder(const QString &folder)
+{
+    if (!Prompts::openUrl(QUrl::fromLocalFile(folder))) {
+        Prompts::Message m;
+        m.icon = Prompts::Warning;
+        m.title = QStringLiteral("Kestrovia");
+        m.text = ja("保存先「%1」を開けませんでした。").arg(QDir::toNativeSeparators(folder));
+        m.informative = ja("ファイルマネージャーが見つからない可能性があります。");
+        Prompts::inform(m_window, m);
+    }
+}
 
 bool BatchRun::isRunning() const { return m_pipeline && m_pipeline->isRunning(); }
 
@@ -125,7 +149,7 @@ void BatchRun::BtnMain_Click()
         return;
     }
     const JobTable &table = *m_table;
-    emit note({});
+    emit note({}, {});
 
     QList<std::pair<int, JobRow>> jobs;
     for (int r = 1; r < table.Rows(); ++r)
@@ -136,13 +160,16 @@ void BatchRun::BtnMain_Click()
         Prompts::Message q;
         q.icon = Prompts::Question;
         q.title = QStringLiteral("Kestrovia");
-        q.text = ja("保存先に同じ名前のファイルが%1件あります。").arg(replacing);
-        QStringList names = plan.replacedNames(3);
-        if (replacing > names.size())
-            names.append(ja("ほか%1件").arg(replacing - names.size()));
+        q.text = ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing);
         q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
                            "中止: 何も保存しません")
-                            .arg(names.join(ja("、")));
+                            .arg(listed(plan.replacedNames(3), replacing));
+        // The files no answer replaces are said here too, before anything is written.
+        if (const int others = plan.notOurs(); others > 0)
+            q.informative += ja("\n\n次の%1件は Kestrovia で保存したファイルではない（元の画像の可能性がある）ため、"
+                                "どの場合も置き換えません: %2")
+                                 .arg(others)
+                                 .arg(listed(plan.notOursNames(3), others));
         const Prompts::Answer answer = Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort},
                                                     Prompts::Skip, Prompts::Abort);
         if (answer == Prompts::Abort)
@@ -163,7 +190,12 @@ void BatchRun::BtnMain_Click()
 
     delete m_pipeline;
     m_pipeline = new BatchPipeline(this);
-    connect(m_pipeline, &BatchPipeline::rowDone, m_bar, [this] { m_bar->setValue(m_bar->value() + 1); });
+    m_firstFolder.clear();
+    connect(m_pipeline, &BatchPipeline::rowDone, this, [this](const RowOutcome &o) {
+        m_bar->setValue(m_bar->value() + 1);
+        if (o.status == RowOutcome::Status::Saved && m_firstFolder.isEmpty())
+            m_firstFolder = QFileInfo(o.output).absolutePath();
+    });
     connect(m_pipeline, &BatchPipeline::finished, this, &BatchRun::runFinished);
     m_pipeline->start(plan);
 }
@@ -176,13 +208,18 @@ void BatchRun::runFinished(const BatchSummary &summary)
 
     if (summary.problems.isEmpty() && summary.notStarted == 0) {
         if (summary.saved > 0)
-            emit note(ja("%1件を保存しました").arg(summary.saved));
+            emit note(ja("%1件を保存しました").arg(summary.saved), m_firstFolder);
         return;
     }
     emit note(ja("%1件を保存しました（%2件は保存されていません）")
                   .arg(summary.saved)
-                  .arg(summary.problems.size() + summary.notStarted));
-    Prompts::inform(m_window, summaryMessage(summary));
+                  .arg(summary.problems.size() + summary.notStarted),
+              m_firstFolder);
+    QList<Prompts::Answer> buttons{Prompts::Ok};
+    if (!m_firstFolder.isEmpty())
+        buttons.append(Prompts::OpenFolder);
+    if (Prompts::ask(m_window, summaryMessage(summary), buttons, Prompts::Ok, Prompts::Ok) == Prompts::OpenFolder)
+        openFolder(m_firstFolder);
 }
 
 } // namespace kestrovia

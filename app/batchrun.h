@@ -37,6 +37,8 @@ public:
     void BtnMain_Click();
 
     bool isRunning() const;
+    // Opens folder in the desktop's file manager; says so when it cannot.
+    void openFolder(const QString &folder);
     // Whether the window may close: yes without a run. During one, a question asks
     // 処理を中止 (the run stops after the rows in flight, whose files are written,
     // and no message follows the window) or 続ける (the window and the run stay). A
@@ -46,8 +48,10 @@ public:
     void cancel();
 
 signals:
-    // A short note for the strip under the grid; empty: the drop hint again.
-    void note(const QString &text);
+    // A short note for the strip under the grid; empty: the drop hint again. After
+    // a run that saved files, folder is where the first of them went (the strip
+    // offers to open it); empty otherwise.
+    void note(const QString &text, const QString &folder);
     // A run started (true) or ended (false): the window takes no edits meanwhile.
     void runningChanged(bool running);
 
@@ -63,6 +67,7 @@ private:
     BatchPipeline *m_pipeline = nullptr;
     QString m_startCaption;
     bool m_windowClosing = false; // the run ends after its window: nothing more to say
+    QString m_firstFolder; // where the run's first saved file went
 };
 
 } // namespace kestrovia

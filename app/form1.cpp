@@ -120,10 +120,23 @@ Form1::Form1(QWidget *parent)
         // font steps down until they do.
         const QRect r = place(3990, 5505, 1785, kClientHeight - 5505);
         m_hint->setGeometry(r);
+        m_stripRect = r;
         QFont f = m_hint->font();
         while (2 * QFontMetrics(f).lineSpacing() > r.height() && f.pointSizeF() > 6)
             f.setPointSizeF(f.pointSizeF() - 0.5);
         m_hint->setFont(f);
+        // Its second line, after a run: the folder the run saved to, in the file
+        // manager. A link that Tab reaches and Enter follows.
+        m_openFolder =
+            new QLabel(QStringLiteral("<a href=\"folder\">%1</a>").arg(QString::fromUtf8("保存先を開く")), this);
+        m_openFolder->setObjectName(QStringLiteral("LinkOpenFolder"));
+        m_openFolder->setAccessibleName(QString::fromUtf8("保存先を開く"));
+        m_openFolder->setFont(f);
+        m_openFolder->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+        m_openFolder->setFocusPolicy(Qt::StrongFocus);
+        m_openFolder->setGeometry(r.adjusted(0, r.height() / 2, 0, 0));
+        m_openFolder->setVisible(false);
+        connect(m_openFolder, &QLabel::linkActivated, this, [this] { m_batch->openFolder(m_savedFolder); });
     }
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -254,8 +267,12 @@ void Form1::addPictures()
     appendFiles(files);
 }
 
-void Form1::setStripNote(const QString &note)
+void Form1::setStripNote(const QString &note, const QString &folder)
 {
+    // After a run the strip's second line offers the folder the files went to.
+    m_savedFolder = folder;
+    m_openFolder->setVisible(!folder.isEmpty() && !m_bar->isVisible());
+    m_hint->setGeometry(folder.isEmpty() ? m_stripRect : m_stripRect.adjusted(0, 0, 0, -m_stripRect.height() / 2));
     m_hint->setText(note.isEmpty() ? dropHint() : note);
     m_hint->setToolTip(static_cast<StripLabel *>(m_hint)->fits(m_hint->text()) ? QString() : note);
 }
@@ -389,6 +406,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         placeForm2Frame();
     if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         m_hint->setVisible(event->type() == QEvent::Hide);
+        m_openFolder->setVisible(event->type() == QEvent::Hide && !m_savedFolder.isEmpty());
         // A batch run does not return to the event loop until it ends, so the
         // uncovered strip is painted at once.
         if (isVisible())

@@ -44,7 +44,8 @@ public:
 
     // A short note in the strip under the grid (「20件を保存しました」), shown until
     // the next drop or run; an empty note brings back the drop hint.
-    void setStripNote(const QString &note);
+    // With a folder (after a run that saved files) the strip offers to open it.
+    void setStripNote(const QString &note, const QString &folder = {});
 
     // The settings kept between starts (the platform's configuration place, e.g.
     // ~/.config/kestrovia/kestrovia.conf): the panel's values for new rows, where
@@ -85,6 +86,9 @@ private:
     JobListView *m_grid;
     SettingsPanel *m_panel;
     QLabel *m_hint;
+    QLabel *m_openFolder;
+    QRect m_stripRect; // the strip's note area
+    QString m_savedFolder;
     QProgressBar *m_bar;
     QPushButton *m_start;
     QPushButton *m_add;

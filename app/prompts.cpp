@@ -64,6 +64,7 @@ QString caption(Prompts::Answer a)
     case Prompts::Abort: return QString::fromUtf8("中止");
     case Prompts::Stop: return QString::fromUtf8("処理を中止");
     case Prompts::Continue: return QString::fromUtf8("続ける");
+    case Prompts::OpenFolder: return QString::fromUtf8("保存先を開く");
     }
     return {};
 }

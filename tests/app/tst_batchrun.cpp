@@ -6,8 +6,8 @@
 #include "app/prompts.h"
 #include "app/settingspanel.h"
 #include "compose/picturedecoder.h"
-#include "joblist/jobcolumns.h"
 #include "export/safewrite.h"
+#include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "platform/busypointer.h"
 #include "platform/filename.h"
@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <memory>
 
 #include <fcntl.h>
@@ -152,21 +153,27 @@ private slots:
     {
         QTest::addColumn<int>("answer"); // -1: Escape
         QTest::addColumn<QString>("note");
-        QTest::newRow("上書き") << int(Prompts::Overwrite) << "2件を保存しました";
-        QTest::newRow("スキップ") << int(Prompts::Skip) << "1件を保存しました（1件は保存されていません）";
+        QTest::newRow("上書き") << int(Prompts::Overwrite) << "2件を保存しました（1件は保存されていません）";
+        QTest::newRow("スキップ") << int(Prompts::Skip) << "1件を保存しました（2件は保存されていません）";
         QTest::newRow("Escape: 中止") << -1 << "";
     }
+    // holiday.jpg is an earlier output (it carries the program's mark) and is offered
+    // for 上書き; photo.jpg beside photo.png is somebody's original and is never
+    // replaced, whatever the answer: the question says so before anything is
+    // written, and the end message names the row.
     void overwriteQuestion()
     {
         QFETCH(int, answer);
         QFETCH(QString, note);
         const bool replaced = answer == Prompts::Overwrite;
-        const QByteArray photo = jpeg(quadrants(64, 48));
-        writeOutputFile(m_root + "holiday.jpg", photo, WriteMode::New);
+        const QByteArray earlier = jpeg(quadrants(64, 48)), original = jpeg(quadrants(80, 60));
+        writeOutputFile(m_root + "holiday.jpg", earlier, WriteMode::New);
         writeFile(m_root + "holiday.bmp", bmp(quadrants(40, 30), 24));
+        writeFile(m_root + "photo.jpg", original);
+        QVERIFY(quadrants(20, 10).save(m_root + "photo.png", "PNG"));
         writeJpeg(m_root + "new.jpg", 40, 30);
-        table().appendJob(testui::jobFor(m_root + "holiday.bmp", m_root));
-        table().appendJob(testui::jobFor(m_root + "new.jpg", m_root));
+        for (const char *name : {"holiday.bmp", "photo.png", "new.jpg"})
+            table().appendJob(testui::jobFor(m_root + name, m_root));
         const QString hint = strip();
         if (answer >= 0)
             Prompts::setNextAnswer(Prompts::Answer(answer));
@@ -175,17 +182,22 @@ private slots:
 
         QVERIFY(!Prompts::shown().isEmpty());
         const Prompts::Message &q = Prompts::shown()[0];
-        QVERIFY2(q.text.contains("1件") && q.informative.contains("holiday.jpg"), qPrintable(q.text));
-        QCOMPARE(readFile(m_root + "holiday.jpg") == photo, !replaced);
+        QVERIFY2(q.text.contains("1件") && q.text.contains("Kestrovia"), qPrintable(q.text));
+        QVERIFY2(q.informative.contains("holiday.jpg") && q.informative.contains("photo.jpg"),
+                 qPrintable(q.informative));
+        QCOMPARE(readFile(m_root + "photo.jpg"), original);
+        QCOMPARE(readFile(m_root + "holiday.jpg") == earlier, !replaced);
         QCOMPARE(QImage(m_root + "holiday.jpg").size(), replaced ? QSize(40, 30) : QSize(64, 48));
         QCOMPARE(QFile::exists(m_root + "new_b.jpg"), answer >= 0); // Escape writes nothing
         QCOMPARE(strip(), note.isEmpty() ? hint : note);
         // Skipped rows are named in the summary, like failed ones.
-        QCOMPARE(Prompts::shown().size(), answer == Prompts::Skip ? 2 : 1);
-        if (answer == Prompts::Skip)
-            QVERIFY(Prompts::shown()[1].informative.contains("holiday.bmp"));
+        QCOMPARE(Prompts::shown().size(), answer >= 0 ? 2 : 1);
+        if (answer >= 0) {
+            const QString named = Prompts::shown()[1].informative;
+            QVERIFY2(named.contains("photo.png") && named.contains("Kestrovia"), qPrintable(named));
+            QCOMPARE(named.contains("holiday.bmp"), !replaced);
+        }
     }
-
     // A dropped folder adds its pictures and names what it left out; a picture whose
     // name is no UTF-8 (an old camera card's) becomes a row and converts beside
     // itself, its bytes kept.
@@ -306,6 +318,35 @@ private slots:
                 Prompts::shown()[0].text.contains(QString::fromUtf8("中止したため%1件").arg(rows - outputs.size())),
                 qPrintable(Prompts::shown()[0].text));
         }
+    }
+
+    // After a run the strip offers the folder the first file went to, and so does the
+    // end message when there is one; both ask the desktop to open it.
+    void destinationOffered()
+    {
+        QVERIFY(QDir().mkpath(m_root + "out"));
+        writeJpeg(m_root + "a.jpg", 40, 30);
+        table().appendJob(testui::jobFor(m_root + "a.jpg", m_root + "out/"));
+        auto *link = control<QLabel>(m_form.get(), "LinkOpenFolder");
+        QVERIFY(link->isHidden());
+        run();
+        QVERIFY(link->isVisible());
+        emit link->linkActivated("folder");
+        QCOMPARE(Prompts::shown().size(), 1);
+        QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Url);
+        QCOMPARE(QUrl(Prompts::shown()[0].text).toLocalFile(), m_root + "out");
+        Prompts::clearShown();
+
+        table().RemoveItem(1);
+        writeJpeg(m_root + "b.jpg", 40, 30);
+        table().appendJob(testui::jobFor(m_root + "gone.jpg", m_root));
+        table().appendJob(testui::jobFor(m_root + "b.jpg", m_root + "out/"));
+        Prompts::setNextAnswer(Prompts::OpenFolder);
+        run();
+        QCOMPARE(Prompts::shown().size(), 2); // the end message, then the folder
+        QCOMPARE(QUrl(Prompts::shown()[1].text).toLocalFile(), m_root + "out");
+        QTest::mouseClick(control<QWidget>(m_form.get(), "BtnAdd"), Qt::LeftButton); // nothing chosen
+        QVERIFY(link->isVisible()); // until the next drop or run
     }
 
     // Closing the window during a run ends the program: with 処理を中止 after the rows
