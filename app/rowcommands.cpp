@@ -67,7 +67,7 @@ void RowCommands::buildMenu(QWidget *parent)
         {"サイズ", "SameSizeAll", ColNewSize},      {"フィット", "SameFitAll", ColFit},
         {"背景色", "SameColorAll", ColBackColor},   {"位置", "SamePosAll", ColPosition},
         {"回転", "SameRollAll", ColRotation},       {"JPG圧縮", "SameJPGAll", ColCompression},
-        {"保存先", "SameFolderAll", ColSaveFolder},
+        {"保存先", "SameFolderAll", ColSaveFolder}, {"メタデータ", "SameMetaAll", ColMetadata},
     };
     for (const auto &c : copies) {
         QAction *a = named(same->addAction(QString::fromUtf8(c.text)), c.name);
@@ -146,6 +146,7 @@ void RowCommands::SameAllItem_Click()
 {
     for (int col = ColNewSize; col < m_table->Cols(); ++col)
         copyColumnToAll(col);
+    copyColumnToAll(ColMetadata);
 }
 
 void RowCommands::SortFile_Click(int index)

@@ -46,8 +46,9 @@ public:
     // own size; the exact size is copied as it is otherwise.
     void copyColumnToAll(int col);
     void setSizeRule(std::function<SizeRule()> rule) { m_sizeRule = std::move(rule); }
-    // copyColumnToAll for the columns from ColNewSize to the last one; the name,
-    // original size, path and arrow columns are never copied.
+    // copyColumnToAll for the columns from ColNewSize to the last one and the
+    // metadata choice; the name, original size, path and arrow columns are never
+    // copied.
     void SameAllItem_Click();
     // index 0 ascending, 1 descending by file name, from the current row down to
     // the last row (every job row when the current row is the first or the last);

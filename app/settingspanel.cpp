@@ -71,6 +71,9 @@ SettingsPanel::SettingsPanel(QWidget *parent)
         if (!m_saveWhere[0]->isChecked())
             emit saveFolderRequested();
     });
+    connect(m_metadata, &QComboBox::activated, this, [this](int index) {
+        emit settingPicked(ColMetadata, metadataText(MetadataChoice(index)).toString(), false);
+    });
     connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::takeSizeRule);
     connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::takeSizeRule);
     connect(m_shrinkOnly, &QCheckBox::clicked, this, &SettingsPanel::takeSizeRule);
@@ -218,6 +221,17 @@ void SettingsPanel::build()
     }
     v->addWidget(frame3);
 
+    // What of the picture's metadata the output keeps; outputs are mostly for
+    // sharing, so the place it was taken is left out unless asked for.
+    m_metadata = named(new QComboBox(this), "MetaChoice");
+    m_metadata->addItems(
+        {QString::fromUtf8("すべて残す"), QString::fromUtf8("位置情報を除く"), QString::fromUtf8("すべて除く")});
+    m_metadata->setCurrentIndex(int(MetadataChoice::DropLocation));
+    m_metadata->setAccessibleName(QString::fromUtf8("メタデータ"));
+    m_metadata->setToolTip(QString::fromUtf8("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
+    m_metadata->setFixedHeight(editHeight);
+    row({label("メタデータ", "Label16", this), m_metadata});
+
     m_complete = named(new QCheckBox(QString::fromUtf8("完全プレビューを表示する。"), this), "PreCheck");
     v->addWidget(m_complete);
     QLabel *warning = label("注意：画像編集を行う場合は動作が非常に重くなります。", "Label14", this);
@@ -280,6 +294,7 @@ void SettingsPanel::saveTo(QSettings &s) const
     s.setValue(QStringLiteral("percent"), m_rule.percent);
     s.setValue(QStringLiteral("shrinkOnly"), m_rule.shrinkOnly);
     s.setValue(QStringLiteral("completePreview"), m_complete->isChecked());
+    s.setValue(QStringLiteral("metadata"), metadataText(MetadataChoice(m_metadata->currentIndex())).toString());
     s.endGroup();
 }
 
@@ -323,6 +338,7 @@ void SettingsPanel::applyState(const std::function<QVariant(const char *, const 
     rule.shrinkOnly = value("shrinkOnly", false).toBool();
     showSizeRule(rule);
     m_complete->setChecked(value("completePreview", false).toBool());
+    m_metadata->setCurrentIndex(int(metadataChoiceOf(value("metadata", QString()).toString())));
 }
 
 SizeRule SettingsPanel::sizeRule() const
@@ -373,6 +389,7 @@ DropPanelValues SettingsPanel::values() const
 {
     DropPanelValues v;
     v.sizeRule = sizeRule();
+    v.metadata = MetadataChoice(m_metadata->currentIndex());
     v.keepAspect = m_fit[0]->isChecked();
     v.backColor = m_back->colorValue();
     v.topLeft = m_position[0]->isChecked();
@@ -394,6 +411,7 @@ void SettingsPanel::showPictureSettings(const JobRow &job)
             m_turn->setCurrentIndex(i);
     }
     m_fit[job.keepsAspect() ? 0 : 1]->setChecked(true);
+    m_metadata->setCurrentIndex(int(job.metadata));
     if (job.position == celltext::Top)
         m_position[0]->setChecked(true);
     else if (job.position == celltext::Center)

@@ -119,6 +119,7 @@ private:
     QLineEdit *m_saveText = nullptr;
     QToolButton *m_saveFolder = nullptr;
     QCheckBox *m_complete = nullptr;
+    QComboBox *m_metadata = nullptr;
     QLabel *m_banner = nullptr;
     QSize m_shownSize{0, 0};
 };

@@ -21,6 +21,25 @@ std::int16_t JobRow::rotationCode() const
     return 0;
 }
 
+QStringView metadataText(MetadataChoice choice)
+{
+    switch (choice) {
+    case MetadataChoice::KeepAll: return celltext::MetadataKeepAll;
+    case MetadataChoice::DropAll: return celltext::MetadataDropAll;
+    case MetadataChoice::DropLocation: break;
+    }
+    return celltext::MetadataDropLocation;
+}
+
+MetadataChoice metadataChoiceOf(QStringView text)
+{
+    if (text == celltext::MetadataKeepAll)
+        return MetadataChoice::KeepAll;
+    if (text == celltext::MetadataDropAll)
+        return MetadataChoice::DropAll;
+    return MetadataChoice::DropLocation;
+}
+
 std::int32_t JobRow::backColorValue() const
 {
     const auto value = textToInt32(backColor);

@@ -21,6 +21,9 @@ inline constexpr QStringView TurnLeft = u"-90°"; // ColRotation: quarter turn c
 inline constexpr QStringView TurnHalf = u"+180°"; // ColRotation: half turn
 inline constexpr QStringView NoTurn = u" "; // ColRotation: the list's "no turn" item
 inline constexpr QStringView Arrow = u"→"; // ColArrow
+inline constexpr QStringView MetadataKeepAll = u"all"; // the metadata choice, kept beside the cells
+inline constexpr QStringView MetadataDropLocation = u"nolocation";
+inline constexpr QStringView MetadataDropAll = u"none";
 } // namespace celltext
 
 // What of a source's metadata goes into its output. The program's own mark and an
@@ -30,6 +33,11 @@ enum class MetadataChoice {
     DropLocation, // 位置情報を除く: GPS, and the XMP and IPTC places
     DropAll, // すべて除く
 };
+
+// The text a metadata choice is kept as, and back; any other text is the default,
+// 位置情報を除く.
+QStringView metadataText(MetadataChoice choice);
+MetadataChoice metadataChoiceOf(QStringView text);
 
 struct JobRow {
     QString fileName; // ColFileName: the source's name with extension

@@ -225,6 +225,7 @@ DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
         job.rotation = panel.rotation;
         job.saveFolder = !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder;
         job.compression = shortestDecimal(panel.compressValue / 10.0);
+        job.metadata = panel.metadata;
         table.appendJob(job);
         ++result.appended;
     }

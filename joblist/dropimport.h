@@ -29,6 +29,7 @@ struct DropPanelValues {
     bool sameFolder = true; // SaveCheck(0) selected
     QString saveFolderText; // SaveTxt's text
     int compressValue = 50; // CompressLevel's value, 0..100
+    MetadataChoice metadata = MetadataChoice::DropLocation; // MetaChoice's choice
     // How a new row's ColNewSize is worked out of its picture's header; the exact
     // mode leaves it empty, for the row's first showing to fill.
     SizeRule sizeRule;

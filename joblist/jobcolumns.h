@@ -17,7 +17,11 @@ enum JobColumn : int {
     ColReserved10 = 10,
     ColSaveFolder = 11,
     ColCompression = 12,
-    JobColumnCount = 13
+    JobColumnCount = 13, // the table's columns (Cols), all shown
+    // Kept with each row but not one of its columns: what of the source's metadata
+    // the output takes (celltext::Metadata*). It moves with its row in a sort.
+    ColMetadata = 13,
+    StoredColumnCount = 14
 };
 
 } // namespace kestrovia

@@ -11,7 +11,7 @@ namespace kestrovia {
 
 JobTable::JobTable(QObject *parent)
     : QAbstractTableModel(parent)
-    , m_cells{QStringList(JobColumnCount)}
+    , m_cells{QStringList(StoredColumnCount)}
     , m_colWidths(JobColumnCount, 0)
     , m_selection(new QItemSelectionModel(this, this))
 {
@@ -34,7 +34,7 @@ void JobTable::setRows(int rows)
     if (rows > old) {
         beginInsertRows({}, old - 1, rows - 2);
         while (m_cells.size() < rows)
-            m_cells.append(QStringList(JobColumnCount));
+            m_cells.append(QStringList(StoredColumnCount));
         endInsertRows();
     } else if (rows < old) {
         ++m_quiet;
@@ -79,21 +79,21 @@ void JobTable::setRowSel(int r)
 
 QString JobTable::TextMatrix(int row, int col) const
 {
-    if (row < 0 || row >= Rows() || col < 0 || col >= JobColumnCount)
+    if (row < 0 || row >= Rows() || col < 0 || col >= StoredColumnCount)
         return {};
     return m_cells[row][col];
 }
 
 void JobTable::setTextMatrix(int row, int col, const QString &text)
 {
-    if (row < 0 || row >= Rows() || col < 0 || col >= JobColumnCount)
+    if (row < 0 || row >= Rows() || col < 0 || col >= StoredColumnCount || (row == 0 && col >= JobColumnCount))
         return;
     if (m_cells[row][col] == text)
         return;
     m_cells[row][col] = text;
     if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
-    } else {
+    } else if (col < JobColumnCount) {
         const QModelIndex i = index(row - 1, col);
         emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
     }
@@ -104,15 +104,24 @@ JobRow JobTable::jobRow(int row) const
     if (row < 1 || row >= Rows())
         return {};
     const QStringList &c = m_cells[row];
-    return {c[ColFileName],  c[ColOriginalSize], c[ColPath],     c[ColNewSize],    c[ColFit],
-            c[ColBackColor], c[ColPosition],     c[ColRotation], c[ColSaveFolder], c[ColCompression]};
+    return {c[ColFileName],
+            c[ColOriginalSize],
+            c[ColPath],
+            c[ColNewSize],
+            c[ColFit],
+            c[ColBackColor],
+            c[ColPosition],
+            c[ColRotation],
+            c[ColSaveFolder],
+            c[ColCompression],
+            metadataChoiceOf(c[ColMetadata])};
 }
 
 void JobTable::appendJob(const JobRow &job)
 {
     const int r = Rows();
     beginInsertRows({}, r - 1, r - 1);
-    QStringList cells(JobColumnCount);
+    QStringList cells(StoredColumnCount);
     cells[ColFileName] = job.fileName;
     cells[ColOriginalSize] = job.originalSize;
     cells[ColPath] = job.path;
@@ -124,6 +133,7 @@ void JobTable::appendJob(const JobRow &job)
     cells[ColRotation] = job.rotation;
     cells[ColSaveFolder] = job.saveFolder;
     cells[ColCompression] = job.compression;
+    cells[ColMetadata] = metadataText(job.metadata).toString();
     m_cells.append(cells);
     endInsertRows();
 }

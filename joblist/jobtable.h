@@ -42,6 +42,7 @@ public:
     int RowSel() const;
     void setRowSel(int r);
 
+    // Columns 0..Cols()-1, and ColMetadata, which each job row keeps beside them.
     QString TextMatrix(int row, int col) const;
     // Out-of-range cells are ignored. Row 0 is the header row.
     void setTextMatrix(int row, int col, const QString &text);

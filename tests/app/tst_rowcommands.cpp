@@ -137,6 +137,7 @@ private slots:
         QTest::newRow("回転") << "SameRollAll" << int(ColRotation) << int(ColRotation) << 1;
         QTest::newRow("JPG圧縮") << "SameJPGAll" << int(ColCompression) << int(ColCompression) << 2;
         QTest::newRow("保存先") << "SameFolderAll" << int(ColSaveFolder) << int(ColSaveFolder) << 3;
+        QTest::newRow("メタデータ") << "SameMetaAll" << int(ColMetadata) << int(ColMetadata) << 2;
         // The reserved columns too; never the name, sizes as shown, path or arrow.
         QTest::newRow("全項目") << "SameAllItem" << int(ColNewSize) << int(ColCompression) << 2;
         QTest::newRow("全項目, no current row") << "SameAllItem" << 0 << -1 << 0;
@@ -147,18 +148,29 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, last);
         QFETCH(int, current);
+        const QStringList metadata{"all", "none", "nolocation", "none"};
         for (int r = 1; r <= 4; ++r) {
             m_table->setTextMatrix(r, ColOriginalSize, QStringLiteral("%1*%1").arg(r * 100));
             m_table->setTextMatrix(r, ColReserved9, r == current ? "" : "x");
+            m_table->setTextMatrix(r, ColMetadata, metadata[r - 1]);
         }
         setCurrent(current);
-        QList<QStringList> expected = testui::allCells(*m_table);
+        // Every cell, and the metadata choice each row keeps beside them.
+        const auto cells = [this] {
+            QList<QStringList> all = testui::allCells(*m_table);
+            for (int r = 0; r < all.size(); ++r)
+                all[r] << m_table->TextMatrix(r, ColMetadata);
+            return all;
+        };
+        QList<QStringList> expected = cells();
+        const bool all = action == "SameAllItem";
         for (int r = 1; r <= 4; ++r)
-            for (int c = first; c <= last; ++c)
-                expected[r][c] = expected[current][c];
+            for (int c = 0; c <= ColMetadata; ++c)
+                if ((c >= first && c <= last) || (all && c == ColMetadata && current))
+                    expected[r][c] = expected[current][c];
 
         entry(action.toLatin1())->trigger();
-        QCOMPARE(testui::allCells(*m_table), expected);
+        QCOMPARE(cells(), expected);
         QCOMPARE(m_table->Row(), current);
     }
 

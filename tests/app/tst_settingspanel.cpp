@@ -12,7 +12,9 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -32,10 +34,10 @@ QString pick(int column, const QString &text, bool redraw = true)
 
 QStringList describe(const DropPanelValues &v)
 {
-    return {QString::number(v.keepAspect),   QString::number(v.backColor),
-            QString::number(v.topLeft),      v.rotation,
-            QString::number(v.sameFolder),   v.saveFolderText,
-            QString::number(v.compressValue)};
+    return {QString::number(v.keepAspect),    QString::number(v.backColor),
+            QString::number(v.topLeft),       v.rotation,
+            QString::number(v.sameFolder),    v.saveFolderText,
+            QString::number(v.compressValue), metadataText(v.metadata).toString()};
 }
 
 } // namespace
@@ -155,7 +157,8 @@ private slots:
         QTRY_COMPARE(log(), expected);
     }
 
-    // Tab walks the panel top to bottom, the swatch and the level bar included.
+    // Tab reaches every control of the panel once, the swatch and the level bar
+    // included, walking down the panel as it reads.
     void tabOrder()
     {
         QVERIFY(testui::shown(m_panel.get(), true));
@@ -163,14 +166,22 @@ private slots:
         // chosen-place option.
         QTest::mouseClick(control<QWidget>(m_panel.get(), "SaveCheck(1)"), Qt::LeftButton);
         control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
-        QStringList order;
+        QList<QWidget *> order;
         do {
-            order << QApplication::focusWidget()->objectName();
+            order << QApplication::focusWidget();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        } while (QApplication::focusWidget()->objectName() != "TxtWidth" && order.size() < 30);
-        QCOMPARE(order,
-                 QStringList({"TxtWidth", "TxtHeight", "SizeMode", "ShrinkOnly", "AspCheck(0)", "PicBack", "PicPos(0)",
-                              "RollValue", "CompressLevel", "SaveCheck(1)", "SaveTxt", "SaveFolder", "PreCheck"}));
+        } while (QApplication::focusWidget() != order.first() && order.size() < 40);
+        for (QWidget *w : m_panel->findChildren<QWidget *>()) {
+            const auto *option = qobject_cast<QRadioButton *>(w);
+            if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy()
+                || (option && !option->isChecked()) || qobject_cast<QLabel *>(w))
+                continue;
+            QVERIFY2(order.contains(w), qPrintable(w->objectName()));
+        }
+        for (qsizetype i = 1; i < order.size(); ++i)
+            QVERIFY2(order[i]->mapTo(m_panel.get(), QPoint()).y() >= order[i - 1]->mapTo(m_panel.get(), QPoint()).y(),
+                     qPrintable(order[i]->objectName()));
+        QCOMPARE(QSet<QWidget *>(order.begin(), order.end()).size(), order.size());
     }
 
     // Enter takes a typed size; leaving the field does not; a refused size brings
@@ -296,9 +307,11 @@ private slots:
     void valuesForNewRows()
     {
         perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); key CompressLevel Right;"
-                "click PicBack #ff0000");
+                "click PicBack #ff0000; down MetaChoice");
         m_panel->setSaveText("/out/");
-        QCOMPARE(describe(m_panel->values()), describe({false, 255, false, "45", false, "/out/", 60, {}}));
+        QCOMPARE(describe(m_panel->values()),
+                 describe({false, 255, false, "45", false, "/out/", 60, MetadataChoice::DropAll, {}}));
+        QVERIFY(m_log.contains(pick(ColMetadata, "none", false)));
     }
 };
 

@@ -333,18 +333,23 @@ private slots:
     void panelValues_data()
     {
         QTest::addColumn<DropPanelValues>("panel");
-        QTest::addColumn<QStringList>("settings"); // columns 5 to 8, 11 and 12; "*": the file's own folder
-        QTest::newRow("untouched panel") << DropPanelValues{} << QStringList{"OFF", "-2147483643", "Top", "", "*", "5"};
-        QTest::newRow("stretch, red, centre, +90, chosen folder, 37")
-            << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37, {}}
-            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7"};
-        QTest::newRow("chosen place but empty text: own folder, level 0")
-            << DropPanelValues{true, 0, true, " ", false, "", 0, {}} << QStringList{"OFF", "0", "Top", " ", "*", "0"};
+        // columns 5 to 8, 11 and 12, then the metadata kept beside them; "*": the file's own folder
+        QTest::addColumn<QStringList>("settings");
+        using M = MetadataChoice;
+        QTest::newRow("untouched panel") << DropPanelValues{}
+                                         << QStringList{"OFF", "-2147483643", "Top", "", "*", "5", "nolocation"};
+        QTest::newRow("stretch, red, centre, +90, chosen folder, 37, everything kept")
+            << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37, M::KeepAll, {}}
+            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7", "all"};
+        QTest::newRow("chosen place but empty text: own folder, level 0, nothing kept")
+            << DropPanelValues{true, 0, true, " ", false, "", 0, M::DropAll, {}}
+            << QStringList{"OFF", "0", "Top", " ", "*", "0", "none"};
         QTest::newRow("same folder wins over a text, level 100")
-            << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100, {}}
-            << QStringList{"OFF", "16777215", "Top", "-90°", "*", "10"};
-        QTest::newRow("typed turn verbatim, level 5") << DropPanelValues{true, 0, true, "abc", true, "", 5, {}}
-                                                      << QStringList{"OFF", "0", "Top", "abc", "*", "0.5"};
+            << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100, M::DropLocation, {}}
+            << QStringList{"OFF", "16777215", "Top", "-90°", "*", "10", "nolocation"};
+        QTest::newRow("typed turn verbatim, level 5")
+            << DropPanelValues{true, 0, true, "abc", true, "", 5, M::DropLocation, {}}
+            << QStringList{"OFF", "0", "Top", "abc", "*", "0.5", "nolocation"};
     }
     void panelValues()
     {
@@ -353,8 +358,10 @@ private slots:
         JobTable t;
         appendDroppedFiles(t, {m_folder + "scan.Bmp"}, [&] { return panel; });
         settings.replaceInStrings(QRegularExpression("^\\*$"), m_folder);
-        QCOMPARE(testui::allCells(t)[1], QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""})
-                                             + settings.mid(0, 4) + QStringList({"", ""}) + settings.mid(4));
+        QCOMPARE(testui::allCells(t)[1] << t.TextMatrix(1, ColMetadata),
+                 QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""}) + settings.mid(0, 4)
+                     + QStringList({"", ""}) + settings.mid(4));
+        QCOMPARE(metadataText(t.jobRow(1).metadata), settings.last());
     }
 
     // List order, duplicates kept, the panel read once per taken name; a second
