@@ -374,6 +374,28 @@ private slots:
         QVERIFY2(note.contains("notes.txt") && note.contains("gone.jpg") && note.contains("2件"), qPrintable(note));
     }
 
+    // 画像を追加… and Ctrl+O open the file dialog in the folder used last; the files
+    // chosen become rows as a drop of them does, and a cancel adds nothing.
+    void addingWithTheFileDialog()
+    {
+        QTemporaryDir tmp;
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(tmp.filePath("a.jpg"), "JPEG") && picture.save(tmp.filePath("b.png"), "PNG"));
+        Form1 f;
+        QVERIFY(testui::shown(&f, true));
+        Prompts::clearShown();
+        Prompts::setNextFiles({tmp.filePath("a.jpg"), tmp.filePath("b.png")});
+        testui::control<QAbstractButton>(&f, "BtnAdd")->click();
+        QCOMPARE(testui::column(*f.table(), ColFileName), QStringList({"a.jpg", "b.png"}));
+        QCOMPARE(testui::column(*f.table(), ColOriginalSize), QStringList({"40*30", "40*30"}));
+        QTest::keySequence(&f, QKeySequence::Open); // cancelled: nothing chosen
+        QCOMPARE(f.table()->Rows(), 3);
+        QCOMPARE(Prompts::shown().size(), 2);
+        QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Files);
+        QCOMPARE(Prompts::shown()[1].text, tmp.path()); // where the first choice was made
+    }
+
     // The panel's values for new rows, the size rule and 完全プレビュー survive a
     // restart; 設定を初期設定に戻す brings back the start-up values, also for the
     // next start.
