@@ -69,7 +69,8 @@ public:
     // Generic order of two cell texts: negative, zero or positive.
     static int genericCompare(const QString &a, const QString &b);
 
-    // QAbstractItemModel
+    // QAbstractItemModel. Display and edit data are the cells' texts; the accessible
+    // text and description are their readable form (cellView).
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
