@@ -62,6 +62,7 @@ private:
     QWidget *m_window;
     BatchPipeline *m_pipeline = nullptr;
     QString m_startCaption;
+    QString m_startName; // BtnMain's accessible name, while a run renames it
     bool m_windowClosing = false; // the run ends after its window: nothing more to say
 };
 

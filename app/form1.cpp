@@ -108,10 +108,13 @@ Form1::Form1(QWidget *parent)
     m_bar->setGeometry(twipsRect(2700, 5550, 3075, 225));
     m_bar->setTextVisible(false);
     m_bar->setVisible(false);
+    m_bar->setAccessibleName(QString::fromUtf8("変換の進み具合"));
     // The two-line hint is taller than the bar that covers it during a run.
     m_bar->installEventFilter(this);
     m_start = new QPushButton(QString::fromUtf8("処理実行 >> >>"), this);
     m_start->setObjectName(QStringLiteral("BtnMain"));
+    // The caption's arrows are decoration; a screen reader says what the button does.
+    m_start->setAccessibleName(QString::fromUtf8("処理実行"));
     m_start->setGeometry(twipsRect(5820, 5520, 2505, 315));
 
     resize(twipsRect(0, 0, 8340, kClientHeight).size());

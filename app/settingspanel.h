@@ -71,6 +71,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void build();
@@ -79,6 +80,9 @@ private:
     void pickColor();
     void levelChanged(int value);
     void sizeEntered();
+    // RollValue's text as a row takes it.
+    QString turnText() const;
+    void showWarningColor();
 
     QLineEdit *m_width = nullptr;
     QLineEdit *m_height = nullptr;
@@ -93,6 +97,7 @@ private:
     QToolButton *m_saveFolder = nullptr;
     QCheckBox *m_complete = nullptr;
     QLabel *m_banner = nullptr;
+    QLabel *m_warning = nullptr;
     QSize m_shownSize{0, 0};
 };
 
