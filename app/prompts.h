@@ -28,7 +28,7 @@ namespace kestrovia {
 
 class Prompts {
 public:
-    enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue };
+    enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue, Delete, Cancel };
     enum Icon { Information, Warning, Question };
     enum class Kind { Message, Color, Folder, Popup, Modal, Url };
 

@@ -139,6 +139,29 @@ void JobTable::setColWidth(int col, int twips)
     emit colWidthChanged(col, twips);
 }
 
+QStringList JobTable::rowCells(int row) const { return row >= 1 && row < Rows() ? m_cells[row] : QStringList(); }
+
+void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    row = std::clamp(row, 1, Rows());
+    ++m_quiet;
+    beginInsertRows({}, row - 1, row - 2 + int(rows.size()));
+    QList<QStringList> cells = m_cells.first(row);
+    cells.reserve(m_cells.size() + rows.size());
+    for (QStringList r : rows) {
+        r.resize(JobColumnCount);
+        cells.append(r);
+    }
+    cells.append(m_cells.sliced(row));
+    m_cells = std::move(cells);
+    endInsertRows();
+    m_rowSel = Row();
+    --m_quiet;
+    m_lastEmitted = selectionState();
+}
+
 void JobTable::RemoveItem(int row)
 {
     if (row < 1 || row >= Rows())

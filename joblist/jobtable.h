@@ -55,6 +55,14 @@ public:
     int ColWidth(int col) const;
     void setColWidth(int col, int twips);
 
+    // Job row r's cell texts, one per column; empty outside the job rows.
+    QStringList rowCells(int row) const;
+    // Inserts job rows holding these cells (missing cells are "") so that the first
+    // becomes row `row` (clamped to 1..Rows(), Rows() appending); the rows from
+    // there move down. One insertion; the current row stays on its job, under its
+    // new number. Raises no SelChange.
+    void insertRowCells(int row, const QList<QStringList> &rows);
+
     // Deletes one job row; the rows below move up. Row 0 is never removed.
     // The current row keeps its number where it still exists. Raises no SelChange.
     void RemoveItem(int row);
