@@ -1,5 +1,6 @@
 #include "joblist/joblistview.h"
 
+#include "joblist/cellview.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobdelegate.h"
 #include "joblist/jobtable.h"
@@ -11,8 +12,10 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrovia {
 
@@ -90,9 +93,9 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
             m_userWidth[col] = true;
     });
     connect(table, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex &, int first, int last) { fitRows(first, last, 0, m_table->Cols() - 1); });
+            [this](const QModelIndex &, int first, int last) { fitRowsLater(first, last, 0, m_table->Cols() - 1); });
     connect(table, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &from, const QModelIndex &to) {
-        fitRows(from.row(), to.row(), from.column(), to.column());
+        fitRowsLater(from.row(), to.row(), from.column(), to.column());
     });
 }
 
@@ -139,21 +142,48 @@ int JobListView::typicalWidth(int col) const
     return width + (showGrid() ? 1 : 0);
 }
 
+void JobListView::fitRowsLater(int first, int last, int firstCol, int lastCol)
+{
+    if (m_toFit) {
+        m_toFit = Range{std::min(first, m_toFit->first), std::max(last, m_toFit->last),
+                        std::min(firstCol, m_toFit->firstCol), std::max(lastCol, m_toFit->lastCol)};
+        return;
+    }
+    m_toFit = Range{first, last, firstCol, lastCol};
+    QTimer::singleShot(0, this, [this] {
+        const Range r = *std::exchange(m_toFit, std::nullopt);
+        fitRows(r.first, r.last, r.firstCol, r.lastCol);
+    });
+}
+
 void JobListView::fitRows(int first, int last, int firstCol, int lastCol)
 {
-    // Rows come one drop at a time; a very large one is measured by its first
-    // rows, as resizeColumnToContents does by the rows in view.
-    last = std::min(last, first + 999);
+    // A large drop is measured by its first rows, as resizeColumnToContents
+    // measures the rows in view. Rows removed meanwhile are not there to measure.
+    first = std::max(first, 0);
+    last = std::min({last, first + 999, m_table->rowCount() - 1});
     const int limit = kLongTextLimitEm * fontMetrics().height();
-    QStyleOptionViewItem base;
-    initViewItemOption(&base);
+    // The text's own width plus what the style puts around it: measured once, as
+    // the style's full measure costs too much for every cell of a large drop.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("0");
+    const QFontMetrics &metrics = option.fontMetrics;
+    const int padding = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width()
+                        - metrics.horizontalAdvance(option.text) + 1 + (showGrid() ? 1 : 0);
     for (int col = std::max(firstCol, 0); col <= std::min(lastCol, int(m_userWidth.size()) - 1); ++col) {
-        if (m_userWidth[col] || keepsItsWidth(col))
+        // The colour column's names are few and measured at start (typicalWidth);
+        // a rare long one is cut and told in full by the tooltip.
+        if (m_userWidth[col] || keepsItsWidth(col) || col == ColBackColor)
             continue;
         int wanted = 0;
-        for (int r = first; r <= last; ++r)
-            wanted = std::max(wanted, m_delegate->sizeHint(base, m_table->index(r, col)).width());
-        wanted = std::min(wanted + (showGrid() ? 1 : 0), limit);
+        for (int r = first; r <= last; ++r) {
+            const QString stored = m_table->TextMatrix(r + 1, col);
+            if (!stored.isEmpty())
+                wanted = std::max(wanted, metrics.horizontalAdvance(cellView(col, stored).text));
+        }
+        wanted = std::min(wanted + padding, limit);
         if (wanted > columnWidth(col))
             setWidth(col, wanted);
     }

@@ -7,6 +7,8 @@
 
 #include <QTableView>
 
+#include <optional>
+
 class QMimeData;
 
 namespace kestrovia {
@@ -62,7 +64,9 @@ private:
     // pixels; 0 for the arrow and the reserved columns, which keep their widths.
     int typicalWidth(int col) const;
     // Widens the columns the user has not dragged to show these rows' cells whole
-    // (up to a limit for the long texts of names and paths).
+    // (up to a limit for the long texts of names and paths), once the event loop
+    // is reached: a drop appends its rows one by one.
+    void fitRowsLater(int first, int last, int firstCol, int lastCol);
     void fitRows(int first, int last, int firstCol, int lastCol);
     void setWidth(int col, int pixels);
 
@@ -70,6 +74,10 @@ private:
     JobDelegate *m_delegate;
     QList<bool> m_userWidth; // columns whose width the user dragged
     int m_settingWidth = 0; // > 0 while the view sets a width itself
+    struct Range {
+        int first, last, firstCol, lastCol;
+    };
+    std::optional<Range> m_toFit; // rows and columns that fitRowsLater will measure
 };
 
 } // namespace kestrovia

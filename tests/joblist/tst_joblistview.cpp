@@ -155,16 +155,16 @@ private slots:
         table.appendJob(testui::jobFor("/p/a.jpg", "/p/"));
         table.appendJob(wide);
         for (int col : {ColOriginalSize, ColNewSize, ColFit, ColBackColor, ColPosition, ColRotation, ColCompression})
-            QVERIFY2(wholeCells(col), qPrintable(table.TextMatrix(0, col)));
+            QTRY_VERIFY2(wholeCells(col), qPrintable(table.TextMatrix(0, col)));
         for (int col : {ColArrow, ColReserved9, ColReserved10})
             QCOMPARE(view->columnWidth(col), 100 / kTwipsPerPixel);
         for (int col : {ColFileName, ColPath}) {
-            QVERIFY(view->columnWidth(col) > 100 / kTwipsPerPixel);
+            QTRY_VERIFY(view->columnWidth(col) > 100 / kTwipsPerPixel);
             QVERIFY(view->columnWidth(col) < view->viewport()->width());
         }
         // A cell written later widens its column too.
         table.setTextMatrix(1, ColFit, "stretched");
-        QVERIFY(wholeCells(ColFit));
+        QTRY_VERIFY(wholeCells(ColFit));
 
         // The user narrows the name column by dragging its right edge.
         QWidget *header = view->horizontalHeader()->viewport();
@@ -176,6 +176,7 @@ private slots:
         const int dragged = view->columnWidth(ColFileName);
         QVERIFY(dragged < 60);
         table.appendJob(testui::jobFor("/p/" + longName + "2", "/p/"));
+        QCoreApplication::processEvents();
         QCOMPARE(view->columnWidth(ColFileName), dragged);
 
         const QByteArray state = view->headerState();
@@ -187,6 +188,7 @@ private slots:
         QVERIFY(!view->restoreHeaderState("garbage"));
         QVERIFY(view->restoreHeaderState(state));
         table.appendJob(testui::jobFor("/p/" + longName + "3", "/p/"));
+        QCoreApplication::processEvents();
         for (int col = 0; col < table.Cols(); ++col)
             QCOMPARE(view->columnWidth(col), widths[col]);
     }
