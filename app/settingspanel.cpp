@@ -82,6 +82,15 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     connect(m_height, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
 }
 
+SettingsPanel::~SettingsPanel()
+{
+    // A panel that is a window of its own (as in its tests) hides itself while it
+    // is destroyed; a size field with the focus then reports editingFinished to
+    // a panel that is no longer a SettingsPanel. What was typed then is not taken.
+    m_width->disconnect(this);
+    m_height->disconnect(this);
+}
+
 void SettingsPanel::build()
 {
     auto *v = new QVBoxLayout(this);
