@@ -137,6 +137,7 @@ void BatchRun::endRun()
 {
     m_bar->setVisible(false);
     m_start->setText(m_startCaption);
+    m_start->setAccessibleName(m_startName);
     m_start->setEnabled(true);
     BusyPointer::restore();
     emit runningChanged(false);
@@ -185,6 +186,9 @@ void BatchRun::BtnMain_Click()
     m_bar->setVisible(true);
     m_startCaption = m_start->text();
     m_start->setText(ja("中止"));
+    // While it reads 中止, the button is named by its caption.
+    m_startName = m_start->accessibleName();
+    m_start->setAccessibleName(QString());
     BusyPointer::set();
     emit runningChanged(true);
 

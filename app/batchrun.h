@@ -66,6 +66,7 @@ private:
     QWidget *m_window;
     BatchPipeline *m_pipeline = nullptr;
     QString m_startCaption;
+    QString m_startName; // BtnMain's accessible name, while a run renames it
     bool m_windowClosing = false; // the run ends after its window: nothing more to say
     QString m_firstFolder; // where the run's first saved file went
 };

@@ -143,10 +143,13 @@ Form1::Form1(QWidget *parent)
     m_bar->setGeometry(place(3960, 5550, 1815, 225));
     m_bar->setTextVisible(false);
     m_bar->setVisible(false);
+    m_bar->setAccessibleName(QString::fromUtf8("変換の進み具合"));
     // The two-line hint is taller than the bar that covers it during a run.
     m_bar->installEventFilter(this);
     m_start = new QPushButton(QString::fromUtf8("処理実行 >> >>"), this);
     m_start->setObjectName(QStringLiteral("BtnMain"));
+    // The caption's arrows are decoration; a screen reader says what the button does.
+    m_start->setAccessibleName(QString::fromUtf8("処理実行"));
     m_start->setGeometry(place(5820, 5520, 2505, 315));
 
     resize(twipsRect(0, 0, 8340, kClientHeight).size() + QSize(0, extra));
@@ -232,6 +235,7 @@ void Form1::restoreSettings()
     const QSettings s = keptSettings();
     m_panel->restoreFrom(s);
     m_addFolder = s.value(QStringLiteral("files/addFolder")).toString();
+    m_grid->restoreHeaderState(s.value(QStringLiteral("list/columns")).toByteArray());
     // Only the place and the width: the height is the panel's own.
     if (const QByteArray g = s.value(QStringLiteral("window/main")).toByteArray(); !g.isEmpty())
         restoreGeometry(g);
@@ -246,6 +250,7 @@ void Form1::saveSettings() const
     QSettings s = keptSettings();
     m_panel->saveTo(s);
     s.setValue(QStringLiteral("files/addFolder"), m_addFolder);
+    s.setValue(QStringLiteral("list/columns"), m_grid->headerState());
     s.setValue(QStringLiteral("window/main"), saveGeometry());
     if (m_form2Placed)
         s.setValue(QStringLiteral("window/preview"), m_form2->pos());
@@ -254,6 +259,7 @@ void Form1::saveSettings() const
 void Form1::resetSettings()
 {
     m_panel->resetToStartUp();
+    m_grid->resetColumnWidths();
     if (m_keepsSettings)
         saveSettings();
 }

@@ -65,6 +65,8 @@ QString caption(Prompts::Answer a)
     case Prompts::Stop: return QString::fromUtf8("処理を中止");
     case Prompts::Continue: return QString::fromUtf8("続ける");
     case Prompts::OpenFolder: return QString::fromUtf8("保存先を開く");
+    case Prompts::Delete: return QString::fromUtf8("削除");
+    case Prompts::Cancel: return QString::fromUtf8("キャンセル");
     }
     return {};
 }

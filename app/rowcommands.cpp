@@ -9,7 +9,10 @@
 #include "preview/form2.h"
 
 #include <QAction>
+#include <QKeySequence>
 #include <QMenu>
+
+#include <utility>
 
 namespace kestrovia {
 
@@ -32,6 +35,9 @@ RowCommands::RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWi
     , m_preview(preview)
 {
     buildMenu(menuParent);
+    // On the grid: the shortcut acts in the whole window, but only while the grid
+    // takes input (not during a batch run), and a text field's own Ctrl+Z comes first.
+    grid->addAction(m_undo);
     connect(grid, &JobListView::KeyDown, this, &RowCommands::PicsGalary_KeyDown);
     connect(grid, &JobListView::MouseDown, this, &RowCommands::PicsGalary_MouseDown);
     connect(grid, &JobListView::DblClick, this, &RowCommands::PicsGalary_DblClick);
@@ -84,6 +90,21 @@ void RowCommands::buildMenu(QWidget *parent)
     named(sort->addAction(QString::fromUtf8("サイズ")), "SortSize")->setVisible(false);
     named(sort->addAction(QString::fromUtf8("新規サイズ")), "SortNewSize")->setVisible(false);
     named(sort->addAction(QString::fromUtf8("JPG圧縮")), "SortJPG")->setVisible(false);
+
+    m_menu->addSeparator();
+    connect(named(m_menu->addAction(QString::fromUtf8("すべての行を削除")), "DeleteAll"), &QAction::triggered, this,
+            &RowCommands::DeleteAll_Click);
+    m_undo = named(m_menu->addAction(QString::fromUtf8("削除した行を元に戻す")), "UndoRemove");
+    m_undo->setShortcut(QKeySequence::Undo);
+    m_undo->setShortcutContext(Qt::WindowShortcut);
+    m_undo->setEnabled(false);
+    connect(m_undo, &QAction::triggered, this, &RowCommands::undoRemove);
+}
+
+void RowCommands::keepRemoved(int first, const QList<QStringList> &cells)
+{
+    m_removed = {first, cells, m_table->Row()};
+    m_undo->setEnabled(!cells.isEmpty());
 }
 
 void RowCommands::PicsGalary_KeyDown(int key, Qt::KeyboardModifiers)
@@ -93,7 +114,46 @@ void RowCommands::PicsGalary_KeyDown(int key, Qt::KeyboardModifiers)
     // Row() is 0 while no job row is current; the header row is never removed.
     if (m_table->Rows() - 1 == 0 || m_table->Row() == 0)
         return;
+    keepRemoved(m_table->Row(), {m_table->rowCells(m_table->Row())});
     m_table->RemoveItem(m_table->Row());
+}
+
+void RowCommands::DeleteAll_Click()
+{
+    const int count = m_table->Rows() - 1;
+    if (count == 0)
+        return;
+    Prompts::Message question;
+    question.icon = Prompts::Question;
+    question.title = QString::fromUtf8("すべての行を削除");
+    question.text = QString::fromUtf8("すべての行を削除しますか？");
+    question.informative = QString::fromUtf8("%1 行を一覧から削除します。Ctrl+Z で元に戻せます。").arg(count);
+    if (Prompts::ask(m_menu->parentWidget(), question, {Prompts::Delete, Prompts::Cancel}, Prompts::Cancel,
+                     Prompts::Cancel)
+        != Prompts::Delete)
+        return;
+    QList<QStringList> cells;
+    cells.reserve(count);
+    for (int r = 1; r < m_table->Rows(); ++r)
+        cells.append(m_table->rowCells(r));
+    keepRemoved(1, cells);
+    m_table->setRows(1);
+}
+
+void RowCommands::undoRemove()
+{
+    if (m_removed.rows.isEmpty())
+        return;
+    const Removed removed = std::exchange(m_removed, {});
+    m_undo->setEnabled(false);
+    m_table->insertRowCells(removed.first, removed.rows);
+    // Rows added since may have moved the old numbers; the restored rows are where
+    // the table put them.
+    const int first = std::min(removed.first, m_table->Rows() - int(removed.rows.size()));
+    const int current = removed.current >= removed.first && removed.current < removed.first + removed.rows.size()
+                            ? first + (removed.current - removed.first)
+                            : first;
+    m_table->setRow(current);
 }
 
 void RowCommands::PicsGalary_MouseDown(Qt::MouseButtons buttons, const QPoint &globalPos)

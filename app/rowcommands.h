@@ -1,16 +1,20 @@
 #pragma once
-// The job list's gestures: Delete, the popup menu SameAll with its copy and sort
-// commands, and the double-click that shows the preview window.
+// The job list's gestures: Delete, the popup menu SameAll with its copy, sort and
+// remove commands, Ctrl+Z for the rows removed last, and the double-click that
+// shows the preview window.
 //
 // Every command acts on the current row (JobTable::Row()) or on all job rows, never
 // on a selected block, and none of them refreshes the settings panel or the preview.
 
 #include "compose/sizerule.h"
 
+#include <QList>
 #include <QObject>
+#include <QStringList>
 
 #include <functional>
 
+class QAction;
 class QMenu;
 class QPoint;
 
@@ -31,8 +35,18 @@ public:
     QMenu *menu() const { return m_menu; }
 
     // Delete (any modifiers) removes the current job row; other keys do nothing.
-    // No confirmation; nothing happens while no job row is current.
+    // No confirmation (undoRemove puts it back); nothing happens while no job row
+    // is current.
     void PicsGalary_KeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // 「すべての行を削除」: asks first (削除 / キャンセル, Escape cancels), then removes
+    // every job row. Nothing happens while the table holds no job row.
+    void DeleteAll_Click();
+    // Ctrl+Z (the action UndoRemove, also in the popup menu, active in the whole
+    // window while the grid takes input): puts back the rows that the last Delete
+    // or 「すべての行を削除」 removed, at their old row numbers with their cells
+    // unchanged, and makes current the row that was current then. Once: a second
+    // Ctrl+Z does nothing, and a new removal replaces what it puts back.
+    void undoRemove();
     // The right button opens SameAll at globalPos (pixels) without moving the
     // current row; other buttons do nothing here.
     void PicsGalary_MouseDown(Qt::MouseButtons buttons, const QPoint &globalPos);
@@ -58,11 +72,19 @@ public:
 
 private:
     void buildMenu(QWidget *parent);
+    // Keeps rows first.. (grid numbers, as many as cells holds) for undoRemove.
+    void keepRemoved(int first, const QList<QStringList> &cells);
 
     JobTable *m_table;
     Form2 *m_preview;
     QMenu *m_menu = nullptr;
     std::function<SizeRule()> m_sizeRule;
+    QAction *m_undo = nullptr;
+    struct Removed {
+        int first = 0; // the grid number of the first removed row
+        QList<QStringList> rows;
+        int current = 0; // the current row before the removal
+    } m_removed;
 };
 
 } // namespace kestrovia

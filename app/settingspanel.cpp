@@ -2,9 +2,11 @@
 
 #include "app/artwork.h"
 #include "app/colorswatch.h"
+#include "app/levelbar.h"
 #include "app/prompts.h"
 #include "compose/picturedecoder.h"
 #include "joblist/jobcolumns.h"
+#include "platform/contrast.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
 #include "platform/units.h"
@@ -46,6 +48,13 @@ QLabel *label(const char *text, const char *name, QWidget *parent)
 constexpr std::array<QStringView, 4> kTurnItems = {celltext::TurnRight, celltext::TurnLeft, celltext::TurnHalf,
                                                    celltext::NoTurn};
 
+// The blank item reads なし, on screen and to a screen reader; the row still takes
+// the item's own text (" ").
+QString turnItemText(QStringView item)
+{
+    return item == celltext::NoTurn ? QString::fromUtf8("なし") : item.toString();
+}
+
 } // namespace
 
 SettingsPanel::SettingsPanel(QWidget *parent)
@@ -59,8 +68,7 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     connect(m_back, &ColorSwatch::clicked, this, &SettingsPanel::pickColor);
     // activated, not currentIndexChanged: only a choice from the list (mouse, arrow
     // keys) counts; typed text and the sync's setCurrentIndex do not.
-    connect(m_turn, &QComboBox::activated, this,
-            [this] { emit settingPicked(ColRotation, m_turn->currentText(), true); });
+    connect(m_turn, &QComboBox::activated, this, [this] { emit settingPicked(ColRotation, turnText(), true); });
     connect(m_complete, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             emit completePreviewChecked();
@@ -83,6 +91,15 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     connect(m_height, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
 }
 
+SettingsPanel::~SettingsPanel()
+{
+    // A panel that is a window of its own (as in its tests) hides itself while it
+    // is destroyed; a size field with the focus then reports editingFinished to
+    // a panel that is no longer a SettingsPanel. What was typed then is not taken.
+    m_width->disconnect(this);
+    m_height->disconnect(this);
+}
+
 void SettingsPanel::build()
 {
     auto *v = new QVBoxLayout(this);
@@ -102,11 +119,19 @@ void SettingsPanel::build()
     v->addWidget(label("■画像サイズ ：単位pixel", "Label9", this));
     m_width = named(new QLineEdit(QStringLiteral("0"), this), "TxtWidth");
     m_height = named(new QLineEdit(QStringLiteral("0"), this), "TxtHeight");
+    // Without names a screen reader takes the frame's title for both fields.
+    m_width->setAccessibleName(QString::fromUtf8("横"));
+    m_height->setAccessibleName(QString::fromUtf8("縦"));
     for (QLineEdit *e : {m_width, m_height}) {
         e->setFixedSize(52, editHeight);
         e->setAlignment(Qt::AlignRight);
     }
-    row({label("横", "Label2", this), m_width, label("縦", "Label1", this), m_height});
+    QLabel *widthLabel = label("横", "Label2", this);
+    QLabel *heightLabel = label("縦", "Label1", this);
+    // Screen readers also find a field's label through its buddy.
+    widthLabel->setBuddy(m_width);
+    heightLabel->setBuddy(m_height);
+    row({widthLabel, m_width, heightLabel, m_height});
 
     // How a row's size is worked out of its own picture: for new rows, for the
     // current row when the rule changes, and for 項目の一致 → サイズ.
@@ -116,9 +141,12 @@ void SettingsPanel::build()
     m_sizeMode->setFixedHeight(editHeight);
     m_sizeValue = named(new QSpinBox(this), "SizeValue");
     m_sizeValue->setKeyboardTracking(false); // one change when the typing is done, not one per digit
-    m_sizeValue->setFixedSize(80, editHeight);
+    m_sizeValue->setFixedSize(68, editHeight);
+    m_sizeValue->setAccessibleName(QString::fromUtf8("サイズの値"));
     m_sizeValue->setAlignment(Qt::AlignRight);
-    row({m_sizeMode, m_sizeValue});
+    QLabel *byRule = label("指定", "Label17", this);
+    byRule->setBuddy(m_sizeMode); // a screen reader names a combo box by its label
+    row({byRule, m_sizeMode, m_sizeValue});
     m_shrinkOnly = named(new QCheckBox(QString::fromUtf8("縮小のみ（拡大しない）"), this), "ShrinkOnly");
     v->addWidget(m_shrinkOnly);
     showSizeRule(SizeRule());
@@ -154,11 +182,17 @@ void SettingsPanel::build()
     m_turn->setEditable(true);
     m_turn->setInsertPolicy(QComboBox::NoInsert);
     for (QStringView item : kTurnItems)
-        m_turn->addItem(item.toString());
+        m_turn->addItem(turnItemText(item), item.toString());
     m_turn->setCurrentIndex(-1);
     m_turn->setEditText(QString());
+    // The empty start means no turn as well.
+    m_turn->lineEdit()->setPlaceholderText(turnItemText(celltext::NoTurn));
+    m_turn->setAccessibleName(QString::fromUtf8("回転"));
     m_turn->setFixedSize(80, editHeight);
-    row({label("回転", "Label11", this), m_turn});
+    QLabel *turnLabel = label("回転", "Label11", this);
+    // On Linux a combo box's accessible name is its text; its label comes from here.
+    turnLabel->setBuddy(m_turn);
+    row({turnLabel, m_turn});
     // Inactive captions: nothing reads or sets a brightness or a contrast.
     QLabel *brightness = label("明度", "Label12", this);
     QLabel *contrast = label("コントラスト", "Label13", this);
@@ -168,7 +202,7 @@ void SettingsPanel::build()
 
     m_levelCaption = label("5 ( 標準 )", "CompLabel", this);
     row({label("■JPG圧縮レベル：", "Label5", this), m_levelCaption});
-    m_level = named(new QScrollBar(Qt::Horizontal, this), "CompressLevel");
+    m_level = named(new LevelBar(Qt::Horizontal, this), "CompressLevel");
     m_level->setRange(0, 100);
     m_level->setSingleStep(10);
     m_level->setPageStep(10);
@@ -207,6 +241,7 @@ void SettingsPanel::build()
         // The folder comes from the chooser, so it always names a folder that existed.
         m_saveText->setReadOnly(true);
         m_saveText->setFixedHeight(editHeight);
+        m_saveText->setAccessibleName(QString::fromUtf8("保存先フォルダ"));
         m_saveFolder = named(new QToolButton(frame3), "SaveFolder");
         m_saveFolder->setText(QStringLiteral("…"));
         m_saveFolder->setFixedSize(24, editHeight);
@@ -230,14 +265,16 @@ void SettingsPanel::build()
     m_metadata->setAccessibleName(QString::fromUtf8("メタデータ"));
     m_metadata->setToolTip(QString::fromUtf8("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
     m_metadata->setFixedHeight(editHeight);
-    row({label("メタデータ", "Label16", this), m_metadata});
+    QLabel *metadataLabel = label("メタデータ", "Label16", this);
+    metadataLabel->setBuddy(m_metadata);
+    row({metadataLabel, m_metadata});
 
     m_complete = named(new QCheckBox(QString::fromUtf8("完全プレビューを表示する。"), this), "PreCheck");
     v->addWidget(m_complete);
-    QLabel *warning = label("注意：画像編集を行う場合は動作が非常に重くなります。", "Label14", this);
-    warning->setWordWrap(true);
-    warning->setStyleSheet(QStringLiteral("color: #d00000;"));
-    v->addWidget(warning);
+    m_warning = label("注意：画像編集を行う場合は動作が非常に重くなります。", "Label14", this);
+    m_warning->setWordWrap(true);
+    showWarningColor();
+    v->addWidget(m_warning);
     v->addStretch(1);
 
     m_banner = label("", "Image1", this);
@@ -245,6 +282,7 @@ void SettingsPanel::build()
     m_banner->setScaledContents(true);
     m_banner->setFixedSize(twipsRect(0, 0, 2550, 465).size());
     m_banner->setCursor(Qt::PointingHandCursor);
+    m_banner->setAccessibleName(QString::fromUtf8("Kestrovia について"));
     m_banner->installEventFilter(this);
     v->addWidget(m_banner, 0, Qt::AlignHCenter);
 }
@@ -393,7 +431,7 @@ DropPanelValues SettingsPanel::values() const
     v.keepAspect = m_fit[0]->isChecked();
     v.backColor = m_back->colorValue();
     v.topLeft = m_position[0]->isChecked();
-    v.rotation = m_turn->currentText();
+    v.rotation = turnText();
     v.sameFolder = m_saveWhere[0]->isChecked();
     v.saveFolderText = m_saveText->text();
     v.compressValue = m_level->value();
@@ -401,6 +439,29 @@ DropPanelValues SettingsPanel::values() const
 }
 
 bool SettingsPanel::completePreview() const { return m_complete->isChecked(); }
+
+QString SettingsPanel::turnText() const
+{
+    // A list item's text stands for the item's cell text (なし for " "); anything
+    // typed goes into the row verbatim.
+    const QString shown = m_turn->currentText();
+    const int item = m_turn->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return item >= 0 ? m_turn->itemData(item).toString() : shown;
+}
+
+void SettingsPanel::showWarningColor()
+{
+    QPalette p = m_warning->palette();
+    p.setColor(QPalette::WindowText, readableRed(palette().color(QPalette::Window)));
+    m_warning->setPalette(p);
+}
+
+void SettingsPanel::changeEvent(QEvent *event)
+{
+    QGroupBox::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_warning)
+        showWarningColor();
+}
 
 void SettingsPanel::showPictureSettings(const JobRow &job)
 {

@@ -36,6 +36,7 @@ class SettingsPanel : public QGroupBox, public JobPanel {
     Q_OBJECT
 public:
     explicit SettingsPanel(QWidget *parent = nullptr);
+    ~SettingsPanel() override;
 
     // The panel as a newly dropped row takes it.
     DropPanelValues values() const;
@@ -90,6 +91,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void build();
@@ -102,6 +104,9 @@ private:
     void showSizeRule(const SizeRule &rule);
     // Sets every value for new rows from value(key, start-up value).
     void applyState(const std::function<QVariant(const char *key, const QVariant &startUp)> &value);
+    // RollValue's text as a row takes it.
+    QString turnText() const;
+    void showWarningColor();
 
     QLineEdit *m_width = nullptr;
     QLineEdit *m_height = nullptr;
@@ -121,6 +126,7 @@ private:
     QCheckBox *m_complete = nullptr;
     QComboBox *m_metadata = nullptr;
     QLabel *m_banner = nullptr;
+    QLabel *m_warning = nullptr;
     QSize m_shownSize{0, 0};
 };
 

@@ -1,23 +1,66 @@
 #include "joblist/joblistview.h"
 
+#include "joblist/cellview.h"
+#include "joblist/jobcolumns.h"
+#include "joblist/jobdelegate.h"
 #include "joblist/jobtable.h"
+#include "platform/syscolor.h"
 
 #include <QContextMenuEvent>
+#include <QDataStream>
 #include <QDragEnterEvent>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrovia {
+
+namespace {
+
+// Marks the bytes of headerState, so that anything else is refused.
+constexpr quint32 kHeaderStateMagic = 0x4B4A4C48; // "KJLH"
+constexpr quint32 kHeaderStateVersion = 1;
+
+// A column grows with its rows only up to this many line heights, so that one long
+// name or path does not push every other column out of sight; the cell's tooltip
+// shows it whole.
+constexpr int kLongTextLimitEm = 14;
+
+// Stored texts whose readable form is as wide as a column's cells usually get.
+QStringList typicalTexts(int col)
+{
+    switch (col) {
+    case ColOriginalSize:
+    case ColNewSize: return {QStringLiteral("10000*10000")};
+    case ColFit: return {QStringLiteral("OFF"), QStringLiteral("ON")};
+    case ColBackColor:
+        return {QString::number(kWindowBackgroundRef), QStringLiteral("16777215"), QStringLiteral("11259375")};
+    case ColPosition: return {QStringLiteral("Top"), QStringLiteral("Center")};
+    case ColRotation: return {QStringLiteral("+180°"), QStringLiteral("-90°"), QString()};
+    case ColCompression: return {QStringLiteral("10")};
+    default: return {};
+    }
+}
+
+bool keepsItsWidth(int col) { return col == ColArrow || col == ColReserved9 || col == ColReserved10; }
+
+} // namespace
 
 JobListView::JobListView(JobTable *table, QWidget *parent)
     : QTableView(parent)
     , m_table(table)
+    , m_delegate(new JobDelegate(this))
+    , m_userWidth(table->Cols(), false)
 {
     setObjectName(QStringLiteral("PicsGalary"));
+    setAccessibleName(QString::fromUtf8("画像の一覧"));
     setModel(table);
+    // The cells read as words and swatches; the table keeps its own texts.
+    setItemDelegate(m_delegate);
     setSelectionModel(table->selectionModel());
     setSelectionBehavior(QAbstractItemView::SelectRows);
     // One current row, and nothing more highlighted: no command acts on a block.
@@ -44,6 +87,16 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
     connect(table, &JobTable::colWidthChanged, this, &JobListView::applyColWidth);
     for (int c = 0; c < table->Cols(); ++c)
         applyColWidth(c, table->ColWidth(c));
+    // A width the user dragged stays: the view only ever widens the others.
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int col, int, int) {
+        if (m_settingWidth == 0 && col >= 0 && col < m_userWidth.size())
+            m_userWidth[col] = true;
+    });
+    connect(table, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { fitRowsLater(first, last, 0, m_table->Cols() - 1); });
+    connect(table, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &from, const QModelIndex &to) {
+        fitRowsLater(from.row(), to.row(), from.column(), to.column());
+    });
 }
 
 QFont JobListView::gridFont()
@@ -62,7 +115,123 @@ QFont JobListView::gridFont()
     return f;
 }
 
-void JobListView::applyColWidth(int col, int twips) { setColumnWidth(col, twipsToPixels(twips)); }
+void JobListView::resetColumnWidths()
+{
+    m_userWidth.fill(false);
+    for (int c = 0; c < m_table->Cols(); ++c)
+        applyColWidth(c, m_table->ColWidth(c));
+}
+
+void JobListView::applyColWidth(int col, int twips)
+{
+    setWidth(col, std::max(twipsToPixels(twips), typicalWidth(col)));
+}
+
+void JobListView::setWidth(int col, int pixels)
+{
+    ++m_settingWidth;
+    setColumnWidth(col, pixels);
+    --m_settingWidth;
+}
+
+int JobListView::typicalWidth(int col) const
+{
+    if (keepsItsWidth(col))
+        return 0;
+    int width = horizontalHeader()->sectionSizeHint(col);
+    QStyleOptionViewItem base;
+    initViewItemOption(&base);
+    for (const QString &text : typicalTexts(col)) {
+        QStyleOptionViewItem option = base;
+        m_delegate->initCellOption(&option, col, text);
+        width = std::max(width, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width());
+    }
+    return width + (showGrid() ? 1 : 0);
+}
+
+void JobListView::fitRowsLater(int first, int last, int firstCol, int lastCol)
+{
+    if (m_toFit) {
+        m_toFit = Range{std::min(first, m_toFit->first), std::max(last, m_toFit->last),
+                        std::min(firstCol, m_toFit->firstCol), std::max(lastCol, m_toFit->lastCol)};
+        return;
+    }
+    m_toFit = Range{first, last, firstCol, lastCol};
+    QTimer::singleShot(0, this, [this] {
+        const Range r = *std::exchange(m_toFit, std::nullopt);
+        fitRows(r.first, r.last, r.firstCol, r.lastCol);
+    });
+}
+
+void JobListView::fitRows(int first, int last, int firstCol, int lastCol)
+{
+    // A large drop is measured by its first rows, as resizeColumnToContents
+    // measures the rows in view. Rows removed meanwhile are not there to measure.
+    first = std::max(first, 0);
+    last = std::min({last, first + 999, m_table->rowCount() - 1});
+    const int limit = kLongTextLimitEm * fontMetrics().height();
+    // The text's own width plus what the style puts around it: measured once, as
+    // the style's full measure costs too much for every cell of a large drop.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("0");
+    const QFontMetrics &metrics = option.fontMetrics;
+    const int padding = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width()
+                        - metrics.horizontalAdvance(option.text) + 1 + (showGrid() ? 1 : 0);
+    for (int col = std::max(firstCol, 0); col <= std::min(lastCol, int(m_userWidth.size()) - 1); ++col) {
+        // The colour column's names are few and measured at start (typicalWidth);
+        // a rare long one is cut and told in full by the tooltip.
+        if (m_userWidth[col] || keepsItsWidth(col) || col == ColBackColor)
+            continue;
+        int wanted = 0;
+        for (int r = first; r <= last; ++r) {
+            const QString stored = m_table->TextMatrix(r + 1, col);
+            if (!stored.isEmpty())
+                wanted = std::max(wanted, metrics.horizontalAdvance(cellView(col, stored).text));
+        }
+        wanted = std::min(wanted + padding, limit);
+        if (wanted > columnWidth(col))
+            setWidth(col, wanted);
+    }
+}
+
+QByteArray JobListView::headerState() const
+{
+    QByteArray state;
+    QDataStream out(&state, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << kHeaderStateMagic << kHeaderStateVersion << horizontalHeader()->saveState() << m_userWidth;
+    return state;
+}
+
+bool JobListView::restoreHeaderState(const QByteArray &state)
+{
+    QDataStream in(state);
+    in.setVersion(QDataStream::Qt_6_0);
+    quint32 magic = 0;
+    quint32 version = 0;
+    QByteArray header;
+    QList<bool> userWidth;
+    in >> magic >> version >> header >> userWidth;
+    if (in.status() != QDataStream::Ok || magic != kHeaderStateMagic || version != kHeaderStateVersion
+        || userWidth.size() != m_userWidth.size())
+        return false;
+    ++m_settingWidth;
+    const bool restored = horizontalHeader()->restoreState(header);
+    --m_settingWidth;
+    if (!restored)
+        return false;
+    m_userWidth = userWidth;
+    // A larger font than last time still shows the undragged columns whole.
+    for (int col = 0; col < m_userWidth.size(); ++col) {
+        if (!m_userWidth[col] && columnWidth(col) < typicalWidth(col))
+            setWidth(col, typicalWidth(col));
+    }
+    if (m_table->rowCount() > 0)
+        fitRows(0, m_table->rowCount() - 1, 0, m_table->Cols() - 1);
+    return true;
+}
 
 void JobListView::keyPressEvent(QKeyEvent *event)
 {

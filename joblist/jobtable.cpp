@@ -1,5 +1,6 @@
 #include "joblist/jobtable.h"
 
+#include "joblist/cellview.h"
 #include "joblist/jobcolumns.h"
 #include "platform/numbers.h"
 
@@ -95,7 +96,7 @@ void JobTable::setTextMatrix(int row, int col, const QString &text)
         emit headerDataChanged(Qt::Horizontal, col, col);
     } else if (col < JobColumnCount) {
         const QModelIndex i = index(row - 1, col);
-        emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+        emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
     }
 }
 
@@ -146,6 +147,29 @@ void JobTable::setColWidth(int col, int twips)
         return;
     m_colWidths[col] = twips;
     emit colWidthChanged(col, twips);
+}
+
+QStringList JobTable::rowCells(int row) const { return row >= 1 && row < Rows() ? m_cells[row] : QStringList(); }
+
+void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    row = std::clamp(row, 1, Rows());
+    ++m_quiet;
+    beginInsertRows({}, row - 1, row - 2 + int(rows.size()));
+    QList<QStringList> cells = m_cells.first(row);
+    cells.reserve(m_cells.size() + rows.size());
+    for (QStringList r : rows) {
+        r.resize(StoredColumnCount);
+        cells.append(r);
+    }
+    cells.append(m_cells.sliced(row));
+    m_cells = std::move(cells);
+    endInsertRows();
+    m_rowSel = Row();
+    --m_quiet;
+    m_lastEmitted = selectionState();
 }
 
 void JobTable::RemoveItem(int row)
@@ -216,9 +240,18 @@ int JobTable::columnCount(const QModelIndex &parent) const { return parent.isVal
 
 QVariant JobTable::data(const QModelIndex &index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
-    return m_cells[index.row() + 1][index.column()];
+    const QString &text = m_cells[index.row() + 1][index.column()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: return text;
+    // A screen reader reads what the list shows (the view's delegate draws the
+    // same), not the stored text.
+    case Qt::AccessibleTextRole: return cellView(index.column(), text).text;
+    case Qt::AccessibleDescriptionRole: return cellView(index.column(), text).toolTip;
+    default: return {};
+    }
 }
 
 QVariant JobTable::headerData(int section, Qt::Orientation orientation, int role) const

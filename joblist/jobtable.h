@@ -56,6 +56,14 @@ public:
     int ColWidth(int col) const;
     void setColWidth(int col, int twips);
 
+    // Job row r's cell texts, one per column; empty outside the job rows.
+    QStringList rowCells(int row) const;
+    // Inserts job rows holding these cells (missing cells are "") so that the first
+    // becomes row `row` (clamped to 1..Rows(), Rows() appending); the rows from
+    // there move down. One insertion; the current row stays on its job, under its
+    // new number. Raises no SelChange.
+    void insertRowCells(int row, const QList<QStringList> &rows);
+
     // Deletes one job row; the rows below move up. Row 0 is never removed.
     // The current row keeps its number where it still exists. Raises no SelChange.
     void RemoveItem(int row);
@@ -70,7 +78,8 @@ public:
     // Generic order of two cell texts: negative, zero or positive.
     static int genericCompare(const QString &a, const QString &b);
 
-    // QAbstractItemModel
+    // QAbstractItemModel. Display and edit data are the cells' texts; the accessible
+    // text and description are their readable form (cellView).
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

@@ -16,10 +16,12 @@
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -29,6 +31,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -282,6 +285,50 @@ private slots:
                  QStringList({"PicsGalary", "BtnAdd", "BtnMain", "TxtWidth", "BtnMain", "BtnAdd", "PicsGalary"}));
     }
 
+    // What a screen reader hears: every control of the main window, hidden ones
+    // included, has a name, and no two share one (as both size fields once shared
+    // the frame's title). The job list's cells are data (tst_joblistview), and a
+    // combo box's field and popup speak through the combo box, which has the focus.
+    void everyControlHasAName()
+    {
+        Form1 f;
+        addThreeRows(*f.table());
+        QVERIFY(testui::shown(&f));
+        const QSet<QAccessible::Role> controls{
+            QAccessible::PushButton, QAccessible::CheckBox,  QAccessible::RadioButton, QAccessible::EditableText,
+            QAccessible::ComboBox,   QAccessible::ScrollBar, QAccessible::Slider,      QAccessible::ProgressBar,
+            QAccessible::Table,      QAccessible::Graphic,   QAccessible::SpinBox,     QAccessible::Grouping};
+        QStringList unnamed;
+        QMap<QString, QString> named; // name -> the control's objectName
+        std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *a) {
+            const QString objectName = a->object() ? a->object()->objectName() : QString();
+            if (a->state().focusable || controls.contains(a->role())) {
+                QString name = a->text(QAccessible::Name).trimmed();
+                // On Linux a combo box's name is its text; the label it is told by
+                // is its buddy.
+                if (a->role() == QAccessible::ComboBox) {
+                    name.clear();
+                    for (const auto &[label, relation] : a->relations(QAccessible::Label))
+                        if (qobject_cast<QLabel *>(label->object()))
+                            name += label->text(QAccessible::Name);
+                }
+                if (name.isEmpty())
+                    unnamed << objectName + QString("(role %1)").arg(a->role());
+                else if (named.contains(name))
+                    unnamed << QString("%1 and %2 both named %3").arg(named[name], objectName, name);
+                named[name] = objectName;
+            }
+            if (a->role() == QAccessible::Table || a->role() == QAccessible::ComboBox)
+                return;
+            for (int i = 0; i < a->childCount(); ++i)
+                walk(a->child(i));
+        };
+        walk(QAccessible::queryAccessibleInterface(&f));
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        for (const char *control : {"TxtWidth", "TxtHeight", "RollValue", "PicsGalary", "ProgressBar1", "BtnMain"})
+            QVERIFY2(named.values().contains(control), control);
+    }
+
     // Only the width is the user's; below 2700 twips it jumps back to 8490, and the
     // grid takes what the width leaves.
     void resizeRule()
@@ -415,7 +462,8 @@ private slots:
                                QString::number(v.sizeRule.longEdge),
                                QString::number(v.sizeRule.shrinkOnly),
                                QString::number(panelOf(f)->completePreview()),
-                               testui::control<QLabel>(&f, "CompLabel")->text()};
+                               testui::control<QLabel>(&f, "CompLabel")->text(),
+                               QString::number(testui::control<QTableView>(&f, "PicsGalary")->columnWidth(ColPath))};
         };
         QStringList chosen, startUp;
         {
@@ -431,6 +479,8 @@ private slots:
             mode->setCurrentIndex(1);
             emit mode->activated(1);
             testui::control<QSpinBox>(&first, "SizeValue")->setValue(1200);
+            // A column the user widened by dragging its border.
+            testui::control<QTableView>(&first, "PicsGalary")->horizontalHeader()->resizeSection(ColPath, 321);
             chosen = state(first);
             QVERIFY(first.close());
         }

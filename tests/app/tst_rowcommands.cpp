@@ -7,6 +7,7 @@
 #include "preview/form2.h"
 #include "tests/common/widgets.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -277,6 +278,79 @@ private slots:
         }
         QCOMPARE(m_preview->isVisible(), keys.contains("Enter") || keys == "Return");
         QCOMPARE(m_table->Row(), 3);
+    }
+
+    // Ctrl+Z puts back the rows removed last (by Delete or 「すべての行を削除」, which
+    // asks first) at their places with their cells, once; the model's signals stay
+    // right throughout.
+    void removeAndPutBack_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("after"); // the rows by their names' first letters
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("Delete, Ctrl+Z") << "delete 2; undo"
+                                        << "bdac" << 2 << 0;
+        QTest::newRow("all rows, Ctrl+Z") << "current 3; all yes; undo"
+                                          << "bdac" << 3 << 1;
+        QTest::newRow("all rows, question cancelled") << "current 3; all no"
+                                                      << "bdac" << 3 << 1;
+        QTest::newRow("all rows, no rows left to ask about") << "all yes; all yes"
+                                                             << "" << 0 << 1;
+        QTest::newRow("a second removal replaces the first") << "delete 2; delete 3; undo"
+                                                             << "bac" << 3 << 0;
+        QTest::newRow("Delete after all rows") << "all yes; undo; delete 1; undo; undo"
+                                               << "bdac" << 1 << 1;
+        QTest::newRow("rows added meanwhile") << "delete 1; add; undo"
+                                              << "bdacx" << 1 << 0;
+        // During a batch run the grid takes no edits.
+        QTest::newRow("grid disabled") << "delete 2; disable; undo"
+                                       << "bac" << 2 << 0;
+    }
+    void removeAndPutBack()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, after);
+        QAbstractItemModelTester tester(m_table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(testui::shown(m_window.get(), true));
+        m_grid->setFocus();
+        QMap<QChar, QStringList> rows;
+        for (int r = 1; r < m_table->Rows(); ++r)
+            rows[m_table->TextMatrix(r, ColFileName)[0]] = m_table->rowCells(r);
+        rows['x'] = m_table->rowCells(1); // a stand-in for a row added meanwhile
+        rows['x'][ColFileName] = "x.jpg";
+
+        for (const QString &step : steps.split(u';')) {
+            const QStringList w = step.trimmed().split(u' ');
+            if (w[0] == "delete" || w[0] == "current")
+                m_table->setRow(w[1].toInt());
+            if (w[0] == "delete")
+                QTest::keyClick(m_grid, Qt::Key_Delete);
+            if (w == QStringList{"all", "yes"})
+                Prompts::setNextAnswer(Prompts::Delete);
+            if (w[0] == "all")
+                entry("DeleteAll")->trigger();
+            if (w[0] == "add")
+                m_table->insertRowCells(m_table->Rows(), {rows['x']});
+            if (w[0] == "disable")
+                m_grid->setEnabled(false);
+            if (w[0] == "undo")
+                QTest::keyClick(m_grid->isEnabled() ? QApplication::focusWidget() : m_window.get(), Qt::Key_Z,
+                                Qt::ControlModifier);
+        }
+
+        // Whole rows come back, the metadata choice kept beside the cells included.
+        QList<QStringList> expected, actual;
+        for (const QChar c : after)
+            expected << rows[c];
+        for (int r = 1; r < m_table->Rows(); ++r)
+            actual << m_table->rowCells(r);
+        QCOMPARE(actual, expected);
+        QTEST(m_table->Row(), "current");
+        int questions = 0;
+        for (const Prompts::Message &m : Prompts::shown())
+            questions += m.text == "すべての行を削除しますか？";
+        QTEST(questions, "questions");
     }
 
     // The order itself is the table's (tst_jobtable); the menu sorts from the current

@@ -7,6 +7,7 @@
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeySequence>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <cmath>
 #include <memory>
 
 using namespace kestrovia;
@@ -124,6 +126,11 @@ private slots:
         QTest::newRow("centre") << "click PicPos(1)" << QStringList{pick(ColPosition, "Center")};
         QTest::newRow("top, already shown") << "click PicPos(0)" << QStringList{pick(ColPosition, "Top")};
         QTest::newRow("turn from the list") << "down RollValue" << QStringList{pick(ColRotation, "+90°")};
+        // The blank item reads なし; the row takes its own text.
+        QTest::newRow("turn down to the blank item")
+            << "down RollValue; down RollValue; down RollValue; down RollValue"
+            << QStringList{pick(ColRotation, "+90°"), pick(ColRotation, "-90°"), pick(ColRotation, "+180°"),
+                           pick(ColRotation, " ")};
         QTest::newRow("typed turn") << "type RollValue 45" << QStringList{};
         // Between the steps: a tenth is stored and the caption stays.
         QTest::newRow("level dragged to 37")
@@ -241,7 +248,7 @@ private slots:
         QTest::addColumn<QString>("rotation");
         QTest::addColumn<QStringList>("shown"); // checked AspCheck, checked PicPos, turn text
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("as the panel stands") << "OFF" << "Top" << "" << QStringList{"0", "0", " "} << QStringList{};
+        QTest::newRow("as the panel stands") << "OFF" << "Top" << "" << QStringList{"0", "0", "なし"} << QStringList{};
         QTest::newRow("stretch, centre, +90")
             << "ON" << "Center" << "+90°" << QStringList{"1", "1", "+90°"}
             << QStringList{pick(ColFit, "ON"), pick(ColPosition, "Center")};
@@ -300,6 +307,102 @@ private slots:
         QCOMPARE(m_panel->values().sizeRule, expected);
         QCOMPARE(picked.count(), 5);
         QCOMPARE(picked.last().first().value<SizeRule>(), expected);
+    }
+
+    // The blank turn reads なし on screen and to a screen reader, while new rows take
+    // what they took before: the item's own " ", or "" before any choice, and
+    // typed text verbatim.
+    void turnTexts_data()
+    {
+        QTest::addColumn<QString>("gesture"); // "show <row text>" or "type <text>"; empty: none
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("newRows");
+        QTest::newRow("at start") << ""
+                                  << ""
+                                  << "";
+        QTest::newRow("row holds the blank") << "show  "
+                                             << "なし"
+                                             << " ";
+        QTest::newRow("row holds nothing") << "show "
+                                           << "なし"
+                                           << " ";
+        QTest::newRow("row holds -90°") << "show -90°"
+                                        << "-90°"
+                                        << "-90°";
+        QTest::newRow("typed なし") << "type なし"
+                                    << "なし"
+                                    << " ";
+        QTest::newRow("typed 45") << "type 45"
+                                  << "45"
+                                  << "45";
+    }
+    void turnTexts()
+    {
+        QFETCH(QString, gesture);
+        QFETCH(QString, shown);
+        auto *turn = control<QComboBox>(m_panel.get(), "RollValue");
+        if (gesture.startsWith("type")) {
+            turn->lineEdit()->insert(gesture.mid(5)); // as an input method commits it
+            QTest::keyClick(turn->lineEdit(), Qt::Key_Return);
+        }
+        if (gesture.startsWith("show")) {
+            JobRow job;
+            job.rotation = gesture.mid(5);
+            m_panel->showPictureSettings(job);
+        }
+        QCOMPARE(turn->currentText(), shown);
+        QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(turn);
+        QStringList labels;
+        for (const auto &[label, relation] : heard->relations(QAccessible::Label))
+            labels << label->text(QAccessible::Name);
+        QVERIFY2(labels.contains("回転"), qPrintable(labels.join(", ")));
+        QCOMPARE(heard->text(QAccessible::Value), shown);
+        QTEST(m_panel->values().rotation, "newRows");
+    }
+
+    // The level bar, which Tab reaches, shows when it has the keyboard focus.
+    void levelBarShowsFocus()
+    {
+        QVERIFY(testui::shown(m_panel.get(), true));
+        auto *bar = control<QScrollBar>(m_panel.get(), "CompressLevel");
+        control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
+        QTRY_VERIFY(!bar->hasFocus());
+        const QImage without = bar->grab().toImage();
+        bar->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(bar->hasFocus());
+        QVERIFY(bar->grab().toImage() != without);
+    }
+
+    // The warning reads at 4.5:1 (WCAG AA) on light and dark desktops, in red.
+    void warningContrast_data()
+    {
+        QTest::addColumn<QColor>("window");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("Fusion light") << QColor("#efefef") << QColor(Qt::black);
+        QTest::newRow("white") << QColor(Qt::white) << QColor(Qt::black);
+        QTest::newRow("classic grey") << QColor("#d4d0c8") << QColor(Qt::black);
+        QTest::newRow("dark") << QColor("#353535") << QColor(Qt::white);
+        QTest::newRow("Breeze dark") << QColor("#2a2e32") << QColor("#fcfcfc");
+        QTest::newRow("black") << QColor(Qt::black) << QColor(Qt::white);
+    }
+    void warningContrast()
+    {
+        QFETCH(QColor, window);
+        QFETCH(QColor, text);
+        QPalette palette(text, window);
+        m_panel->setPalette(palette);
+        auto *warning = control<QLabel>(m_panel.get(), "Label14");
+        const QColor red = warning->palette().color(QPalette::Active, warning->foregroundRole());
+        const QColor back = m_panel->palette().color(QPalette::Active, QPalette::Window);
+        const auto luminance = [](const QColor &c) {
+            const auto lin = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+        };
+        const double a = luminance(red);
+        const double b = luminance(back);
+        const double ratio = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+        QVERIFY2(ratio >= 4.5, qPrintable(QString("%1 on %2: %3").arg(red.name(), back.name()).arg(ratio)));
+        QVERIFY2(red.red() > 2 * std::max(red.green(), red.blue()), qPrintable(red.name()));
     }
 
     // A new row takes the panel as it stands (at start-up the defaults: tst_form1's
