@@ -4,6 +4,7 @@
 #include "compose/jobcompose.h"
 #include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
+#include "export/converter.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "platform/failure.h"
@@ -103,7 +104,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
-        const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
+        const bool halfChroma = !fullChroma(jpegQuality(p.job.level()));
         const QByteArray source = readSourceFile(p.job.path);
         const auto admit = [&](QSize size) {
             // Once per row: a second decode of the same source counts no more pixels.
