@@ -1,5 +1,7 @@
 # Fresh Debian 12 or Ubuntu: `make run` builds and starts the program, `make test`
-# builds everything and runs the tests, `make bench` runs the benchmarks.
+# builds everything and runs the tests, `make package` builds the Debian package,
+# `make bench` runs the benchmarks. run, test and package share the build folder
+# and its flags: none of them rebuilds what another built.
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
@@ -14,21 +16,26 @@ RUN_PACKAGES := cmake g++ make pkg-config \
                 libexiv2-dev liblcms2-dev libheif-dev zlib1g-dev libgs-common \
                 libpng-dev libtiff-dev libwebp-dev \
                 fonts-ipafont-gothic fonts-noto-cjk
-# Building and running the tests, the install check among them; exiftool checks
-# the outputs' metadata.
-TEST_PACKAGES := desktop-file-utils appstream libimage-exiftool-perl
+# Building and running the tests, the install and package checks among them
+# (dpkg-dev: dpkg-shlibdeps works out the package's library dependencies);
+# exiftool checks the outputs' metadata.
+TEST_PACKAGES := desktop-file-utils appstream dpkg-dev libimage-exiftool-perl
+# Building the Debian package and checking it.
+PACKAGE_PACKAGES := dpkg-dev lintian
 # The benchmarks and the tools they are compared with.
 BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 # The fuzzers need clang's libFuzzer.
 FUZZ_PACKAGES := clang
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps-run deps-test deps-bench run test sanitize tsan bench fuzz clean
+.PHONY: deps-run deps-test deps-package deps-bench run test package sanitize tsan bench fuzz clean
 
 deps-run:
 	@tools/install-packages.sh $(RUN_PACKAGES)
 deps-test:
 	@tools/install-packages.sh $(RUN_PACKAGES) $(TEST_PACKAGES)
+deps-package:
+	@tools/install-packages.sh $(RUN_PACKAGES) $(PACKAGE_PACKAGES)
 deps-bench:
 	@tools/install-packages.sh $(RUN_PACKAGES) $(BENCH_PACKAGES)
 
@@ -38,10 +45,21 @@ run: deps-run
 	cmake --build $(BUILD) -j$(JOBS) --target kestrovia
 	./$(BUILD)/kestrovia
 
+# Warnings fail the build with the compiler CI uses (see CMakeLists.txt), in every
+# command alike, so that the flags never change between them.
 test: deps-test
-	cmake -S . -B $(BUILD) -DKESTROVIA_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# The program, its launcher entry, icons, metainfo and manual pages as a .deb in
+# $(BUILD)/package, checked by lintian (which fails on errors).
+package: deps-package
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target kestrovia kestrovia_desktop_files
+	rm -rf $(BUILD)/package
+	cd $(BUILD) && cpack -B package
+	lintian --fail-on error $(BUILD)/package/*.deb
 
 # The same tests under AddressSanitizer and UBSan, in a separate build folder.
 sanitize:

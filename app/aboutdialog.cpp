@@ -4,6 +4,8 @@
 #include "app/prompts.h"
 #include "platform/units.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
@@ -107,7 +109,10 @@ AboutDialog::~AboutDialog() = default;
 
 QUrl AboutDialog::supportUrl()
 {
-    const QString installed = QStringLiteral(KESTROVIA_README_INSTALLED);
+    // Found from the program's own folder, so that one build serves /usr/local, /usr
+    // and the Debian package alike.
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(KESTROVIA_README_INSTALLED));
     return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(KESTROVIA_README_SOURCE));
 }
 

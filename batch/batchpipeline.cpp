@@ -5,6 +5,7 @@
 #include "compose/pictureformat.h"
 #include "compose/metadatablocks.h"
 #include "compose/rowsplit.h"
+#include "export/converter.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "export/staletemp.h"
@@ -112,7 +113,7 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         p.job.backColorValue();
-        const bool halfChroma = jpegQuality(p.job.level()) < 90; // as encodeJpeg chooses
+        const bool halfChroma = !fullChroma(jpegQuality(p.job.level()));
         // A photo only scaled to the canvas goes through its colour planes; every
         // other job through the RGB canvas the preview shows.
         const ComposedJob composed =

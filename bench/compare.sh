@@ -13,15 +13,16 @@
 #   case=mixed200 rows=200 ours_ms=… ours_peak_mb=…
 #   case=huge300mp ours_ms=… vips_ms=… ours_vs_vips=… ours_peak_mb=… vips_peak_mb=…
 #   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
+#   case=levels level=… quality=… chroma=… ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
 # (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
 # time the quick (unturned) and complete (+90°) preview of case a's picture,
 # composed into a separate preview surface without export.
 # batch: 20 photo-like 4000x3000 JPEGs of about 3.6 MB (made once, in
-# BATCH_PICTURES, default <build-dir>/bench-batch) to 1600x1200 at quality 50
-# (level 5): ours as one process running them as one batch; vipsthumbnail, one
+# BATCH_PICTURES, default <build-dir>/bench-batch) to 1600x1200 at level 5 (its
+# quality, Q): ours as one process running them as one batch; vipsthumbnail, one
 # process a file, as many at a time as there are cores (xargs -P); the floor,
-# djpeg -scale 1/2 | cjpeg -quality 50 a file, as many at a time. batch_stall is
+# djpeg -scale 1/2 | cjpeg -quality Q a file, as many at a time. batch_stall is
 # the longest gap of a 10 ms timer on our event loop during one more such batch.
 # BATCH_ROWS=200 adds one run of that many rows (the 20 pictures again, into other
 # folders), to show that peak memory does not grow with the row count.
@@ -32,8 +33,14 @@
 # stored 4:2:0 and 4:4:4 against the codec floor of the same quality: a full-size
 # djpeg of each source plus a cjpeg of a 1600x1200 picture, as many at a time as
 # there are cores.
+# levels (not run by default: CASES=levels): the batch's photos at each of the 11
+# compression levels, ours as the batch writes them beside vipsthumbnail at the
+# level's quality (with optimised tables, as ours); per level the mean output size
+# in KB, the mean SSIM (luma, 11x11 Gaussian window) of each tool's JPEG against
+# its own lossless rendering (ours: the composed canvas; vips: vipsthumbnail to
+# PNG), and step, the size's ratio to the level before.
 # CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch;
-# the others are named: "mixed200 huge300mp floor420 floor444").
+# the others are named: "mixed200 huge300mp floor420 floor444 levels").
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -117,8 +124,11 @@ measure() { # name picture ours-case vips-size magick-args...
 ! has c || measure c photo6000.jpg c 800x600 -resize 800x600 -background gray50 -gravity center -extent 800x600
 ! has d || measure d photo4000.bmp d 1600x1200 -resize 1600x1200
 
+cores=$(nproc)
+# The quality of each level, 0 to 10.
+qualities=$("$bench" qualities)
+q5=$(echo $qualities | cut -d' ' -f6) # level 5, the batch's
 if has batch; then
-    cores=$(nproc)
     pictures=${BATCH_PICTURES:-$build/bench-batch}
     log "batch: pictures in $pictures"
     "$bench" batchpictures "$pictures" >&2
@@ -127,9 +137,9 @@ if has batch; then
     log "case batch: ours"
     o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
     log "case batch: vipsthumbnail, $cores at a time"
-    v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=50]")
+    v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=$q5]")
     log "case batch: djpeg | cjpeg, $cores at a time"
-    f=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -scale 1/2 "$2" | cjpeg -quality 50 >"$1/${2##*/}"' sh "$work/batch/floor")
+    f=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -scale 1/2 "$3" | cjpeg -quality "$2" >"$1/${3##*/}"' sh "$work/batch/floor" "$q5")
     lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")
 "
     log "case batch: event-loop stall"
@@ -183,10 +193,30 @@ for sub in 420 444; do
     log "case floor$sub: ours"
     o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
     log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
-    f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$3" && cjpeg -quality 50 -outfile "$1/${3##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm")
+    f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$4" && cjpeg -quality "$3" -outfile "$1/${4##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm" "$q5")
     lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")
 "
 done
+
+if has levels; then
+    pictures=${BATCH_PICTURES:-$build/bench-batch}
+    log "levels: pictures in $pictures"
+    "$bench" batchpictures "$pictures" >&2
+    ls "$pictures"/*.jpg >"$work/levels.list"
+    mkdir -p "$work/levels/vips/ref"
+    log "case levels: vipsthumbnail, lossless and at each level's quality"
+    xargs -a "$work/levels.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/levels/vips/ref/%s.png"
+    level=0
+    for q in $qualities; do
+        mkdir -p "$work/levels/vips/$level"
+        xargs -a "$work/levels.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 \
+            -o "$work/levels/vips/$level/%s.jpg[Q=$q,optimize_coding]"
+        level=$((level + 1))
+    done
+    log "case levels: ours, and the scores"
+    lines="${lines}$("$bench" levels "$pictures" "$work/levels")
+"
+fi
 
 if [ "$preview" = 1 ] && has a; then
     log "preview: quick"

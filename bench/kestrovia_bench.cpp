@@ -12,10 +12,12 @@
 //   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
 //   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
+//   kestrovia_bench qualities                     the JPEG quality of each level, 0 to 10
+//   kestrovia_bench levels <pictures> <work>      size and SSIM of each level's batch
 //
 // Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
-// The batch runs every picture to 1600*1200 "OFF" "Center" at level 5 (quality 50);
+// The batch runs every picture to 1600*1200 "OFF" "Center" at level 5 (標準);
 // with rows beyond the number of pictures, the pictures are named again with
 // outputs in <out>/1, <out>/2, ... (a batch never writes one file twice).
 
@@ -23,6 +25,7 @@
 #include "batch/batchplan.h"
 #include "compose/jobcompose.h"
 #include "compose/picturedecoder.h"
+#include "export/converter.h"
 #include "export/export.h"
 #include "export/outputname.h"
 #include "platform/failure.h"
@@ -235,10 +238,10 @@ int batchPictures(const QString &folder, int subsamp = TJSAMP_420)
 }
 
 // The batch's rows: each *.jpg of pictures in name order, to 1600*1200 "OFF"
-// "Center" at level 5, repeated until there are rows of them (rows < 1: each once);
+// "Center" at level, repeated until there are rows of them (rows < 1: each once);
 // the k-th repetition writes to out/k, made here (the first to out itself, which
 // must exist).
-QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows)
+QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows, int level = 5)
 {
     const QStringList names =
         QDir(pictures).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.png"), QStringLiteral("*.tif"),
@@ -255,7 +258,7 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
             QDir(out).mkdir(QString::number(k));
         list.append({i + 1, JobRow{name, QString(), pictures + u'/' + name, QStringLiteral("1600*1200"),
                                    QStringLiteral("OFF"), QStringLiteral("8421504"), QStringLiteral("Center"),
-                                   QString(), folder + u'/', QStringLiteral("5")}});
+                                   QString(), folder + u'/', QString::number(level)}});
     }
     return list;
 }
@@ -448,6 +451,135 @@ int quality(const QString &folder)
     return 0;
 }
 
+// Luma (BT.601) of a picture, in doubles.
+std::vector<double> luma(const QImage &image)
+{
+    const QImage img = image.convertToFormat(QImage::Format_RGB32);
+    std::vector<double> y(size_t(img.width()) * size_t(img.height()));
+    for (int r = 0; r < img.height(); ++r) {
+        const auto *row = reinterpret_cast<const std::uint32_t *>(img.constScanLine(r));
+        for (int x = 0; x < img.width(); ++x)
+            y[size_t(r) * size_t(img.width()) + size_t(x)] =
+                0.299 * ((row[x] >> 16) & 0xFF) + 0.587 * ((row[x] >> 8) & 0xFF) + 0.114 * (row[x] & 0xFF);
+    }
+    return y;
+}
+
+// SSIM of two pictures of one size on their luma, with the usual 11x11 Gaussian
+// window (sigma 1.5) and constants (K1 0.01, K2 0.03, range 255), averaged over
+// every window that lies wholly inside the picture. 1 is identical.
+double ssim(const QImage &a, const QImage &b)
+{
+    const int w = a.width(), h = a.height();
+    if (a.size() != b.size() || w < 11 || h < 11)
+        return 0;
+    constexpr int radius = 5;
+    double kernel[2 * radius + 1];
+    double sum = 0;
+    for (int i = -radius; i <= radius; ++i)
+        sum += kernel[i + radius] = std::exp(-i * i / (2 * 1.5 * 1.5));
+    for (double &k : kernel)
+        k /= sum;
+    const std::vector<double> x = luma(a), y = luma(b);
+    // The five local moments, blurred across then down over the valid region.
+    const int vw = w - 2 * radius, vh = h - 2 * radius;
+    std::vector<double> across(size_t(h) * size_t(vw) * 5), moments(size_t(vw) * size_t(vh) * 5);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < vw; ++c) {
+            double m[5] = {};
+            for (int k = 0; k <= 2 * radius; ++k) {
+                const size_t i = size_t(r) * size_t(w) + size_t(c + k);
+                const double p = x[i], q = y[i];
+                m[0] += kernel[k] * p;
+                m[1] += kernel[k] * q;
+                m[2] += kernel[k] * p * p;
+                m[3] += kernel[k] * q * q;
+                m[4] += kernel[k] * p * q;
+            }
+            std::copy(m, m + 5, &across[(size_t(r) * size_t(vw) + size_t(c)) * 5]);
+        }
+    const double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
+    double total = 0;
+    for (int r = 0; r < vh; ++r)
+        for (int c = 0; c < vw; ++c) {
+            double m[5] = {};
+            for (int k = 0; k <= 2 * radius; ++k)
+                for (int j = 0; j < 5; ++j)
+                    m[j] += kernel[k] * across[(size_t(r + k) * size_t(vw) + size_t(c)) * 5 + size_t(j)];
+            const double vx = m[2] - m[0] * m[0], vy = m[3] - m[1] * m[1], cov = m[4] - m[0] * m[1];
+            total += (2 * m[0] * m[1] + c1) * (2 * cov + c2) / ((m[0] * m[0] + m[1] * m[1] + c1) * (vx + vy + c2));
+        }
+    return total / (double(vw) * vh);
+}
+
+QImage readPicture(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? decodePictureData(f.readAll()).image : QImage();
+}
+
+// One level of the batch: total bytes of the outputs in folder and their mean SSIM
+// against the lossless renderings (reference, by picture name), or {0, 0} when an
+// output is missing.
+std::pair<qint64, double> levelScore(const QString &folder, const QStringList &names, const QString &suffix,
+                                     const std::function<QImage(int)> &reference)
+{
+    qint64 bytes = 0;
+    double total = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString path = folder + u'/' + QFileInfo(names[i]).completeBaseName() + suffix;
+        const QImage out = readPicture(path);
+        const QImage ref = reference(i);
+        if (out.isNull() || out.size() != ref.size())
+            return {0, 0};
+        bytes += QFileInfo(path).size();
+        total += ssim(ref, out);
+    }
+    return {bytes, names.isEmpty() ? 0 : total / double(names.size())};
+}
+
+// Every level's batch of the *.jpg in pictures, as the program writes it, into
+// work/ours/<level>; then one line per level with the outputs' total size and mean
+// SSIM against our own lossless canvas, beside vipsthumbnail's outputs at the same
+// quality in work/vips/<level>/<name>.jpg scored against its own lossless
+// rendering work/vips/ref/<name>.png (left out when those are missing). step is the
+// size's ratio to the level before.
+int levels(const QString &pictures, const QString &work)
+{
+    const QStringList names = QDir(pictures).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    if (names.isEmpty())
+        return 1;
+    std::vector<QImage> canvases;
+    for (const auto &[row, job] : batchRows(pictures, work, 0))
+        canvases.push_back(composeJob(job, loadJobSource(job)));
+    const auto ours = [&](int i) { return canvases[size_t(i)]; };
+    const auto vipsRef = [&](int i) {
+        return QImage(work + QStringLiteral("/vips/ref/") + QFileInfo(names[i]).completeBaseName()
+                      + QStringLiteral(".png"));
+    };
+    qint64 previous = 0;
+    for (int level = 0; level <= 10; ++level) {
+        const QString folder = work + QStringLiteral("/ours/") + QString::number(level);
+        QDir().mkpath(folder);
+        if (runRows(batchRows(pictures, folder, 0, level)) != 0)
+            return 1;
+        // The batch names a JPEG source's output <name>_b.jpg.
+        const auto [bytes, score] = levelScore(folder, names, QStringLiteral("_b.jpg"), ours);
+        const auto [vipsBytes, vipsScore] = levelScore(work + QStringLiteral("/vips/") + QString::number(level), names,
+                                                       QStringLiteral(".jpg"), vipsRef);
+        const int quality = jpegQuality(std::int16_t(level));
+        std::printf("case=levels level=%d quality=%d chroma=%s ours_kb=%.0f ours_ssim=%.4f step=%.2f", level, quality,
+                    fullChroma(quality) ? "4:4:4" : "4:2:0", bytes / 1024.0 / double(names.size()), score,
+                    previous > 0 ? double(bytes) / double(previous) : 0.0);
+        if (vipsBytes > 0)
+            std::printf(" vips_kb=%.0f vips_ssim=%.4f ours_vs_vips_size=%.2f",
+                        vipsBytes / 1024.0 / double(names.size()), vipsScore, double(bytes) / double(vipsBytes));
+        std::printf("\n");
+        previous = bytes;
+    }
+    return 0;
+}
+
 // Runs the command `runs` times; prints "<median ms> <peak MB>".
 int timeCommand(int runs, char **argv)
 {
@@ -491,6 +623,13 @@ int main(int argc, char **argv)
             return run(args[2], args[3], args[4]);
         if (args.size() == 3 && args[1] == u"quality")
             return quality(args[2]);
+        if (args.size() == 2 && args[1] == u"qualities") {
+            for (int level = 0; level <= 10; ++level)
+                std::printf("%d%c", jpegQuality(std::int16_t(level)), level < 10 ? ' ' : '\n');
+            return 0;
+        }
+        if (args.size() == 4 && args[1] == u"levels")
+            return levels(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath());
         if (args.size() == 3 && args[1] == u"batchpictures")
             return batchPictures(args[2]);
         if (args.size() == 3 && args[1] == u"batchpictures444")
@@ -518,7 +657,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
-                         "time <runs> -- <command...> | quality <folder> | batchpictures <folder> | "
-                         "batch|stall <pictures> <out> [rows]\n");
+                         "time <runs> -- <command...> | quality <folder> | qualities | levels <pictures> <work> | "
+                         "batchpictures <folder> | batch|stall <pictures> <out> [rows]\n");
     return 2;
 }

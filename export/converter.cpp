@@ -46,6 +46,8 @@ void optimiseTables()
 
 } // namespace
 
+bool fullChroma(int quality) { return quality >= 90; }
+
 QByteArray encodeJpeg(const QImage &input, int quality)
 {
     optimiseTables();
@@ -53,12 +55,11 @@ QByteArray encodeJpeg(const QImage &input, int quality)
     TjHandle tj;
     if (!tj.h)
         throw Failure(QString::fromUtf8("JPEG エンコーダを初期化できません"));
-    // Settings a photographer expects: full colour resolution (4:4:4) at the high
-    // qualities where chroma blur would show, 4:2:0 below; the accurate integer DCT
-    // (TurboJPEG's default); optimised tables, a few percent smaller at the same
-    // quality.
+    // Settings a photographer expects: the chroma of fullChroma; the accurate
+    // integer DCT (TurboJPEG's default); optimised tables, a few percent smaller at
+    // the same quality.
     quality = std::clamp(quality, 1, 100);
-    const int subsamp = quality >= 90 ? TJSAMP_444 : TJSAMP_420;
+    const int subsamp = fullChroma(quality) ? TJSAMP_444 : TJSAMP_420;
     const int pf = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
     TjBuffer jpeg;
     if (tjCompress2(tj.h, image.constBits(), image.width(), int(image.bytesPerLine()), image.height(), pf, &jpeg.data,

@@ -277,6 +277,7 @@ private slots:
             names += sources({QStringLiteral("p%1.jpg").arg(i)}, jpeg(noise(200 + i, 150)));
         BatchPlan p = plan(names, m_root);
         p.rows[2].job.backColor = QStringLiteral("赤");
+        p.rows[0].job.compression = QStringLiteral("0");
         p.rows[5].job.compression = QStringLiteral("10");
         writeFile(names[1], readFile(names[1]).left(readFile(names[1]).size() / 2));
         QFile::remove(names[3]);

@@ -24,8 +24,9 @@ metainfo=$share/metainfo/$id.metainfo.xml
 check "the program is installed and runs" sh -c '"$1" --version >/dev/null' - "$prefix/bin/kestrovia"
 check "launcher entry" test -s "$desktop"
 check "metainfo" test -s "$metainfo"
-check "manual page" test -s "$share/man/man1/kestrovia.1"
-check "Japanese manual page" test -s "$share/man/ja/man1/kestrovia.1"
+check "manual page" test -s "$share/man/man1/kestrovia.1.gz"
+check "Japanese manual page" test -s "$share/man/ja/man1/kestrovia.1.gz"
+check "copyright" test -s "$share/doc/kestrovia/copyright"
 check "the README, the About dialog's support page" test -s "$share/doc/kestrovia/README.md"
 for size in 16 22 24 32 48 64 128 256; do
     png=$share/icons/hicolor/${size}x$size/apps/$id.png
@@ -39,9 +40,9 @@ check "desktop-file-validate" desktop-file-validate "$desktop"
 check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
 
 # No file beyond the expected ones: the binary, 2 data files, 9 icons, 2 manual
-# pages, the README.
+# pages, the README, the copyright and the change log.
 count=$(find "$prefix" -type f | wc -l)
-check "15 files installed, not $count" test "$count" -eq 15
+check "17 files installed, not $count" test "$count" -eq 17
 
 echo "install: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

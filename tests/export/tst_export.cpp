@@ -25,6 +25,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 using namespace kestrovia;
@@ -81,6 +83,38 @@ Exiv2::ExifData withMakerNote(const char *make)
     return exif;
 }
 
+// Smooth shading, hard edges and grain, as in a photo: every quality step changes
+// what such a picture costs.
+QImage photoLike(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int grain = int(seed >> 27) - 16;
+            const int shade = int(60 * std::sin(x * 0.07) * std::cos(y * 0.05));
+            const int block = (x / 40 + y / 30) % 2 ? 60 : 0;
+            const auto c = [&](int v) { return std::clamp(v + shade + grain, 0, 255); };
+            img.setPixel(x, y, qRgb(c(90 + block), c(130 + x / 4), c(170 - block)));
+        }
+    return img;
+}
+
+// The entries of every quantisation table (8-bit) in a JPEG's DQT segments.
+QList<int> quantisersOf(const QByteArray &jpeg)
+{
+    QList<int> entries;
+    for (qsizetype at = jpeg.indexOf(QByteArray("\xFF\xDB", 2)); at >= 0;
+         at = jpeg.indexOf(QByteArray("\xFF\xDB", 2), at + 2)) {
+        const qsizetype end = at + 2 + (uchar(jpeg.at(at + 2)) << 8 | uchar(jpeg.at(at + 3)));
+        for (qsizetype t = at + 4; t + 65 <= end; t += 65)
+            for (int i = 1; i <= 64; ++i)
+                entries.append(uchar(jpeg.at(t + i)));
+    }
+    return entries;
+}
+
 } // namespace
 
 // x265 keeps a few allocations of its own after an encoder is freed; they are not
@@ -119,27 +153,53 @@ private slots:
         QTEST(outputFileName(name), "output");
     }
 
+    // A level text counts as the whole level it rounds to (ties to even), and a
+    // level beyond the panel's 0..10 as the nearest end.
     void quality_data()
     {
         QTest::addColumn<QString>("level");
-        QTest::addColumn<int>("quality"); // 0: the level is no number
-        QTest::newRow("0") << "0" << 100;
-        QTest::newRow("10 gives 1, not 0") << "10" << 1;
-        QTest::newRow("3.7 rounds to 4") << "3.7" << 60;
-        QTest::newRow("2.5 rounds to even 2") << "2.5" << 80;
-        QTest::newRow("beyond the panel clamps") << "12" << 1;
-        QTest::newRow("negative clamps") << "-1" << 100;
+        QTest::addColumn<int>("asLevel"); // -1: the level is no number
+        QTest::newRow("3.7 rounds to 4") << "3.7" << 4;
+        QTest::newRow("2.5 rounds to even 2") << "2.5" << 2;
+        QTest::newRow("beyond the panel: 10") << "12" << 10;
+        QTest::newRow("negative: 0") << "-1" << 0;
         for (const char *level : {"abc", "", "99999"})
-            QTest::addRow("not a level: \"%s\"", level) << level << 0;
+            QTest::addRow("not a level: \"%s\"", level) << level << -1;
     }
     void quality()
     {
         QFETCH(QString, level);
-        QFETCH(int, quality);
+        QFETCH(int, asLevel);
         int got = 0;
         const QString why = failureOf([&] { got = jpegQuality(job({}, {}, level).level()); });
-        QCOMPARE(got, quality);
-        QCOMPARE(why.contains(QStringLiteral("圧縮レベル")), quality == 0);
+        QCOMPARE(got, asLevel < 0 ? 0 : jpegQuality(std::int16_t(asLevel)));
+        QCOMPARE(why.contains(QStringLiteral("圧縮レベル")), asLevel < 0);
+    }
+
+    // On a photo every level writes a smaller file than the level before, and
+    // level 0 is the best JPEG there is: every quantiser 1 (quality 100) and full
+    // chroma.
+    void levelsShrinkTheFile()
+    {
+        const QImage photo = photoLike(320, 240);
+        qsizetype before = 0;
+        for (int level = 0; level <= 10; ++level) {
+            const QByteArray data = encodeJob(photo, job({}, {}, QString::number(level)));
+            QVERIFY2(level == 0 || data.size() < before, qPrintable(QStringLiteral("level %1: %2 bytes, level %3: %4")
+                                                                        .arg(level)
+                                                                        .arg(data.size())
+                                                                        .arg(level - 1)
+                                                                        .arg(before)));
+            before = data.size();
+            if (level == 0) {
+                const qsizetype sof = data.indexOf(QByteArray("\xFF\xC0", 2));
+                QVERIFY(sof > 0);
+                QCOMPARE(int(data.at(sof + 11)), 0x11); // luma sampled 1x1: 4:4:4
+                const QList<int> quantisers = quantisersOf(data);
+                QCOMPARE(quantisers.size(), 2 * 64);
+                QCOMPARE(quantisers.count(1), quantisers.size());
+            }
+        }
     }
 
     // Full colour resolution at 90 and above, 4:2:0 below; optimised Huffman tables:
