@@ -163,7 +163,10 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSourc
     const bool paired = halfChroma && reader->planes[1] == reader->planes[0] && reader->rowsPerChunk[1] % 2 == 0
                         && reader->chromaExtent.width() >= 4 * chroma.width()
                         && reader->chromaExtent.height() >= 4 * chroma.height();
-    const QSize chromaSource = paired ? (reader->planes[1] + QSize(1, 1)) / 2 : reader->planes[1];
+    // Halved upwards in whole numbers (QSize's own division rounds, and would ask
+    // for a sample past the plane's edge).
+    const QSize chromaSource = paired ? QSize((reader->planes[1].width() + 1) / 2, (reader->planes[1].height() + 1) / 2)
+                                      : reader->planes[1];
     const QSize sources[3] = {reader->planes[0], chromaSource, chromaSource};
     const QRectF chromaExtent = paired
                                     ? QRectF(0, 0, reader->chromaExtent.width() / 2, reader->chromaExtent.height() / 2)
@@ -204,8 +207,12 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSourc
                 std::uint8_t *const *to = scalers[c]->take(chunks[c]);
                 for (int i = 0; i < chunks[c]; ++i) {
                     const std::uint8_t *a = rows[c][2 * i], *b = rows[c][2 * i + 1];
-                    for (int x = 0; x < chromaSource.width(); ++x)
-                        to[i][x] = std::uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+                    // A plane of an odd width (a reduced decode's) has no right
+                    // neighbour for its last sample: that one pairs with itself.
+                    for (int x = 0; x < chromaSource.width(); ++x) {
+                        const int x0 = 2 * x, x1 = std::min(2 * x + 1, fullWidth - 1);
+                        to[i][x] = std::uint8_t((a[x0] + a[x1] + b[x0] + b[x1] + 2) >> 2);
+                    }
                 }
             }
         for (int c = 0; c < 3; ++c)
