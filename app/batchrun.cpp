@@ -46,7 +46,7 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
     if (skipped > 0)
         m.text += ja("%1件は保存しませんでした。").arg(skipped);
     if (summary.notStarted > 0)
-        m.text += ja("中止したため%1件は開始されませんでした。").arg(summary.notStarted);
+        m.text += ja("中止したため%1件は保存されていません。").arg(summary.notStarted);
     QStringList lines;
     for (const RowOutcome &o : summary.problems)
         lines.append(problemLine(o));
@@ -113,7 +113,7 @@ bool BatchRun::mayClose()
     q.icon = Prompts::Question;
     q.title = QStringLiteral("Kestrovia");
     q.text = ja("変換の途中です。中止して終了しますか？");
-    q.informative = ja("変換中の画像は最後まで保存されます。まだ始まっていない画像は保存されません。");
+    q.informative = ja("保存を終えた画像はそのまま残ります。変換中の画像とまだ始まっていない画像は保存されません。");
     const auto runEnds = [this](const std::function<void()> &dismiss) {
         return connect(this, &BatchRun::runningChanged, this, [dismiss](bool running) {
             if (!running)

@@ -40,8 +40,9 @@ public:
     // Opens folder in the desktop's file manager; says so when it cannot.
     void openFolder(const QString &folder);
     // Whether the window may close: yes without a run. During one, a question asks
-    // 処理を中止 (the run stops after the rows in flight, whose files are written,
-    // and no message follows the window) or 続ける (the window and the run stay). A
+    // 処理を中止 (the run stops; files already written stay whole, rows still being
+    // converted stop at their next check point and write nothing, and no message
+    // follows the window) or 続ける (the window and the run stay). A
     // run that ends while the question is open takes it away: the window closes.
     bool mayClose();
     // Stops the run after the rows in flight (rows written stay written).
