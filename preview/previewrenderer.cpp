@@ -4,6 +4,7 @@
 #include "compose/pictureformat.h"
 #include "compose/quickpicture.h"
 #include "compose/raster.h"
+#include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "platform/failure.h"
 #include "platform/stop.h"
@@ -138,6 +139,7 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
     if (task->stop.stopRequested())
         return;
     const StopScope scope(task->stop);
+    const RowSplitting ownThreadOnly(false);
     const PreviewRequest &rq = task->request;
     const JobRow &job = rq.job;
     try {
@@ -189,6 +191,7 @@ void PreviewRenderer::runFirstLook(const std::shared_ptr<Task> &task, const QByt
     if (task->stop.stopRequested())
         return;
     const StopScope scope(task->stop);
+    const RowSplitting ownThreadOnly(false);
     const PreviewRequest &rq = task->request;
     try {
         const std::optional<DecodedPicture> quick =

@@ -4,8 +4,9 @@
 // One request in, one picture out, the newest request winning: a request overtaken
 // by a newer one is stopped at its next check point, and nothing of it is reported.
 // The work runs on two threads of the renderer's own, never on Qt's global pool
-// (Qt's image code waits on that one): one makes the exact pictures, one at a time;
-// the other makes a JPEG's quick first look from the same bytes meanwhile.
+// (the window's own image code waits on that one; not even the halves of a
+// composition's rows go there): one makes the exact pictures, one at a time; the
+// other makes a JPEG's quick first look from the same bytes meanwhile.
 // Results come back on the renderer's own thread, through queued signals that carry
 // the request's id.
 
