@@ -10,6 +10,9 @@
 #include "preview/jobpanel.h"
 #include "preview/previewrenderer.h"
 #include "preview/surface.h"
+#include "preview/surfaceview.h"
+
+#include <QFontMetrics>
 
 #include <algorithm>
 #include <cmath>
@@ -169,11 +172,19 @@ void SelectionSync::draw(const QImage &canvas)
 
 void SelectionSync::showReason(const QString &reason)
 {
-    // Room for a few lines of text, in the window's present size or more.
-    const QSize room = (QSizeF(360, 160) * m_preview->devicePixelRatioF()).toSize();
+    // A window of its own size for the text, whatever the size of the picture
+    // shown before: a line's width, as many lines as the reason takes.
+    const QString text = QString::fromUtf8("この画像は表示できません。\n\n%1").arg(reason);
+    const QFontMetrics metrics(m_preview->picPreviewView()->font());
+    const int margin = metrics.height() / 2;
+    const int width =
+        std::max(360, metrics.horizontalAdvance(QString::fromUtf8("この画像は表示できません。")) + 2 * margin);
+    const QRect lines = metrics.boundingRect(QRect(0, 0, width - 2 * margin, 10000), Qt::TextWordWrap, text);
+    const QSize room =
+        (QSizeF(width, std::max(120, lines.height() + 2 * margin)) * m_preview->devicePixelRatioF()).toSize();
     Surface &area = *m_preview->PicPreview();
-    placePreviewArea(area, m_preview->clientPixelSize().expandedTo(room));
-    area.setMessage(QString::fromUtf8("この画像は表示できません。\n\n%1").arg(reason));
+    placePreviewArea(area, room);
+    area.setMessage(text);
     m_preview->fitToPreviewArea();
 }
 
