@@ -99,7 +99,7 @@ QRectF uprightRect(const QRectF &r, QSize size, int orientation)
 
 } // namespace
 
-std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const NeedFunction &cover)
+std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const NeedFunction &cover, int minReduction)
 {
     if (!cover || sniffPictureFormat(data) != PictureFormat::Jpeg)
         return std::nullopt;
@@ -134,7 +134,8 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     // size it is drawn at, or the first look would be blurred where the exact one is not.
     int denom = 0;
     for (const int candidate : {8, 4, 2}) {
-        if (double(w) / candidate >= want.width() && double(h) / candidate >= want.height()) {
+        if (candidate >= minReduction && double(w) / candidate >= want.width()
+            && double(h) / candidate >= want.height()) {
             denom = candidate;
             break;
         }

@@ -153,6 +153,15 @@ void KeptPictures::forgetOlder(const FileIdentity &file)
     }
 }
 
+void KeptPictures::makeRoom(qint64 bytes)
+{
+    const std::lock_guard lock(m_mutex);
+    while (!m_entries.empty() && m_bytes + bytes > m_byteLimit) {
+        m_bytes -= m_entries.back().bytes;
+        m_entries.pop_back();
+    }
+}
+
 qint64 KeptPictures::bytes() const
 {
     const std::lock_guard lock(m_mutex);

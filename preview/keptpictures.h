@@ -62,6 +62,11 @@ public:
     // Everything of a job row that shapes its canvas, as one text.
     static QString canvasKey(const JobRow &job, bool withTurn);
 
+    // Lets go of the least recently used until `bytes` more fit the budget: done
+    // before a large decode, the memory of a picture that would make way for it
+    // anyway is free for the decode to take up again.
+    void makeRoom(qint64 bytes);
+
     qint64 bytes() const;
     int count() const;
     void clear();

@@ -25,7 +25,8 @@ namespace kestrovia {
 struct PreviewRequest {
     JobRow job; // the row as it was when asked; never written back
     bool complete = false; // 完全プレビュー: with the turn
-    // A JPEG may first be shown from a reduced decode (see decodeQuickJpeg).
+    // A JPEG drawn at a quarter of its size or less may first be shown from a
+    // reduced decode (see decodeQuickJpeg).
     bool firstLook = true;
 };
 

@@ -245,13 +245,16 @@ private slots:
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("fit");
         QTest::addColumn<QString>("rotation");
+        QTest::addColumn<int>("least"); // the least reduction allowed
         QTest::addColumn<QSize>("decoded"); // the first look's pixels; empty: no first look
-        QTest::newRow("1/8") << 1 << "200*150" << "ON" << "" << QSize(200, 150);
-        QTest::newRow("1/4, fitted on grey") << 1 << "800*200" << "OFF" << "" << QSize(400, 300);
-        QTest::newRow("turned by EXIF, 1/8") << 6 << "150*200" << "ON" << "" << QSize(150, 200);
-        QTest::newRow("EXIF half turn and the job's turn") << 3 << "150*200" << "ON" << "+90°" << QSize(200, 150);
-        QTest::newRow("mirrored and turned by EXIF") << 7 << "160*200" << "OFF" << "" << QSize(150, 200);
-        QTest::newRow("more than half: none") << 1 << "1000*750" << "ON" << "" << QSize();
+        QTest::newRow("1/8") << 1 << "200*150" << "ON" << "" << 2 << QSize(200, 150);
+        QTest::newRow("1/4, fitted on grey") << 1 << "800*200" << "OFF" << "" << 2 << QSize(400, 300);
+        QTest::newRow("turned by EXIF, 1/8") << 6 << "150*200" << "ON" << "" << 2 << QSize(150, 200);
+        QTest::newRow("EXIF half turn and the job's turn") << 3 << "150*200" << "ON" << "+90°" << 2 << QSize(200, 150);
+        QTest::newRow("mirrored and turned by EXIF") << 7 << "160*200" << "OFF" << "" << 2 << QSize(150, 200);
+        QTest::newRow("1/2") << 1 << "800*600" << "ON" << "" << 2 << QSize(800, 600);
+        QTest::newRow("1/2 not allowed: none") << 1 << "800*600" << "ON" << "" << 4 << QSize();
+        QTest::newRow("more than half: none") << 1 << "1000*750" << "ON" << "" << 2 << QSize();
     }
     // clang-format on
     void firstLookLandsWhereThePictureDoes()
@@ -260,18 +263,22 @@ private slots:
         QFETCH(QString, size);
         QFETCH(QString, fit);
         QFETCH(QString, rotation);
+        QFETCH(int, least);
         QFETCH(QSize, decoded);
         const QString path = file(QStringLiteral("oriented%1.jpg").arg(orientation));
         writeFile(path, withExifOrientation(jpeg(quadrants(1600, 1200)), orientation));
         const JobRow job = jobOf(path, size, fit, "8421504", rotation);
         const QByteArray data = readFile(path);
         const QSize canvas = *job.canvasSize();
-        const auto quick = decodeQuickJpeg(data, [&](QSize upright) {
-            // Drawn over the whole canvas (stretched) or fitted into it.
-            const bool turned = !rotation.isEmpty();
-            const QSize box = turned ? canvas.transposed() : canvas;
-            return fit == "ON" ? box : upright.scaled(box, Qt::KeepAspectRatio);
-        });
+        const auto quick = decodeQuickJpeg(
+            data,
+            [&](QSize upright) {
+                // Drawn over the whole canvas (stretched) or fitted into it.
+                const bool turned = !rotation.isEmpty();
+                const QSize box = turned ? canvas.transposed() : canvas;
+                return fit == "ON" ? box : upright.scaled(box, Qt::KeepAspectRatio);
+            },
+            least);
         QCOMPARE(quick ? quick->image.size() : QSize(), decoded);
         if (!quick)
             return;
