@@ -172,6 +172,14 @@ Form1::Form1(QWidget *parent)
     // Escape stops a run (after the rows in flight).
     auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, m_batch, &BatchRun::cancel);
+    // The pointer says a picture is on its way where the user looks for it, over the
+    // preview and the list; everything still takes input meanwhile.
+    connect(m_sync, &SelectionSync::busyChanged, m_grid->viewport(), [this](bool busy) {
+        if (busy)
+            m_grid->viewport()->setCursor(Qt::BusyCursor);
+        else
+            m_grid->viewport()->unsetCursor();
+    });
     connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::writeCurrentRow);
     m_rowCommands->setSizeRule([this] { return m_panel->sizeRule(); });
     QMenu *menu = m_rowCommands->menu();
@@ -287,15 +295,11 @@ void Form1::setRunning(bool running)
 {
     // While a batch runs, the table, the panel, drops and the preview take no edits:
     // the rows being written are the ones the user sees. The preview keeps showing,
-    // but resizing it sets no size until the run is over.
+    // but resizing it sets no size until the run is over, and a picture still being
+    // made waits for the run's end rather than take a core from it.
     m_grid->setEnabled(!running);
     m_panel->setEnabled(!running);
-    if (running) {
-        m_previewWasReady = m_form2->PreviewReady;
-        m_form2->PreviewReady = false;
-    } else {
-        m_form2->PreviewReady = m_previewWasReady;
-    }
+    m_sync->setLocked(running);
 }
 
 void Form1::setupJobTable()

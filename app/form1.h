@@ -99,7 +99,6 @@ private:
     RowCommands *m_rowCommands;
     BatchRun *m_batch;
     bool m_form2Placed = false;
-    bool m_previewWasReady = false;
     std::optional<QPoint> m_form2Target; // the preview's frame position, until reached
 };
 

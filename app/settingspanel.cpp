@@ -290,11 +290,12 @@ void SettingsPanel::build()
 void SettingsPanel::connectOptions(const std::array<QRadioButton *, 2> &buttons, int column, QStringView first,
                                    QStringView second)
 {
-    // toggled(true) rather than clicked(): a button the sync selects must raise the
-    // same handling as a click. A click on the button that is already selected
-    // raises no toggle, yet the user means it: the panel may show a choice that the
-    // row does not hold (a first showing leaves the panel as it was). Whether the
-    // button was selected is read when it is pressed, before a click changes it.
+    // toggled(true) takes a choice made with the keyboard's arrows as well as a
+    // click; the sync's own selections are made with the signals blocked. A click on
+    // the button that is already selected raises no toggle, yet the user means it:
+    // the panel may show a choice that the row does not hold (a first showing leaves
+    // the panel as it was). Whether the button was selected is read when it is
+    // pressed, before a click changes it.
     auto *group = new QButtonGroup(this);
     for (int i = 0; i < 2; ++i) {
         QRadioButton *b = buttons[i];
@@ -465,24 +466,36 @@ void SettingsPanel::changeEvent(QEvent *event)
 
 void SettingsPanel::showPictureSettings(const JobRow &job)
 {
+    // Shown, not chosen: the signals that carry a user's choice into the row stay
+    // silent, so looking at a row never rewrites it.
+    const QSignalBlocker turn(m_turn);
     for (int i = 0; i < int(kTurnItems.size()); ++i) {
         // An empty text shows the "no turn" item; a text outside the list leaves
         // the box as it is.
         if (job.rotation == kTurnItems[i] || (job.rotation.isEmpty() && kTurnItems[i] == celltext::NoTurn))
             m_turn->setCurrentIndex(i);
     }
-    m_fit[job.keepsAspect() ? 0 : 1]->setChecked(true);
+    const auto select = [](QRadioButton *button) {
+        const QSignalBlocker blocker(button);
+        button->setChecked(true);
+    };
+    select(m_fit[job.keepsAspect() ? 0 : 1]);
     m_metadata->setCurrentIndex(int(job.metadata));
     if (job.position == celltext::Top)
-        m_position[0]->setChecked(true);
+        select(m_position[0]);
     else if (job.position == celltext::Center)
-        m_position[1]->setChecked(true);
+        select(m_position[1]);
 }
 
 void SettingsPanel::showColorAndLevel(std::int32_t color, int levelScroll)
 {
     m_back->setColorValue(color);
-    m_level->setValue(levelScroll);
+    {
+        // A row's 5.5 shows as 50 and stays 5.5: the bar's own change is the user's.
+        const QSignalBlocker blocker(m_level);
+        m_level->setValue(levelScroll);
+    }
+    showLevelCaption(m_level->value());
 }
 
 void SettingsPanel::showSize(QSize pixels)
@@ -549,10 +562,15 @@ void SettingsPanel::pickColor()
 
 void SettingsPanel::levelChanged(int value)
 {
+    showLevelCaption(value);
+    emit settingPicked(ColCompression, shortestDecimal(value / 10.0), false);
+}
+
+void SettingsPanel::showLevelCaption(int value)
+{
     const QString caption = levelCaption(value);
     if (!caption.isNull())
         m_levelCaption->setText(caption);
-    emit settingPicked(ColCompression, shortestDecimal(value / 10.0), false);
 }
 
 void SettingsPanel::sizeEntered()

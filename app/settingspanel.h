@@ -6,8 +6,7 @@
 // When the user changes a control the panel says so with settingPicked(); the main
 // window writes the text into the current job row and, for settings that change
 // the picture, runs the selection sync. The sync shows a row through the JobPanel
-// calls; an option button or the level bar that they move raises the same signal
-// as a user change (the row receives the same setting in the panel's text form).
+// calls, which raise none of the panel's signals: showing a row never writes it.
 
 #include "joblist/dropimport.h"
 #include "preview/jobpanel.h"
@@ -99,6 +98,7 @@ private:
                         QStringView second);
     void pickColor();
     void levelChanged(int value);
+    void showLevelCaption(int value);
     void sizeEntered();
     void takeSizeRule();
     void showSizeRule(const SizeRule &rule);

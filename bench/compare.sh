@@ -14,6 +14,11 @@
 #   case=huge300mp ours_ms=… vips_ms=… ours_vs_vips=… ours_peak_mb=… vips_peak_mb=…
 #   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
 #   case=levels level=… quality=… chroma=… ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
+#   case=preview_click mp=… first_ms=… first_shown=…/… exact_ms=… alone_ms=… exact_vs_alone=… first_alone_ms=… longest_gap_ms=…
+#   case=preview_return mp=24 exact_ms=… longest_gap_ms=…
+#   case=preview_drag mp=24 steps=30 longest_gap_ms=… final_ms=…
+#   case=preview_memory mp=50 rows=20 peak_mb=… kept_mb=…
+#   case=batch_window rows=20 window_ms=… pipeline_ms=… window_vs_pipeline=… window_longest_gap_ms=… pipeline_longest_gap_ms=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
 # (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
 # time the quick (unturned) and complete (+90°) preview of case a's picture,
@@ -39,8 +44,16 @@
 # in KB, the mean SSIM (luma, 11x11 Gaussian window) of each tool's JPEG against
 # its own lossless rendering (ours: the composed canvas; vips: vipsthumbnail to
 # PNG), and step, the size's ratio to the level before.
-# CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch;
-# the others are named: "mixed200 huge300mp floor420 floor444 levels").
+# preview: the preview through the real main window on the offscreen platform
+# (preview_bench; photo-like 12, 24 and 50 MP JPEGs made once in PREVIEW_PICTURES,
+# default <build-dir>/bench-preview, each row to 1600*1200): a click on a row, from
+# the click to the painted first look and exact picture, against the same job's
+# decode and composition alone; a return to a row shown before; a drag of the
+# preview's border in 30 steps over a second; the peak memory of clicking through
+# 20 rows of 50 MP. window: the batch's 20 photos through 処理実行 with the preview
+# showing, against the same rows through the pipeline alone, turn about.
+# CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
+# the batch; the others are named: "mixed200 huge300mp floor420 floor444 levels").
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -52,7 +65,7 @@ case $build in /*) ;; *) build=$here/$build ;; esac
 runs=${RUNS:-5}
 [ "$runs" -ge 5 ] || runs=5
 preview=${PREVIEW:-1}
-cases=" ${CASES:-a b c d batch} "
+cases=" ${CASES:-a b c d batch preview window} "
 has() { case $cases in *" $1 "*) return 0 ;; esac; return 1; }
 
 log() { echo "$@" >&2; }
@@ -73,11 +86,12 @@ magick=/usr/bin/convert
 [ -x "$magick" ] || magick=$(command -v convert)
 
 bench=$build/bench/kestrovia_bench
-if [ ! -x "$bench" ]; then
-    log "building kestrovia_bench in $build"
+preview_bench=$build/bench/preview_bench
+if [ ! -x "$bench" ] || [ ! -x "$preview_bench" ]; then
+    log "building kestrovia_bench and preview_bench in $build"
     # Benchmarks are off unless asked for, also in a build folder made before.
     cmake -S "$here" -B "$build" -DKESTROVIA_BENCH=ON >&2
-    cmake --build "$build" --target kestrovia_bench -j2 >&2
+    cmake --build "$build" --target kestrovia_bench preview_bench -j2 >&2
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrovia-bench.XXXXXX")
@@ -215,6 +229,26 @@ if has levels; then
     done
     log "case levels: ours, and the scores"
     lines="${lines}$("$bench" levels "$pictures" "$work/levels")
+"
+fi
+
+if has preview; then
+    previews=${PREVIEW_PICTURES:-$build/bench-preview}
+    log "preview: pictures in $previews"
+    QT_QPA_PLATFORM=offscreen "$preview_bench" pictures "$previews" >&2
+    for what in click return drag memory; do
+        log "preview: $what"
+        lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" "$what" "$previews")
+"
+    done
+fi
+
+if has window; then
+    pictures=${BATCH_PICTURES:-$build/bench-batch}
+    "$bench" batchpictures "$pictures" >&2
+    mkdir -p "$work/batch/window"
+    log "batch: through the window and through the pipeline"
+    lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" batch "$pictures" "$work/batch/window")
 "
 fi
 

@@ -128,6 +128,12 @@ DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool a
     return decodePictureData(data, jobNeed(job, applyTurn, beforeDecode));
 }
 
+DecodedPicture decodeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn,
+                               const std::function<void(QSize picture)> &beforeDecode)
+{
+    return decodePictureSource(source, jobNeed(job, applyTurn, beforeDecode));
+}
+
 std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode)
 {

@@ -26,6 +26,10 @@ namespace kestrovia {
 // before its pixels are allocated (the batch waits there for memory).
 DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
                              const std::function<void(QSize picture)> &beforeDecode = {});
+// The same for a source opened already (PictureSource::open), read no further
+// than the decode needs.
+DecodedPicture decodeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn = true,
+                               const std::function<void(QSize picture)> &beforeDecode = {});
 // The same for the file's content, read already.
 DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn = true,
                                const std::function<void(QSize picture)> &beforeDecode = {});

@@ -24,6 +24,8 @@ namespace kestrovia {
 inline constexpr int kMaxPictureSide = 32767;
 inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 
+class PictureSource;
+
 struct DecodedPicture {
     // Upright; smaller than size after a reduced decode. Format_RGB32, or
     // Format_ARGB32 (straight alpha) for a picture with transparency.
@@ -62,6 +64,8 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize(
 using NeedFunction = std::function<QSize(QSize uprightSize)>;
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need);
 DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need);
+// The same from a source opened already: its header, then only what it needs.
+DecodedPicture decodePictureSource(const PictureSource &source, const NeedFunction &need);
 
 // A JPEG's colour planes as its data holds them, for a job that only scales a
 // photo: no conversion to RGB and back, and the chroma planes filtered at their own,

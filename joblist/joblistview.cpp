@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QDataStream>
 #include <QDragEnterEvent>
+#include <QFocusEvent>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMimeData>
@@ -231,6 +232,21 @@ bool JobListView::restoreHeaderState(const QByteArray &state)
     if (m_table->rowCount() > 0)
         fitRows(0, m_table->rowCount() - 1, 0, m_table->Cols() - 1);
     return true;
+}
+
+void JobListView::focusInEvent(QFocusEvent *event)
+{
+    // Qt's view makes its first row current when it gains focus without one, for
+    // any reason but a click. Its window coming back to the front (a click on 処理実行
+    // right after a drop from the file manager) would then show that row, unasked,
+    // as the batch starts. Only Tab into the list picks a row; the arrows do too.
+    const Qt::FocusReason reason = event->reason();
+    if (!currentIndex().isValid() && reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason) {
+        QFocusEvent asByMouse(QEvent::FocusIn, Qt::MouseFocusReason);
+        QTableView::focusInEvent(&asByMouse);
+        return;
+    }
+    QTableView::focusInEvent(event);
 }
 
 void JobListView::keyPressEvent(QKeyEvent *event)

@@ -81,7 +81,10 @@ bool Form2::showsFittedSize() const { return size() == m_fitted; }
 void Form2::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    emit resized();
+    // A hidden window's size is the program's; the resize that Qt delivers as it
+    // first shows the window is that size arriving, not one the user chose.
+    if (isVisible())
+        emit resized();
 }
 
 void Form2::closeEvent(QCloseEvent *event)

@@ -35,12 +35,9 @@ public:
     // Moves the window back onto the screen's free area if its frame reaches past it.
     void keepOnScreen();
 
-    // Set while the preview shows a successfully synced job; only then does a
-    // resize by the user set a new output size.
-    bool PreviewReady = false;
-
 signals:
-    // Every size change of the window, by the user or by the program.
+    // Every size change of the window while it is shown, by the user or by the
+    // program.
     void resized();
 
 protected:

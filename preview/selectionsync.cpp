@@ -1,33 +1,38 @@
 #include "preview/selectionsync.h"
 
-#include "compose/jobcompose.h"
+#include "compose/pictureprobe.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
-#include "platform/busypointer.h"
 #include "platform/failure.h"
 #include "platform/numbers.h"
 #include "platform/units.h"
 #include "preview/form2.h"
 #include "preview/jobpanel.h"
+#include "preview/previewrenderer.h"
 #include "preview/surface.h"
+#include "preview/surfaceview.h"
 
+#include <QFontMetrics>
+
+#include <algorithm>
 #include <cmath>
-#include <exception>
 
 namespace kestrovia {
 
 namespace {
 
-// Scroll value for a stored level: ten times its whole part (5.5 gives 50).
-int levelScrollValue(const QString &text)
+// The level bar's value for a row: ten times the level's whole part (5.5 gives 50).
+// A level that is no number fails with the reason the batch gives.
+int levelScrollValue(const JobRow &job)
 {
-    const auto level = parseDecimal(text);
-    if (!level)
-        throw Failure(QString::fromUtf8("圧縮レベル「%1」が数値ではありません").arg(text));
-    const double value = std::trunc(*level) * 10;
-    if (std::abs(value) > 32767)
-        throw Failure(QString::fromUtf8("圧縮レベル「%1」が大きすぎます").arg(text));
-    return int(value);
+    job.level();
+    const double whole = std::trunc(parseDecimal(job.compression).value_or(0));
+    return int(std::clamp(whole * 10, -1e6, 1e6));
+}
+
+void placePreviewArea(Surface &area, QSize pixels)
+{
+    area.setGeometry(0, 0, int(pixelsToTwips(pixels.width())), int(pixelsToTwips(pixels.height())));
 }
 
 } // namespace
@@ -37,82 +42,150 @@ SelectionSync::SelectionSync(JobTable *table, Form2 *preview, JobPanel *panel, Q
     , m_table(table)
     , m_preview(preview)
     , m_panel(panel)
+    , m_renderer(new PreviewRenderer(this))
 {
     connect(table, &JobTable::SelChange, this, &SelectionSync::PicsGalary_SelChange);
     connect(preview, &Form2::resized, this, &SelectionSync::Form2_Resize);
     m_resizeRest.setSingleShot(true);
     m_resizeRest.setInterval(kResizeRestMs);
     connect(&m_resizeRest, &QTimer::timeout, this, &SelectionSync::PicsGalary_SelChange);
+    connect(m_renderer, &PreviewRenderer::firstLook, this, &SelectionSync::showFirstLook);
+    connect(m_renderer, &PreviewRenderer::picture, this, &SelectionSync::showPicture);
+    connect(m_renderer, &PreviewRenderer::failed, this, &SelectionSync::showFailure);
 }
+
+SelectionSync::~SelectionSync() = default;
 
 void SelectionSync::PicsGalary_SelChange()
 {
-    if (m_running)
+    m_resizeRest.stop(); // this showing draws the size a resize left
+    if (m_locked) {
+        m_showWhenUnlocked = true;
         return;
-    m_resizeRest.stop(); // this run already draws the size a resize left
-    m_running = true;
-    // Decoding a large picture takes a moment: show that the program works.
-    const bool wasBusy = BusyPointer::isBusy();
-    BusyPointer::set();
-    try {
-        run();
-    } catch (const std::exception &) {
-        // Every failure ends the run silently where it happened; what the earlier
-        // steps changed stays, and the user sees the empty or partial preview.
     }
-    if (!wasBusy)
-        BusyPointer::restore();
-    m_running = false;
     ++m_runs;
+    run();
+    updateBusy();
     emit ran();
 }
 
 void SelectionSync::run()
 {
-    JobTable &t = *m_table;
-    Form2 &p = *m_preview;
-    Surface &preview = *p.PicPreview();
-
-    // Emptied first, so that a run that fails later leaves an empty preview.
-    preview.setPicture(QImage());
-
-    const int r = t.Row();
-    if (r < 1 || r >= t.Rows())
+    const int r = m_table->Row();
+    m_request = 0;
+    if (r < 1 || r >= m_table->Rows()) {
+        m_renderer->cancel();
+        m_ready = false;
+        m_preview->PicPreview()->setPicture(QImage());
         return;
-    JobRow job = t.jobRow(r);
-    const bool firstShowing = job.originalSize.isEmpty();
-    // A size the user set or copied to every row is never replaced by a click:
-    // only a row without one shows its picture as it is, decoded in full.
-    const bool unscaled = firstShowing && job.newSize.isEmpty();
-    const bool complete = m_panel->completePreview();
-    const DecodedPicture picture = loadJobSource(job, complete);
-    p.PreviewReady = false;
-
-    if (firstShowing) {
-        const QString size = sizeText(picture.size);
-        t.setTextMatrix(r, ColOriginalSize, size);
-        if (unscaled)
-            t.setTextMatrix(r, ColNewSize, size);
     }
-    if (unscaled) {
-        // The picture as it is: no turn, fit, position or background.
-        preview.setGeometry(0, 0, int(pixelsToTwips(picture.size.width())), int(pixelsToTwips(picture.size.height())));
-        preview.setPicture(picture.image, picture.extent);
-    } else {
-        // A size that is not a number fails here, before the panel is touched.
-        job.canvasSize();
-        m_panel->showPictureSettings(job);
-        // The batch's own composition; the quick preview leaves out only the turn.
-        const QImage canvas = composeJob(t.jobRow(r), picture, complete);
-        preview.setGeometry(0, 0, int(pixelsToTwips(canvas.width())), int(pixelsToTwips(canvas.height())));
-        preview.setPicture(canvas);
-    }
-    p.fitToPreviewArea();
+    JobRow job = m_table->jobRow(r);
+    try {
+        // The size a row is first shown at comes from the file's header, at once;
+        // the pixels take longer. A size the user set, or copied to every row,
+        // before the row was ever shown stays.
+        std::optional<PictureInfo> probed;
+        bool asItIs = false;
+        if (job.originalSize.isEmpty()) {
+            probed = probePicture(job.path);
+            const QString size = sizeText(probed->size);
+            m_table->setTextMatrix(r, ColOriginalSize, size);
+            if (job.newSize.isEmpty()) {
+                m_table->setTextMatrix(r, ColNewSize, size);
+                asItIs = true;
+            }
+            job = m_table->jobRow(r);
+        }
+        // A size that is no number fails here, before the panel is touched. A size
+        // without "*" or with a side of 0 is composed at the picture's own size, as
+        // the batch composes it.
+        std::optional<QSize> size = job.canvasSize();
+        if (!size) {
+            if (!probed)
+                probed = probePicture(job.path);
+            size = probed->size;
+        }
+        const std::int32_t color = job.backColorValue();
+        const int level = levelScrollValue(job);
 
-    const JobRow now = t.jobRow(r);
-    m_panel->showColorAndLevel(now.backColorValue(), levelScrollValue(now.compression));
-    m_panel->showSize(preview.pixelSize());
-    p.PreviewReady = true;
+        // The picture as it is leaves the panel's turn, fit and position as they were.
+        if (!asItIs)
+            m_panel->showPictureSettings(job);
+        m_panel->showColorAndLevel(color, level);
+        m_panel->showSize(*size);
+        m_ready = true;
+
+        PreviewRequest request;
+        request.job = job;
+        request.complete = m_panel->completePreview();
+        if (asItIs) {
+            // The picture as it is: no turn, fit, position or background.
+            request.job.fit = celltext::FitStretch.toString();
+            request.job.rotation.clear();
+            request.complete = false;
+        }
+        m_request = m_renderer->request(request);
+    } catch (const Failure &f) {
+        m_renderer->cancel();
+        m_ready = false;
+        showReason(f.message());
+    }
+}
+
+void SelectionSync::showFirstLook(quint64 id, const QImage &canvas)
+{
+    if (id != m_request)
+        return;
+    draw(canvas);
+    emit pictureShown(false);
+}
+
+void SelectionSync::showPicture(quint64 id, const QImage &canvas)
+{
+    if (id != m_request)
+        return;
+    m_request = 0;
+    draw(canvas);
+    updateBusy();
+    emit pictureShown(true);
+    emit settled();
+}
+
+void SelectionSync::showFailure(quint64 id, const QString &reason)
+{
+    if (id != m_request)
+        return;
+    m_request = 0;
+    m_ready = false;
+    showReason(reason);
+    updateBusy();
+    emit settled();
+}
+
+void SelectionSync::draw(const QImage &canvas)
+{
+    Surface &area = *m_preview->PicPreview();
+    placePreviewArea(area, canvas.size());
+    area.setPicture(canvas);
+    m_preview->fitToPreviewArea();
+}
+
+void SelectionSync::showReason(const QString &reason)
+{
+    // A window of its own size for the text, whatever the size of the picture
+    // shown before: a line's width, as many lines as the reason takes.
+    const QString text = QString::fromUtf8("この画像は表示できません。\n\n%1").arg(reason);
+    const QFontMetrics metrics(m_preview->picPreviewView()->font());
+    const int margin = metrics.height() / 2;
+    const int width =
+        std::max(360, metrics.horizontalAdvance(QString::fromUtf8("この画像は表示できません。")) + 2 * margin);
+    const QRect lines = metrics.boundingRect(QRect(0, 0, width - 2 * margin, 10000), Qt::TextWordWrap, text);
+    const QSize room =
+        (QSizeF(width, std::max(120, lines.height() + 2 * margin)) * m_preview->devicePixelRatioF()).toSize();
+    Surface &area = *m_preview->PicPreview();
+    placePreviewArea(area, room);
+    area.setMessage(text);
+    m_preview->fitToPreviewArea();
 }
 
 void SelectionSync::Form2_Resize()
@@ -120,7 +193,7 @@ void SelectionSync::Form2_Resize()
     Form2 &p = *m_preview;
     // The window answering the sync's own fit to the preview area brings no new
     // size; only a size the user chose becomes the row's output size.
-    if (!p.PreviewReady || p.showsFittedSize())
+    if (!m_ready || m_locked || p.showsFittedSize())
         return;
     const QSize client = p.clientPixelSize();
     p.PicPreview()->resize(int(pixelsToTwips(client.width())), int(pixelsToTwips(client.height())));
@@ -128,10 +201,50 @@ void SelectionSync::Form2_Resize()
     const int r = m_table->Row();
     if (r >= 1 && r < m_table->Rows())
         m_table->setTextMatrix(r, ColNewSize, sizeText(client));
-    // Dragging the border resizes many times a second, and decoding and composing a
-    // large photo for every step would hold the window at each one. The surface
-    // keeps its drawing meanwhile; the picture is drawn again once the border rests.
+    // A picture in the making is for the size before: drawn now, it would pull the
+    // window back while the border is being dragged. Composing for every step would
+    // only be overtaken by the next one; the surface keeps its drawing meanwhile,
+    // and the row is drawn again once the border rests.
+    m_renderer->cancel();
+    m_request = 0;
     m_resizeRest.start();
+    updateBusy();
+}
+
+void SelectionSync::setLocked(bool locked)
+{
+    if (locked == m_locked)
+        return;
+    m_locked = locked;
+    if (locked && (m_request != 0 || m_resizeRest.isActive())) {
+        // A batch takes every core; the preview's picture waits for it.
+        m_renderer->cancel();
+        m_request = 0;
+        m_resizeRest.stop();
+        m_showWhenUnlocked = true;
+    }
+    if (!locked && m_showWhenUnlocked) {
+        m_showWhenUnlocked = false;
+        PicsGalary_SelChange();
+    }
+    updateBusy();
+}
+
+bool SelectionSync::isBusy() const { return m_request != 0 || m_resizeRest.isActive(); }
+
+void SelectionSync::updateBusy()
+{
+    const bool busy = isBusy();
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    // The preview's own pointer, not the application's: the window takes every
+    // input meanwhile.
+    if (busy)
+        m_preview->setCursor(Qt::BusyCursor);
+    else
+        m_preview->unsetCursor();
+    emit busyChanged(busy);
 }
 
 } // namespace kestrovia

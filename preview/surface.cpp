@@ -43,6 +43,16 @@ void Surface::setPicture(const QImage &image, const QRectF &extent)
     m_picture = image;
     m_extent = extent.isEmpty() ? QRectF(image.rect()) : extent;
     m_drawnSize = pixelSize();
+    m_message.clear();
+    emit changed();
+}
+
+void Surface::setMessage(const QString &text)
+{
+    m_picture = QImage();
+    m_extent = QRectF();
+    m_drawnSize = QSize();
+    m_message = text;
     emit changed();
 }
 

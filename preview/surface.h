@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QRectF>
 #include <QSize>
+#include <QString>
 #include <cstdint>
 
 namespace kestrovia {
@@ -41,7 +42,12 @@ public:
     // The pixels the picture covers, from the top-left.
     QSize drawnSize() const { return m_drawnSize; }
 
-    // What the surface shows, pixel for pixel.
+    // A text shown instead of a picture (why there is none); setting one drops the
+    // picture, and setting a picture drops the text.
+    void setMessage(const QString &text);
+    const QString &message() const { return m_message; }
+
+    // What the surface shows, pixel for pixel (a message's text left out).
     QImage toImage() const;
 
 signals:
@@ -54,6 +60,7 @@ private:
     QImage m_picture;
     QRectF m_extent;
     QSize m_drawnSize;
+    QString m_message;
 };
 
 } // namespace kestrovia

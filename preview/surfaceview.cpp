@@ -37,6 +37,14 @@ void SurfaceView::paintEvent(QPaintEvent *)
     if (!m_surface->picture().isNull())
         p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_surface->drawnSize()) / devicePixelRatioF()), m_surface->picture(),
                     m_surface->extent());
+    if (!m_surface->message().isEmpty()) {
+        // Black on the surface's own back colour (the classic window colours), as
+        // the pictures are drawn: the same on every desktop theme.
+        p.setPen(Qt::black);
+        const int margin = fontMetrics().height() / 2;
+        p.drawText(rect().adjusted(margin, margin, -margin, -margin), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                   m_surface->message());
+    }
 }
 
 } // namespace kestrovia

@@ -11,7 +11,9 @@
 #include "joblist/joblistview.h"
 #include "platform/busypointer.h"
 #include "platform/filename.h"
+#include "preview/selectionsync.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/readgate.h"
 #include "tests/common/testpictures.h"
 #include "tests/common/widgets.h"
 
@@ -146,9 +148,54 @@ private slots:
         QCOMPARE(strip(), QStringLiteral("3件を保存しました（2件は保存されていません）"));
     }
 
-    // holiday.bmp converts to holiday.jpg, an earlier output (it carries the
-    // program's mark) that is not a row: one question, three answers; only 上書き
-    // replaces it.
+    // Starting a run shows no row: the window coming back to the front (its list
+    // takes the focus) picks no row unasked, and a picture still being made waits
+    // for the run's end rather than take a core from it.
+    void aRunStartsWithoutShowingARow_data()
+    {
+        QTest::addColumn<bool>("pending");
+        QTest::newRow("back to the window after a drop") << false;
+        QTest::newRow("a picture in the making") << true;
+    }
+    void aRunStartsWithoutShowingARow()
+    {
+        QFETCH(bool, pending);
+        QStringList names;
+        for (int i = 1; i <= 3; ++i)
+            writeJpeg(names.emplace_back(m_root + QStringLiteral("p%1.jpg").arg(i)), 400, 300);
+        QVERIFY(drop(names));
+        SelectionSync &sync = *m_form->selectionSync();
+        testui::ReadGate gate(*sync.renderer());
+        if (pending) {
+            gate.close();
+            table().setRow(2);
+            QTRY_COMPARE(gate.waiting(), 1);
+        } else {
+            // The file manager had the focus; the click on 処理実行 brings the window back.
+            QWidget other;
+            QVERIFY(testui::shown(&other, true));
+            m_form->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+            QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("PicsGalary"));
+        }
+        const int runs = sync.runCount();
+        const auto before = testui::allCells(table());
+        auto *start = control<QAbstractButton>(m_form.get(), "BtnMain");
+
+        start->click();
+        QVERIFY(!sync.isBusy());
+        gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(start->text() != QString::fromUtf8("中止"), 30000);
+
+        QCOMPARE(m_steps, QList<int>({1, 2, 3}));
+        QCOMPARE(testui::allCells(table()), before);
+        QCOMPARE(table().Row(), pending ? 2 : 0);
+        // The picture put off is made once the run is over.
+        QTRY_VERIFY(!sync.isBusy());
+        QCOMPARE(sync.runCount(), pending ? runs + 1 : runs);
+        QCOMPARE(gate.reads().size(), pending ? 2 : 0);
+    }
+
     void overwriteQuestion_data()
     {
         QTest::addColumn<int>("answer"); // -1: Escape

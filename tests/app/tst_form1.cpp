@@ -1,5 +1,5 @@
 // The main window: started from the command line, its wiring (the panel's picks into
-// the current row, the sync's write-back, the folder chooser, the banner and the
+// the current row, a showing that writes nothing, the folder chooser, the banner and the
 // About dialog it opens), the resize rule, the other windows and Qt's own dialogs in
 // Japanese.
 
@@ -13,6 +13,7 @@
 #include "joblist/joblistview.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
+#include "tests/common/readgate.h"
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
@@ -122,9 +123,11 @@ private slots:
         QCOMPARE(cellAtSync, synced ? QStringList{expected[2][column]} : QStringList{});
     }
 
-    // The sync shows a row on the panel; the settings the panel writes back in its
-    // own form land in the row, and the run stays one run.
-    void syncWritesPanelFormBackInOneRun()
+    // Showing a row is not editing it: a level of 5.5, a fit written "on" and a
+    // turn stay as the row holds them while the panel shows them its own way. The
+    // busy pointer is over the preview and the list while the picture is made, and
+    // only then.
+    void showingARowWritesNothing()
     {
         const QString picture = m_tmp.filePath("p.bmp");
         QImage image(8, 6, QImage::Format_RGB32);
@@ -132,19 +135,27 @@ private slots:
         QVERIFY(image.save(picture, "BMP"));
         Form1 f;
         JobTable &t = *f.table();
-        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "3.7"});
-        QStringList expected = testui::allCells(t)[1];
-        expected[ColFit] = "ON";
-        expected[ColCompression] = "3"; // the bar moved from 50 to 30
-        QSignalSpy runs(f.selectionSync(), &SelectionSync::ran);
+        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "5.5"});
+        const QList<QStringList> before = testui::allCells(t);
+        QWidget *grid = control<JobListView>(&f, "PicsGalary")->viewport();
+        testui::ReadGate gate(*f.selectionSync()->renderer());
+        gate.close();
 
         t.setRow(1);
+        QTRY_COMPARE(gate.waiting(), 1);
+        QCOMPARE(grid->cursor().shape(), Qt::BusyCursor);
+        QCOMPARE(f.form2()->cursor().shape(), Qt::BusyCursor);
+        QCOMPARE(f.cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(!QApplication::overrideCursor());
+        gate.open();
+        QTRY_VERIFY(!f.selectionSync()->isBusy());
 
-        QTRY_COMPARE(runs.count(), 1);
-        QCoreApplication::processEvents();
-        QCOMPARE(runs.count(), 1);
-        QCOMPARE(testui::allCells(t)[1], expected);
-        QVERIFY(f.form2()->PreviewReady);
+        QCOMPARE(testui::allCells(t), before);
+        QCOMPARE(control<QScrollBar>(&f, "CompressLevel")->value(), 50);
+        QVERIFY(control<QAbstractButton>(&f, "AspCheck(1)")->isChecked());
+        QVERIFY(control<QAbstractButton>(&f, "PicPos(1)")->isChecked());
+        QCOMPARE(grid->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(f.selectionSync()->followsResize());
     }
 
     // "…": the chooser opens at the current row's folder; its choice (or after a

@@ -1,15 +1,20 @@
 // The preview: the selection sync between the job table, the preview window and a
 // panel (first and later showings, the preview's pixels, its one-device-pixel
-// promise, resizes, the runs that fail), and the window's drawing surface.
+// promise, resizes, the rows that cannot be shown, the window serving while a
+// picture is made, overtaken clicks), and the window's drawing surface.
 
+#include "compose/jobcompose.h"
+#include "compose/pictureprobe.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
 #include "preview/form2.h"
 #include "preview/jobpanel.h"
+#include "preview/previewrenderer.h"
 #include "preview/selectionsync.h"
 #include "preview/surface.h"
 #include "preview/surfaceview.h"
+#include "tests/common/readgate.h"
 #include "tests/common/testpictures.h"
 #include "tests/common/widgets.h"
 
@@ -45,7 +50,13 @@ struct Rig {
     Form2 preview;
     FakePanel panel;
     SelectionSync sync{&table, &preview, &panel};
+    testui::ReadGate gate{*sync.renderer()};
     QRgb at(int x, int y) const { return preview.PicPreview()->toImage().pixel(x, y); }
+    // Waits until the current row's picture, or why there is none, is shown.
+    bool settled()
+    {
+        return QTest::qWaitFor([this] { return !sync.isBusy(); }, 20000);
+    }
 };
 
 // A row of a 640 x 480 quadrants picture; with a new size it counts as shown
@@ -57,6 +68,8 @@ void appendJob(JobTable &t, const QString &path, const QString &newSize = {}, co
                  QString::number(kGreyValue), position, rotation, QFileInfo(path).absolutePath() + '/', "5"});
 }
 
+QPoint rowCentre(const JobListView &grid, int row) { return grid.visualRect(grid.model()->index(row - 1, 0)).center(); }
+
 } // namespace
 
 class TestSelectionSync : public QObject {
@@ -64,6 +77,16 @@ class TestSelectionSync : public QObject {
 
     QTemporaryDir m_dir;
     QString m_picture;
+
+    // A 640 x 480 JPEG of one colour.
+    QString solid(const QString &name, QColor colour)
+    {
+        QImage image(640, 480, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = m_dir.filePath(name);
+        writeFile(path, jpeg(image));
+        return path;
+    }
 
 private slots:
     void initTestCase()
@@ -73,10 +96,12 @@ private slots:
         writeFile(m_picture, bmp(quadrants(640, 480), 24));
     }
 
-    // The first showing records the picture's size; a row without a new size shows
-    // the picture as it is and takes its size, while a size copied to every row (or
-    // typed) before the row was ever shown survives. Otherwise the job's composition
-    // is shown: fitted on its background, and turned only in the complete preview.
+    // The first showing records the picture's size from its header at once, before
+    // any pixel is decoded; a row without a new size shows the picture as it is and
+    // takes its size, while a size copied to every row (or typed) before the row
+    // was ever shown survives. Otherwise the job's composition is shown: fitted on
+    // its background, and turned only in the complete preview. The panel shows the
+    // row at once; the pixels and the window's size follow.
     // clang-format off
     void showing_data()
     {
@@ -107,28 +132,34 @@ private slots:
         if (first)
             rig.table.setTextMatrix(1, ColOriginalSize, QString());
         rig.panel.complete = complete;
+        rig.gate.close();
         rig.table.setRow(1);
+        // While the picture is held: the row and the panel are done already.
         QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize), sizeText(shown));
-        QCOMPARE(rig.preview.PicPreview()->pixelSize(), shown);
-        QCOMPARE(rig.preview.size(), shown);
-        for (const int i : {0, 1}) {
-            const QRgb c = rig.at(i ? shown.width() - 10 : 10, 10);
-            QVERIFY2(near(c, corners[i], 39), qPrintable(describe(c)));
-        }
         // The picture as it is leaves the panel's turn, fit and position as they were.
         QCOMPARE(rig.panel.pictureSettings.size(), newSize.isEmpty() ? 0 : 1);
         if (!newSize.isEmpty())
             QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
         QCOMPARE(rig.panel.size, shown);
         QCOMPARE(rig.panel.colorAndLevel, std::make_optional(std::pair<std::int32_t, int>{kGreyValue, 50}));
-        QVERIFY(rig.preview.PreviewReady);
+        QVERIFY(rig.sync.isBusy() && rig.sync.followsResize());
+        rig.gate.open();
+        QVERIFY(rig.settled());
+        QCOMPARE(rig.preview.PicPreview()->pixelSize(), shown);
+        QCOMPARE(rig.preview.size(), shown);
+        for (const int i : {0, 1}) {
+            const QRgb c = rig.at(i ? shown.width() - 10 : 10, 10);
+            QVERIFY2(near(c, corners[i], 39), qPrintable(describe(c)));
+        }
+        QCOMPARE(rig.gate.reads().size(), 1);
     }
 
     // One output pixel per device pixel, whatever the scale factor (this test also
     // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
     // writes N, into the current row only, whatever else is highlighted. A drag of
-    // the border writes every step at once but composes once, when it rests.
+    // the border writes every step at once but composes once, when it rests, from
+    // the picture decoded before.
     void previewIsOneDevicePixelPerPixel()
     {
         Rig rig;
@@ -138,6 +169,7 @@ private slots:
         QVERIFY(testui::shown(&rig.preview));
         rig.table.setRow(2);
         rig.table.setRowSel(3);
+        QVERIFY(rig.settled());
         const double ratio = rig.preview.devicePixelRatioF();
         QCOMPARE(rig.preview.clientPixelSize(), QSize(400, 300));
         const QImage shown = rig.preview.picPreviewView()->grab().toImage();
@@ -147,6 +179,7 @@ private slots:
 
         const int step = 8; // logical units: whole device pixels at 1, 1.25 and 2
         const int runs = rig.sync.runCount();
+        const qsizetype reads = rig.gate.reads().size();
         int widened = 400;
         for (int i = 0; i < 3; ++i) {
             rig.preview.resize(rig.preview.width() + step, rig.preview.height());
@@ -157,50 +190,82 @@ private slots:
         }
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize) + rig.table.TextMatrix(3, ColNewSize), QString());
         QCOMPARE(rig.sync.runCount(), runs);
-        QTRY_COMPARE(rig.sync.runCount(), runs + 1);
-        QTest::qWait(2 * SelectionSync::kResizeRestMs);
+        QVERIFY(rig.settled());
         QCOMPARE(rig.sync.runCount(), runs + 1);
         // Composed at the new size: the stretched picture reaches the new edge.
         const QImage settled = rig.preview.picPreviewView()->grab().toImage();
         QCOMPARE(settled.size(), QSize(widened, 300));
         QVERIFY(near(settled.pixel(widened - 3, 50), kGreen, 39));
+        QCOMPARE(rig.gate.reads().size(), reads);
     }
 
-    void failedRunsLeaveWhatTheyReached_data()
+    // A size the user drags while the picture is still being made is the row's at
+    // once, and the picture that comes is composed at it.
+    void dragWhileAPictureIsMade()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("size");
-        QTest::addColumn<bool>("ready");
-        // The picture cannot be read: empty preview, panel and readiness unchanged.
-        QTest::newRow("missing file") << "gone.jpg"
-                                      << "200*100" << true;
-        // A size that is no number: the run ends after the load, not ready.
-        QTest::newRow("size not a number") << ""
-                                           << "abc*100" << false;
-    }
-    void failedRunsLeaveWhatTheyReached()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, size);
-        QFETCH(bool, ready);
         Rig rig;
-        rig.sync.PicsGalary_SelChange(); // no job rows: nothing to show
-        QVERIFY(!rig.panel.colorAndLevel && !rig.preview.PreviewReady);
-        appendJob(rig.table, m_picture);
-        appendJob(rig.table, path.isEmpty() ? m_picture : m_dir.filePath(path), size, "ON", "Center", "+90°");
+        appendJob(rig.table, m_picture, "400*300", "ON");
+        appendJob(rig.table, solid("drag.jpg", Qt::red), "200*100", "ON");
         QVERIFY(testui::shown(&rig.preview));
         rig.table.setRow(1);
-        rig.panel = FakePanel();
+        QVERIFY(rig.settled());
+        rig.gate.close();
         rig.table.setRow(2);
-        QVERIFY(rig.preview.PicPreview()->picture().isNull());
-        QVERIFY(rig.panel.pictureSettings.isEmpty() && !rig.panel.colorAndLevel);
-        QCOMPARE(rig.preview.PreviewReady, ready);
-        QCOMPARE(rig.table.TextMatrix(2, ColNewSize), size);
-        // A resize by the user writes nothing while the preview is not ready.
-        if (!ready) {
-            rig.preview.resize(300, 300);
-            QCOMPARE(rig.table.TextMatrix(2, ColNewSize), size);
-        }
+        QTRY_COMPARE(rig.gate.waiting(), 1);
+        rig.preview.resize(rig.preview.size() + QSize(10, 20));
+        const QSize dragged = rig.preview.clientPixelSize();
+        QCOMPARE(rig.table.TextMatrix(2, ColNewSize), sizeText(dragged));
+        rig.gate.open();
+        QVERIFY(rig.settled());
+        QCOMPARE(rig.preview.PicPreview()->picture().size(), dragged);
+        QCOMPARE(rig.preview.clientPixelSize(), dragged);
+        QCOMPARE(rig.table.TextMatrix(1, ColNewSize), QStringLiteral("400*300"));
+    }
+
+    // A row whose picture cannot be shown says why in the preview area, with the
+    // reason the batch gives; a resize then sets no size.
+    void aRowThatCannotBeShownSaysWhy_data()
+    {
+        QTest::addColumn<QString>("content"); // "picture", "cut" or "none"
+        QTest::addColumn<bool>("first");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<bool>("panelShown");
+        QTest::newRow("missing, first showing") << "none" << true << "" << false;
+        QTest::newRow("damaged, shown before") << "cut" << false << "200*100" << true;
+        QTest::newRow("size not a number") << "picture" << false << "abc*100" << false;
+    }
+    void aRowThatCannotBeShownSaysWhy()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, first);
+        QFETCH(QString, size);
+        QFETCH(bool, panelShown);
+        const QString path = m_dir.filePath(content + ".jpg");
+        const QByteArray photo = jpeg(quadrants(64, 48));
+        if (content != "none")
+            writeFile(path, content == "cut" ? photo.left(photo.size() / 2) : photo);
+        Rig rig;
+        QVERIFY(testui::shown(&rig.preview));
+        appendJob(rig.table, path, size, "ON");
+        if (first)
+            rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        const JobRow job = rig.table.jobRow(1);
+        const QString reason = first                  ? failureOf([&] { probePicture(path); })
+                               : content == "picture" ? failureOf([&] { job.canvasSize(); })
+                                                      : failureOf([&] { decodeJobSource(job, readFile(path)); });
+        QVERIFY(!reason.isEmpty());
+        const QList<QStringList> before = testui::allCells(rig.table);
+
+        rig.table.setRow(1);
+        QVERIFY(rig.settled());
+
+        const Surface &area = *rig.preview.PicPreview();
+        QVERIFY2(area.message().contains(reason), qPrintable(area.message()));
+        QVERIFY(area.picture().isNull());
+        QCOMPARE(rig.panel.size.isValid(), panelShown);
+        QVERIFY(!rig.sync.followsResize());
+        rig.preview.resize(rig.preview.size() + QSize(30, 30));
+        QCOMPARE(testui::allCells(rig.table), before);
     }
 
     void everyChangeOfTheCurrentRowRunsTheSync()
@@ -212,13 +277,77 @@ private slots:
         JobListView grid(&rig.table);
         QVERIFY(testui::shown(&grid));
         QSignalSpy ran(&rig.sync, &SelectionSync::ran);
-        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(rig.table.index(1, 0)).center());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, rowCentre(grid, 2));
         QTRY_COMPARE(ran.count(), 1);
         QCOMPARE(rig.table.Row(), 2);
         QCOMPARE(rig.table.TextMatrix(2, ColOriginalSize), QStringLiteral("640*480"));
         QTest::keyClick(&grid, Qt::Key_Up);
         QTRY_COMPARE(ran.count(), 2);
         QCOMPARE(rig.table.Row(), 1);
+    }
+
+    // While a decode is held, the window's event loop keeps serving: a timer fires,
+    // the grid takes a click, and the busy pointer is the preview's own, not the
+    // application's. Once released, the row clicked last is shown.
+    void theWindowServesWhileAPictureIsMade()
+    {
+        Rig rig;
+        appendJob(rig.table, solid("red.jpg", Qt::red), "320*240", "ON");
+        appendJob(rig.table, solid("blue.jpg", Qt::blue), "320*240", "ON");
+        rig.table.setColWidth(0, 1500);
+        JobListView grid(&rig.table);
+        QVERIFY(testui::shown(&grid) && testui::shown(&rig.preview));
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        rig.gate.close();
+
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, rowCentre(grid, 1));
+        QTRY_COMPARE(rig.gate.waiting(), 1);
+        const int before = ticks;
+        QTRY_VERIFY(ticks >= before + 3);
+        QCOMPARE(rig.preview.cursor().shape(), Qt::BusyCursor);
+        QVERIFY(!QApplication::overrideCursor());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, rowCentre(grid, 2));
+        QTRY_COMPARE(rig.table.Row(), 2);
+
+        rig.gate.open();
+        QVERIFY(rig.settled());
+        QVERIFY(near(rig.at(5, 5), kBlue));
+        QCOMPARE(rig.preview.cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // Three quick clicks: only the third row's picture is ever drawn, and nothing
+    // reaches the first two rows after their own click (their first showing's
+    // sizes, from the header, are written at the click).
+    void threeQuickClicksShowTheThirdRow()
+    {
+        Rig rig;
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        for (int i = 0; i < 3; ++i)
+            appendJob(rig.table, solid(QStringLiteral("click%1.jpg").arg(i), colours[i]));
+        for (int r = 1; r <= 3; ++r)
+            rig.table.setTextMatrix(r, ColOriginalSize, QString());
+        QVERIFY(testui::shown(&rig.preview));
+        QList<QRgb> drawn;
+        connect(rig.preview.PicPreview(), &Surface::changed, this, [&] {
+            if (!rig.preview.PicPreview()->picture().isNull())
+                drawn << rig.at(5, 5);
+        });
+        rig.gate.close();
+        for (int r = 1; r <= 3; ++r) {
+            rig.table.setRow(r);
+            QCoreApplication::processEvents();
+        }
+        const QList<QStringList> afterClicks = testui::allCells(rig.table);
+        QCOMPARE(afterClicks[1][ColOriginalSize], QStringLiteral("640*480"));
+        rig.gate.open();
+        QVERIFY(rig.settled());
+        QVERIFY(!drawn.isEmpty());
+        for (const QRgb c : drawn)
+            QVERIFY2(near(c, kBlue), qPrintable(describe(c)));
+        QCOMPARE(testui::allCells(rig.table), afterClicks);
     }
 
     // A reduced picture is drawn through its extent over the surface; a resize keeps

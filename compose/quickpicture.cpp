@@ -1,0 +1,184 @@
+#include "compose/quickpicture.h"
+
+#include "compose/imagebuffer.h"
+#include "compose/pictureformat.h"
+#include "compose/turn.h"
+#include "platform/failure.h"
+#include "platform/stop.h"
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE
+
+#include <jpeglib.h>
+
+namespace kestrovia {
+
+namespace {
+
+// libjpeg reports errors by calling error_exit, which must not return; it jumps
+// back to the call that was guarded. A warning (a cut or damaged file) is taken as
+// an error, as the full decode takes it: a first look that ends in grey is no look.
+struct ErrorTrap {
+    jpeg_error_mgr manager{};
+    std::jmp_buf jump{};
+};
+
+void trapError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorTrap *>(info->err)->jump, 1); }
+
+void trapWarning(j_common_ptr info, int level)
+{
+    if (level < 0)
+        trapError(info);
+}
+
+void stayQuiet(j_common_ptr) { }
+
+struct Decompressor {
+    jpeg_decompress_struct info{};
+    ErrorTrap trap;
+    bool created = false;
+
+    Decompressor()
+    {
+        info.err = jpeg_std_error(&trap.manager);
+        trap.manager.error_exit = trapError;
+        trap.manager.emit_message = trapWarning;
+        trap.manager.output_message = stayQuiet;
+    }
+    ~Decompressor()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+    Decompressor(const Decompressor &) = delete;
+    Decompressor &operator=(const Decompressor &) = delete;
+
+    // Runs the libjpeg calls in step; false when libjpeg gave up. Nothing between
+    // the jump's target and libjpeg holds an object with a destructor, so the jump
+    // skips no clean-up.
+    template <typename Step> [[gnu::noinline]] bool guarded(const Step &step)
+    {
+        if (setjmp(trap.jump) != 0)
+            return false;
+        step();
+        return true;
+    }
+};
+
+// The picture turned upright by its EXIF orientation, and where a rectangle of the
+// stored picture lands with it (see DecodedPicture::extent).
+QImage upright(const QImage &img, int orientation)
+{
+    switch (orientation) {
+    case 2: return mirrorImage(img, true, false);
+    case 3: return turnImage(img, 180);
+    case 4: return mirrorImage(img, false, true);
+    case 5: return turnImage(mirrorImage(img, true, false), 270);
+    case 6: return turnImage(img, 90);
+    case 7: return turnImage(mirrorImage(img, true, false), 90);
+    case 8: return turnImage(img, 270);
+    default: return img;
+    }
+}
+
+QRectF uprightRect(const QRectF &r, QSize size, int orientation)
+{
+    switch (orientation) {
+    case 2: return mirrorRect(r, size, true, false);
+    case 3: return turnRect(r, size, 180);
+    case 4: return mirrorRect(r, size, false, true);
+    case 5: return turnRect(mirrorRect(r, size, true, false), size, 270);
+    case 6: return turnRect(r, size, 90);
+    case 7: return turnRect(mirrorRect(r, size, true, false), size, 90);
+    case 8: return turnRect(r, size, 270);
+    default: return r;
+    }
+}
+
+} // namespace
+
+std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const NeedFunction &cover, int minReduction)
+{
+    if (!cover || sniffPictureFormat(data) != PictureFormat::Jpeg)
+        return std::nullopt;
+    Decompressor d;
+    if (!d.guarded([&] { jpeg_create_decompress(&d.info); }))
+        return std::nullopt;
+    d.created = true;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+    if (!d.guarded([&] {
+            jpeg_mem_src(&d.info, bytes, static_cast<unsigned long>(data.size()));
+            jpeg_read_header(&d.info, TRUE);
+        }))
+        return std::nullopt;
+    if (d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK)
+        return std::nullopt;
+    const int w = int(d.info.image_width);
+    const int h = int(d.info.image_height);
+    try {
+        checkPictureSize(w, h);
+    } catch (const Failure &) {
+        return std::nullopt;
+    }
+
+    const int orientation = embeddedExifOrientation(data, PictureFormat::Jpeg);
+    const bool sideways = orientation >= 5;
+    QSize want = cover(sideways ? QSize(h, w) : QSize(w, h));
+    if (!want.isValid() || want.isEmpty())
+        return std::nullopt;
+    if (sideways)
+        want.transpose();
+    // The reduced picture's extent (w / denom, the last block partial) must reach the
+    // size it is drawn at, or the first look would be blurred where the exact one is not.
+    int denom = 0;
+    for (const int candidate : {8, 4, 2}) {
+        if (candidate >= minReduction && double(w) / candidate >= want.width()
+            && double(h) / candidate >= want.height()) {
+            denom = candidate;
+            break;
+        }
+    }
+    if (denom == 0)
+        return std::nullopt;
+
+    d.info.scale_num = 1;
+    d.info.scale_denom = unsigned(denom);
+    // Format_RGB32 is 0xFFRRGGBB in native order; the alpha layouts make libjpeg
+    // write the 0xFF Qt expects in the fourth byte.
+    d.info.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+    // Plain chroma replication: the look is replaced within the second anyway.
+    d.info.do_fancy_upsampling = FALSE;
+    if (!d.guarded([&] { jpeg_start_decompress(&d.info); }))
+        return std::nullopt;
+
+    QImage img;
+    try {
+        img = newImage(int(d.info.output_width), int(d.info.output_height));
+    } catch (const Failure &) {
+        return std::nullopt;
+    }
+    // In bands, so that a newer request stops this one within a few rows.
+    constexpr int kBand = 16;
+    std::array<JSAMPROW, kBand> rows{};
+    while (d.info.output_scanline < d.info.output_height) {
+        checkPoint();
+        const int first = int(d.info.output_scanline);
+        const int count = std::min(kBand, int(d.info.output_height) - first);
+        for (int i = 0; i < count; ++i)
+            rows[size_t(i)] = img.scanLine(first + i);
+        if (!d.guarded([&] { jpeg_read_scanlines(&d.info, rows.data(), JDIMENSION(count)); }))
+            return std::nullopt;
+    }
+    if (!d.guarded([&] { jpeg_finish_decompress(&d.info); }))
+        return std::nullopt;
+
+    DecodedPicture out;
+    out.image = upright(img, orientation);
+    out.size = sideways ? QSize(h, w) : QSize(w, h);
+    out.extent = uprightRect(QRectF(0, 0, double(w) / denom, double(h) / denom), img.size(), orientation);
+    return out;
+}
+
+} // namespace kestrovia
