@@ -86,7 +86,9 @@ void SelectionSync::run()
         // before the row was ever shown stays.
         std::optional<PictureInfo> probed;
         bool asItIs = false;
-        if (job.originalSize.isEmpty()) {
+        // A row that was added holds its picture's size already; its first showing
+        // is the one that finds no new size yet.
+        if (job.originalSize.isEmpty() || job.newSize.isEmpty()) {
             probed = probePicture(job.path);
             const QString size = sizeText(probed->size);
             m_table->setTextMatrix(r, ColOriginalSize, size);

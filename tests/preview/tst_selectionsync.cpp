@@ -113,6 +113,9 @@ private slots:
         QTest::addColumn<QList<QRgb>>("corners"); // at (10, 10) and (width - 10, 10)
         QTest::newRow("first, the picture as it is") << true << "" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
         QTest::newRow("first, a size set before") << true << "200*100" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
+        // A drop writes the picture's size from its header; the first showing is the
+        // one that finds no new size.
+        QTest::newRow("added, its size known") << false << "" << "ON" << "" << false << QList<QRgb>{kRed, kGreen};
         QTest::newRow("fitted: bands") << false << "200*100" << "OFF" << "" << false << QList<QRgb>{kGrey, kGrey};
         QTest::newRow("complete: turned") << false << "200*100" << "ON" << "+90°" << true << QList<QRgb>{kBlue, kRed};
         QTest::newRow("quick: not turned") << false << "200*100" << "ON" << "+90°" << false << QList<QRgb>{kRed, kGreen};
@@ -129,8 +132,7 @@ private slots:
         const QSize shown = newSize.isEmpty() ? QSize(640, 480) : QSize(200, 100);
         Rig rig;
         appendJob(rig.table, m_picture, newSize, fit, "Center", rotation);
-        if (first)
-            rig.table.setTextMatrix(1, ColOriginalSize, QString());
+        rig.table.setTextMatrix(1, ColOriginalSize, first ? QString() : QStringLiteral("640*480"));
         rig.panel.complete = complete;
         rig.gate.close();
         rig.table.setRow(1);
