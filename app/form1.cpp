@@ -14,6 +14,7 @@
 #include "platform/units.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
+#include "preview/windowframe.h"
 
 #include <QApplication>
 
@@ -354,16 +355,12 @@ void Form1::placeForm2()
     // aligned. Until its own frame is known, the preview's decorations are taken to
     // be this window's; placeForm2Frame() corrects that once they are known.
     const QRect outer = frameGeometry();
-    const QMargins decorations(geometry().left() - outer.left(), geometry().top() - outer.top(),
-                               outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
+    const QMargins decorations = frameMargins(*this);
     QRect frame(QPoint(outer.left() + outer.width(), outer.top()), m_form2->size().grownBy(decorations));
     // A wide preview beside a window on the right of the screen would hide its
     // own border: it moves back just enough to be whole.
-    if (const QScreen *s = screen()) {
-        const QRect room = s->availableGeometry();
-        frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
-        frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
-    }
+    if (const QScreen *s = screen())
+        frame = keptWithin(frame, s->availableGeometry());
     m_form2Target = frame.topLeft();
     m_form2->move(frame.topLeft() + QPoint(decorations.left(), decorations.top()));
     m_form2Placed = true;

@@ -3,6 +3,7 @@
 #include "platform/units.h"
 #include "preview/surface.h"
 #include "preview/surfaceview.h"
+#include "preview/windowframe.h"
 
 #include <QCloseEvent>
 #include <QScreen>
@@ -48,11 +49,7 @@ void Form2::fitToPreviewArea()
     if (const QScreen *s = screen()) {
         // The frame is the window system's; before the window was first shown its
         // size is unknown, and a title bar's worth is kept free.
-        const QMargins frame =
-            isVisible()
-                ? QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                           frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom())
-                : QMargins(8, 40, 8, 8);
+        const QMargins frame = isVisible() ? frameMargins(*this) : QMargins(8, 40, 8, 8);
         const QSize room = s->availableGeometry().size().shrunkBy(frame);
         logical = logical.boundedTo(room.expandedTo(QSize(1, 1)));
     }
@@ -66,12 +63,8 @@ void Form2::keepOnScreen()
     const QScreen *s = screen();
     if (!s || !isVisible())
         return;
-    // Moved back just enough that the whole frame, and so its border, is on screen.
-    const QRect room = s->availableGeometry();
     const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    to.setX(std::max(room.left(), std::min(to.x(), room.right() + 1 - frame.width())));
-    to.setY(std::max(room.top(), std::min(to.y(), room.bottom() + 1 - frame.height())));
+    const QPoint to = keptWithin(frame, s->availableGeometry()).topLeft();
     if (to != frame.topLeft())
         move(pos() + (to - frame.topLeft()));
 }
