@@ -3,8 +3,6 @@
 #include "platform/syscolor.h"
 #include "platform/units.h"
 
-#include <QPainter>
-
 #include <algorithm>
 
 namespace kestrovia {
@@ -54,17 +52,6 @@ void Surface::setMessage(const QString &text)
     m_drawnSize = QSize();
     m_message = text;
     emit changed();
-}
-
-QImage Surface::toImage() const
-{
-    QImage out(pixelSize(), QImage::Format_RGB32);
-    out.fill(resolveColorValue(m_backColor));
-    if (!m_picture.isNull()) {
-        QPainter p(&out);
-        p.drawImage(QRectF(QPointF(0, 0), QSizeF(m_drawnSize)), m_picture, m_extent);
-    }
-    return out;
 }
 
 } // namespace kestrovia

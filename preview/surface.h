@@ -47,9 +47,6 @@ public:
     void setMessage(const QString &text);
     const QString &message() const { return m_message; }
 
-    // What the surface shows, pixel for pixel (a message's text left out).
-    QImage toImage() const;
-
 signals:
     void changed();
     void geometryChanged();
