@@ -1,8 +1,12 @@
 #!/bin/sh
 # Usage: tools/check-layers.sh [source-dir]
 # The folders are layers, each allowed to include only itself and the folders
-# listed before it; nothing includes app/. The engine, the export and the batch
-# also link no Qt Widgets. Prints every include that breaks the order and exits 1.
+# listed before it; nothing includes app/. The build holds most of this (each
+# library exports only its own folder to the libraries that link it); this check
+# also catches what a compiler lets through: a path relative to the file
+# ("../app/form1.h"), however it is spelled (angle brackets, blanks after "#").
+# The engine, the export and the batch also link no Qt Widgets. Prints every
+# include that breaks the order and exits 1.
 set -eu
 cd "${1:-$(dirname "$0")/..}"
 layers="platform compose export batch joblist preview app"
@@ -14,14 +18,23 @@ for folder in $layers; do
     own=$(rank "$folder")
     for file in "$folder"/*.cpp "$folder"/*.h; do
         [ -e "$file" ] || continue
-        grep -n '^#include "[a-z]*/' "$file" | while IFS= read -r line; do
-            target=$(echo "$line" | sed 's/^[0-9]*:#include "\([a-z]*\)\/.*/\1/')
-            other=$(rank "$target")
-            if [ "$other" -gt "$own" ]; then
-                echo "$file:${line%%:*}: $folder/ includes $target/, a layer above it"
-                exit 1
-            fi
-        done || status=1
+        # "N:path" for every include, whatever its spelling.
+        grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |
+            sed -E 's/^([0-9]+):[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1:\2/' |
+            while IFS=: read -r line path; do
+                # A relative path names a folder as seen from this file's own folder.
+                case $path in
+                    ../*) target=$(echo "${path#../}" | cut -d/ -f1) ;;
+                    ./*) target=$folder ;;
+                    */*) target=$(echo "$path" | cut -d/ -f1) ;;
+                    *) continue ;;
+                esac
+                other=$(rank "$target")
+                if [ "$other" -gt "$own" ]; then
+                    echo "$file:$line: $folder/ includes $target/ ($path), a layer above it"
+                    exit 1
+                fi
+            done || status=1
     done
 done
 for folder in platform compose export batch; do
