@@ -2,6 +2,7 @@
 
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
+#include "compose/tiffmetadata.h"
 #include "platform/failure.h"
 
 #include <algorithm>
@@ -670,6 +671,9 @@ public:
         memory =
             qint64(m_band.size()) * 4 + qint64(TIFFIsTiled(m_tif) ? TIFFTileSize64(m_tif) : TIFFStripSize64(m_tif)) * 2;
 
+        // The EXIF, GPS, XMP and IPTC of the first directory, read on their own with
+        // bounded reads; the profile as libtiff found it.
+        blocks = tiffMetadataBlocks(source);
         std::uint32_t iccLength = 0;
         void *icc = nullptr;
         if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength < (32u << 20))
