@@ -639,16 +639,54 @@ private slots:
         }
     }
 
-    // A stop request ends a decode between its bands; its memory goes back.
+    // A stop request ends a decode where it is: raised before the memory is granted,
+    // or once half the file has been read, the rest of the file is never read (also
+    // while a progressive JPEG's scans or a WebP are gathered), and the memory goes
+    // back.
+    void stopsInsideADecode_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("planes");
+        QTest::addColumn<bool>("atReservation");
+        const QImage n = noise(2000, 1500);
+        const QByteArray baseline = jpeg(n, 90, TJSAMP_420), progressive = jpeg(n, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
+        QTest::newRow("at the reservation") << "a.jpg" << baseline << false << true;
+        QTest::newRow("jpeg") << "a.jpg" << baseline << false << false;
+        QTest::newRow("jpeg, colour planes") << "a.jpg" << baseline << true << false;
+        QTest::newRow("progressive jpeg") << "b.jpg" << progressive << false << false;
+        QTest::newRow("progressive jpeg, colour planes") << "b.jpg" << progressive << true << false;
+        QTest::newRow("webp") << "c.webp" << qtEncoded(n, "webp", 90) << false << false;
+        QTest::newRow("png") << "d.png" << qtEncoded(n, "png") << false << false;
+        QTest::newRow("tiff") << "e.tif" << qtEncoded(n, "tiff") << false << false;
+        QTest::newRow("bmp") << "f.bmp" << bmp(n, 24) << false << false;
+    }
     void stopsInsideADecode()
     {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, planes);
+        QFETCH(bool, atReservation);
         QTemporaryDir dir;
-        writeFile(dir.filePath("big.jpg"), jpeg(noise(2000, 1500), 90, TJSAMP_420));
+        writeFile(dir.filePath(fileName), data);
         const StopFlag flag;
-        memorybudget::setObserver([&](qint64) { flag.requestStop(); });
-        const StopScope scope(flag);
-        QVERIFY_THROWS_EXCEPTION(Stopped, composeJobFile(job(dir.filePath("big.jpg"), "400*300", "ON", "Top", "")));
+        const qint64 before = sourceBytesRead();
+        if (atReservation)
+            memorybudget::setObserver([&](qint64) { flag.requestStop(); });
+        else
+            setSourceReadObserver([&](qint64 total) {
+                if (total - before > data.size() / 2)
+                    flag.requestStop();
+            });
+        {
+            const StopScope scope(flag);
+            QVERIFY_THROWS_EXCEPTION(Stopped,
+                                     composeJobFile(job(dir.filePath(fileName), "400*300", "ON", "Top", ""), true, {},
+                                                    planes ? PlaneRoute::HalfChroma : PlaneRoute::None));
+        }
         memorybudget::setObserver({});
+        setSourceReadObserver({});
+        QVERIFY2(sourceBytesRead() - before < data.size(), "read to the end");
         QCOMPARE(memorybudget::inUse(), 0);
     }
 
