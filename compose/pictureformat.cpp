@@ -316,23 +316,34 @@ QByteArray rawProfile(const QByteArray &text)
     return out.size() == length ? out : QByteArray();
 }
 
+} // namespace
+
+void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteArray &text)
+{
+    if (keyword == "XML:com.adobe.xmp" && m.xmp.isEmpty()) {
+        m.xmp = text;
+        return;
+    }
+    if (!keyword.startsWith("Raw profile type "))
+        return;
+    const QByteArray type = keyword.mid(17).toLower();
+    if ((type == "exif" || type == "app1") && m.exif.isEmpty()) {
+        const QByteArray raw = rawProfile(text);
+        m.exif = exifBlock(exifBody(ByteView::of(raw)));
+    } else if (type == "iptc" && m.iptc.isEmpty()) {
+        const QByteArray raw = rawProfile(text);
+        m.iptc = iptcBlock(ByteView::of(raw));
+    } else if (type == "xmp" && m.xmp.isEmpty()) {
+        m.xmp = rawProfile(text);
+    }
+}
+
+namespace {
+
 MetadataBlocks pngMetadata(const ByteView &b)
 {
     MetadataBlocks m;
-    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) {
-        if (!keyword.startsWith("Raw profile type "))
-            return;
-        const QByteArray type = keyword.mid(17).toLower();
-        if ((type == "exif" || type == "app1") && m.exif.isEmpty()) {
-            const QByteArray raw = rawProfile(text);
-            m.exif = exifBlock(exifBody(ByteView::of(raw)));
-        } else if (type == "iptc" && m.iptc.isEmpty()) {
-            const QByteArray raw = rawProfile(text);
-            m.iptc = iptcBlock(ByteView::of(raw));
-        } else if (type == "xmp" && m.xmp.isEmpty()) {
-            m.xmp = rawProfile(text);
-        }
-    };
+    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) { addPngTextBlock(m, keyword, text); };
     pngChunks(b, [&](ByteView type, ByteView data) {
         if (type.is(0, "IEND", 4))
             return false;
@@ -359,10 +370,7 @@ MetadataBlocks pngMetadata(const ByteView &b)
                 return true;
             const ByteView body{data.p + at, data.size - at};
             const QByteArray text = compressed ? inflateCapped(body) : body.bytes(0, body.size);
-            if (keyword == "XML:com.adobe.xmp" && m.xmp.isEmpty())
-                m.xmp = text;
-            else
-                rawType(keyword, text);
+            rawType(keyword, text);
         }
         return true;
     });

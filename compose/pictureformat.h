@@ -43,6 +43,11 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
 // failure. BMP and GIF give none.
 MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format);
 
+// The block a PNG text chunk holds, added to m where m has none of its kind yet: XMP
+// ("XML:com.adobe.xmp"), or the "Raw profile type exif/iptc/xmp" hexadecimal text of
+// ImageMagick and exiv2. Other keywords add nothing.
+void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteArray &text);
+
 // IPTC as image tools store it outside a JPEG (a TIFF tag, a PNG text chunk): the
 // records themselves, or Photoshop resources holding them; empty for anything else.
 QByteArray iptcRecords(const QByteArray &stored);

@@ -595,7 +595,7 @@ private:
             png_error(png, "cut");
         }
     }
-    // eXIf, XMP in iTXt and iCCP, where found.
+    // eXIf, the text chunks' XMP and raw profiles, and iCCP, where found.
     void collect()
     {
         png_bytep exif = nullptr;
@@ -607,10 +607,10 @@ private:
         png_textp text = nullptr;
         int count = 0;
         png_get_text(m_png, m_info, &text, &count);
-        for (int i = 0; i < count && blocks.xmp.isEmpty(); ++i)
-            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0)
-                blocks.xmp = QByteArray(text[i].text,
-                                        qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length));
+        for (int i = 0; i < count; ++i)
+            addPngTextBlock(
+                blocks, QByteArray(text[i].key),
+                QByteArray(text[i].text, qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length)));
         png_charp name = nullptr;
         int compression = 0;
         png_bytep profile = nullptr;
