@@ -32,8 +32,15 @@
 # stored 4:2:0 and 4:4:4 against the codec floor of the same quality: a full-size
 # djpeg of each source plus a cjpeg of a 1600x1200 picture, as many at a time as
 # there are cores.
+# bombs: each hostile file the decoder tests refuse (kestrovia_bench bombs makes them:
+# a huge file that is no picture, WebP, TIFF, RLE bitmap, JPEG and PNG headers that
+# declare far more than their data holds, a PNG chunk claiming gigabytes), run as
+# a batch row: one line each, case=bombs file=… ours_ms=… ours_peak_mb=….
 # CASES picks cases (default "a b c d batch"; CASES=batch runs only the batch;
-# the others are named: "mixed200 huge300mp floor420 floor444").
+# the others are named: "mixed200 huge300mp floor420 floor444 bombs").
+# OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
+# on the same pictures in the same invocation, for cases a-d, batch, floor420 and
+# floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -66,6 +73,11 @@ magick=/usr/bin/convert
 [ -x "$magick" ] || magick=$(command -v convert)
 
 bench=$build/bench/kestrovia_bench
+old=
+if [ -n "${OLD:-}" ]; then
+    case $OLD in /*) old=$OLD/bench/kestrovia_bench ;; *) old=$here/$OLD/bench/kestrovia_bench ;; esac
+    [ -x "$old" ] || { log "no kestrovia_bench in $OLD"; exit 1; }
+fi
 if [ ! -x "$bench" ]; then
     log "building kestrovia_bench in $build"
     # Benchmarks are off unless asked for, also in a build folder made before.
@@ -86,6 +98,9 @@ timed() { "$bench" time "$runs" -- "$@"; }
 ms() { echo "${1% *}"; }
 mb() { echo "${1#* }"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+# " old_ms=… new_vs_old=… old_peak_mb=…" for our time $1 and the old build's
+# "<ms> <MB>" in $2; nothing without OLD.
+versus_old() { [ -z "$old" ] || echo " old_ms=$(ms "$2") new_vs_old=$(ratio "$1" "$(ms "$2")") old_peak_mb=$(mb "$2")"; }
 
 # Turned +90° and fitted into 1600x1200 on grey: vipsthumbnail cannot turn, so
 # thumbnail to 1200x900, turn and embed, through vips' own fast format.
@@ -99,6 +114,11 @@ measure() { # name picture ours-case vips-size magick-args...
     shift 4
     log "case $name: ours"
     o=$(timed "$bench" run "$ours_case" "$work/$picture" "$work/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case $name: old build"
+        oo=$(timed "$old" run "$ours_case" "$work/$picture" "$work/ours")
+    fi
     log "case $name: vipsthumbnail"
     if [ "$name" = b ]; then
         v=$(timed sh -c "$vips_b" sh "$work")
@@ -108,7 +128,7 @@ measure() { # name picture ours-case vips-size magick-args...
     log "case $name: convert"
     m=$(timed "$magick" "$work/$picture" "$@" -quality 80 "$work/magick/$name.jpg")
     eval "ours_$name=$(ms "$o")"
-    lines="${lines}case=$name ours_ms=$(ms "$o") vips_ms=$(ms "$v") magick_ms=$(ms "$m") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_vs_magick=$(ratio "$(ms "$o")" "$(ms "$m")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=$name ours_ms=$(ms "$o") vips_ms=$(ms "$v") magick_ms=$(ms "$m") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_vs_magick=$(ratio "$(ms "$o")" "$(ms "$m")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
 }
 
@@ -126,11 +146,16 @@ if has batch; then
     mkdir -p "$work/batch/ours" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
     log "case batch: ours"
     o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case batch: old build"
+        oo=$(timed "$old" batch "$pictures" "$work/batch/ours")
+    fi
     log "case batch: vipsthumbnail, $cores at a time"
     v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=50]")
     log "case batch: djpeg | cjpeg, $cores at a time"
     f=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -scale 1/2 "$2" | cjpeg -quality 50 >"$1/${2##*/}"' sh "$work/batch/floor")
-    lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
     log "case batch: event-loop stall"
     lines="${lines}case=batch_stall longest_stall_ms=$("$bench" stall "$pictures" "$work/batch/ours")
@@ -182,11 +207,28 @@ for sub in 420 444; do
     mkdir -p "$work/floor$sub/ours" "$work/floor$sub/floor"
     log "case floor$sub: ours"
     o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case floor$sub: old build"
+        oo=$(timed "$old" batch "$pictures" "$work/floor$sub/ours")
+    fi
     log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
     f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$3" && cjpeg -quality 50 -outfile "$1/${3##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm")
-    lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
 done
+
+if has bombs; then
+    mkdir -p "$work/bombs/out"
+    "$bench" bombs "$work/bombs" >&2
+    for f in "$work"/bombs/*; do
+        [ -f "$f" ] || continue
+        log "case bombs: ${f##*/}"
+        r=$(timed "$bench" refuse "$f" "$work/bombs/out")
+        lines="${lines}case=bombs file=${f##*/} ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r")
+"
+    done
+fi
 
 if [ "$preview" = 1 ] && has a; then
     log "preview: quick"

@@ -12,6 +12,9 @@
 //   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
 //   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
+//   kestrovia_bench bombs <folder>                the decoder tests' hostile files
+//   kestrovia_bench refuse <picture> <folder>     one batch row of case a; succeeds when
+//                                                 the picture is refused or converted
 //
 // Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
@@ -27,6 +30,7 @@
 #include "export/outputname.h"
 #include "platform/failure.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/hostilefiles.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -448,6 +452,31 @@ int quality(const QString &folder)
     return 0;
 }
 
+// The hostile files of the decoder tests, each as a file (sparse where it is large).
+int bombs(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return 1;
+    for (const testpics::HostileFile &f : testpics::hostileFiles()) {
+        QFile out(folder + u'/' + f.fileName);
+        if (!out.open(QIODevice::WriteOnly) || out.write(f.data) != f.data.size()
+            || (f.sparseSize && !out.resize(f.sparseSize)))
+            return 1;
+    }
+    return 0;
+}
+
+// One row of case a through the batch pipeline; its reason on standard error.
+int refuse(const QString &picture, const QString &folder)
+{
+    const QList<std::pair<int, JobRow>> rows{
+        {1,
+         JobRow{QFileInfo(picture).fileName(), QString(), picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
+                QStringLiteral("8421504"), QStringLiteral("Center"), QString(), folder + u'/', QStringLiteral("2")}}};
+    runRows(rows);
+    return 0;
+}
+
 // Runs the command `runs` times; prints "<median ms> <peak MB>".
 int timeCommand(int runs, char **argv)
 {
@@ -499,6 +528,10 @@ int main(int argc, char **argv)
             return mixedPictures(args[2]);
         if (args.size() == 3 && args[1] == u"hugepicture")
             return hugePicture(args[2]);
+        if (args.size() == 3 && args[1] == u"bombs")
+            return bombs(args[2]);
+        if (args.size() == 4 && args[1] == u"refuse")
+            return refuse(args[2], QDir(args[3]).absolutePath());
         if (args.size() == 5 && args[1] == u"ppm")
             return photoLike(args[3].toInt(), args[4].toInt()).save(args[2], "PPM") ? 0 : 1;
         if ((args.size() == 4 || args.size() == 5) && (args[1] == u"batch" || args[1] == u"stall")) {

@@ -293,9 +293,9 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
         reader = openRowReader(source, format, need);
     ComposedJob out;
     if (!reader) {
-        // Read whole: GIF, HEIF, and the refusals of unknown content.
-        const DecodedPicture picture = source.data() ? decodePictureData(*source.data(), need)
-                                                     : decodePictureData(source.bytes(0, source.size()), need);
+        // Read whole: GIF and HEIF, the file reserved before it is read; and the
+        // refusals of unknown content, from its first bytes.
+        const DecodedPicture picture = decodePictureSource(source, need);
         out.canvas = composeJob(job, picture, applyTurn);
         out.pictureSize = picture.size;
         out.iccProfile = picture.iccProfile;

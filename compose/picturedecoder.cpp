@@ -229,6 +229,11 @@ DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &nee
     return decodeSource(PictureSource::memory(data), need);
 }
 
+DecodedPicture decodePictureSource(const PictureSource &source, const NeedFunction &need)
+{
+    return decodeSource(source, need);
+}
+
 DecodedPicture decodePicture(const QString &path, QSize reduceTo) { return decodePicture(path, fixedNeed(reduceTo)); }
 
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need)

@@ -7,6 +7,7 @@
 // as a photo viewer shows it.
 
 #include "compose/metadatablocks.h"
+#include "compose/sourcefile.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -62,6 +63,8 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize(
 using NeedFunction = std::function<QSize(QSize uprightSize)>;
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need);
 DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need);
+// The same for a source open already; its reasons do not name the file.
+DecodedPicture decodePictureSource(const PictureSource &source, const NeedFunction &need);
 
 // A JPEG's colour planes as its data holds them, for a job that only scales a
 // photo: no conversion to RGB and back, and the chroma planes filtered at their own,
