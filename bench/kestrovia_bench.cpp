@@ -185,8 +185,11 @@ int run(const QString &which, const QString &picture, const QString &folder)
     const ComposedJob composed =
         composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
     step("compose");
-    writeJobOutput(job, composed.planes ? encodeJob(*composed.planes, job, {})
-                                        : encodeJob(composed.canvas, job, {}, composed.iccProfile)); // quality 80
+    // Each run replaces the previous run's output, as after the user's yes.
+    writeJobOutput(job,
+                   composed.planes ? encodeJob(*composed.planes, job, {})
+                                   : encodeJob(composed.canvas, job, {}, composed.iccProfile), // quality 80
+                   WriteMode::Replace);
     step("export");
     return 0;
 }
