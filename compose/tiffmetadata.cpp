@@ -112,7 +112,8 @@ struct Reader {
         if (countBytes.isEmpty())
             return -1;
         const auto *c = reinterpret_cast<const std::uint8_t *>(countBytes.constData());
-        const int count = std::min(int(u16(c)), kMaxEntries);
+        // A count past the file's end keeps the entries the file holds.
+        const int count = int(std::min<qint64>({u16(c), kMaxEntries, (source.size() - offset - 2) / 12}));
         const QByteArray table = read(offset + 2, qint64(count) * 12, left);
         if (table.isEmpty())
             return -1;

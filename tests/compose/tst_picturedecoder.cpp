@@ -2,6 +2,7 @@
 // reduced on load; CMYK through its own profile or the standard one; and the files
 // that must be refused without harm (cut, damaged, too large, no regular file).
 
+#include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "compose/formatdecoders.h"
 #include "compose/jobcompose.h"
@@ -9,6 +10,7 @@
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
 #include "compose/sourcefile.h"
+#include "compose/tiffmetadata.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
 #include "tests/common/testpictures.h"
@@ -533,6 +535,75 @@ private slots:
         }
         memorybudget::setObserver({});
         QCOMPARE(reserved, 0);
+    }
+
+    // A TIFF's metadata is read with bounded reads, however its directories lie:
+    // values past the budget or the file's end are left out, a directory pointing
+    // back to itself is read once, and what is carried is the camera's tags.
+    void tiffMetadataIsBounded_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("kept"); // tags (decimal) of the block's first directory
+        // Little-endian: IFD0 at 8 holds the entries, each value past 4 bytes after it.
+        struct E {
+            quint16 tag, type;
+            quint32 count;
+            QByteArray value; // stored after the directory when longer than 4 bytes
+            qint64 offset = -1; // or this offset, as given
+        };
+        const auto tiff = [](const QList<E> &entries, quint16 declared = 0) {
+            const quint32 dirSize = 2 + 12 * quint32(entries.size()) + 4;
+            QByteArray head = QByteArray("II*\0", 4) + le32(8), table, data;
+            const quint16 n = declared ? declared : quint16(entries.size());
+            table += char(n) + QByteArray(1, char(n >> 8));
+            for (const E &e : entries) {
+                table += QByteArray() + char(e.tag) + char(e.tag >> 8) + char(e.type) + '\0' + le32(e.count);
+                if (e.offset >= 0) {
+                    table += le32(quint32(e.offset));
+                } else if (e.value.size() <= 4) {
+                    table += e.value + QByteArray(4 - e.value.size(), '\0');
+                } else {
+                    table += le32(8 + dirSize + quint32(data.size()));
+                    data += e.value;
+                }
+            }
+            return head + table + le32(0) + data;
+        };
+        const QByteArray make("Kestrel Optics\0");
+        const E camera{271, 2, quint32(make.size()), make};
+        QTest::newRow("plain") << tiff({camera}) << QStringList{"271"};
+        QTest::newRow("a value past the budget")
+            << tiff({camera, {270, 2, 1500000, QByteArray(1500000, 'a')}}) << QStringList{"271"};
+        QTest::newRow("values past the budget together")
+            << tiff({camera, {270, 2, 600000, QByteArray(600000, 'a')}, {315, 2, 600000, QByteArray(600000, 'b')}})
+            << QStringList{"270", "271"};
+        QTest::newRow("a value past the file's end")
+            << tiff({camera, {270, 2, 4000000, {}, 100}}) << QStringList{"271"};
+        QTest::newRow("strips, a thumbnail and a maker note left out")
+            << tiff({camera, {273, 4, 1, le32(8)}, {513, 4, 1, le32(8)}, {37500, 7, 8, QByteArray(8, 'm')}})
+            << QStringList{"271"};
+        QTest::newRow("Exif directory pointing back to the first")
+            << tiff({camera, {34665, 4, 1, le32(8)}}) << QStringList{"271", "34665"};
+        QTest::newRow("65535 entries claimed") << tiff({camera}, 65535) << QStringList{"271"};
+    }
+    void tiffMetadataIsBounded()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, kept);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("m.tif"), file);
+        const qint64 before = sourceBytesRead();
+        const MetadataBlocks blocks = tiffMetadataBlocks(PictureSource::open(dir.filePath("m.tif")));
+        QVERIFY2(sourceBytesRead() - before <= (1 << 20) + 8192,
+                 qPrintable(QString::number(sourceBytesRead() - before)));
+        QVERIFY(blocks.exif.size() <= (1 << 20) + 4096);
+        // The block's first directory, as exiv2 would walk it.
+        const ByteView b = ByteView::of(blocks.exif);
+        QVERIFY(b.is(0, "II*\0", 4) && b.has(8, 2));
+        QStringList tags;
+        for (quint32 i = 0; i < b.le16(8) && b.has(10 + 12 * i, 12); ++i)
+            tags << QString::number(b.le16(10 + 12 * i));
+        QCOMPARE(tags, kept);
     }
 
     // Names that are no regular file are refused at once: a FIFO swapped in for a
