@@ -91,7 +91,8 @@ if has a || has b || has c || has d; then
     log "making test pictures in $work"
     "$bench" make "$work" >&2
 fi
-mkdir -p "$work/ours" "$work/vips" "$work/magick"
+# The old build's outputs go elsewhere: they lack the mark, so ours would not replace them.
+mkdir -p "$work/ours" "$work/old" "$work/vips" "$work/magick"
 
 # "<median ms> <peak MB>" of a command run $runs times.
 timed() { "$bench" time "$runs" -- "$@"; }
@@ -117,7 +118,7 @@ measure() { # name picture ours-case vips-size magick-args...
     oo=
     if [ -n "$old" ]; then
         log "case $name: old build"
-        oo=$(timed "$old" run "$ours_case" "$work/$picture" "$work/ours")
+        oo=$(timed "$old" run "$ours_case" "$work/$picture" "$work/old")
     fi
     log "case $name: vipsthumbnail"
     if [ "$name" = b ]; then
@@ -143,13 +144,13 @@ if has batch; then
     log "batch: pictures in $pictures"
     "$bench" batchpictures "$pictures" >&2
     ls "$pictures"/*.jpg >"$work/batch.list"
-    mkdir -p "$work/batch/ours" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
+    mkdir -p "$work/batch/ours" "$work/batch/old" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
     log "case batch: ours"
     o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
     oo=
     if [ -n "$old" ]; then
         log "case batch: old build"
-        oo=$(timed "$old" batch "$pictures" "$work/batch/ours")
+        oo=$(timed "$old" batch "$pictures" "$work/batch/old")
     fi
     log "case batch: vipsthumbnail, $cores at a time"
     v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=50]")
@@ -204,13 +205,13 @@ for sub in 420 444; do
     fi
     [ -f "$work/floor1600.ppm" ] || "$bench" ppm "$work/floor1600.ppm" 1600 1200
     ls "$pictures"/*.jpg >"$work/floor$sub.list"
-    mkdir -p "$work/floor$sub/ours" "$work/floor$sub/floor"
+    mkdir -p "$work/floor$sub/ours" "$work/floor$sub/old" "$work/floor$sub/floor"
     log "case floor$sub: ours"
     o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
     oo=
     if [ -n "$old" ]; then
         log "case floor$sub: old build"
-        oo=$(timed "$old" batch "$pictures" "$work/floor$sub/ours")
+        oo=$(timed "$old" batch "$pictures" "$work/floor$sub/old")
     fi
     log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
     f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$3" && cjpeg -quality 50 -outfile "$1/${3##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm")
