@@ -13,6 +13,10 @@
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
 //   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
 //   kestrovia_bench bombs <folder>                the decoder tests' hostile files
+//   kestrovia_bench decode <picture> [reference]  our decoding of a sample file: its size,
+//                                                 or the reason it is refused; with a
+//                                                 reference picture (read by Qt), the
+//                                                 largest and mean channel difference
 //   kestrovia_bench refuse <picture> <folder>     one batch row of case a; succeeds when
 //                                                 the picture is refused or converted
 //
@@ -469,6 +473,43 @@ int bombs(const QString &folder)
     return 0;
 }
 
+// A sample file through our decoder, against a reference picture that Qt reads.
+int decodeSample(const QString &picture, const QString &reference)
+{
+    DecodedPicture p;
+    try {
+        p = decodePicture(picture);
+    } catch (const Failure &f) {
+        std::printf("%s refused: %s\n", qPrintable(QFileInfo(picture).fileName()), qPrintable(f.message()));
+        return 0;
+    }
+    std::printf("%s %dx%d", qPrintable(QFileInfo(picture).fileName()), p.image.width(), p.image.height());
+    if (!reference.isEmpty()) {
+        const QImage want = QImage(reference).convertToFormat(QImage::Format_ARGB32);
+        const QImage got = p.image.convertToFormat(QImage::Format_ARGB32);
+        if (want.size() != got.size()) {
+            std::printf(" reference %dx%d\n", want.width(), want.height());
+            return 0;
+        }
+        int largest = 0;
+        double sum = 0;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = want.pixel(x, y);
+                if (!qAlpha(a) && !qAlpha(b))
+                    continue;
+                for (int shift : {0, 8, 16, 24}) {
+                    const int d = std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
+                    largest = std::max(largest, d);
+                    sum += d;
+                }
+            }
+        std::printf(" maxdiff=%d meandiff=%.3f", largest, sum / (4.0 * got.width() * got.height()));
+    }
+    std::printf("\n");
+    return 0;
+}
+
 // One row of case a through the batch pipeline; its reason on standard error.
 int refuse(const QString &picture, const QString &folder)
 {
@@ -531,6 +572,8 @@ int main(int argc, char **argv)
             return mixedPictures(args[2]);
         if (args.size() == 3 && args[1] == u"hugepicture")
             return hugePicture(args[2]);
+        if ((args.size() == 3 || args.size() == 4) && args[1] == u"decode")
+            return decodeSample(args[2], args.size() == 4 ? args[3] : QString());
         if (args.size() == 3 && args[1] == u"bombs")
             return bombs(args[2]);
         if (args.size() == 4 && args[1] == u"refuse")

@@ -313,6 +313,44 @@ private slots:
             }
     }
 
+    // Pictures other programs wrote (tests/data, with their licences), each decoded
+    // to its reference to the last bit.
+    void decodesSampleFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reference"); // empty: Qt's own reading of the file
+        QTest::newRow("PngSuite 16-bit colour key") << "pngsuite/ftbbn2c16.png"
+                                                    << "pngsuite/ftbbn2c16.reference.png";
+        QTest::newRow("PngSuite 4-bit palette, interlaced") << "pngsuite/basn3p04-31i.png"
+                                                            << "";
+        QTest::newRow("PngSuite 1-bit grey") << "pngsuite/basn0g01-30.png"
+                                             << "";
+        QTest::newRow("TIFF strips of 64 rows") << "goimage/video-001-strip-64.tiff"
+                                                << "goimage/video-001.png";
+        QTest::newRow("TIFF CCITT group 4") << "goimage/bw-gopher_ccittGroup4.tiff"
+                                            << "goimage/bw-gopher.png";
+        QTest::newRow("WebP lossless palette") << "goimage/gopher-doc.2bpp.lossless.webp"
+                                               << "goimage/gopher-doc.2bpp.png";
+    }
+    void decodesSampleFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reference);
+        const QString path = QFINDTESTDATA("../data/" + file);
+        const QString referencePath = QFINDTESTDATA("../data/" + (reference.isEmpty() ? file : reference));
+        QVERIFY(!path.isEmpty() && !referencePath.isEmpty());
+        const QImage want = QImage(referencePath).convertToFormat(QImage::Format_ARGB32);
+        const QImage got = decodePicture(path).image.convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(got.size(), want.size());
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = want.pixel(x, y);
+                if (a != b && (qAlpha(a) || qAlpha(b)))
+                    QFAIL(qPrintable(
+                        QStringLiteral("(%1,%2): ARGB %3, expected %4").arg(x).arg(y).arg(a, 8, 16).arg(b, 8, 16)));
+            }
+    }
+
     // A reduction by d is taken only while the reduced picture keeps three pixels
     // for each one drawn; its extent is the real size / d.
     void reducedDecodeKeepsRealSize_data()
