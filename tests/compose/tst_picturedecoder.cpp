@@ -331,6 +331,13 @@ private slots:
                                             << "goimage/bw-gopher.png";
         QTest::newRow("WebP lossless palette") << "goimage/gopher-doc.2bpp.lossless.webp"
                                                << "goimage/gopher-doc.2bpp.png";
+        // Progressive pictures gathered scan by scan give libjpeg's one-call result.
+        QTest::newRow("JPEG progressive 4:1:0") << "gostd/video-001.q50.410.progressive.jpeg"
+                                                << "";
+        QTest::newRow("JPEG progressive, DC scans apart") << "gostd/video-001.separate.dc.progression.progressive.jpeg"
+                                                          << "";
+        QTest::newRow("JPEG progressive grey 2x2") << "gostd/video-005.gray.q50.2x2.progressive.jpeg"
+                                                   << "";
     }
     void decodesSampleFiles()
     {
