@@ -293,8 +293,8 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
         reader = openRowReader(source, format, need);
     ComposedJob out;
     if (!reader) {
-        // Read whole: GIF and HEIF, the file reserved before it is read; and the
-        // refusals of unknown content, from its first bytes.
+        // Read whole: GIF, the file reserved before it is read; and the refusals
+        // of unknown content, from its first bytes.
         const DecodedPicture picture = decodePictureSource(source, need);
         out.canvas = composeJob(job, picture, applyTurn);
         out.pictureSize = picture.size;

@@ -955,8 +955,9 @@ private:
 
 } // namespace
 
-// BMP rows live in bmprows.cpp.
+// BMP rows live in bmprows.cpp, HEIF rows in heifrows.cpp.
 std::unique_ptr<RowReader> openBmpRows(const PictureSource &source, const NeedFunction &need);
+std::unique_ptr<RowReader> openHeifRows(const PictureSource &source);
 
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need)
 {
@@ -976,6 +977,12 @@ std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFor
     }
     case PictureFormat::WebP: return std::make_unique<WebpRows>(source, need);
     case PictureFormat::Bmp: return openBmpRows(source, need);
+    case PictureFormat::Heif: {
+        auto r = openHeifRows(source);
+        if (need)
+            need(r->upright());
+        return r;
+    }
     default: return nullptr;
     }
 }
