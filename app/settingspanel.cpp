@@ -80,6 +80,14 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     connect(m_height, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
 }
 
+SettingsPanel::~SettingsPanel()
+{
+    // A size field that has the focus reports editingFinished as it is destroyed,
+    // after this panel's own part is gone: no slot of the panel may run then.
+    m_width->disconnect(this);
+    m_height->disconnect(this);
+}
+
 void SettingsPanel::build()
 {
     auto *v = new QVBoxLayout(this);

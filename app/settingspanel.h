@@ -36,6 +36,7 @@ class SettingsPanel : public QGroupBox, public JobPanel {
     Q_OBJECT
 public:
     explicit SettingsPanel(QWidget *parent = nullptr);
+    ~SettingsPanel() override;
 
     // The panel as a newly dropped row takes it.
     DropPanelValues values() const;

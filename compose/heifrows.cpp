@@ -47,13 +47,16 @@ public:
     explicit HeifRows(const PictureSource &source)
         : m_source(source)
     {
-        m_context = heif_context_alloc();
+        // A constructor that throws runs no destructor: the handles are freed by
+        // their own holder.
+        m_context = m_held.context = heif_context_alloc();
         if (!m_context)
             fail(tr("HEIF デコーダを初期化できません"));
         heif_error err = heif_context_read_from_reader(m_context, &kReader, this, nullptr);
         if (err.code != heif_error_Ok)
             failHeif(err);
-        err = heif_context_get_primary_image_handle(m_context, &m_handle);
+        err = heif_context_get_primary_image_handle(m_context, &m_held.handle);
+        m_handle = m_held.handle;
         if (err.code != heif_error_Ok)
             failHeif(err);
         // The handle's size is the upright size (after the file's turn and crop).
@@ -69,12 +72,6 @@ public:
         // and the RGB result it converts them to, all at once while it decodes.
         memory = source.size() + w * h * (3 + 3 + (alpha ? 4 : 3));
         readMetadata();
-    }
-
-    ~HeifRows() override
-    {
-        heif_image_release(m_image);
-        release();
     }
 
     void read(std::uint8_t *const *rows, int n) override
@@ -111,10 +108,11 @@ private:
     {
         checkPoint();
         const heif_error err =
-            heif_decode_image(m_handle, &m_image, heif_colorspace_RGB,
+            heif_decode_image(m_handle, &m_held.image, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
         if (err.code != heif_error_Ok)
             failHeif(err);
+        m_image = m_held.image;
         release();
         int stride = 0;
         m_plane = heif_image_get_plane_readonly(m_image, heif_channel_interleaved, &stride);
@@ -128,10 +126,10 @@ private:
 
     void release()
     {
-        heif_image_handle_release(m_handle);
-        m_handle = nullptr;
-        heif_context_free(m_context);
-        m_context = nullptr;
+        heif_image_handle_release(m_held.handle);
+        m_held.handle = m_handle = nullptr;
+        heif_context_free(m_held.context);
+        m_held.context = m_context = nullptr;
     }
 
     // The primary picture's EXIF and XMP items and its profile.
@@ -199,8 +197,21 @@ private:
     }
     static constexpr heif_reader kReader{1, position, readBytes, seek, waitForSize};
 
+    struct Held {
+        heif_context *context = nullptr;
+        heif_image_handle *handle = nullptr;
+        heif_image *image = nullptr;
+        ~Held()
+        {
+            heif_image_release(image);
+            heif_image_handle_release(handle);
+            heif_context_free(context);
+        }
+    };
+
     PictureSource m_source;
     qint64 m_offset = 0;
+    Held m_held;
     heif_context *m_context = nullptr;
     heif_image_handle *m_handle = nullptr;
     heif_image *m_image = nullptr;

@@ -490,6 +490,7 @@ private slots:
         QTest::newRow("fitted exactly") << "jpeg" << "320*240" << "OFF" << "" << true << true;
         QTest::newRow("stretched") << "jpeg" << "300*100" << "ON" << "" << true << true;
         QTest::newRow("larger, full chroma") << "jpeg" << "801*600" << "ON" << "" << false << true;
+        QTest::newRow("4:4:4 averaged in pairs") << "jpeg444" << "100*76" << "ON" << "" << true << true;
         QTest::newRow("no new size") << "jpeg" << "" << "OFF" << "" << true << true;
         QTest::newRow("bands") << "jpeg" << "300*100" << "OFF" << "" << true << false;
         QTest::newRow("turned") << "jpeg" << "240*320" << "ON" << "+90°" << true << false;
@@ -507,10 +508,11 @@ private slots:
         QFETCH(QString, rotation);
         QFETCH(bool, halfChroma);
         const QImage picture = quadrants(640, 480);
-        const QByteArray data = kind == "bmp"     ? bmp(picture, 24)
-                                : kind == "grey"  ? jpeg(picture, 95, TJSAMP_GRAY)
-                                : kind == "exif6" ? withExifOrientation(jpeg(picture, 95, TJSAMP_420), 6)
-                                                  : jpeg(picture, 95, TJSAMP_420);
+        const QByteArray data = kind == "bmp"       ? bmp(picture, 24)
+                                : kind == "grey"    ? jpeg(picture, 95, TJSAMP_GRAY)
+                                : kind == "exif6"   ? withExifOrientation(jpeg(picture, 95, TJSAMP_420), 6)
+                                : kind == "jpeg444" ? jpeg(picture, 95, TJSAMP_444)
+                                                    : jpeg(picture, 95, TJSAMP_420);
         const JobRow j = job({}, size, fit, "Top", rotation);
         const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, halfChroma);
         QTEST(planes.has_value(), "taken");
