@@ -329,6 +329,8 @@ private slots:
                                                 << "goimage/video-001.png";
         QTest::newRow("TIFF CCITT group 4") << "goimage/bw-gopher_ccittGroup4.tiff"
                                             << "goimage/bw-gopher.png";
+        QTest::newRow("BMP V5 with an alpha channel") << "goimage/yellow_rose-small-v5.bmp"
+                                                      << "";
         QTest::newRow("WebP lossless palette") << "goimage/gopher-doc.2bpp.lossless.webp"
                                                << "goimage/gopher-doc.2bpp.png";
         // Progressive pictures gathered scan by scan give libjpeg's one-call result.
@@ -438,6 +440,21 @@ private slots:
         QTest::newRow("32-bit bit fields, R G B X") << bmp(p, 32, false, 40, rgbx) << p;
         QTest::newRow("V4 header, 16-bit 565") << bmp(p, 16, false, 108, m565) << p;
         QTest::newRow("V5 header, 32-bit") << bmp(p, 32, false, 124) << p;
+        // An alpha mask in a V5 header: alpha that is zero everywhere is a writer's
+        // habit and counts as opaque; set anywhere, it is the picture's transparency.
+        QByteArray v5 = bmp(p, 32, false, 124, {0xFF0000, 0xFF00, 0xFF});
+        v5.replace(66, 4, QByteArray("\0\0\0\xFF", 4));
+        QTest::newRow("V5 alpha mask, every alpha zero") << v5 << p;
+        QImage translucent = p.convertToFormat(QImage::Format_ARGB32);
+        const qsizetype pixelsAt = v5.size() - 5 * 3 * 4;
+        for (int row = 0; row < 3; ++row) // stored bottom-up
+            for (int x = 0; x < 5; ++x) {
+                const int a = 60 * x;
+                v5[pixelsAt + row * 20 + x * 4 + 3] = char(a);
+                const QRgb c = translucent.pixel(x, 2 - row);
+                translucent.setPixel(x, 2 - row, qRgba(qRed(c), qGreen(c), qBlue(c), a));
+            }
+        QTest::newRow("V5 alpha mask, transparency") << v5 << translucent;
     }
     void bitmapLayouts()
     {
