@@ -10,7 +10,7 @@
 #   case=batch ours_ms=… vips_par_ms=… floor_ms=… ours_vs_floor=… ours_vs_vips=… ours_peak_mb=…
 #   case=batch_stall longest_stall_ms=…
 #   case=batch_rows rows=… ours_ms=… ours_peak_mb=… peak_vs_batch=…   (only with BATCH_ROWS)
-#   case=mixed200 rows=200 ours_ms=… ours_peak_mb=…
+#   case=mixed200 rows=200 ours_ms=… ours_peak_mb=… vips_par_ms=… vips_peak_mb=…
 #   case=huge300mp ours_ms=… vips_ms=… ours_vs_vips=… ours_peak_mb=… vips_peak_mb=…
 #   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
 #   case=levels level=… quality=… chroma=… ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
@@ -52,8 +52,15 @@
 # preview's border in 30 steps over a second; the peak memory of clicking through
 # 20 rows of 50 MP. window: the batch's 20 photos through 処理実行 with the preview
 # showing, against the same rows through the pipeline alone, turn about.
+# bombs: each hostile file the decoder tests refuse (kestrovia_bench bombs makes them:
+# a huge file that is no picture, WebP, TIFF, RLE bitmap, JPEG and PNG headers that
+# declare far more than their data holds, a PNG chunk claiming gigabytes), run as
+# a batch row: one line each, case=bombs file=… ours_ms=… ours_peak_mb=….
 # CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
-# the batch; the others are named: "mixed200 huge300mp floor420 floor444 levels").
+# the batch; the others are named: "mixed200 huge300mp floor420 floor444 bombs levels").
+# OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
+# on the same pictures in the same invocation, for cases a-d, batch, floor420 and
+# floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -87,6 +94,11 @@ magick=/usr/bin/convert
 
 bench=$build/bench/kestrovia_bench
 preview_bench=$build/bench/preview_bench
+old=
+if [ -n "${OLD:-}" ]; then
+    case $OLD in /*) old=$OLD/bench/kestrovia_bench ;; *) old=$here/$OLD/bench/kestrovia_bench ;; esac
+    [ -x "$old" ] || { log "no kestrovia_bench in $OLD"; exit 1; }
+fi
 if [ ! -x "$bench" ] || [ ! -x "$preview_bench" ]; then
     log "building kestrovia_bench and preview_bench in $build"
     # Benchmarks are off unless asked for, also in a build folder made before.
@@ -100,13 +112,17 @@ if has a || has b || has c || has d; then
     log "making test pictures in $work"
     "$bench" make "$work" >&2
 fi
-mkdir -p "$work/ours" "$work/vips" "$work/magick"
+# The old build's outputs go elsewhere: they lack the mark, so ours would not replace them.
+mkdir -p "$work/ours" "$work/old" "$work/vips" "$work/magick"
 
 # "<median ms> <peak MB>" of a command run $runs times.
 timed() { "$bench" time "$runs" -- "$@"; }
 ms() { echo "${1% *}"; }
 mb() { echo "${1#* }"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+# " old_ms=… new_vs_old=… old_peak_mb=…" for our time $1 and the old build's
+# "<ms> <MB>" in $2; nothing without OLD.
+versus_old() { [ -z "$old" ] || echo " old_ms=$(ms "$2") new_vs_old=$(ratio "$1" "$(ms "$2")") old_peak_mb=$(mb "$2")"; }
 
 # Turned +90° and fitted into 1600x1200 on grey: vipsthumbnail cannot turn, so
 # thumbnail to 1200x900, turn and embed, through vips' own fast format.
@@ -120,6 +136,11 @@ measure() { # name picture ours-case vips-size magick-args...
     shift 4
     log "case $name: ours"
     o=$(timed "$bench" run "$ours_case" "$work/$picture" "$work/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case $name: old build"
+        oo=$(timed "$old" run "$ours_case" "$work/$picture" "$work/old")
+    fi
     log "case $name: vipsthumbnail"
     if [ "$name" = b ]; then
         v=$(timed sh -c "$vips_b" sh "$work")
@@ -129,7 +150,7 @@ measure() { # name picture ours-case vips-size magick-args...
     log "case $name: convert"
     m=$(timed "$magick" "$work/$picture" "$@" -quality 80 "$work/magick/$name.jpg")
     eval "ours_$name=$(ms "$o")"
-    lines="${lines}case=$name ours_ms=$(ms "$o") vips_ms=$(ms "$v") magick_ms=$(ms "$m") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_vs_magick=$(ratio "$(ms "$o")" "$(ms "$m")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=$name ours_ms=$(ms "$o") vips_ms=$(ms "$v") magick_ms=$(ms "$m") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_vs_magick=$(ratio "$(ms "$o")" "$(ms "$m")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
 }
 
@@ -147,14 +168,19 @@ if has batch; then
     log "batch: pictures in $pictures"
     "$bench" batchpictures "$pictures" >&2
     ls "$pictures"/*.jpg >"$work/batch.list"
-    mkdir -p "$work/batch/ours" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
+    mkdir -p "$work/batch/ours" "$work/batch/old" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
     log "case batch: ours"
     o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case batch: old build"
+        oo=$(timed "$old" batch "$pictures" "$work/batch/old")
+    fi
     log "case batch: vipsthumbnail, $cores at a time"
     v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=$q5]")
     log "case batch: djpeg | cjpeg, $cores at a time"
     f=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -scale 1/2 "$3" | cjpeg -quality "$2" >"$1/${3##*/}"' sh "$work/batch/floor" "$q5")
-    lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=batch ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
     log "case batch: event-loop stall"
     lines="${lines}case=batch_stall longest_stall_ms=$("$bench" stall "$pictures" "$work/batch/ours")
@@ -175,7 +201,19 @@ if has mixed200; then
     mkdir -p "$work/mixed"
     log "case mixed200: ours"
     r=$("$bench" time 1 -- "$bench" batch "$pictures" "$work/mixed" 200)
-    lines="${lines}case=mixed200 rows=200 ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r")
+    # vipsthumbnail on the same 200 rows, one process a row, as many at a time as
+    # there are cores; its peak is its largest process's. A picture it cannot read
+    # does not end the run.
+    mkdir -p "$work/mixed-vips"
+    ls "$pictures"/m*.* >"$work/mixed.names"
+    i=0
+    while [ "$i" -lt 200 ]; do
+        sed -n "$((i % $(wc -l <"$work/mixed.names") + 1))p" "$work/mixed.names"
+        i=$((i + 1))
+    done >"$work/mixed.list"
+    log "case mixed200: vipsthumbnail, $(nproc) at a time"
+    v=$("$bench" time 1 -- xargs -a "$work/mixed.list" -d '\n' -P "$(nproc)" -n 1 sh -c 'vipsthumbnail -s 1600x1200 -o "$1/%s.jpg[Q=50]" "$2" 2>/dev/null || true' sh "$work/mixed-vips")
+    lines="${lines}case=mixed200 rows=200 ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r") vips_par_ms=$(ms "$v") vips_peak_mb=$(mb "$v")
 "
 fi
 
@@ -203,14 +241,31 @@ for sub in 420 444; do
     fi
     [ -f "$work/floor1600.ppm" ] || "$bench" ppm "$work/floor1600.ppm" 1600 1200
     ls "$pictures"/*.jpg >"$work/floor$sub.list"
-    mkdir -p "$work/floor$sub/ours" "$work/floor$sub/floor"
+    mkdir -p "$work/floor$sub/ours" "$work/floor$sub/old" "$work/floor$sub/floor"
     log "case floor$sub: ours"
     o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
+    oo=
+    if [ -n "$old" ]; then
+        log "case floor$sub: old build"
+        oo=$(timed "$old" batch "$pictures" "$work/floor$sub/old")
+    fi
     log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
     f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$4" && cjpeg -quality "$3" -outfile "$1/${4##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm" "$q5")
-    lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")
+    lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")
 "
 done
+
+if has bombs; then
+    mkdir -p "$work/bombs/out"
+    "$bench" bombs "$work/bombs" >&2
+    for f in "$work"/bombs/*; do
+        [ -f "$f" ] || continue
+        log "case bombs: ${f##*/}"
+        r=$(timed "$bench" refuse "$f" "$work/bombs/out")
+        lines="${lines}case=bombs file=${f##*/} ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r")
+"
+    done
+fi
 
 if has levels; then
     pictures=${BATCH_PICTURES:-$build/bench-batch}

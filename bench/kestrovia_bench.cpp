@@ -14,6 +14,13 @@
 //   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
 //   kestrovia_bench qualities                     the JPEG quality of each level, 0 to 10
 //   kestrovia_bench levels <pictures> <work>      size and SSIM of each level's batch
+//   kestrovia_bench bombs <folder>                the decoder tests' hostile files
+//   kestrovia_bench decode <picture> [reference]  our decoding of a sample file: its size,
+//                                                 or the reason it is refused; with a
+//                                                 reference picture (read by Qt), the
+//                                                 largest and mean channel difference
+//   kestrovia_bench refuse <picture> <folder>     one batch row of case a; succeeds when
+//                                                 the picture is refused or converted
 //
 // Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
@@ -31,6 +38,7 @@
 #include "export/outputname.h"
 #include "platform/failure.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/hostilefiles.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -123,8 +131,11 @@ int run(const QString &which, const QString &picture, const QString &folder)
     const ComposedJob composed =
         composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
     step("compose");
-    writeJobOutput(job, composed.planes ? encodeJob(*composed.planes, job, {})
-                                        : encodeJob(composed.canvas, job, {}, composed.iccProfile)); // quality 80
+    // Each run replaces the previous run's output, as after the user's yes.
+    writeJobOutput(job,
+                   composed.planes ? encodeJob(*composed.planes, job, {})
+                                   : encodeJob(composed.canvas, job, {}, composed.iccProfile), // quality 80
+                   WriteMode::Replace);
     step("export");
     return 0;
 }
@@ -519,6 +530,68 @@ int levels(const QString &pictures, const QString &work)
     return 0;
 }
 
+// The hostile files of the decoder tests, each as a file (sparse where it is large).
+int bombs(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return 1;
+    for (const testpics::HostileFile &f : testpics::hostileFiles()) {
+        QFile out(folder + u'/' + f.fileName);
+        if (!out.open(QIODevice::WriteOnly) || out.write(f.data) != f.data.size()
+            || (f.sparseSize && !out.resize(f.sparseSize)))
+            return 1;
+    }
+    return 0;
+}
+
+// A sample file through our decoder, against a reference picture that Qt reads.
+int decodeSample(const QString &picture, const QString &reference)
+{
+    DecodedPicture p;
+    try {
+        p = decodePicture(picture);
+    } catch (const Failure &f) {
+        std::printf("%s refused: %s\n", qPrintable(QFileInfo(picture).fileName()), qPrintable(f.message()));
+        return 0;
+    }
+    std::printf("%s %dx%d", qPrintable(QFileInfo(picture).fileName()), p.image.width(), p.image.height());
+    if (!reference.isEmpty()) {
+        const QImage want = QImage(reference).convertToFormat(QImage::Format_ARGB32);
+        const QImage got = p.image.convertToFormat(QImage::Format_ARGB32);
+        if (want.size() != got.size()) {
+            std::printf(" reference %dx%d\n", want.width(), want.height());
+            return 0;
+        }
+        int largest = 0;
+        double sum = 0;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = want.pixel(x, y);
+                if (!qAlpha(a) && !qAlpha(b))
+                    continue;
+                for (int shift : {0, 8, 16, 24}) {
+                    const int d = std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
+                    largest = std::max(largest, d);
+                    sum += d;
+                }
+            }
+        std::printf(" maxdiff=%d meandiff=%.3f", largest, sum / (4.0 * got.width() * got.height()));
+    }
+    std::printf("\n");
+    return 0;
+}
+
+// One row of case a through the batch pipeline; its reason on standard error.
+int refuse(const QString &picture, const QString &folder)
+{
+    const QList<std::pair<int, JobRow>> rows{
+        {1,
+         JobRow{QFileInfo(picture).fileName(), QString(), picture, QStringLiteral("1600*1200"), QStringLiteral("OFF"),
+                QStringLiteral("8421504"), QStringLiteral("Center"), QString(), folder + u'/', QStringLiteral("2")}}};
+    runRows(rows);
+    return 0;
+}
+
 // Runs the command `runs` times; prints "<median ms> <peak MB>".
 int timeCommand(int runs, char **argv)
 {
@@ -577,6 +650,12 @@ int main(int argc, char **argv)
             return mixedPictures(args[2]);
         if (args.size() == 3 && args[1] == u"hugepicture")
             return hugePicture(args[2]);
+        if ((args.size() == 3 || args.size() == 4) && args[1] == u"decode")
+            return decodeSample(args[2], args.size() == 4 ? args[3] : QString());
+        if (args.size() == 3 && args[1] == u"bombs")
+            return bombs(args[2]);
+        if (args.size() == 4 && args[1] == u"refuse")
+            return refuse(args[2], QDir(args[3]).absolutePath());
         if (args.size() == 5 && args[1] == u"ppm")
             return photoLike(args[3].toInt(), args[4].toInt()).save(args[2], "PPM") ? 0 : 1;
         if ((args.size() == 4 || args.size() == 5) && (args[1] == u"batch" || args[1] == u"stall")) {

@@ -5,6 +5,7 @@
 #include "compose/byteview.h"
 #include "compose/rowreaders.h"
 #include "platform/failure.h"
+#include "platform/stop.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -62,13 +63,14 @@ struct BmpInfo {
     std::uint32_t compression = kBiRgb;
     qint64 pixelOffset = 0;
     bool bitfields = false;
-    Channel red, green, blue;
+    Channel red, green, blue, alpha; // alpha: only where the header gives its mask
     std::vector<std::uint32_t> palette; // always 2^bpp entries for bpp <= 8
 
     bool rle() const { return compression == kBiRle8 || compression == kBiRle4; }
     std::uint32_t rgb(std::uint32_t v) const
     {
-        return 0xFF000000u | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
+        const std::uint32_t a = alpha.bits ? alpha.get(v) : 0xFF;
+        return (a << 24) | (red.get(v) << 16) | (green.get(v) << 8) | blue.get(v);
     }
 };
 
@@ -122,6 +124,9 @@ BmpInfo readBmpHeader(const ByteView &b)
         bmp.red = Channel(b.le32(54));
         bmp.green = Channel(b.le32(58));
         bmp.blue = Channel(b.le32(62));
+        // V4 and V5 headers (and BI_ALPHABITFIELDS) give an alpha mask after them.
+        if ((headerSize >= 56 || c == kBiAlphaBitfields) && b.has(66, 4))
+            bmp.alpha = Channel(b.le32(66));
     } else if (bpp == 16) {
         bmp.red = Channel(0x7C00);
         bmp.green = Channel(0x03E0);
@@ -262,10 +267,15 @@ public:
             if (!ByteView{nullptr, source.size()}.has(m_bmp.pixelOffset, m_stride * (h - 1) + lastRowBytes))
                 fail(truncatedBmp());
         }
+        // An alpha mask that is zero everywhere is a writer's habit, not a picture
+        // that is wholly transparent: such a picture counts as opaque.
+        if (m_bmp.alpha.bits && !anyAlpha())
+            m_bmp.alpha = Channel();
+        alpha = m_bmp.alpha.bits > 0;
         // Shrink on load: a bitmap has no reduced decode of its own, so k x k blocks
         // are averaged while reading, which keeps a large bitmap's rows and the later
-        // scaling small.
-        m_k = reductionFor(w, h, need ? need(stored) : QSize(), {4, 2});
+        // scaling small. Not with transparency, whose colours would need weighing.
+        m_k = alpha ? 1 : reductionFor(w, h, need ? need(stored) : QSize(), {4, 2});
         size = QSize(int((w + m_k - 1) / m_k), int((h + m_k - 1) / m_k));
         extent = QRectF(0, 0, double(w) / m_k, double(h) / m_k);
         chunk = 16;
@@ -293,6 +303,28 @@ private:
         fail(tr("BMP ファイルが壊れているか途中で切れています（%1 × %2 ピクセルに対してデータが少なすぎます）")
                  .arg(m_bmp.width)
                  .arg(m_bmp.height));
+    }
+
+    // Whether any pixel has alpha bits set, read through the pixel rows once.
+    bool anyAlpha() const
+    {
+        const qint64 w = m_bmp.width, h = m_bmp.height;
+        const int bytesPerPixel = m_bmp.bpp / 8;
+        std::vector<std::uint8_t> row(static_cast<size_t>(m_stride));
+        for (qint64 y = 0; y < h; ++y) {
+            if (y % 64 == 0)
+                checkPoint();
+            m_source.read(m_bmp.pixelOffset + m_stride * y, row.data(), w * bytesPerPixel);
+            for (qint64 x = 0; x < w; ++x) {
+                const std::uint8_t *p = row.data() + x * bytesPerPixel;
+                std::uint32_t v = p[0] | (std::uint32_t(p[1]) << 8);
+                if (bytesPerPixel == 4)
+                    v |= (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+                if (v & m_bmp.alpha.mask)
+                    return true;
+            }
+        }
+        return false;
     }
 
     void expandRle()

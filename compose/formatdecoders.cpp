@@ -7,8 +7,6 @@
 #include <QBuffer>
 #include <QImageReader>
 
-#include <libheif/heif.h>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -182,124 +180,6 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
     return out;
 }
 
-// ---- HEIF through libheif ----
-
-struct HeifContext {
-    heif_context *ctx = heif_context_alloc();
-    ~HeifContext() { heif_context_free(ctx); }
-};
-struct HeifHandle {
-    heif_image_handle *h = nullptr;
-    ~HeifHandle() { heif_image_handle_release(h); }
-};
-struct HeifImage {
-    heif_image *img = nullptr;
-    ~HeifImage() { heif_image_release(img); }
-};
-
-[[noreturn]] void failHeif(const heif_error &err)
-{
-    if (err.subcode == heif_suberror_End_of_data)
-        fail(truncatedReason(PictureFormat::Heif));
-    if (err.subcode == heif_suberror_Security_limit_exceeded)
-        fail(tr("HEIF ファイルの画像が大きすぎるため読み込めません"));
-    switch (err.code) {
-    case heif_error_Unsupported_filetype:
-    case heif_error_Unsupported_feature:
-        if (err.subcode == heif_suberror_Unsupported_codec)
-            fail(tr("この HEIF ファイルの圧縮方式を読むデコーダがインストールされていません"));
-        fail(tr("この種類の HEIF ファイルには対応していません"));
-    case heif_error_Memory_allocation_error: fail(tr("HEIF ファイルを展開するメモリが足りません"));
-    default: fail(brokenReason(PictureFormat::Heif));
-    }
-}
-
-FormatPicture decodeHeif(const QByteArray &data, const std::function<void(QSize)> &beforeDecode)
-{
-    HeifContext context;
-    if (!context.ctx)
-        fail(tr("HEIF デコーダを初期化できません"));
-    heif_error err =
-        heif_context_read_from_memory_without_copy(context.ctx, data.constData(), size_t(data.size()), nullptr);
-    if (err.code != heif_error_Ok)
-        failHeif(err);
-    HeifHandle handle;
-    err = heif_context_get_primary_image_handle(context.ctx, &handle.h);
-    if (err.code != heif_error_Ok)
-        failHeif(err);
-    // The handle's size is the upright size (after the file's turn and crop).
-    checkPictureSize(heif_image_handle_get_width(handle.h), heif_image_handle_get_height(handle.h));
-    if (beforeDecode)
-        beforeDecode(QSize(heif_image_handle_get_width(handle.h), heif_image_handle_get_height(handle.h)));
-
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.h);
-    HeifImage decoded;
-    // No decoding options: libheif applies the file's rotation, mirroring and crop.
-    err = heif_decode_image(handle.h, &decoded.img, heif_colorspace_RGB,
-                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
-    if (err.code != heif_error_Ok)
-        failHeif(err);
-    const int w = heif_image_get_width(decoded.img, heif_channel_interleaved);
-    const int h = heif_image_get_height(decoded.img, heif_channel_interleaved);
-    int stride = 0;
-    const std::uint8_t *plane = heif_image_get_plane_readonly(decoded.img, heif_channel_interleaved, &stride);
-    if (!plane || w <= 0 || h <= 0)
-        fail(brokenReason(PictureFormat::Heif));
-    checkPictureSize(w, h);
-
-    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.h);
-    QImage img = alpha ? QImage(w, h, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32)
-                       : newImage(w, h);
-    if (img.isNull())
-        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t *s = plane + qsizetype(y) * stride;
-        auto *d = reinterpret_cast<std::uint32_t *>(img.scanLine(y));
-        if (alpha) {
-            for (int x = 0; x < w; ++x, s += 4)
-                d[x] = (std::uint32_t(s[3]) << 24) | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2];
-        } else {
-            for (int x = 0; x < w; ++x, s += 3)
-                d[x] = 0xFF000000u | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2];
-        }
-    }
-    if (premultiplied)
-        img = normalised(img);
-
-    FormatPicture out;
-    out.image = img;
-    heif_item_id ids[8];
-    const int exifCount = heif_image_handle_get_list_of_metadata_block_IDs(handle.h, "Exif", ids, 8);
-    for (int i = 0; i < exifCount && out.blocks.exif.isEmpty(); ++i) {
-        // The block starts with the offset of its TIFF header, after these 4 bytes.
-        QByteArray block(qsizetype(heif_image_handle_get_metadata_size(handle.h, ids[i])), Qt::Uninitialized);
-        if (block.size() < 4 || block.size() > (32 << 20)
-            || heif_image_handle_get_metadata(handle.h, ids[i], block.data()).code != heif_error_Ok)
-            continue;
-        const auto *p = reinterpret_cast<const std::uint8_t *>(block.constData());
-        const qint64 skip = 4 + ((qint64(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
-        if (skip < block.size())
-            out.blocks.exif = block.mid(skip);
-    }
-    const int mimeCount = heif_image_handle_get_list_of_metadata_block_IDs(handle.h, "mime", ids, 8);
-    for (int i = 0; i < mimeCount && out.blocks.xmp.isEmpty(); ++i) {
-        if (std::strcmp(heif_image_handle_get_metadata_content_type(handle.h, ids[i]), "application/rdf+xml") != 0)
-            continue;
-        QByteArray block(qsizetype(heif_image_handle_get_metadata_size(handle.h, ids[i])), Qt::Uninitialized);
-        if (block.size() <= (32 << 20)
-            && heif_image_handle_get_metadata(handle.h, ids[i], block.data()).code == heif_error_Ok)
-            out.blocks.xmp = block;
-    }
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.h);
-    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-        QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle.h)), Qt::Uninitialized);
-        if (!icc.isEmpty() && heif_image_handle_get_raw_color_profile(handle.h, icc.data()).code == heif_error_Ok)
-            out.iccProfile = icc;
-    }
-    out.blocks.icc = out.iccProfile;
-    return out;
-}
-
 } // namespace
 
 FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
@@ -307,7 +187,6 @@ FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
 {
     switch (format) {
     case PictureFormat::Gif: return decodeWithQt(data, format, beforeDecode);
-    case PictureFormat::Heif: return decodeHeif(data, beforeDecode);
     default: fail(tr("対応していない形式の画像です"));
     }
 }

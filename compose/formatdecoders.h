@@ -1,7 +1,6 @@
 #pragma once
-// Decoders for the pictures read whole rather than by rows: GIF through Qt's image
-// reader, HEIC / HEIF through libheif. The format is told from the content
-// (sniffPictureFormat).
+// The decoder for the pictures read whole rather than by rows: GIF, through Qt's
+// image reader. The format is told from the content (sniffPictureFormat).
 
 #include "compose/metadatablocks.h"
 #include "compose/pictureformat.h"
@@ -14,17 +13,16 @@
 namespace kestrovia {
 
 struct FormatPicture {
-    // Upright (EXIF / HEIF orientation applied) at the picture's full size.
+    // At the picture's full size.
     // Format_RGB32 for an opaque picture, Format_ARGB32 (not premultiplied) when the
     // picture has an alpha channel or transparent colours.
     QImage image;
     // The embedded ICC profile as stored (any colour space); empty when none.
     QByteArray iccProfile;
-    MetadataBlocks blocks; // EXIF and XMP as libheif finds them; the profile
+    MetadataBlocks blocks; // none for a GIF
 };
 
-// Decodes the first picture (first frame of a GIF) of data, which holds a GIF or
-// HEIF file. The size is read from the header and checked with
+// Decodes the first frame of data, which holds a GIF file. The size is read from the header and checked with
 // checkPictureSize before any pixel memory is taken. Throws Failure with a Japanese
 // reason for a corrupt, truncated, too large or unsupported picture, or when the
 // format's decoder is not installed.

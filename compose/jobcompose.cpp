@@ -169,10 +169,10 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSourc
     const bool paired = halfChroma && reader->planes[1] == reader->planes[0] && reader->rowsPerChunk[1] % 2 == 0
                         && reader->chromaExtent.width() >= 4 * chroma.width()
                         && reader->chromaExtent.height() >= 4 * chroma.height();
-    // Halved upwards in whole numbers (QSize's own division rounds, and would ask
-    // for a sample past the plane's edge).
-    const QSize chromaSource = paired ? QSize((reader->planes[1].width() + 1) / 2, (reader->planes[1].height() + 1) / 2)
-                                      : reader->planes[1];
+    // Halved by integer division: QSize's own division rounds, which made one pair
+    // more than the rows hold.
+    const QSize chromaSource =
+        paired ? QSize((reader->planes[1].width() + 1) / 2, (reader->planes[1].height() + 1) / 2) : reader->planes[1];
     const QSize sources[3] = {reader->planes[0], chromaSource, chromaSource};
     const QRectF chromaExtent = paired
                                     ? QRectF(0, 0, reader->chromaExtent.width() / 2, reader->chromaExtent.height() / 2)
@@ -194,6 +194,8 @@ std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSourc
         scalers[c] =
             std::make_unique<RowScaler>(*planes[c], QRectF(planes[c]->rect()), sources[c], extents[c], 1, chunks[c]);
     }
+    // Planes of whole blocks of 2 or more pixels (the rows come in pairs) have an
+    // even width.
     const int fullWidth = reader->planes[1].width();
     std::vector<std::uint8_t> pairRows[2];
     std::vector<std::uint8_t *> pairPtrs[2];
@@ -306,9 +308,9 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
         reader = openRowReader(source, format, need);
     ComposedJob out;
     if (!reader) {
-        // Read whole: GIF, HEIF, and the refusals of unknown content.
-        const DecodedPicture picture = source.data() ? decodePictureData(*source.data(), need)
-                                                     : decodePictureData(source.bytes(0, source.size()), need);
+        // Read whole: GIF, the file reserved before it is read; and the refusals
+        // of unknown content, from its first bytes.
+        const DecodedPicture picture = decodePictureSource(source, need);
         out.canvas = composeJob(job, picture, applyTurn);
         out.pictureSize = picture.size;
         out.iccProfile = picture.iccProfile;

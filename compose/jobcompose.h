@@ -38,7 +38,7 @@ DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool a
 // in bands and each band reduced as it comes (resample's RowScaler), so only the
 // filter's window of rows is held, never the whole picture, and the memory follows
 // the canvas's size. The same pixels as composeJob(job, loadJobSource(job)) for a
-// picture stored upright; formats read whole (GIF, HEIF) and turned pictures drawn
+// picture stored upright; GIF, read whole, and turned pictures drawn
 // larger than they are go through those two steps. Memory is reserved from the
 // process's budget before the rows are read. Throws Failure as loadJobSource and
 // composeJob do, and Stopped when the current stop scope's flag is raised.

@@ -30,6 +30,7 @@ struct Budget {
     qint64 capacity = std::min(kMaxCapacity, physicalMemory() / 4);
     qint64 comfortable = kComfortable;
     qint64 inUse = 0;
+    int waiting = 0;
     std::function<void(qint64)> observer;
 };
 
@@ -64,6 +65,12 @@ qint64 inUse()
 {
     const std::lock_guard lock(budget().mutex);
     return budget().inUse;
+}
+
+int waiting()
+{
+    const std::lock_guard lock(budget().mutex);
+    return budget().waiting;
 }
 
 void setLimits(qint64 capacity, qint64 comfortable)
@@ -122,7 +129,9 @@ void MemoryReservation::grow(qint64 bytes, qint64 width, qint64 height)
                           .arg(megabytes(b.capacity)));
     // Waits only while others hold memory and this thread holds none.
     while (t_held == 0 && m_bytes == 0 && b.inUse > 0 && b.inUse + bytes > b.comfortable) {
+        ++b.waiting;
         b.changed.wait_for(lock, std::chrono::milliseconds(50));
+        --b.waiting;
         lock.unlock();
         checkPoint();
         lock.lock();

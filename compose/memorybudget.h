@@ -28,6 +28,8 @@ qint64 capacity();
 qint64 comfortable();
 // Bytes reserved now, over all threads.
 qint64 inUse();
+// Reservations waiting for others to end, now (tests).
+int waiting();
 
 // Sets the bounds (tests); 0 restores the defaults.
 void setLimits(qint64 capacity, qint64 comfortable);

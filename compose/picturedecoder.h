@@ -7,6 +7,7 @@
 // as a photo viewer shows it.
 
 #include "compose/metadatablocks.h"
+#include "compose/sourcefile.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -64,7 +65,7 @@ DecodedPicture decodePictureData(const QByteArray &data, QSize reduceTo = QSize(
 using NeedFunction = std::function<QSize(QSize uprightSize)>;
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need);
 DecodedPicture decodePictureData(const QByteArray &data, const NeedFunction &need);
-// The same from a source opened already: its header, then only what it needs.
+// The same for a source open already; its reasons do not name the file.
 DecodedPicture decodePictureSource(const PictureSource &source, const NeedFunction &need);
 
 // A JPEG's colour planes as its data holds them, for a job that only scales a

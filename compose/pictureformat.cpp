@@ -1,6 +1,7 @@
 #include "compose/pictureformat.h"
 
 #include "compose/byteview.h"
+#include "compose/tiffmetadata.h"
 
 #include <libheif/heif.h>
 #include <zlib.h>
@@ -315,23 +316,34 @@ QByteArray rawProfile(const QByteArray &text)
     return out.size() == length ? out : QByteArray();
 }
 
+} // namespace
+
+void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteArray &text)
+{
+    if (keyword == "XML:com.adobe.xmp" && m.xmp.isEmpty()) {
+        m.xmp = text;
+        return;
+    }
+    if (!keyword.startsWith("Raw profile type "))
+        return;
+    const QByteArray type = keyword.mid(17).toLower();
+    if ((type == "exif" || type == "app1") && m.exif.isEmpty()) {
+        const QByteArray raw = rawProfile(text);
+        m.exif = exifBlock(exifBody(ByteView::of(raw)));
+    } else if (type == "iptc" && m.iptc.isEmpty()) {
+        const QByteArray raw = rawProfile(text);
+        m.iptc = iptcBlock(ByteView::of(raw));
+    } else if (type == "xmp" && m.xmp.isEmpty()) {
+        m.xmp = rawProfile(text);
+    }
+}
+
+namespace {
+
 MetadataBlocks pngMetadata(const ByteView &b)
 {
     MetadataBlocks m;
-    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) {
-        if (!keyword.startsWith("Raw profile type "))
-            return;
-        const QByteArray type = keyword.mid(17).toLower();
-        if ((type == "exif" || type == "app1") && m.exif.isEmpty()) {
-            const QByteArray raw = rawProfile(text);
-            m.exif = exifBlock(exifBody(ByteView::of(raw)));
-        } else if (type == "iptc" && m.iptc.isEmpty()) {
-            const QByteArray raw = rawProfile(text);
-            m.iptc = iptcBlock(ByteView::of(raw));
-        } else if (type == "xmp" && m.xmp.isEmpty()) {
-            m.xmp = rawProfile(text);
-        }
-    };
+    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) { addPngTextBlock(m, keyword, text); };
     pngChunks(b, [&](ByteView type, ByteView data) {
         if (type.is(0, "IEND", 4))
             return false;
@@ -358,10 +370,7 @@ MetadataBlocks pngMetadata(const ByteView &b)
                 return true;
             const ByteView body{data.p + at, data.size - at};
             const QByteArray text = compressed ? inflateCapped(body) : body.bytes(0, body.size);
-            if (keyword == "XML:com.adobe.xmp" && m.xmp.isEmpty())
-                m.xmp = text;
-            else
-                rawType(keyword, text);
+            rawType(keyword, text);
         }
         return true;
     });
@@ -398,35 +407,6 @@ QByteArray tiffIcc(const ByteView &t)
         return false;
     });
     return profile;
-}
-
-MetadataBlocks tiffMetadata(const QByteArray &data)
-{
-    const ByteView t = ByteView::of(data);
-    MetadataBlocks m;
-    QByteArray resources;
-    firstIfd(t, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto) {
-        const qint64 bytes = (type == 4 || type == 9 || type == 13 ? 4
-                              : type == 3 || type == 8             ? 2
-                                                                   : 1)
-                             * qint64(count);
-        if (!t.has(at, bytes) || bytes > kMaxProfileBytes)
-            return true;
-        if (tag == 700)
-            m.xmp = t.bytes(at, bytes);
-        else if (tag == 33723)
-            m.iptc = iptcBlock({t.p + at, bytes});
-        else if (tag == 34377)
-            resources = t.bytes(at, bytes);
-        return true;
-    });
-    if (m.iptc.isEmpty())
-        m.iptc = iptcFromResources(ByteView::of(resources));
-    // The structure is the file: the data is shared, not copied.
-    if (t.is(0, "II*\0", 4) || t.is(0, "MM\0*", 4))
-        m.exif = data;
-    m.icc = tiffIcc(t);
-    return m;
 }
 
 // ---- HEIF, through libheif ----
@@ -551,6 +531,8 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
     return 1;
 }
 
+QByteArray iptcRecords(const QByteArray &stored) { return iptcBlock(ByteView::of(stored)); }
+
 int exifBlockOrientation(const QByteArray &exif) { return tiffOrientation(exifBody(ByteView::of(exif))); }
 
 } // namespace kestrovia
@@ -563,7 +545,7 @@ MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format)
     switch (format) {
     case PictureFormat::Jpeg: return jpegMetadata(s);
     case PictureFormat::Png: return pngMetadata(s);
-    case PictureFormat::Tiff: return tiffMetadata(data);
+    case PictureFormat::Tiff: return tiffMetadataBlocks(PictureSource::memory(data));
     case PictureFormat::Heif: return heifMetadata(data);
     case PictureFormat::WebP: {
         MetadataBlocks m;

@@ -36,13 +36,21 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format);
 // The metadata blocks stored beside the pixels, as raw blocks for exiv2's block
 // parsers: JPEG APP1 "Exif" and XMP, APP13 IPTC (Photoshop 8BIM 0x0404) and the ICC
 // chunks; PNG eXIf, iTXt XMP and the "Raw profile type exif/iptc/xmp" text chunks
-// image tools write; WebP EXIF, XMP and ICCP chunks; TIFF: the file's own structure
-// as the EXIF (the whole data, shared, not copied; its layout tags are the
-// export's to drop), tag 700 XMP, 33723 IPTC (or Photoshop's 34377) and 34675 ICC;
+// image tools write; WebP EXIF, XMP and ICCP chunks; TIFF: the first directory's
+// tags rebuilt as a compact EXIF, and its XMP, IPTC and ICC (tiffMetadataBlocks);
 // HEIF: the primary picture's Exif and XMP items and its profile, through libheif.
 // Every read is bounds-checked and capped; a broken block is left out, never a
 // failure. BMP and GIF give none.
 MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format);
+
+// The block a PNG text chunk holds, added to m where m has none of its kind yet: XMP
+// ("XML:com.adobe.xmp"), or the "Raw profile type exif/iptc/xmp" hexadecimal text of
+// ImageMagick and exiv2. Other keywords add nothing.
+void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteArray &text);
+
+// IPTC as image tools store it outside a JPEG (a TIFF tag, a PNG text chunk): the
+// records themselves, or Photoshop resources holding them; empty for anything else.
+QByteArray iptcRecords(const QByteArray &stored);
 
 // The orientation (1..8) in an EXIF block (a TIFF structure, with or without the
 // "Exif\0\0" prefix); 1 when absent, broken or out of range.

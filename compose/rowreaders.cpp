@@ -2,7 +2,9 @@
 
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
+#include "compose/tiffmetadata.h"
 #include "platform/failure.h"
+#include "platform/stop.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,6 +112,7 @@ struct JpegSession {
     bool created = false;
     bool started = false; // the header is read: failures now mean damaged data
     bool damaged = false;
+    bool buffered = false; // the scans are gathered before the output (begin)
     JOCTET eoi[2] = {0xFF, JPEG_EOI};
 
     explicit JpegSession(const PictureSource &s)
@@ -240,6 +243,40 @@ struct JpegSession {
                 blocks.icc += chunk;
     }
 
+    // Starts the output. A picture of several scans (progressive) is gathered scan
+    // by scan first, with a check point between libjpeg's steps: its own start would
+    // gather every scan in one call, many seconds for a very large picture that a
+    // stop request could not end.
+    void begin()
+    {
+        if (!jpeg_has_multiple_scans(&cinfo)) {
+            jpeg_start_decompress(&cinfo);
+            return;
+        }
+        cinfo.buffered_image = TRUE;
+        jpeg_start_decompress(&cinfo);
+        buffered = true;
+        for (int step = 0;; ++step) {
+            if (step % 16 == 0)
+                checkPoint();
+            const int got = jpeg_consume_input(&cinfo);
+            if (got == JPEG_REACHED_EOI || got == JPEG_SUSPENDED)
+                break;
+        }
+        check();
+        // Every scan is in: one output pass gives the finished picture.
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+
+    // After the output: the rest of the data and its end.
+    void end()
+    {
+        if (buffered)
+            jpeg_finish_output(&cinfo);
+        jpeg_finish_decompress(&cinfo);
+        check();
+    }
+
     // What libjpeg holds for a picture of several scans (progressive, or one
     // component a scan): every coefficient of the picture, 2 bytes each.
     qint64 coefficientBytes() const
@@ -288,7 +325,7 @@ public:
     {
         jpeg_decompress_struct &c = m_s.cinfo;
         if (!m_begun) {
-            jpeg_start_decompress(&c);
+            m_s.begin();
             m_begun = true;
             if (m_cmyk)
                 m_converter = std::make_unique<CmykConverter>(blocks.icc);
@@ -322,8 +359,7 @@ public:
         JSAMPROW r = row.data();
         while (c.output_scanline < c.output_height)
             jpeg_read_scanlines(&c, &r, 1);
-        jpeg_finish_decompress(&c);
-        m_s.check();
+        m_s.end();
     }
 
 private:
@@ -364,7 +400,9 @@ public:
         c.raw_data_out = TRUE;
         c.do_fancy_upsampling = FALSE;
         memory = m_s.coefficientBytes();
-        jpeg_start_decompress(&c);
+        // The sizes only: the decoding starts with the first read, once the memory
+        // is reserved.
+        jpeg_calc_output_dimensions(&c);
         const double xs = c.comp_info[0].h_samp_factor, ys = c.comp_info[0].v_samp_factor;
         for (int i = 0; i < 3; ++i) {
             const jpeg_component_info &k = c.comp_info[i];
@@ -384,6 +422,10 @@ public:
     void read(std::uint8_t *const *const *rows) override
     {
         jpeg_decompress_struct &c = m_s.cinfo;
+        if (!m_begun) {
+            m_s.begin();
+            m_begun = true;
+        }
         JSAMPARRAY planesRows[3] = {const_cast<JSAMPARRAY>(rows[0]), const_cast<JSAMPARRAY>(rows[1]),
                                     const_cast<JSAMPARRAY>(rows[2])};
         if (jpeg_read_raw_data(&c, planesRows, JDIMENSION(c.max_v_samp_factor * c.min_DCT_scaled_size)) == 0)
@@ -393,12 +435,13 @@ public:
 
     void finish() override
     {
-        jpeg_finish_decompress(&m_s.cinfo);
-        m_s.check();
+        if (m_begun)
+            m_s.end();
     }
 
 private:
     JpegSession m_s;
+    bool m_begun = false;
 };
 
 // ---- PNG (libpng) ----
@@ -552,7 +595,7 @@ private:
             png_error(png, "cut");
         }
     }
-    // eXIf, XMP in iTXt and iCCP, where found.
+    // eXIf, the text chunks' XMP and raw profiles, and iCCP, where found.
     void collect()
     {
         png_bytep exif = nullptr;
@@ -564,10 +607,10 @@ private:
         png_textp text = nullptr;
         int count = 0;
         png_get_text(m_png, m_info, &text, &count);
-        for (int i = 0; i < count && blocks.xmp.isEmpty(); ++i)
-            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0)
-                blocks.xmp = QByteArray(text[i].text,
-                                        qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length));
+        for (int i = 0; i < count; ++i)
+            addPngTextBlock(
+                blocks, QByteArray(text[i].key),
+                QByteArray(text[i].text, qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length)));
         png_charp name = nullptr;
         int compression = 0;
         png_bytep profile = nullptr;
@@ -670,6 +713,9 @@ public:
         memory =
             qint64(m_band.size()) * 4 + qint64(TIFFIsTiled(m_tif) ? TIFFTileSize64(m_tif) : TIFFStripSize64(m_tif)) * 2;
 
+        // The EXIF, GPS, XMP and IPTC of the first directory, read on their own with
+        // bounded reads; the profile as libtiff found it.
+        blocks = tiffMetadataBlocks(source);
         std::uint32_t iccLength = 0;
         void *icc = nullptr;
         if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength < (32u << 20))
@@ -791,8 +837,14 @@ public:
         if (head.size < 12 || head.le32(4) + 8 > std::uint64_t(source.size()))
             fail(truncatedReason(PictureFormat::WebP));
         WebPBitstreamFeatures features;
-        if (WebPGetFeatures(head.p, size_t(head.size), &features) != VP8_STATUS_OK || features.width <= 0
-            || features.height <= 0)
+        VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
+        if (found == VP8_STATUS_NOT_ENOUGH_DATA && source.size() > head.size) {
+            // Chunks before the picture's own (a large profile) push its header further.
+            const QByteArray start = source.bytes(0, std::min<qint64>(source.size(), 1 << 20));
+            found = WebPGetFeatures(reinterpret_cast<const std::uint8_t *>(start.constData()), size_t(start.size()),
+                                    &features);
+        }
+        if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
             fail(brokenReason(PictureFormat::WebP));
         const qint64 w = features.width, h = features.height;
         checkPictureSize(w, h);
@@ -814,8 +866,12 @@ public:
             m_decoded = QSize(2 * n.width(), 2 * n.height());
         size = m_decoded;
         extent = QRectF(0, 0, size.width(), size.height());
-        memory = source.size() + qint64(size.width()) * size.height() * 4 + w * 16;
-        chunk = size.height();
+        // The rows come out of one buffer of the decoded size; libwebp keeps what it
+        // has not used of the data (lossy: little beyond the first partition) and, for
+        // a lossless picture, every pixel at full size besides.
+        const bool lossless = features.format == 2;
+        memory = qint64(size.width()) * size.height() * 4 + w * 16
+                 + (lossless ? source.size() + w * h * 4 : std::min<qint64>(source.size(), 4 << 20));
     }
 
     void read(std::uint8_t *const *rows, int n) override
@@ -850,11 +906,10 @@ private:
         orientation = exifBlockOrientation(blocks.exif);
     }
 
+    // The whole picture, fed to libwebp's incremental decoder a piece at a time:
+    // the file is never held whole, and a stop request ends it between pieces.
     void decode()
     {
-        const QByteArray file = m_source.data() ? *m_source.data() : m_source.bytes(0, m_source.size());
-        const ByteView b = ByteView::of(file);
-
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
             fail(tr("WebP デコーダを初期化できません"));
@@ -869,8 +924,21 @@ private:
         config.output.u.RGBA.rgba = m_pixels.data();
         config.output.u.RGBA.stride = size.width() * 4;
         config.output.u.RGBA.size = m_pixels.size();
-        const VP8StatusCode status = WebPDecode(b.p, size_t(b.size), &config);
-        WebPFreeDecBuffer(&config.output);
+        const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
+                                                                              WebPIDelete);
+        if (!decoder)
+            fail(brokenReason(PictureFormat::WebP));
+        constexpr qint64 kPiece = 256 * 1024;
+        std::vector<std::uint8_t> piece(size_t(std::min(kPiece, m_source.size())));
+        VP8StatusCode status = VP8_STATUS_SUSPENDED;
+        for (qint64 at = 0; at < m_source.size() && status == VP8_STATUS_SUSPENDED;) {
+            checkPoint();
+            const qint64 got = m_source.read(at, piece.data(), qint64(piece.size()));
+            at += got;
+            status = WebPIAppend(decoder.get(), piece.data(), size_t(got));
+        }
+        if (status == VP8_STATUS_SUSPENDED)
+            status = VP8_STATUS_NOT_ENOUGH_DATA;
         if (status == VP8_STATUS_NOT_ENOUGH_DATA)
             fail(truncatedReason(PictureFormat::WebP));
         if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
@@ -887,8 +955,9 @@ private:
 
 } // namespace
 
-// BMP rows live in bmprows.cpp.
+// BMP rows live in bmprows.cpp, HEIF rows in heifrows.cpp.
 std::unique_ptr<RowReader> openBmpRows(const PictureSource &source, const NeedFunction &need);
+std::unique_ptr<RowReader> openHeifRows(const PictureSource &source);
 
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need)
 {
@@ -908,6 +977,12 @@ std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFor
     }
     case PictureFormat::WebP: return std::make_unique<WebpRows>(source, need);
     case PictureFormat::Bmp: return openBmpRows(source, need);
+    case PictureFormat::Heif: {
+        auto r = openHeifRows(source);
+        if (need)
+            need(r->upright());
+        return r;
+    }
     default: return nullptr;
     }
 }

@@ -44,7 +44,8 @@ public:
 
 // Opens the picture for reading by rows, reduced on load for the need when the
 // format can (JPEG by its reduced inverse DCTs, bitmaps by block averages, WebP by
-// its own scaled decoding). nullptr for formats read whole (GIF, HEIF). Throws
+// its own scaled decoding). HEIF is decoded whole by libheif at the first read and
+// handed out by rows from its plane. nullptr for GIF, read whole. Throws
 // Failure for a header that is damaged, too large, or more than its data can hold.
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need);
 

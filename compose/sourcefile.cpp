@@ -21,6 +21,8 @@ namespace {
 QString ja(const char *text) { return QString::fromUtf8(text); }
 
 std::atomic<qint64> g_bytesRead{0};
+std::function<void(qint64)> g_readObserver;
+std::atomic<bool> g_observed{false};
 
 constexpr qint64 kHeadBytes = 4096;
 
@@ -119,7 +121,9 @@ qint64 PictureSource::read(qint64 offset, void *to, qint64 n) const
             throw Failure(changedReason());
         got += r;
     }
-    g_bytesRead.fetch_add(got, std::memory_order_relaxed);
+    const qint64 total = g_bytesRead.fetch_add(got, std::memory_order_relaxed) + got;
+    if (g_observed.load(std::memory_order_acquire))
+        g_readObserver(total);
     return got;
 }
 
@@ -155,5 +159,12 @@ QByteArray readSourceFile(const QString &path)
 }
 
 qint64 sourceBytesRead() { return g_bytesRead.load(std::memory_order_relaxed); }
+
+void setSourceReadObserver(std::function<void(qint64)> observer)
+{
+    g_observed.store(false, std::memory_order_release);
+    g_readObserver = std::move(observer);
+    g_observed.store(bool(g_readObserver), std::memory_order_release);
+}
 
 } // namespace kestrovia

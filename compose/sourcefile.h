@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace kestrovia {
@@ -58,5 +59,9 @@ QByteArray readSourceFile(const QString &path);
 // Bytes read from files so far, by all threads (a test's measure of what a refusal
 // cost).
 qint64 sourceBytesRead();
+
+// Called after every read from a file with sourceBytesRead() (tests: a stop request
+// raised part way through a decode). Set it while no decode runs; empty removes it.
+void setSourceReadObserver(std::function<void(qint64 bytesRead)> observer);
 
 } // namespace kestrovia

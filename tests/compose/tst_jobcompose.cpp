@@ -9,6 +9,7 @@
 #include "compose/raster.h"
 #include "compose/resample.h"
 #include "compose/rowsplit.h"
+#include "platform/failure.h"
 #include "platform/stop.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/testpictures.h"
@@ -19,9 +20,13 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <tiffio.h>
+
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 using namespace kestrovia;
@@ -46,6 +51,54 @@ JobRow job(const QString &path, const QString &size, const QString &fit, const Q
 }
 
 QImage compose(const JobRow &j) { return composeJob(j, loadJobSource(j)); }
+
+// An RGB TIFF written by libtiff in strips of rowsPerStrip rows, or in square tiles
+// of tileSide pixels when that is set.
+QByteArray libtiffPicture(const QImage &image, int rowsPerStrip, int tileSide = 0)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("p.tif")));
+    TIFF *t = TIFFOpen(path.constData(), "w");
+    if (!t)
+        return {};
+    const int w = image.width(), h = image.height();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    const auto rgb = [&](int x, int y, std::uint8_t *to) {
+        const QRgb c = x < w && y < h ? image.pixel(x, y) : 0;
+        to[0] = std::uint8_t(qRed(c));
+        to[1] = std::uint8_t(qGreen(c));
+        to[2] = std::uint8_t(qBlue(c));
+    };
+    if (tileSide) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, tileSide);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, tileSide);
+        std::vector<std::uint8_t> tile(size_t(tileSide) * size_t(tileSide) * 3);
+        for (int ty = 0; ty < h; ty += tileSide)
+            for (int tx = 0; tx < w; tx += tileSide) {
+                for (int y = 0; y < tileSide; ++y)
+                    for (int x = 0; x < tileSide; ++x)
+                        rgb(tx + x, ty + y, &tile[(size_t(y) * size_t(tileSide) + size_t(x)) * 3]);
+                TIFFWriteTile(t, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0);
+            }
+    } else {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        std::vector<std::uint8_t> row(size_t(w) * 3);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                rgb(x, y, &row[size_t(x) * 3]);
+            TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0);
+        }
+    }
+    TIFFClose(t);
+    QFile f(QFile::decodeName(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 // Soft lines (Gaussian profile) in an upright 1001 x 901 picture.
 const QList<int> kLineColumns{130, 370, 610, 850}, kLineRows{110, 330, 550, 770};
@@ -437,6 +490,7 @@ private slots:
         QTest::newRow("fitted exactly") << "jpeg" << "320*240" << "OFF" << "" << true << true;
         QTest::newRow("stretched") << "jpeg" << "300*100" << "ON" << "" << true << true;
         QTest::newRow("larger, full chroma") << "jpeg" << "801*600" << "ON" << "" << false << true;
+        QTest::newRow("4:4:4 averaged in pairs") << "jpeg444" << "100*76" << "ON" << "" << true << true;
         QTest::newRow("no new size") << "jpeg" << "" << "OFF" << "" << true << true;
         QTest::newRow("bands") << "jpeg" << "300*100" << "OFF" << "" << true << false;
         QTest::newRow("turned") << "jpeg" << "240*320" << "ON" << "+90°" << true << false;
@@ -454,10 +508,11 @@ private slots:
         QFETCH(QString, rotation);
         QFETCH(bool, halfChroma);
         const QImage picture = quadrants(640, 480);
-        const QByteArray data = kind == "bmp"     ? bmp(picture, 24)
-                                : kind == "grey"  ? jpeg(picture, 95, TJSAMP_GRAY)
-                                : kind == "exif6" ? withExifOrientation(jpeg(picture, 95, TJSAMP_420), 6)
-                                                  : jpeg(picture, 95, TJSAMP_420);
+        const QByteArray data = kind == "bmp"       ? bmp(picture, 24)
+                                : kind == "grey"    ? jpeg(picture, 95, TJSAMP_GRAY)
+                                : kind == "exif6"   ? withExifOrientation(jpeg(picture, 95, TJSAMP_420), 6)
+                                : kind == "jpeg444" ? jpeg(picture, 95, TJSAMP_444)
+                                                    : jpeg(picture, 95, TJSAMP_420);
         const JobRow j = job({}, size, fit, "Top", rotation);
         const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, halfChroma);
         QTEST(planes.has_value(), "taken");
@@ -639,16 +694,158 @@ private slots:
         }
     }
 
-    // A stop request ends a decode between its bands; its memory goes back.
+    // The batch's bands against the whole picture as Qt's own readers decode it:
+    // every band, strip, tile and chunk boundary lands where it belongs, at the
+    // picture's own size and reduced.
+    void bandsMatchAnotherDecoder_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        const QImage n = noise(203, 157); // sides no band, strip, tile or block divides
+        QTest::newRow("tiff, strips of 7 rows") << "a.tif" << libtiffPicture(n, 7);
+        QTest::newRow("tiff, one row a strip") << "b.tif" << libtiffPicture(n, 1);
+        QTest::newRow("tiff, tiles of 16") << "c.tif" << libtiffPicture(n, 0, 16);
+        QTest::newRow("bmp, bottom-up") << "d.bmp" << bmp(n, 24);
+        QTest::newRow("bmp, top-down") << "e.bmp" << bmp(n, 32, true);
+        QImage paletted(n.size(), QImage::Format_RGB32);
+        for (int y = 0; y < n.height(); ++y)
+            for (int x = 0; x < n.width(); ++x) {
+                const int v = (x * 7 + y * 13) % 256;
+                paletted.setPixel(x, y, qRgb(v, 255 - v, v * 3 % 256));
+            }
+        QTest::newRow("bmp, 8-bit palette") << "f.bmp" << bmp(paletted, 8);
+        QTest::newRow("png") << "g.png" << qtEncoded(n, "png");
+        QTest::newRow("jpeg") << "h.jpg" << jpeg(n, 90, TJSAMP_420);
+    }
+    void bandsMatchAnotherDecoder()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QVERIFY(!data.isEmpty());
+        QTemporaryDir dir;
+        writeFile(dir.filePath(fileName), data);
+        DecodedPicture other;
+        other.image = QImage::fromData(data).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!other.image.isNull());
+        other.size = other.image.size();
+        other.extent = QRectF(other.image.rect());
+        for (const char *size : {"", "67*52", "120*90"}) {
+            const JobRow j = job(dir.filePath(fileName), size, "ON", "Top", "");
+            QVERIFY2(composeJobFile(j).canvas == composeJob(j, other), size);
+        }
+    }
+
+    // A reservation waits while others hold more than the comfortable level, until
+    // they give it back or a stop request comes; a thread that holds one already
+    // never waits (two decodes cannot wait on each other); more than the capacity is
+    // refused at once.
+    void budgetWaitsItsTurn_data()
+    {
+        QTest::addColumn<bool>("askerHoldsOne");
+        QTest::addColumn<bool>("stopWhileWaiting");
+        QTest::addColumn<qint64>("asked");
+        QTest::addColumn<QString>("outcome");
+        const qint64 mb = 1 << 20;
+        QTest::newRow("within the level") << false << false << 1 * mb << "granted";
+        QTest::newRow("past the level: waits") << false << false << 8 * mb << "waits";
+        QTest::newRow("past the level, stopped") << false << true << 8 * mb << "stopped";
+        QTest::newRow("holding one: no wait") << true << false << 8 * mb << "granted";
+        QTest::newRow("past the capacity") << false << false << 200 * mb << "refused";
+    }
+    void budgetWaitsItsTurn()
+    {
+        QFETCH(bool, askerHoldsOne);
+        QFETCH(bool, stopWhileWaiting);
+        QFETCH(qint64, asked);
+        QFETCH(QString, outcome);
+        memorybudget::setLimits(100 << 20, 10 << 20);
+        std::optional<MemoryReservation> other(std::in_place, qint64(8) << 20, 1, 1);
+        const StopFlag flag;
+        enum { Running, Granted, StoppedWaiting, Refused };
+        std::atomic<int> state = Running;
+        std::thread asker([&] {
+            const StopScope scope(flag);
+            std::optional<MemoryReservation> own;
+            if (askerHoldsOne)
+                own.emplace(1, 1, 1);
+            try {
+                const MemoryReservation r(asked, 1, 1);
+                state = Granted;
+            } catch (const Stopped &) {
+                state = StoppedWaiting;
+            } catch (const Failure &) {
+                state = Refused;
+            }
+        });
+        // Whatever fails below, the asker is let go before the test ends.
+        const auto letGo = qScopeGuard([&] {
+            flag.requestStop();
+            other.reset();
+            asker.join();
+            memorybudget::setLimits(0, 0);
+        });
+        if (outcome == "waits" || outcome == "stopped") {
+            QTRY_COMPARE(memorybudget::waiting(), 1);
+            QCOMPARE(state.load(), int(Running));
+            if (stopWhileWaiting)
+                flag.requestStop();
+            else
+                other.reset();
+        }
+        QTRY_VERIFY(state != Running);
+        const int expected = outcome == "stopped" ? StoppedWaiting : outcome == "refused" ? Refused : Granted;
+        QCOMPARE(state.load(), expected);
+        QCOMPARE(memorybudget::waiting(), 0);
+    }
+
+    // A stop request ends a decode where it is: raised before the memory is granted,
+    // or once half the file has been read, the rest of the file is never read (also
+    // while a progressive JPEG's scans or a WebP are gathered), and the memory goes
+    // back.
+    void stopsInsideADecode_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("planes");
+        QTest::addColumn<bool>("atReservation");
+        const QImage n = noise(2000, 1500);
+        const QByteArray baseline = jpeg(n, 90, TJSAMP_420), progressive = jpeg(n, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
+        QTest::newRow("at the reservation") << "a.jpg" << baseline << false << true;
+        QTest::newRow("jpeg") << "a.jpg" << baseline << false << false;
+        QTest::newRow("jpeg, colour planes") << "a.jpg" << baseline << true << false;
+        QTest::newRow("progressive jpeg") << "b.jpg" << progressive << false << false;
+        QTest::newRow("progressive jpeg, colour planes") << "b.jpg" << progressive << true << false;
+        QTest::newRow("webp") << "c.webp" << qtEncoded(n, "webp", 90) << false << false;
+        QTest::newRow("png") << "d.png" << qtEncoded(n, "png") << false << false;
+        QTest::newRow("tiff") << "e.tif" << qtEncoded(n, "tiff") << false << false;
+        QTest::newRow("bmp") << "f.bmp" << bmp(n, 24) << false << false;
+    }
     void stopsInsideADecode()
     {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, planes);
+        QFETCH(bool, atReservation);
         QTemporaryDir dir;
-        writeFile(dir.filePath("big.jpg"), jpeg(noise(2000, 1500), 90, TJSAMP_420));
+        writeFile(dir.filePath(fileName), data);
         const StopFlag flag;
-        memorybudget::setObserver([&](qint64) { flag.requestStop(); });
-        const StopScope scope(flag);
-        QVERIFY_THROWS_EXCEPTION(Stopped, composeJobFile(job(dir.filePath("big.jpg"), "400*300", "ON", "Top", "")));
+        const qint64 before = sourceBytesRead();
+        if (atReservation)
+            memorybudget::setObserver([&](qint64) { flag.requestStop(); });
+        else
+            setSourceReadObserver([&](qint64 total) {
+                if (total - before > data.size() / 2)
+                    flag.requestStop();
+            });
+        {
+            const StopScope scope(flag);
+            QVERIFY_THROWS_EXCEPTION(Stopped,
+                                     composeJobFile(job(dir.filePath(fileName), "400*300", "ON", "Top", ""), true, {},
+                                                    planes ? PlaneRoute::HalfChroma : PlaneRoute::None));
+        }
         memorybudget::setObserver({});
+        setSourceReadObserver({});
+        QVERIFY2(sourceBytesRead() - before < data.size(), "read to the end");
         QCOMPARE(memorybudget::inUse(), 0);
     }
 

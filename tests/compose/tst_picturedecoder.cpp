@@ -2,13 +2,17 @@
 // reduced on load; CMYK through its own profile or the standard one; and the files
 // that must be refused without harm (cut, damaged, too large, no regular file).
 
+#include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "compose/formatdecoders.h"
+#include "compose/jobcompose.h"
 #include "compose/memorybudget.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
 #include "compose/sourcefile.h"
+#include "compose/tiffmetadata.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/hostilefiles.h"
 #include "tests/common/testpictures.h"
 
 #include <QColorSpace>
@@ -55,8 +59,6 @@ QByteArray bytes(std::initializer_list<int> values)
     return out;
 }
 
-QByteArray be32(quint32 v) { return QByteArray() + char(v >> 24) + char(v >> 16) + char(v >> 8) + char(v); }
-
 quint32 crc(const QByteArray &bytes)
 {
     return quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
@@ -77,8 +79,6 @@ QByteArray pngHeaderOnly(quint32 w, quint32 h)
            + be32(0) + "IEND" + be32(0xAE426082);
 }
 
-QByteArray le32(quint32 v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16) + char(v >> 24); }
-
 // A 2 x 1 PNG, 16 bits a sample, RGB, whose first pixel is its tRNS colour key and
 // whose second differs from it only in the low byte of red.
 QByteArray pngColourKey16()
@@ -93,19 +93,6 @@ QByteArray pngColourKey16()
     z.truncate(qsizetype(zLength));
     const auto chunk = [](const QByteArray &body) { return be32(quint32(body.size() - 4)) + body + be32(crc(body)); };
     return QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk(ihdr) + chunk("tRNS" + key) + chunk("IDAT" + z) + chunk("IEND");
-}
-
-// A TIFF of one deflated strip of `bytes` bytes declaring w x h grey pixels.
-QByteArray tiffDeclaring(quint32 w, quint32 h, int bytes)
-{
-    const auto entry = [](int tag, int type, quint32 value) {
-        QByteArray e = QByteArray() + char(tag) + char(tag >> 8) + char(type) + '\0' + le32(1);
-        return e + (type == 3 ? QByteArray() + char(value) + char(value >> 8) + QByteArray(2, '\0') : le32(value));
-    };
-    const quint32 data = 8 + 2 + 9 * 12 + 4;
-    return QByteArray("II*\0", 4) + le32(8) + QByteArray("\x09\0", 2) + entry(256, 4, w) + entry(257, 4, h)
-           + entry(258, 3, 8) + entry(259, 3, 8) + entry(262, 3, 1) + entry(273, 4, data) + entry(277, 3, 1)
-           + entry(278, 4, h) + entry(279, 4, quint32(bytes)) + le32(0) + QByteArray(bytes, 'x');
 }
 
 // img as a photo viewer shows it under EXIF orientation o.
@@ -326,6 +313,53 @@ private slots:
             }
     }
 
+    // Pictures other programs wrote (tests/data, with their licences), each decoded
+    // to its reference to the last bit.
+    void decodesSampleFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reference"); // empty: Qt's own reading of the file
+        QTest::newRow("PngSuite 16-bit colour key") << "pngsuite/ftbbn2c16.png"
+                                                    << "pngsuite/ftbbn2c16.reference.png";
+        QTest::newRow("PngSuite 4-bit palette, interlaced") << "pngsuite/basn3p04-31i.png"
+                                                            << "";
+        QTest::newRow("PngSuite 1-bit grey") << "pngsuite/basn0g01-30.png"
+                                             << "";
+        QTest::newRow("TIFF strips of 64 rows") << "goimage/video-001-strip-64.tiff"
+                                                << "goimage/video-001.png";
+        QTest::newRow("TIFF CCITT group 4") << "goimage/bw-gopher_ccittGroup4.tiff"
+                                            << "goimage/bw-gopher.png";
+        QTest::newRow("BMP V5 with an alpha channel") << "goimage/yellow_rose-small-v5.bmp"
+                                                      << "";
+        QTest::newRow("WebP lossless palette") << "goimage/gopher-doc.2bpp.lossless.webp"
+                                               << "goimage/gopher-doc.2bpp.png";
+        // Progressive pictures gathered scan by scan give libjpeg's one-call result.
+        QTest::newRow("JPEG progressive 4:1:0") << "gostd/video-001.q50.410.progressive.jpeg"
+                                                << "";
+        QTest::newRow("JPEG progressive, DC scans apart") << "gostd/video-001.separate.dc.progression.progressive.jpeg"
+                                                          << "";
+        QTest::newRow("JPEG progressive grey 2x2") << "gostd/video-005.gray.q50.2x2.progressive.jpeg"
+                                                   << "";
+    }
+    void decodesSampleFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reference);
+        const QString path = QFINDTESTDATA("../data/" + file);
+        const QString referencePath = QFINDTESTDATA("../data/" + (reference.isEmpty() ? file : reference));
+        QVERIFY(!path.isEmpty() && !referencePath.isEmpty());
+        const QImage want = QImage(referencePath).convertToFormat(QImage::Format_ARGB32);
+        const QImage got = decodePicture(path).image.convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(got.size(), want.size());
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = want.pixel(x, y);
+                if (a != b && (qAlpha(a) || qAlpha(b)))
+                    QFAIL(qPrintable(
+                        QStringLiteral("(%1,%2): ARGB %3, expected %4").arg(x).arg(y).arg(a, 8, 16).arg(b, 8, 16)));
+            }
+    }
+
     // A reduction by d is taken only while the reduced picture keeps three pixels
     // for each one drawn; its extent is the real size / d.
     void reducedDecodeKeepsRealSize_data()
@@ -406,6 +440,21 @@ private slots:
         QTest::newRow("32-bit bit fields, R G B X") << bmp(p, 32, false, 40, rgbx) << p;
         QTest::newRow("V4 header, 16-bit 565") << bmp(p, 16, false, 108, m565) << p;
         QTest::newRow("V5 header, 32-bit") << bmp(p, 32, false, 124) << p;
+        // An alpha mask in a V5 header: alpha that is zero everywhere is a writer's
+        // habit and counts as opaque; set anywhere, it is the picture's transparency.
+        QByteArray v5 = bmp(p, 32, false, 124, {0xFF0000, 0xFF00, 0xFF});
+        v5.replace(66, 4, QByteArray("\0\0\0\xFF", 4));
+        QTest::newRow("V5 alpha mask, every alpha zero") << v5 << p;
+        QImage translucent = p.convertToFormat(QImage::Format_ARGB32);
+        const qsizetype pixelsAt = v5.size() - 5 * 3 * 4;
+        for (int row = 0; row < 3; ++row) // stored bottom-up
+            for (int x = 0; x < 5; ++x) {
+                const int a = 60 * x;
+                v5[pixelsAt + row * 20 + x * 4 + 3] = char(a);
+                const QRgb c = translucent.pixel(x, 2 - row);
+                translucent.setPixel(x, 2 - row, qRgba(qRed(c), qGreen(c), qBlue(c), a));
+            }
+        QTest::newRow("V5 alpha mask, transparency") << v5 << translucent;
     }
     void bitmapLayouts()
     {
@@ -450,16 +499,10 @@ private slots:
         // data could ever fill: refused from the header, before the memory is taken.
         QTest::newRow("bmp 60000x60000") << bmpFile(40, 60000, 60000, 24, 0, QByteArray(16, 0)) << "大きすぎます";
         QTest::newRow("bmp lying 30000x12336") << bmpFile(40, 30000, 12336, 24, 0, QByteArray(16, 0)) << "途中で切れて";
-        const auto withJpegSize = [](int side) {
-            QByteArray j = jpeg(quadrants(16, 16), 50, TJSAMP_420);
-            const qsizetype sof = j.indexOf(QByteArray("\xFF\xC0", 2));
-            j.replace(sof + 5, 4, QByteArray() + char(side >> 8) + char(side) + char(side >> 8) + char(side));
-            return j;
-        };
-        QTest::newRow("jpeg 60000x60000") << withJpegSize(60000) << "大きすぎます";
+        QTest::newRow("jpeg 60000x60000") << jpegDeclaring(60000) << "大きすぎます";
         // Within the limits, a few hundred bytes for 400 megapixels: minutes and
         // gigabytes of grey if it were decoded.
-        QTest::newRow("tiny jpeg declaring 20000x20000") << withJpegSize(20000) << "データが少なすぎます";
+        QTest::newRow("tiny jpeg declaring 20000x20000") << jpegDeclaring(20000) << "データが少なすぎます";
 
         // PNG, GIF, WebP, TIFF and HEIF cut, damaged, or with sizes over the limits.
         const QImage q = quadrants(64, 48);
@@ -523,24 +566,8 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<qint64>("fileSize"); // made sparse up to this size
         QTest::addColumn<QString>("says");
-        QTest::newRow("600 MB that are no picture, named .jpg") << "movie.jpg"
-                                                                << QByteArray("\0\0\0\x20"
-                                                                              "ftypisom")
-                                                                << (qint64(600) << 20) << "対応していない形式";
-        const QByteArray vp8l = QByteArray("\x2F\xFE\xBF\xFF\x0F", 5) + QByteArray(9, '\0'); // 16383 x 16383
-        QTest::newRow("34-byte WebP") << "a.webp"
-                                      << "RIFF" + le32(26) + "WEBPVP8L" + le32(14) + vp8l << qint64(0)
-                                      << "データが少なすぎます";
-        QTest::newRow("1.6 KB TIFF") << "b.tif" << tiffDeclaring(20000, 20000, 1500) << qint64(0)
-                                     << "データが少なすぎます";
-        QTest::newRow("1 KB RLE bitmap") << "c.bmp"
-                                         << bmpFile(40, 20000, 20000, 8, 1, QByteArray(1000, '\x01') + bytes({0, 1}),
-                                                    {kRed})
-                                         << qint64(0) << "データが少なすぎます";
-        const QByteArray png = qtEncoded(quadrants(64, 48), "png");
-        QTest::newRow("PNG chunk claiming 1.6 GB")
-            << "d.png" << png.left(33) + be32(1600u << 20) + "tEXtComment" + png.mid(33) << qint64(0)
-            << "PNG ファイルが";
+        for (const HostileFile &f : hostileFiles())
+            QTest::newRow(f.name) << f.fileName << f.data << f.sparseSize << f.says;
     }
     void hostileFilesCostNothing()
     {
@@ -555,8 +582,14 @@ private slots:
             QVERIFY(QFile::resize(path, fileSize));
         qint64 reserved = 0;
         memorybudget::setObserver([&](qint64 bytes) { reserved = std::max(reserved, bytes); });
+        JobRow row;
+        row.path = path;
+        row.newSize = QStringLiteral("800*600");
+        row.backColor = QStringLiteral("0");
+        // The whole decode, the header probe and the batch's route from the file.
         for (const auto &attempt : {std::function<void()>([&] { decodePicture(path, QSize(800, 600)); }),
-                                    std::function<void()>([&] { probePicture(path); })}) {
+                                    std::function<void()>([&] { probePicture(path); }),
+                                    std::function<void()>([&] { composeJobFile(row); })}) {
             const qint64 before = sourceBytesRead();
             const QString why = failureOf(attempt);
             QVERIFY2(why.contains(says), qPrintable(why));
@@ -564,6 +597,75 @@ private slots:
         }
         memorybudget::setObserver({});
         QCOMPARE(reserved, 0);
+    }
+
+    // A TIFF's metadata is read with bounded reads, however its directories lie:
+    // values past the budget or the file's end are left out, a directory pointing
+    // back to itself is read once, and what is carried is the camera's tags.
+    void tiffMetadataIsBounded_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("kept"); // tags (decimal) of the block's first directory
+        // Little-endian: IFD0 at 8 holds the entries, each value past 4 bytes after it.
+        struct E {
+            quint16 tag, type;
+            quint32 count;
+            QByteArray value; // stored after the directory when longer than 4 bytes
+            qint64 offset = -1; // or this offset, as given
+        };
+        const auto tiff = [](const QList<E> &entries, quint16 declared = 0) {
+            const quint32 dirSize = 2 + 12 * quint32(entries.size()) + 4;
+            QByteArray head = QByteArray("II*\0", 4) + le32(8), table, data;
+            const quint16 n = declared ? declared : quint16(entries.size());
+            table += char(n) + QByteArray(1, char(n >> 8));
+            for (const E &e : entries) {
+                table += QByteArray() + char(e.tag) + char(e.tag >> 8) + char(e.type) + '\0' + le32(e.count);
+                if (e.offset >= 0) {
+                    table += le32(quint32(e.offset));
+                } else if (e.value.size() <= 4) {
+                    table += e.value + QByteArray(4 - e.value.size(), '\0');
+                } else {
+                    table += le32(8 + dirSize + quint32(data.size()));
+                    data += e.value;
+                }
+            }
+            return head + table + le32(0) + data;
+        };
+        const QByteArray make("Kestrel Optics\0");
+        const E camera{271, 2, quint32(make.size()), make};
+        QTest::newRow("plain") << tiff({camera}) << QStringList{"271"};
+        QTest::newRow("a value past the budget")
+            << tiff({camera, {270, 2, 1500000, QByteArray(1500000, 'a')}}) << QStringList{"271"};
+        QTest::newRow("values past the budget together")
+            << tiff({camera, {270, 2, 600000, QByteArray(600000, 'a')}, {315, 2, 600000, QByteArray(600000, 'b')}})
+            << QStringList{"270", "271"};
+        QTest::newRow("a value past the file's end")
+            << tiff({camera, {270, 2, 4000000, {}, 100}}) << QStringList{"271"};
+        QTest::newRow("strips, a thumbnail and a maker note left out")
+            << tiff({camera, {273, 4, 1, le32(8)}, {513, 4, 1, le32(8)}, {37500, 7, 8, QByteArray(8, 'm')}})
+            << QStringList{"271"};
+        QTest::newRow("Exif directory pointing back to the first")
+            << tiff({camera, {34665, 4, 1, le32(8)}}) << QStringList{"271", "34665"};
+        QTest::newRow("65535 entries claimed") << tiff({camera}, 65535) << QStringList{"271"};
+    }
+    void tiffMetadataIsBounded()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, kept);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("m.tif"), file);
+        const qint64 before = sourceBytesRead();
+        const MetadataBlocks blocks = tiffMetadataBlocks(PictureSource::open(dir.filePath("m.tif")));
+        QVERIFY2(sourceBytesRead() - before <= (1 << 20) + 8192,
+                 qPrintable(QString::number(sourceBytesRead() - before)));
+        QVERIFY(blocks.exif.size() <= (1 << 20) + 4096);
+        // The block's first directory, as exiv2 would walk it.
+        const ByteView b = ByteView::of(blocks.exif);
+        QVERIFY(b.is(0, "II*\0", 4) && b.has(8, 2));
+        QStringList tags;
+        for (quint32 i = 0; i < b.le16(8) && b.has(10 + 12 * i, 12); ++i)
+            tags << QString::number(b.le16(10 + 12 * i));
+        QCOMPARE(tags, kept);
     }
 
     // Names that are no regular file are refused at once: a FIFO swapped in for a
