@@ -2,8 +2,8 @@
 
 #include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
-#include "compose/pictureformat.h"
 #include "compose/metadatablocks.h"
+#include "compose/pictureformat.h"
 #include "compose/rowsplit.h"
 #include "export/converter.h"
 #include "export/export.h"
@@ -12,7 +12,6 @@
 #include "platform/failure.h"
 #include "platform/stop.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
@@ -112,15 +111,15 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         const StopScope scope(stop);
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
-        p.job.backColorValue();
-        const bool halfChroma = !fullChroma(jpegQuality(p.job.level()));
+        const Job job = readJob(p.job);
+        const bool halfChroma = !fullChroma(jpegQuality(job.level));
         // A photo only scaled to the canvas goes through its colour planes; every
         // other job through the RGB canvas the preview shows.
         const ComposedJob composed =
-            composeJobFile(p.job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+            composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
         checkPoint();
-        r.jpeg = composed.planes ? encodeJob(*composed.planes, p.job, composed.blocks)
-                                 : encodeJob(composed.canvas, p.job, composed.blocks, composed.iccProfile);
+        r.jpeg = composed.planes ? encodeJob(*composed.planes, job, composed.blocks)
+                                 : encodeJob(composed.canvas, job, composed.blocks, composed.iccProfile);
         return r;
     } catch (const Stopped &) {
         r.outcome.status = RowOutcome::Status::NotStarted;
@@ -156,7 +155,7 @@ void BatchPipeline::Run::writeReady(std::unique_lock<std::mutex> &lock)
                     cleanedFolders.insert(folder);
                     removeStaleOutputTemps(folder);
                 }
-                writeJobOutput(p.job, r.jpeg,
+                writeJobOutput(p.output, r.jpeg,
                                p.fate == PlannedRow::Fate::Replace ? WriteMode::Replace : WriteMode::New);
             } catch (const NameTaken &f) {
                 r.outcome.status = RowOutcome::Status::NameTaken;
@@ -256,22 +255,6 @@ bool BatchPipeline::isRunning() const
         return false;
     const std::lock_guard lock(m_run->mutex);
     return !m_run->done;
-}
-
-BatchSummary BatchPipeline::run(const BatchPlan &plan)
-{
-    std::optional<BatchSummary> summary;
-    QEventLoop loop;
-    const QMetaObject::Connection c = connect(this, &BatchPipeline::finished, &loop, [&](const BatchSummary &s) {
-        summary = s;
-        loop.quit();
-    });
-    start(plan);
-    // An empty plan has finished already.
-    if (!summary)
-        loop.exec();
-    disconnect(c);
-    return summary.value_or(BatchSummary());
 }
 
 } // namespace kestrovia

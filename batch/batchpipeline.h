@@ -66,10 +66,6 @@ public:
     void cancel();
     bool isRunning() const;
 
-    // start(), then waits for the end while the calling thread's events are
-    // processed; returns the summary that finished carries.
-    BatchSummary run(const BatchPlan &plan);
-
 signals:
     void rowDone(const kestrovia::RowOutcome &outcome);
     void finished(const kestrovia::BatchSummary &summary);

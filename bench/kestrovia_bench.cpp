@@ -39,6 +39,7 @@
 #include "platform/failure.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
+#include "tests/common/runbatch.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -102,10 +103,11 @@ int run(const QString &which, const QString &picture, const QString &folder)
     if (which == u"c")
         job.newSize = QStringLiteral("800*600");
 
+    const Job read = readJob(job);
     if (which.startsWith(u"preview_")) {
         // The preview composes into its own visible surface, never exporting.
         const bool complete = which == u"preview_complete";
-        return composeJob(job, loadJobSource(job, complete), complete).isNull() ? 1 : 0;
+        return composeJob(read, loadJobSource(read, complete), complete).isNull() ? 1 : 0;
     }
     // KESTROVIA_BENCH_TRACE=1 prints the time of each step to stderr.
     const bool trace = qEnvironmentVariableIntValue("KESTROVIA_BENCH_TRACE") == 1;
@@ -127,14 +129,14 @@ int run(const QString &which, const QString &picture, const QString &folder)
     };
     // As a batch row: decoded in bands straight from the file, by the colour planes
     // where the job allows.
-    const bool halfChroma = jpegQuality(job.level()) < 90;
+    const bool halfChroma = !fullChroma(jpegQuality(read.level));
     const ComposedJob composed =
-        composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+        composeJobFile(read, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
     step("compose");
     // Each run replaces the previous run's output, as after the user's yes.
-    writeJobOutput(job,
-                   composed.planes ? encodeJob(*composed.planes, job, {})
-                                   : encodeJob(composed.canvas, job, {}, composed.iccProfile), // quality 80
+    writeJobOutput(outputPath(job.saveFolder, job.fileName),
+                   composed.planes ? encodeJob(*composed.planes, read, {})
+                                   : encodeJob(composed.canvas, read, {}, composed.iccProfile),
                    WriteMode::Replace);
     step("export");
     return 0;
@@ -290,7 +292,7 @@ int hugePicture(const QString &folder)
 int runRows(const QList<std::pair<int, JobRow>> &rows)
 {
     BatchPipeline pipeline;
-    const BatchSummary summary = pipeline.run(planBatch(rows));
+    const BatchSummary summary = testbatch::runBatch(pipeline, planBatch(rows));
     for (const RowOutcome &p : summary.problems)
         std::fprintf(stderr, "row %d %s: %s\n", p.row, qPrintable(p.fileName), qPrintable(p.reason));
     return int(rows.size()) - summary.saved;
@@ -394,7 +396,7 @@ int quality(const QString &folder)
     job.newSize = QStringLiteral("250*167");
     job.fit = QStringLiteral("ON");
     job.backColor = QStringLiteral("8421504");
-    report("ours", composeJob(job, loadJobSource(job)));
+    report("ours", composeJob(readJob(job), loadJobSource(readJob(job))));
     const QImage vips(folder + QStringLiteral("/vips.png"));
     if (vips.size() == QSize(ow, oh))
         report("vips", vips);
@@ -501,7 +503,7 @@ int levels(const QString &pictures, const QString &work)
         return 1;
     std::vector<QImage> canvases;
     for (const auto &[row, job] : batchRows(pictures, work, 0))
-        canvases.push_back(composeJob(job, loadJobSource(job)));
+        canvases.push_back(composeJob(readJob(job), loadJobSource(readJob(job))));
     const auto ours = [&](int i) { return canvases[size_t(i)]; };
     const auto vipsRef = [&](int i) {
         return QImage(work + QStringLiteral("/vips/ref/") + QFileInfo(names[i]).completeBaseName()

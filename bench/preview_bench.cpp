@@ -261,7 +261,7 @@ int click(const QString &folder, int repeats)
             exact.push_back(w.exactAt);
             w.click(startRow);
             // The same job without the window: the batch's decode and composition.
-            const JobRow job = jobFor(file);
+            const Job job = readJob(jobFor(file));
             QElapsedTimer t;
             t.start();
             const QImage canvas = composeJob(job, loadJobSource(job, false), false);

@@ -59,14 +59,14 @@ QImage opaque(const QImage &image, std::int32_t color)
 }
 
 // Where the turned picture goes on a canvas of cw x ch twips.
-QRectF placement(const JobRow &job, QSize turned, int cw, int ch)
+QRectF placement(const Job &job, QSize turned, int cw, int ch)
 {
-    if (!job.keepsAspect())
+    if (!job.keepAspect)
         return QRectF(0, 0, cw, ch);
     std::int32_t w = turned.width() * kTwipsPerPixel;
     std::int32_t h = turned.height() * kTwipsPerPixel;
     FitAspectSize(w, h, cw, ch);
-    const bool centred = job.centred();
+    const bool centred = job.centred;
     const auto place = [centred](std::int32_t &pos, std::int32_t &size, int total) {
         if (size < kTwipsPerPixel) {
             // A side that rounds to nothing (a 1 x 4000 picture in a wide box): the
@@ -88,73 +88,68 @@ QRectF placement(const JobRow &job, QSize turned, int cw, int ch)
 
 } // namespace
 
+QSize drawnSize(const Job &job, QSize upright, bool applyTurn)
+{
+    const QSize canvas = job.canvas.value_or(upright);
+    const bool quarter = applyTurn && isQuarterTurn(job.rotation);
+    const QSize turned = quarter ? upright.transposed() : upright;
+    const QRectF r = placement(job, turned, canvas.width() * kTwipsPerPixel, canvas.height() * kTwipsPerPixel);
+    const QSize drawn(int(std::ceil(r.width() / kTwipsPerPixel)), int(std::ceil(r.height() / kTwipsPerPixel)));
+    return quarter ? drawn.transposed() : drawn;
+}
+
 namespace {
 
-NeedFunction jobNeed(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
+NeedFunction jobNeed(const Job &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
 {
     // The smallest picture that still gives every drawn pixel its own source
-    // detail: the size the picture will be drawn at on the canvas (the fitted
-    // rectangle, or the whole canvas when stretched), seen from the unturned
-    // picture. A size text that is not a number only means "decode in full" here.
-    std::optional<QSize> canvas;
-    try {
-        canvas = job.canvasSize();
-    } catch (const Failure &) {
-        canvas.reset();
-    }
-    const bool quarter = applyTurn && isQuarterTurn(job.rotationCode());
-    return [job, beforeDecode, canvas, quarter](QSize picture) -> QSize {
+    // detail. Without a new size the picture is drawn at its own size: in full.
+    return [job, beforeDecode, applyTurn](QSize picture) -> QSize {
         if (beforeDecode)
             beforeDecode(picture);
-        if (!canvas)
-            return QSize();
-        const QSize turned = quarter ? picture.transposed() : picture;
-        const QRectF r = placement(job, turned, canvas->width() * kTwipsPerPixel, canvas->height() * kTwipsPerPixel);
-        const QSize drawn(int(std::ceil(r.width() / kTwipsPerPixel)), int(std::ceil(r.height() / kTwipsPerPixel)));
-        return quarter ? drawn.transposed() : drawn;
+        return job.canvas ? drawnSize(job, picture, applyTurn) : QSize();
     };
 }
 
 } // namespace
 
-DecodedPicture loadJobSource(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
+DecodedPicture loadJobSource(const Job &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode)
 {
     return decodePicture(job.path, jobNeed(job, applyTurn, beforeDecode));
 }
 
-DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn,
+DecodedPicture decodeJobSource(const Job &job, const QByteArray &data, bool applyTurn,
                                const std::function<void(QSize picture)> &beforeDecode)
 {
     return decodePictureData(data, jobNeed(job, applyTurn, beforeDecode));
 }
 
-DecodedPicture decodeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn,
+DecodedPicture decodeJobSource(const Job &job, const PictureSource &source, bool applyTurn,
                                const std::function<void(QSize picture)> &beforeDecode)
 {
     return decodePictureSource(source, jobNeed(job, applyTurn, beforeDecode));
 }
 
-std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
+std::optional<JpegPlanes> composeJobPlanes(const Job &job, const QByteArray &data, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode)
 {
     return composeJobPlanes(job, PictureSource::memory(data), halfChroma, beforeDecode);
 }
 
-std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSource &source, bool halfChroma,
+std::optional<JpegPlanes> composeJobPlanes(const Job &job, const PictureSource &source, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode)
 {
-    if (job.rotationCode() != 0)
+    if (job.rotation != 0)
         return std::nullopt;
     const std::unique_ptr<PlaneReader> reader = openPlaneReader(source);
     if (!reader)
         return std::nullopt;
     const QSize size = reader->stored;
-    const QSize canvas = job.canvasSize().value_or(size);
+    const QSize canvas = job.canvas.value_or(size);
     const QRectF whole(0, 0, canvas.width() * kTwipsPerPixel, canvas.height() * kTwipsPerPixel);
     if (placement(job, size, int(whole.width()), int(whole.height())) != whole
         || (halfChroma && (canvas.width() % 2 || canvas.height() % 2)))
         return std::nullopt;
-    job.backColorValue(); // a colour that is no number fails here as on the RGB route
     checkPictureSize(canvas.width(), canvas.height());
     reader->start(jobNeed(job, true, beforeDecode));
 
@@ -271,14 +266,9 @@ std::optional<QImage> scaledFromRows(RowReader &r, QSize target, std::int16_t co
 
 } // namespace
 
-ComposedJob composeJobFile(const JobRow &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode,
+ComposedJob composeJobFile(const Job &job, bool applyTurn, const std::function<void(QSize picture)> &beforeDecode,
                            PlaneRoute planes)
 {
-    // The cells first: a text that is not a number fails on its own, not as the
-    // picture's fault.
-    if (const std::optional<QSize> canvas = job.canvasSize())
-        checkPictureSize(canvas->width(), canvas->height());
-    job.backColorValue();
     try {
         const PictureSource source = PictureSource::open(job.path);
         if (planes != PlaneRoute::None && applyTurn) {
@@ -298,7 +288,7 @@ ComposedJob composeJobFile(const JobRow &job, bool applyTurn, const std::functio
     }
 }
 
-ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn,
+ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool applyTurn,
                              const std::function<void(QSize picture)> &beforeDecode)
 {
     const PictureFormat format = sniffPictureFormat(source.head());
@@ -322,9 +312,9 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
     out.iccProfile = reader->rgbProfile ? rgbOnly(reader->blocks.icc) : QByteArray();
 
     // composeJob's placement, on the picture's real size.
-    const QSize canvasSize = job.canvasSize().value_or(out.pictureSize);
-    const std::int32_t color = job.backColorValue();
-    const std::int16_t code = applyTurn ? job.rotationCode() : 0;
+    const QSize canvasSize = job.canvas.value_or(out.pictureSize);
+    const std::int32_t color = job.backColor;
+    const std::int16_t code = applyTurn ? job.rotation : 0;
     const QSize turned = isQuarterTurn(code) ? out.pictureSize.transposed() : out.pictureSize;
     const QRectF rect =
         placement(job, turned, canvasSize.width() * kTwipsPerPixel, canvasSize.height() * kTwipsPerPixel);
@@ -374,15 +364,15 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
     return out;
 }
 
-QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTurn)
+QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn)
 {
     if (picture.size.isEmpty() || picture.image.isNull())
         throw Failure(QString::fromUtf8("画像が読み込まれていません"));
-    const QSize canvasSize = job.canvasSize().value_or(picture.size);
-    const std::int32_t color = job.backColorValue();
+    const QSize canvasSize = job.canvas.value_or(picture.size);
+    const std::int32_t color = job.backColor;
     // Texts outside the tables give top-left and no turn, so nothing of the previous
     // job leaks into this one.
-    const std::int16_t code = applyTurn ? job.rotationCode() : 0;
+    const std::int16_t code = applyTurn ? job.rotation : 0;
     const QSize turned = isQuarterTurn(code) ? picture.size.transposed() : picture.size;
 
     const QRectF rect =

@@ -17,21 +17,26 @@
 
 namespace kestrovia {
 
-// Decodes job.path. When the job's size text asks for a much smaller canvas the
+// The size, in pixels of the upright picture, that job draws a picture of upright
+// pixels at on its canvas: the fitted rectangle (FitAspectSize in twips, a sliver
+// at least one pixel across), or the whole canvas when stretched, seen from the
+// unturned picture (with the turn when applyTurn). What a reduced decode must keep.
+QSize drawnSize(const Job &job, QSize upright, bool applyTurn = true);
+
+// Decodes job.path. When the job's canvas is much smaller than the picture, the
 // picture may be decoded at a reduced scale (shrink on load), never below the size
-// it is drawn at; the turn is taken into account when applyTurn. A size text that
-// is not a number only means "decode in full" here (composeJob reports it). Throws
-// Failure for a missing, unreadable, damaged or too large file. beforeDecode, when
+// it is drawn at; the turn is taken into account when applyTurn. Throws Failure for
+// a missing, unreadable, damaged or too large file. beforeDecode, when
 // given, is called with the picture's upright size once its header is read and
 // before its pixels are allocated (the batch waits there for memory).
-DecodedPicture loadJobSource(const JobRow &job, bool applyTurn = true,
+DecodedPicture loadJobSource(const Job &job, bool applyTurn = true,
                              const std::function<void(QSize picture)> &beforeDecode = {});
 // The same for a source opened already (PictureSource::open), read no further
 // than the decode needs.
-DecodedPicture decodeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn = true,
+DecodedPicture decodeJobSource(const Job &job, const PictureSource &source, bool applyTurn = true,
                                const std::function<void(QSize picture)> &beforeDecode = {});
 // The same for the file's content, read already.
-DecodedPicture decodeJobSource(const JobRow &job, const QByteArray &data, bool applyTurn = true,
+DecodedPicture decodeJobSource(const Job &job, const QByteArray &data, bool applyTurn = true,
                                const std::function<void(QSize picture)> &beforeDecode = {});
 
 // The job's canvas straight from its file, for the batch: the picture is decoded
@@ -52,10 +57,10 @@ struct ComposedJob {
 // planes: whether the colour-plane route may be taken, and with which chroma
 // (composeJobPlanes); the RGB canvas otherwise.
 enum class PlaneRoute { None, FullChroma, HalfChroma };
-ComposedJob composeJobFile(const JobRow &job, bool applyTurn = true,
+ComposedJob composeJobFile(const Job &job, bool applyTurn = true,
                            const std::function<void(QSize picture)> &beforeDecode = {},
                            PlaneRoute planes = PlaneRoute::None);
-ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, bool applyTurn = true,
+ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool applyTurn = true,
                              const std::function<void(QSize picture)> &beforeDecode = {});
 
 // The job's canvas, in a buffer of its own, Format_RGB32: the new size, or the
@@ -64,9 +69,9 @@ ComposedJob composeJobSource(const JobRow &job, const PictureSource &source, boo
 // picture fitted with FitAspectSize in twips (15 a pixel), at the top-left or
 // centred; a side that rounds to nothing becomes a sliver one pixel across. A
 // picture with transparency is laid on the background colour first. Without
-// applyTurn the picture is drawn unturned. Throws Failure for a size or colour text
-// that is not a number, a negative or too large size, or no picture.
-QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTurn = true);
+// applyTurn the picture is drawn unturned. Throws Failure for no picture or a
+// canvas beyond the size limits.
+QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn = true);
 
 // The job composed as colour planes instead of an RGB canvas, for the most common
 // job: a plain colour JPEG (see plainJpegSize) scaled, unturned, over the whole
@@ -78,9 +83,9 @@ QImage composeJob(const JobRow &job, const DecodedPicture &picture, bool applyTu
 // decoded nothing, for any other job or picture. Throws Failure as decodeJobSource
 // and composeJob do.
 // The planes are decoded in bands and reduced as they come, as composeJobFile does.
-std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const QByteArray &data, bool halfChroma,
+std::optional<JpegPlanes> composeJobPlanes(const Job &job, const QByteArray &data, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode = {});
-std::optional<JpegPlanes> composeJobPlanes(const JobRow &job, const PictureSource &source, bool halfChroma,
+std::optional<JpegPlanes> composeJobPlanes(const Job &job, const PictureSource &source, bool halfChroma,
                                            const std::function<void(QSize picture)> &beforeDecode = {});
 
 } // namespace kestrovia

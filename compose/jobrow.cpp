@@ -4,6 +4,9 @@
 #include "platform/failure.h"
 #include "platform/numbers.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace kestrovia {
 
 namespace {
@@ -59,6 +62,26 @@ std::int16_t JobRow::level() const
     if (!level)
         throw Failure(ja("圧縮レベル「%1」が大きすぎます").arg(compression));
     return *level;
+}
+
+Job readJob(const JobRow &row)
+{
+    Job job;
+    job.fileName = row.fileName;
+    job.path = row.path;
+    job.saveFolder = row.saveFolder;
+    // In the order a conversion has always failed a row: colour and level before
+    // anything is decoded, then the size.
+    job.backColor = row.backColorValue();
+    job.level = row.level();
+    const double whole = std::trunc(parseDecimal(row.compression).value_or(0));
+    job.levelScroll = int(std::clamp(whole * 10, -1e6, 1e6));
+    job.canvas = row.canvasSize();
+    job.keepAspect = row.keepsAspect();
+    job.centred = row.centred();
+    job.rotation = row.rotationCode();
+    job.metadata = row.metadata;
+    return job;
 }
 
 std::optional<QSize> canvasPixelSize(QStringView text)

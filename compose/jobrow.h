@@ -70,6 +70,30 @@ struct JobRow {
     std::int16_t level() const;
 };
 
+// A job row's settings converted, once, where the row is read: what the engine,
+// the export and the batch compute with, so that no text is read twice or checked
+// by a call made only for the error it throws.
+struct Job {
+    QString fileName; // ColFileName
+    QString path; // ColPath
+    QString saveFolder; // ColSaveFolder, ending in "/"
+    std::optional<QSize> canvas; // ColNewSize in pixels; none: the picture's own size
+    bool keepAspect = true; // ColFit "OFF"
+    bool centred = false; // ColPosition "Center"; any other text is top-left
+    std::int16_t rotation = 0; // ColRotation's code: 90, 270, 180, or 0 for any other text
+    std::int32_t backColor = 0; // ColBackColor's colour value
+    std::int16_t level = 5; // ColCompression, rounded (nearest, ties to even: 3.7 -> 4)
+    // The level bar's value for the row: ten times the level's whole part (5.5 ->
+    // 50), as the bar stands for whole levels.
+    int levelScroll = 50;
+    MetadataChoice metadata = MetadataChoice::DropLocation;
+};
+
+// The row as a Job. Throws Failure, with the Japanese reason of the cell, for a
+// colour, level or size text that is not a number, and for a size that is
+// negative or beyond 32767 pixels a side / 400 megapixels.
+Job readJob(const JobRow &row);
+
 // Canvas size of a size text, in pixels. nullopt means "use the source's size": the
 // text is empty, holds no "*", or a side is 0. The text is split at the first "*";
 // each side is a decimal number rounded to a whole pixel (nearest, ties to even).

@@ -4,8 +4,8 @@
 #include "export/metadata.h"
 #include "export/outputname.h"
 #include "export/programmark.h"
-#include "platform/filename.h"
 #include "platform/failure.h"
+#include "platform/filename.h"
 
 #include <QFile>
 
@@ -15,7 +15,7 @@ namespace kestrovia {
 
 namespace {
 
-QByteArray withMetadata(const QByteArray &jpeg, const JobRow &job, const MetadataBlocks &metadata, QSize size,
+QByteArray withMetadata(const QByteArray &jpeg, const Job &job, const MetadataBlocks &metadata, QSize size,
                         const QByteArray &iccProfile)
 {
     return addSourceMetadata(jpeg, readSourceMetadata(metadata), size, iccProfile, job.metadata).jpeg;
@@ -23,23 +23,18 @@ QByteArray withMetadata(const QByteArray &jpeg, const JobRow &job, const Metadat
 
 } // namespace
 
-QByteArray encodeJob(const QImage &canvas, const JobRow &job, const MetadataBlocks &metadata,
-                     const QByteArray &iccProfile)
+QByteArray encodeJob(const QImage &canvas, const Job &job, const MetadataBlocks &metadata, const QByteArray &iccProfile)
 {
-    return withMetadata(encodeJpeg(canvas, jpegQuality(job.level())), job, metadata, canvas.size(), iccProfile);
+    return withMetadata(encodeJpeg(canvas, jpegQuality(job.level)), job, metadata, canvas.size(), iccProfile);
 }
 
-QByteArray encodeJob(const JpegPlanes &planes, const JobRow &job, const MetadataBlocks &metadata)
+QByteArray encodeJob(const JpegPlanes &planes, const Job &job, const MetadataBlocks &metadata)
 {
-    return withMetadata(encodeJpeg(planes, jpegQuality(job.level())), job, metadata, planes.y.size(),
-                        planes.iccProfile);
+    return withMetadata(encodeJpeg(planes, jpegQuality(job.level)), job, metadata, planes.y.size(), planes.iccProfile);
 }
 
-QString writeJobOutput(const JobRow &job, const QByteArray &jpeg, WriteMode mode)
+void writeJobOutput(const QString &output, const QByteArray &jpeg, WriteMode mode)
 {
-    if (job.saveFolder.trimmed().isEmpty())
-        throw Failure(QString::fromUtf8("保存先フォルダが指定されていません"));
-    const QString output = outputPath(job.saveFolder, job.fileName);
     if (mode == WriteMode::Replace) {
         // The user agreed to replace an earlier output. Something else may have
         // taken its place since: that is never replaced.
@@ -50,12 +45,6 @@ QString writeJobOutput(const JobRow &job, const QByteArray &jpeg, WriteMode mode
             throw NameTaken(output);
     }
     writeOutputFile(output, jpeg, mode);
-    return output;
-}
-
-QString exportJob(const QImage &canvas, const JobRow &job, WriteMode mode)
-{
-    return writeJobOutput(job, encodeJob(canvas, job), mode);
 }
 
 } // namespace kestrovia

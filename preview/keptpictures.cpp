@@ -23,16 +23,12 @@ std::optional<FileIdentity> FileIdentity::of(const QString &path)
     return id;
 }
 
-SourceUse SourceUse::of(const JobRow &job, bool withTurn)
+SourceUse SourceUse::of(const Job &job, bool withTurn)
 {
     SourceUse use;
-    try {
-        use.canvas = job.canvasSize();
-    } catch (const Failure &) {
-        use.canvas.reset(); // composing such a job fails before it draws anything
-    }
-    use.keepsAspect = job.keepsAspect();
-    const int code = job.rotationCode();
+    use.canvas = job.canvas;
+    use.keepsAspect = job.keepAspect;
+    const int code = job.rotation;
     use.quarterTurn = withTurn && (code == 90 || code == 270);
     return use;
 }
@@ -110,11 +106,13 @@ void KeptPictures::keepCanvas(const FileIdentity &file, const QString &job, cons
     keep(std::move(e));
 }
 
-QString KeptPictures::canvasKey(const JobRow &job, bool withTurn)
+QString KeptPictures::canvasKey(const Job &job, bool withTurn)
 {
-    return QStringList{job.newSize, job.keepsAspect() ? QStringLiteral("keep") : QStringLiteral("stretch"),
-                       job.backColor, job.centred() ? QStringLiteral("centre") : QStringLiteral("top-left"),
-                       QString::number(withTurn ? job.rotationCode() : 0)}
+    return QStringList{job.canvas ? sizeText(*job.canvas) : QString(),
+                       job.keepAspect ? QStringLiteral("keep") : QStringLiteral("stretch"),
+                       QString::number(job.backColor),
+                       job.centred ? QStringLiteral("centre") : QStringLiteral("top-left"),
+                       QString::number(withTurn ? job.rotation : 0)}
         .join(u'|');
 }
 

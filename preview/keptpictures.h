@@ -39,7 +39,7 @@ struct SourceUse {
     bool keepsAspect = false;
     bool quarterTurn = false; // turned by a quarter, in the picture the preview shows
 
-    static SourceUse of(const JobRow &job, bool withTurn);
+    static SourceUse of(const Job &job, bool withTurn);
 };
 
 class KeptPictures {
@@ -59,8 +59,8 @@ public:
     // The canvas kept for file and the composition described by job (see canvasKey).
     std::optional<QImage> canvas(const FileIdentity &file, const QString &job);
     void keepCanvas(const FileIdentity &file, const QString &job, const QImage &canvas);
-    // Everything of a job row that shapes its canvas, as one text.
-    static QString canvasKey(const JobRow &job, bool withTurn);
+    // Everything of a job that shapes its canvas, as one text.
+    static QString canvasKey(const Job &job, bool withTurn);
 
     // Lets go of the least recently used until `bytes` more fit the budget: done
     // before a large decode, the memory of a picture that would make way for it

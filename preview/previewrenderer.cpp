@@ -43,7 +43,7 @@ PictureSource openForPreview(const QString &path)
     }
 }
 
-template <typename Decode> DecodedPicture decodeAsTheBatch(const JobRow &job, const Decode &decode)
+template <typename Decode> DecodedPicture decodeAsTheBatch(const Job &job, const Decode &decode)
 {
     try {
         return decode();
@@ -65,31 +65,6 @@ template <typename Work> void startOn(QThreadPool &pool, Work work)
     });
     handedOver->store(true, std::memory_order_release);
     pool.start(runnable);
-}
-
-// The size, in pixels of the upright picture, that a job draws a picture of
-// `upright` pixels at: where a first look needs a pixel of its own for every pixel
-// drawn. Worked out as the composition does (FitAspectSize in twips); it only picks
-// the first look's reduction.
-QSize drawnSize(const JobRow &job, bool withTurn, QSize upright)
-{
-    const int code = withTurn ? job.rotationCode() : 0;
-    const bool quarter = code == 90 || code == 270;
-    const QSize turned = quarter ? upright.transposed() : upright;
-    QSize canvas;
-    try {
-        canvas = job.canvasSize().value_or(upright);
-    } catch (const Failure &) {
-        return QSize(); // the exact picture reports it
-    }
-    QSize drawn = canvas;
-    if (job.keepsAspect()) {
-        std::int32_t w = turned.width() * kTwipsPerPixel;
-        std::int32_t h = turned.height() * kTwipsPerPixel;
-        FitAspectSize(w, h, canvas.width() * kTwipsPerPixel, canvas.height() * kTwipsPerPixel);
-        drawn = QSize(int(std::ceil(double(w) / kTwipsPerPixel)), int(std::ceil(double(h) / kTwipsPerPixel)));
-    }
-    return quarter ? drawn.transposed() : drawn;
 }
 
 QString ja(const char *text) { return QString::fromUtf8(text); }
@@ -174,7 +149,7 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
     const StopScope scope(task->stop);
     const RowSplitting ownThreadOnly(false);
     const PreviewRequest &rq = task->request;
-    const JobRow &job = rq.job;
+    const Job &job = rq.job;
     try {
         const SourceUse use = SourceUse::of(job, rq.complete);
         const QString key = KeptPictures::canvasKey(job, rq.complete);
@@ -245,7 +220,7 @@ void PreviewRenderer::runFirstLook(const std::shared_ptr<Task> &task, const QByt
         // picture while taking a core from it (a 24 MP photo decodes in 75 ms at 1/2,
         // in 84 ms in full).
         const std::optional<DecodedPicture> quick = decodeQuickJpeg(
-            data, [&](QSize upright) { return drawnSize(rq.job, rq.complete, upright); }, 4);
+            data, [&](QSize upright) { return drawnSize(rq.job, upright, rq.complete); }, 4);
         if (!quick)
             return;
         checkPoint();

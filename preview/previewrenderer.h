@@ -23,7 +23,7 @@
 namespace kestrovia {
 
 struct PreviewRequest {
-    JobRow job; // the row as it was when asked; never written back
+    Job job; // the row as it was when asked, read; never written back
     bool complete = false; // 完全プレビュー: with the turn
     // A JPEG drawn at a quarter of its size or less may first be shown from a
     // reduced decode (see decodeQuickJpeg).

@@ -23,13 +23,6 @@ namespace {
 
 // The level bar's value for a row: ten times the level's whole part (5.5 gives 50).
 // A level that is no number fails with the reason the batch gives.
-int levelScrollValue(const JobRow &job)
-{
-    job.level();
-    const double whole = std::trunc(parseDecimal(job.compression).value_or(0));
-    return int(std::clamp(whole * 10, -1e6, 1e6));
-}
-
 void placePreviewArea(Surface &area, QSize pixels)
 {
     area.setGeometry(0, 0, int(pixelsToTwips(pixels.width())), int(pixelsToTwips(pixels.height())));
@@ -79,7 +72,7 @@ void SelectionSync::run()
         m_preview->PicPreview()->setPicture(QImage());
         return;
     }
-    JobRow job = m_table->jobRow(r);
+    JobRow row = m_table->jobRow(r);
     try {
         // The size a row is first shown at comes from the file's header, at once;
         // the pixels take longer. A size the user set, or copied to every row,
@@ -88,33 +81,28 @@ void SelectionSync::run()
         bool asItIs = false;
         // A row that was added holds its picture's size already; its first showing
         // is the one that finds no new size yet.
-        if (job.originalSize.isEmpty() || job.newSize.isEmpty()) {
-            probed = probePicture(job.path);
+        if (row.originalSize.isEmpty() || row.newSize.isEmpty()) {
+            probed = probePicture(row.path);
             const QString size = sizeText(probed->size);
             m_table->setTextMatrix(r, ColOriginalSize, size);
-            if (job.newSize.isEmpty()) {
+            if (row.newSize.isEmpty()) {
                 m_table->setTextMatrix(r, ColNewSize, size);
                 asItIs = true;
             }
-            job = m_table->jobRow(r);
+            row = m_table->jobRow(r);
         }
-        // A size that is no number fails here, before the panel is touched. A size
-        // without "*" or with a side of 0 is composed at the picture's own size, as
-        // the batch composes it.
-        std::optional<QSize> size = job.canvasSize();
-        if (!size) {
-            if (!probed)
-                probed = probePicture(job.path);
-            size = probed->size;
-        }
-        const std::int32_t color = job.backColorValue();
-        const int level = levelScrollValue(job);
+        // The row read once: a text that is no number fails here, before the panel
+        // is touched, with the batch's reason.
+        const Job job = readJob(row);
+        // A size without "*" or with a side of 0 is composed at the picture's own
+        // size, as the batch composes it.
+        const QSize size = job.canvas ? *job.canvas : (probed ? probed->size : probePicture(job.path).size);
 
         // The picture as it is leaves the panel's turn, fit and position as they were.
         if (!asItIs)
-            m_panel->showPictureSettings(job);
-        m_panel->showColorAndLevel(color, level);
-        m_panel->showSize(*size);
+            m_panel->showPictureSettings(row);
+        m_panel->showColorAndLevel(job.backColor, job.levelScroll);
+        m_panel->showSize(size);
         m_ready = true;
 
         PreviewRequest request;
@@ -122,8 +110,8 @@ void SelectionSync::run()
         request.complete = m_panel->completePreview();
         if (asItIs) {
             // The picture as it is: no turn, fit, position or background.
-            request.job.fit = celltext::FitStretch.toString();
-            request.job.rotation.clear();
+            request.job.keepAspect = false;
+            request.job.rotation = 0;
             request.complete = false;
         }
         m_request = m_renderer->request(request);

@@ -7,6 +7,7 @@
 #include "export/programmark.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/jobrows.h"
+#include "tests/common/runbatch.h"
 
 #include <QDir>
 #include <QSemaphore>
@@ -91,7 +92,7 @@ private slots:
         const BatchPlan p = plan(rows, m_root);
         QCOMPARE(p.rows[0].fate, Fate(fate));
         QCOMPARE(p.rows[1].fate, Fate::Write);
-        const BatchSummary summary = BatchPipeline().run(p); // a Replace row counts as agreed to here
+        const BatchSummary summary = testbatch::runBatch(p); // a Replace row counts as agreed to here
         QCOMPARE(readFile(m_root + second), photo);
         QCOMPARE(readFile(m_root + QStringLiteral("other.txt")), QByteArray("other"));
         if (fate == int(Fate::Skip)) {
@@ -137,7 +138,7 @@ private slots:
         if (existing == "original") {
             writeFile(out, withCameraMetadata(jpeg(noise(80, 60)))); // a camera's, with every tag but ours
         } else {
-            QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 1);
+            QCOMPARE(testbatch::runBatch(plan(rows, m_root)).saved, 1);
             if (existing == "output without attribute")
                 ::removexattr(QFile::encodeName(out).constData(), kOutputAttribute);
         }
@@ -152,7 +153,7 @@ private slots:
         p.rows[0].job.compression = QStringLiteral("0"); // another file than the earlier output
         if (!overwrite)
             p.skipReplacing();
-        const BatchSummary summary = BatchPipeline().run(p);
+        const BatchSummary summary = testbatch::runBatch(p);
         if (ours && overwrite) {
             QCOMPARE(summary.saved, 1);
             QVERIFY(readFile(out) != before);
@@ -185,13 +186,13 @@ private slots:
         QFETCH(bool, earlierOutput);
         const QStringList rows = sources({"a.bmp", "b.bmp"}, bmp(quadrants(40, 30), 24));
         if (earlierOutput)
-            QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 2);
+            QCOMPARE(testbatch::runBatch(plan(rows, m_root)).saved, 2);
         const BatchPlan p = plan(rows, m_root);
         QCOMPARE(p.rows[0].fate, earlierOutput ? Fate::Replace : Fate::Write);
         const QString late = m_root + QStringLiteral("a.jpg");
         QFile::remove(late);
         writeFile(late, "someone else's");
-        const BatchSummary summary = BatchPipeline().run(p);
+        const BatchSummary summary = testbatch::runBatch(p);
         QCOMPARE(readFile(late), QByteArray("someone else's"));
         QCOMPARE(summary.saved, 1);
         QCOMPARE(summary.problems.size(), 1);
@@ -213,7 +214,7 @@ private slots:
                       inProgress = QStringLiteral(".kestrovia-%1-AbC123").arg(::getppid());
         writeFile(m_root + leftover, "partial");
         writeFile(m_root + inProgress, "partial");
-        QCOMPARE(BatchPipeline().run(plan(sources({"a.bmp"}, bmp(quadrants(40, 30), 24)), m_root)).saved, 1);
+        QCOMPARE(testbatch::runBatch(plan(sources({"a.bmp"}, bmp(quadrants(40, 30), 24)), m_root)).saved, 1);
         QVERIFY(!QFileInfo::exists(m_root + leftover));
         QVERIFY(QFileInfo::exists(m_root + inProgress));
     }
@@ -229,7 +230,7 @@ private slots:
         QCOMPARE(p.rows[0].fate, Fate::Write);
         QCOMPARE(p.rows[1].fate, Fate::Skip);
         QVERIFY2(p.rows[1].reason.contains(QStringLiteral("1行目")), qPrintable(p.rows[1].reason));
-        BatchPipeline().run(p);
+        testbatch::runBatch(p);
         QCOMPARE(decodePicture(m_root + QStringLiteral("out/a.jpg")).size, QSize(40, 30));
     }
 
@@ -289,7 +290,7 @@ private slots:
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
         connect(&pipeline, &BatchPipeline::finished, this, [&] { ++finished; });
-        const BatchSummary summary = pipeline.run(p);
+        const BatchSummary summary = testbatch::runBatch(pipeline, p);
         QCOMPARE(finished, 1);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         QCOMPARE(summary.saved, 2);
@@ -318,7 +319,7 @@ private slots:
         QList<int> order;
         BatchPipeline pipeline;
         connect(&pipeline, &BatchPipeline::rowDone, this, [&](const RowOutcome &o) { order << o.row; });
-        QCOMPARE(pipeline.run(plan(names, m_root)).saved, 6);
+        QCOMPARE(testbatch::runBatch(pipeline, plan(names, m_root)).saved, 6);
         QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6}));
         const auto modified = [&](int i) {
             struct stat st { };
@@ -344,7 +345,8 @@ private slots:
                 written << QFileInfo(o.output).fileName();
             pipeline.cancel();
         });
-        const BatchSummary summary = pipeline.run(plan(sources(names, jpeg(noise(600, 400), 90)), m_root));
+        const BatchSummary summary =
+            testbatch::runBatch(pipeline, plan(sources(names, jpeg(noise(600, 400), 90)), m_root));
         QVERIFY(summary.notStarted > 0);
         QCOMPARE(summary.saved + summary.notStarted, 12);
         QCOMPARE(written.size(), summary.saved);
@@ -393,7 +395,7 @@ private slots:
         Exiv2::ExifData exif = cameraExif();
         exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
         const QStringList rows = sources({"p.jpg"}, withCameraMetadata(jpeg(quadrants(40, 20)), false, exif));
-        QCOMPARE(BatchPipeline().run(plan(rows, m_root)).saved, 1);
+        QCOMPARE(testbatch::runBatch(plan(rows, m_root)).saved, 1);
         const QByteArray out = readFile(m_root + QStringLiteral("p_b.jpg"));
         QTEST(decodePictureData(out).size, "size");
         QCOMPARE(readBack(out).exif("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");

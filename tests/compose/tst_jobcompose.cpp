@@ -47,10 +47,11 @@ JobRow job(const QString &path, const QString &size, const QString &fit, const Q
     j.backColor = colour;
     j.position = position;
     j.rotation = rotation;
+    j.compression = QStringLiteral("5");
     return j;
 }
 
-QImage compose(const JobRow &j) { return composeJob(j, loadJobSource(j)); }
+QImage compose(const JobRow &j) { return composeJob(readJob(j), loadJobSource(readJob(j))); }
 
 // An RGB TIFF written by libtiff in strips of rowsPerStrip rows, or in square tiles
 // of tileSide pixels when that is set.
@@ -425,12 +426,12 @@ private slots:
         const QString path = m_dir.filePath(bitmap ? QStringLiteral("lines.bmp") : QStringLiteral("lines.jpg"));
         writeFile(path, bitmap ? bmp(stored, 24) : withExifOrientation(jpeg(stored, 95), orientation));
         const JobRow j = job(path, sizeText(canvas), "ON", "Top", rotation);
-        const DecodedPicture picture = loadJobSource(j);
+        const DecodedPicture picture = loadJobSource(readJob(j));
         QCOMPARE(picture.image.size(), QSize((uw + factor - 1) / factor, (uh + factor - 1) / factor));
 
         // Turned back (an exact permutation), the lines must lie where the upright
         // picture has them, scaled to the unturned canvas.
-        const QImage img = composeJob(j, picture).transformed(QTransform().rotate(-j.rotationCode()));
+        const QImage img = composeJob(readJob(j), picture).transformed(QTransform().rotate(-j.rotationCode()));
         std::vector<double> colMeans(size_t(img.width()), 0.0), rowMeans(size_t(img.height()), 0.0);
         for (int y = 0; y < img.height(); ++y)
             for (int x = 0; x < img.width(); ++x) {
@@ -514,11 +515,11 @@ private slots:
                                 : kind == "jpeg444" ? jpeg(picture, 95, TJSAMP_444)
                                                     : jpeg(picture, 95, TJSAMP_420);
         const JobRow j = job({}, size, fit, "Top", rotation);
-        const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, halfChroma);
+        const std::optional<JpegPlanes> planes = composeJobPlanes(readJob(j), data, halfChroma);
         QTEST(planes.has_value(), "taken");
         if (!planes)
             return;
-        const QImage rgb = composeJob(j, decodePictureData(data));
+        const QImage rgb = composeJob(readJob(j), decodePictureData(data));
         QCOMPARE(planes->y.size(), rgb.size());
         QCOMPARE(planes->cb.size(), halfChroma ? rgb.size() / 2 : rgb.size());
         // The planes back to RGB (JPEG's full-range BT.601), against the RGB route.
@@ -678,11 +679,11 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir.filePath(fileName), data);
         const JobRow j = job(dir.filePath(fileName), size, fit, "Center", rotation);
-        const ComposedJob bands = composeJobFile(j);
+        const ComposedJob bands = composeJobFile(readJob(j));
         QVERIFY(bands.canvas == compose(j));
         QCOMPARE(memorybudget::inUse(), 0);
         // The colour planes in bands against the planes decoded whole.
-        const std::optional<JpegPlanes> planes = composeJobPlanes(j, data, false);
+        const std::optional<JpegPlanes> planes = composeJobPlanes(readJob(j), data, false);
         const std::optional<JpegPlanes> whole = decodeJpegPlanes(data, [](QSize) { return QSize(); });
         if (!planes || size.isEmpty() || fileName != "b.jpg")
             return;
@@ -731,7 +732,7 @@ private slots:
         other.extent = QRectF(other.image.rect());
         for (const char *size : {"", "67*52", "120*90"}) {
             const JobRow j = job(dir.filePath(fileName), size, "ON", "Top", "");
-            QVERIFY2(composeJobFile(j).canvas == composeJob(j, other), size);
+            QVERIFY2(composeJobFile(readJob(j)).canvas == composeJob(readJob(j), other), size);
         }
     }
 
@@ -840,8 +841,8 @@ private slots:
         {
             const StopScope scope(flag);
             QVERIFY_THROWS_EXCEPTION(Stopped,
-                                     composeJobFile(job(dir.filePath(fileName), "400*300", "ON", "Top", ""), true, {},
-                                                    planes ? PlaneRoute::HalfChroma : PlaneRoute::None));
+                                     composeJobFile(readJob(job(dir.filePath(fileName), "400*300", "ON", "Top", "")),
+                                                    true, {}, planes ? PlaneRoute::HalfChroma : PlaneRoute::None));
         }
         memorybudget::setObserver({});
         setSourceReadObserver({});
@@ -855,7 +856,8 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir.filePath("a.png"), qtEncoded(noise(1500, 1000), "png"));
         memorybudget::setLimits(4 << 20, 0);
-        const QString why = failureOf([&] { composeJobFile(job(dir.filePath("a.png"), "", "OFF", "Top", "")); });
+        const QString why =
+            failureOf([&] { composeJobFile(readJob(job(dir.filePath("a.png"), "", "OFF", "Top", ""))); });
         memorybudget::setLimits(0, 0);
         QVERIFY2(why.contains("1500 × 1000") && why.contains("メモリ"), qPrintable(why));
     }

@@ -586,10 +586,11 @@ private slots:
         row.path = path;
         row.newSize = QStringLiteral("800*600");
         row.backColor = QStringLiteral("0");
+        row.compression = QStringLiteral("5");
         // The whole decode, the header probe and the batch's route from the file.
         for (const auto &attempt : {std::function<void()>([&] { decodePicture(path, QSize(800, 600)); }),
                                     std::function<void()>([&] { probePicture(path); }),
-                                    std::function<void()>([&] { composeJobFile(row); })}) {
+                                    std::function<void()>([&] { composeJobFile(readJob(row)); })}) {
             const qint64 before = sourceBytesRead();
             const QString why = failureOf(attempt);
             QVERIFY2(why.contains(says), qPrintable(why));

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray picture(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4));
     try {
         kestrovia::DecodedPicture decoded = kestrovia::decodePictureData(picture, QSize(64, 64));
-        kestrovia::encodeJob(kestrovia::composeJob(job, decoded), job);
+        const kestrovia::Job read = kestrovia::readJob(job);
+        kestrovia::encodeJob(kestrovia::composeJob(read, decoded), read);
     } catch (const kestrovia::Failure &) {
     }
     return 0;

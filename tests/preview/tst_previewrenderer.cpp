@@ -9,6 +9,7 @@
 #include "preview/keptpictures.h"
 #include "preview/previewrenderer.h"
 #include "tests/common/readgate.h"
+#include "tests/common/runbatch.h"
 #include "tests/common/testpictures.h"
 
 #include <QDir>
@@ -48,9 +49,18 @@ struct Outcome {
     QString reason;
 };
 
-Outcome render(PreviewRenderer &renderer, const JobRow &job, bool complete = false)
+// The row read as the selection sync reads it (a text that is no number fails
+// there, with its reason), then rendered.
+Outcome render(PreviewRenderer &renderer, const JobRow &row, bool complete = false)
 {
     Outcome out;
+    Job job;
+    try {
+        job = readJob(row);
+    } catch (const Failure &f) {
+        out.reason = f.message();
+        return out;
+    }
     const quint64 id = renderer.request({job, complete, true});
     const auto a = QObject::connect(&renderer, &PreviewRenderer::picture, [&](quint64 i, const QImage &c) {
         if (i == id)
@@ -142,7 +152,7 @@ private slots:
             const Outcome o = render(renderer, job);
             QVERIFY2(o.reason.isEmpty(), qPrintable(o.reason));
             // What the batch draws, from the file as it is now.
-            const QImage batch = composeJob(job, loadJobSource(job));
+            const QImage batch = composeJob(readJob(job), loadJobSource(readJob(job)));
             QCOMPARE(o.picture.size(), batch.size());
             QVERIFY2(sameColours(quadrantColours(o.picture), quadrantColours(batch)), qPrintable(step));
         }
@@ -184,10 +194,10 @@ private slots:
         QSignalSpy pictures(&renderer, &PreviewRenderer::picture);
         QSignalSpy firstLooks(&renderer, &PreviewRenderer::firstLook);
         gate.close();
-        renderer.request({jobOf(paths[0], "80*60"), false, true});
+        renderer.request({readJob(jobOf(paths[0], "80*60")), false, true});
         QTRY_COMPARE(gate.waiting(), 1);
-        renderer.request({jobOf(paths[1], "80*60"), false, true});
-        const quint64 last = renderer.request({jobOf(paths[2], "80*60"), false, true});
+        renderer.request({readJob(jobOf(paths[1], "80*60")), false, true});
+        const quint64 last = renderer.request({readJob(jobOf(paths[2], "80*60")), false, true});
         gate.open();
         QTRY_COMPARE(renderer.pending(), quint64(0));
         QCoreApplication::processEvents();
@@ -231,7 +241,7 @@ private slots:
         const Outcome o = render(renderer, job);
         QVERIFY(o.picture.isNull());
         BatchPipeline pipeline;
-        const BatchSummary summary = pipeline.run(planBatch({{1, job}}));
+        const BatchSummary summary = testbatch::runBatch(pipeline, planBatch({{1, job}}));
         QCOMPARE(summary.problems.size(), 1);
         QCOMPARE(o.reason, summary.problems[0].reason);
     }
@@ -282,8 +292,8 @@ private slots:
         QCOMPARE(quick ? quick->image.size() : QSize(), decoded);
         if (!quick)
             return;
-        const QImage first = composeJob(job, *quick);
-        const QImage exact = composeJob(job, loadJobSource(job));
+        const QImage first = composeJob(readJob(job), *quick);
+        const QImage exact = composeJob(readJob(job), loadJobSource(readJob(job)));
         QCOMPARE(first.size(), exact.size());
         QVERIFY(sameColours(quadrantColours(first), quadrantColours(exact), 40));
         if (fit == "OFF")

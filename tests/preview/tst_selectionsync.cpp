@@ -253,9 +253,10 @@ private slots:
         if (first)
             rig.table.setTextMatrix(1, ColOriginalSize, QString());
         const JobRow job = rig.table.jobRow(1);
-        const QString reason = first                  ? failureOf([&] { probePicture(path); })
-                               : content == "picture" ? failureOf([&] { job.canvasSize(); })
-                                                      : failureOf([&] { decodeJobSource(job, readFile(path)); });
+        const QString reason = first ? failureOf([&] { probePicture(path); })
+                               : content == "picture"
+                                   ? failureOf([&] { job.canvasSize(); })
+                                   : failureOf([&] { decodeJobSource(readJob(job), readFile(path)); });
         QVERIFY(!reason.isEmpty());
         const QList<QStringList> before = testui::allCells(rig.table);
 
