@@ -5,6 +5,7 @@
 #include "batch/batchplan.h"
 #include "joblist/jobtable.h"
 #include "platform/busypointer.h"
+#include "platform/japanese.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,8 +18,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 // Longer lists go behind "詳細を表示" so that the box stays on the screen.
 constexpr int kListedInBox = 12;

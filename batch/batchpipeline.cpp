@@ -10,6 +10,7 @@
 #include "export/outputname.h"
 #include "export/staletemp.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <QFileInfo>
@@ -28,8 +29,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 // A row's result before it is written: its outcome and, when saved, its file.
 struct Result {

@@ -1,8 +1,9 @@
 #include "batch/batchplan.h"
 
 #include "export/outputname.h"
-#include "platform/filename.h"
 #include "export/programmark.h"
+#include "platform/filename.h"
+#include "platform/japanese.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,8 +19,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 // A file's identity on this machine: the same file under two names (a symbolic or
 // hard link, "..", a second mount) has one identity.

@@ -5,6 +5,7 @@
 #include "compose/byteview.h"
 #include "compose/rowreaders.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <algorithm>
@@ -15,8 +16,6 @@ namespace kestrovia {
 
 namespace {
 
-QString tr(const char *text) { return QString::fromUtf8(text); }
-
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -25,7 +24,7 @@ constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
-QString truncatedBmp() { return tr("BMP ファイルが途中で切れているため読み込めません"); }
+QString truncatedBmp() { return ja("BMP ファイルが途中で切れているため読み込めません"); }
 
 struct Channel {
     std::uint32_t mask = 0;
@@ -100,22 +99,22 @@ BmpInfo readBmpHeader(const ByteView &b)
         bmp.compression = b.le32(30);
         colours = b.le32(46);
     } else {
-        fail(tr("この BMP 形式には対応していません（ヘッダ長 %1）").arg(headerSize));
+        fail(ja("この BMP 形式には対応していません（ヘッダ長 %1）").arg(headerSize));
     }
     bmp.topDown = bmp.height < 0;
     bmp.height = std::abs(bmp.height);
     if (bmp.width <= 0 || bmp.height <= 0)
-        fail(tr("BMP ファイルの画像サイズが不正です（%1 × %2）").arg(bmp.width).arg(bmp.height));
+        fail(ja("BMP ファイルの画像サイズが不正です（%1 × %2）").arg(bmp.width).arg(bmp.height));
     checkPictureSize(bmp.width, bmp.height);
 
     const std::uint32_t c = bmp.compression;
     bmp.bitfields = c == kBiBitfields || c == kBiAlphaBitfields;
     if (c != kBiRgb && !bmp.bitfields && !bmp.rle())
-        fail(tr("圧縮された BMP（形式 %1）には対応していません").arg(c));
+        fail(ja("圧縮された BMP（形式 %1）には対応していません").arg(c));
     const int bpp = bmp.bpp;
     if (!(bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
         || (bmp.bitfields && bpp != 16 && bpp != 32) || (c == kBiRle8 && bpp != 8) || (c == kBiRle4 && bpp != 4))
-        fail(tr("%1 ビットの BMP（形式 %2）には対応していません").arg(bpp).arg(c));
+        fail(ja("%1 ビットの BMP（形式 %2）には対応していません").arg(bpp).arg(c));
 
     if (bmp.bitfields) {
         // The masks follow a 40-byte header, or sit inside a larger one.
@@ -205,7 +204,7 @@ template <typename Put> qint64 walkRle(const ByteView &b, const BmpInfo &bmp, co
             fail(truncatedBmp());
         return b.p[at];
     };
-    const auto outside = [] { fail(tr("圧縮 BMP のデータが画像の範囲を超えているため読み込めません")); };
+    const auto outside = [] { fail(ja("圧縮 BMP のデータが画像の範囲を超えているため読み込めません")); };
     qint64 at = 0, x = 0, row = 0, coded = 0;
     for (;;) {
         const unsigned count = byte(at), value = byte(at + 1);
@@ -300,7 +299,7 @@ public:
 private:
     [[noreturn]] void tooLittle() const
     {
-        fail(tr("BMP ファイルが壊れているか途中で切れています（%1 × %2 ピクセルに対してデータが少なすぎます）")
+        fail(ja("BMP ファイルが壊れているか途中で切れています（%1 × %2 ピクセルに対してデータが少なすぎます）")
                  .arg(m_bmp.width)
                  .arg(m_bmp.height));
     }

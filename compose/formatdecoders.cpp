@@ -3,6 +3,7 @@
 #include "compose/imagebuffer.h"
 #include "compose/picturedecoder.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -15,18 +16,16 @@ namespace kestrovia {
 
 namespace {
 
-QString tr(const char *text) { return QString::fromUtf8(text); }
-
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
 QString brokenReason(PictureFormat format)
 {
-    return tr("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
+    return ja("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
 }
 
 QString truncatedReason(PictureFormat format)
 {
-    return tr("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
+    return ja("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
 }
 
 // Whether the first GIF picture's data runs to its end: Qt's reader shows a cut
@@ -88,7 +87,7 @@ QImage normalised(const QImage &img)
     const bool alpha = img.hasAlphaChannel();
     QImage out = img.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (out.isNull())
-        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(img.width()).arg(img.height()));
+        fail(ja("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(img.width()).arg(img.height()));
     if (alpha) {
         for (int y = 0; y < out.height(); ++y) {
             const auto *p = reinterpret_cast<const std::uint32_t *>(out.constScanLine(y));
@@ -132,7 +131,7 @@ void checkDataCovers(const QByteArray &data, PictureFormat format, QSize size)
                              : format == PictureFormat::Gif ? pixels > 16'000'000 && pixels > bytes * 8 / 3 * 4096
                                                             : false;
     if (implausible)
-        fail(tr("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
+        fail(ja("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
                  .arg(pictureFormatName(format))
                  .arg(size.width())
                  .arg(size.height()));
@@ -142,7 +141,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
 {
     const QByteArray qtFormat = QByteArrayLiteral("gif");
     if (!QImageReader::supportedImageFormats().contains(qtFormat))
-        fail(tr("%1 ファイルを読むための部品がインストールされていません（qt6-image-formats-plugins）")
+        fail(ja("%1 ファイルを読むための部品がインストールされていません（qt6-image-formats-plugins）")
                  .arg(pictureFormatName(format)));
     allowPicturesUpToOurLimit();
 
@@ -168,7 +167,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
         fail(truncatedReason(format));
     if (!read) {
         if (reader.error() == QImageReader::UnsupportedFormatError)
-            fail(tr("この種類の %1 ファイルには対応していません").arg(pictureFormatName(format)));
+            fail(ja("この種類の %1 ファイルには対応していません").arg(pictureFormatName(format)));
         fail(brokenReason(format));
     }
     // A GIF's first frame is drawn on its logical screen; nothing may come out
@@ -187,7 +186,7 @@ FormatPicture decodeFormatPicture(const QByteArray &data, PictureFormat format,
 {
     switch (format) {
     case PictureFormat::Gif: return decodeWithQt(data, format, beforeDecode);
-    default: fail(tr("対応していない形式の画像です"));
+    default: fail(ja("対応していない形式の画像です"));
     }
 }
 

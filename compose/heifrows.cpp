@@ -5,6 +5,7 @@
 
 #include "compose/rowreaders.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <libheif/heif.h>
@@ -16,25 +17,23 @@ namespace kestrovia {
 
 namespace {
 
-QString tr(const char *text) { return QString::fromUtf8(text); }
-
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
-QString brokenHeif() { return tr("HEIF ファイルが壊れているため読み込めません"); }
+QString brokenHeif() { return ja("HEIF ファイルが壊れているため読み込めません"); }
 
 [[noreturn]] void failHeif(const heif_error &err)
 {
     if (err.subcode == heif_suberror_End_of_data)
-        fail(tr("HEIF ファイルが途中で切れているため読み込めません"));
+        fail(ja("HEIF ファイルが途中で切れているため読み込めません"));
     if (err.subcode == heif_suberror_Security_limit_exceeded)
-        fail(tr("HEIF ファイルの画像が大きすぎるため読み込めません"));
+        fail(ja("HEIF ファイルの画像が大きすぎるため読み込めません"));
     switch (err.code) {
     case heif_error_Unsupported_filetype:
     case heif_error_Unsupported_feature:
         if (err.subcode == heif_suberror_Unsupported_codec)
-            fail(tr("この HEIF ファイルの圧縮方式を読むデコーダがインストールされていません"));
-        fail(tr("この種類の HEIF ファイルには対応していません"));
-    case heif_error_Memory_allocation_error: fail(tr("HEIF ファイルを展開するメモリが足りません"));
+            fail(ja("この HEIF ファイルの圧縮方式を読むデコーダがインストールされていません"));
+        fail(ja("この種類の HEIF ファイルには対応していません"));
+    case heif_error_Memory_allocation_error: fail(ja("HEIF ファイルを展開するメモリが足りません"));
     default: fail(brokenHeif());
     }
 }
@@ -51,7 +50,7 @@ public:
         // their own holder.
         m_context = m_held.context = heif_context_alloc();
         if (!m_context)
-            fail(tr("HEIF デコーダを初期化できません"));
+            fail(ja("HEIF デコーダを初期化できません"));
         heif_error err = heif_context_read_from_reader(m_context, &kReader, this, nullptr);
         if (err.code != heif_error_Ok)
             failHeif(err);

@@ -2,16 +2,13 @@
 
 #include "compose/picturedecoder.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace kestrovia {
-
-namespace {
-QString ja(const char *text) { return QString::fromUtf8(text); }
-} // namespace
 
 std::int16_t JobRow::rotationCode() const
 {

@@ -8,6 +8,7 @@
 #include "compose/sourcefile.h"
 #include "compose/turn.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <QFileInfo>
@@ -22,8 +23,6 @@ namespace kestrovia {
 namespace {
 
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
-
-QString tr(const char *text) { return QString::fromUtf8(text); }
 
 } // namespace
 
@@ -72,7 +71,7 @@ QRectF orientRect(const QRectF &r, QSize size, int orientation)
 void checkPictureSize(qint64 width, qint64 height)
 {
     if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
-        fail(tr("画像が大きすぎます（%1 × %2 ピクセル。扱えるのは一辺 %3 ピクセル、合計 4 億ピクセルまでです）")
+        fail(ja("画像が大きすぎます（%1 × %2 ピクセル。扱えるのは一辺 %3 ピクセル、合計 4 億ピクセルまでです）")
                  .arg(width)
                  .arg(height)
                  .arg(kMaxPictureSide));
@@ -84,7 +83,7 @@ QImage allocate(int w, int h)
 {
     QImage img = newImage(w, h);
     if (img.isNull())
-        fail(tr("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
+        fail(ja("画像を展開するメモリが足りません（%1 × %2 ピクセル）").arg(w).arg(h));
     return img;
 }
 
@@ -128,13 +127,13 @@ DecodedPicture readWhole(RowReader &r)
 
 QString unknownFormat()
 {
-    return tr("対応していない形式のため読み込めません（JPEG、BMP、PNG、TIFF、WebP、GIF、HEIC のいずれでもありません）");
+    return ja("対応していない形式のため読み込めません（JPEG、BMP、PNG、TIFF、WebP、GIF、HEIC のいずれでもありません）");
 }
 
 DecodedPicture decodeSource(const PictureSource &source, const NeedFunction &need)
 {
     if (source.size() == 0)
-        fail(tr("画像ファイルが空です（0 バイト）"));
+        fail(ja("画像ファイルが空です（0 バイト）"));
     // The content decides, never the name: a PNG saved as photo.jpg is a PNG.
     const PictureFormat format = sniffPictureFormat(source.head());
     if (format == PictureFormat::Unknown)
@@ -242,7 +241,7 @@ DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
     try {
         return decodeSource(PictureSource::open(path), need);
     } catch (const Failure &f) {
-        throw Failure(tr("画像「%1」を読み込めません: %2").arg(name, f.message()));
+        throw Failure(ja("画像「%1」を読み込めません: %2").arg(name, f.message()));
     }
 }
 

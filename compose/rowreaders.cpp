@@ -4,6 +4,7 @@
 #include "compose/colorprofile.h"
 #include "compose/tiffmetadata.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <algorithm>
@@ -23,23 +24,21 @@ namespace kestrovia {
 
 namespace {
 
-QString tr(const char *text) { return QString::fromUtf8(text); }
-
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
 QString brokenReason(PictureFormat format)
 {
-    return tr("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
+    return ja("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
 }
 
 QString truncatedReason(PictureFormat format)
 {
-    return tr("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
+    return ja("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
 }
 
 [[noreturn]] void failTooLittleData(PictureFormat format, qint64 w, qint64 h)
 {
-    fail(tr("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
+    fail(ja("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
              .arg(pictureFormatName(format))
              .arg(w)
              .arg(h));
@@ -122,9 +121,9 @@ struct JpegSession {
         err.error_exit = [](j_common_ptr c) {
             auto *self = static_cast<JpegSession *>(c->client_data);
             if (c->err->msg_code == JERR_OUT_OF_MEMORY)
-                fail(tr("JPEG を展開するメモリが足りません"));
-            fail(self->started ? tr("JPEG ファイルが壊れているか途中で切れています")
-                               : tr("JPEG ファイルが壊れているため読み込めません"));
+                fail(ja("JPEG を展開するメモリが足りません"));
+            fail(self->started ? ja("JPEG ファイルが壊れているか途中で切れています")
+                               : ja("JPEG ファイルが壊れているため読み込めません"));
         };
         err.emit_message = [](j_common_ptr c, int level) {
             if (level >= 0)
@@ -194,7 +193,7 @@ struct JpegSession {
     void check() const
     {
         if (damaged)
-            fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+            fail(ja("JPEG ファイルが壊れているか途中で切れています"));
     }
 
     // Reads the header and what it says: refused when damaged, too large, or too
@@ -204,7 +203,7 @@ struct JpegSession {
         jpeg_read_header(&cinfo, TRUE);
         const qint64 w = cinfo.image_width, h = cinfo.image_height;
         if (w <= 0 || h <= 0)
-            fail(tr("JPEG ファイルが壊れているため読み込めません"));
+            fail(ja("JPEG ファイルが壊れているため読み込めません"));
         checkPictureSize(w, h);
         // Huffman-coded data spends at least one bit on each 8 x 8 block of a scan
         // (its DC code); halved here for subsampled components. Arithmetic coding can
@@ -340,7 +339,7 @@ public:
         int got = 0;
         while (got < n) {
             if (c.output_scanline >= c.output_height)
-                fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+                fail(ja("JPEG ファイルが壊れているか途中で切れています"));
             JSAMPARRAY to = m_cmyk ? cmykRows.data() + got : const_cast<JSAMPARRAY>(rows + got);
             got += int(jpeg_read_scanlines(&c, to, JDIMENSION(n - got)));
             m_s.check();
@@ -429,7 +428,7 @@ public:
         JSAMPARRAY planesRows[3] = {const_cast<JSAMPARRAY>(rows[0]), const_cast<JSAMPARRAY>(rows[1]),
                                     const_cast<JSAMPARRAY>(rows[2])};
         if (jpeg_read_raw_data(&c, planesRows, JDIMENSION(c.max_v_samp_factor * c.min_DCT_scaled_size)) == 0)
-            fail(tr("JPEG ファイルが壊れているか途中で切れています"));
+            fail(ja("JPEG ファイルが壊れているか途中で切れています"));
         m_s.check();
     }
 
@@ -499,10 +498,10 @@ public:
 
         m_h.png = m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, onError, onWarning);
         if (!m_png)
-            fail(tr("PNG デコーダを初期化できません"));
+            fail(ja("PNG デコーダを初期化できません"));
         m_h.info = m_info = png_create_info_struct(m_png);
         if (!m_info)
-            fail(tr("PNG デコーダを初期化できません"));
+            fail(ja("PNG デコーダを初期化できません"));
         png_set_read_fn(m_png, this, onRead);
         png_set_user_limits(m_png, kMaxPictureSide, kMaxPictureSide);
         png_set_chunk_malloc_max(m_png, kPngChunkMax);
@@ -692,7 +691,7 @@ public:
 
         char message[1024] = {};
         if (!TIFFRGBAImageOK(m_tif, message))
-            fail(tr("この種類の TIFF ファイルには対応していません"));
+            fail(ja("この種類の TIFF ファイルには対応していません"));
         if (!TIFFRGBAImageBegin(&m_image, m_tif, 0, message))
             failed();
         m_h.begun = true;
@@ -912,7 +911,7 @@ private:
     {
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
-            fail(tr("WebP デコーダを初期化できません"));
+            fail(ja("WebP デコーダを初期化できません"));
         if (m_decoded != stored) {
             config.options.use_scaling = 1;
             config.options.scaled_width = m_decoded.width();
@@ -942,7 +941,7 @@ private:
         if (status == VP8_STATUS_NOT_ENOUGH_DATA)
             fail(truncatedReason(PictureFormat::WebP));
         if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
-            fail(tr("この種類の WebP ファイルには対応していません"));
+            fail(ja("この種類の WebP ファイルには対応していません"));
         if (status != VP8_STATUS_OK)
             fail(brokenReason(PictureFormat::WebP));
     }

@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "platform/filename.h"
+#include "platform/japanese.h"
 #include "platform/oserror.h"
 
 #include <QFile>
@@ -17,8 +18,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 std::atomic<qint64> g_bytesRead{0};
 std::function<void(qint64)> g_readObserver;

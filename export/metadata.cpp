@@ -3,6 +3,7 @@
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "export/programmark.h"
+#include "platform/japanese.h"
 
 #include <exiv2/exiv2.hpp>
 
@@ -27,8 +28,6 @@ struct SourceMetadata::Data {
 };
 
 namespace {
-
-QString tr(const char *text) { return QString::fromUtf8(text); }
 
 // The most one JPEG segment holds after its marker and length.
 constexpr qsizetype kSegmentPayload = 65533;
@@ -498,7 +497,7 @@ SourceMetadata readSourceMetadata(const MetadataBlocks &blocks)
         }
     }
     if (unread)
-        data->problem = tr("%1 を読み取れないため、出力には含めません").arg(blockNames(unread));
+        data->problem = ja("%1 を読み取れないため、出力には含めません").arg(blockNames(unread));
     SourceMetadata out;
     out.d = data;
     return out;
@@ -510,13 +509,13 @@ JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata 
     setUpExiv2();
     const ByteView b = ByteView::of(jpeg);
     if (!b.is(0, "\xFF\xD8", 2))
-        return {jpeg, tr("JPEG ではないためメタデータを書き込めません")};
+        return {jpeg, ja("JPEG ではないためメタデータを書き込めません")};
     // After the encoder's APP0 (JFIF), which readers expect first.
     qint64 at = 2;
     if (b.is(2, "\xFF\xE0", 2) && b.has(4, 2))
         at = 4 + b.be16(4);
     if (!b.has(at, 0))
-        return {jpeg, tr("JPEG ではないためメタデータを書き込めません")};
+        return {jpeg, ja("JPEG ではないためメタデータを書き込めません")};
 
     // A profile whose header disagrees with its length was cut short somewhere.
     const ByteView icc = ByteView::of(iccProfile);
@@ -536,7 +535,7 @@ JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata 
     JpegWithMetadata out;
     out.jpeg = jpeg.left(qsizetype(at)) + segments + jpeg.mid(qsizetype(at));
     if (leftOut)
-        out.problem = tr("%1 を出力に書き込めないため省きました").arg(blockNames(leftOut));
+        out.problem = ja("%1 を出力に書き込めないため省きました").arg(blockNames(leftOut));
     return out;
 }
 

@@ -1,8 +1,9 @@
 #include "export/safewrite.h"
 
+#include "export/programmark.h"
 #include "platform/failure.h"
 #include "platform/filename.h"
-#include "export/programmark.h"
+#include "platform/japanese.h"
 #include "platform/oserror.h"
 
 #include <QDir>
@@ -21,8 +22,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 std::atomic<bool> namedOnly{false};
 

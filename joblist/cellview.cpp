@@ -3,6 +3,7 @@
 #include "compose/jobrow.h"
 #include "joblist/jobcolumns.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
 
@@ -11,8 +12,6 @@
 namespace kestrovia {
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 // The system colours by index, as a user's desktop settings call them.
 constexpr std::array<const char *, 31> kSystemColorNames = {

@@ -4,6 +4,7 @@
 #include "joblist/jobtable.h"
 #include "platform/failure.h"
 #include "platform/filename.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 
 #include <QDir>
@@ -33,8 +34,6 @@ bool isPictureName(QStringView name)
 }
 
 namespace {
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 // Why a name cannot become a row; null when it can. Asked of the system with the
 // name's own bytes, which need not be UTF-8.

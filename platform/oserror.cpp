@@ -1,4 +1,5 @@
 #include "platform/oserror.h"
+#include "platform/japanese.h"
 
 #include <cerrno>
 
@@ -6,7 +7,6 @@ namespace kestrovia {
 
 QString systemErrorReason(int err)
 {
-    const auto ja = [](const char *text) { return QString::fromUtf8(text); };
     switch (err) {
     case ENOSPC: return ja("ディスクの空き容量が足りません");
     case EDQUOT: return ja("ディスクの使用量が上限に達しています");

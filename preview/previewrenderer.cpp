@@ -7,6 +7,7 @@
 #include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 #include "platform/units.h"
 
@@ -66,8 +67,6 @@ template <typename Work> void startOn(QThreadPool &pool, Work work)
     handedOver->store(true, std::memory_order_release);
     pool.start(runnable);
 }
-
-QString ja(const char *text) { return QString::fromUtf8(text); }
 
 } // namespace
 
