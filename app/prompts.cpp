@@ -1,7 +1,7 @@
 #include "app/prompts.h"
 
 #include "app/dirselectform.h"
-#include "joblist/dropimport.h"
+#include "compose/pictureformat.h"
 
 #include <QAction>
 #include <QColorDialog>

@@ -15,6 +15,27 @@
 
 namespace kestrovia {
 
+const QStringList &pictureExtensions()
+{
+    static const QStringList extensions = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                           QStringLiteral("jfif"), QStringLiteral("bmp"),  QStringLiteral("png"),
+                                           QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
+                                           QStringLiteral("gif"),  QStringLiteral("heic"), QStringLiteral("heif")};
+    return extensions;
+}
+
+bool isPictureName(QStringView name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot >= 0 && pictureExtensions().contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
+}
+
+bool isJpegExtension(QStringView extension)
+{
+    // The first four of the list above.
+    return pictureExtensions().mid(0, 4).contains(extension.toString(), Qt::CaseInsensitive);
+}
+
 namespace {
 
 // Larger profiles than this do not occur in practice (camera LUT profiles stay

@@ -8,10 +8,21 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 namespace kestrovia {
 
 enum class PictureFormat { Unknown, Jpeg, Bmp, Png, Tiff, WebP, Gif, Heif };
+
+// The names of the pictures the program reads, by their extension in any letter
+// case (lower case here, without the dot): JPEG (.jpg .jpeg .jpe .jfif), BMP, PNG,
+// TIFF (.tif .tiff), WebP, GIF, HEIC/HEIF. The decoder goes by the content; the
+// name only decides what a drop, a folder or the file dialog takes.
+const QStringList &pictureExtensions();
+bool isPictureName(QStringView name);
+// A JPEG's own extension (.jpg .jpeg .jpe .jfif, any letter case, without the dot).
+bool isJpegExtension(QStringView extension);
 
 // JPEG (FF D8 FF), BMP ("BM"), PNG (signature), TIFF (II*\0 / MM\0*, also BigTIFF),
 // WebP (RIFF....WEBP), GIF (GIF87a / GIF89a), HEIF (an ISO-BMFF "ftyp" box whose

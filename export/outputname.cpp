@@ -1,6 +1,6 @@
 #include "export/outputname.h"
 
-#include <QStringList>
+#include "compose/pictureformat.h"
 
 #include <algorithm>
 #include <array>
@@ -17,10 +17,7 @@ QString outputFileName(QStringView sourceFileName)
 {
     const QString ext = GetExtension(sourceFileName);
     const qsizetype stem = sourceFileName.size() - ext.size();
-    const bool jpegFamily =
-        QStringList{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif")}
-            .contains(ext, Qt::CaseInsensitive);
-    if (jpegFamily) {
+    if (isJpegExtension(ext)) {
         // A JPEG source keeps its own name free: photo.jpeg -> photo_b.jpg.
         return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.jpg");
     }

@@ -1,5 +1,6 @@
 #include "joblist/dropimport.h"
 
+#include "compose/pictureformat.h"
 #include "compose/pictureprobe.h"
 #include "joblist/jobtable.h"
 #include "platform/failure.h"
@@ -17,21 +18,6 @@
 #include <unistd.h>
 
 namespace kestrovia {
-
-const QStringList &pictureExtensions()
-{
-    static const QStringList extensions = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
-                                           QStringLiteral("jfif"), QStringLiteral("bmp"),  QStringLiteral("png"),
-                                           QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
-                                           QStringLiteral("gif"),  QStringLiteral("heic"), QStringLiteral("heif")};
-    return extensions;
-}
-
-bool isPictureName(QStringView name)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return dot >= 0 && pictureExtensions().contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
-}
 
 namespace {
 

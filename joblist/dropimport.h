@@ -35,13 +35,6 @@ struct DropPanelValues {
     SizeRule sizeRule;
 };
 
-// A name of a picture the program reads, by its extension in any letter case: JPEG
-// (.jpg .jpeg .jpe .jfif), BMP, PNG, TIFF (.tif .tiff), WebP, GIF, HEIC/HEIF. The
-// decoder itself goes by the content; the name only decides what a drop takes.
-bool isPictureName(QStringView name);
-// Those extensions, lower case, without the dot.
-const QStringList &pictureExtensions();
-
 // A dropped or named item that did not become a row.
 struct NotAdded {
     QString name; // the file's or folder's name, without its folder
