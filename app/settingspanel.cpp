@@ -4,7 +4,7 @@
 #include "app/colorswatch.h"
 #include "app/levelbar.h"
 #include "app/prompts.h"
-#include "compose/picturedecoder.h"
+#include "compose/picturelimits.h"
 #include "joblist/jobcolumns.h"
 #include "platform/contrast.h"
 #include "platform/numbers.h"

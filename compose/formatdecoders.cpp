@@ -1,7 +1,7 @@
 #include "compose/formatdecoders.h"
 
 #include "compose/imagebuffer.h"
-#include "compose/picturedecoder.h"
+#include "compose/picturelimits.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 

@@ -1,6 +1,6 @@
 #include "compose/jobrow.h"
 
-#include "compose/picturedecoder.h"
+#include "compose/picturelimits.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/numbers.h"

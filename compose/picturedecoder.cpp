@@ -68,15 +68,6 @@ QRectF orientRect(const QRectF &r, QSize size, int orientation)
     }
 }
 
-void checkPictureSize(qint64 width, qint64 height)
-{
-    if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
-        fail(ja("画像が大きすぎます（%1 × %2 ピクセル。扱えるのは一辺 %3 ピクセル、合計 4 億ピクセルまでです）")
-                 .arg(width)
-                 .arg(height)
-                 .arg(kMaxPictureSide));
-}
-
 namespace {
 
 QImage allocate(int w, int h)

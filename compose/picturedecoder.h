@@ -7,6 +7,7 @@
 // as a photo viewer shows it.
 
 #include "compose/metadatablocks.h"
+#include "compose/picturelimits.h"
 #include "compose/sourcefile.h"
 
 #include <QByteArray>
@@ -19,11 +20,6 @@
 #include <optional>
 
 namespace kestrovia {
-
-// Largest picture accepted: a side of 32767 pixels and 400 megapixels. Checked on the
-// header, before any pixel memory is allocated.
-inline constexpr int kMaxPictureSide = 32767;
-inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 
 class PictureSource;
 
@@ -93,8 +89,5 @@ std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFun
 // the stored image's pixels lands then.
 QImage orientImage(const QImage &image, int orientation);
 QRectF orientRect(const QRectF &rect, QSize storedSize, int orientation);
-
-// Refuses a picture size beyond the limits above (Failure); used for canvases too.
-void checkPictureSize(qint64 width, qint64 height);
 
 } // namespace kestrovia

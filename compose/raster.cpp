@@ -1,7 +1,7 @@
 #include "compose/raster.h"
 
 #include "compose/imagebuffer.h"
-#include "compose/picturedecoder.h"
+#include "compose/picturelimits.h"
 #include "compose/resample.h"
 #include "compose/turn.h"
 #include "platform/numbers.h"

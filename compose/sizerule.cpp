@@ -1,6 +1,6 @@
 #include "compose/sizerule.h"
 
-#include "compose/picturedecoder.h"
+#include "compose/picturelimits.h"
 #include "platform/numbers.h"
 
 #include <algorithm>
