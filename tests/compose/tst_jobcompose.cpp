@@ -594,19 +594,16 @@ private slots:
     {
         QThreadPool *pool = QThreadPool::globalInstance();
         for (const bool busy : {false, true}) {
-            std::atomic<bool> release{false};
-            if (busy)
-                for (int i = 0; i < pool->maxThreadCount(); ++i)
-                    pool->start([&release] {
-                        while (!release)
-                            QThread::msleep(1);
-                    });
+            QSemaphore release;
+            const int holders = busy ? pool->maxThreadCount() : 0;
+            for (int i = 0; i < holders; ++i)
+                pool->start([&release] { release.acquire(); });
             std::vector<std::atomic<int>> visits(1000);
             splitRows(1000, 1e9, [&](int first, int end) {
                 for (int r = first; r < end; ++r)
                     ++visits[size_t(r)];
             });
-            release = true;
+            release.release(holders);
             pool->waitForDone();
             for (const auto &v : visits)
                 QCOMPARE(v.load(), 1);
