@@ -20,9 +20,12 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 using namespace kestrovia;
 using namespace testpics;
@@ -158,6 +161,22 @@ private slots:
         QCOMPARE(rig.gate.reads().size(), 1);
     }
 
+    // A size larger than the screen's free area: the window stops at the screen and
+    // shows the picture's top-left part, and that is no size the user chose - the
+    // row keeps its own.
+    void aSizeLargerThanTheScreenStays()
+    {
+        Rig rig;
+        const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+        const QString large = sizeText(QSize(room.width() * 2, room.height() * 2) * rig.preview.devicePixelRatioF());
+        appendJob(rig.table, m_picture, large, "ON");
+        QVERIFY(testui::shown(&rig.preview));
+        rig.table.setRow(1);
+        QVERIFY(rig.settled());
+        QVERIFY(rig.preview.width() <= room.width() && rig.preview.height() <= room.height());
+        QTRY_COMPARE(rig.table.TextMatrix(1, ColNewSize), large);
+    }
+
     // One output pixel per device pixel, whatever the scale factor (this test also
     // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
     // writes N, into the current row only, whatever else is highlighted. A drag of
@@ -200,6 +219,15 @@ private slots:
         QCOMPARE(settled.size(), QSize(widened, 300));
         QVERIFY(near(settled.pixel(widened - 3, 50), kGreen, 39));
         QCOMPARE(rig.gate.reads().size(), reads);
+
+        // A size that only the logical unit above shows exactly: 401 pixels at 125 %
+        // (320 units make 400). At 200 % no odd size can be shown at all.
+        if (std::fmod(ratio, 1.0) != 0 || ratio == 1) {
+            rig.table.setTextMatrix(1, ColNewSize, "401*301");
+            rig.table.setRow(1);
+            QVERIFY(rig.settled());
+            QCOMPARE(rig.preview.clientPixelSize(), QSize(401, 301));
+        }
     }
 
     // A size the user drags while the picture is still being made is the row's at
