@@ -45,7 +45,8 @@ public:
     // follows the window) or 続ける (the window and the run stay). A
     // run that ends while the question is open takes it away: the window closes.
     bool mayClose();
-    // Stops the run after the rows in flight (rows written stay written).
+    // Stops the run: no row starts any more, rows still being converted stop at
+    // their next check point, and files already written stay.
     void cancel();
 
 signals:

@@ -170,7 +170,7 @@ Form1::Form1(QWidget *parent)
     m_batch = new BatchRun(m_table, m_start, m_bar, this);
     connect(m_batch, &BatchRun::note, this, &Form1::setStripNote);
     connect(m_batch, &BatchRun::runningChanged, this, &Form1::setRunning);
-    // Escape stops a run (after the rows in flight).
+    // Escape stops a run: what is written stays, the rows in flight stop.
     auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, m_batch, &BatchRun::cancel);
     // The pointer says a picture is on its way where the user looks for it, over the
@@ -414,10 +414,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         m_hint->setVisible(event->type() == QEvent::Hide);
         m_openFolder->setVisible(event->type() == QEvent::Hide && !m_savedFolder.isEmpty());
-        // A batch run does not return to the event loop until it ends, so the
-        // uncovered strip is painted at once.
         if (isVisible())
-            repaint(m_hint->geometry());
+            update(m_hint->geometry());
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -308,8 +308,7 @@ private slots:
     }
 
     // While a run goes on the window answers but takes no edits; the run stops by
-    // 中止, by Escape or by closing the window, after the rows in flight, and
-    // whatever was written is whole.
+    // 中止, by Escape or by closing the window, and whatever was written is whole.
     void stoppingARun_data()
     {
         QTest::addColumn<QString>("how");
