@@ -18,16 +18,6 @@ namespace {
 
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
-QString brokenReason(PictureFormat format)
-{
-    return ja("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
-}
-
-QString truncatedReason(PictureFormat format)
-{
-    return ja("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
-}
-
 // Whether the first GIF picture's data runs to its end: Qt's reader shows a cut
 // frame as if it were whole.
 bool gifFirstFrameComplete(const QByteArray &data)
@@ -154,7 +144,7 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
 
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
-        fail(endsEarly(data, format) ? truncatedReason(format) : brokenReason(format));
+        fail(endsEarly(data, format) ? cutShortReason(format) : damagedReason(format));
     checkPictureSize(size.width(), size.height());
     checkDataCovers(data, format, size);
     if (beforeDecode)
@@ -164,11 +154,11 @@ FormatPicture decodeWithQt(const QByteArray &data, PictureFormat format, const s
     const bool read = reader.read(&img) && !img.isNull();
     const bool cut = endsEarly(data, format);
     if (cut)
-        fail(truncatedReason(format));
+        fail(cutShortReason(format));
     if (!read) {
         if (reader.error() == QImageReader::UnsupportedFormatError)
             fail(ja("この種類の %1 ファイルには対応していません").arg(pictureFormatName(format)));
-        fail(brokenReason(format));
+        fail(damagedReason(format));
     }
     // A GIF's first frame is drawn on its logical screen; nothing may come out
     // larger than what was checked.

@@ -86,16 +86,10 @@ public:
                     d[x] = 0xFF000000u | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2];
                 continue;
             }
-            for (int x = 0; x < w; ++x, s += 4) {
-                std::uint32_t r = s[0], g = s[1], b = s[2];
-                const std::uint32_t a = s[3];
-                if (m_premultiplied && a != 255 && a != 0) {
-                    r = std::min<std::uint32_t>(255, (r * 255 + a / 2) / a);
-                    g = std::min<std::uint32_t>(255, (g * 255 + a / 2) / a);
-                    b = std::min<std::uint32_t>(255, (b * 255 + a / 2) / a);
-                }
-                d[x] = (a << 24) | (r << 16) | (g << 8) | b;
-            }
+            for (int x = 0; x < w; ++x, s += 4)
+                d[x] = m_premultiplied ? straightPixel(s[3], s[0], s[1], s[2])
+                                       : (std::uint32_t(s[3]) << 24) | (std::uint32_t(s[0]) << 16)
+                                             | (std::uint32_t(s[1]) << 8) | s[2];
         }
         m_row += n;
     }

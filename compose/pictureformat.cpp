@@ -2,6 +2,7 @@
 
 #include "compose/byteview.h"
 #include "compose/tiffmetadata.h"
+#include "platform/japanese.h"
 
 #include <libheif/heif.h>
 #include <zlib.h>
@@ -28,6 +29,16 @@ bool isPictureName(QStringView name)
 {
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot >= 0 && pictureExtensions().contains(name.mid(dot + 1).toString(), Qt::CaseInsensitive);
+}
+
+QString damagedReason(PictureFormat format)
+{
+    return ja("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
+}
+
+QString cutShortReason(PictureFormat format)
+{
+    return ja("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
 }
 
 bool isJpegExtension(QStringView extension)

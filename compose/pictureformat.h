@@ -31,6 +31,10 @@ PictureFormat sniffPictureFormat(const QByteArray &data);
 
 // Short name for messages: "JPEG", "PNG", "HEIF", ...; "" for Unknown.
 QString pictureFormatName(PictureFormat format);
+// The reasons a decoder gives for a picture of format that is damaged, or that
+// ends before its data does.
+QString damagedReason(PictureFormat format);
+QString cutShortReason(PictureFormat format);
 
 // The embedded ICC profile as stored, in whatever colour space it describes:
 // JPEG APP2 "ICC_PROFILE" chunks joined in sequence order, PNG iCCP (inflated),

@@ -1,8 +1,8 @@
 #include "compose/quickpicture.h"
 
 #include "compose/imagebuffer.h"
+#include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
-#include "compose/turn.h"
 #include "platform/failure.h"
 #include "platform/stop.h"
 
@@ -66,36 +66,6 @@ struct Decompressor {
         return true;
     }
 };
-
-// The picture turned upright by its EXIF orientation, and where a rectangle of the
-// stored picture lands with it (see DecodedPicture::extent).
-QImage upright(const QImage &img, int orientation)
-{
-    switch (orientation) {
-    case 2: return mirrorImage(img, true, false);
-    case 3: return turnImage(img, 180);
-    case 4: return mirrorImage(img, false, true);
-    case 5: return turnImage(mirrorImage(img, true, false), 270);
-    case 6: return turnImage(img, 90);
-    case 7: return turnImage(mirrorImage(img, true, false), 90);
-    case 8: return turnImage(img, 270);
-    default: return img;
-    }
-}
-
-QRectF uprightRect(const QRectF &r, QSize size, int orientation)
-{
-    switch (orientation) {
-    case 2: return mirrorRect(r, size, true, false);
-    case 3: return turnRect(r, size, 180);
-    case 4: return mirrorRect(r, size, false, true);
-    case 5: return turnRect(mirrorRect(r, size, true, false), size, 270);
-    case 6: return turnRect(r, size, 90);
-    case 7: return turnRect(mirrorRect(r, size, true, false), size, 90);
-    case 8: return turnRect(r, size, 270);
-    default: return r;
-    }
-}
 
 } // namespace
 
@@ -175,9 +145,9 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
         return std::nullopt;
 
     DecodedPicture out;
-    out.image = upright(img, orientation);
+    out.image = orientImage(img, orientation);
     out.size = sideways ? QSize(h, w) : QSize(w, h);
-    out.extent = uprightRect(QRectF(0, 0, double(w) / denom, double(h) / denom), img.size(), orientation);
+    out.extent = orientRect(QRectF(0, 0, double(w) / denom, double(h) / denom), img.size(), orientation);
     return out;
 }
 

@@ -26,16 +26,6 @@ namespace {
 
 [[noreturn]] void fail(const QString &reason) { throw Failure(reason); }
 
-QString brokenReason(PictureFormat format)
-{
-    return ja("%1 ファイルが壊れているため読み込めません").arg(pictureFormatName(format));
-}
-
-QString truncatedReason(PictureFormat format)
-{
-    return ja("%1 ファイルが途中で切れているため読み込めません").arg(pictureFormatName(format));
-}
-
 [[noreturn]] void failTooLittleData(PictureFormat format, qint64 w, qint64 h)
 {
     fail(ja("%1 ファイルが壊れているか途中で切れています（%2 × %3 ピクセルに対してデータが少なすぎます）")
@@ -469,10 +459,10 @@ public:
         // as such rather than as libpng's refusal.
         const ByteView head = ByteView::of(source.head());
         if (!head.has(16, 8) || !head.is(12, "IHDR", 4))
-            fail(head.size < 33 ? truncatedReason(PictureFormat::Png) : brokenReason(PictureFormat::Png));
+            fail(head.size < 33 ? cutShortReason(PictureFormat::Png) : damagedReason(PictureFormat::Png));
         const qint64 w = head.be32(16), h = head.be32(20);
         if (w <= 0 || h <= 0)
-            fail(brokenReason(PictureFormat::Png));
+            fail(damagedReason(PictureFormat::Png));
         checkPictureSize(w, h);
         // Deflate packs at most 1032 bytes into one, and one byte holds at least 8
         // pixels: a file too small for its size is damaged or crafted.
@@ -484,15 +474,15 @@ public:
         for (qint64 at = 8;;) {
             std::uint8_t header[8];
             if (source.read(at, header, 8) < 8)
-                fail(truncatedReason(PictureFormat::Png));
+                fail(cutShortReason(PictureFormat::Png));
             const ByteView c{header, 8};
             const qint64 length = c.be32(0);
             if (length > source.size() - at - 12)
-                fail(truncatedReason(PictureFormat::Png));
+                fail(cutShortReason(PictureFormat::Png));
             if (c.is(4, "IDAT", 4) || c.is(4, "IEND", 4))
                 break;
             if (length > qint64(kPngChunkMax))
-                fail(brokenReason(PictureFormat::Png));
+                fail(damagedReason(PictureFormat::Png));
             at += 12 + length;
         }
 
@@ -540,7 +530,7 @@ public:
         m_passes = png_set_interlace_handling(m_png);
         png_read_update_info(m_png, m_info);
         if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * 4)
-            fail(brokenReason(PictureFormat::Png));
+            fail(damagedReason(PictureFormat::Png));
         // Interlaced rows come in seven passes over the whole picture: it is read
         // whole (under the budget) and handed out from there.
         m_interlaced = m_passes > 1;
@@ -581,7 +571,7 @@ private:
     static void onError(png_structp png, png_const_charp)
     {
         auto *self = static_cast<PngRows *>(png_get_error_ptr(png));
-        fail(self->m_cut ? truncatedReason(PictureFormat::Png) : brokenReason(PictureFormat::Png));
+        fail(self->m_cut ? cutShortReason(PictureFormat::Png) : damagedReason(PictureFormat::Png));
     }
     static void onWarning(png_structp, png_const_charp) { }
     static void onRead(png_structp png, png_bytep data, png_size_t length)
@@ -738,14 +728,7 @@ public:
             auto *d = reinterpret_cast<std::uint32_t *>(rows[i]);
             for (int x = 0; x < size.width(); ++x) {
                 const std::uint32_t p = s[x];
-                std::uint32_t r = TIFFGetR(p), g = TIFFGetG(p), b = TIFFGetB(p);
-                const std::uint32_t a = alpha ? TIFFGetA(p) : 255;
-                if (a != 255 && a != 0) {
-                    r = std::min<std::uint32_t>(255, (r * 255 + a / 2) / a);
-                    g = std::min<std::uint32_t>(255, (g * 255 + a / 2) / a);
-                    b = std::min<std::uint32_t>(255, (b * 255 + a / 2) / a);
-                }
-                d[x] = (a << 24) | (r << 16) | (g << 8) | b;
+                d[x] = straightPixel(alpha ? TIFFGetA(p) : 255, TIFFGetR(p), TIFFGetG(p), TIFFGetB(p));
             }
         }
         m_row += n;
@@ -754,7 +737,7 @@ public:
 private:
     [[noreturn]] void failed() const
     {
-        fail(m_cut ? truncatedReason(PictureFormat::Tiff) : brokenReason(PictureFormat::Tiff));
+        fail(m_cut ? cutShortReason(PictureFormat::Tiff) : damagedReason(PictureFormat::Tiff));
     }
 
     // Every strip or tile within the file, and all of them together able to hold
@@ -772,7 +755,7 @@ private:
         for (std::uint32_t i = 0; i < pieces; ++i) {
             if (offsets[i] > std::uint64_t(m_source.size()) || counts[i] > std::uint64_t(m_source.size())
                 || offsets[i] + counts[i] > std::uint64_t(m_source.size()))
-                fail(truncatedReason(PictureFormat::Tiff));
+                fail(cutShortReason(PictureFormat::Tiff));
             data += qint64(counts[i]);
         }
         std::uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
@@ -834,7 +817,7 @@ public:
     {
         const ByteView head = ByteView::of(source.head());
         if (head.size < 12 || head.le32(4) + 8 > std::uint64_t(source.size()))
-            fail(truncatedReason(PictureFormat::WebP));
+            fail(cutShortReason(PictureFormat::WebP));
         WebPBitstreamFeatures features;
         VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
         if (found == VP8_STATUS_NOT_ENOUGH_DATA && source.size() > head.size) {
@@ -844,7 +827,7 @@ public:
                                     &features);
         }
         if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
-            fail(brokenReason(PictureFormat::WebP));
+            fail(damagedReason(PictureFormat::WebP));
         const qint64 w = features.width, h = features.height;
         checkPictureSize(w, h);
         // Both codings can spend next to nothing on a flat area, but no real
@@ -926,7 +909,7 @@ private:
         const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
                                                                               WebPIDelete);
         if (!decoder)
-            fail(brokenReason(PictureFormat::WebP));
+            fail(damagedReason(PictureFormat::WebP));
         constexpr qint64 kPiece = 256 * 1024;
         std::vector<std::uint8_t> piece(size_t(std::min(kPiece, m_source.size())));
         VP8StatusCode status = VP8_STATUS_SUSPENDED;
@@ -939,11 +922,11 @@ private:
         if (status == VP8_STATUS_SUSPENDED)
             status = VP8_STATUS_NOT_ENOUGH_DATA;
         if (status == VP8_STATUS_NOT_ENOUGH_DATA)
-            fail(truncatedReason(PictureFormat::WebP));
+            fail(cutShortReason(PictureFormat::WebP));
         if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
             fail(ja("この種類の WebP ファイルには対応していません"));
         if (status != VP8_STATUS_OK)
-            fail(brokenReason(PictureFormat::WebP));
+            fail(damagedReason(PictureFormat::WebP));
     }
 
     PictureSource m_source = PictureSource::memory(QByteArray());

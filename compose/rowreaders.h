@@ -13,10 +13,24 @@
 #include <QRectF>
 #include <QSize>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
 namespace kestrovia {
+
+// A pixel of straight alpha (Format_ARGB32) from one whose colour is premultiplied
+// by its alpha, as TIFF and HEIF may store it; a clear pixel keeps its colour.
+inline std::uint32_t straightPixel(std::uint32_t a, std::uint32_t r, std::uint32_t g, std::uint32_t b)
+{
+    if (a != 255 && a != 0) {
+        const auto undo = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+        r = undo(r);
+        g = undo(g);
+        b = undo(b);
+    }
+    return (a << 24) | (r << 16) | (g << 8) | b;
+}
 
 class RowReader {
 public:

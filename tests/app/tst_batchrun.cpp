@@ -68,6 +68,19 @@ class TestBatchRun : public QObject {
     bool m_busyAndShown = true;
 
     JobTable &table() { return *m_form->table(); }
+    // rows rows of 1600 x 1200 photos, p0.jpg onwards, saved beside them: enough
+    // work that a run is still going when the test acts on it.
+    bool rowsOfOnePhoto(int rows)
+    {
+        writeJpeg(m_root + "p0.jpg", 1600, 1200);
+        for (int i = 0; i < rows; ++i) {
+            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
+            if (i > 0 && !QFile::copy(m_root + "p0.jpg", name))
+                return false;
+            table().appendJob(testui::jobFor(name, m_root));
+        }
+        return true;
+    }
     // Clicks 処理実行 and waits for the run's end (the button reads 「中止」 meanwhile).
     void run()
     {
@@ -322,12 +335,7 @@ private slots:
         QFETCH(QString, how);
         const bool stops = how != "close-continue";
         constexpr int rows = 24;
-        writeJpeg(m_root + "p0.jpg", 1600, 1200);
-        for (int i = 0; i < rows; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            QVERIFY(i == 0 || QFile::copy(m_root + "p0.jpg", name));
-            table().appendJob(testui::jobFor(name, m_root));
-        }
+        QVERIFY(rowsOfOnePhoto(rows));
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         const auto before = testui::allCells(table());
         auto *start = control<QAbstractButton>(m_form.get(), "BtnMain");
@@ -409,12 +417,7 @@ private slots:
     {
         QFETCH(bool, leftOpen);
         const int rows = leftOpen ? 3 : 24;
-        writeJpeg(m_root + "p0.jpg", 1600, 1200);
-        for (int i = 0; i < rows; ++i) {
-            const QString name = m_root + QStringLiteral("p%1.jpg").arg(i);
-            QVERIFY(i == 0 || QFile::copy(m_root + "p0.jpg", name));
-            table().appendJob(testui::jobFor(name, m_root));
-        }
+        QVERIFY(rowsOfOnePhoto(rows));
         if (leftOpen)
             Prompts::setNextQuestionLeftOpen();
         else
