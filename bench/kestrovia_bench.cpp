@@ -396,6 +396,7 @@ int quality(const QString &folder)
     job.newSize = QStringLiteral("250*167");
     job.fit = QStringLiteral("ON");
     job.backColor = QStringLiteral("8421504");
+    job.compression = QStringLiteral("5");
     report("ours", composeJob(readJob(job), loadJobSource(readJob(job))));
     const QImage vips(folder + QStringLiteral("/vips.png"));
     if (vips.size() == QSize(ow, oh))

@@ -234,6 +234,7 @@ JobRow jobFor(const QString &path)
     job.fit = QStringLiteral("OFF");
     job.position = QStringLiteral("Center");
     job.backColor = QStringLiteral("8421504");
+    job.compression = QStringLiteral("5");
     return job;
 }
 
