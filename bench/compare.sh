@@ -123,6 +123,19 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 # " old_ms=… new_vs_old=… old_peak_mb=…" for our time $1 and the old build's
 # "<ms> <MB>" in $2; nothing without OLD.
 versus_old() { [ -z "$old" ] || echo " old_ms=$(ms "$2") new_vs_old=$(ratio "$1" "$(ms "$2")") old_peak_mb=$(mb "$2")"; }
+# Times `kestrovia_bench <args...> <folder>` into o, and the old build's into oo
+# (empty without OLD): ours_and_old <case> <our folder> <old build's folder> <args...>
+ours_and_old() {
+    label=$1 ours_out=$2 old_out=$3
+    shift 3
+    log "case $label: ours"
+    o=$(timed "$bench" "$@" "$ours_out")
+    oo=
+    if [ -n "$old" ]; then
+        log "case $label: old build"
+        oo=$(timed "$old" "$@" "$old_out")
+    fi
+}
 
 # Turned +90° and fitted into 1600x1200 on grey: vipsthumbnail cannot turn, so
 # thumbnail to 1200x900, turn and embed, through vips' own fast format.
@@ -134,13 +147,7 @@ lines=
 measure() { # name picture ours-case vips-size magick-args...
     name=$1 picture=$2 ours_case=$3 vips_size=$4
     shift 4
-    log "case $name: ours"
-    o=$(timed "$bench" run "$ours_case" "$work/$picture" "$work/ours")
-    oo=
-    if [ -n "$old" ]; then
-        log "case $name: old build"
-        oo=$(timed "$old" run "$ours_case" "$work/$picture" "$work/old")
-    fi
+    ours_and_old "$name" "$work/ours" "$work/old" run "$ours_case" "$work/$picture"
     log "case $name: vipsthumbnail"
     if [ "$name" = b ]; then
         v=$(timed sh -c "$vips_b" sh "$work")
@@ -169,13 +176,7 @@ if has batch; then
     "$bench" batchpictures "$pictures" >&2
     ls "$pictures"/*.jpg >"$work/batch.list"
     mkdir -p "$work/batch/ours" "$work/batch/old" "$work/batch/vips" "$work/batch/floor" "$work/batch/rows"
-    log "case batch: ours"
-    o=$(timed "$bench" batch "$pictures" "$work/batch/ours")
-    oo=
-    if [ -n "$old" ]; then
-        log "case batch: old build"
-        oo=$(timed "$old" batch "$pictures" "$work/batch/old")
-    fi
+    ours_and_old batch "$work/batch/ours" "$work/batch/old" batch "$pictures"
     log "case batch: vipsthumbnail, $cores at a time"
     v=$(timed xargs -a "$work/batch.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/batch/vips/%s.jpg[Q=$q5]")
     log "case batch: djpeg | cjpeg, $cores at a time"
@@ -242,13 +243,7 @@ for sub in 420 444; do
     [ -f "$work/floor1600.ppm" ] || "$bench" ppm "$work/floor1600.ppm" 1600 1200
     ls "$pictures"/*.jpg >"$work/floor$sub.list"
     mkdir -p "$work/floor$sub/ours" "$work/floor$sub/old" "$work/floor$sub/floor"
-    log "case floor$sub: ours"
-    o=$(timed "$bench" batch "$pictures" "$work/floor$sub/ours")
-    oo=
-    if [ -n "$old" ]; then
-        log "case floor$sub: old build"
-        oo=$(timed "$old" batch "$pictures" "$work/floor$sub/old")
-    fi
+    ours_and_old "floor$sub" "$work/floor$sub/ours" "$work/floor$sub/old" batch "$pictures"
     log "case floor$sub: djpeg (full size) + cjpeg (1600x1200), $cores at a time"
     f=$(timed xargs -a "$work/floor$sub.list" -d '\n' -P "$cores" -n 1 sh -c 'djpeg -outfile /dev/null "$4" && cjpeg -quality "$3" -outfile "$1/${4##*/}" "$2"' sh "$work/floor$sub/floor" "$work/floor1600.ppm" "$q5")
     lines="${lines}case=floor$sub ours_ms=$(ms "$o") floor_ms=$(ms "$f") ours_vs_floor=$(ratio "$(ms "$o")" "$(ms "$f")") ours_peak_mb=$(mb "$o")$(versus_old "$(ms "$o")" "$oo")

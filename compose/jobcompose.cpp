@@ -90,6 +90,28 @@ QRectF placement(const Job &job, QSize turned, int cw, int ch)
     return QRectF(x, y, w, h);
 }
 
+struct CanvasPlace {
+    QSize canvas;
+    std::int16_t code; // the turn drawn
+    PixelSpan sx, sy;  // the canvas pixels the picture covers
+};
+
+CanvasPlace canvasPlace(const Job &job, QSize picture, bool applyTurn)
+{
+    CanvasPlace p;
+    p.canvas = job.canvas.value_or(picture);
+    // Texts outside the tables give top-left and no turn, so nothing of the previous
+    // job leaks into this one.
+    p.code = applyTurn ? job.rotation : 0;
+    const QSize turned = isQuarterTurn(p.code) ? picture.transposed() : picture;
+    const QRectF rect =
+        placement(job, turned, p.canvas.width() * kTwipsPerPixel, p.canvas.height() * kTwipsPerPixel);
+    // Each edge rounded to the nearest pixel boundary.
+    p.sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
+    p.sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
+    return p;
+}
+
 } // namespace
 
 QSize drawnSize(const Job &job, QSize upright, bool applyTurn)
@@ -338,14 +360,11 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
     out.iccProfile = reader->rgbProfile ? rgbOnly(reader->blocks.icc) : QByteArray();
 
     // composeJob's placement, on the picture's real size.
-    const QSize canvasSize = job.canvas.value_or(out.pictureSize);
+    const CanvasPlace place = canvasPlace(job, out.pictureSize, applyTurn);
+    const QSize canvasSize = place.canvas;
     const std::int32_t color = job.backColor;
-    const std::int16_t code = applyTurn ? job.rotation : 0;
-    const QSize turned = isQuarterTurn(code) ? out.pictureSize.transposed() : out.pictureSize;
-    const QRectF rect =
-        placement(job, turned, canvasSize.width() * kTwipsPerPixel, canvasSize.height() * kTwipsPerPixel);
-    const PixelSpan sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
-    const PixelSpan sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
+    const std::int16_t code = place.code;
+    const PixelSpan sx = place.sx, sy = place.sy;
     const QSize target(sx.end - sx.first, sy.end - sy.first);
     checkPictureSize(target.width(), target.height());
     std::optional<QImage> piece;
@@ -394,19 +413,11 @@ QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn)
 {
     if (picture.size.isEmpty() || picture.image.isNull())
         throw Failure(QString::fromUtf8("画像が読み込まれていません"));
-    const QSize canvasSize = job.canvas.value_or(picture.size);
+    const CanvasPlace place = canvasPlace(job, picture.size, applyTurn);
+    const QSize canvasSize = place.canvas;
     const std::int32_t color = job.backColor;
-    // Texts outside the tables give top-left and no turn, so nothing of the previous
-    // job leaks into this one.
-    const std::int16_t code = applyTurn ? job.rotation : 0;
-    const QSize turned = isQuarterTurn(code) ? picture.size.transposed() : picture.size;
-
-    const QRectF rect =
-        placement(job, turned, canvasSize.width() * kTwipsPerPixel, canvasSize.height() * kTwipsPerPixel);
-    // The canvas pixels the picture covers: each edge rounded to the nearest pixel
-    // boundary.
-    const PixelSpan sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
-    const PixelSpan sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
+    const std::int16_t code = place.code;
+    const PixelSpan sx = place.sx, sy = place.sy;
     const QImage piece =
         ComposePicture(opaque(picture.image, color), picture.extent, QSize(sx.end - sx.first, sy.end - sy.first), code);
     if (piece.size() == canvasSize)
