@@ -93,7 +93,7 @@ QRectF placement(const Job &job, QSize turned, int cw, int ch)
 struct CanvasPlace {
     QSize canvas;
     std::int16_t code; // the turn drawn
-    PixelSpan sx, sy;  // the canvas pixels the picture covers
+    PixelSpan sx, sy; // the canvas pixels the picture covers
 };
 
 CanvasPlace canvasPlace(const Job &job, QSize picture, bool applyTurn)
@@ -104,8 +104,7 @@ CanvasPlace canvasPlace(const Job &job, QSize picture, bool applyTurn)
     // job leaks into this one.
     p.code = applyTurn ? job.rotation : 0;
     const QSize turned = isQuarterTurn(p.code) ? picture.transposed() : picture;
-    const QRectF rect =
-        placement(job, turned, p.canvas.width() * kTwipsPerPixel, p.canvas.height() * kTwipsPerPixel);
+    const QRectF rect = placement(job, turned, p.canvas.width() * kTwipsPerPixel, p.canvas.height() * kTwipsPerPixel);
     // Each edge rounded to the nearest pixel boundary.
     p.sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
     p.sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
