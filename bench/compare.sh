@@ -17,6 +17,7 @@
 #   case=preview_click mp=… first_ms=… first_shown=…/… exact_ms=… alone_ms=… exact_vs_alone=… first_alone_ms=… longest_gap_ms=…
 #   case=preview_return mp=24 exact_ms=… longest_gap_ms=…
 #   case=preview_drag mp=24 steps=30 longest_gap_ms=… final_ms=…
+#   case=preview_floor mp=… djpeg_quarter_ms=… djpeg_eighth_ms=…
 #   case=preview_memory mp=50 rows=20 peak_mb=… kept_mb=…
 #   case=batch_window rows=20 window_ms=… pipeline_ms=… window_vs_pipeline=… window_longest_gap_ms=… pipeline_longest_gap_ms=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
@@ -289,6 +290,14 @@ if has preview; then
     for what in click return drag memory; do
         log "preview: $what"
         lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" "$what" "$previews")
+"
+    done
+    # What a first look cannot beat: libjpeg-turbo's own reduced decode of the file.
+    for mp in 12 24 50; do
+        log "preview: djpeg -scale 1/4 and 1/8, $mp MP"
+        q4=$(timed djpeg -scale 1/4 -outfile /dev/null "$previews/preview-${mp}mp.jpg")
+        q8=$(timed djpeg -scale 1/8 -outfile /dev/null "$previews/preview-${mp}mp.jpg")
+        lines="${lines}case=preview_floor mp=$mp djpeg_quarter_ms=$(ms "$q4") djpeg_eighth_ms=$(ms "$q8")
 "
     done
 fi
