@@ -17,11 +17,12 @@ RUN_PACKAGES := cmake g++ make pkg-config \
                 libpng-dev libtiff-dev libwebp-dev \
                 fonts-ipafont-gothic fonts-noto-cjk
 # Building and running the tests, the install and package checks among them
-# (dpkg-dev: dpkg-shlibdeps works out the package's library dependencies);
-# exiftool checks the outputs' metadata.
-TEST_PACKAGES := desktop-file-utils appstream dpkg-dev libimage-exiftool-perl
+# (dpkg-dev: dpkg-shlibdeps works out the package's library dependencies, and
+# CPack finds the programs to give it with file); exiftool checks the outputs'
+# metadata.
+TEST_PACKAGES := desktop-file-utils appstream dpkg-dev file libimage-exiftool-perl
 # Building the Debian package and checking it.
-PACKAGE_PACKAGES := dpkg-dev lintian
+PACKAGE_PACKAGES := dpkg-dev file lintian
 # The benchmarks and the tools they are compared with.
 BENCH_PACKAGES := libbenchmark-dev libvips-tools imagemagick libjpeg-turbo-progs
 # The fuzzers need clang's libFuzzer.

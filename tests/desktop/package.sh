@@ -2,14 +2,15 @@
 # Usage: package.sh <cpack> <build folder> <application id> <version>
 # Builds the Debian package from the build with CPack, unpacks it into a temporary
 # root as dpkg would install it, and checks its fields and every file in it.
-# Needs dpkg-deb and dpkg-shlibdeps (dpkg-dev), desktop-file-validate
-# (desktop-file-utils) and appstreamcli (appstream); exits 77 (skipped) without
-# the dpkg tools, as on a system that is not Debian's.
+# Needs dpkg-deb and dpkg-shlibdeps (dpkg-dev), file (CPack finds the programs
+# with it), desktop-file-validate (desktop-file-utils) and appstreamcli
+# (appstream); exits 77 (skipped) without the first three, as on a system that is
+# not Debian's.
 set -u
 cpack=$1 build=$2 id=$3 version=$4
-for tool in dpkg-deb dpkg-shlibdeps; do
+for tool in dpkg-deb dpkg-shlibdeps file; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIP: no $tool here (dpkg-dev); the Debian package cannot be built"
+        echo "SKIP: no $tool here; the Debian package cannot be built"
         exit 77
     fi
 done
