@@ -2,6 +2,7 @@
 
 #include "app/artwork.h"
 #include "app/prompts.h"
+#include "platform/japanese.h"
 #include "platform/units.h"
 
 #include <QCoreApplication>
@@ -69,7 +70,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     QLabel *label1 = addLabel(this, "Label1", QStringLiteral("Kestrovia"), design1);
     QLabel *label2 = addLabel(this, "Label2", QStringLiteral("Ver 1.00β"), design2);
     m_label3 = addLabel(this, "Label3", QStringLiteral("Kestroviaサポートページ"), design3);
-    QLabel *label4 = addLabel(this, "Label4", QString::fromUtf8("Mail : README の「サポート」を参照"), design4);
+    QLabel *label4 = addLabel(this, "Label4", ja("Mail : README の「サポート」を参照"), design4);
     keepRightOf(label1, label2, twipsToPixels(15));
     // A large font makes the name line taller than the gap above the link.
     keepBelow(label1, m_label3);
@@ -148,7 +149,7 @@ void AboutDialog::label3Click()
     Prompts::Message m;
     m.title = QStringLiteral("Kestrovia");
     m.text = QStringLiteral("error");
-    m.informative = QString::fromUtf8("サポートページを開くためのブラウザを起動できませんでした。");
+    m.informative = ja("サポートページを開くためのブラウザを起動できませんでした。");
     Prompts::inform(this, m);
 }
 

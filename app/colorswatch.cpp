@@ -1,5 +1,6 @@
 #include "app/colorswatch.h"
 
+#include "platform/japanese.h"
 #include "platform/syscolor.h"
 
 #include <QKeyEvent>
@@ -18,7 +19,7 @@ ColorSwatch::ColorSwatch(QWidget *parent)
     setCursor(Qt::PointingHandCursor);
     // Reachable with Tab and opened with Space or Enter, as a button is.
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(QString::fromUtf8("背景色"));
+    setAccessibleName(ja("背景色"));
 }
 
 void ColorSwatch::setColorValue(std::int32_t value)

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "platform/japanese.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -39,11 +40,12 @@ std::optional<int> CommandLine::answer() const
         const QStringList unknown = m_parser.unknownOptionNames();
         const QString what = unknown.isEmpty()
                                  ? m_parser.errorText()
-                                 : QString::fromUtf8("不明なオプション「%1」があります。")
+                                 : ja("不明なオプション「%1」があります。")
                                        .arg(unknown.first().size() == 1 ? u'-' + unknown.first()
                                                                         : QStringLiteral("--") + unknown.first());
-        print(stderr, QString::fromUtf8("%1: %2\n使い方: %1 [ファイル...]\n詳しい説明は「%1 --help」で表示します。\n")
-                          .arg(m_programName, what));
+        print(
+            stderr,
+            ja("%1: %2\n使い方: %1 [ファイル...]\n詳しい説明は「%1 --help」で表示します。\n").arg(m_programName, what));
         return kUsageError;
     }
     if (m_parser.isSet(m_help)) {

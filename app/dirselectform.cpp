@@ -1,5 +1,6 @@
 #include "app/dirselectform.h"
 
+#include "platform/japanese.h"
 #include "platform/units.h"
 
 #include <QCloseEvent>
@@ -71,7 +72,7 @@ DirSelectForm::DirSelectForm(QWidget *parent)
 
     m_ok = new QPushButton(QStringLiteral("OK"), this);
     m_ok->setObjectName(QStringLiteral("Command1(0)"));
-    m_cancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
+    m_cancel = new QPushButton(ja("キャンセル"), this);
     m_cancel->setObjectName(QStringLiteral("Command1(1)"));
     // Enter confirms and Escape cancels, as in every other dialog.
     m_ok->setDefault(true);

@@ -11,6 +11,7 @@
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
 #include "platform/filename.h"
+#include "platform/japanese.h"
 #include "platform/units.h"
 #include "preview/form2.h"
 #include "preview/selectionsync.h"
@@ -44,7 +45,7 @@ constexpr int kClientHeight = 5865;
 constexpr int kMinOuterWidth = 2700;
 constexpr int kRestoredOuterWidth = 8490;
 
-QString dropHint() { return QString::fromUtf8("画像をドラッグアンドドロップしてください。"); }
+QString dropHint() { return ja("画像をドラッグアンドドロップしてください。"); }
 
 // The strip under the grid has room for two lines. A longer note (the names a drop
 // left out) is cut there with "…" and shown whole in the tooltip; text() stays whole.
@@ -102,9 +103,9 @@ Form1::Form1(QWidget *parent)
     m_grid->setFocus();
 
     // Adding without dragging: a button under the list, and Ctrl+O anywhere.
-    m_add = new QPushButton(QString::fromUtf8("画像を追加…"), this);
+    m_add = new QPushButton(ja("画像を追加…"), this);
     m_add->setObjectName(QStringLiteral("BtnAdd"));
-    m_add->setToolTip(QString::fromUtf8("画像ファイルを選んで一覧に追加します (Ctrl+O)"));
+    m_add->setToolTip(ja("画像ファイルを選んで一覧に追加します (Ctrl+O)"));
     m_add->setGeometry(place(2730, 5520, 1200, 315));
     auto *open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &Form1::addPictures);
@@ -128,10 +129,9 @@ Form1::Form1(QWidget *parent)
         m_hint->setFont(f);
         // Its second line, after a run: the folder the run saved to, in the file
         // manager. A link that Tab reaches and Enter follows.
-        m_openFolder =
-            new QLabel(QStringLiteral("<a href=\"folder\">%1</a>").arg(QString::fromUtf8("保存先を開く")), this);
+        m_openFolder = new QLabel(QStringLiteral("<a href=\"folder\">%1</a>").arg(ja("保存先を開く")), this);
         m_openFolder->setObjectName(QStringLiteral("LinkOpenFolder"));
-        m_openFolder->setAccessibleName(QString::fromUtf8("保存先を開く"));
+        m_openFolder->setAccessibleName(ja("保存先を開く"));
         m_openFolder->setFont(f);
         m_openFolder->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         m_openFolder->setFocusPolicy(Qt::StrongFocus);
@@ -144,13 +144,13 @@ Form1::Form1(QWidget *parent)
     m_bar->setGeometry(place(3960, 5550, 1815, 225));
     m_bar->setTextVisible(false);
     m_bar->setVisible(false);
-    m_bar->setAccessibleName(QString::fromUtf8("変換の進み具合"));
+    m_bar->setAccessibleName(ja("変換の進み具合"));
     // The two-line hint is taller than the bar that covers it during a run.
     m_bar->installEventFilter(this);
-    m_start = new QPushButton(QString::fromUtf8("処理実行 >> >>"), this);
+    m_start = new QPushButton(ja("処理実行 >> >>"), this);
     m_start->setObjectName(QStringLiteral("BtnMain"));
     // The caption's arrows are decoration; a screen reader says what the button does.
-    m_start->setAccessibleName(QString::fromUtf8("処理実行"));
+    m_start->setAccessibleName(ja("処理実行"));
     m_start->setGeometry(place(5820, 5520, 2505, 315));
 
     resize(twipsRect(0, 0, 8340, kClientHeight).size() + QSize(0, extra));
@@ -185,7 +185,7 @@ Form1::Form1(QWidget *parent)
     m_rowCommands->setSizeRule([this] { return m_panel->sizeRule(); });
     QMenu *menu = m_rowCommands->menu();
     menu->addSeparator();
-    QAction *reset = menu->addAction(QString::fromUtf8("設定を初期設定に戻す"));
+    QAction *reset = menu->addAction(ja("設定を初期設定に戻す"));
     reset->setObjectName(QStringLiteral("ResetSettings"));
     connect(reset, &QAction::triggered, this, &Form1::resetSettings);
     connect(m_panel, &SettingsPanel::sizeRulePicked, this, [this](const SizeRule &rule) {
@@ -210,7 +210,7 @@ Form1::Form1(QWidget *parent)
             // URL dragged from a browser is not a picture file.
             if (!url.isLocalFile()) {
                 notAdded.append({url.fileName().isEmpty() ? url.toDisplayString() : url.fileName(),
-                                 QString::fromUtf8("このコンピュータ上のファイルではありません")});
+                                 ja("このコンピュータ上のファイルではありません")});
                 continue;
             }
             // The name as the file system holds it, which need not be UTF-8.
@@ -317,7 +317,7 @@ void Form1::setupJobTable()
     for (int col = 0; col < JobColumnCount; ++col) {
         // The two reserved columns keep the empty header every cell starts with.
         if (columns[col].header)
-            m_table->setTextMatrix(0, col, QString::fromUtf8(columns[col].header));
+            m_table->setTextMatrix(0, col, ja(columns[col].header));
         m_table->setColWidth(col, columns[col].width);
     }
 }

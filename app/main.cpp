@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "export/staletemp.h"
 #include "platform/filename.h"
+#include "platform/japanese.h"
 
 #include <QApplication>
 #include <QFile>
@@ -32,8 +33,8 @@ int main(int argc, char *argv[])
         kestrovia::installQtTranslations(app);
         if (const auto exitCode = kestrovia::CommandLine(QCoreApplication::arguments()).answer())
             return *exitCode;
-        std::fputs(QString::fromUtf8("%1: 画面（ディスプレイ）に接続できないため、ウィンドウを開けません。"
-                                     "DISPLAY または WAYLAND_DISPLAY が設定された環境で起動してください。\n")
+        std::fputs(kestrovia::ja("%1: 画面（ディスプレイ）に接続できないため、ウィンドウを開けません。"
+                                 "DISPLAY または WAYLAND_DISPLAY が設定された環境で起動してください。\n")
                        .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName())
                        .toUtf8()
                        .constData(),

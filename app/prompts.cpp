@@ -2,6 +2,7 @@
 
 #include "app/dirselectform.h"
 #include "compose/pictureformat.h"
+#include "platform/japanese.h"
 
 #include <QAction>
 #include <QColorDialog>
@@ -59,14 +60,14 @@ QString caption(Prompts::Answer a)
 {
     switch (a) {
     case Prompts::Ok: return QStringLiteral("OK");
-    case Prompts::Overwrite: return QString::fromUtf8("上書き");
-    case Prompts::Skip: return QString::fromUtf8("スキップ");
-    case Prompts::Abort: return QString::fromUtf8("中止");
-    case Prompts::Stop: return QString::fromUtf8("処理を中止");
-    case Prompts::Continue: return QString::fromUtf8("続ける");
-    case Prompts::OpenFolder: return QString::fromUtf8("保存先を開く");
-    case Prompts::Delete: return QString::fromUtf8("削除");
-    case Prompts::Cancel: return QString::fromUtf8("キャンセル");
+    case Prompts::Overwrite: return ja("上書き");
+    case Prompts::Skip: return ja("スキップ");
+    case Prompts::Abort: return ja("中止");
+    case Prompts::Stop: return ja("処理を中止");
+    case Prompts::Continue: return ja("続ける");
+    case Prompts::OpenFolder: return ja("保存先を開く");
+    case Prompts::Delete: return ja("削除");
+    case Prompts::Cancel: return ja("キャンセル");
     }
     return {};
 }
@@ -156,7 +157,7 @@ QColor Prompts::chooseColor(QWidget *parent)
     if (recorded(Kind::Color, {}))
         return next(state().colors).value_or(QColor());
     // No initial colour is offered: the dialog opens on its own default.
-    return QColorDialog::getColor(Qt::white, parent, QString::fromUtf8("色の設定"));
+    return QColorDialog::getColor(Qt::white, parent, ja("色の設定"));
 }
 
 Prompts::FolderChoice Prompts::chooseFolder(QWidget *parent, const QString &startFolder)
@@ -184,12 +185,11 @@ QStringList Prompts::chooseFiles(QWidget *parent, const QString &startFolder)
     QStringList patterns;
     for (const QString &ext : pictureExtensions())
         patterns << QStringLiteral("*.") + ext << QStringLiteral("*.") + ext.toUpper();
-    QFileDialog dialog(parent, QString::fromUtf8("画像を追加"), startFolder);
+    QFileDialog dialog(parent, ja("画像を追加"), startFolder);
     // Qt's own dialog speaks the program's language on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(
-        {QString::fromUtf8("画像 (%1)").arg(patterns.join(u' ')), QString::fromUtf8("すべてのファイル (*)")});
+    dialog.setNameFilters({ja("画像 (%1)").arg(patterns.join(u' ')), ja("すべてのファイル (*)")});
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 

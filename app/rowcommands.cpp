@@ -6,6 +6,7 @@
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "preview/form2.h"
 
 #include <QAction>
@@ -51,19 +52,19 @@ void RowCommands::buildMenu(QWidget *parent)
         return a;
     };
     const auto submenu = [named](QMenu *in, const char *text, const char *name) {
-        QMenu *m = in->addMenu(QString::fromUtf8(text));
+        QMenu *m = in->addMenu(ja(text));
         m->setObjectName(QString::fromLatin1(name));
         named(m->menuAction(), name);
         return m;
     };
-    m_menu = new QMenu(QString::fromUtf8("編集"), parent);
+    m_menu = new QMenu(ja("編集"), parent);
     m_menu->setObjectName(QStringLiteral("SameAll"));
     named(m_menu->menuAction(), "SameAll");
     // The root only serves as the popup: there is no menu bar to show it in.
     m_menu->menuAction()->setVisible(false);
 
     QMenu *same = submenu(m_menu, "項目の一致", "SameA");
-    connect(named(same->addAction(QString::fromUtf8("全項目")), "SameAllItem"), &QAction::triggered, this,
+    connect(named(same->addAction(ja("全項目")), "SameAllItem"), &QAction::triggered, this,
             &RowCommands::SameAllItem_Click);
     const struct {
         const char *text;
@@ -76,25 +77,25 @@ void RowCommands::buildMenu(QWidget *parent)
         {"保存先", "SameFolderAll", ColSaveFolder}, {"メタデータ", "SameMetaAll", ColMetadata},
     };
     for (const auto &c : copies) {
-        QAction *a = named(same->addAction(QString::fromUtf8(c.text)), c.name);
+        QAction *a = named(same->addAction(ja(c.text)), c.name);
         connect(a, &QAction::triggered, this, [this, col = c.column] { copyColumnToAll(col); });
     }
 
     QMenu *sort = submenu(m_menu, "ソート", "SortMnu");
     QMenu *byName = submenu(sort, "ファイル名", "SortFileName");
-    connect(named(byName->addAction(QString::fromUtf8("昇順")), "SortFile(0)"), &QAction::triggered, this,
+    connect(named(byName->addAction(ja("昇順")), "SortFile(0)"), &QAction::triggered, this,
             [this] { SortFile_Click(0); });
-    connect(named(byName->addAction(QString::fromUtf8("降順")), "SortFile(1)"), &QAction::triggered, this,
+    connect(named(byName->addAction(ja("降順")), "SortFile(1)"), &QAction::triggered, this,
             [this] { SortFile_Click(1); });
     // Present in the menu tree, but without a command: not offered.
-    named(sort->addAction(QString::fromUtf8("サイズ")), "SortSize")->setVisible(false);
-    named(sort->addAction(QString::fromUtf8("新規サイズ")), "SortNewSize")->setVisible(false);
-    named(sort->addAction(QString::fromUtf8("JPG圧縮")), "SortJPG")->setVisible(false);
+    named(sort->addAction(ja("サイズ")), "SortSize")->setVisible(false);
+    named(sort->addAction(ja("新規サイズ")), "SortNewSize")->setVisible(false);
+    named(sort->addAction(ja("JPG圧縮")), "SortJPG")->setVisible(false);
 
     m_menu->addSeparator();
-    connect(named(m_menu->addAction(QString::fromUtf8("すべての行を削除")), "DeleteAll"), &QAction::triggered, this,
+    connect(named(m_menu->addAction(ja("すべての行を削除")), "DeleteAll"), &QAction::triggered, this,
             &RowCommands::DeleteAll_Click);
-    m_undo = named(m_menu->addAction(QString::fromUtf8("削除した行を元に戻す")), "UndoRemove");
+    m_undo = named(m_menu->addAction(ja("削除した行を元に戻す")), "UndoRemove");
     m_undo->setShortcut(QKeySequence::Undo);
     m_undo->setShortcutContext(Qt::WindowShortcut);
     m_undo->setEnabled(false);
@@ -125,9 +126,9 @@ void RowCommands::DeleteAll_Click()
         return;
     Prompts::Message question;
     question.icon = Prompts::Question;
-    question.title = QString::fromUtf8("すべての行を削除");
-    question.text = QString::fromUtf8("すべての行を削除しますか？");
-    question.informative = QString::fromUtf8("%1 行を一覧から削除します。Ctrl+Z で元に戻せます。").arg(count);
+    question.title = ja("すべての行を削除");
+    question.text = ja("すべての行を削除しますか？");
+    question.informative = ja("%1 行を一覧から削除します。Ctrl+Z で元に戻せます。").arg(count);
     if (Prompts::ask(m_menu->parentWidget(), question, {Prompts::Delete, Prompts::Cancel}, Prompts::Cancel,
                      Prompts::Cancel)
         != Prompts::Delete)

@@ -7,6 +7,7 @@
 #include "compose/picturelimits.h"
 #include "joblist/jobcolumns.h"
 #include "platform/contrast.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
 #include "platform/units.h"
@@ -39,10 +40,7 @@ template <typename T> T *named(T *widget, const char *name)
     return widget;
 }
 
-QLabel *label(const char *text, const char *name, QWidget *parent)
-{
-    return named(new QLabel(QString::fromUtf8(text), parent), name);
-}
+QLabel *label(const char *text, const char *name, QWidget *parent) { return named(new QLabel(ja(text), parent), name); }
 
 // The turn list's items, in order; "°" is U+00B0.
 constexpr std::array<QStringView, 4> kTurnItems = {celltext::TurnRight, celltext::TurnLeft, celltext::TurnHalf,
@@ -50,15 +48,12 @@ constexpr std::array<QStringView, 4> kTurnItems = {celltext::TurnRight, celltext
 
 // The blank item reads なし, on screen and to a screen reader; the row still takes
 // the item's own text (" ").
-QString turnItemText(QStringView item)
-{
-    return item == celltext::NoTurn ? QString::fromUtf8("なし") : item.toString();
-}
+QString turnItemText(QStringView item) { return item == celltext::NoTurn ? ja("なし") : item.toString(); }
 
 } // namespace
 
 SettingsPanel::SettingsPanel(QWidget *parent)
-    : QGroupBox(QString::fromUtf8("作成画像"), parent)
+    : QGroupBox(ja("作成画像"), parent)
 {
     setObjectName(QStringLiteral("Frame1"));
     build();
@@ -120,8 +115,8 @@ void SettingsPanel::build()
     m_width = named(new QLineEdit(QStringLiteral("0"), this), "TxtWidth");
     m_height = named(new QLineEdit(QStringLiteral("0"), this), "TxtHeight");
     // Without names a screen reader takes the frame's title for both fields.
-    m_width->setAccessibleName(QString::fromUtf8("横"));
-    m_height->setAccessibleName(QString::fromUtf8("縦"));
+    m_width->setAccessibleName(ja("横"));
+    m_height->setAccessibleName(ja("縦"));
     for (QLineEdit *e : {m_width, m_height}) {
         e->setFixedSize(52, editHeight);
         e->setAlignment(Qt::AlignRight);
@@ -136,24 +131,23 @@ void SettingsPanel::build()
     // How a row's size is worked out of its own picture: for new rows, for the
     // current row when the rule changes, and for 項目の一致 → サイズ.
     m_sizeMode = named(new QComboBox(this), "SizeMode");
-    m_sizeMode->addItems({QString::fromUtf8("横×縦"), QString::fromUtf8("長辺"), QString::fromUtf8("パーセント")});
-    m_sizeMode->setAccessibleName(QString::fromUtf8("サイズの決め方"));
+    m_sizeMode->addItems({ja("横×縦"), ja("長辺"), ja("パーセント")});
+    m_sizeMode->setAccessibleName(ja("サイズの決め方"));
     m_sizeMode->setFixedHeight(editHeight);
     m_sizeValue = named(new QSpinBox(this), "SizeValue");
     m_sizeValue->setKeyboardTracking(false); // one change when the typing is done, not one per digit
     m_sizeValue->setFixedSize(68, editHeight);
-    m_sizeValue->setAccessibleName(QString::fromUtf8("サイズの値"));
+    m_sizeValue->setAccessibleName(ja("サイズの値"));
     m_sizeValue->setAlignment(Qt::AlignRight);
     QLabel *byRule = label("指定", "Label17", this);
     byRule->setBuddy(m_sizeMode); // a screen reader names a combo box by its label
     row({byRule, m_sizeMode, m_sizeValue});
-    m_shrinkOnly = named(new QCheckBox(QString::fromUtf8("縮小のみ（拡大しない）"), this), "ShrinkOnly");
+    m_shrinkOnly = named(new QCheckBox(ja("縮小のみ（拡大しない）"), this), "ShrinkOnly");
     v->addWidget(m_shrinkOnly);
     showSizeRule(SizeRule());
 
-    m_fit[0] = named(new QRadioButton(QString::fromUtf8("元画像の縦横比を保持する。"), this), "AspCheck(0)");
-    m_fit[1] =
-        named(new QRadioButton(QString::fromUtf8("比率を無視して画像サイズに\nフィットさせる。"), this), "AspCheck(1)");
+    m_fit[0] = named(new QRadioButton(ja("元画像の縦横比を保持する。"), this), "AspCheck(0)");
+    m_fit[1] = named(new QRadioButton(ja("比率を無視して画像サイズに\nフィットさせる。"), this), "AspCheck(1)");
     m_fit[0]->setChecked(true);
     v->addWidget(m_fit[0]);
     v->addWidget(m_fit[1]);
@@ -168,8 +162,8 @@ void SettingsPanel::build()
     {
         auto *h = new QHBoxLayout(frame2);
         h->setContentsMargins(8, 0, 0, 0);
-        m_position[0] = named(new QRadioButton(QString::fromUtf8("左上"), frame2), "PicPos(0)");
-        m_position[1] = named(new QRadioButton(QString::fromUtf8("中央"), frame2), "PicPos(1)");
+        m_position[0] = named(new QRadioButton(ja("左上"), frame2), "PicPos(0)");
+        m_position[1] = named(new QRadioButton(ja("中央"), frame2), "PicPos(1)");
         m_position[0]->setChecked(true);
         h->addWidget(m_position[0]);
         h->addWidget(m_position[1]);
@@ -187,7 +181,7 @@ void SettingsPanel::build()
     m_turn->setEditText(QString());
     // The empty start means no turn as well.
     m_turn->lineEdit()->setPlaceholderText(turnItemText(celltext::NoTurn));
-    m_turn->setAccessibleName(QString::fromUtf8("回転"));
+    m_turn->setAccessibleName(ja("回転"));
     m_turn->setFixedSize(80, editHeight);
     QLabel *turnLabel = label("回転", "Label11", this);
     // On Linux a combo box's accessible name is its text; its label comes from here.
@@ -212,7 +206,7 @@ void SettingsPanel::build()
     // A scroll bar takes no focus by default; this one is a setting, so Tab reaches
     // it and the arrow keys move it toward the caption they point at.
     m_level->setFocusPolicy(Qt::StrongFocus);
-    m_level->setAccessibleName(QString::fromUtf8("JPG圧縮レベル"));
+    m_level->setAccessibleName(ja("JPG圧縮レベル"));
     m_level->installEventFilter(this);
     {
         auto *h = new QHBoxLayout;
@@ -230,8 +224,8 @@ void SettingsPanel::build()
         auto *fv = new QVBoxLayout(frame3);
         fv->setContentsMargins(0, 0, 0, 0);
         fv->setSpacing(1);
-        m_saveWhere[0] = named(new QRadioButton(QString::fromUtf8("画像と同じフォルダに保存"), frame3), "SaveCheck(0)");
-        m_saveWhere[1] = named(new QRadioButton(QString::fromUtf8("場所を指定して保存"), frame3), "SaveCheck(1)");
+        m_saveWhere[0] = named(new QRadioButton(ja("画像と同じフォルダに保存"), frame3), "SaveCheck(0)");
+        m_saveWhere[1] = named(new QRadioButton(ja("場所を指定して保存"), frame3), "SaveCheck(1)");
         m_saveWhere[0]->setChecked(true);
         fv->addWidget(m_saveWhere[0]);
         fv->addWidget(m_saveWhere[1]);
@@ -241,15 +235,15 @@ void SettingsPanel::build()
         // The folder comes from the chooser, so it always names a folder that existed.
         m_saveText->setReadOnly(true);
         m_saveText->setFixedHeight(editHeight);
-        m_saveText->setAccessibleName(QString::fromUtf8("保存先フォルダ"));
+        m_saveText->setAccessibleName(ja("保存先フォルダ"));
         m_saveFolder = named(new QToolButton(frame3), "SaveFolder");
         m_saveFolder->setText(QStringLiteral("…"));
         m_saveFolder->setFixedSize(24, editHeight);
         // The button is too small to underline a letter, so its mnemonic is told in
         // the tooltip.
         m_saveFolder->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F));
-        m_saveFolder->setToolTip(QString::fromUtf8("保存先フォルダを選ぶ (Alt+F)"));
-        m_saveFolder->setAccessibleName(QString::fromUtf8("保存先フォルダを選ぶ"));
+        m_saveFolder->setToolTip(ja("保存先フォルダを選ぶ (Alt+F)"));
+        m_saveFolder->setAccessibleName(ja("保存先フォルダを選ぶ"));
         h->addWidget(m_saveText, 1);
         h->addWidget(m_saveFolder);
         fv->addLayout(h);
@@ -259,17 +253,16 @@ void SettingsPanel::build()
     // What of the picture's metadata the output keeps; outputs are mostly for
     // sharing, so the place it was taken is left out unless asked for.
     m_metadata = named(new QComboBox(this), "MetaChoice");
-    m_metadata->addItems(
-        {QString::fromUtf8("すべて残す"), QString::fromUtf8("位置情報を除く"), QString::fromUtf8("すべて除く")});
+    m_metadata->addItems({ja("すべて残す"), ja("位置情報を除く"), ja("すべて除く")});
     m_metadata->setCurrentIndex(int(MetadataChoice::DropLocation));
-    m_metadata->setAccessibleName(QString::fromUtf8("メタデータ"));
-    m_metadata->setToolTip(QString::fromUtf8("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
+    m_metadata->setAccessibleName(ja("メタデータ"));
+    m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
     m_metadata->setFixedHeight(editHeight);
     QLabel *metadataLabel = label("メタデータ", "Label16", this);
     metadataLabel->setBuddy(m_metadata);
     row({metadataLabel, m_metadata});
 
-    m_complete = named(new QCheckBox(QString::fromUtf8("完全プレビューを表示する。"), this), "PreCheck");
+    m_complete = named(new QCheckBox(ja("完全プレビューを表示する。"), this), "PreCheck");
     v->addWidget(m_complete);
     m_warning = label("注意：画像編集を行う場合は動作が非常に重くなります。", "Label14", this);
     m_warning->setWordWrap(true);
@@ -282,7 +275,7 @@ void SettingsPanel::build()
     m_banner->setScaledContents(true);
     m_banner->setFixedSize(twipsRect(0, 0, 2550, 465).size());
     m_banner->setCursor(Qt::PointingHandCursor);
-    m_banner->setAccessibleName(QString::fromUtf8("Kestrovia について"));
+    m_banner->setAccessibleName(ja("Kestrovia について"));
     m_banner->installEventFilter(this);
     v->addWidget(m_banner, 0, Qt::AlignHCenter);
 }
@@ -315,7 +308,7 @@ void SettingsPanel::connectOptions(const std::array<QRadioButton *, 2> &buttons,
 
 namespace {
 constexpr int kStartLevel = 50;
-QString startCaption() { return QString::fromUtf8("5 ( 標準 )"); }
+QString startCaption() { return ja("5 ( 標準 )"); }
 } // namespace
 
 void SettingsPanel::saveTo(QSettings &s) const
@@ -400,12 +393,12 @@ void SettingsPanel::showSizeRule(const SizeRule &rule)
         m_sizeValue->setRange(1, kMaxPictureSide);
         m_sizeValue->setSuffix(QStringLiteral(" px"));
         m_sizeValue->setValue(rule.longEdge);
-        m_sizeValue->setAccessibleName(QString::fromUtf8("長辺（ピクセル）"));
+        m_sizeValue->setAccessibleName(ja("長辺（ピクセル）"));
     } else if (rule.mode == SizeRule::Percent) {
         m_sizeValue->setRange(1, 1000);
         m_sizeValue->setSuffix(QStringLiteral(" %"));
         m_sizeValue->setValue(rule.percent);
-        m_sizeValue->setAccessibleName(QString::fromUtf8("パーセント"));
+        m_sizeValue->setAccessibleName(ja("パーセント"));
     }
 }
 
@@ -527,7 +520,7 @@ QString SettingsPanel::levelCaption(int scrollValue)
     };
     if (scrollValue < 0 || scrollValue > 100 || scrollValue % 10 != 0)
         return {};
-    return QString::fromUtf8(captions[std::size_t(scrollValue / 10)]);
+    return ja(captions[std::size_t(scrollValue / 10)]);
 }
 
 std::optional<int> SettingsPanel::typedSide(const QString &text)
@@ -583,7 +576,7 @@ void SettingsPanel::sizeEntered()
         // The fields go back to the row's size, and say why.
         QLineEdit *wrong = w ? m_height : m_width;
         revertSize();
-        const QString why = QString::fromUtf8("サイズは 1〜%1 の整数で入力してください").arg(kMaxPictureSide);
+        const QString why = ja("サイズは 1〜%1 の整数で入力してください").arg(kMaxPictureSide);
         wrong->setToolTip(why);
         QToolTip::showText(wrong->mapToGlobal(QPoint(0, wrong->height())), why, wrong);
         return;

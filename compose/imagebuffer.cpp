@@ -1,6 +1,7 @@
 #include "compose/imagebuffer.h"
 
 #include "platform/failure.h"
+#include "platform/japanese.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -92,8 +93,7 @@ void release(void *p)
 
 [[noreturn]] void outOfMemory(std::size_t bytes)
 {
-    throw Failure(
-        QString::fromUtf8("画像のためのメモリが足りません（%1 MB）").arg(double(bytes) / 1048576.0, 0, 'f', 1));
+    throw Failure(ja("画像のためのメモリが足りません（%1 MB）").arg(double(bytes) / 1048576.0, 0, 'f', 1));
 }
 
 } // namespace

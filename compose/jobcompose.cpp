@@ -7,6 +7,7 @@
 #include "compose/rowreaders.h"
 #include "compose/turn.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 #include "platform/stop.h"
 #include "platform/syscolor.h"
@@ -330,8 +331,7 @@ ComposedJob composeJobFile(const Job &job, bool applyTurn, const std::function<v
         }
         return composeJobSource(job, source, applyTurn, beforeDecode);
     } catch (const Failure &f) {
-        throw Failure(
-            QString::fromUtf8("画像「%1」を読み込めません: %2").arg(QFileInfo(job.path).fileName(), f.message()));
+        throw Failure(ja("画像「%1」を読み込めません: %2").arg(QFileInfo(job.path).fileName(), f.message()));
     }
 }
 
@@ -411,7 +411,7 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
 QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn)
 {
     if (picture.size.isEmpty() || picture.image.isNull())
-        throw Failure(QString::fromUtf8("画像が読み込まれていません"));
+        throw Failure(ja("画像が読み込まれていません"));
     const CanvasPlace place = canvasPlace(job, picture.size, applyTurn);
     const QSize canvasSize = place.canvas;
     const std::int32_t color = job.backColor;

@@ -1,6 +1,7 @@
 #include "compose/memorybudget.h"
 
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <algorithm>
@@ -121,8 +122,8 @@ void MemoryReservation::grow(qint64 bytes, qint64 width, qint64 height)
         lock.lock();
     }
     if (m_bytes + bytes > b.capacity)
-        throw Failure(QString::fromUtf8("画像が大きすぎるため、このパソコンのメモリでは処理できません（%1 × %2 "
-                                        "ピクセル、約 %3 MB が必要です。使えるのは %4 MB までです）")
+        throw Failure(ja("画像が大きすぎるため、このパソコンのメモリでは処理できません（%1 × %2 "
+                         "ピクセル、約 %3 MB が必要です。使えるのは %4 MB までです）")
                           .arg(width)
                           .arg(height)
                           .arg(megabytes(m_bytes + bytes))

@@ -5,6 +5,7 @@
 #include "compose/rowreaders.h"
 #include "compose/sourcefile.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 
 #include <QFileInfo>
 
@@ -29,7 +30,7 @@ PictureInfo probePicture(const QString &path)
                 // The logical screen the first frame is drawn on.
                 const ByteView b = ByteView::of(source.head());
                 if (!b.has(6, 4) || b.le16(6) == 0 || b.le16(8) == 0)
-                    throw Failure(QString::fromUtf8("GIF ファイルが壊れているため読み込めません"));
+                    throw Failure(ja("GIF ファイルが壊れているため読み込めません"));
                 checkPictureSize(b.le16(6), b.le16(8));
                 return {info.format, QSize(int(b.le16(6)), int(b.le16(8)))};
             }
@@ -46,7 +47,7 @@ PictureInfo probePicture(const QString &path)
         }
         return info;
     } catch (const Failure &f) {
-        throw Failure(QString::fromUtf8("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message()));
+        throw Failure(ja("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message()));
     }
 }
 

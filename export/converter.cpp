@@ -1,6 +1,7 @@
 #include "export/converter.h"
 
 #include "platform/failure.h"
+#include "platform/japanese.h"
 
 #include <turbojpeg.h>
 
@@ -39,10 +40,7 @@ void optimiseTables()
     Q_UNUSED(optimised);
 }
 
-[[noreturn]] void encoderFailed()
-{
-    throw Failure(QString::fromUtf8("JPEG に変換できません（画像を圧縮できませんでした）"));
-}
+[[noreturn]] void encoderFailed() { throw Failure(ja("JPEG に変換できません（画像を圧縮できませんでした）")); }
 
 } // namespace
 
@@ -54,7 +52,7 @@ QByteArray encodeJpeg(const QImage &input, int quality)
     const QImage image = input.format() == QImage::Format_RGB32 ? input : input.convertToFormat(QImage::Format_RGB32);
     TjHandle tj;
     if (!tj.h)
-        throw Failure(QString::fromUtf8("JPEG エンコーダを初期化できません"));
+        throw Failure(ja("JPEG エンコーダを初期化できません"));
     // Settings a photographer expects: the chroma of fullChroma; the accurate
     // integer DCT (TurboJPEG's default); optimised tables, a few percent smaller at
     // the same quality.
@@ -74,7 +72,7 @@ QByteArray encodeJpeg(const JpegPlanes &planes, int quality)
     optimiseTables();
     TjHandle tj;
     if (!tj.h)
-        throw Failure(QString::fromUtf8("JPEG エンコーダを初期化できません"));
+        throw Failure(ja("JPEG エンコーダを初期化できません"));
     const bool half = planes.cb.width() < planes.y.width();
     const unsigned char *bits[3] = {planes.y.constBits(), planes.cb.constBits(), planes.cr.constBits()};
     const int strides[3] = {int(planes.y.bytesPerLine()), int(planes.cb.bytesPerLine()), int(planes.cr.bytesPerLine())};

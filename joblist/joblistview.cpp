@@ -4,6 +4,7 @@
 #include "joblist/jobcolumns.h"
 #include "joblist/jobdelegate.h"
 #include "joblist/jobtable.h"
+#include "platform/japanese.h"
 #include "platform/syscolor.h"
 
 #include <QContextMenuEvent>
@@ -58,7 +59,7 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
     , m_userWidth(table->Cols(), false)
 {
     setObjectName(QStringLiteral("PicsGalary"));
-    setAccessibleName(QString::fromUtf8("画像の一覧"));
+    setAccessibleName(ja("画像の一覧"));
     setModel(table);
     // The cells read as words and swatches; the table keeps its own texts.
     setItemDelegate(m_delegate);

@@ -32,7 +32,7 @@ constexpr qint64 kFirstLookBytes = qint64(256) << 20;
 // What reading or decoding the row's file says, in the words the batch uses for it.
 QString readingFailed(const QString &path, const Failure &f)
 {
-    return QString::fromUtf8("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message());
+    return ja("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message());
 }
 
 PictureSource openForPreview(const QString &path)

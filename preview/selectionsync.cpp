@@ -4,6 +4,7 @@
 #include "joblist/jobcolumns.h"
 #include "joblist/jobtable.h"
 #include "platform/failure.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 #include "platform/units.h"
 #include "preview/form2.h"
@@ -164,11 +165,10 @@ void SelectionSync::showReason(const QString &reason)
 {
     // A window of its own size for the text, whatever the size of the picture
     // shown before: a line's width, as many lines as the reason takes.
-    const QString text = QString::fromUtf8("この画像は表示できません。\n\n%1").arg(reason);
+    const QString text = ja("この画像は表示できません。\n\n%1").arg(reason);
     const QFontMetrics metrics(m_preview->picPreviewView()->font());
     const int margin = metrics.height() / 2;
-    const int width =
-        std::max(360, metrics.horizontalAdvance(QString::fromUtf8("この画像は表示できません。")) + 2 * margin);
+    const int width = std::max(360, metrics.horizontalAdvance(ja("この画像は表示できません。")) + 2 * margin);
     const QRect lines = metrics.boundingRect(QRect(0, 0, width - 2 * margin, 10000), Qt::TextWordWrap, text);
     const QSize room =
         (QSizeF(width, std::max(120, lines.height() + 2 * margin)) * m_preview->devicePixelRatioF()).toSize();
