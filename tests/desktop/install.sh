@@ -6,11 +6,7 @@ set -u
 cmake=$1 build=$2 id=$3
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/kestrovia-install.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT INT TERM
-passed=0 failed=0
-check() { # <description> <command...>
-    what=$1; shift
-    if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what" >&2; failed=$((failed + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 # The width and height in a PNG's header, as "WxH".
 png_size() {
     od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", (($1*256+$2)*256+$3)*256+$4, (($5*256+$6)*256+$7)*256+$8 }'
@@ -44,5 +40,4 @@ check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
 count=$(find "$prefix" -type f | wc -l)
 check "17 files installed, not $count" test "$count" -eq 17
 
-echo "install: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done install

@@ -16,11 +16,7 @@ for tool in dpkg-deb dpkg-shlibdeps file; do
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrovia-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-passed=0 failed=0
-check() { # <description> <command...>
-    what=$1; shift
-    if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what" >&2; failed=$((failed + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 
 if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
@@ -78,5 +74,4 @@ check "the README, the About dialog's support page" test -s "$doc/README.md"
 count=$(find "$root" -type f | wc -l)
 check "17 files packaged, not $count" test "$count" -eq 17
 
-echo "package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done package
