@@ -191,8 +191,9 @@ private slots:
         QCOMPARE(QSet<QWidget *>(order.begin(), order.end()).size(), order.size());
     }
 
-    // Enter takes a typed size; leaving the field does not; a refused size brings
-    // back the size the preview shows and says why.
+    // Enter or leaving the field takes a typed size, full-width digits too; an
+    // unchanged size writes nothing; a refused size brings back the size the
+    // preview shows and says why.
     // clang-format off
     void typedSize_data()
     {
