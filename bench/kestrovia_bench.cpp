@@ -88,18 +88,7 @@ int make(const QString &folder)
 
 int run(const QString &which, const QString &picture, const QString &folder)
 {
-    JobRow job{QFileInfo(picture).fileName(),
-               QString(),
-               picture,
-               QStringLiteral("1600*1200"),
-               QStringLiteral("OFF"),
-               QStringLiteral("8421504"),
-               QStringLiteral("Center"),
-               QString(),
-               folder + u'/',
-               // Level 5: quality 82 with halved chroma, the nearest to the Q=80 that
-               // the other tools are given.
-               QStringLiteral("5")};
+    JobRow job = benchpics::benchRow(picture, folder + u'/');
     if (which == u"b" || which == u"preview_complete")
         job.rotation = QStringLiteral("+90°");
     if (which == u"c")
@@ -210,9 +199,7 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
         const QString folder = k == 0 ? out : out + u'/' + QString::number(k);
         if (k > 0 && i % names.size() == 0)
             QDir(out).mkdir(QString::number(k));
-        list.append({i + 1, JobRow{name, QString(), pictures + u'/' + name, QStringLiteral("1600*1200"),
-                                   QStringLiteral("OFF"), QStringLiteral("8421504"), QStringLiteral("Center"),
-                                   QString(), folder + u'/', QString::number(level)}});
+        list.append({i + 1, benchpics::benchRow(pictures + u'/' + name, folder + u'/', level)});
     }
     return list;
 }

@@ -226,18 +226,6 @@ QStringList copies(const QString &folder, const Size &s, int count, const QStrin
     return out;
 }
 
-JobRow jobFor(const QString &path)
-{
-    JobRow job;
-    job.path = path;
-    job.newSize = QStringLiteral("1600*1200");
-    job.fit = QStringLiteral("OFF");
-    job.position = QStringLiteral("Center");
-    job.backColor = QStringLiteral("8421504");
-    job.compression = QStringLiteral("5");
-    return job;
-}
-
 double msSince(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 
 int click(const QString &folder, int repeats)
@@ -262,7 +250,7 @@ int click(const QString &folder, int repeats)
             exact.push_back(w.exactAt);
             w.click(startRow);
             // The same job without the window: the batch's decode and composition.
-            const Job job = readJob(jobFor(file));
+            const Job job = readJob(benchpics::benchRow(file));
             QElapsedTimer t;
             t.start();
             const QImage canvas = composeJob(job, loadJobSource(job, false), false);
