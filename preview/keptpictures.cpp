@@ -58,19 +58,25 @@ bool serves(const SourceUse &decodedFor, const SourceUse &use)
 
 } // namespace
 
+const KeptPictures::Entry *KeptPictures::touch(const FileIdentity &file,
+                                               const std::function<bool(const Entry &)> &matches)
+{
+    forgetOlder(file);
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->file == file && matches(*it)) {
+            m_entries.splice(m_entries.begin(), m_entries, it);
+            return &m_entries.front();
+        }
+    }
+    return nullptr;
+}
+
 std::optional<DecodedPicture> KeptPictures::source(const FileIdentity &file, const SourceUse &use)
 {
     const std::lock_guard lock(m_mutex);
-    forgetOlder(file);
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (!it->job.isEmpty() || !(it->file == file))
-            continue;
-        if (isFull(it->source) || serves(it->use, use)) {
-            m_entries.splice(m_entries.begin(), m_entries, it);
-            return m_entries.front().source;
-        }
-    }
-    return std::nullopt;
+    const Entry *e =
+        touch(file, [&](const Entry &e) { return e.job.isEmpty() && (isFull(e.source) || serves(e.use, use)); });
+    return e ? std::optional(e->source) : std::nullopt;
 }
 
 void KeptPictures::keepSource(const FileIdentity &file, const SourceUse &use, const DecodedPicture &picture)
@@ -86,14 +92,8 @@ void KeptPictures::keepSource(const FileIdentity &file, const SourceUse &use, co
 std::optional<QImage> KeptPictures::canvas(const FileIdentity &file, const QString &job)
 {
     const std::lock_guard lock(m_mutex);
-    forgetOlder(file);
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (it->job == job && it->file == file) {
-            m_entries.splice(m_entries.begin(), m_entries, it);
-            return m_entries.front().canvas;
-        }
-    }
-    return std::nullopt;
+    const Entry *e = touch(file, [&](const Entry &e) { return e.job == job; });
+    return e ? std::optional(e->canvas) : std::nullopt;
 }
 
 void KeptPictures::keepCanvas(const FileIdentity &file, const QString &job, const QImage &canvas)

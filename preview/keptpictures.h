@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -83,6 +84,9 @@ private:
     void keep(Entry entry);
     // Drops what was kept of an older state of file's path.
     void forgetOlder(const FileIdentity &file);
+    // The first entry of file that matches, moved to the front; null when none does.
+    // Called with the lock held.
+    const Entry *touch(const FileIdentity &file, const std::function<bool(const Entry &)> &matches);
 
     const qint64 m_byteLimit;
     const int m_countLimit;
