@@ -169,12 +169,14 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
             checkPoint();
             // Opened, not read: the decode reads the header first and the rest only
             // for a picture it can hold, as the batch does.
-            const PictureSource opened = openForPreview(job.path);
+            PictureSource opened = openForPreview(job.path);
             checkPoint();
             if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
                 && opened.size() <= kFirstLookBytes) {
                 const QByteArray data = opened.bytes(0, opened.size());
                 startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
+                // The exact picture is decoded from the same bytes: the file is read once.
+                opened = PictureSource::memory(data);
             }
             // The batch's own decode, reduced for this job exactly as the batch reduces
             // it. A kept picture that this one will push out goes first: the decode
