@@ -89,6 +89,10 @@ std::unique_ptr<PlaneReader> openPlaneReader(const PictureSource &source);
 // (tried in order) that keeps three reduced pixels for each one drawn.
 int reductionFor(qint64 w, qint64 h, QSize need, std::initializer_list<int> factors);
 
+// Refuses a picture whose data is too small for the w x h pixels it declares:
+// damaged or crafted.
+[[noreturn]] void failTooLittleData(PictureFormat format, qint64 w, qint64 h);
+
 // A profile the output should carry: an RGB one (sRGB needs none; a grey or CMYK
 // one does not describe decoded RGB pixels).
 QByteArray rgbOnly(const QByteArray &profile);
