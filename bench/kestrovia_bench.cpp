@@ -15,6 +15,9 @@
 //   kestrovia_bench qualities                     the JPEG quality of each level, 0 to 10
 //   kestrovia_bench levels <pictures> <work>      size and SSIM of each level's batch
 //   kestrovia_bench bombs <folder>                the decoder tests' hostile files
+//   kestrovia_bench hostile <folder>              the hostile and heavy files hostile.sh
+//                                                 runs through the program (sparse where
+//                                                 large; the 50 MP TIFFs kept when made)
 //   kestrovia_bench decode <picture> [reference]  our decoding of a sample file: its size,
 //                                                 or the reason it is refused; with a
 //                                                 reference picture (read by Qt), the
@@ -39,6 +42,7 @@
 #include "platform/failure.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
+#include "tests/common/hostilestreams.h"
 #include "tests/common/runbatch.h"
 
 #include <QCoreApplication>
@@ -50,6 +54,7 @@
 #include <QImageWriter>
 #include <QTimer>
 
+#include <tiffio.h>
 #include <turbojpeg.h>
 
 #include <sys/resource.h>
@@ -536,6 +541,76 @@ int bombs(const QString &folder)
     return 0;
 }
 
+// An 8-bit RGB TIFF of img in LZW strips of rowsPerStrip rows, or of 32-bit
+// floats from 0 to 1 (as vips writes them), through libtiff.
+bool writeTiff(const QImage &img, const QString &path, quint32 rowsPerStrip, bool floats = false)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    const quint32 w = quint32(img.width()), h = quint32(img.height());
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, floats ? 32 : 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, floats ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, floats ? COMPRESSION_NONE : COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    std::vector<std::uint8_t> bytes(size_t(w) * 3);
+    std::vector<float> floatRow(size_t(w) * 3);
+    bool ok = true;
+    for (quint32 y = 0; y < h && ok; ++y) {
+        const auto *p = reinterpret_cast<const QRgb *>(img.constScanLine(int(y)));
+        for (quint32 x = 0; x < w; ++x) {
+            const int c[3] = {qRed(p[x]), qGreen(p[x]), qBlue(p[x])};
+            for (int i = 0; i < 3; ++i) {
+                bytes[x * 3 + i] = std::uint8_t(c[i]);
+                floatRow[x * 3 + i] = float(c[i]) / 255.0f;
+            }
+        }
+        ok = TIFFWriteScanline(tif, floats ? static_cast<void *>(floatRow.data()) : bytes.data(), y, 0) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// The files of bench/hostile.sh: hostile ones (small, or sparse where they are
+// large) and the heavy ordinary ones beside them (50 MP TIFFs in one strip and in
+// strips of 128 rows, kept once made).
+int hostile(const QString &folder)
+{
+    using namespace testpics::hostile;
+    if (!QDir().mkpath(folder))
+        return 1;
+    const auto write = [&](const QString &name, const QByteArray &data, qint64 sparse = 0) {
+        QFile out(folder + u'/' + name);
+        return out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && (!sparse || out.resize(sparse));
+    };
+    const qint64 gigs19 = qint64(1900) << 20;
+    bool ok = write(QStringLiteral("g4-32767x12207.tif"), g4White(32767, 12207))
+              && write(QStringLiteral("deflate-20000x20000.tif"), deflateGrey(20000, 20000))
+              && write(QStringLiteral("gif-screen-11333x21804.gif"), gifFrame(11333, 21804, 0, 0, 1, 1, 1))
+              && write(QStringLiteral("gif-frame-past-screen.gif"), gifFrame(16, 16, 0, 0, 16383, 16383, 170))
+              && write(QStringLiteral("gif-padded-1900mb.gif"), gifFrame(16, 16, 0, 0, 16, 16, 256), gigs19)
+              && write(QStringLiteral("png-text-after-pixels.png"), pngTextAfterPixels(2000000000u))
+              && write(QStringLiteral("heic-ftyp-zeros-1900mb.heic"), heifFtyp(), gigs19)
+              && write(QStringLiteral("jpeg-repeated-scans.jpg"), repeatedScanJpeg(20000, 20000, 2000))
+              && write(QStringLiteral("webp-empty-chunks.webp"), webpWithEmptyChunks(10'000'000))
+              && write(QStringLiteral("jpeg-frameless-600mb.jpg"), frameless(), qint64(600) << 20);
+    const QByteArray grid = heifGrid(512, 20, 20, 10000, 10000);
+    ok = ok && (grid.isEmpty() || write(QStringLiteral("heic-grid-100mp.heic"), grid));
+    const QString single = folder + QStringLiteral("/lzw-50mp-one-strip.tif");
+    const QString strips = folder + QStringLiteral("/lzw-50mp-128-rows.tif");
+    if (ok && (!QFileInfo::exists(single) || !QFileInfo::exists(strips))) {
+        const QImage photo = photoLike(8192, 6144, 8);
+        ok = writeTiff(photo, single, quint32(photo.height())) && writeTiff(photo, strips, 128);
+    }
+    ok = ok && writeTiff(photoLike(2000, 1500, 9), folder + QStringLiteral("/float-2000x1500.tif"), 16, true);
+    return ok ? 0 : 1;
+}
+
 // A sample file through our decoder, against a reference picture that Qt reads.
 int decodeSample(const QString &picture, const QString &reference)
 {
@@ -646,6 +721,8 @@ int main(int argc, char **argv)
             return decodeSample(args[2], args.size() == 4 ? args[3] : QString());
         if (args.size() == 3 && args[1] == u"bombs")
             return bombs(args[2]);
+        if (args.size() == 3 && args[1] == u"hostile")
+            return hostile(args[2]);
         if (args.size() == 4 && args[1] == u"refuse")
             return refuse(args[2], QDir(args[3]).absolutePath());
         if (args.size() == 5 && args[1] == u"ppm")
