@@ -76,13 +76,13 @@ struct JpegPlanes {
     MetadataBlocks blocks; // as DecodedPicture::blocks
 };
 
-// The size of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) from
-// its header; nullopt for any other data.
+// The size of a plain colour JPEG (YCbCr sampled 4:4:4, 4:2:2, 4:2:0 or 4:4:0,
+// stored upright) from its header; nullopt for any other data.
 std::optional<QSize> plainJpegSize(const QByteArray &data);
 
-// The planes of a plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright),
-// reduced on load like decodePicture; nullopt for any other picture, which takes
-// the RGB route. Throws Failure for a damaged or too large JPEG, as decodePicture.
+// The planes of a plain colour JPEG (as plainJpegSize says), reduced on load like
+// decodePicture; nullopt for any other picture, which takes the RGB route. Throws Failure for a damaged or too large
+// JPEG, as decodePicture.
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need);
 
 // An image turned upright under EXIF orientation (1..8), and where a rectangle of

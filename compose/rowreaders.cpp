@@ -2,6 +2,7 @@
 
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
+#include "compose/jpegrules.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/stop.h"
@@ -37,8 +38,10 @@ void failTooLittleData(PictureFormat format, qint64 w, qint64 h)
 namespace {
 
 // Shrink on load divides the picture by d with a box (see picturedecoder.cpp): only
-// with three reduced pixels for every pixel drawn are its folds faint enough.
+// with three reduced pixels for every pixel drawn are its folds faint enough. A
+// JPEG's chroma keeps half as many, as a 4:2:0 photo's has at full size.
 constexpr qint64 kReducedPerDrawn = 3;
+constexpr double kChromaPerDrawn = kReducedPerDrawn / 2.0;
 
 } // namespace
 
@@ -299,9 +302,7 @@ public:
         m_cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
         rgbProfile = !m_cmyk;
         // Shrink on load with libjpeg's reduced inverse DCTs.
-        const int d = reductionFor(stored.width(), stored.height(), storedNeed(need, stored, orientation), {8, 4, 2});
-        c.scale_num = 1;
-        c.scale_denom = unsigned(d);
+        const int d = setJpegReduction(&c, storedNeed(need, stored, orientation), kReducedPerDrawn, kChromaPerDrawn, 2);
         // Format_RGB32 is B, G, R, 0xFF in memory on little-endian processors.
         c.out_color_space = m_cmyk ? JCS_CMYK : (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA : JCS_EXT_ARGB);
         jpeg_calc_output_dimensions(&c);
@@ -368,7 +369,10 @@ public:
         m_s.readHeader(blocks);
     }
 
-    // Whether the picture is a plain colour photo stored upright.
+    // Whether the picture is a plain colour photo stored upright, its luma sampled
+    // once or twice across and down for each chroma sample. (libjpeg repeats the
+    // chroma of 4:1:1 where the planes would interpolate it: the preview shows
+    // libjpeg's, so the file must too.)
     bool plain() const
     {
         const jpeg_decompress_struct &c = m_s.cinfo;
@@ -378,23 +382,20 @@ public:
         if (k[1].h_samp_factor != 1 || k[1].v_samp_factor != 1 || k[2].h_samp_factor != 1 || k[2].v_samp_factor != 1)
             return false;
         const int h = k[0].h_samp_factor, v = k[0].v_samp_factor;
-        return (h == 2 && v == 2) || (h == 2 && v == 1) || (h == 1 && v == 1);
+        return (h == 1 || h == 2) && (v == 1 || v == 2);
     }
 
     void start(const NeedFunction &need) override
     {
         jpeg_decompress_struct &c = m_s.cinfo;
         stored = QSize(int(c.image_width), int(c.image_height));
-        const int d = reductionFor(stored.width(), stored.height(), need ? need(stored) : QSize(), {8, 4, 2});
-        c.scale_num = 1;
-        c.scale_denom = unsigned(d);
         c.raw_data_out = TRUE;
         c.do_fancy_upsampling = FALSE;
+        setJpegReduction(&c, need ? need(stored) : QSize(), kReducedPerDrawn, kChromaPerDrawn, 2);
         memory = m_s.coefficientBytes();
         // The sizes only: the decoding starts with the first read, once the memory
-        // is reserved.
-        jpeg_calc_output_dimensions(&c);
-        const double xs = c.comp_info[0].h_samp_factor, ys = c.comp_info[0].v_samp_factor;
+        // is reserved. libjpeg may decode chroma at a larger scale than luma (it
+        // spares itself the upsampling that way): each plane's extent is its own.
         for (int i = 0; i < 3; ++i) {
             const jpeg_component_info &k = c.comp_info[i];
             // Whole blocks: libjpeg writes them even past the picture's edge.
@@ -402,8 +403,8 @@ public:
                               int(k.height_in_blocks * unsigned(k.DCT_scaled_size)));
             rowsPerChunk[i] = k.v_samp_factor * k.DCT_scaled_size;
         }
-        lumaExtent = QRectF(0, 0, double(stored.width()) / d, double(stored.height()) / d);
-        chromaExtent = QRectF(0, 0, double(stored.width()) / d / xs, double(stored.height()) / d / ys);
+        lumaExtent = QRectF(QPointF(0, 0), jpegComponentExtent(&c, 0));
+        chromaExtent = QRectF(QPointF(0, 0), jpegComponentExtent(&c, 1));
     }
 
     JDIMENSION width() const { return m_s.cinfo.image_width; }

@@ -63,14 +63,15 @@ public:
 // Failure for a header that is damaged, too large, or more than its data can hold.
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need);
 
-// A plain colour JPEG (YCbCr, 4:2:0, 4:2:2 or 4:4:4, stored upright) read by its
-// colour planes, as stored, its header read; nullptr for any other picture.
+// A plain colour JPEG (YCbCr sampled 4:4:4, 4:2:2, 4:2:0 or 4:4:0, stored
+// upright) read by its colour planes, as stored, its header read; nullptr for any
+// other picture.
 class PlaneReader {
 public:
     virtual ~PlaneReader() = default;
     QSize stored; // the picture's real size
     QSize planes[3]; // Y, Cb, Cr as they come (after a reduction on load)
-    QRectF lumaExtent, chromaExtent;
+    QRectF lumaExtent, chromaExtent; // each plane's own, as libjpeg scales it
     int rowsPerChunk[3] = {}; // rows of each plane one read gives
     qint64 memory = 0;
     MetadataBlocks blocks;
