@@ -1,6 +1,7 @@
 #include "compose/quickpicture.h"
 
 #include "compose/imagebuffer.h"
+#include "compose/jpegrules.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
 #include "platform/failure.h"
@@ -9,9 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <csetjmp>
-#include <cstdio> // jpeglib.h needs FILE
-
-#include <jpeglib.h>
 
 namespace kestrovia {
 
@@ -101,25 +99,14 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     if (sideways)
         want.transpose();
     // The reduced picture's extent (w / denom, the last block partial) must reach the
-    // size it is drawn at, or the first look would be blurred where the exact one is not.
-    int denom = 0;
-    for (const int candidate : {8, 4, 2}) {
-        if (candidate >= minReduction && double(w) / candidate >= want.width()
-            && double(h) / candidate >= want.height()) {
-            denom = candidate;
-            break;
-        }
-    }
-    if (denom == 0)
+    // size it is drawn at, or the first look would be blurred where the exact one is
+    // not; so must its chroma, which libjpeg repeats at 1/8 rather than interpolates.
+    int denom = 1;
+    if (!d.guarded([&] { denom = setJpegReduction(&d.info, want, 1, 1, minReduction); }) || denom == 1)
         return std::nullopt;
-
-    d.info.scale_num = 1;
-    d.info.scale_denom = unsigned(denom);
     // Format_RGB32 is 0xFFRRGGBB in native order; the alpha layouts make libjpeg
     // write the 0xFF Qt expects in the fourth byte.
     d.info.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA : JCS_EXT_ARGB;
-    // Plain chroma replication: the look is replaced within the second anyway.
-    d.info.do_fancy_upsampling = FALSE;
     if (!d.guarded([&] { jpeg_start_decompress(&d.info); }))
         return std::nullopt;
 
