@@ -10,7 +10,6 @@
 #include "export/outputname.h"
 #include "export/staletemp.h"
 #include "platform/failure.h"
-#include "platform/japanese.h"
 #include "platform/stop.h"
 
 #include <QFileInfo>
@@ -22,7 +21,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <vector>
 
@@ -123,12 +121,8 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
     } catch (const Stopped &) {
         r.outcome.status = RowOutcome::Status::NotStarted;
         return r;
-    } catch (const Failure &f) {
-        r.outcome.reason = f.message();
-    } catch (const std::bad_alloc &) {
-        r.outcome.reason = ja("メモリが足りません。画像または新しいサイズが大きすぎる可能性があります");
-    } catch (const std::exception &) {
-        r.outcome.reason = ja("予期しないエラーが発生しました");
+    } catch (...) {
+        r.outcome.reason = failureReason(std::current_exception());
     }
     r.outcome.status = RowOutcome::Status::Failed;
     return r;

@@ -13,8 +13,6 @@
 #include "platform/syscolor.h"
 #include "platform/units.h"
 
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -331,7 +329,7 @@ ComposedJob composeJobFile(const Job &job, bool applyTurn, const std::function<v
         }
         return composeJobSource(job, source, applyTurn, beforeDecode);
     } catch (const Failure &f) {
-        throw Failure(ja("画像「%1」を読み込めません: %2").arg(QFileInfo(job.path).fileName(), f.message()));
+        throw unreadablePicture(job.path, f);
     }
 }
 

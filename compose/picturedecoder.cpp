@@ -11,7 +11,6 @@
 #include "platform/japanese.h"
 #include "platform/stop.h"
 
-#include <QFileInfo>
 #include <QTransform>
 
 #include <algorithm>
@@ -228,11 +227,10 @@ DecodedPicture decodePicture(const QString &path, QSize reduceTo) { return decod
 
 DecodedPicture decodePicture(const QString &path, const NeedFunction &need)
 {
-    const QString name = QFileInfo(path).fileName();
     try {
         return decodeSource(PictureSource::open(path), need);
     } catch (const Failure &f) {
-        throw Failure(ja("画像「%1」を読み込めません: %2").arg(name, f.message()));
+        throw unreadablePicture(path, f);
     }
 }
 

@@ -7,8 +7,6 @@
 #include "platform/failure.h"
 #include "platform/japanese.h"
 
-#include <QFileInfo>
-
 namespace kestrovia {
 
 namespace {
@@ -47,7 +45,7 @@ PictureInfo probePicture(const QString &path)
         }
         return info;
     } catch (const Failure &f) {
-        throw Failure(ja("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message()));
+        throw unreadablePicture(path, f);
     }
 }
 

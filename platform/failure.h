@@ -1,9 +1,11 @@
 #pragma once
 // A failure that ends a composition or an export. The message is meant for the
-// user (Japanese), e.g. "画像を読み込めません: …". Event handlers catch it; the
+// user (Japanese), e.g. "画像「a.jpg」を読み込めません: …". Event handlers catch it; the
 // engine itself catches nothing.
 
 #include <QString>
+
+#include <exception>
 #include <stdexcept>
 
 namespace kestrovia {
@@ -20,5 +22,16 @@ public:
 private:
     QString m_message;
 };
+
+// The failure to read the picture file at path, naming it before the cause:
+// 「画像「<name>」を読み込めません: <cause>」. The one wording every reader of a
+// picture (the batch, the preview, the drop's header reads) gives.
+Failure unreadablePicture(const QString &path, const Failure &cause);
+
+// The reason to show for the exception that ended a row's work (the batch's or the
+// preview's): a Failure's own message, else that memory ran out, else an
+// unexpected error; always Japanese, never a library's English text. A stop
+// request (Stopped) is the caller's to catch first: it is no failure.
+QString failureReason(const std::exception_ptr &error);
 
 } // namespace kestrovia

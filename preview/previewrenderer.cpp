@@ -7,17 +7,14 @@
 #include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "platform/failure.h"
-#include "platform/japanese.h"
 #include "platform/stop.h"
 #include "platform/units.h"
 
-#include <QFileInfo>
 #include <QRunnable>
 
 #include <atomic>
 #include <cmath>
 #include <exception>
-#include <new>
 
 namespace kestrovia {
 
@@ -29,18 +26,13 @@ enum Kind { FirstLook, Picture, Failed };
 // are far below this, and a larger file waits for the exact picture alone.
 constexpr qint64 kFirstLookBytes = qint64(256) << 20;
 
-// What reading or decoding the row's file says, in the words the batch uses for it.
-QString readingFailed(const QString &path, const Failure &f)
-{
-    return ja("画像「%1」を読み込めません: %2").arg(QFileInfo(path).fileName(), f.message());
-}
-
+// Reading or decoding the row's file fails in the words the batch uses for it.
 PictureSource openForPreview(const QString &path)
 {
     try {
         return PictureSource::open(path);
     } catch (const Failure &f) {
-        throw Failure(readingFailed(path, f));
+        throw unreadablePicture(path, f);
     }
 }
 
@@ -49,7 +41,7 @@ template <typename Decode> DecodedPicture decodeAsTheBatch(const Job &job, const
     try {
         return decode();
     } catch (const Failure &f) {
-        throw Failure(readingFailed(job.path, f));
+        throw unreadablePicture(job.path, f);
     }
 }
 
@@ -199,12 +191,8 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
         post(task, Picture, canvas);
     } catch (const Stopped &) {
         // Overtaken: nobody waits for this picture any more.
-    } catch (const Failure &f) {
-        post(task, Failed, {}, f.message());
-    } catch (const std::bad_alloc &) {
-        post(task, Failed, {}, ja("メモリが足りません。画像または新しいサイズが大きすぎる可能性があります"));
-    } catch (const std::exception &) {
-        post(task, Failed, {}, ja("予期しないエラーが発生しました"));
+    } catch (...) {
+        post(task, Failed, {}, failureReason(std::current_exception()));
     }
 }
 
