@@ -18,7 +18,9 @@ namespace {
 QByteArray withMetadata(const QByteArray &jpeg, const Job &job, const MetadataBlocks &metadata, QSize size,
                         const QByteArray &iccProfile)
 {
-    return addSourceMetadata(jpeg, readSourceMetadata(metadata), size, iccProfile, job.metadata).jpeg;
+    QByteArray file = addSourceMetadata(jpeg, readSourceMetadata(metadata), size, iccProfile, job.metadata).jpeg;
+    sealOutput(file);
+    return file;
 }
 
 } // namespace

@@ -15,10 +15,11 @@ namespace kestrovia {
 // The job's output file as bytes: the canvas encoded with the converter's settings
 // (encodeJpeg) at the quality of job.level, then the source's metadata, as
 // job.metadata chooses, with the program's mark and the picture's RGB profile
-// (addSourceMetadata: orientation 1, no thumbnail, the canvas's size); metadata
-// that cannot be carried is left out and never fails the row. metadata holds the
-// blocks the decoder found in the source (embeddedMetadata); iccProfile describes
-// the canvas's pixels. Nothing is written; several rows may be encoded at once on
+// (addSourceMetadata: orientation 1, no thumbnail, the canvas's size), and the
+// mark's record of the finished bytes (sealOutput); metadata that cannot be
+// carried is left out and never fails the row. metadata holds the blocks the
+// decoder found in the source (embeddedMetadata); iccProfile describes the
+// canvas's pixels. Nothing is written; several rows may be encoded at once on
 // different threads. Throws Failure with a Japanese reason.
 QByteArray encodeJob(const QImage &canvas, const Job &job, const MetadataBlocks &metadata = {},
                      const QByteArray &iccProfile = {});
@@ -27,9 +28,10 @@ QByteArray encodeJob(const JpegPlanes &planes, const Job &job, const MetadataBlo
 
 // Writes jpeg as the output file at output, the path the batch's plan worked out
 // and checked (planBatch), through writeOutputFile. WriteMode::Replace replaces only
-// an earlier output of this program (isKestroviaOutput) or nothing: a file without
-// the mark that took the name since the plan is kept and NameTaken thrown, as it
-// is in WriteMode::New for any file. Throws Failure with a Japanese reason.
+// an earlier output of this program as it was written (isKestroviaOutput) or
+// nothing: any other file that took the name since the plan, or the output changed
+// since, is kept and NameTaken thrown, as it is in WriteMode::New for any file.
+// Throws Failure with a Japanese reason.
 void writeJobOutput(const QString &output, const QByteArray &jpeg, WriteMode mode = WriteMode::New);
 
 } // namespace kestrovia

@@ -58,6 +58,7 @@ void setUpExiv2()
         // exiv2 writes its warnings to standard error; failures reach us as exceptions.
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::XmpParser::initialize(lockXmpToolkit, nullptr);
+        Exiv2::XmpProperties::registerNs(kRecordNamespace, kRecordPrefix);
     });
 }
 
@@ -354,6 +355,9 @@ Exiv2::XmpData outputXmp(Exiv2::XmpData xmp, QSize size, MetadataChoice choice)
     set("Xmp.tiff.ImageWidth", std::to_string(size.width()));
     set("Xmp.tiff.ImageLength", std::to_string(size.height()));
     xmp["Xmp.xmp.CreatorTool"] = programMark().toStdString();
+    // Filled in once the whole file is made (sealOutput); a source that is an
+    // output of ours brings its own, which goes.
+    xmp[std::string("Xmp.") + kRecordPrefix + '.' + kRecordProperty] = unsealedRecord().toStdString();
     return xmp;
 }
 

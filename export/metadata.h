@@ -64,7 +64,8 @@ SourceMetadata readSourceMetadata(const MetadataBlocks &blocks);
 //   dimensions and thumbnails made right.
 // - IPTC: the source's records as choice allows (DropLocation: city, sub-location,
 //   province/state, country code and name, content location).
-// - The mark in every case: EXIF Software and XMP CreatorTool programMark().
+// - The mark in every case: EXIF Software and XMP CreatorTool programMark(), and
+//   the XMP record unsealed (sealOutput fills it in once the file is complete).
 // - iccProfile (APP2 chunks) when it is a valid RGB profile; pass the profile
 //   describing the output's pixels, i.e. none for a CMYK source converted to sRGB.
 // A block that cannot be written is left out (the mark then goes in a minimal

@@ -13,8 +13,10 @@
 #include "export/staletemp.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/retouch.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -551,56 +553,134 @@ private slots:
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
     }
 
-    // The mark tells an earlier output from anything else at an output path: the
-    // attribute where the file system keeps one, else the file's own EXIF or XMP.
+    // The mark tells an earlier output, as it was written, from anything else at an
+    // output path: a user's original, or an output the user changed since. Only
+    // the file's bytes count: a touch or a copy that lost the attribute stays ours;
+    // a release that recorded nothing is trusted only as far as can be checked.
     void marksOutputs_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("marked");
-        QTest::newRow("an output") << "output" << true;
-        QTest::newRow("an output copied without its attribute") << "no attribute" << true;
-        QTest::newRow("an output whose EXIF was rewritten by another tool") << "xmp only" << true;
-        QTest::newRow("a camera's photo") << "camera" << false;
-        QTest::newRow("a photo that names the program elsewhere") << "impostor" << false;
-        QTest::newRow("a link to an output") << "link" << false;
-        QTest::newRow("a FIFO") << "fifo" << false;
-        QTest::newRow("an empty file") << "empty" << false;
+        QTest::addColumn<QString>("where"); // "" or a file system without user attributes
+        QTest::addColumn<OutputMark>("mark");
+        const QString plain, bare = QStringLiteral("ramfs");
+        QTest::newRow("an output") << "output" << plain << OutputMark::Ours;
+        QTest::newRow("an output copied without its attribute") << "no attribute" << plain << OutputMark::Ours;
+        QTest::newRow("an output only touched") << "touched" << plain << OutputMark::Ours;
+        // Its source an output of ours: the source's record does not come along.
+        QTest::newRow("an output of an output, copied")
+            << "output of output, no attribute" << plain << OutputMark::Ours;
+        QTest::newRow("an output where no attribute is kept") << "output" << bare << OutputMark::Ours;
+        QTest::newRow("an output with a byte of its EXIF changed") << "exif byte" << plain << OutputMark::Changed;
+        QTest::newRow("the same, copied without its attribute")
+            << "exif byte, no attribute" << plain << OutputMark::Changed;
+        QTest::newRow("the same, where no attribute is kept") << "exif byte" << bare << OutputMark::Changed;
+        QTest::newRow("an output whose metadata another tool rewrote") << "rewritten" << plain << OutputMark::Changed;
+        QTest::newRow("an output saved again by an image library") << "saved again" << plain << OutputMark::Changed;
+        QTest::newRow("an output edited by exiftool") << "exiftool" << plain << OutputMark::Changed;
+        QTest::newRow("an earlier release's output") << "release" << plain << OutputMark::Ours;
+        QTest::newRow("an earlier release's output, copied") << "release, no attribute" << plain << OutputMark::Changed;
+        QTest::newRow("an earlier release's output, where no attribute is kept")
+            << "release" << bare << OutputMark::Unverified;
+        QTest::newRow("a camera's photo") << "camera" << plain << OutputMark::None;
+        QTest::newRow("a photo that names the program elsewhere") << "impostor" << plain << OutputMark::None;
+        QTest::newRow("a link to an output") << "link" << plain << OutputMark::None;
+        QTest::newRow("a FIFO") << "fifo" << plain << OutputMark::None;
+        QTest::newRow("an empty file") << "empty" << plain << OutputMark::None;
     }
     void marksOutputs()
     {
         QFETCH(QString, kind);
-        const QString path = m_folder->filePath(QStringLiteral("out.jpg")), other = m_folder->filePath("other.jpg");
-        const QByteArray outputBytes = output(metadataOf(withCameraMetadata(picture("jpeg")))).jpeg;
-        if (kind == "output" || kind == "no attribute" || kind == "link") {
+        QFETCH(QString, where);
+        QString dir = m_folder->path();
+        const QByteArray mountPoint = QFile::encodeName(dir + QStringLiteral("/bare"));
+        if (!where.isEmpty()) {
+            dir += QStringLiteral("/bare");
+            QVERIFY(QDir().mkpath(dir));
+            if (::mount("ramfs", mountPoint.constData(), "ramfs", 0, nullptr) != 0)
+                QSKIP("cannot mount a file system without user attributes here (needs root)");
+        }
+        const auto unmount = qScopeGuard([&] { ::umount(mountPoint.constData()); });
+        const QString path = dir + QStringLiteral("/out.jpg"), other = dir + QStringLiteral("/other.jpg");
+        const QByteArray source = withCameraMetadata(picture("jpeg"));
+        const auto encode = [](const QByteArray &from) {
+            return encodeJob(quadrants(64, 48), readJob(job("p.jpg", {})), embeddedMetadata(from, PictureFormat::Jpeg));
+        };
+        const QByteArray outputBytes = kind.startsWith("output of output") ? encode(encode(source)) : encode(source);
+        const QByteArray file = QFile::encodeName(path);
+        const auto dropAttribute = [&] {
+            if (kind.endsWith("no attribute"))
+                ::removexattr(file.constData(), kOutputAttribute);
+        };
+        if (kind == "output" || kind == "no attribute" || kind.startsWith("output of output") || kind == "link"
+            || kind == "touched") {
             writeOutputFile(kind == "link" ? other : path, outputBytes, WriteMode::New);
             if (kind == "link")
                 QVERIFY(QFile::link(other, path));
-            if (kind == "no attribute")
-                ::removexattr(QFile::encodeName(path).constData(), kOutputAttribute);
-        } else if (kind == "xmp only") {
+            if (kind == "touched")
+                QCOMPARE(::utimensat(AT_FDCWD, file.constData(), nullptr, 0), 0);
+            dropAttribute();
+        } else if (kind.startsWith("exif byte")) {
+            writeOutputFile(path, outputBytes, WriteMode::New);
+            QTRY_VERIFY(clockPassed(path));
+            QVERIFY(outputBytes.indexOf("KX-1") < outputBytes.indexOf("http://ns.adobe.com/xap/1.0/"));
+            QVERIFY(changeInPlace(path, "KX-1", "KX-2")); // the camera's model
+            dropAttribute();
+        } else if (kind == "rewritten") {
+            writeOutputFile(path, outputBytes, WriteMode::New);
             Exiv2::ExifData exif = cameraExif();
             exif["Exif.Image.Software"] = "PhotoTool 5";
-            writeFile(path, withCameraMetadata(outputBytes, false, exif)); // the XMP stays ours
-            QVERIFY(readBack(readFile(path)).xmp("Xmp.xmp.CreatorTool").isEmpty());
             Exiv2::XmpData xmp = cameraXmp();
             xmp["Xmp.xmp.CreatorTool"] = programMark().toStdString();
-            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.toStdString());
             image->readMetadata();
+            image->setExifData(exif);
             image->setXmpData(xmp);
             image->writeMetadata();
+        } else if (kind == "saved again") {
+            writeOutputFile(path, outputBytes, WriteMode::New);
+            QTRY_VERIFY(clockPassed(path));
+            QVERIFY(saveAgain(path));
+        } else if (kind == "exiftool") {
+            if (!haveExiftool())
+                QSKIP("exiftool is not installed");
+            writeOutputFile(path, outputBytes, WriteMode::New);
+            QCOMPARE(QProcess::execute(QStringLiteral("exiftool"),
+                                       {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                        QStringLiteral("-Artist=Aoi Tanaka"), path}),
+                     0);
+        } else if (kind.startsWith("release")) {
+            // What a release before the record wrote: the marks, no digest.
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+                reinterpret_cast<const Exiv2::byte *>(outputBytes.constData()), long(outputBytes.size()));
+            image->readMetadata();
+            Exiv2::XmpData xmp = image->xmpData();
+            xmp.erase(xmp.findKey(Exiv2::XmpKey(std::string("Xmp.") + kRecordPrefix + '.' + kRecordProperty)));
+            image->setXmpData(xmp);
+            image->writeMetadata();
+            Exiv2::BasicIo &io = image->io();
+            io.seek(0, Exiv2::BasicIo::beg);
+            const Exiv2::DataBuf bytes = io.read(io.size());
+            writeFile(path, QByteArray(reinterpret_cast<const char *>(bytes.pData_), bytes.size_));
+            QCOMPARE(readBack(readFile(path)).xmp("Xmp.xmp.CreatorTool"), programMark());
+            const QByteArray mark = programMark().toUtf8();
+            if (where.isEmpty())
+                QCOMPARE(::setxattr(file.constData(), kOutputAttribute, mark.constData(), size_t(mark.size()), 0), 0);
+            dropAttribute();
         } else if (kind == "camera") {
-            writeFile(path, withCameraMetadata(picture("jpeg")));
+            writeFile(path, source);
         } else if (kind == "impostor") {
             Exiv2::ExifData exif = cameraExif();
             exif["Exif.Image.Software"] = "Kestrovia2000 Pro";
             exif["Exif.Image.ImageDescription"] = "Kestrovia 1.0";
             writeFile(path, withCameraMetadata(picture("jpeg"), false, exif));
         } else if (kind == "fifo") {
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            QCOMPARE(::mkfifo(file.constData(), 0600), 0);
         } else {
             writeFile(path, {});
         }
-        QTEST(isKestroviaOutput(path), "marked");
+        QTEST(readOutputMark(path), "mark");
+        QFETCH(OutputMark, mark);
+        QCOMPARE(isKestroviaOutput(path), mark == OutputMark::Ours);
     }
 
     // A process killed while it writes an output leaves nothing: an unnamed file
