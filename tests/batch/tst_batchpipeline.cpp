@@ -7,6 +7,7 @@
 #include "export/programmark.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/jobrows.h"
+#include "tests/common/retouch.h"
 #include "tests/common/runbatch.h"
 
 #include <QDir>
@@ -108,52 +109,99 @@ private slots:
     }
 
     // A phone's export holds IMG_0001.HEIC beside IMG_0001.JPG; the HEIC's output is
-    // IMG_0001.jpg. A file the program did not write is never replaced, whatever the
-    // user answers; an earlier output (marked) is still offered for replacing.
+    // IMG_0001.jpg, one file with the JPG on a memory card. A file that is not an
+    // unchanged earlier output is never replaced, nor written beside under a name
+    // that differs only in case, whatever the user answers; an earlier output
+    // (marked, as written) is offered for replacing, under the name it has.
     void originalsAreNeverReplaced_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("existing"); // at the output: original, output, output without attribute
-        QTest::addColumn<bool>("overwrite"); // the answer to the question
+        QTest::addColumn<QString>("existing"); // what stands at the output
+        QTest::addColumn<QString>("name"); // its name; "": the output's own
+        QTest::addColumn<QString>("says"); // in the reason when it is kept; "": it is ours
+        const QString original = QStringLiteral("Kestrovia が書き出したファイルではない"),
+                      changed = QStringLiteral("書き出した後に変更されている");
         for (const bool overwrite : {true, false}) {
             const char *answer = overwrite ? "上書き" : "スキップ";
-            QTest::addRow("HEIC beside its JPG original, %s", answer) << "IMG_0001.HEIC"
-                                                                      << "original" << overwrite;
-            QTest::addRow("png beside a jpg, %s", answer) << "photo.png"
-                                                          << "original" << overwrite;
-            QTest::addRow("an earlier output, %s", answer) << "photo.png"
-                                                           << "output" << overwrite;
-            QTest::addRow("an earlier output copied without its attribute, %s", answer)
-                << "photo.png"
-                << "output without attribute" << overwrite;
+            const auto row = [&](const char *what) -> QTestData & { return QTest::addRow("%s, %s", what, answer); };
+            row("HEIC beside its jpg original") << "IMG_0001.HEIC"
+                                                << "original"
+                                                << "" << original;
+            row("HEIC beside its JPG original") << "IMG_0001.HEIC"
+                                                << "original"
+                                                << "IMG_0001.JPG" << original;
+            row("png beside a jpg") << "photo.png"
+                                    << "original"
+                                    << "" << original;
+            row("an earlier output") << "photo.png"
+                                     << "output"
+                                     << ""
+                                     << "";
+            row("an earlier output under another case") << "photo.png"
+                                                        << "output"
+                                                        << "Photo.JPG"
+                                                        << "";
+            row("an earlier output copied without its attribute") << "photo.png"
+                                                                  << "output without attribute"
+                                                                  << ""
+                                                                  << "";
+            row("an earlier output, touched") << "photo.png"
+                                              << "output touched"
+                                              << ""
+                                              << "";
+            row("an earlier output, a byte of its EXIF changed") << "photo.png"
+                                                                 << "output retouched"
+                                                                 << "" << changed;
+            row("an earlier output, saved again by an editor") << "photo.png"
+                                                               << "output saved again"
+                                                               << "" << changed;
+            row("an earlier output under another case, saved again") << "photo.png"
+                                                                     << "output saved again"
+                                                                     << "PHOTO.jpg" << changed;
         }
     }
     void originalsAreNeverReplaced()
     {
         QFETCH(QString, source);
         QFETCH(QString, existing);
-        QFETCH(bool, overwrite);
-        const QString out = m_root + QFileInfo(source).completeBaseName() + QStringLiteral(".jpg");
+        QFETCH(QString, name);
+        QFETCH(QString, says);
+        const bool overwrite = QString::fromUtf8(QTest::currentDataTag()).endsWith(QStringLiteral("上書き"));
+        const QString output = QFileInfo(source).completeBaseName() + QStringLiteral(".jpg");
+        if (name.isEmpty())
+            name = output;
+        const QString out = m_root + name;
         const QStringList rows = sources({source}, bmp(quadrants(40, 30), 24));
         if (existing == "original") {
             writeFile(out, withCameraMetadata(jpeg(noise(80, 60)))); // a camera's, with every tag but ours
         } else {
             QCOMPARE(testbatch::runBatch(plan(rows, m_root)).saved, 1);
+            QVERIFY(QFile::rename(m_root + output, out) || name == output);
+            QTRY_VERIFY(clockPassed(out));
             if (existing == "output without attribute")
                 ::removexattr(QFile::encodeName(out).constData(), kOutputAttribute);
+            else if (existing == "output touched")
+                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(out).constData(), nullptr, 0), 0);
+            else if (existing == "output retouched")
+                QVERIFY(changeInPlace(out, "Kestrovia", "Kestrovix")); // the EXIF's Software
+            else if (existing == "output saved again")
+                QVERIFY(saveAgain(out));
         }
         const QByteArray before = readFile(out);
+        const QStringList files = QDir(m_root).entryList(QDir::Files | QDir::Hidden);
 
         BatchPlan p = plan(rows, m_root);
-        const bool ours = existing != "original";
+        const bool ours = says.isEmpty();
         QCOMPARE(p.rows[0].fate, ours ? Fate::Replace : Fate::Skip);
         QCOMPARE(p.replacing(), ours ? 1 : 0);
-        QCOMPARE(p.replacedNames(3), ours ? QStringList{QFileInfo(out).fileName()} : QStringList());
-        QCOMPARE(p.notOursNames(3), ours ? QStringList() : QStringList{QFileInfo(out).fileName()});
+        QCOMPARE(p.replacedNames(3), ours ? QStringList{name} : QStringList());
+        QCOMPARE(p.notOursNames(3), ours ? QStringList() : QStringList{name});
         p.rows[0].job.compression = QStringLiteral("0"); // another file than the earlier output
         if (!overwrite)
             p.skipReplacing();
         const BatchSummary summary = testbatch::runBatch(p);
+        // Nothing is written beside the file under the output's own name.
+        QCOMPARE(QDir(m_root).entryList(QDir::Files | QDir::Hidden), files);
         if (ours && overwrite) {
             QCOMPARE(summary.saved, 1);
             QVERIFY(readFile(out) != before);
@@ -164,11 +212,12 @@ private slots:
         QCOMPARE(summary.saved, 0);
         QCOMPARE(summary.problems.size(), 1);
         QCOMPARE(summary.problems[0].status, Status::Skipped);
-        QVERIFY2(summary.problems[0].reason.contains(QFileInfo(out).fileName()),
-                 qPrintable(summary.problems[0].reason));
+        const QString reason = summary.problems[0].reason;
+        QVERIFY2(reason.contains(name), qPrintable(reason));
+        QVERIFY2(reason.contains(says), qPrintable(reason));
         if (!ours) {
-            for (const char *says : {"Kestrovia が書き出したファイルではない", "元の画像", "別の保存先フォルダ"})
-                QVERIFY2(summary.problems[0].reason.contains(QString::fromUtf8(says)), says);
+            QVERIFY2(reason.contains(QStringLiteral("別の保存先フォルダ")), qPrintable(reason));
+            QCOMPARE(reason.contains(QStringLiteral("大文字・小文字")), name != output);
         }
     }
 
@@ -219,19 +268,85 @@ private slots:
         QVERIFY(QFileInfo::exists(m_root + inProgress));
     }
 
-    void twoRowsOneOutput()
+    // Rows whose outputs are one file: the first is written, the later ones are
+    // planned as skipped, named with the first, and never write over it.
+    void rowsWithOneOutput_data()
     {
+        QTest::addColumn<QStringList>("names"); // the rows' sources, "@" for the test's folder
+        QTest::addColumn<QStringList>("folders"); // their destinations
+        QTest::addColumn<bool>("sameSource");
+        const QString out = QStringLiteral("@out/");
+        QTest::newRow("the same picture added twice") << QStringList{"a.bmp", "a.bmp"} << QStringList{out, out} << true;
+        QTest::newRow("the same folder spelled two ways")
+            << QStringList{"a.bmp", "one/a.bmp"} << QStringList{out, "@one/../out/"} << false;
+        QTest::newRow("photo.png and photo.bmp")
+            << QStringList{"photo.png", "photo.bmp"} << QStringList{out, out} << false;
+        QTest::newRow("names that differ in case")
+            << QStringList{"IMG_1.JPG", "img_1.jpg"} << QStringList{out, out} << false;
+    }
+    void rowsWithOneOutput()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, folders);
+        QFETCH(bool, sameSource);
         QVERIFY(QDir(m_root).mkpath(QStringLiteral("one")) && QDir(m_root).mkpath(QStringLiteral("out")));
-        writeFile(m_root + QStringLiteral("a.bmp"), bmp(quadrants(40, 30), 24));
-        writeFile(m_root + QStringLiteral("one/a.bmp"), bmp(quadrants(20, 10), 24));
-        // The same folder spelled two ways.
-        const BatchPlan p = planBatch({{1, testui::jobFor(m_root + "a.bmp", m_root + "out/")},
-                                       {2, testui::jobFor(m_root + "one/a.bmp", m_root + "one/../out/")}});
+        QList<std::pair<int, JobRow>> rows;
+        for (int i = 0; i < 2; ++i) {
+            const QString source = m_root + names[i];
+            if (!QFileInfo::exists(source))
+                writeFile(source, bmp(quadrants(40 - 20 * i, 30 - 20 * i), 24));
+            rows.append({i + 1, testui::jobFor(source, folders[i].replace(u'@', m_root))});
+        }
+        const BatchPlan p = planBatch(rows);
         QCOMPARE(p.rows[0].fate, Fate::Write);
         QCOMPARE(p.rows[1].fate, Fate::Skip);
+        QCOMPARE(p.rows[1].sameAs, 1);
         QVERIFY2(p.rows[1].reason.contains(QStringLiteral("1行目")), qPrintable(p.rows[1].reason));
-        testbatch::runBatch(p);
-        QCOMPARE(decodePicture(m_root + QStringLiteral("out/a.jpg")).size, QSize(40, 30));
+        QCOMPARE(p.sameOutputs.size(), 1);
+        QCOMPARE(p.sameOutputs[0].rows, QList<int>({0, 1}));
+        QCOMPARE(p.sameOutputs[0].sameSource, sameSource);
+        const BatchSummary summary = testbatch::runBatch(p);
+        QCOMPARE(summary.saved, 1);
+        const QStringList written = QDir(m_root + QStringLiteral("out")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(decodePicture(m_root + QStringLiteral("out/") + written[0]).size, QSize(40, 30));
+    }
+
+    // A destination folder that does not exist is planned as empty and made, with
+    // its parents, once the user agreed; one that cannot be made fails its rows with
+    // the reason, and the other rows are written.
+    void missingFoldersAreMade()
+    {
+        const QStringList names = sources({"a.bmp", "b.bmp", "c.bmp"}, bmp(quadrants(40, 30), 24));
+        const QStringList folders = {m_root + QStringLiteral("新しい/フォルダ/"), m_root + QStringLiteral("later/"),
+                                     m_root + QStringLiteral("新しい/フォルダ/")};
+        QList<std::pair<int, JobRow>> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.append({i + 1, testui::jobFor(names[i], folders[i])});
+        BatchPlan p = planBatch(rows);
+        for (const PlannedRow &r : p.rows)
+            QCOMPARE(r.fate, Fate::Write);
+        QCOMPARE(p.missingFolders(),
+                 QStringList({m_root + QStringLiteral("新しい/フォルダ"), m_root + QStringLiteral("later")}));
+        QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("新しい")));
+        writeFile(m_root + QStringLiteral("later"), "a file took the folder's name meanwhile");
+
+        p.createMissingFolders();
+        QVERIFY(p.missingFolders().isEmpty());
+        QCOMPARE(p.rows[1].fate, Fate::Fail);
+        QVERIFY2(p.rows[1].reason.contains(QStringLiteral("later"))
+                     && p.rows[1].reason.contains(QStringLiteral("作成")),
+                 qPrintable(p.rows[1].reason));
+        struct stat st { };
+        QCOMPARE(::stat(QFile::encodeName(folders[0]).constData(), &st), 0);
+        const mode_t umask = ::umask(0);
+        ::umask(umask);
+        QCOMPARE(st.st_mode & 0777, 0777 & ~umask);
+        const BatchSummary summary = testbatch::runBatch(p);
+        QCOMPARE(summary.saved, 2);
+        QCOMPARE(QDir(folders[0]).entryList(QDir::Files), QStringList({"a.jpg", "c.jpg"}));
+        QCOMPARE(summary.problems.size(), 1);
+        QCOMPARE(summary.problems[0].row, 2);
     }
 
     // clang-format off
@@ -240,7 +355,6 @@ private slots:
         QTest::addColumn<QString>("folder"); // "@" stands for the test's folder
         QTest::addColumn<QString>("says");
         QTest::newRow("empty") << "" << "指定されていません";
-        QTest::newRow("missing") << "@gone/" << "ありません";
         QTest::newRow("a file") << "@a.bmp/" << "ありません";
         QTest::newRow("a folder at the output") << "@taken/" << "フォルダがあります";
         QTest::newRow("read-only") << "@locked/" << "権限";
