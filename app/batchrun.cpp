@@ -142,6 +142,86 @@ void BatchRun::endRun()
     emit runningChanged(false);
 }
 
+bool BatchRun::askAboutSameOutputs(BatchPlan &plan)
+{
+    if (plan.sameOutputs.isEmpty())
+        return true;
+    QStringList lines;
+    int later = 0;
+    for (const BatchPlan::SameOutput &same : plan.sameOutputs) {
+        QStringList rows;
+        for (const int i : same.rows) {
+            const PlannedRow &r = plan.rows[i];
+            rows.append(same.sameSource ? ja("%1行目").arg(r.row) : ja("%1行目（%2）").arg(r.row).arg(r.job.fileName));
+        }
+        later += int(same.rows.size()) - 1;
+        lines.append(ja("・「%1」: %2").arg(same.output, rows.join(ja("、")))
+                     + (same.sameSource ? ja("（同じ画像）") : QString()));
+    }
+    Prompts::Message q;
+    q.icon = Prompts::Question;
+    q.title = QStringLiteral("Kestrovia");
+    q.text = ja("同じファイルに保存される行があります。後の%1行は保存できません。").arg(later);
+    q.informative = lines.mid(0, kListedInBox).join(u'\n');
+    if (lines.size() > kListedInBox) {
+        q.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(lines.size() - kListedInBox);
+        q.details = lines.join(u'\n');
+    }
+    q.informative += ja("\n\n後の行をスキップ: それぞれ最初の行の設定で保存し、後の行は保存しません\n"
+                        "中止: 何も保存しません");
+    // The later rows are planned as skipped already: the question only makes sure
+    // the user knows before anything is written.
+    return Prompts::ask(m_window, q, {Prompts::SkipLater, Prompts::Abort}, Prompts::SkipLater, Prompts::Abort)
+           == Prompts::SkipLater;
+}
+
+bool BatchRun::askToCreateFolders(const BatchPlan &plan)
+{
+    const QStringList folders = plan.missingFolders();
+    if (folders.isEmpty())
+        return true;
+    QStringList shown;
+    for (const QString &folder : folders)
+        shown.append(QDir::toNativeSeparators(folder));
+    Prompts::Message q;
+    q.icon = Prompts::Question;
+    q.title = QStringLiteral("Kestrovia");
+    q.text = ja("保存先のフォルダがありません（%1件）。作成しますか？").arg(folders.size());
+    q.informative = shown.mid(0, kListedInBox).join(u'\n');
+    if (shown.size() > kListedInBox) {
+        q.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(shown.size() - kListedInBox);
+        q.details = shown.join(u'\n');
+    }
+    q.informative += ja("\n\n作成: フォルダを作成して保存します\n中止: 何も保存しません");
+    return Prompts::ask(m_window, q, {Prompts::Create, Prompts::Abort}, Prompts::Create, Prompts::Abort)
+           == Prompts::Create;
+}
+
+bool BatchRun::askAboutReplacing(BatchPlan &plan)
+{
+    const int replacing = plan.replacing();
+    if (replacing == 0)
+        return true;
+    Prompts::Message q;
+    q.icon = Prompts::Question;
+    q.title = QStringLiteral("Kestrovia");
+    q.text = ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing);
+    q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
+                       "中止: 何も保存しません")
+                        .arg(listed(plan.replacedNames(3), replacing));
+    // The files no answer replaces are said here too, before anything is written.
+    if (const int others = plan.notOurs(); others > 0)
+        q.informative += ja("\n\n次の%1件は Kestrovia で保存したままのファイルではない（元の画像や、保存後に"
+                            "変更されたファイルの可能性がある）ため、どの場合も置き換えません: %2")
+                             .arg(others)
+                             .arg(listed(plan.notOursNames(3), others));
+    const Prompts::Answer answer =
+        Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
+    if (answer == Prompts::Skip)
+        plan.skipReplacing();
+    return answer != Prompts::Abort;
+}
+
 void BatchRun::BtnMain_Click()
 {
     if (isRunning()) {
@@ -149,34 +229,21 @@ void BatchRun::BtnMain_Click()
         return;
     }
     const JobTable &table = *m_table;
+    if (table.Rows() <= 1) {
+        emit note(ja("変換する画像がありません。画像をリストにドロップするか、「画像を追加…」で追加してください"), {});
+        return;
+    }
     emit note({}, {});
 
     QList<std::pair<int, JobRow>> jobs;
     for (int r = 1; r < table.Rows(); ++r)
         jobs.append({r, table.jobRow(r)});
     BatchPlan plan = planBatch(jobs);
-
-    if (const int replacing = plan.replacing(); replacing > 0) {
-        Prompts::Message q;
-        q.icon = Prompts::Question;
-        q.title = QStringLiteral("Kestrovia");
-        q.text = ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing);
-        q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
-                           "中止: 何も保存しません")
-                            .arg(listed(plan.replacedNames(3), replacing));
-        // The files no answer replaces are said here too, before anything is written.
-        if (const int others = plan.notOurs(); others > 0)
-            q.informative += ja("\n\n次の%1件は Kestrovia で保存したファイルではない（元の画像の可能性がある）ため、"
-                                "どの場合も置き換えません: %2")
-                                 .arg(others)
-                                 .arg(listed(plan.notOursNames(3), others));
-        const Prompts::Answer answer = Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort},
-                                                    Prompts::Skip, Prompts::Abort);
-        if (answer == Prompts::Abort)
-            return;
-        if (answer == Prompts::Skip)
-            plan.skipReplacing();
-    }
+    // Every question comes before anything is made or written: 中止 at any of them
+    // leaves the disk as it was.
+    if (!askAboutSameOutputs(plan) || !askToCreateFolders(plan) || !askAboutReplacing(plan))
+        return;
+    plan.createMissingFolders();
 
     m_bar->setRange(0, int(plan.rows.size()));
     m_bar->setValue(0);

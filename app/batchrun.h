@@ -14,6 +14,7 @@ namespace kestrovia {
 
 class BatchPipeline;
 class JobTable;
+struct BatchPlan;
 struct BatchSummary;
 
 class BatchRun : public QObject {
@@ -24,16 +25,20 @@ public:
     BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window);
     ~BatchRun() override;
 
-    // Converts job rows 1..Rows-1 in the table's current order. Before anything is
-    // written: outputs that are a row's source, or that another row writes already,
-    // are left out; when outputs would replace other existing files one question
-    // asks 「上書き」, 「スキップ」 or 「中止」 (Escape). During the run the progress bar
-    // reads "n / N" rows written, the pointer is busy and BtnMain reads 「中止」. A
-    // row that fails is recorded and the run goes on. Afterwards the bar is hidden
-    // and the pointer restored; then a run without problems leaves 「n件を保存しました」
-    // in the strip under the grid, and otherwise one message names every file that
-    // failed or was skipped with its reason, says how many were saved and how many a
-    // cancel kept from starting. Nothing is written to the table.
+    // Converts job rows 1..Rows-1 in the table's current order; with no row, says
+    // so in the strip under the grid. Before anything is written: outputs that
+    // are a row's source are left out; rows whose outputs are one file are named
+    // (後の行をスキップ or 中止); destination folders that do not exist are named
+    // (作成 or 中止) and made after the last question; when outputs would replace
+    // earlier outputs one question asks 「上書き」, 「スキップ」 or 「中止」 (Escape
+    // is 中止 everywhere). Files that are not unchanged earlier outputs are never
+    // replaced and are named. During the run the progress bar reads "n / N" rows
+    // written, the pointer is busy and BtnMain reads 「中止」. A row that fails is
+    // recorded and the run goes on. Afterwards the bar is hidden and the pointer
+    // restored; then a run without problems leaves 「n件を保存しました」 in the strip
+    // under the grid, and otherwise one message names every file that failed or was
+    // skipped with its reason, says how many were saved and how many a cancel kept
+    // from starting. Nothing is written to the table.
     void BtnMain_Click();
 
     bool isRunning() const;
@@ -58,6 +63,15 @@ signals:
     void runningChanged(bool running);
 
 private:
+    // The questions before a run, each only when it has something to ask; false
+    // when the user chose 中止. Rows that would write one file: 後の行をスキップ
+    // (they are planned as skipped) or 中止.
+    bool askAboutSameOutputs(BatchPlan &plan);
+    // Destination folders that do not exist, named: 作成 or 中止.
+    bool askToCreateFolders(const BatchPlan &plan);
+    // Earlier outputs that would be replaced: 上書き, スキップ (those rows become
+    // skipped) or 中止; the files no answer replaces are named too.
+    bool askAboutReplacing(BatchPlan &plan);
     void runFinished(const BatchSummary &summary);
     // Bar, button, pointer and window as they were before the run.
     void endRun();

@@ -68,6 +68,8 @@ QString caption(Prompts::Answer a)
     case Prompts::OpenFolder: return ja("保存先を開く");
     case Prompts::Delete: return ja("削除");
     case Prompts::Cancel: return ja("キャンセル");
+    case Prompts::SkipLater: return ja("後の行をスキップ");
+    case Prompts::Create: return ja("作成");
     }
     return {};
 }

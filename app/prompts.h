@@ -29,7 +29,7 @@ namespace kestrovia {
 
 class Prompts {
 public:
-    enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue, OpenFolder, Delete, Cancel };
+    enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue, OpenFolder, Delete, Cancel, SkipLater, Create };
     enum Icon { Information, Warning, Question };
     enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url };
 
