@@ -24,6 +24,7 @@ namespace kestrovia {
 namespace {
 
 std::atomic<bool> namedOnly{false};
+std::atomic<bool> checkedRenamesOnly{false};
 
 // The process's umask, read without changing it (umask() would have to set it,
 // which races with other threads creating files).
@@ -108,7 +109,9 @@ public:
         // empty file where a good one stood.
         if (::fdatasync(m_file.fd) != 0 && errno != EINVAL)
             fail(errno);
-        if (::fchmod(m_file.fd, mode) != 0)
+        // A file system without Unix modes (FAT through FUSE; vfat refusing a mode
+        // its mount options cannot show) keeps its own: the output is no less whole.
+        if (::fchmod(m_file.fd, mode) != 0 && errno != ENOSYS && errno != EOPNOTSUPP && errno != EPERM)
             fail(errno);
         markOutputFile(m_file.fd);
         place();
@@ -122,7 +125,7 @@ private:
     void open()
     {
         // An unnamed file leaves nothing behind if the process is killed meanwhile.
-        if (!namedOnly) {
+        if (!namedOnly && !checkedRenamesOnly) {
             m_file.fd = ::openat(m_folder.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
             if (m_file.fd >= 0) {
                 m_unnamed = true;
@@ -198,6 +201,10 @@ private:
             m_temp.clear();
             return;
         }
+        if (checkedRenamesOnly) {
+            checkedRename();
+            return;
+        }
         if (::renameat2(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData(), RENAME_NOREPLACE) == 0) {
             m_temp.clear();
             return;
@@ -210,8 +217,26 @@ private:
         if (::linkat(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData(), 0) != 0) {
             if (errno == EEXIST)
                 throw NameTaken(m_path);
-            fail(errno);
+            if (errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
+                fail(errno);
+            checkedRename();
         }
+    }
+
+    // Neither (FUSE file systems such as sshfs, or a memory card mounted through
+    // FUSE): the name is looked up, then taken by a rename. Only a file made under
+    // that name in the moment between would be lost; nothing narrower exists there,
+    // and failing every output would leave the user no way to write to it.
+    void checkedRename()
+    {
+        struct stat st { };
+        if (::fstatat(m_folder.fd, m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            throw NameTaken(m_path);
+        if (errno != ENOENT)
+            fail(errno);
+        if (::renameat(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData()) != 0)
+            fail(errno);
+        m_temp.clear();
     }
 
     QString m_path;
@@ -234,5 +259,7 @@ NameTaken::NameTaken(const QString &path)
 void writeOutputFile(const QString &path, const QByteArray &data, WriteMode mode) { OutputWrite(path, mode).run(data); }
 
 void useNamedTemporaries(bool named) { namedOnly = named; }
+
+void useCheckedRenames(bool checked) { checkedRenamesOnly = checked; }
 
 } // namespace kestrovia

@@ -25,16 +25,22 @@ public:
 // The bytes go to an unnamed file in the same folder (O_TMPFILE; where the file
 // system has none, a hidden ".kestrovia-<pid>-XXXXXX" that removeStaleOutputTemps
 // clears once this process is gone), flushed to disk, and only then get the name:
-// New links it in, which never replaces anything (NameTaken when the name is taken);
-// Replace renames it over what is there, a symbolic link included (the link is
-// replaced, never written through). The folder is synced afterwards. A failure at
-// any step leaves an existing file at path as it was and no partial file behind. A
-// replaced regular file's permission bits are kept; a new file gets 0666 less the
-// umask. Throws Failure with a Japanese reason (no space, no permission, ...).
+// New links it in, which never replaces anything (NameTaken when the name is taken;
+// on a file system that can neither link nor rename without replacing, the name is
+// looked up just before the rename); Replace renames it over what is there, a
+// symbolic link included (the link is replaced, never written through). The folder
+// is synced afterwards. A failure at any step leaves an existing file at path as it
+// was and no partial file behind. A replaced regular file's permission bits are
+// kept; a new file gets 0666 less the umask. Throws Failure with a Japanese reason
+// (no space, no permission, ...).
 void writeOutputFile(const QString &path, const QByteArray &data, WriteMode mode);
 
 // For tests: writes go through named temporaries, as on a file system without
 // unnamed files.
 void useNamedTemporaries(bool named);
+// For tests: a new output goes through a named temporary and takes its name by a
+// rename after looking the name up, as on a file system with neither unnamed files,
+// RENAME_NOREPLACE nor hard links.
+void useCheckedRenames(bool checked);
 
 } // namespace kestrovia

@@ -498,16 +498,21 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<bool>("replace");
         QTest::addColumn<QString>("says"); // empty: the write succeeds
-        QTest::newRow("new file") << "" << false << "";
-        QTest::newRow("a file took the name") << "file640" << false << "確認の後";
-        QTest::newRow("a link took the name") << "link" << false << "確認の後";
-        QTest::newRow("replaced file keeps its mode") << "file640" << true << "";
-        QTest::newRow("symbolic link is replaced") << "link" << true << "";
-        QTest::newRow("dangling link is replaced") << "dangling" << true << "";
-        QTest::newRow("folder in the way") << "folder" << true << "フォルダ";
-        QTest::newRow("name too long") << "long" << false << "長すぎます";
-        QTest::newRow("missing folder") << "missing" << false << "見つかりません";
-        QTest::newRow("a file where the folder is") << "file as folder" << false << "フォルダではない";
+        QTest::addColumn<bool>("noLinks"); // a file system that can neither link nor rename without replacing
+        QTest::newRow("new file") << "" << false << "" << false;
+        QTest::newRow("a file took the name") << "file640" << false << "確認の後" << false;
+        QTest::newRow("a link took the name") << "link" << false << "確認の後" << false;
+        QTest::newRow("new file, no links") << "" << false << "" << true;
+        QTest::newRow("a file took the name, no links") << "file640" << false << "確認の後" << true;
+        QTest::newRow("a link took the name, no links") << "link" << false << "確認の後" << true;
+        QTest::newRow("replaced file, no links") << "file640" << true << "" << true;
+        QTest::newRow("replaced file keeps its mode") << "file640" << true << "" << false;
+        QTest::newRow("symbolic link is replaced") << "link" << true << "" << false;
+        QTest::newRow("dangling link is replaced") << "dangling" << true << "" << false;
+        QTest::newRow("folder in the way") << "folder" << true << "フォルダ" << false;
+        QTest::newRow("name too long") << "long" << false << "長すぎます" << false;
+        QTest::newRow("missing folder") << "missing" << false << "見つかりません" << false;
+        QTest::newRow("a file where the folder is") << "file as folder" << false << "フォルダではない" << false;
     }
     // clang-format on
     void writeOutput()
@@ -515,6 +520,9 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(bool, replace);
         QFETCH(QString, says);
+        QFETCH(bool, noLinks);
+        useCheckedRenames(noLinks);
+        const auto restore = qScopeGuard([] { useCheckedRenames(false); });
         // Japanese and blanks in the folder's name and the file's, as users name them.
         const QString dir = m_folder->path() + QStringLiteral("/出力 フォルダ"),
                       victim = dir + QStringLiteral("/victim.jpg");
