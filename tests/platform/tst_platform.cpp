@@ -1,6 +1,7 @@
-// Number texts, file names, colour values and the busy pointer.
+// Number texts, file names, colour values, failure reasons and the busy pointer.
 
 #include "platform/busypointer.h"
+#include "platform/failure.h"
 #include "platform/filename.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
@@ -8,6 +9,9 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QTest>
+
+#include <new>
+#include <stdexcept>
 
 using namespace kestrovia;
 
@@ -94,6 +98,30 @@ private slots:
         QGuiApplication::setPalette(QPalette(QColor(0x22, 0x22, 0x22)));
         QCOMPARE(resolveColorValue(kWindowBackgroundRef), QColor(255, 255, 255));
         QCOMPARE(resolveColorValue(int(0x800000FFu)), QColor(255, 255, 255));
+    }
+
+    // Whatever ends a row's work reaches the user in Japanese: a failure's own
+    // words, never a library's English text.
+    void failureReasons_data()
+    {
+        QTest::addColumn<std::exception_ptr>("error");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a failure") << std::make_exception_ptr(Failure(QStringLiteral("壊れています")))
+                                   << QStringLiteral("壊れています");
+        QTest::newRow("a picture that cannot be read") << std::make_exception_ptr(
+            unreadablePicture(QStringLiteral("/写真/夏.jpg"), Failure(QStringLiteral("空です"))))
+                                                       << QStringLiteral("画像「夏.jpg」を読み込めません: 空です");
+        QTest::newRow("memory") << std::make_exception_ptr(std::bad_alloc()) << QStringLiteral("メモリが足りません");
+        QTest::newRow("a library's own") << std::make_exception_ptr(std::runtime_error("basic_string::_M_create"))
+                                         << QStringLiteral("予期しないエラー");
+        QTest::newRow("not even a std::exception") << std::make_exception_ptr(42) << QStringLiteral("予期しないエラー");
+    }
+    void failureReasons()
+    {
+        QFETCH(std::exception_ptr, error);
+        QFETCH(QString, says);
+        const QString reason = failureReason(error);
+        QVERIFY2(reason.startsWith(says), qPrintable(reason));
     }
 
     void busyPointerNeverStacks()
