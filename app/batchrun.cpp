@@ -22,6 +22,26 @@ namespace {
 // Longer lists go behind "詳細を表示" so that the box stays on the screen.
 constexpr int kListedInBox = 12;
 
+// The first lines of a list in the box, all of them behind 「詳細を表示」 when there
+// are more.
+void showList(Prompts::Message &m, const QStringList &lines)
+{
+    m.informative = lines.mid(0, kListedInBox).join(u'\n');
+    if (lines.size() > kListedInBox) {
+        m.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(lines.size() - kListedInBox);
+        m.details = lines.join(u'\n');
+    }
+}
+
+Prompts::Message question(const QString &text)
+{
+    Prompts::Message q;
+    q.icon = Prompts::Question;
+    q.title = QStringLiteral("Kestrovia");
+    q.text = text;
+    return q;
+}
+
 QString problemLine(const RowOutcome &o)
 {
     return ja("・%1（%2）\n　%3").arg(o.fileName, QDir::toNativeSeparators(o.path), o.reason);
@@ -49,11 +69,7 @@ Prompts::Message summaryMessage(const BatchSummary &summary)
     QStringList lines;
     for (const RowOutcome &o : summary.problems)
         lines.append(problemLine(o));
-    m.informative = lines.mid(0, kListedInBox).join(u'\n');
-    if (lines.size() > kListedInBox) {
-        m.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(lines.size() - kListedInBox);
-        m.details = lines.join(u'\n');
-    }
+    showList(m, lines);
     return m;
 }
 
@@ -108,10 +124,7 @@ bool BatchRun::mayClose()
 {
     if (!isRunning())
         return true;
-    Prompts::Message q;
-    q.icon = Prompts::Question;
-    q.title = QStringLiteral("Kestrovia");
-    q.text = ja("変換の途中です。中止して終了しますか？");
+    Prompts::Message q = question(ja("変換の途中です。中止して終了しますか？"));
     q.informative = ja("保存を終えた画像はそのまま残ります。変換中の画像とまだ始まっていない画像は保存されません。");
     const auto runEnds = [this](const std::function<void()> &dismiss) {
         return connect(this, &BatchRun::runningChanged, this, [dismiss](bool running) {
@@ -158,15 +171,8 @@ bool BatchRun::askAboutSameOutputs(BatchPlan &plan)
         lines.append(ja("・「%1」: %2").arg(same.output, rows.join(ja("、")))
                      + (same.sameSource ? ja("（同じ画像）") : QString()));
     }
-    Prompts::Message q;
-    q.icon = Prompts::Question;
-    q.title = QStringLiteral("Kestrovia");
-    q.text = ja("同じファイルに保存される行があります。後の%1行は保存できません。").arg(later);
-    q.informative = lines.mid(0, kListedInBox).join(u'\n');
-    if (lines.size() > kListedInBox) {
-        q.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(lines.size() - kListedInBox);
-        q.details = lines.join(u'\n');
-    }
+    Prompts::Message q = question(ja("同じファイルに保存される行があります。後の%1行は保存できません。").arg(later));
+    showList(q, lines);
     q.informative += ja("\n\n後の行をスキップ: それぞれ最初の行の設定で保存し、後の行は保存しません\n"
                         "中止: 何も保存しません");
     // The later rows are planned as skipped already: the question only makes sure
@@ -183,15 +189,8 @@ bool BatchRun::askToCreateFolders(const BatchPlan &plan)
     QStringList shown;
     for (const QString &folder : folders)
         shown.append(QDir::toNativeSeparators(folder));
-    Prompts::Message q;
-    q.icon = Prompts::Question;
-    q.title = QStringLiteral("Kestrovia");
-    q.text = ja("保存先のフォルダがありません（%1件）。作成しますか？").arg(folders.size());
-    q.informative = shown.mid(0, kListedInBox).join(u'\n');
-    if (shown.size() > kListedInBox) {
-        q.informative += ja("\nほか%1件（「詳細を表示」ですべて確認できます）").arg(shown.size() - kListedInBox);
-        q.details = shown.join(u'\n');
-    }
+    Prompts::Message q = question(ja("保存先のフォルダがありません（%1件）。作成しますか？").arg(folders.size()));
+    showList(q, shown);
     q.informative += ja("\n\n作成: フォルダを作成して保存します\n中止: 何も保存しません");
     return Prompts::ask(m_window, q, {Prompts::Create, Prompts::Abort}, Prompts::Create, Prompts::Abort)
            == Prompts::Create;
@@ -202,10 +201,7 @@ bool BatchRun::askAboutReplacing(BatchPlan &plan)
     const int replacing = plan.replacing();
     if (replacing == 0)
         return true;
-    Prompts::Message q;
-    q.icon = Prompts::Question;
-    q.title = QStringLiteral("Kestrovia");
-    q.text = ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing);
+    Prompts::Message q = question(ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing));
     q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
                        "中止: 何も保存しません")
                         .arg(listed(plan.replacedNames(3), replacing));
