@@ -6,6 +6,10 @@
 //   kestrovia_bench batch <pictures> <out> [rows] every *.jpg of pictures as one batch
 //   kestrovia_bench stall <pictures> <out> [rows] the same, printing the longest
 //                                                 event-loop stall in ms
+//   kestrovia_bench plan <pictures> <out> [rows]  the plan of that batch alone (what
+//                                                 処理実行 does on the window's thread
+//                                                 first): median ms of 5, and how
+//                                                 many rows would replace an output
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
 //   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
 //   kestrovia_bench mixedpictures <folder>        the mixed load's pictures (kept when made)
@@ -727,13 +731,28 @@ int main(int argc, char **argv)
             return refuse(args[2], QDir(args[3]).absolutePath());
         if (args.size() == 5 && args[1] == u"ppm")
             return photoLike(args[3].toInt(), args[4].toInt()).save(args[2], "PPM") ? 0 : 1;
-        if ((args.size() == 4 || args.size() == 5) && (args[1] == u"batch" || args[1] == u"stall")) {
+        if ((args.size() == 4 || args.size() == 5)
+            && (args[1] == u"batch" || args[1] == u"stall" || args[1] == u"plan")) {
             const auto rows = batchRows(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(),
                                         args.size() == 5 ? args[4].toInt() : 0);
             if (rows.isEmpty())
                 return 1;
             if (args[1] == u"batch")
                 return runRows(rows) == 0 ? 0 : 1;
+            if (args[1] == u"plan") {
+                std::vector<double> ms;
+                int replacing = 0;
+                for (int i = 0; i < 5; ++i) {
+                    QElapsedTimer clock;
+                    clock.start();
+                    replacing = planBatch(rows).replacing();
+                    ms.push_back(clock.nsecsElapsed() / 1e6);
+                }
+                std::sort(ms.begin(), ms.end());
+                std::printf("%.2f ms, %d of %lld rows replace an earlier output\n", ms[2], replacing,
+                            qint64(rows.size()));
+                return 0;
+            }
             int failed = 0;
             const double stall = longestStall([&] { failed = runRows(rows); });
             std::printf("%.1f\n", stall);
@@ -745,6 +764,6 @@ int main(int argc, char **argv)
     }
     std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
                          "time <runs> -- <command...> | quality <folder> | qualities | levels <pictures> <work> | "
-                         "batchpictures <folder> | batch|stall <pictures> <out> [rows]\n");
+                         "batchpictures <folder> | batch|stall|plan <pictures> <out> [rows]\n");
     return 2;
 }
