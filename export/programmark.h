@@ -7,7 +7,7 @@
 // The mark names the program (EXIF Software, XMP CreatorTool, the user attribute)
 // and records what was written, twice: the attribute holds the file's size and
 // modification time as written, and the XMP holds a digest of the file's bytes
-// (outputDigest) that a later run computes again. The digest travels with the
+// (sealOutput) that a later run computes again. The digest travels with the
 // file (a copy, a memory card without attributes); the attribute answers without
 // reading the file. A container carries the digest where it carries its XMP, so
 // every output format can hold it; only finding the XMP is the container's own.
