@@ -112,4 +112,25 @@ CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage 
     return converter.route();
 }
 
+std::optional<std::array<std::uint32_t, 256>> greyToSrgb(const QByteArray &bytes)
+{
+    const Profile grey = openProfile(bytes);
+    if (!grey || cmsGetColorSpace(grey.get()) != cmsSigGrayData)
+        return std::nullopt;
+    const Profile srgb(cmsCreate_sRGBProfile());
+    const Transform transform(cmsCreateTransform(grey.get(), TYPE_GRAY_8, srgb.get(), kOutputType,
+                                                 INTENT_RELATIVE_COLORIMETRIC,
+                                                 cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE));
+    if (!transform)
+        return std::nullopt;
+    std::array<std::uint8_t, 256> levels;
+    for (int i = 0; i < 256; ++i)
+        levels[size_t(i)] = std::uint8_t(i);
+    std::array<std::uint32_t, 256> table{};
+    cmsDoTransform(transform.get(), levels.data(), table.data(), 256);
+    for (std::uint32_t &c : table)
+        c |= 0xFF000000u;
+    return table;
+}
+
 } // namespace kestrovia

@@ -1,12 +1,14 @@
 #pragma once
-// Colour conversion with lcms2: CMYK pictures to sRGB, and what an ICC profile
-// describes.
+// Colour conversion with lcms2: CMYK and grey pictures to sRGB, and what an ICC
+// profile describes.
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace kestrovia {
 
@@ -51,5 +53,11 @@ private:
 };
 
 CmykRoute convertCmykToSrgb(const unsigned char *cmyk, qsizetype stride, QImage &out, const QByteArray &profile);
+
+// The sRGB colour (Format_RGB32, alpha 0xFF) of each of the 256 grey levels a grey
+// profile describes, converted as CMYK is (relative colorimetric with black point
+// compensation): a grey stored under a gamma 1.0 or a press's dot gain profile means
+// another grey in sRGB. nullopt for anything but a valid grey profile. Thread-safe.
+std::optional<std::array<std::uint32_t, 256>> greyToSrgb(const QByteArray &profile);
 
 } // namespace kestrovia

@@ -1,5 +1,6 @@
 #include "compose/quickpicture.h"
 
+#include "compose/colorprofile.h"
 #include "compose/imagebuffer.h"
 #include "compose/jpegrules.h"
 #include "compose/picturedecoder.h"
@@ -82,6 +83,10 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
         }))
         return std::nullopt;
     if (d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK)
+        return std::nullopt;
+    // Nor a grey one under a grey profile: the full decode converts its greys.
+    if (d.info.jpeg_color_space == JCS_GRAYSCALE
+        && iccColourSpace(embeddedIccProfile(data, PictureFormat::Jpeg)) == IccSpace::Gray)
         return std::nullopt;
     const int w = int(d.info.image_width);
     const int h = int(d.info.image_height);

@@ -8,6 +8,7 @@
 #include "platform/stop.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -301,6 +302,7 @@ public:
         orientation = exifBlockOrientation(blocks.exif);
         m_cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
         rgbProfile = !m_cmyk;
+        greyRows = c.jpeg_color_space == JCS_GRAYSCALE;
         // Shrink on load with libjpeg's reduced inverse DCTs.
         const int d = setJpegReduction(&c, storedNeed(need, stored, orientation), kReducedPerDrawn, kChromaPerDrawn, 2);
         // Format_RGB32 is B, G, R, 0xFF in memory on little-endian processors.
@@ -516,6 +518,7 @@ public:
         // Transparent colours become alpha before 16-bit samples are reduced, so a
         // 16-bit colour key matches on all its bits.
         alpha = (type & PNG_COLOR_MASK_ALPHA) != 0;
+        greyRows = !(type & PNG_COLOR_MASK_COLOR);
         if (png_get_valid(m_png, m_info, PNG_INFO_tRNS)) {
             png_set_tRNS_to_alpha(m_png);
             alpha = true;
@@ -749,6 +752,45 @@ private:
     int m_row = 0;
 };
 
+// A grey picture described by a grey profile, whatever its format: its rows
+// through that profile into sRGB, so that the output (which carries no grey
+// profile) means the greys the source means.
+class GreyProfileRows : public RowReader {
+public:
+    GreyProfileRows(std::unique_ptr<RowReader> inner, const std::array<std::uint32_t, 256> &table)
+        : m_inner(std::move(inner))
+        , m_table(table)
+    {
+        size = m_inner->size;
+        extent = m_inner->extent;
+        stored = m_inner->stored;
+        orientation = m_inner->orientation;
+        alpha = m_inner->alpha;
+        rgbProfile = false;
+        chunk = m_inner->chunk;
+        memory = m_inner->memory;
+        blocks = m_inner->blocks;
+    }
+    void read(std::uint8_t *const *rows, int n) override
+    {
+        m_inner->read(rows, n);
+        for (int i = 0; i < n; ++i) {
+            auto *p = reinterpret_cast<std::uint32_t *>(rows[i]);
+            for (int x = 0; x < size.width(); ++x)
+                p[x] = (p[x] & 0xFF000000u) | (m_table[p[x] & 0xFF] & 0xFFFFFFu);
+        }
+    }
+    void finish() override
+    {
+        m_inner->finish();
+        blocks = m_inner->blocks;
+    }
+
+private:
+    std::unique_ptr<RowReader> m_inner;
+    std::array<std::uint32_t, 256> m_table;
+};
+
 } // namespace
 
 // BMP rows live in bmprows.cpp, HEIF rows in heifrows.cpp, TIFF rows in tiffrows.cpp.
@@ -756,7 +798,9 @@ std::unique_ptr<RowReader> openBmpRows(const PictureSource &source, const NeedFu
 std::unique_ptr<RowReader> openHeifRows(const PictureSource &source);
 std::unique_ptr<RowReader> openTiffRows(const PictureSource &source);
 
-std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need)
+namespace {
+
+std::unique_ptr<RowReader> openFormatRows(const PictureSource &source, PictureFormat format, const NeedFunction &need)
 {
     switch (format) {
     case PictureFormat::Jpeg: return std::make_unique<JpegRows>(source, need);
@@ -782,6 +826,17 @@ std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFor
     }
     default: return nullptr;
     }
+}
+
+} // namespace
+
+std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need)
+{
+    std::unique_ptr<RowReader> r = openFormatRows(source, format, need);
+    if (r && r->greyRows)
+        if (const auto table = greyToSrgb(r->blocks.icc))
+            return std::make_unique<GreyProfileRows>(std::move(r), *table);
+    return r;
 }
 
 std::unique_ptr<PlaneReader> openPlaneReader(const PictureSource &source)

@@ -42,6 +42,9 @@ public:
     int orientation = 1; // EXIF orientation still to apply (1..8)
     bool alpha = false; // rows are straight ARGB32 that may be transparent, else RGB32
     bool rgbProfile = true; // whether blocks.icc describes the rows' colours
+    // Rows of a grey picture (R = G = B) in the stored greys, which a grey profile in
+    // blocks.icc describes: openRowReader then hands them out converted to sRGB.
+    bool greyRows = false;
     int chunk = 16; // rows the reader likes to give at a time
     qint64 memory = 0; // bytes the reader holds while it reads, besides the rows asked for
     MetadataBlocks blocks;
@@ -58,7 +61,8 @@ public:
 
 // Opens the picture for reading by rows, reduced on load for the need when the
 // format can (JPEG by its reduced inverse DCTs, bitmaps by block averages, WebP by
-// its own scaled decoding). HEIF is decoded whole by libheif at the first read and
+// its own scaled decoding). A grey picture with a grey profile comes out converted
+// to sRGB. HEIF is decoded whole by libheif at the first read and
 // handed out by rows from its plane. nullptr for GIF, read whole. Throws
 // Failure for a header that is damaged, too large, or more than its data can hold.
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need);

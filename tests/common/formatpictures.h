@@ -9,6 +9,7 @@
 #include <lcms2.h>
 #include <libheif/heif.h>
 
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -100,6 +101,115 @@ inline QByteArray adobeLikeProfile(int padding = 0)
         cmsWriteRawTag(profile, cmsTagSignature(0x6b737476), blob.constData(), cmsUInt32Number(blob.size()));
     }
     return savedProfile(profile);
+}
+
+// The ink of the patch: 50 % cyan, 30 % magenta, 10 % yellow, 20 % black.
+inline const double kInk[4] = {0.5, 0.3, 0.1, 0.2};
+
+// A press no standard profile resembles: ink spreads (coverage sqrt(ink)), so a
+// mid-tone comes out far darker than the plain formula says.
+inline QRgb pressModel(const double ink[4])
+{
+    const auto channel = [&](int i) {
+        return int(std::lround(255 * (1 - std::sqrt(ink[i])) * (1 - std::sqrt(ink[3]))));
+    };
+    return qRgb(channel(0), channel(1), channel(2));
+}
+
+// A CMYK printer profile (CMYK to Lab table, 17 points a side) of pressModel.
+inline QByteArray pressProfile()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage *table = cmsStageAllocCLut16bit(nullptr, 17, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        table,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
+            const double ink[4] = {in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0, in[3] / 65535.0};
+            const QRgb c = pressModel(ink);
+            const double rgb[3] = {qRed(c) / 255.0, qGreen(c) / 255.0, qBlue(c) / 255.0};
+            cmsCIELab lab;
+            cmsDoTransform(transform, rgb, &lab, 1);
+            cmsFloat2LabEncoded(out, &lab);
+            return 1;
+        },
+        toLab, 0);
+    cmsPipeline *pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    // lutAtoBType wants input and output curves around the table: plain ones here.
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE press = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(press, 4.3);
+    cmsSetDeviceClass(press, cmsSigOutputClass);
+    cmsSetColorSpace(press, cmsSigCmykData);
+    cmsSetPCS(press, cmsSigLabData);
+    cmsWriteTag(press, cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    return savedProfile(press);
+}
+
+// What lcms2 itself makes of the patch through profile.
+inline QRgb lcmsPatch(const QByteArray &profile)
+{
+    unsigned char cmyk[4];
+    for (int i = 0; i < 4; ++i)
+        cmyk[i] = static_cast<unsigned char>(std::lround(255 * (1 - kInk[i])));
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_CMYK_8_REV, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
+    unsigned char rgb[3] = {};
+    cmsDoTransform(t, cmyk, rgb, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    return qRgb(rgb[0], rgb[1], rgb[2]);
+}
+
+// A grey profile of gamma `gamma` (1: linear light, so that a stored 127 means sRGB's
+// 187).
+inline QByteArray greyProfile(double gamma)
+{
+    cmsToneCurve *curve = cmsBuildGamma(nullptr, gamma);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
+    return savedProfile(profile);
+}
+
+// A press grey like Photoshop's "Dot Gain 20%": ink spreads, so that 50 % ink
+// covers 70 % of the paper and the stored grey prints darker than it reads.
+inline QByteArray dotGainProfile()
+{
+    float table[256];
+    for (int v = 0; v < 256; ++v) {
+        const double ink = 1 - v / 255.0;
+        table[v] = float(1 - (ink + 0.8 * ink * (1 - ink)));
+    }
+    cmsToneCurve *curve = cmsBuildTabulatedToneCurveFloat(nullptr, 256, table);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsFreeToneCurve(curve);
+    return savedProfile(profile);
+}
+
+// What lcms2 makes of a stored grey through a grey profile, in sRGB.
+inline QRgb lcmsGrey(const QByteArray &profile, int grey)
+{
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_GRAY_8, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
+    const unsigned char g = static_cast<unsigned char>(grey);
+    unsigned char rgb[3] = {};
+    cmsDoTransform(t, &g, rgb, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    return qRgb(rgb[0], rgb[1], rgb[2]);
 }
 
 // A GIF of 8-bit frames over a 256-colour table; LZW codes stay 9 bits wide

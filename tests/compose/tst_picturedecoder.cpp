@@ -1,6 +1,7 @@
 // Decoding every format, told apart by content: upright, with alpha and profile,
-// reduced on load; CMYK through its own profile or the standard one; and the files
-// that must be refused without harm (cut, damaged, too large, no regular file).
+// reduced on load; CMYK through its own profile or the standard one, grey through a
+// grey profile; and the files that must be refused without harm (cut, damaged, too
+// large, no regular file).
 
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
@@ -9,6 +10,7 @@
 #include "compose/memorybudget.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
+#include "compose/quickpicture.h"
 #include "compose/sourcefile.h"
 #include "compose/tiffmetadata.h"
 #include "tests/common/formatpictures.h"
@@ -117,71 +119,20 @@ QImage indexedQuadrants()
     return quadrants(40, 20).convertToFormat(QImage::Format_Indexed8, {kRed, kGreen, kBlue, kYellow});
 }
 
-// The ink of the patch: 50 % cyan, 30 % magenta, 10 % yellow, 20 % black.
-const double kInk[4] = {0.5, 0.3, 0.1, 0.2};
-
-// A press no standard profile resembles: ink spreads (coverage sqrt(ink)), so a
-// mid-tone comes out far darker than the plain formula says.
-QRgb pressModel(const double ink[4])
+// The profile in APP2 chunks of at most chunkSize bytes (numbered from firstSeq),
+// right after SOI.
+QByteArray withJpegProfile(const QByteArray &jpegData, const QByteArray &profile, int chunkSize = 65519,
+                           int firstSeq = 1)
 {
-    const auto channel = [&](int i) {
-        return int(std::lround(255 * (1 - std::sqrt(ink[i])) * (1 - std::sqrt(ink[3]))));
-    };
-    return qRgb(channel(0), channel(1), channel(2));
-}
-
-// A CMYK printer profile (CMYK to Lab table, 17 points a side) of pressModel.
-QByteArray pressProfile()
-{
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsStage *table = cmsStageAllocCLut16bit(nullptr, 17, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        table,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
-            const double ink[4] = {in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0, in[3] / 65535.0};
-            const QRgb c = pressModel(ink);
-            const double rgb[3] = {qRed(c) / 255.0, qGreen(c) / 255.0, qBlue(c) / 255.0};
-            cmsCIELab lab;
-            cmsDoTransform(transform, rgb, &lab, 1);
-            cmsFloat2LabEncoded(out, &lab);
-            return 1;
-        },
-        toLab, 0);
-    cmsPipeline *pipeline = cmsPipelineAlloc(nullptr, 4, 3);
-    // lutAtoBType wants input and output curves around the table: plain ones here.
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
-    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsHPROFILE press = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(press, 4.3);
-    cmsSetDeviceClass(press, cmsSigOutputClass);
-    cmsSetColorSpace(press, cmsSigCmykData);
-    cmsSetPCS(press, cmsSigLabData);
-    cmsWriteTag(press, cmsSigAToB0Tag, pipeline);
-    cmsPipelineFree(pipeline);
-    cmsDeleteTransform(toLab);
-    cmsCloseProfile(srgb);
-    cmsCloseProfile(lab);
-    return savedProfile(press);
-}
-
-// What lcms2 itself makes of the patch through profile.
-QRgb reference(const QByteArray &profile)
-{
-    unsigned char cmyk[4];
-    for (int i = 0; i < 4; ++i)
-        cmyk[i] = static_cast<unsigned char>(std::lround(255 * (1 - kInk[i])));
-    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_CMYK_8_REV, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
-                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
-    unsigned char rgb[3] = {};
-    cmsDoTransform(t, cmyk, rgb, 1);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(in);
-    cmsCloseProfile(srgb);
-    return qRgb(rgb[0], rgb[1], rgb[2]);
+    QByteArray segments;
+    const int count = int((profile.size() + chunkSize - 1) / chunkSize);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray part = profile.mid(qsizetype(i) * chunkSize, chunkSize);
+        const int len = 2 + 12 + 2 + int(part.size());
+        segments += "\xFF\xE2" + QByteArray() + char(len >> 8) + char(len) + QByteArray("ICC_PROFILE\0", 12)
+                    + char(firstSeq + i) + char(count) + part;
+    }
+    return jpegData.left(2) + segments + jpegData.mid(2);
 }
 
 // A 16x16 CMYK JPEG of the patch's colour, inverted as Adobe stores it, with
@@ -193,15 +144,37 @@ QByteArray cmykPatchJpeg(const QByteArray &profile, int chunkSize = 65519, int f
         pixels += char(std::lround(255 * (1 - kInk[i % 4])));
     const QByteArray plain =
         tjEncode(reinterpret_cast<const uchar *>(pixels.constData()), 16, 16, 64, TJPF_CMYK, TJSAMP_444, 100);
-    QByteArray segments;
-    const int count = int((profile.size() + chunkSize - 1) / chunkSize);
-    for (int i = 0; i < count; ++i) {
-        const QByteArray part = profile.mid(qsizetype(i) * chunkSize, chunkSize);
-        const int len = 2 + 12 + 2 + int(part.size());
-        segments += "\xFF\xE2" + QByteArray() + char(len >> 8) + char(len) + QByteArray("ICC_PROFILE\0", 12)
-                    + char(firstSeq + i) + char(count) + part;
-    }
-    return plain.left(2) + segments + plain.mid(2);
+    return withJpegProfile(plain, profile, chunkSize, firstSeq);
+}
+
+// Grey levels in bands 8 pixels wide.
+const int kLevels[] = {0, 64, 127, 191, 255};
+
+QImage greyBands()
+{
+    QImage img(8 * 5, 8, QImage::Format_Grayscale8);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < img.width(); ++x)
+            img.scanLine(y)[x] = uchar(kLevels[x / 8]);
+    return img;
+}
+
+QByteArray greyJpeg(const QImage &grey, const QByteArray &profile)
+{
+    return withJpegProfile(
+        tjEncode(grey.constBits(), grey.width(), grey.height(), int(grey.bytesPerLine()), TJPF_GRAY, TJSAMP_GRAY, 100),
+        profile);
+}
+
+// A job that draws the picture at size ("W*H"; empty for its own), on black.
+JobRow jobRow(const QString &path, const QString &size)
+{
+    JobRow row;
+    row.path = path;
+    row.newSize = size;
+    row.backColor = QStringLiteral("0");
+    row.compression = QStringLiteral("5");
+    return row;
 }
 
 } // namespace
@@ -582,11 +555,7 @@ private slots:
             QVERIFY(QFile::resize(path, fileSize));
         qint64 reserved = 0;
         memorybudget::setObserver([&](qint64 bytes) { reserved = std::max(reserved, bytes); });
-        JobRow row;
-        row.path = path;
-        row.newSize = QStringLiteral("800*600");
-        row.backColor = QStringLiteral("0");
-        row.compression = QStringLiteral("5");
+        const JobRow row = jobRow(path, QStringLiteral("800*600"));
         // The whole decode, the header probe and the batch's route from the file.
         for (const auto &attempt : {std::function<void()>([&] { decodePicture(path, QSize(800, 600)); }),
                                     std::function<void()>([&] { probePicture(path); }),
@@ -726,11 +695,70 @@ private slots:
         QCOMPARE(p.iccProfile, QByteArray());
         const QRgb got = p.image.pixel(8, 8);
         QCOMPARE(qAlpha(got), 255);
-        const QRgb want = reference(used), model = pressModel(kInk);
+        const QRgb want = lcmsPatch(used), model = pressModel(kInk);
         QVERIFY2(near(got, want, 3), qPrintable(describe(got) + " vs lcms2 " + describe(want)));
         // Through the press's own profile the colour is what the press prints (worked
         // out without lcms2); through the standard one it is far from it.
         QVERIFY2(near(got, model, 6) == own, qPrintable(describe(got) + " vs model " + describe(model)));
+    }
+
+    // A grey picture under a grey profile means other greys in sRGB, in every
+    // format that carries one and by either route; no grey profile is carried on.
+    void greyThroughItsProfile_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<int>("tolerance");
+        const QImage grey = greyBands();
+        for (const auto &[name, profile] :
+             {std::pair{"gamma 1.0", greyProfile(1.0)}, std::pair{"dot gain 20 %", dotGainProfile()}}) {
+            QTest::addRow("JPEG, %s", name) << "g.jpg" << greyJpeg(grey, profile) << profile << 2;
+            const QByteArray z = [&p = profile] {
+                QByteArray out(int(compressBound(uLong(p.size()))), '\0');
+                uLongf n = uLongf(out.size());
+                compress(reinterpret_cast<Bytef *>(out.data()), &n, reinterpret_cast<const Bytef *>(p.constData()),
+                         uLong(p.size()));
+                return out.left(qsizetype(n));
+            }();
+            QTest::addRow("PNG, %s", name)
+                << "g.png" << withPngChunk(qtEncoded(grey, "png"), "iCCP", QByteArray("grey\0\0", 6) + z) << profile
+                << 0;
+        }
+    }
+    void greyThroughItsProfile()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, profile);
+        QFETCH(int, tolerance);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(fileName);
+        writeFile(path, file);
+        const DecodedPicture whole = decodePicture(path);
+        const ComposedJob bands = composeJobFile(readJob(jobRow(path, QString())));
+        for (const QImage &img : {whole.image, bands.canvas})
+            for (int i = 0; i < 5; ++i) {
+                const QRgb got = img.pixel(8 * i + 4, 4), want = lcmsGrey(profile, kLevels[i]);
+                QVERIFY2(near(got, want, tolerance),
+                         qPrintable(
+                             QStringLiteral("%1: %2 vs lcms2 %3").arg(kLevels[i]).arg(describe(got), describe(want))));
+            }
+        // The mid grey really moves (a profile dropped would leave it at 127).
+        QVERIFY(std::abs(qRed(whole.image.pixel(8 * 2 + 4, 4)) - 127) > 20);
+        QCOMPARE(whole.iccProfile, QByteArray());
+        QCOMPARE(bands.iccProfile, QByteArray());
+    }
+
+    // The first look of a JPEG leaves a grey one under a grey profile to the exact
+    // picture, which converts it: a look in the stored greys would flash wrong.
+    void firstLookLeavesGreyProfilesOut()
+    {
+        QImage grey(64, 64, QImage::Format_Grayscale8);
+        grey.fill(127);
+        const auto cover = [](QSize) { return QSize(8, 8); };
+        QVERIFY(decodeQuickJpeg(greyJpeg(grey, {}), cover));
+        QVERIFY(!decodeQuickJpeg(greyJpeg(grey, greyProfile(1.0)), cover));
     }
 
     // Another program rewrites the file while we decode it, again and again. With a
