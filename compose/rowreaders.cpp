@@ -62,9 +62,6 @@ QByteArray rgbOnly(const QByteArray &profile)
     return !profile.isEmpty() && iccColourSpace(profile) == IccSpace::Rgb ? profile : QByteArray();
 }
 
-namespace {
-
-// The need, asked with the upright size and answered in stored pixels.
 QSize storedNeed(const NeedFunction &need, QSize stored, int orientation)
 {
     const bool sideways = orientation >= 5;
@@ -73,6 +70,8 @@ QSize storedNeed(const NeedFunction &need, QSize stored, int orientation)
         n.transpose();
     return n;
 }
+
+namespace {
 
 // ---- JPEG (libjpeg) ----
 
@@ -796,7 +795,7 @@ private:
 // BMP rows live in bmprows.cpp, HEIF rows in heifrows.cpp, TIFF rows in tiffrows.cpp.
 std::unique_ptr<RowReader> openBmpRows(const PictureSource &source, const NeedFunction &need);
 std::unique_ptr<RowReader> openHeifRows(const PictureSource &source);
-std::unique_ptr<RowReader> openTiffRows(const PictureSource &source);
+std::unique_ptr<RowReader> openTiffRows(const PictureSource &source, const NeedFunction &need);
 
 namespace {
 
@@ -810,12 +809,7 @@ std::unique_ptr<RowReader> openFormatRows(const PictureSource &source, PictureFo
             need(r->upright());
         return r;
     }
-    case PictureFormat::Tiff: {
-        auto r = openTiffRows(source);
-        if (need)
-            need(r->upright());
-        return r;
-    }
+    case PictureFormat::Tiff: return openTiffRows(source, need);
     case PictureFormat::WebP: return std::make_unique<WebpRows>(source, need);
     case PictureFormat::Bmp: return openBmpRows(source, need);
     case PictureFormat::Heif: {

@@ -60,9 +60,9 @@ public:
 };
 
 // Opens the picture for reading by rows, reduced on load for the need when the
-// format can (JPEG by its reduced inverse DCTs, bitmaps by block averages, WebP by
-// its own scaled decoding). A grey picture with a grey profile comes out converted
-// to sRGB. HEIF is decoded whole by libheif at the first read and
+// format can (JPEG by its reduced inverse DCTs, bitmaps and TIFF by block averages,
+// WebP by its own scaled decoding). A grey picture with a grey profile comes out
+// converted to sRGB. HEIF is decoded whole by libheif at the first read and
 // handed out by rows from its plane. nullptr for GIF, read whole. Throws
 // Failure for a header that is damaged, too large, or more than its data can hold.
 std::unique_ptr<RowReader> openRowReader(const PictureSource &source, PictureFormat format, const NeedFunction &need);
@@ -89,6 +89,10 @@ public:
     virtual void finish() = 0;
 };
 std::unique_ptr<PlaneReader> openPlaneReader(const PictureSource &source);
+
+// The need, asked with the upright size and answered in stored pixels (EXIF
+// orientation 1..8 still to apply).
+QSize storedNeed(const NeedFunction &need, QSize stored, int orientation);
 
 // The reduction on load a reader takes for a need: the largest of the factors
 // (tried in order) that keeps three reduced pixels for each one drawn.

@@ -16,6 +16,7 @@
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/tiffpictures.h"
 
 #include <QColorSpace>
 #include <QTemporaryDir>
@@ -724,6 +725,27 @@ private slots:
             QTest::addRow("PNG, %s", name)
                 << "g.png" << withPngChunk(qtEncoded(grey, "png"), "iCCP", QByteArray("grey\0\0", 6) + z) << profile
                 << 0;
+            for (int bits : {8, 16})
+                QTest::addRow("TIFF %d, %s", bits, name)
+                    << "g.tif"
+                    << tiffPicture({.width = grey.width(),
+                                    .height = grey.height(),
+                                    .photometric = PHOTOMETRIC_MINISBLACK,
+                                    .samples = 1,
+                                    .bits = bits,
+                                    .compression = COMPRESSION_LZW,
+                                    .icc = profile},
+                                   [&grey, bits](int y, std::uint8_t *row) {
+                                       for (int x = 0; x < grey.width(); ++x) {
+                                           const std::uint8_t v = grey.constScanLine(y)[x];
+                                           const std::uint16_t wide = std::uint16_t(v * 257);
+                                           if (bits == 8)
+                                               row[x] = v;
+                                           else
+                                               std::memcpy(row + 2 * x, &wide, 2);
+                                       }
+                                   })
+                    << profile << 0;
         }
     }
     void greyThroughItsProfile()
