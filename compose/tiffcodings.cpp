@@ -142,99 +142,123 @@ public:
         : m_in(std::move(in))
     {
         for (int i = 0; i < 256; ++i)
-            m_table[size_t(i)] = {0, 1, std::uint8_t(i), std::uint8_t(i)};
+            m_table[size_t(i)] = {0, 1, std::uint8_t(i), std::uint8_t(i), 0};
     }
     bool decode(std::uint8_t *to, size_t n) override
     {
+        if (m_pendingAt < m_pending.size()) {
+            const size_t k = std::min(n, m_pending.size() - m_pendingAt);
+            std::memcpy(to, m_pending.data() + m_pendingAt, k);
+            m_pendingAt += k;
+            to += k;
+            n -= k;
+        }
+        // The state in locals for the loop, written back however it ends.
+        std::uint64_t bits = m_bits;
+        int count = m_bitCount, width = m_width, free = m_free, previous = m_previous;
+        const auto keep = [&] {
+            m_bits = bits;
+            m_bitCount = count;
+            m_width = width;
+            m_free = free;
+            m_previous = previous;
+        };
         while (n > 0) {
-            if (m_pendingAt < m_pending.size()) {
-                const size_t k = std::min(n, m_pending.size() - m_pendingAt);
-                std::memcpy(to, m_pending.data() + m_pendingAt, k);
-                m_pendingAt += k;
-                to += k;
-                n -= k;
-                continue;
+            if (count < width) {
+                if (m_in.end - m_in.p >= 8) {
+                    // Whole bytes up to 56 bits at once: most codes need no test of
+                    // the piece's end.
+                    while (count <= 56) {
+                        bits = (bits << 8) | *m_in.p++;
+                        count += 8;
+                    }
+                } else {
+                    while (count < width) {
+                        const int b = m_in.byte();
+                        if (b < 0) {
+                            keep();
+                            return false;
+                        }
+                        bits = (bits << 8) | std::uint64_t(b);
+                        count += 8;
+                    }
+                }
             }
-            const int code = nextCode();
-            if (code < 0 || code == kEnd)
-                return false;
+            count -= width;
+            const int code = int((bits >> count) & ((1u << width) - 1));
             if (code == kClear) {
-                m_free = kFirst;
-                m_width = 9;
-                m_previous = -1;
+                free = kFirst;
+                width = 9;
+                previous = -1;
                 continue;
             }
-            if (m_previous < 0) {
-                if (code > 255)
+            if (code == kEnd) {
+                keep();
+                return false;
+            }
+            if (previous < 0) {
+                if (code > 255) {
+                    keep();
                     return false;
-                m_previous = code;
+                }
+                previous = code;
                 *to++ = std::uint8_t(code);
                 --n;
                 continue;
             }
             // A code not yet in the table can only be the one about to be added:
             // the previous string and its own first byte.
-            if (code > m_free)
+            if (code > free) {
+                keep();
                 return false;
-            const std::uint8_t first = code == m_free ? m_table[size_t(m_previous)].first : m_table[size_t(code)].first;
-            if (m_free < kTableSize) {
-                const Entry &p = m_table[size_t(m_previous)];
-                m_table[size_t(m_free)] = {std::uint16_t(m_previous), std::uint16_t(p.length + 1), first, p.first};
+            }
+            if (free < kTableSize) {
+                const Entry &p = m_table[size_t(previous)];
+                const std::uint8_t first = code == free ? p.first : m_table[size_t(code)].first;
+                m_table[size_t(free)] = {std::uint16_t(previous), std::uint16_t(p.length + 1), first, p.first, 0};
             }
             // libtiff keeps counting past a full table until a clear code comes.
-            ++m_free;
-            if (m_free >= (1 << m_width) - 1 && m_width < 12)
-                ++m_width;
-            m_previous = code;
-            const Entry &e = m_table[size_t(code)];
-            if (e.length <= n) {
-                write(code, to + e.length);
-                to += e.length;
-                n -= e.length;
+            ++free;
+            if (free >= (1 << width) - 1 && width < 12)
+                ++width;
+            previous = code;
+            const size_t length = m_table[size_t(code)].length;
+            if (length <= n) {
+                write(code, to, length);
+                to += length;
+                n -= length;
             } else {
-                m_pending.resize(e.length);
-                write(code, m_pending.data() + e.length);
-                m_pendingAt = 0;
+                m_pending.resize(length);
+                write(code, m_pending.data(), length);
+                std::memcpy(to, m_pending.data(), n);
+                m_pendingAt = n;
+                n = 0;
             }
         }
+        keep();
         return true;
     }
 
 private:
     static constexpr int kClear = 256, kEnd = 257, kFirst = 258, kTableSize = 4096;
+    // Eight bytes, so that an entry's place is a shift of its code.
     struct Entry {
         std::uint16_t prefix, length;
         std::uint8_t last, first;
+        std::uint16_t unused;
     };
 
-    // The string of code, written backwards so that it ends just before end.
-    void write(int code, std::uint8_t *end) const
+    // The string of code (length bytes), written backwards from its end.
+    void write(int code, std::uint8_t *begin, size_t length) const
     {
-        for (;;) {
-            const Entry &e = m_table[size_t(code)];
-            *--end = e.last;
-            if (e.length == 1)
-                return;
-            code = e.prefix;
-        }
-    }
-    int nextCode()
-    {
-        while (m_bitCount < m_width) {
-            const int b = m_in.byte();
-            if (b < 0)
-                return -1;
-            m_bits = (m_bits << 8) | std::uint32_t(b);
-            m_bitCount += 8;
-        }
-        m_bitCount -= m_width;
-        return int((m_bits >> m_bitCount) & ((1u << m_width) - 1));
+        for (std::uint8_t *p = begin + length; p > begin; code = m_table[size_t(code)].prefix)
+            *--p = m_table[size_t(code)].last;
     }
 
     StripBytes m_in;
     std::array<Entry, kTableSize> m_table{};
     int m_free = kFirst, m_width = 9, m_previous = -1;
-    std::uint32_t m_bits = 0;
+    std::uint64_t m_bits = 0;
     int m_bitCount = 0;
     std::vector<std::uint8_t> m_pending; // the rest of a string the last call had no room for
     size_t m_pendingAt = 0;
