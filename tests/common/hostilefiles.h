@@ -5,7 +5,6 @@
 
 #include "tests/common/formatpictures.h"
 #include "tests/common/testpictures.h"
-#include "tests/common/tiffpictures.h"
 
 #include <QByteArray>
 #include <QList>
@@ -69,33 +68,6 @@ inline QList<HostileFile> hostileFiles()
         {"tiny JPEG declaring 20000x20000", QStringLiteral("e.jpg"), jpegDeclaring(20000), 0,
          QString::fromUtf8("データが少なすぎます")},
     };
-}
-
-// A bilevel TIFF of w x h white pixels in one CCITT group 4 strip: a bit a row,
-// 1.6 KB for 32767 x 12207 pixels.
-inline QByteArray whiteFaxTiff(int w, int h)
-{
-    TiffLayout l;
-    l.width = w;
-    l.height = h;
-    l.photometric = PHOTOMETRIC_MINISWHITE;
-    l.samples = 1;
-    l.bits = 1;
-    l.compression = COMPRESSION_CCITTFAX4;
-    return tiffPicture(l, [w](int, std::uint8_t *row) { std::memset(row, 0, size_t(w + 7) / 8); });
-}
-
-// A grey TIFF of w x h pixels of one value in one Deflate strip: 389 KB for
-// 20000 x 20000 pixels, the most Deflate packs into a byte.
-inline QByteArray flatDeflateTiff(int w, int h, int grey)
-{
-    TiffLayout l;
-    l.width = w;
-    l.height = h;
-    l.photometric = PHOTOMETRIC_MINISBLACK;
-    l.samples = 1;
-    l.compression = COMPRESSION_ADOBE_DEFLATE;
-    return tiffPicture(l, [w, grey](int, std::uint8_t *row) { std::memset(row, grey, size_t(w)); });
 }
 
 } // namespace testpics

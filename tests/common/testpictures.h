@@ -3,6 +3,7 @@
 // TurboJPEG), BMP in every layout, EXIF orientation, the files they go into, and
 // the reason a call fails with.
 
+#include "compose/jobrow.h"
 #include "platform/failure.h"
 
 #include <QByteArray>
@@ -180,6 +181,20 @@ inline QByteArray bmp(const QImage &image, int bpp, bool topDown = false, int he
     if (palette.size() > (1 << std::min(bpp, 8)))
         throw std::runtime_error("too many colours for the BMP's palette");
     return bmpFile(headerSize, w, topDown ? -h : h, bpp, masks.isEmpty() ? 0 : 3, pixels, palette, masks);
+}
+
+// A job row that draws the picture at size ("W*H"; empty: its own size), fitted and
+// centred on black.
+inline kestrovia::JobRow fittedRow(const QString &path, const QString &size)
+{
+    kestrovia::JobRow row;
+    row.path = path;
+    row.newSize = size;
+    row.fit = QStringLiteral("OFF");
+    row.backColor = QStringLiteral("0");
+    row.position = QStringLiteral("Center");
+    row.compression = QStringLiteral("5");
+    return row;
 }
 
 // The reason f fails with; empty when it does not fail.

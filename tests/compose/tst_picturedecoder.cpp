@@ -167,17 +167,6 @@ QByteArray greyJpeg(const QImage &grey, const QByteArray &profile)
         profile);
 }
 
-// A job that draws the picture at size ("W*H"; empty for its own), on black.
-JobRow jobRow(const QString &path, const QString &size)
-{
-    JobRow row;
-    row.path = path;
-    row.newSize = size;
-    row.backColor = QStringLiteral("0");
-    row.compression = QStringLiteral("5");
-    return row;
-}
-
 } // namespace
 
 // x265 keeps a few allocations of its own after an encoder is freed; they are not
@@ -556,7 +545,7 @@ private slots:
             QVERIFY(QFile::resize(path, fileSize));
         qint64 reserved = 0;
         memorybudget::setObserver([&](qint64 bytes) { reserved = std::max(reserved, bytes); });
-        const JobRow row = jobRow(path, QStringLiteral("800*600"));
+        const JobRow row = fittedRow(path, QStringLiteral("800*600"));
         // The whole decode, the header probe and the batch's route from the file.
         for (const auto &attempt : {std::function<void()>([&] { decodePicture(path, QSize(800, 600)); }),
                                     std::function<void()>([&] { probePicture(path); }),
@@ -758,7 +747,7 @@ private slots:
         const QString path = dir.filePath(fileName);
         writeFile(path, file);
         const DecodedPicture whole = decodePicture(path);
-        const ComposedJob bands = composeJobFile(readJob(jobRow(path, QString())));
+        const ComposedJob bands = composeJobFile(readJob(fittedRow(path, QString())));
         for (const QImage &img : {whole.image, bands.canvas})
             for (int i = 0; i < 5; ++i) {
                 const QRgb got = img.pixel(8 * i + 4, 4), want = lcmsGrey(profile, kLevels[i]);
