@@ -270,11 +270,12 @@ public:
     explicit DeflateDecoder(StripBytes in)
         : m_in(std::move(in))
     {
-        m_ok = inflateInit(&m_z) == Z_OK;
+        m_open = inflateInit(&m_z) == Z_OK;
+        m_broken = !m_open;
     }
     ~DeflateDecoder() override
     {
-        if (m_ok)
+        if (m_open)
             inflateEnd(&m_z);
     }
     DeflateDecoder(const DeflateDecoder &) = delete;
@@ -282,7 +283,7 @@ public:
 
     bool decode(std::uint8_t *to, size_t n) override
     {
-        if (!m_ok)
+        if (m_broken)
             return false;
         m_z.next_out = to;
         m_z.avail_out = uInt(n);
@@ -295,7 +296,7 @@ public:
             m_in.p = m_z.next_in;
             // The data ends before the rows do, or it is broken.
             if ((status == Z_STREAM_END && m_z.avail_out > 0) || (status != Z_OK && status != Z_STREAM_END))
-                return m_ok = false;
+                return !(m_broken = true);
         }
         return true;
     }
@@ -303,7 +304,8 @@ public:
 private:
     StripBytes m_in;
     z_stream m_z{};
-    bool m_ok = false;
+    bool m_open = false; // zlib's state is to be freed
+    bool m_broken = false;
 };
 
 template <typename T> void swapped(std::uint8_t *row, size_t bytes)
