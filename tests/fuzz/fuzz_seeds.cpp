@@ -11,6 +11,7 @@
 #include "tests/common/camerametadata.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/tiffpictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +73,42 @@ int main(int argc, char **argv)
                  {"heic", heic(q)},
              },
              {char(0), char(9)});
+    // TIFF in the layouts each of its routes reads (any samples will do).
+    const auto tiff = [](TiffLayout l) {
+        l.width = 37;
+        l.height = 23;
+        const int bytes = (l.width * l.samples * l.bits + 7) / 8;
+        return tiffPicture(l, [bytes](int y, std::uint8_t *row) {
+            for (int i = 0; i < bytes; ++i)
+                row[i] = std::uint8_t(i * 7 + y * 13);
+        });
+    };
+    const int black = PHOTOMETRIC_MINISBLACK, white = PHOTOMETRIC_MINISWHITE;
+    writeAll(
+        QDir(root.filePath(QStringLiteral("pictures"))),
+        {
+            {"tiff-lzw-predictor",
+             tiff({.compression = COMPRESSION_LZW, .predictor = PREDICTOR_HORIZONTAL, .rowsPerStrip = 7})},
+            {"tiff-deflate-planes-16", tiff({.bits = 16, .compression = COMPRESSION_DEFLATE, .planes = true})},
+            {"tiff-packbits-grey-4",
+             tiff({.photometric = white, .samples = 1, .bits = 4, .compression = COMPRESSION_PACKBITS})},
+            {"tiff-float-predictor", tiff({.photometric = black,
+                                           .samples = 1,
+                                           .bits = 32,
+                                           .sampleFormat = SAMPLEFORMAT_IEEEFP,
+                                           .compression = COMPRESSION_DEFLATE,
+                                           .predictor = PREDICTOR_FLOATINGPOINT})},
+            {"tiff-cmyk", tiff({.photometric = PHOTOMETRIC_SEPARATED, .samples = 4, .compression = COMPRESSION_LZW})},
+            {"tiff-palette", tiff({.photometric = PHOTOMETRIC_PALETTE,
+                                   .samples = 1,
+                                   .bits = 4,
+                                   .colormap = QList<quint16>(48, 0x8080)})},
+            {"tiff-g4", tiff({.photometric = white, .samples = 1, .bits = 1, .compression = COMPRESSION_CCITTFAX4})},
+            {"tiff-tiles-jpeg",
+             tiff({.photometric = PHOTOMETRIC_YCBCR, .compression = COMPRESSION_JPEG, .tileSide = 16})},
+            {"tiff-grey-profile", tiff({.photometric = black, .samples = 1, .icc = greyProfile(1.0)})},
+        },
+        {char(0), char(9)});
 
     const Exiv2::ExifData exif = cameraExif();
     Exiv2::Blob exifLe, exifBe;
