@@ -269,9 +269,10 @@ public:
         else
             beginSamples();
 
-        // Averaged over k x k blocks when drawn much smaller; not with transparency,
-        // whose colours would need weighing by it.
-        m_k = alpha ? 1 : reductionFor(w, h, storedNeed(need, stored, orientation), {8, 4, 2});
+        // Averaged over k x k blocks when drawn much smaller, as bitmaps are (a box of
+        // 8 blurs a bilevel page visibly); not with transparency, whose colours would
+        // need weighing by it.
+        m_k = alpha ? 1 : reductionFor(w, h, storedNeed(need, stored, orientation), {4, 2});
         size = QSize(int((w + unsigned(m_k) - 1) / unsigned(m_k)), int((h + unsigned(m_k) - 1) / unsigned(m_k)));
         extent = QRectF(0, 0, double(w) / m_k, double(h) / m_k);
         chunk = 16;
