@@ -28,6 +28,7 @@
 #include "tests/common/reference.h"
 #include "tests/common/runbatch.h"
 #include "tests/common/testpictures.h"
+#include "tests/common/tiffpictures.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -302,6 +303,38 @@ QByteArray tiff(const QImage &scene, TiffKind kind)
     return readFile(path);
 }
 
+// The scene in a layout of tiffPicture's: its grey, RGB or CMYK ink (cmykInk), in
+// 8 or 16 bits, 32-bit floats from 0 to 1 (as vips writes them), or 1 bit of min-is-
+// white (the smooth scene, thresholded).
+QByteArray tiffIn(const QImage &scene, TiffLayout l)
+{
+    const QImage picture = l.bits == 1 ? smooth(scene) : scene;
+    l.width = picture.width();
+    l.height = picture.height();
+    return tiffPicture(l, [&](int y, std::uint8_t *row) {
+        std::memset(row, 0, size_t(l.width * l.samples * l.bits + 7) / 8);
+        for (int x = 0; x < l.width; ++x)
+            for (int s = 0; s < l.samples; ++s) {
+                const QRgb p = picture.pixel(x, y);
+                const int v = l.photometric == PHOTOMETRIC_SEPARATED ? cmykInk(p)[size_t(s)]
+                              : l.samples == 1                       ? qGray(p)
+                                                                     : (p >> (16 - 8 * s)) & 255;
+                const size_t i = size_t(x * l.samples + s);
+                if (l.bits == 1) {
+                    row[i / 8] |= std::uint8_t(v < 128 ? 0x80 >> (i % 8) : 0);
+                } else if (l.sampleFormat == SAMPLEFORMAT_IEEEFP) {
+                    const float f = float(v) / 255.0f;
+                    std::memcpy(row + 4 * i, &f, 4);
+                } else if (l.bits == 16) {
+                    const std::uint16_t wide = std::uint16_t(v * 256 + int(hashOf(x, y + s) % 255));
+                    std::memcpy(row + 2 * i, &wide, 2);
+                } else {
+                    row[i] = std::uint8_t(v);
+                }
+            }
+    });
+}
+
 // BMP's run-length codings, runs of one index only: RLE8 gives each run a byte, RLE4
 // a nibble twice.
 QByteArray bmpRle(const QImage &scene, int bits)
@@ -380,10 +413,13 @@ QImage qtDecoded(const QByteArray &data)
 }
 
 // Inverted CMYK (255 = no ink, as Adobe stores it in JPEG) or plain CMYK through the
-// standard press profile, relative colorimetric with black point compensation.
-QImage cmykToRgb(const std::uint8_t *cmyk, int w, int h, bool inverted)
+// given profile or the standard press profile, relative colorimetric with black
+// point compensation.
+QImage cmykToRgb(const std::uint8_t *cmyk, int w, int h, bool inverted, const QByteArray &profile = {})
 {
-    cmsHPROFILE in = cmsOpenProfileFromFile(QFile::encodeName(standardCmykProfilePath()).constData(), "r");
+    cmsHPROFILE in = profile.isEmpty()
+                         ? cmsOpenProfileFromFile(QFile::encodeName(standardCmykProfilePath()).constData(), "r")
+                         : cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
     cmsHPROFILE out = cmsCreate_sRGBProfile();
     cmsHTRANSFORM t = cmsCreateTransform(in, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, out, TYPE_BGRA_8,
                                          INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
@@ -425,11 +461,61 @@ QImage tiffCmykDecoded(const QByteArray &data)
     std::uint32_t w = 0, h = 0;
     TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    std::uint32_t iccLength = 0;
+    void *icc = nullptr;
+    const QByteArray profile = TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccLength, &icc)
+                                   ? QByteArray(static_cast<const char *>(icc), qsizetype(iccLength))
+                                   : QByteArray();
     std::vector<std::uint8_t> ink(size_t(w) * h * 4);
     for (std::uint32_t y = 0; y < h; ++y)
         TIFFReadScanline(t, &ink[size_t(y) * w * 4], y, 0);
     TIFFClose(t);
-    return cmykToRgb(ink.data(), int(w), int(h), false);
+    return cmykToRgb(ink.data(), int(w), int(h), false, profile);
+}
+
+// Floats from 0 to 1 by libtiff's scanlines, clamped into 8 bits.
+QImage tiffFloatDecoded(const QByteArray &data)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("f.tif"));
+    writeFile(path, data);
+    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    std::uint32_t w = 0, h = 0;
+    std::uint16_t samples = 1;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    std::vector<float> row(size_t(w) * samples);
+    QImage img(int(w), int(h), QImage::Format_RGB32);
+    for (std::uint32_t y = 0; y < h; ++y) {
+        TIFFReadScanline(t, row.data(), y, 0);
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const auto c = [&](int s) {
+                return int(std::lround(std::clamp(row[x * samples + size_t(s)], 0.0f, 1.0f) * 255));
+            };
+            img.setPixel(int(x), int(y), samples == 1 ? qRgb(c(0), c(0), c(0)) : qRgb(c(0), c(1), c(2)));
+        }
+    }
+    TIFFClose(t);
+    return img;
+}
+
+// A grey picture (read by Qt) through a grey profile into sRGB, by lcms2.
+QImage throughGreyProfile(const QImage &grey, const QByteArray &profile)
+{
+    const QImage g = grey.convertToFormat(QImage::Format_Grayscale8);
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE out = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_GRAY_8, out, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
+    QImage img(g.width(), g.height(), QImage::Format_RGB32);
+    img.fill(Qt::white);
+    for (int y = 0; y < g.height(); ++y)
+        cmsDoTransform(t, g.constScanLine(y), img.scanLine(y), cmsUInt32Number(g.width()));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(in);
+    cmsCloseProfile(out);
+    return img;
 }
 
 // An uncompressed 16-bit BMP by its masks, each channel scaled to its full range
@@ -540,6 +626,60 @@ std::vector<Layout> layouts()
         {"tiff rgba", "tiff-rgba.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_RGB, 8, false, false, true}), qt},
         {"tiff grey", "tiff-grey.tif", tiffOf({COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK}), qt},
         {"tiff cmyk", "tiff-cmyk.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_SEPARATED}), tiffCmykDecoded},
+        {"tiff cmyk, own profile", "tiff-cmyk-profile.tif",
+         [](S s) {
+             return tiffIn(s, {.photometric = PHOTOMETRIC_SEPARATED,
+                               .samples = 4,
+                               .compression = COMPRESSION_LZW,
+                               .rowsPerStrip = 16,
+                               .icc = pressProfile()});
+         },
+         tiffCmykDecoded},
+        {"tiff one lzw strip", "tiff-one-strip.tif", [](S s) { return tiffIn(s, {.compression = COMPRESSION_LZW}); },
+         qt},
+        {"tiff one deflate strip 16-bit, planes", "tiff-one-strip16.tif",
+         [](S s) {
+             return tiffIn(s, {.bits = 16,
+                               .compression = COMPRESSION_ADOBE_DEFLATE,
+                               .predictor = PREDICTOR_HORIZONTAL,
+                               .planes = true});
+         },
+         // (Qt's reader mixes up 16-bit planes.)
+         libtiffPicture},
+        {"tiff float", "tiff-float.tif",
+         [](S s) {
+             return tiffIn(s, {.bits = 32,
+                               .sampleFormat = SAMPLEFORMAT_IEEEFP,
+                               .compression = COMPRESSION_LZW,
+                               .predictor = PREDICTOR_FLOATINGPOINT,
+                               .rowsPerStrip = 16});
+         },
+         tiffFloatDecoded},
+        {"tiff fax g4", "tiff-g4.tif",
+         [](S s) {
+             return tiffIn(s, {.photometric = PHOTOMETRIC_MINISWHITE,
+                               .samples = 1,
+                               .bits = 1,
+                               .compression = COMPRESSION_CCITTFAX4});
+         },
+         qt},
+        {"tiff grey, grey profile", "tiff-greyprofile.tif",
+         [](S s) {
+             return tiffIn(s, {.photometric = PHOTOMETRIC_MINISBLACK,
+                               .samples = 1,
+                               .compression = COMPRESSION_LZW,
+                               .rowsPerStrip = 16,
+                               .icc = greyProfile(1.0)});
+         },
+         [](const QByteArray &d) { return throughGreyProfile(qtDecoded(d), greyProfile(1.0)); }},
+        {"jpeg grey, grey profile", "jpeg-greyprofile.jpg",
+         [](S s) {
+             const QByteArray profile = dotGainProfile();
+             const QByteArray plain = jpeg(s, 92, TJSAMP_GRAY);
+             return plain.left(2) + "\xFF\xE2" + char((16 + profile.size()) >> 8) + char(16 + profile.size())
+                    + QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile + plain.mid(2);
+         },
+         [](const QByteArray &d) { return throughGreyProfile(tjDecoded(d), dotGainProfile()); }},
         {"bmp 1-bit", "bmp-1.bmp", bmpOf(1, true), qt},
         {"bmp 4-bit", "bmp-4.bmp", bmpOf(4, true), qt},
         {"bmp 8-bit", "bmp-8.bmp", bmpOf(8, true), qt},
