@@ -222,93 +222,20 @@ QByteArray pngColourKey(const QImage &scene)
         {}, {}, &key);
 }
 
-// A TIFF from libtiff: the samples per pixel its photometric needs (CMYK ink for
-// SEPARATED), 8 or 16 bits, in strips of 16 rows or tiles of 64.
-struct TiffKind {
-    int compression = COMPRESSION_NONE;
-    int photometric = PHOTOMETRIC_RGB;
-    int bits = 8;
-    bool planar = false;
-    bool tiled = false;
-    bool alpha = false;
-};
+// CMYK ink for the scene: grey component replaced by half its black.
 std::array<int, 4> cmykInk(QRgb p)
 {
     const int c = 255 - qRed(p), m = 255 - qGreen(p), y = 255 - qBlue(p), k = std::min({c, m, y}) / 2;
     return {c - k, m - k, y - k, k};
 }
-QByteArray tiff(const QImage &scene, TiffKind kind)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("t.tif"));
-    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    const int w = scene.width(), h = scene.height();
-    const bool grey = kind.photometric == PHOTOMETRIC_MINISBLACK, cmyk = kind.photometric == PHOTOMETRIC_SEPARATED;
-    const int samples = grey ? 1 : cmyk ? 4 : 3 + kind.alpha;
-    const bool ycbcr = kind.compression == COMPRESSION_JPEG;
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind.bits);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, ycbcr ? PHOTOMETRIC_YCBCR : kind.photometric);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, kind.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, kind.compression);
-    if (kind.alpha) {
-        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    }
-    if (ycbcr) {
-        TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
-        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        TIFFSetField(t, TIFFTAG_JPEGQUALITY, 92);
-    }
-    const QImage a = withAlpha(scene);
-    const auto sample = [&](int x, int y, int s) {
-        const QRgb p = a.pixel(std::min(x, w - 1), std::min(y, h - 1));
-        const int v = grey ? qGray(p) : cmyk ? cmykInk(p)[size_t(s)] : s == 3 ? qAlpha(p) : (p >> (16 - 8 * s)) & 255;
-        return kind.bits == 16 ? v * 256 + int(hashOf(x, y + s) % 255) : v;
-    };
-    const int bytes = kind.bits / 8, across = kind.planar ? 1 : samples;
-    const int side = kind.tiled ? 64 : 0, rows = kind.tiled ? 64 : 16;
-    if (kind.tiled) {
-        TIFFSetField(t, TIFFTAG_TILEWIDTH, side);
-        TIFFSetField(t, TIFFTAG_TILELENGTH, side);
-    } else
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows);
-    const int pieceWidth = kind.tiled ? side : w;
-    std::vector<std::uint8_t> piece(size_t(pieceWidth) * size_t(rows) * size_t(across * bytes));
-    for (int plane = 0; plane < (kind.planar ? samples : 1); ++plane)
-        for (int y0 = 0; y0 < h; y0 += rows)
-            for (int x0 = 0; x0 < w; x0 += pieceWidth) {
-                for (int y = 0; y < rows; ++y)
-                    for (int x = 0; x < pieceWidth; ++x)
-                        for (int s = 0; s < across; ++s) {
-                            const int v = sample(x0 + x, y0 + y, kind.planar ? plane : s);
-                            std::uint8_t *to =
-                                &piece[((size_t(y) * size_t(pieceWidth) + size_t(x)) * size_t(across) + size_t(s))
-                                       * size_t(bytes)];
-                            if (bytes == 2)
-                                *reinterpret_cast<std::uint16_t *>(to) = std::uint16_t(v);
-                            else
-                                *to = std::uint8_t(v);
-                        }
-                const tmsize_t size = tmsize_t(piece.size());
-                if (kind.tiled)
-                    TIFFWriteTile(t, piece.data(), std::uint32_t(x0), std::uint32_t(y0), 0, std::uint16_t(plane));
-                else
-                    TIFFWriteEncodedStrip(t, TIFFComputeStrip(t, std::uint32_t(y0), std::uint16_t(plane)), piece.data(),
-                                          std::min(size, tmsize_t(std::min(rows, h - y0)) * size / rows));
-            }
-    TIFFClose(t);
-    return readFile(path);
-}
 
-// The scene in a layout of tiffPicture's: its grey, RGB or CMYK ink (cmykInk), in
-// 8 or 16 bits, 32-bit floats from 0 to 1 (as vips writes them), or 1 bit of min-is-
-// white (the smooth scene, thresholded).
+// The scene in a layout of tiffPicture's (strips of 16 rows unless said): its grey,
+// RGB (with alpha, withAlpha's) or CMYK ink (cmykInk), in 8 or 16 bits (the low byte
+// detail of its own), 32-bit floats from 0 to 1 (as vips writes them), or 1 bit of
+// min-is-white (the smooth scene, thresholded).
 QByteArray tiffIn(const QImage &scene, TiffLayout l)
 {
-    const QImage picture = l.bits == 1 ? smooth(scene) : scene;
+    const QImage picture = l.bits == 1 ? smooth(scene) : l.alpha >= 0 ? withAlpha(scene) : scene;
     l.width = picture.width();
     l.height = picture.height();
     return tiffPicture(l, [&](int y, std::uint8_t *row) {
@@ -318,6 +245,7 @@ QByteArray tiffIn(const QImage &scene, TiffLayout l)
                 const QRgb p = picture.pixel(x, y);
                 const int v = l.photometric == PHOTOMETRIC_SEPARATED ? cmykInk(p)[size_t(s)]
                               : l.samples == 1                       ? qGray(p)
+                              : s == 3                               ? qAlpha(p)
                                                                      : (p >> (16 - 8 * s)) & 255;
                 const size_t i = size_t(x * l.samples + s);
                 if (l.bits == 1) {
@@ -574,7 +502,11 @@ std::vector<Layout> layouts()
 {
     using S = const QImage &;
     const auto jpegOf = [](int sub, int flags = 0) { return [=](S s) { return jpeg(s, 92, sub, flags); }; };
-    const auto tiffOf = [](TiffKind k) { return [=](S s) { return tiff(s, k); }; };
+    const auto oneStrip = [](TiffLayout l) { return [=](S s) { return tiffIn(s, l); }; };
+    const auto tiffOf = [&](TiffLayout l) {
+        l.rowsPerStrip = l.tileSide ? 0 : 16;
+        return oneStrip(l);
+    };
     const auto bmpOf = [](int bits, bool indexedColours, bool topDown = false, int header = 40,
                           QList<quint32> masks = {}) {
         return [=](S s) { return bmp(indexedColours ? indexed(s, bits) : s, bits, topDown, header, masks); };
@@ -616,70 +548,39 @@ std::vector<Layout> layouts()
         {"png interlaced", "png-interlaced.png", pngOf(PNG_COLOR_TYPE_RGB, 8, true), qt},
         {"png interlaced rgba 16-bit", "png-interlaced16.png", pngOf(PNG_COLOR_TYPE_RGB_ALPHA, 16, true), qt},
         {"tiff strips", "tiff-strips.tif", tiffOf({}), qt},
-        {"tiff lzw", "tiff-lzw.tif", tiffOf({COMPRESSION_LZW}), qt},
-        {"tiff deflate", "tiff-deflate.tif", tiffOf({COMPRESSION_ADOBE_DEFLATE}), qt},
-        {"tiff packbits", "tiff-packbits.tif", tiffOf({COMPRESSION_PACKBITS}), qt},
-        {"tiff jpeg", "tiff-jpeg.tif", tiffOf({COMPRESSION_JPEG}), qt},
-        {"tiff tiles lzw", "tiff-tiles.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_RGB, 8, false, true}), qt},
-        {"tiff 16-bit", "tiff-16.tif", tiffOf({COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, 16}), qt},
-        {"tiff planar", "tiff-planar.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_RGB, 8, true}), qt},
-        {"tiff rgba", "tiff-rgba.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_RGB, 8, false, false, true}), qt},
-        {"tiff grey", "tiff-grey.tif", tiffOf({COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK}), qt},
-        {"tiff cmyk", "tiff-cmyk.tif", tiffOf({COMPRESSION_LZW, PHOTOMETRIC_SEPARATED}), tiffCmykDecoded},
-        {"tiff cmyk, own profile", "tiff-cmyk-profile.tif",
-         [](S s) {
-             return tiffIn(s, {.photometric = PHOTOMETRIC_SEPARATED,
-                               .samples = 4,
-                               .compression = COMPRESSION_LZW,
-                               .rowsPerStrip = 16,
-                               .icc = pressProfile()});
-         },
-         tiffCmykDecoded},
-        {"tiff one lzw strip", "tiff-one-strip.tif", [](S s) { return tiffIn(s, {.compression = COMPRESSION_LZW}); },
-         qt},
-        {"tiff one deflate strip 16-bit, planes", "tiff-one-strip16.tif",
-         [](S s) {
-             return tiffIn(s, {.bits = 16,
-                               .compression = COMPRESSION_ADOBE_DEFLATE,
-                               .predictor = PREDICTOR_HORIZONTAL,
-                               .planes = true});
-         },
-         // (Qt's reader mixes up 16-bit planes.)
-         libtiffPicture},
-        {"tiff float", "tiff-float.tif",
-         [](S s) {
-             return tiffIn(s, {.bits = 32,
-                               .sampleFormat = SAMPLEFORMAT_IEEEFP,
-                               .compression = COMPRESSION_LZW,
-                               .predictor = PREDICTOR_FLOATINGPOINT,
-                               .rowsPerStrip = 16});
-         },
-         tiffFloatDecoded},
-        {"tiff fax g4", "tiff-g4.tif",
-         [](S s) {
-             return tiffIn(s, {.photometric = PHOTOMETRIC_MINISWHITE,
-                               .samples = 1,
-                               .bits = 1,
-                               .compression = COMPRESSION_CCITTFAX4});
-         },
-         qt},
-        {"tiff grey, grey profile", "tiff-greyprofile.tif",
-         [](S s) {
-             return tiffIn(s, {.photometric = PHOTOMETRIC_MINISBLACK,
-                               .samples = 1,
-                               .compression = COMPRESSION_LZW,
-                               .rowsPerStrip = 16,
-                               .icc = greyProfile(1.0)});
-         },
+        {"tiff lzw", "tiff-lzw.tif", tiffOf({.compression = COMPRESSION_LZW}), qt},
+        {"tiff deflate", "tiff-deflate.tif", tiffOf({.compression = COMPRESSION_ADOBE_DEFLATE}), qt},
+        {"tiff packbits", "tiff-packbits.tif", tiffOf({.compression = COMPRESSION_PACKBITS}), qt},
+        {"tiff jpeg", "tiff-jpeg.tif", tiffOf({.photometric = PHOTOMETRIC_YCBCR, .compression = COMPRESSION_JPEG}), qt},
+        {"tiff tiles lzw", "tiff-tiles.tif", tiffOf({.compression = COMPRESSION_LZW, .tileSide = 64}), qt},
+        {"tiff 16-bit", "tiff-16.tif", tiffOf({.bits = 16, .compression = COMPRESSION_ADOBE_DEFLATE}), qt},
+        {"tiff planar", "tiff-planar.tif", tiffOf({.compression = COMPRESSION_LZW, .planes = true}), qt},
+        {"tiff rgba", "tiff-rgba.tif",
+         tiffOf({.samples = 4, .compression = COMPRESSION_LZW, .alpha = EXTRASAMPLE_UNASSALPHA}), qt},
+        {"tiff grey", "tiff-grey.tif", tiffOf({.photometric = PHOTOMETRIC_MINISBLACK, .samples = 1}), qt},
+        {"tiff cmyk", "tiff-cmyk.tif",
+         tiffOf({.photometric = PHOTOMETRIC_SEPARATED, .samples = 4, .compression = COMPRESSION_LZW}), tiffCmykDecoded},
+        // clang-format off
+        {"tiff cmyk, own profile", "tiff-cmyk-profile.tif", tiffOf({.photometric = PHOTOMETRIC_SEPARATED,
+         .samples = 4, .compression = COMPRESSION_LZW, .icc = pressProfile()}), tiffCmykDecoded},
+        {"tiff one lzw strip", "tiff-one-strip.tif", oneStrip({.compression = COMPRESSION_LZW}), qt},
+        // (Qt's reader mixes up 16-bit planes.)
+        {"tiff one deflate strip 16-bit, planes", "tiff-one-strip16.tif", oneStrip({.bits = 16,
+         .compression = COMPRESSION_ADOBE_DEFLATE, .predictor = PREDICTOR_HORIZONTAL, .planes = true}), libtiffPicture},
+        {"tiff float", "tiff-float.tif", tiffOf({.bits = 32, .sampleFormat = SAMPLEFORMAT_IEEEFP,
+         .compression = COMPRESSION_LZW, .predictor = PREDICTOR_FLOATINGPOINT}), tiffFloatDecoded},
+        {"tiff fax g4", "tiff-g4.tif", oneStrip({.photometric = PHOTOMETRIC_MINISWHITE, .samples = 1, .bits = 1,
+         .compression = COMPRESSION_CCITTFAX4}), qt},
+        {"tiff grey, grey profile", "tiff-greyprofile.tif", tiffOf({.photometric = PHOTOMETRIC_MINISBLACK,
+         .samples = 1, .compression = COMPRESSION_LZW, .icc = greyProfile(1.0)}),
          [](const QByteArray &d) { return throughGreyProfile(qtDecoded(d), greyProfile(1.0)); }},
-        {"jpeg grey, grey profile", "jpeg-greyprofile.jpg",
-         [](S s) {
-             const QByteArray profile = dotGainProfile();
-             const QByteArray plain = jpeg(s, 92, TJSAMP_GRAY);
+        {"jpeg grey, grey profile", "jpeg-greyprofile.jpg", [](S s) {
+             const QByteArray profile = dotGainProfile(), plain = jpeg(s, 92, TJSAMP_GRAY);
              return plain.left(2) + "\xFF\xE2" + char((16 + profile.size()) >> 8) + char(16 + profile.size())
                     + QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile + plain.mid(2);
          },
          [](const QByteArray &d) { return throughGreyProfile(tjDecoded(d), dotGainProfile()); }},
+        // clang-format on
         {"bmp 1-bit", "bmp-1.bmp", bmpOf(1, true), qt},
         {"bmp 4-bit", "bmp-4.bmp", bmpOf(4, true), qt},
         {"bmp 8-bit", "bmp-8.bmp", bmpOf(8, true), qt},
