@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTransform>
 
 #include <turbojpeg.h>
 
@@ -181,6 +182,13 @@ inline QByteArray bmp(const QImage &image, int bpp, bool topDown = false, int he
     if (palette.size() > (1 << std::min(bpp, 8)))
         throw std::runtime_error("too many colours for the BMP's palette");
     return bmpFile(headerSize, w, topDown ? -h : h, bpp, masks.isEmpty() ? 0 : 3, pixels, palette, masks);
+}
+
+// img as a photo viewer shows it under EXIF (or TIFF) orientation o.
+inline QImage upright(const QImage &img, int o)
+{
+    const int turn[] = {0, 0, 0, 180, 0, 270, 90, 90, 270};
+    return img.mirrored(o == 2 || o == 5 || o == 7, o == 4).transformed(QTransform().rotate(turn[o]));
 }
 
 // A job row that draws the picture at size ("W*H"; empty: its own size), fitted and

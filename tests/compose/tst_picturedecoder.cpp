@@ -98,13 +98,6 @@ QByteArray pngColourKey16()
     return QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk(ihdr) + chunk("tRNS" + key) + chunk("IDAT" + z) + chunk("IEND");
 }
 
-// img as a photo viewer shows it under EXIF orientation o.
-QImage upright(const QImage &img, int o)
-{
-    const int turn[] = {0, 0, 0, 180, 0, 270, 90, 90, 270};
-    return img.mirrored(o == 2 || o == 5 || o == 7, o == 4).transformed(QTransform().rotate(turn[o]));
-}
-
 // Left half opaque red; right half a half-transparent green band over transparency.
 QImage withAlpha()
 {

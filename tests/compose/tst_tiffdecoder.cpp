@@ -1,9 +1,8 @@
 // TIFF in every layout the decoder reads, against pictures worked out here from the
 // same samples; libtiff's own test pictures; pictures far larger than their data,
 // converted or refused within a bound; one huge strip costing a band and stopping
-// within a few rows; CMYK through its profile.
+// within a few rows.
 
-#include "compose/colorprofile.h"
 #include "compose/jobcompose.h"
 #include "compose/memorybudget.h"
 #include "compose/picturedecoder.h"
@@ -117,13 +116,6 @@ QByteArray premultipliedFile(const Samples &p)
                 px[c] = std::uint8_t((px[c] * px[3] + 127) / 255);
         }
     });
-}
-
-// img as a viewer shows it under TIFF orientation o (as EXIF's).
-QImage upright(const QImage &img, int o)
-{
-    const int turn[] = {0, 0, 0, 180, 0, 270, 90, 90, 270};
-    return img.mirrored(o == 2 || o == 5 || o == 7, o == 4).transformed(QTransform().rotate(turn[o]));
 }
 
 // The mean of each k x k block (fewer at the right and bottom edges), rounded.
@@ -273,6 +265,7 @@ private slots:
         for (int c = 0; c < 3; ++c)
             palette16 += palette.mid(256 * c, 16);
 
+        // clang-format off
         // Strips decoded here, in every coding, one strip or many, planes apart.
         add("RGB 8, strips of 7", {.rowsPerStrip = 7});
         add("RGB 8, LZW, one strip", {.compression = lzw});
@@ -295,39 +288,20 @@ private slots:
         add("grey 16, Deflate with predictor",
             {.photometric = black, .samples = 1, .bits = 16, .compression = deflate, .predictor = differences});
         add("grey 32-bit integers", {.photometric = black, .samples = 1, .bits = 32, .rowsPerStrip = 7});
-        add("grey float 32, Deflate, floating point predictor", {.photometric = black,
-                                                                 .samples = 1,
-                                                                 .bits = 32,
-                                                                 .sampleFormat = floats,
-                                                                 .compression = deflate,
-                                                                 .predictor = PREDICTOR_FLOATINGPOINT});
+        add("grey float 32, Deflate, floating point predictor", {.photometric = black, .samples = 1, .bits = 32,
+            .sampleFormat = floats, .compression = deflate, .predictor = PREDICTOR_FLOATINGPOINT});
         // (libtiff 4.5 writes that predictor wrong in big-endian files.)
         add("RGB float 32, LZW, floating point predictor",
             {.bits = 32, .sampleFormat = floats, .compression = lzw, .predictor = PREDICTOR_FLOATINGPOINT});
         add("RGB float 32, big-endian", {.bits = 32, .sampleFormat = floats, .rowsPerStrip = 7, .bigEndian = true});
-        add("grey float 64, LZW with predictor", {.photometric = black,
-                                                  .samples = 1,
-                                                  .bits = 64,
-                                                  .sampleFormat = floats,
-                                                  .compression = lzw,
-                                                  .predictor = differences});
-        add("grey and alpha float 64, big-endian, planes", {.photometric = black,
-                                                            .samples = 2,
-                                                            .bits = 64,
-                                                            .sampleFormat = floats,
-                                                            .planes = true,
-                                                            .alpha = EXTRASAMPLE_UNASSALPHA,
-                                                            .bigEndian = true});
-        add("palette 4, PackBits", {.photometric = PHOTOMETRIC_PALETTE,
-                                    .samples = 1,
-                                    .bits = 4,
-                                    .compression = packBits,
-                                    .colormap = palette16});
-        add("palette 8, LZW", {.photometric = PHOTOMETRIC_PALETTE,
-                               .samples = 1,
-                               .compression = lzw,
-                               .rowsPerStrip = 7,
-                               .colormap = palette});
+        add("grey float 64, LZW with predictor", {.photometric = black, .samples = 1, .bits = 64,
+            .sampleFormat = floats, .compression = lzw, .predictor = differences});
+        add("grey and alpha float 64, big-endian, planes", {.photometric = black, .samples = 2, .bits = 64,
+            .sampleFormat = floats, .planes = true, .alpha = EXTRASAMPLE_UNASSALPHA, .bigEndian = true});
+        add("palette 4, PackBits", {.photometric = PHOTOMETRIC_PALETTE, .samples = 1, .bits = 4,
+            .compression = packBits, .colormap = palette16});
+        add("palette 8, LZW", {.photometric = PHOTOMETRIC_PALETTE, .samples = 1, .compression = lzw,
+            .rowsPerStrip = 7, .colormap = palette});
         add("grey and alpha 8, planes",
             {.photometric = black, .samples = 2, .planes = true, .alpha = EXTRASAMPLE_UNASSALPHA});
         add("RGBA 8 premultiplied, LZW", {.samples = 4, .compression = lzw, .alpha = EXTRASAMPLE_ASSOCALPHA}, 3);
@@ -351,12 +325,10 @@ private slots:
             {.photometric = PHOTOMETRIC_YCBCR, .compression = COMPRESSION_JPEG, .tileSide = 16});
         if (TIFFIsCODECConfigured(COMPRESSION_ZSTD)) {
             add("RGB 8, Zstandard, strips of 7", {.compression = COMPRESSION_ZSTD, .rowsPerStrip = 7});
-            add("RGB 16, Zstandard with predictor, planes", {.bits = 16,
-                                                             .compression = COMPRESSION_ZSTD,
-                                                             .predictor = differences,
-                                                             .planes = true,
-                                                             .rowsPerStrip = 7});
+            add("RGB 16, Zstandard with predictor, planes", {.bits = 16, .compression = COMPRESSION_ZSTD,
+                .predictor = differences, .planes = true, .rowsPerStrip = 7});
         }
+        // clang-format on
     }
     void layouts()
     {
@@ -575,61 +547,6 @@ private slots:
         QFETCH(QByteArray, file);
         const QString why = failureOf([&] { decodePictureData(file); });
         QVERIFY2(why.contains(QStringLiteral("TIFF ファイルが")), qPrintable(why));
-    }
-
-    // CMYK TIFF through its own profile, or the standard one without (or with one
-    // that is no CMYK profile), as a CMYK JPEG is; by either route of the engine.
-    void cmykThroughProfile_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("used");
-        QFile standardFile(standardCmykProfilePath());
-        const QByteArray standard = standardFile.open(QIODevice::ReadOnly) ? standardFile.readAll() : QByteArray();
-        const QByteArray press = pressProfile();
-        const auto patch = [](int bits, const QByteArray &icc, bool planes) {
-            TiffLayout l;
-            l.width = l.height = 16;
-            l.photometric = PHOTOMETRIC_SEPARATED;
-            l.samples = 4;
-            l.bits = bits;
-            l.planes = planes;
-            l.compression = COMPRESSION_LZW;
-            l.icc = icc;
-            const int mask = (1 << bits) - 1;
-            return tiffPicture(l, [bits, mask](int, std::uint8_t *row) {
-                for (int i = 0; i < 16 * 4; ++i) {
-                    const std::uint16_t ink = std::uint16_t(std::lround(mask * kInk[i % 4]));
-                    if (bits == 8)
-                        row[i] = std::uint8_t(ink);
-                    else
-                        std::memcpy(row + 2 * i, &ink, 2);
-                }
-            });
-        };
-        QTest::newRow("own profile") << patch(8, press, false) << press;
-        QTest::newRow("own profile, 16 bits, planes") << patch(16, press, true) << press;
-        QTest::newRow("no profile") << patch(8, {}, false) << standard;
-        QTest::newRow("an RGB profile") << patch(8, adobeLikeProfile(), false) << standard;
-    }
-    void cmykThroughProfile()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, used);
-        if (used.isEmpty())
-            QSKIP("the standard CMYK profile is not installed (Debian package libgs-common)");
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("cmyk.tif"));
-        writeFile(path, file);
-        const DecodedPicture whole = decodePicture(path);
-        const ComposedJob bands = composeJobFile(readJob(fittedRow(path, QString())));
-        const QRgb want = lcmsPatch(used);
-        for (const QImage &img : {whole.image, bands.canvas}) {
-            const QRgb got = img.pixel(8, 8);
-            QVERIFY2(near(got, want, 3), qPrintable(describe(got) + " vs lcms2 " + describe(want)));
-        }
-        // sRGB now: the CMYK profile is not carried on.
-        QCOMPARE(whole.iccProfile, QByteArray());
-        QCOMPARE(bands.iccProfile, QByteArray());
     }
 };
 
