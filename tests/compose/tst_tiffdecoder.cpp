@@ -520,6 +520,29 @@ private slots:
         QVERIFY2(after <= 16 * rowBytes * 3 / 2 + 64 * 1024, qPrintable(QString::number(after)));
     }
 
+    // LZW in the form libtiff's first releases wrote (codes from their low bit) is
+    // left to libtiff, which reads it.
+    void oldStyleLzwIsRead()
+    {
+        QByteArray strip;
+        quint32 bits = 0;
+        int count = 0;
+        const auto put = [&](int code) {
+            for (bits |= quint32(code) << count, count += 9; count >= 8; count -= 8, bits >>= 8)
+                strip += char(bits);
+        };
+        put(256);
+        for (int i = 0; i < 16; ++i)
+            put(i * 16);
+        put(257);
+        strip += char(bits);
+        const QImage got =
+            decodePictureData(hostile::tiffStrip(8, 2, COMPRESSION_LZW, PHOTOMETRIC_MINISBLACK, 8, strip)).image;
+        QCOMPARE(got.size(), QSize(8, 2));
+        for (int i = 0; i < 16; ++i)
+            QCOMPARE(got.pixel(i % 8, i / 8), qRgb(i * 16, i * 16, i * 16));
+    }
+
     // Strips whose data ends, or breaks, before their rows do: refused as damaged,
     // never converted with rows made up.
     void damagedStripsAreRefused_data()
