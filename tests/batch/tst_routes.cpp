@@ -382,49 +382,24 @@ QImage tjDecoded(const QByteArray &data, bool orientation6 = false)
 
 QImage tiffCmykDecoded(const QByteArray &data)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("c.tif"));
-    writeFile(path, data);
-    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    std::uint32_t w = 0, h = 0;
-    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
-    std::uint32_t iccLength = 0;
-    void *icc = nullptr;
-    const QByteArray profile = TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccLength, &icc)
-                                   ? QByteArray(static_cast<const char *>(icc), qsizetype(iccLength))
-                                   : QByteArray();
-    std::vector<std::uint8_t> ink(size_t(w) * h * 4);
-    for (std::uint32_t y = 0; y < h; ++y)
-        TIFFReadScanline(t, &ink[size_t(y) * w * 4], y, 0);
-    TIFFClose(t);
-    return cmykToRgb(ink.data(), int(w), int(h), false, profile);
+    const TiffSamples t = tiffSamples(data);
+    return cmykToRgb(t.bytes.data(), int(t.width), int(t.height), false, t.icc);
 }
 
 // Floats from 0 to 1 by libtiff's scanlines, clamped into 8 bits.
 QImage tiffFloatDecoded(const QByteArray &data)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("f.tif"));
-    writeFile(path, data);
-    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    std::uint32_t w = 0, h = 0;
-    std::uint16_t samples = 1;
-    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
-    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    std::vector<float> row(size_t(w) * samples);
-    QImage img(int(w), int(h), QImage::Format_RGB32);
-    for (std::uint32_t y = 0; y < h; ++y) {
-        TIFFReadScanline(t, row.data(), y, 0);
-        for (std::uint32_t x = 0; x < w; ++x) {
+    const TiffSamples t = tiffSamples(data);
+    const auto *f = reinterpret_cast<const float *>(t.bytes.data());
+    QImage img(int(t.width), int(t.height), QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const float *p = f + (size_t(y) * t.width + size_t(x)) * t.samples;
             const auto c = [&](int s) {
-                return int(std::lround(std::clamp(row[x * samples + size_t(s)], 0.0f, 1.0f) * 255));
+                return int(std::lround(std::clamp(p[t.samples == 1 ? 0 : s], 0.0f, 1.0f) * 255));
             };
-            img.setPixel(int(x), int(y), samples == 1 ? qRgb(c(0), c(0), c(0)) : qRgb(c(0), c(1), c(2)));
+            img.setPixel(x, y, qRgb(c(0), c(1), c(2)));
         }
-    }
-    TIFFClose(t);
     return img;
 }
 

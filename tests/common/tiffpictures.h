@@ -198,6 +198,37 @@ inline QImage libtiffPicture(const QByteArray &file)
     return out;
 }
 
+// The samples of every row as libtiff's scanlines give them (those of a pixel
+// together, in the machine's byte order), with the picture's size and profile.
+struct TiffSamples {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1;
+    QByteArray icc;
+    std::vector<std::uint8_t> bytes; // height rows of bytes.size() / height bytes
+};
+inline TiffSamples tiffSamples(const QByteArray &file)
+{
+    TiffSamples out;
+    tiffdetail::Memory memory{file, 0};
+    TIFF *t = TIFFClientOpen("test", "rm", &memory, tiffdetail::read, tiffdetail::write, tiffdetail::seek,
+                             tiffdetail::close, tiffdetail::size, nullptr, nullptr);
+    if (!t)
+        return out;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &out.width);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &out.height);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &out.samples);
+    std::uint32_t iccLength = 0;
+    void *icc = nullptr;
+    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccLength, &icc))
+        out.icc = QByteArray(static_cast<const char *>(icc), qsizetype(iccLength));
+    const size_t rowBytes = size_t(TIFFScanlineSize64(t));
+    out.bytes.resize(rowBytes * out.height);
+    for (std::uint32_t y = 0; y < out.height; ++y)
+        TIFFReadScanline(t, out.bytes.data() + rowBytes * y, y, 0);
+    TIFFClose(t);
+    return out;
+}
+
 // An 8-bit RGB (or RGBA, straight alpha) TIFF of image in the given layout; the
 // layout's size, samples and photometric come from the image.
 inline QByteArray tiffOf(const QImage &image, TiffLayout l = {})
