@@ -61,15 +61,17 @@ bool heifBrand(const ByteView &s, qint64 at)
 }
 
 // A classic TIFF structure (the body of an EXIF block, or a TIFF file): calls
-// visit(tag, type, count, valueAt) for each entry of the first IFD.
-template <typename Visit> void firstIfd(const ByteView &t, Visit visit)
+// visit(tag, type, count, valueAt, u16, u32) for each entry of the IFD at offset
+// ifd, the first IFD when ifd is -1.
+template <typename Visit> void ifdEntries(const ByteView &t, qint64 ifd, Visit visit)
 {
     const bool le = t.is(0, "II*\0", 4);
     if (!le && !t.is(0, "MM\0*", 4))
         return;
     const auto u16 = [&](qint64 at) { return le ? t.le16(at) : t.be16(at); };
     const auto u32 = [&](qint64 at) { return le ? t.le32(at) : t.be32(at); };
-    const qint64 ifd = u32(4);
+    if (ifd < 0)
+        ifd = u32(4);
     if (!t.has(ifd, 2))
         return;
     const int entries = int(u16(ifd));
@@ -83,9 +85,16 @@ template <typename Visit> void firstIfd(const ByteView &t, Visit visit)
         const qint64 unit = (type == 3 || type == 8) ? 2 : (type == 4 || type == 9 || type == 13) ? 4 : 1;
         const qint64 bytes = unit * count;
         const qint64 valueAt = bytes <= 4 ? at + 8 : qint64(u32(at + 8));
-        if (!visit(u16(at), type, count, valueAt, u16))
+        if (!visit(u16(at), type, count, valueAt, u16, u32))
             return;
     }
+}
+
+template <typename Visit> void firstIfd(const ByteView &t, Visit visit)
+{
+    ifdEntries(t, -1, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto u16, auto) {
+        return visit(tag, type, count, at, u16);
+    });
 }
 
 int tiffOrientation(const ByteView &t)
@@ -566,6 +575,34 @@ int embeddedExifOrientation(const QByteArray &data, PictureFormat format)
 QByteArray iptcRecords(const QByteArray &stored) { return iptcBlock(ByteView::of(stored)); }
 
 int exifBlockOrientation(const QByteArray &exif) { return tiffOrientation(exifBody(ByteView::of(exif))); }
+
+QDateTime exifDateTaken(const QByteArray &exif)
+{
+    const ByteView t = exifBody(ByteView::of(exif));
+    qint64 exifIfd = -1;
+    ifdEntries(t, -1, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t, qint64 at, auto, auto u32) {
+        if (tag != 0x8769)
+            return true;
+        if ((type == 4 || type == 13) && t.has(at, 4))
+            exifIfd = qint64(u32(at));
+        return false;
+    });
+    QByteArray text;
+    if (exifIfd > 0) {
+        ifdEntries(t, exifIfd, [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, qint64 at, auto, auto) {
+            if (tag != 0x9003)
+                return true;
+            if (type == 2 && count >= 19 && t.has(at, 19))
+                text = t.bytes(at, 19);
+            return false;
+        });
+    }
+    // "YYYY:MM:DD HH:MM:SS"; a camera whose clock was never set writes blanks or
+    // zeros, which QDate and QTime refuse.
+    const QDateTime taken(QDate::fromString(QString::fromLatin1(text.left(10)), QStringLiteral("yyyy:MM:dd")),
+                          QTime::fromString(QString::fromLatin1(text.mid(11)), QStringLiteral("HH:mm:ss")));
+    return taken.isValid() ? taken : QDateTime();
+}
 
 } // namespace kestrovia
 

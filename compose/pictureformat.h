@@ -7,6 +7,7 @@
 #include "compose/metadatablocks.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -70,5 +71,9 @@ QByteArray iptcRecords(const QByteArray &stored);
 // The orientation (1..8) in an EXIF block (a TIFF structure, with or without the
 // "Exif\0\0" prefix); 1 when absent, broken or out of range.
 int exifBlockOrientation(const QByteArray &exif);
+
+// When the picture was taken by an EXIF block (DateTimeOriginal, the camera's local
+// time); invalid when absent, broken or never set (blanks, zeros).
+QDateTime exifDateTaken(const QByteArray &exif);
 
 } // namespace kestrovia

@@ -4,8 +4,11 @@
 #include "compose/picturedecoder.h"
 #include "compose/rowreaders.h"
 #include "compose/sourcefile.h"
+#include "compose/tiffmetadata.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
+
+#include <algorithm>
 
 namespace kestrovia {
 
@@ -46,6 +49,28 @@ PictureInfo probePicture(const QString &path)
         return info;
     } catch (const Failure &f) {
         throw unreadablePicture(path, f);
+    }
+}
+
+QDateTime pictureDateTaken(const QString &path)
+{
+    // A camera's EXIF sits in the first 64 KB (one JPEG segment at most, before
+    // the pixels in PNG and WebP); a little more covers the segments before it.
+    constexpr qint64 kMetadataAtStart = 256 << 10;
+    try {
+        const PictureSource source = PictureSource::open(path);
+        const PictureFormat format = sniffPictureFormat(source.head());
+        MetadataBlocks blocks;
+        if (format == PictureFormat::Tiff)
+            blocks = tiffMetadataBlocks(source);
+        else if (format == PictureFormat::Heif)
+            blocks = embeddedMetadata(source.bytes(0, source.size()), format);
+        else
+            blocks = embeddedMetadata(source.bytes(0, std::min(source.size(), kMetadataAtStart)), format);
+        return exifDateTaken(blocks.exif);
+    } catch (const Failure &) {
+        // The row itself says why when it is read; the name takes another date.
+        return {};
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "compose/pictureformat.h"
 
+#include <QDateTime>
 #include <QSize>
 #include <QString>
 
@@ -18,5 +19,11 @@ struct PictureInfo {
 // The format and upright size of the picture at path. Throws Failure with the
 // reason a decode would give (missing, not a picture, damaged header, too large).
 PictureInfo probePicture(const QString &path);
+
+// When the picture at path was taken (exifDateTaken of its EXIF), read from the
+// start of the file where the metadata of JPEG, PNG and WebP stands (TIFF by its
+// directories, HEIF whole, as probePicture reads it); invalid when the picture does
+// not say or cannot be read.
+QDateTime pictureDateTaken(const QString &path);
 
 } // namespace kestrovia
