@@ -1,5 +1,8 @@
 #pragma once
-// The 13 text columns of a job row. Row 0 of the table is the header row.
+// The text columns of a job row, in the order the list shows them. Row 0 of the
+// table is the header row. Columns 0 to 12 are the job table's described cells;
+// the settings it had no cell for follow, each with a column of its own so that
+// what is written is on screen.
 
 namespace kestrovia {
 
@@ -17,11 +20,9 @@ enum JobColumn : int {
     ColReserved10 = 10,
     ColSaveFolder = 11,
     ColCompression = 12,
-    JobColumnCount = 13, // the table's columns (Cols), all shown
-    // Kept with each row but not one of its columns: what of the source's metadata
-    // the output takes (celltext::Metadata*). It moves with its row in a sort.
-    ColMetadata = 13,
-    StoredColumnCount = 14
+    ColMetadata = 13, // what of the source's metadata the output takes
+    ColSizeRule = 14, // how ColNewSize is worked out of the picture
+    JobColumnCount = 15 // the table's columns (Cols), all shown
 };
 
 } // namespace kestrovia
