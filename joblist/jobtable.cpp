@@ -58,7 +58,7 @@ int JobTable::Row() const
 
 void JobTable::setRow(int r)
 {
-    if (r < 1 || r >= Rows())
+    if (!isJobRow(r))
         return;
     ++m_quiet;
     m_selection->setCurrentIndex(index(r - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -71,7 +71,7 @@ int JobTable::RowSel() const { return Row() == 0 ? 0 : m_rowSel; }
 
 void JobTable::setRowSel(int r)
 {
-    if (Row() == 0 || r < 1 || r >= Rows())
+    if (Row() == 0 || !isJobRow(r))
         return;
     m_rowSel = r;
     // The block a sort works on is highlighted, as the grid shows it after a sort.
@@ -201,7 +201,7 @@ void JobTable::setColWidth(int col, int twips)
     emit colWidthChanged(col, twips);
 }
 
-QStringList JobTable::rowCells(int row) const { return row >= 1 && row < Rows() ? m_cells[row] : QStringList(); }
+QStringList JobTable::rowCells(int row) const { return isJobRow(row) ? m_cells[row] : QStringList(); }
 
 void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
 {
@@ -226,7 +226,7 @@ void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
 
 void JobTable::RemoveItem(int row)
 {
-    if (row < 1 || row >= Rows())
+    if (!isJobRow(row))
         return;
     const int current = Row();
     ++m_quiet;

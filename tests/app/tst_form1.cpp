@@ -128,6 +128,33 @@ private slots:
             QVERIFY(!control<SettingsPanel>(&f, "Frame1")->values().keepAspect);
     }
 
+    // A click on one row makes it the selection, and a change then reaches it alone;
+    // with every row selected again the panel shows that setting as differing until
+    // it is set for all.
+    void oneRowThenEveryRow()
+    {
+        Form1 f;
+        JobTable &t = *f.table();
+        addThreeRows(t);
+        QVERIFY(testui::shown(&f));
+        auto *grid = control<JobListView>(&f, "PicsGalary");
+        auto *panel = control<SettingsPanel>(&f, "Frame1");
+        selectThreeSecondCurrent(t);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(t.index(2, ColFileName)).center());
+        QCOMPARE(t.selectedRows(), QList<int>{3});
+        control<QAbstractButton>(&f, "AspCheck(1)")->click();
+        QCOMPARE(testui::column(t, ColFit), QStringList({"OFF", "OFF", "ON"}));
+
+        QTest::keySequence(grid, QKeySequence::SelectAll);
+        QTRY_COMPARE(panel->mixedFields(), QList<RowField>{RowField::Fit});
+        QVERIFY(!control<QAbstractButton>(&f, "AspCheck(0)")->isChecked());
+        QVERIFY(!control<QAbstractButton>(&f, "AspCheck(1)")->isChecked());
+        control<QAbstractButton>(&f, "AspCheck(0)")->click();
+        QCOMPARE(testui::column(t, ColFit), QStringList({"OFF", "OFF", "OFF"}));
+        QTRY_COMPARE(panel->mixedFields(), QList<RowField>{});
+        QVERIFY(control<QAbstractButton>(&f, "AspCheck(0)")->isChecked());
+    }
+
     // Showing a row is not editing it: a level of 5.5, a fit written "on" and a
     // turn stay as the row holds them while the panel shows them its own way. The
     // busy pointer is over the preview and the list while the picture is made, and
