@@ -10,7 +10,6 @@
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
-#include "platform/failure.h"
 #include "platform/filename.h"
 #include "platform/japanese.h"
 #include "platform/units.h"
@@ -365,13 +364,10 @@ void Form1::showSelection()
         if (std::any_of(others.begin(), others.end(), [&](const RowSettings &s) { return spec.text(s) != text; }))
             mixed.append(spec.field);
     }
-    std::optional<QSize> size;
-    try {
-        size = canvasPixelSize(row.newSize);
-        if (!size)
-            size = canvasPixelSize(row.originalSize);
-    } catch (const Failure &) {
-    }
+    // What the row asks, even a size no output can have (the list says why).
+    std::optional<QSize> size = sizeOfText(row.newSize);
+    if (!size)
+        size = sizeOfText(row.originalSize);
     m_panel->showSettings(shown, mixed, size.value_or(QSize()));
 }
 

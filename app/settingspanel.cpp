@@ -48,6 +48,8 @@ QLabel *label(const char *text, const char *name, QWidget *parent) { return name
 
 // What a control shows for a value that differs across the selected rows.
 QString manyValues() { return ja("（複数の値）"); }
+// The level's caption for it: the line beside its title has no room for more.
+QString manyLevels() { return ja("複数の値"); }
 
 // The level caption before any level was picked: a text none of the levels gives.
 QString startCaption() { return ja("5 ( 標準 )"); }
@@ -219,7 +221,8 @@ void SettingsPanel::build()
          {std::pair{0, "なし"}, std::pair{90, "+90°"}, std::pair{270, "-90°"}, std::pair{180, "+180°"}})
         m_turn->addItem(ja(text), code);
     m_turn->setAccessibleName(ja("回転"));
-    m_turn->setFixedSize(80, editHeight);
+    // Wide enough for its items and for saying that the rows differ.
+    m_turn->setFixedSize(std::max(80, fontMetrics().horizontalAdvance(manyValues()) + 2 * editHeight), editHeight);
     QLabel *turnLabel = label("回転", "Label11", this);
     // On Linux a combo box's accessible name is its text; its label comes from here.
     turnLabel->setBuddy(m_turn);
@@ -232,7 +235,6 @@ void SettingsPanel::build()
     row({brightness, contrast});
 
     m_levelCaption = label("5 ( 標準 )", "CompLabel", this);
-    m_levelCaption->setMinimumWidth(m_levelCaption->fontMetrics().horizontalAdvance(ja("（複数の値）")));
     row({label("■JPG圧縮レベル：", "Label5", this), m_levelCaption});
     m_level = named(new LevelBar(Qt::Horizontal, this), "CompressLevel");
     m_level->setRange(0, 100);
@@ -302,6 +304,9 @@ void SettingsPanel::build()
           std::pair{MetadataChoice::DropAll, "すべて除く"}})
         m_metadata->addItem(ja(text), int(choice));
     m_metadata->setAccessibleName(ja("メタデータ"));
+    // An empty box says why it is empty: the selected rows differ.
+    for (QComboBox *box : {m_sizeMode, m_turn, m_metadata})
+        box->setPlaceholderText(manyValues());
     m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
     m_metadata->setFixedHeight(editHeight);
     QLabel *metadataLabel = label("メタデータ", "Label16", this);
@@ -376,7 +381,7 @@ void SettingsPanel::showSettings(const RowSettings &settings, const QList<RowFie
         m_level->setValue(levelBarValue(settings.level));
     }
     if (mixed(RowField::Level))
-        m_levelCaption->setText(manyValues());
+        m_levelCaption->setText(manyLevels());
     else
         showLevelCaption(m_level->value());
     many(m_level, RowField::Level);
@@ -637,7 +642,7 @@ void SettingsPanel::showLevelCaption(int value)
     const QString caption = levelCaption(value);
     if (!caption.isNull())
         m_levelCaption->setText(caption);
-    else if (m_levelCaption->text() == manyValues())
+    else if (m_levelCaption->text() == manyLevels())
         m_levelCaption->clear(); // the rows' level is one again, yet between the captions
 }
 

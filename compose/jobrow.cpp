@@ -248,6 +248,18 @@ std::optional<QSize> canvasPixelSize(QStringView text)
     return QSize(w, h);
 }
 
+std::optional<QSize> sizeOfText(QStringView text)
+{
+    const qsizetype star = text.indexOf(u'*');
+    if (star < 0)
+        return std::nullopt;
+    const auto w = textToInt32(text.left(star));
+    const auto h = textToInt32(text.mid(star + 1));
+    if (!w || !h || *w < 1 || *h < 1)
+        return std::nullopt;
+    return QSize(*w, *h);
+}
+
 QString sizeText(QSize pixels) { return QString::number(pixels.width()) + u'*' + QString::number(pixels.height()); }
 
 } // namespace kestrovia

@@ -119,6 +119,11 @@ QString ownFolder(const QString &path);
 // negative side, or a size beyond 32767 pixels a side / 400 megapixels.
 std::optional<QSize> canvasPixelSize(QStringView sizeText);
 
+// The sides of a size text in whole pixels (nearest, ties to even), past the limits
+// too: what a row asks, to be shown. nullopt for a text that is no size or has a
+// side that is no positive number.
+std::optional<QSize> sizeOfText(QStringView text);
+
 // "W*H", the form in which sizes are stored.
 QString sizeText(QSize pixels);
 

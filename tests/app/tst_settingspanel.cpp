@@ -281,7 +281,7 @@ private slots:
             {RowField::Background, [p] { return control<ColorSwatch>(p, "PicBack")->isMixed(); }},
             {RowField::Position, [=] { return !checked("PicPos(0)", "PicPos(1)"); }},
             {RowField::Turn, [p] { return control<QComboBox>(p, "RollValue")->currentIndex() == -1; }},
-            {RowField::Level, [p] { return control<QLabel>(p, "CompLabel")->text() == "（複数の値）"; }},
+            {RowField::Level, [p] { return control<QLabel>(p, "CompLabel")->text() == "複数の値"; }},
             {RowField::Folder,
              [=] {
                  return !checked("SaveCheck(0)", "SaveCheck(1)")
