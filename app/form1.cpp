@@ -18,10 +18,10 @@
 #include "preview/windowframe.h"
 
 #include <QApplication>
-#include <QDir>
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>

@@ -304,11 +304,11 @@ void SettingsPanel::build()
           std::pair{MetadataChoice::DropAll, "すべて除く"}})
         m_metadata->addItem(ja(text), int(choice));
     m_metadata->setAccessibleName(ja("メタデータ"));
+    m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
+    m_metadata->setFixedHeight(editHeight);
     // An empty box says why it is empty: the selected rows differ.
     for (QComboBox *box : {m_sizeMode, m_turn, m_metadata})
         box->setPlaceholderText(manyValues());
-    m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
-    m_metadata->setFixedHeight(editHeight);
     QLabel *metadataLabel = label("メタデータ", "Label16", this);
     metadataLabel->setBuddy(m_metadata);
     row({metadataLabel, m_metadata});
