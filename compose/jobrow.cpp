@@ -40,6 +40,25 @@ MetadataChoice metadataChoiceOf(QStringView text)
     return MetadataChoice::DropLocation;
 }
 
+QStringView formatText(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::WebP: return celltext::FormatWebp;
+    case OutputFormat::Avif: return celltext::FormatAvif;
+    case OutputFormat::Png: return celltext::FormatPng;
+    case OutputFormat::Jpeg: break;
+    }
+    return celltext::FormatJpeg;
+}
+
+std::optional<OutputFormat> outputFormatOf(QStringView text)
+{
+    for (OutputFormat f : {OutputFormat::Jpeg, OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png})
+        if (text.compare(formatText(f), Qt::CaseInsensitive) == 0)
+            return f;
+    return std::nullopt;
+}
+
 std::int32_t JobRow::backColorValue() const
 {
     const auto value = textToInt32(backColor);
@@ -78,6 +97,8 @@ Job readJob(const JobRow &row)
     job.centred = row.centred();
     job.rotation = row.rotationCode();
     job.metadata = row.metadata;
+    job.format = row.format;
+    job.keepTransparency = row.keepTransparency;
     return job;
 }
 

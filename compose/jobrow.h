@@ -24,6 +24,10 @@ inline constexpr QStringView Arrow = u"→"; // ColArrow
 inline constexpr QStringView MetadataKeepAll = u"all"; // the metadata choice, kept beside the cells
 inline constexpr QStringView MetadataDropLocation = u"nolocation";
 inline constexpr QStringView MetadataDropAll = u"none";
+inline constexpr QStringView FormatJpeg = u"jpeg"; // the output format, kept beside the cells
+inline constexpr QStringView FormatWebp = u"webp";
+inline constexpr QStringView FormatAvif = u"avif";
+inline constexpr QStringView FormatPng = u"png";
 } // namespace celltext
 
 // What of a source's metadata goes into its output. The program's own mark and an
@@ -39,6 +43,22 @@ enum class MetadataChoice {
 QStringView metadataText(MetadataChoice choice);
 MetadataChoice metadataChoiceOf(QStringView text);
 
+// The kind of file a job writes.
+enum class OutputFormat {
+    Jpeg, // the default: what every output was before there was a choice
+    WebP,
+    Avif,
+    Png,
+};
+
+// Whether the format stores transparency: every one but JPEG.
+constexpr bool formatHasAlpha(OutputFormat format) { return format != OutputFormat::Jpeg; }
+
+// The text a format is kept as ("jpeg", "webp", "avif", "png"), and back, in any
+// letter case; nullopt for any other text.
+QStringView formatText(OutputFormat format);
+std::optional<OutputFormat> outputFormatOf(QStringView text);
+
 struct JobRow {
     QString fileName; // ColFileName: the source's name with extension
     QString originalSize; // ColOriginalSize: "" until the row is first shown
@@ -53,6 +73,11 @@ struct JobRow {
     // Not a cell of the described table: kept per row beside it. New rows leave out
     // the place a picture was taken (outputs are mostly for sharing).
     MetadataChoice metadata = MetadataChoice::DropLocation;
+    // Not cells either, kept beside the table: the file written, and 透明を残す
+    // (transparent parts of the picture, and the band around a fitted one, stay
+    // transparent where the format stores it instead of taking the background).
+    OutputFormat format = OutputFormat::Jpeg;
+    bool keepTransparency = false;
 
     // "OFF" keeps the aspect ratio; every other text stretches.
     bool keepsAspect() const { return fit == celltext::FitKeep; }
@@ -87,6 +112,11 @@ struct Job {
     // 50), as the bar stands for whole levels.
     int levelScroll = 50;
     MetadataChoice metadata = MetadataChoice::DropLocation;
+    OutputFormat format = OutputFormat::Jpeg;
+    bool keepTransparency = false;
+
+    // Whether the canvas keeps transparency: asked for, and the format stores it.
+    bool keepsAlpha() const { return keepTransparency && formatHasAlpha(format); }
 };
 
 // The row as a Job. Throws Failure, with the Japanese reason of the cell, for a
