@@ -157,8 +157,55 @@ private slots:
         QCOMPARE(r.xmp("Xmp.xmp.CreatorTool"), programMark());
         QCOMPARE(r.icc, profile);
 
+        const QString path = m_dir.filePath(QStringLiteral("out-%1-%2").arg(format).arg(choice));
+        writeFile(path, file);
+        QVERIFY(isKestroviaOutput(path));
         const QString faults = newFaults(source, file);
         QVERIFY2(faults.isEmpty(), qPrintable(faults));
+    }
+
+    // The mark is found in whichever block holds it, and only within the bound;
+    // another program's file and broken containers are not ours (and cost no crash).
+    void markInEachContainer_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("marked");
+        const QImage canvas = quadrants(32, 24);
+        const OutputMetadata ours = outputMetadata({}, canvas.size(), {}, MetadataChoice::KeepAll);
+        OutputMetadata exifOnly = ours, xmpOnly = ours, other = ours;
+        exifOnly.xmp.clear();
+        xmpOnly.exif.clear();
+        other.exif.clear();
+        other.xmp.replace("Kestrovia", "Kestrel Pro");
+        OutputMetadata prefixed = exifOnly;
+        prefixed.exif.prepend(QByteArray("Exif\0\0", 6));
+        for (const auto &[name, metadata, marked] : {std::tuple{"EXIF only", exifOnly, true},
+                                                     {"XMP only", xmpOnly, true},
+                                                     {"another program's XMP", other, false},
+                                                     {"no metadata", OutputMetadata{}, false}}) {
+            QTest::addRow("webp, %s", name) << encodeWebp(canvas, {}, metadata) << marked;
+            QTest::addRow("avif, %s", name) << encodeAvif(canvas, {}, metadata) << marked;
+            QTest::addRow("png, %s", name) << encodePng(canvas, {}, metadata) << marked;
+        }
+        QTest::newRow("webp, EXIF with JPEG's prefix") << encodeWebp(canvas, {}, prefixed) << true;
+        // Broken containers: lengths and offsets past the end.
+        QByteArray png = encodePng(canvas, {}, exifOnly);
+        png.replace(png.indexOf("eXIf") - 4, 4, QByteArray("\x7F\xFF\xFF\xFF", 4));
+        QTest::newRow("png, chunk longer than the file") << png << false;
+        QByteArray webp = encodeWebp(canvas, {}, exifOnly);
+        webp.replace(webp.indexOf("EXIF") + 4, 4, QByteArray("\xFF\xFF\xFF\x7F", 4));
+        QTest::newRow("webp, chunk longer than the file") << webp << false;
+        QByteArray avif = encodeAvif(canvas, {}, exifOnly);
+        avif.replace(avif.indexOf("iloc") - 4, 4, QByteArray("\x00\x00\x00\x09", 4));
+        QTest::newRow("avif, item locations cut short") << avif << false;
+        QTest::newRow("avif cut before its items") << encodeAvif(canvas, {}, exifOnly).left(200) << false;
+    }
+    void markInEachContainer()
+    {
+        QFETCH(QByteArray, file);
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        writeFile(path, file);
+        QTEST(isKestroviaOutput(path), "marked");
     }
 
     // Transparency is written where the format stores it and the canvas has some:
