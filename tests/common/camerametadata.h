@@ -46,21 +46,16 @@ inline Exiv2::XmpData cameraXmp()
     return xmp;
 }
 
-// The picture (any format exiv2 writes) with exif and the camera's XMP, and an IPTC
-// copyright on request.
-inline QByteArray withCameraMetadata(const QByteArray &picture, bool iptc = true,
-                                     const Exiv2::ExifData &exif = cameraExif())
+// The picture (any format exiv2 writes) with these blocks as its metadata.
+inline QByteArray withMetadata(const QByteArray &picture, const Exiv2::ExifData &exif, const Exiv2::XmpData &xmp,
+                               const Exiv2::IptcData &iptc)
 {
     Exiv2::Image::AutoPtr image =
         Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(picture.constData()), long(picture.size()));
     image->readMetadata();
     image->setExifData(exif);
-    image->setXmpData(cameraXmp());
-    if (iptc) {
-        Exiv2::IptcData data;
-        data["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
-        image->setIptcData(data);
-    }
+    image->setXmpData(xmp);
+    image->setIptcData(iptc);
     image->writeMetadata();
     Exiv2::BasicIo &io = image->io();
     io.seek(0, Exiv2::BasicIo::beg);
@@ -68,9 +63,19 @@ inline QByteArray withCameraMetadata(const QByteArray &picture, bool iptc = true
     return QByteArray(reinterpret_cast<const char *>(out.pData_), out.size_);
 }
 
-// A camera's picture (any format exiv2 writes) that says where it was taken in every
-// block: GPS in the EXIF; coordinates and places in the XMP, a drone maker's schema
-// among them; city and country in the IPTC beside its copyright.
+// The picture with exif and the camera's XMP, and an IPTC copyright on request.
+inline QByteArray withCameraMetadata(const QByteArray &picture, bool iptc = true,
+                                     const Exiv2::ExifData &exif = cameraExif())
+{
+    Exiv2::IptcData data;
+    if (iptc)
+        data["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
+    return withMetadata(picture, exif, cameraXmp(), data);
+}
+
+// A camera's picture that says where it was taken in every block: GPS in the EXIF;
+// coordinates and places in the XMP, a drone maker's schema among them; city and
+// country in the IPTC beside its copyright.
 inline QByteArray withPlaces(const QByteArray &picture)
 {
     Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
@@ -83,17 +88,7 @@ inline QByteArray withPlaces(const QByteArray &picture)
     iptc["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
     iptc["Iptc.Application2.City"] = "Kyoto";
     iptc["Iptc.Application2.CountryName"] = "Japan";
-    const QByteArray source = withCameraMetadata(picture);
-    Exiv2::Image::AutoPtr image =
-        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
-    image->readMetadata();
-    image->setXmpData(xmp);
-    image->setIptcData(iptc);
-    image->writeMetadata();
-    Exiv2::BasicIo &io = image->io();
-    io.seek(0, Exiv2::BasicIo::beg);
-    const Exiv2::DataBuf buf = io.read(io.size());
-    return QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
+    return withMetadata(picture, cameraExif(), xmp, iptc);
 }
 
 // A file's metadata as exiv2 reads it.

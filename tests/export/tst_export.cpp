@@ -155,24 +155,6 @@ Exiv2::ExifData withMakerNote(const char *make)
     return exif;
 }
 
-// Smooth shading, hard edges and grain, as in a photo: every quality step changes
-// what such a picture costs.
-QImage photoLike(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    quint32 seed = 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const int grain = int(seed >> 27) - 16;
-            const int shade = int(60 * std::sin(x * 0.07) * std::cos(y * 0.05));
-            const int block = (x / 40 + y / 30) % 2 ? 60 : 0;
-            const auto c = [&](int v) { return std::clamp(v + shade + grain, 0, 255); };
-            img.setPixel(x, y, qRgb(c(90 + block), c(130 + x / 4), c(170 - block)));
-        }
-    return img;
-}
-
 // The entries of every quantisation table (8-bit) in a JPEG's DQT segments.
 QList<int> quantisersOf(const QByteArray &jpeg)
 {

@@ -33,23 +33,6 @@ Job jobFor(OutputFormat format, int level = 5, MetadataChoice choice = MetadataC
     return job;
 }
 
-// Grain over smooth shading and hard edges, as in a photo: every quality step
-// changes what it costs.
-QImage photoLike(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    quint32 seed = 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const int grain = int(seed >> 27) - 16;
-            const int shade = int(60 * std::sin(x * 0.07) * std::cos(y * 0.05));
-            const auto c = [&](int v) { return std::clamp(v + shade + grain, 0, 255); };
-            img.setPixel(x, y, qRgb(c(90 + (x / 40 % 2) * 60), c(130 + x / 4), c(170 - (y / 30 % 2) * 60)));
-        }
-    return img;
-}
-
 // Half the picture transparent, a quarter half-transparent orange, a quarter opaque blue.
 QImage withTransparency(int w, int h)
 {
