@@ -2,6 +2,7 @@
 // exiv2, with the metadata choice applied, the mark found again, transparency
 // kept, and one level scale that shrinks the file in every format.
 
+#include "compose/memorybudget.h"
 #include "compose/pictureformat.h"
 #include "export/export.h"
 #include "export/outputname.h"
@@ -220,6 +221,25 @@ private slots:
         QVERIFY2(qAlpha(solid) == 255 && near(solid, kBlue), qPrintable(describeRgba(solid)));
 
         QVERIFY(!storesAlpha(f, encodeJob(canvas.convertToFormat(QImage::Format_RGB32), jobFor(f, level))));
+    }
+
+    // An encoder's memory comes from the process's budget: a canvas it cannot hold
+    // is refused with a reason, not left to end the process.
+    void encodersReserveTheirMemory_data()
+    {
+        QTest::addColumn<int>("format");
+        for (OutputFormat f : {OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png})
+            QTest::newRow(formatText(f).toLatin1().constData()) << int(f);
+    }
+    void encodersReserveTheirMemory()
+    {
+        QFETCH(int, format);
+        const QImage canvas = quadrants(1000, 1000);
+        memorybudget::setLimits(4 << 20, 0);
+        const QString why = failureOf([&] { encodeJob(canvas, jobFor(OutputFormat(format))); });
+        memorybudget::setLimits(0, 0);
+        QVERIFY2(why.contains(QStringLiteral("メモリ")), qPrintable(why));
+        QCOMPARE(memorybudget::inUse(), 0);
     }
 
     // One scale for every format: each level's file is smaller than the level
