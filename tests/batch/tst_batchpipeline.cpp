@@ -518,6 +518,27 @@ private slots:
         QCOMPARE(readBack(out).exif("Exif.Image.Orientation"), "1");
     }
 
+    // One batch writes every format side by side, on the workers' threads: each
+    // file under its own name, read back by its own library.
+    void aBatchOfEveryFormat()
+    {
+        const QString source = sources({"photo.jpg"}, jpeg(quadrants(40, 30))).first();
+        QList<std::pair<int, JobRow>> rows;
+        for (OutputFormat f : {OutputFormat::Jpeg, OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png}) {
+            JobRow row = testui::jobFor(source, m_root);
+            row.format = f;
+            rows.append({int(rows.size()) + 1, row});
+        }
+        QCOMPARE(testbatch::runBatch(planBatch(rows)).saved, 4);
+        for (const auto &[format, name] : {std::pair{OutputFormat::Jpeg, "photo_b.jpg"},
+                                           {OutputFormat::WebP, "photo.webp"},
+                                           {OutputFormat::Avif, "photo.avif"},
+                                           {OutputFormat::Png, "photo.png"}}) {
+            const QImage out = decodedByItsLibrary(format, readFile(m_root + QString::fromLatin1(name)));
+            QVERIFY2(out.size() == QSize(40, 30) && near(out.pixel(30, 22), kYellow), name);
+        }
+    }
+
     // Every format keeps the overwrite rules: its output gets its own extension;
     // an earlier output is told by the mark in the file itself (its attribute
     // removed, as a copy loses it) and offered for replacing; a file of that format
