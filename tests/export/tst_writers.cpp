@@ -223,6 +223,36 @@ private slots:
         QVERIFY(!storesAlpha(f, encodeJob(canvas.convertToFormat(QImage::Format_RGB32), jobFor(f, level))));
     }
 
+    // Odd and tiny canvases (a one-pixel sliver, odd sides under 4:2:0) are written
+    // at their size in every format; a side beyond what WebP holds is refused with
+    // its reason.
+    void everySizeItsFormatHolds_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QSize>("size");
+        for (OutputFormat f : kFormats)
+            for (const QSize size : {QSize(1, 1), QSize(3, 5), QSize(17, 1), QSize(1, 9)})
+                QTest::addRow("%s %dx%d", formatText(f).toLatin1().constData(), size.width(), size.height())
+                    << int(f) << size;
+    }
+    void everySizeItsFormatHolds()
+    {
+        QFETCH(int, format);
+        QFETCH(QSize, size);
+        QImage canvas(size, QImage::Format_RGB32);
+        canvas.fill(kBlue);
+        const QImage decoded =
+            decodedByItsLibrary(OutputFormat(format), encodeJob(canvas, jobFor(OutputFormat(format))));
+        QCOMPARE(decoded.size(), size);
+        QVERIFY2(near(decoded.pixel(0, 0), kBlue), qPrintable(describe(decoded.pixel(0, 0))));
+    }
+    void webpSidesAreBounded()
+    {
+        const QString why =
+            failureOf([] { encodeJob(QImage(16384, 2, QImage::Format_RGB32), jobFor(OutputFormat::WebP)); });
+        QVERIFY2(why.contains(QStringLiteral("16383")), qPrintable(why));
+    }
+
     // An encoder's memory comes from the process's budget: a canvas it cannot hold
     // is refused with a reason, not left to end the process.
     void encodersReserveTheirMemory_data()
