@@ -27,7 +27,7 @@ namespace {
 // What an encoder holds besides the canvas, reserved from the process's budget
 // before it starts, so that a huge canvas is refused with its size rather than
 // ending the process. Bytes a pixel, from the peak resident size of one picture of
-// 1600x1200 over a JPEG's: WebP 8 (lossless 39), AVIF 27 (libaom at speed 6), PNG 5;
+// 1600x1200 over a JPEG's: WebP 8 (lossless 39), AVIF 27 (libaom at speed 6 or 9), PNG 5;
 // rounded up.
 MemoryReservation encoderMemory(const QImage &canvas, qint64 bytesPerPixel)
 {
