@@ -5,11 +5,8 @@
 #include <QList>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrovia {
 
@@ -21,40 +18,53 @@ constexpr qint64 kBlockMax = qint64(1) << 20;
 
 // The file's bytes at [offset, offset + n), or empty when they are not all there
 // or n is beyond the bound.
-QByteArray bytesAt(int fd, qint64 offset, qint64 n)
+QByteArray bytesAt(const ReadAt &read, qint64 offset, qint64 n)
 {
     if (n <= 0 || n > kBlockMax || offset < 0)
         return {};
     QByteArray out(qsizetype(n), Qt::Uninitialized);
-    return readAt(fd, offset, out.data(), n) ? out : QByteArray();
+    return read(offset, out.data(), n) ? out : QByteArray();
+}
+
+bool headerAt(const ReadAt &read, qint64 offset, std::uint8_t *into, qint64 n)
+{
+    return read(offset, reinterpret_cast<char *>(into), n);
 }
 
 // ---- PNG ----
 
-void pngBlocks(int fd, MetadataBlocks &m)
+void pngBlocks(const ReadAt &read, MarkedBlocks &m)
 {
     static const char keyword[] = "XML:com.adobe.xmp"; // with its NUL
     qint64 at = 8;
+    bool exifSeen = false, xmpSeen = false;
     for (int i = 0; i < kHeadersRead; ++i) {
         std::uint8_t header[8];
-        if (!readAt(fd, at, header, 8))
+        if (!headerAt(read, at, header, 8))
             return;
         const ByteView h{header, 8};
         const qint64 length = h.be32(0);
         // Metadata that counts comes before the pixels.
         if (h.is(4, "IDAT", 4) || h.is(4, "IEND", 4) || length > 0x7FFFFFFF)
             return;
-        if (h.is(4, "eXIf", 4) && m.exif.isEmpty()) {
-            m.exif = bytesAt(fd, at + 8, length);
-        } else if (h.is(4, "iTXt", 4) && m.xmp.isEmpty() && length > qint64(sizeof keyword) + 4) {
-            const QByteArray text = bytesAt(fd, at + 8, length);
+        if (h.is(4, "eXIf", 4) && !exifSeen) {
+            exifSeen = true;
+            m.exifMarked = exifNamesProgram(bytesAt(read, at + 8, length));
+        } else if (h.is(4, "iTXt", 4) && !xmpSeen && length > qint64(sizeof keyword) + 4) {
+            const QByteArray text = bytesAt(read, at + 8, length);
             const ByteView t = ByteView::of(text);
             // Keyword, NUL, compression flag 0, method, language NUL, translated keyword NUL, text.
             if (t.is(0, keyword, sizeof keyword) && t.p[sizeof keyword] == 0) {
                 const qsizetype language = text.indexOf('\0', qsizetype(sizeof keyword) + 2);
                 const qsizetype translated = language < 0 ? -1 : text.indexOf('\0', language + 1);
-                if (translated >= 0)
-                    m.xmp = text.mid(translated + 1);
+                if (translated >= 0) {
+                    xmpSeen = true;
+                    readXmpMarks(text.mid(translated + 1), at + 8 + translated + 1, m);
+                    if (m.recordAt >= at + 8 && m.recordAt < at + 8 + length) {
+                        m.checksumFrom = at + 4; // the chunk's type and data
+                        m.checksumAt = at + 8 + length;
+                    }
+                }
             }
         }
         at += 12 + length;
@@ -63,26 +73,30 @@ void pngBlocks(int fd, MetadataBlocks &m)
 
 // ---- WebP ----
 
-void webpBlocks(int fd, qint64 fileSize, MetadataBlocks &m)
+void webpBlocks(const ReadAt &read, MarkedBlocks &m)
 {
     std::uint8_t riff[12];
-    if (!readAt(fd, 0, riff, 12))
+    if (!headerAt(read, 0, riff, 12))
         return;
-    const qint64 end = std::min(fileSize, 8 + qint64(ByteView{riff, 12}.le32(4)));
+    const qint64 end = 8 + qint64(ByteView{riff, 12}.le32(4));
+    bool exifSeen = false, xmpSeen = false;
     qint64 at = 12;
     for (int i = 0; i < kHeadersRead && at + 8 <= end; ++i) {
         std::uint8_t header[8];
-        if (!readAt(fd, at, header, 8))
+        if (!headerAt(read, at, header, 8))
             return;
         const ByteView h{header, 8};
         const qint64 size = h.le32(4);
-        if (h.is(0, "EXIF", 4) && m.exif.isEmpty()) {
-            m.exif = bytesAt(fd, at + 8, size);
+        if (h.is(0, "EXIF", 4) && !exifSeen) {
+            exifSeen = true;
+            QByteArray exif = bytesAt(read, at + 8, size);
             // Some writers keep JPEG's "Exif\0\0" before the TIFF structure.
-            if (m.exif.startsWith(QByteArray("Exif\0\0", 6)))
-                m.exif.remove(0, 6);
-        } else if (h.is(0, "XMP ", 4) && m.xmp.isEmpty()) {
-            m.xmp = bytesAt(fd, at + 8, size);
+            if (exif.startsWith(QByteArray("Exif\0\0", 6)))
+                exif.remove(0, 6);
+            m.exifMarked = exifNamesProgram(exif);
+        } else if (h.is(0, "XMP ", 4) && !xmpSeen) {
+            xmpSeen = true;
+            readXmpMarks(bytesAt(read, at + 8, size), at + 8, m);
         }
         at += 8 + size + (size & 1);
     }
@@ -165,9 +179,10 @@ void itemTypes(const ByteView &t, const Box &iinf, QList<quint64> &exif, QList<q
     }
 }
 
-// The bytes of item id, through the iloc box's extents in the file (construction
-// method 0, the only one our writer uses); empty when it lies elsewhere.
-QByteArray itemBytes(int fd, const ByteView &t, const Box &iloc, quint64 wanted)
+// The bytes of item id and their offset in the file, through the iloc box's one
+// extent (construction method 0, as our writer stores it); empty when it lies
+// elsewhere or in pieces.
+std::pair<QByteArray, qint64> itemBytes(const ReadAt &read, const ByteView &t, const Box &iloc, quint64 wanted)
 {
     if (!t.has(iloc.payload, 6))
         return {};
@@ -186,7 +201,8 @@ QByteArray itemBytes(int fd, const ByteView &t, const Box &iloc, quint64 wanted)
             || !number(t, at, iloc.end, 2, reference) || !number(t, at, iloc.end, baseSize, base)
             || !number(t, at, iloc.end, 2, extents))
             return {};
-        QByteArray out;
+        if (id == wanted && extents != 1)
+            return {};
         for (quint64 e = 0; e < extents; ++e) {
             quint64 index = 0, offset = 0, length = 0;
             if (!number(t, at, iloc.end, indexSize, index) || !number(t, at, iloc.end, offsetSize, offset)
@@ -196,42 +212,36 @@ QByteArray itemBytes(int fd, const ByteView &t, const Box &iloc, quint64 wanted)
                 continue;
             const quint64 where = base + offset;
             if ((method & 15) != 0 || reference != 0 || length == 0 || where < base
-                || where > quint64(std::numeric_limits<qint64>::max()) || qint64(length) > kBlockMax - out.size())
+                || where > quint64(std::numeric_limits<qint64>::max()) || length > quint64(kBlockMax))
                 return {};
-            const QByteArray part = bytesAt(fd, qint64(where), qint64(length));
-            if (part.isEmpty())
-                return {};
-            out += part;
+            return {bytesAt(read, qint64(where), qint64(length)), qint64(where)};
         }
-        if (id == wanted)
-            return out;
     }
     return {};
 }
 
-void avifBlocks(int fd, qint64 fileSize, MetadataBlocks &m)
+void avifBlocks(const ReadAt &read, MarkedBlocks &m)
 {
     // The meta box among the first top-level boxes, found by their headers alone.
     qint64 at = 0;
     QByteArray meta;
-    for (int i = 0; i < kHeadersRead && at + 8 <= fileSize && meta.isEmpty(); ++i) {
+    for (int i = 0; i < kHeadersRead && meta.isEmpty(); ++i) {
         std::uint8_t header[16];
-        if (!readAt(fd, at, header, 8))
+        if (!headerAt(read, at, header, 8))
             return;
         const ByteView h{header, 16};
         qint64 size = h.be32(0), headerSize = 8;
         if (size == 1) {
-            if (!readAt(fd, at + 8, header + 8, 8))
+            if (!headerAt(read, at + 8, header + 8, 8))
                 return;
             size = (qint64(h.be32(8)) << 32) | h.be32(12);
             headerSize = 16;
-        } else if (size == 0) {
-            size = fileSize - at;
         }
-        if (size < headerSize || size > fileSize - at)
+        // A box reaching to the end (size 0) is the last: the meta box comes earlier.
+        if (size < headerSize || size > std::numeric_limits<qint64>::max() - at)
             return;
         if (h.is(4, "meta", 4))
-            meta = bytesAt(fd, at + headerSize, size - headerSize);
+            meta = bytesAt(read, at + headerSize, size - headerSize);
         at += size;
     }
     const ByteView t = ByteView::of(meta);
@@ -246,49 +256,56 @@ void avifBlocks(int fd, qint64 fileSize, MetadataBlocks &m)
             continue;
         if (!exifItems.isEmpty()) {
             // A 32-bit offset to the TIFF header comes first.
-            const QByteArray item = itemBytes(fd, t, b, exifItems.first());
+            const QByteArray item = itemBytes(read, t, b, exifItems.first()).first;
             const ByteView e = ByteView::of(item);
             if (e.has(0, 4) && e.be32(0) <= quint64(item.size() - 4))
-                m.exif = item.mid(4 + qsizetype(e.be32(0)));
+                m.exifMarked = exifNamesProgram(item.mid(4 + qsizetype(e.be32(0))));
         }
-        if (!xmpItems.isEmpty())
-            m.xmp = itemBytes(fd, t, b, xmpItems.first());
+        if (!xmpItems.isEmpty()) {
+            const auto [xmp, xmpAt] = itemBytes(read, t, b, xmpItems.first());
+            if (!xmp.isEmpty())
+                readXmpMarks(xmp, xmpAt, m);
+        }
+        break;
     }
 }
 
 } // namespace
 
-bool readAt(int fd, qint64 offset, void *into, qint64 n)
+MarkedBlocks pngMarkedBlocks(const ReadAt &read)
 {
-    auto *p = static_cast<char *>(into);
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, p, size_t(n), off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        p += got;
-        offset += got;
-        n -= got;
-    }
-    return true;
+    MarkedBlocks m;
+    pngBlocks(read, m);
+    return m;
 }
 
-MetadataBlocks headMetadataBlocks(int fd)
+MarkedBlocks webpMarkedBlocks(const ReadAt &read)
 {
-    MetadataBlocks m;
-    struct stat st { };
+    MarkedBlocks m;
+    webpBlocks(read, m);
+    return m;
+}
+
+MarkedBlocks avifMarkedBlocks(const ReadAt &read)
+{
+    MarkedBlocks m;
+    avifBlocks(read, m);
+    return m;
+}
+
+MarkedBlocks containerMarkedBlocks(const ReadAt &read)
+{
     std::uint8_t head[12];
-    if (::fstat(fd, &st) != 0 || !readAt(fd, 0, head, 12))
-        return m;
+    if (!headerAt(read, 0, head, 12))
+        return {};
     const ByteView h{head, 12};
     if (h.is(0, "\x89PNG\r\n\x1A\n", 8))
-        pngBlocks(fd, m);
-    else if (h.is(0, "RIFF", 4) && h.is(8, "WEBP", 4))
-        webpBlocks(fd, st.st_size, m);
-    else if (h.is(4, "ftyp", 4))
-        avifBlocks(fd, st.st_size, m);
-    return m;
+        return pngMarkedBlocks(read);
+    if (h.is(0, "RIFF", 4) && h.is(8, "WEBP", 4))
+        return webpMarkedBlocks(read);
+    if (h.is(4, "ftyp", 4))
+        return avifMarkedBlocks(read);
+    return {};
 }
 
 } // namespace kestrovia

@@ -33,13 +33,17 @@ QByteArray encodeJob(const QImage &canvas, const Job &job, const MetadataBlocks 
     if (job.format == OutputFormat::Jpeg)
         return withMetadata(encodeJpeg(canvas, jpegQuality(job.level)), job, metadata, canvas.size(), iccProfile);
     const OutputMetadata blocks = outputMetadata(readSourceMetadata(metadata), canvas.size(), iccProfile, job.metadata);
+    QByteArray file;
     switch (job.format) {
-    case OutputFormat::WebP: return encodeWebp(canvas, webpSettings(job.level), blocks);
-    case OutputFormat::Avif: return encodeAvif(canvas, avifSettings(job.level), blocks);
-    case OutputFormat::Png: return encodePng(canvas, pngSettings(job.level), blocks);
+    case OutputFormat::WebP: file = encodeWebp(canvas, webpSettings(job.level), blocks); break;
+    case OutputFormat::Avif: file = encodeAvif(canvas, avifSettings(job.level), blocks); break;
+    case OutputFormat::Png: file = encodePng(canvas, pngSettings(job.level), blocks); break;
     case OutputFormat::Jpeg: break;
     }
-    throw Failure(ja("出力形式が正しくありません"));
+    if (file.isEmpty())
+        throw Failure(ja("出力形式が正しくありません"));
+    sealOutput(file);
+    return file;
 }
 
 QByteArray encodeJob(const JpegPlanes &planes, const Job &job, const MetadataBlocks &metadata)
