@@ -381,7 +381,7 @@ private slots:
         QTest::newRow("JPEG") << int(OutputFormat::Jpeg) << "■JPG圧縮レベル：" << "0 : 最高画質+";
         QTest::newRow("WebP") << int(OutputFormat::WebP) << "■WebP圧縮レベル：" << "0 : ロスレス";
         QTest::newRow("AVIF") << int(OutputFormat::Avif) << "■AVIF圧縮レベル：" << "0 : 最高画質+";
-        QTest::newRow("PNG") << int(OutputFormat::Png) << "■PNG圧縮の強さ：" << "0 : ロスレス（速い）";
+        QTest::newRow("PNG") << int(OutputFormat::Png) << "■PNG圧縮：" << "0 : ロスレス・速い";
     }
     void levelSaysWhatItMeans()
     {
