@@ -193,7 +193,8 @@ private slots:
         const auto sealed = [](QByteArray file) { return sealOutput(file) ? file : QByteArray(); };
         const auto pixelChanged = [](QByteArray file) {
             // A byte of the picture data, near the end, far from the metadata.
-            file[file.size() - 20] = char(file[file.size() - 20] ^ 0x10);
+            if (file.size() > 20)
+                file[file.size() - 20] = char(file[file.size() - 20] ^ 0x10);
             return file;
         };
         using Encode = QByteArray (*)(const QImage &, const OutputMetadata &);
