@@ -37,11 +37,9 @@
 #include <QTransform>
 #include <QtTest>
 
-#include <cstdio>
 #include <functional>
 #include <map>
 
-#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <webp/encode.h>
@@ -298,37 +296,6 @@ QByteArray webp(const QImage &scene, bool lossless, bool alpha)
     return data;
 }
 
-// A 4:2:0 JPEG from libjpeg, for what TurboJPEG does not write: restart markers
-// after every row of blocks, or arithmetic coding.
-QByteArray libjpegFile(const QImage &scene, bool restarts, bool arithmetic)
-{
-    jpeg_compress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(scene.width());
-    c.image_height = JDIMENSION(scene.height());
-    c.input_components = 4;
-    c.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 92, TRUE);
-    c.restart_in_rows = restarts ? 1 : 0;
-    c.arith_code = arithmetic ? TRUE : FALSE;
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(scene.constScanLine(int(c.next_scanline)));
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    const QByteArray data(reinterpret_cast<const char *>(out), qsizetype(size));
-    std::free(out);
-    return data;
-}
-
 // ---- Whole decodes by other decoders ----
 
 QImage qtDecoded(const QByteArray &data)
@@ -500,8 +467,8 @@ std::vector<Layout> layouts()
         {"jpeg grey", "jpeg-grey.jpg", jpegOf(TJSAMP_GRAY), tj},
         {"jpeg cmyk adobe", "jpeg-cmyk.jpg", cmykJpeg, tj},
         {"jpeg progressive", "jpeg-progressive.jpg", jpegOf(TJSAMP_420, TJFLAG_PROGRESSIVE), tj},
-        {"jpeg arithmetic", "jpeg-arithmetic.jpg", [](S s) { return libjpegFile(s, false, true); }, tj},
-        {"jpeg restart markers", "jpeg-restarts.jpg", [](S s) { return libjpegFile(s, true, false); }, tj},
+        {"jpeg arithmetic", "jpeg-arithmetic.jpg", [](S s) { return libjpegFile(s, {.arithmetic = true}); }, tj},
+        {"jpeg restart markers", "jpeg-restarts.jpg", [](S s) { return libjpegFile(s, {.restarts = true}); }, tj},
         {"jpeg exif 6", "jpeg-exif6.jpg", [](S s) { return withExifOrientation(jpeg(s, 92, TJSAMP_420), 6); },
          [](const QByteArray &d) { return tjDecoded(d, true); }},
         {"png grey 1-bit", "png-grey1.png", pngOf(PNG_COLOR_TYPE_GRAY, 1), qt},
