@@ -2,7 +2,30 @@
 
 #include <algorithm>
 
+#include <jerror.h>
+
 namespace kestrovia {
+
+bool jpegWarningLosesData(j_common_ptr c, const std::function<QByteArray(qint64 n)> &skippedBefore)
+{
+    switch (c->err->msg_code) {
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_BOGUS_ICC: return false;
+    case JWRN_EXTRANEOUS_DATA: {
+        // Before the first scan, the bytes stand between header segments. After a
+        // scan they follow its entropy-coded data, whose decoding took every MCU
+        // and stopped there: a decoding that lost step leaves data of the scan
+        // behind (the same warning before the end marker), fill leaves zeros.
+        if (!c->is_decompressor || reinterpret_cast<j_decompress_ptr>(c)->input_scan_number == 0)
+            return false;
+        const QByteArray skipped = skippedBefore(c->err->msg_parm.i[0]);
+        return skipped.size() != c->err->msg_parm.i[0]
+               || std::any_of(skipped.begin(), skipped.end(), [](char b) { return b != 0; });
+    }
+    default: return true;
+    }
+}
 
 QSizeF jpegComponentExtent(j_decompress_ptr c, int ci)
 {

@@ -17,18 +17,27 @@ namespace kestrovia {
 namespace {
 
 // libjpeg reports errors by calling error_exit, which must not return; it jumps
-// back to the call that was guarded. A warning (a cut or damaged file) is taken as
-// an error, as the full decode takes it: a first look that ends in grey is no look.
+// back to the call that was guarded. A warning that means lost or invented data
+// (jpegWarningLosesData) is taken as an error, as the full decode takes it: a first
+// look that ends in grey is no look.
 struct ErrorTrap {
     jpeg_error_mgr manager{};
     std::jmp_buf jump{};
+    const QByteArray *data = nullptr;
 };
 
 void trapError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorTrap *>(info->err)->jump, 1); }
 
 void trapWarning(j_common_ptr info, int level)
 {
-    if (level < 0)
+    if (level >= 0)
+        return;
+    const QByteArray &data = *reinterpret_cast<ErrorTrap *>(info->err)->data;
+    const auto *d = reinterpret_cast<j_decompress_ptr>(info);
+    const qint64 at = d->src->next_input_byte - reinterpret_cast<const JOCTET *>(data.constData());
+    const bool loses =
+        jpegWarningLosesData(info, [&](qint64 n) { return at >= n ? data.mid(at - n, n) : QByteArray(); });
+    if (loses)
         trapError(info);
 }
 
@@ -73,6 +82,7 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     if (!cover || sniffPictureFormat(data) != PictureFormat::Jpeg)
         return std::nullopt;
     Decompressor d;
+    d.trap.data = &data;
     if (!d.guarded([&] { jpeg_create_decompress(&d.info); }))
         return std::nullopt;
     d.created = true;

@@ -123,18 +123,11 @@ struct JpegSession {
         err.emit_message = [](j_common_ptr c, int level) {
             if (level >= 0)
                 return; // trace messages
-            // Warnings that leave the picture whole: stray bytes between segments
-            // (common in files from cameras and phones), an unknown JFIF revision or
-            // Adobe transform code, a broken ICC chunk. Every other warning (cut
-            // data, a bad code, a marker in the middle of a scan) means libjpeg fills
-            // the rest with grey: the picture is refused.
-            switch (c->err->msg_code) {
-            case JWRN_EXTRANEOUS_DATA:
-            case JWRN_JFIF_MAJOR:
-            case JWRN_ADOBE_XFORM:
-            case JWRN_BOGUS_ICC: return;
-            default: static_cast<JpegSession *>(c->client_data)->damaged = true;
-            }
+            auto *self = static_cast<JpegSession *>(c->client_data);
+            self->damaged = self->damaged || jpegWarningLosesData(c, [self](qint64 n) {
+                                const qint64 at = self->offset - qint64(self->cinfo.src->bytes_in_buffer);
+                                return at >= n ? self->source.bytes(at - n, n) : QByteArray();
+                            });
         };
         err.output_message = [](j_common_ptr) {};
         jpeg_create_decompress(&cinfo);
