@@ -24,6 +24,9 @@ namespace kestrovia {
 // JFIF revision or Adobe transform, a broken ICC chunk) are harmless.
 // skippedBefore(n): the n bytes of the file just before libjpeg's next input byte.
 bool jpegWarningLosesData(j_common_ptr c, const std::function<QByteArray(qint64 n)> &skippedBefore);
+// The same for a warning known only by its text, as libtiff passes on its JPEG
+// codec's. Stray bytes count as data there: a strip holds its stream alone.
+bool jpegWarningTextLosesData(const QByteArray &text);
 
 // Reduction on load for a need in stored pixels: the largest factor of 8, 4, 2,
 // down to `smallest`, at which the luma keeps lumaPerDrawn decoded samples for each

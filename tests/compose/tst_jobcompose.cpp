@@ -55,7 +55,8 @@ QImage compose(const JobRow &j) { return composeJob(readJob(j), loadJobSource(re
 
 // An RGB TIFF written by libtiff in strips of rowsPerStrip rows, or in square tiles
 // of tileSide pixels when that is set.
-QByteArray libtiffPicture(const QImage &image, int rowsPerStrip, int tileSide = 0)
+QByteArray libtiffPicture(const QImage &image, int rowsPerStrip, int tileSide = 0,
+                          int compression = COMPRESSION_ADOBE_DEFLATE)
 {
     QTemporaryDir dir;
     const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("p.tif")));
@@ -69,7 +70,7 @@ QByteArray libtiffPicture(const QImage &image, int rowsPerStrip, int tileSide = 
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
     const auto rgb = [&](int x, int y, std::uint8_t *to) {
         const QRgb c = x < w && y < h ? image.pixel(x, y) : 0;
         to[0] = std::uint8_t(qRed(c));
@@ -730,6 +731,24 @@ private slots:
         for (const char *size : {"", "67*52", "120*90"}) {
             const JobRow j = job(dir.filePath(fileName), size, "ON", "Top", "");
             QVERIFY2(composeJobFile(readJob(j)).canvas == composeJob(readJob(j), other), size);
+        }
+    }
+
+    // libtiff's JPEG codec passes libjpeg's warnings on as text: a strip whose data
+    // was damaged is refused as a damaged JPEG is, by the whole decode and the bands.
+    void jpegStripsFollowTheJpegRule()
+    {
+        const QByteArray good = libtiffPicture(noise(64, 48), 48, 0, COMPRESSION_JPEG);
+        QByteArray bad = good;
+        const qsizetype sos = bad.indexOf("\xFF\xDA");
+        bad.replace((sos + bad.indexOf("\xFF\xD9", sos)) / 2, 6, QByteArray("\xFF\0\xFF\0\xFF\0", 6)); // no such code
+        QTemporaryDir dir;
+        for (const auto &[data, refused] : {std::pair{good, false}, std::pair{bad, true}}) {
+            writeFile(dir.filePath(QStringLiteral("j.tif")), data);
+            const Job j = readJob(job(dir.filePath(QStringLiteral("j.tif")), "32*24", "ON", "Top", ""));
+            for (const QString &why :
+                 {failureOf([&] { decodePictureData(data); }), failureOf([&] { composeJobFile(j); })})
+                QVERIFY2(refused ? why.contains("TIFF ファイルが壊れて") : why.isEmpty(), qPrintable(why));
         }
     }
 
