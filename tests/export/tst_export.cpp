@@ -300,6 +300,48 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(data.size()).arg(standard.size())));
     }
 
+    // Both encoders take the accurate DCT at every quality: the same pixels as
+    // TurboJPEG's accurate encoder gives, not its fast one (its choice below 96).
+    void accurateDct_data()
+    {
+        QTest::addColumn<bool>("planes");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("rgb, 82") << false << 82;
+        QTest::newRow("rgb, 40") << false << 40;
+        QTest::newRow("planes, 82") << true << 82;
+    }
+    void accurateDct()
+    {
+        QFETCH(bool, planes);
+        QFETCH(int, quality);
+        const QImage photo = photoLike(64, 48);
+        JpegPlanes p;
+        QImage *plane[3] = {&p.y, &p.cb, &p.cr};
+        for (int c = 0; c < 3; ++c) {
+            *plane[c] = QImage(c ? QSize(32, 24) : QSize(64, 48), QImage::Format_Grayscale8);
+            for (int y = 0; y < plane[c]->height(); ++y)
+                for (int x = 0; x < plane[c]->width(); ++x)
+                    plane[c]->setPixel(x, y, qGray(photo.pixel(x, y)) * (c + 1) / 3);
+        }
+        const auto turbo = [&](int flags) {
+            tjhandle tj = tjInitCompress();
+            unsigned char *buf = nullptr;
+            unsigned long size = 0;
+            const unsigned char *bits[3] = {p.y.constBits(), p.cb.constBits(), p.cr.constBits()};
+            const int strides[3] = {int(p.y.bytesPerLine()), int(p.cb.bytesPerLine()), int(p.cr.bytesPerLine())};
+            if (planes)
+                tjCompressFromYUVPlanes(tj, bits, 64, strides, 48, TJSAMP_420, &buf, &size, quality, flags);
+            const QByteArray out = planes ? QByteArray(reinterpret_cast<const char *>(buf), qsizetype(size))
+                                          : jpeg(photo, quality, TJSAMP_420, flags);
+            tjFree(buf);
+            tjDestroy(tj);
+            return QImage::fromData(out);
+        };
+        const QImage ours = QImage::fromData(planes ? encodeJpeg(p, quality) : encodeJpeg(photo, quality));
+        QVERIFY(ours == turbo(TJFLAG_ACCURATEDCT));
+        QVERIFY(ours != turbo(TJFLAG_FASTDCT));
+    }
+
     // The camera's tags of a TIFF written by libtiff come through in both routes, its
     // own layout left behind.
     void tiffCameraTagsConvert()
