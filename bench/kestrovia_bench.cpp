@@ -11,7 +11,8 @@
 //                                                 first): median ms of 5, and how
 //                                                 many rows would replace an output
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
-//   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
+//   kestrovia_bench quality <folder>              PSNR of written files against a float
+//                                                 resize of their source
 //   kestrovia_bench mixedpictures <folder>        the mixed load's pictures (kept when made)
 //   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
@@ -47,6 +48,7 @@
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
 #include "tests/common/hostilestreams.h"
+#include "tests/common/reference.h"
 #include "tests/common/runbatch.h"
 
 #include <QCoreApplication>
@@ -74,6 +76,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -324,81 +327,60 @@ double longestStall(const std::function<void()> &work)
     return longest / 1e6;
 }
 
-// A 2001 x 1337 photo to 250 x 167: PSNR of our output, and of <folder>/vips.png when
-// present (vipsthumbnail photo2001.jpg -s 250 -o vips.png), against a plain Lanczos-3
-// rendering of the full picture in doubles, for the left, middle and right thirds.
-// An odd width shows a misplaced partial block as a loss growing to the right.
+// What the batch writes for the commonest jobs, against the photo decoded whole (by
+// Qt's reader) and resized in floats (tests/common/reference.h): a 4000 x 3000 4:2:0
+// photo to 640*480 and 320*240 (reduced on load by 2 and 4) at levels 0 and 5, and
+// a 2001 x 1337 one to 250*167, whose odd width shows a misplaced partial block as a
+// loss growing to the right. PSNR in dB over the whole canvas and its left, middle
+// and right thirds, one line a job:
+//   case=quality picture=<w>x<h> size=<w>x<h> level=<n> psnr=… left=… middle=… right=…
 int quality(const QString &folder)
 {
-    const QString picture = folder + QStringLiteral("/photo2001.jpg");
-    if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(2001, 1337), picture))
-        return 1;
-    const QImage full = decodePictureData([&] {
-                            QFile f(picture);
-                            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-                        }())
-                            .image;
-    const int ow = 250, oh = 167;
-    const auto weights = [](int n, int size) {
-        std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(n));
-        const double scale = double(size) / n;
-        const auto sinc = [](double t) { return t == 0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t); };
-        for (int i = 0; i < n; ++i) {
-            const double centre = (i + 0.5) * scale;
-            double sum = 0;
-            for (int j = std::max(0, int(centre - 3 * scale)); j < std::min(size, int(centre + 3 * scale) + 1); ++j) {
-                const double t = std::abs(j + 0.5 - centre) / scale;
-                const double v = t < 3 ? sinc(t) * sinc(t / 3) : 0.0;
-                w[size_t(i)].push_back({j, v});
-                sum += v;
-            }
-            for (auto &p : w[size_t(i)])
-                p.second /= sum;
-        }
-        return w;
+    struct Job {
+        QString picture;
+        QSize photo, size;
+        int level;
     };
-    const auto wx = weights(ow, full.width()), wy = weights(oh, full.height());
-    std::vector<double> mid(size_t(full.height()) * ow * 3), ref(size_t(oh) * ow * 3);
-    for (int y = 0; y < full.height(); ++y)
-        for (int x = 0; x < ow; ++x)
-            for (const auto &[j, w] : wx[size_t(x)])
-                for (int c = 0; c < 3; ++c)
-                    mid[(size_t(y) * ow + x) * 3 + c] += w * ((full.pixel(j, y) >> (8 * c)) & 0xFF);
-    for (int y = 0; y < oh; ++y)
-        for (int x = 0; x < ow; ++x)
-            for (const auto &[j, w] : wy[size_t(y)])
-                for (int c = 0; c < 3; ++c)
-                    ref[(size_t(y) * ow + x) * 3 + c] += w * mid[(size_t(j) * ow + x) * 3 + c];
-    const auto report = [&](const char *name, const QImage &img) {
-        std::printf("%-6s", name);
-        for (int third = 0; third < 3; ++third) {
-            double squares = 0;
-            int count = 0;
-            for (int y = 0; y < oh; ++y)
-                for (int x = third * ow / 3; x < (third + 1) * ow / 3; ++x)
-                    for (int c = 0; c < 3; ++c, ++count) {
-                        const double d = ((img.pixel(x, y) >> (8 * c)) & 0xFF)
-                                         - std::clamp(ref[(size_t(y) * ow + x) * 3 + c], 0.0, 255.0);
-                        squares += d * d;
-                    }
-            std::printf(" %s=%.1f dB",
-                        third == 0   ? "left"
-                        : third == 1 ? "middle"
-                                     : "right",
-                        10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9)));
+    const QList<Job> jobs{{QStringLiteral("photo4000.jpg"), {4000, 3000}, {640, 480}, 0},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {640, 480}, 5},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {320, 240}, 0},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {320, 240}, 5},
+                          {QStringLiteral("photo2001.jpg"), {2001, 1337}, {250, 167}, 0}};
+    QList<std::pair<int, JobRow>> rows;
+    for (const Job &j : jobs) {
+        const QString picture = folder + u'/' + j.picture;
+        if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(j.photo.width(), j.photo.height()), picture))
+            return 1;
+        JobRow row = benchpics::benchRow(picture, QStringLiteral("%1/%2-%3/").arg(folder).arg(rows.size()).arg(j.level),
+                                         j.level);
+        row.newSize = sizeText(j.size);
+        row.fit = celltext::FitStretch.toString();
+        if (!QDir().mkpath(row.saveFolder))
+            return 1;
+        rows.append({int(rows.size()) + 1, row});
+    }
+    if (runRows(rows) != 0)
+        return 1;
+    std::map<QString, testref::Floats> photos;
+    for (const auto &[n, row] : rows) {
+        const Job &j = jobs[n - 1];
+        auto [photo, added] = photos.try_emplace(j.picture);
+        if (added)
+            photo->second = testref::floats(QImage(row.path));
+        const testref::Floats want = testref::canvas(photo->second, j.size, QRect(QPoint(0, 0), j.size), 0, false);
+        const QImage written(row.saveFolder + outputFileName(row.fileName));
+        std::printf("case=quality picture=%dx%d size=%dx%d level=%d psnr=%.1f", j.photo.width(), j.photo.height(),
+                    j.size.width(), j.size.height(), j.level, testref::psnr(want, written));
+        for (const char *third : {"left", "middle", "right"}) {
+            const int x0 = int(third[0] == 'l' ? 0 : third[0] == 'm' ? 1 : 2) * j.size.width() / 3;
+            const QRect part(x0, 0, j.size.width() / 3, j.size.height());
+            testref::Floats cut(part.width(), part.height());
+            for (int y = 0; y < part.height(); ++y)
+                std::copy_n(want.at(part.x(), y), part.width() * 4, cut.at(0, y));
+            std::printf(" %s=%.1f", third, testref::psnr(cut, written.copy(part)));
         }
         std::printf("\n");
-    };
-    JobRow job;
-    job.path = picture;
-    job.newSize = QStringLiteral("250*167");
-    job.fit = QStringLiteral("ON");
-    job.backColor = QStringLiteral("8421504");
-    job.compression = QStringLiteral("5");
-    report("ours", composeJob(readJob(job), loadJobSource(readJob(job))));
-    const QImage vips(folder + QStringLiteral("/vips.png"));
-    if (vips.size() == QSize(ow, oh))
-        report("vips", vips);
+    }
     return 0;
 }
 
