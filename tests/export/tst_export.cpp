@@ -603,6 +603,28 @@ private slots:
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
     }
 
+    // Where the file system cannot rename without replacing, the named temporary is
+    // linked in instead, which never replaces either: a file that took the output's
+    // name keeps its bytes, and nothing is left behind.
+    void renameFallbackNeverReplaces()
+    {
+        const QString taken = m_folder->filePath(QStringLiteral("taken.jpg")),
+                      free = m_folder->filePath(QStringLiteral("free.jpg"));
+        writeFile(taken, "someone's");
+        useNamedTemporaries(true);
+        useRenameFallback(true);
+        const QString why = failureOf([&] { writeOutputFile(taken, "ours", WriteMode::New); });
+        const QString freeWhy = failureOf([&] { writeOutputFile(free, "ours", WriteMode::New); });
+        useRenameFallback(false);
+        useNamedTemporaries(false);
+        QVERIFY2(why.contains("確認の後"), qPrintable(why));
+        QCOMPARE(readFile(taken), QByteArray("someone's"));
+        QVERIFY2(freeWhy.isEmpty(), qPrintable(freeWhy));
+        QCOMPARE(readFile(free), QByteArray("ours"));
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")),
+                 QStringList());
+    }
+
     // The mark tells an earlier output, as it was written, from anything else at an
     // output path: a user's original, or an output the user changed since. Only
     // the file's bytes count: a touch or a copy that lost the attribute stays ours;
