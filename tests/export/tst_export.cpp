@@ -843,6 +843,10 @@ private slots:
         Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
         Exiv2::XmpData xmp = cameraXmp();
         xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
+        // Where, named by no word but "GPS": the height, the time of the fix, the heading.
+        xmp["Xmp.exif.GPSAltitude"] = "120/1";
+        xmp["Xmp.exif.GPSTimeStamp"] = "2024-05-06T07:08:09Z";
+        xmp["Xmp.exif.GPSImgDirection"] = "90/1";
         xmp["Xmp.photoshop.City"] = "Kyoto";
         xmp["Xmp.iptc.Location"] = "Gion";
         xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";
@@ -876,7 +880,8 @@ private slots:
                                [&](const auto &d) { return d.key().find(text) != std::string::npos; });
         };
         QCOMPARE(anyOf(r.exifData, "GPSInfo"), place);
-        for (const char *key : {"GPSLatitude", "City", "Location", "GpsLongitude"})
+        for (const char *key :
+             {"GPSLatitude", "GPSAltitude", "GPSTimeStamp", "GPSImgDirection", "City", "Location", "GpsLongitude"})
             QVERIFY2(anyOf(r.xmpData, key) == place, key);
         for (const char *key : {"City", "CountryName"})
             QVERIFY2(anyOf(r.iptcData, key) == place, key);
