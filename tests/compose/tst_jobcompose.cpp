@@ -815,6 +815,19 @@ private slots:
         QCOMPARE(memorybudget::waiting(), 0);
     }
 
+    // A reservation that grows is held to the capacity as a whole: two parts that
+    // each fit are refused together, and what was granted stays as it was.
+    void budgetHoldsAGrowingReservation()
+    {
+        memorybudget::setLimits(100 << 20, 100 << 20);
+        const auto restore = qScopeGuard([] { memorybudget::setLimits(0, 0); });
+        MemoryReservation r(qint64(60) << 20, 4000, 3000);
+        const QString why = failureOf([&] { r.grow(qint64(60) << 20, 4000, 3000); });
+        QVERIFY2(why.contains("大きすぎる"), qPrintable(why));
+        QCOMPARE(r.bytes(), qint64(60) << 20);
+        QCOMPARE(memorybudget::inUse(), qint64(60) << 20);
+    }
+
     // A stop request ends a decode where it is: raised before the memory is granted,
     // or once half the file has been read, the rest of the file is never read (also
     // while a progressive JPEG's scans or a WebP are gathered), and the memory goes
