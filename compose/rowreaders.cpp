@@ -75,27 +75,6 @@ namespace {
 
 // ---- JPEG (libjpeg) ----
 
-// The IPTC records of a Photoshop APP13 segment: the data of its 8BIM resource 0x0404.
-QByteArray iptcOf(const ByteView &b)
-{
-    qint64 at = 14; // "Photoshop 3.0\0"
-    while (b.has(at, 12) && b.is(at, "8BIM", 4)) {
-        const std::uint32_t id = b.be16(at + 4);
-        const qint64 nameLength = b.p[at + 6];
-        qint64 p = at + 6 + 1 + nameLength;
-        p += p % 2; // the name is padded to an even length, its length byte included
-        if (!b.has(p, 4))
-            break;
-        const qint64 size = b.be32(p);
-        if (!b.has(p + 4, size))
-            break;
-        if (id == 0x0404)
-            return b.bytes(p + 4, size);
-        at = p + 4 + size + size % 2;
-    }
-    return {};
-}
-
 struct JpegSession {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr err{};
@@ -205,6 +184,7 @@ struct JpegSession {
         started = true;
 
         std::map<int, QByteArray> icc;
+        QByteArray resources;
         int iccCount = -1;
         bool iccBroken = false;
         for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
@@ -214,8 +194,9 @@ struct JpegSession {
             else if (m->marker == JPEG_APP0 + 1 && b.is(0, "http://ns.adobe.com/xap/1.0/\0", 29)
                      && blocks.xmp.isEmpty())
                 blocks.xmp = b.bytes(29, b.size - 29);
-            else if (m->marker == JPEG_APP0 + 13 && b.is(0, "Photoshop 3.0\0", 14) && blocks.iptc.isEmpty())
-                blocks.iptc = iptcOf(b);
+            else if (m->marker == JPEG_APP0 + 13 && b.is(0, "Photoshop 3.0\0", 14))
+                // Resources longer than a segment continue in the next one.
+                resources += b.bytes(14, b.size - 14);
             else if (m->marker == JPEG_APP0 + 2 && b.size >= 14 && b.is(0, "ICC_PROFILE\0", 12)) {
                 const int seq = b.p[12], count = b.p[13];
                 if (iccCount < 0)
@@ -225,6 +206,7 @@ struct JpegSession {
                 icc[seq] = b.bytes(14, b.size - 14);
             }
         }
+        blocks.iptc = iptcRecords(resources);
         if (!iccBroken && iccCount > 0 && int(icc.size()) == iccCount)
             for (const auto &[seq, chunk] : icc)
                 blocks.icc += chunk;
