@@ -367,7 +367,7 @@ int quality(const QString &folder)
         auto [photo, added] = photos.try_emplace(j.picture);
         if (added)
             photo->second = testref::floats(QImage(row.path));
-        const testref::Floats want = testref::canvas(photo->second, j.size, QRect(QPoint(0, 0), j.size), 0, false);
+        const testref::Floats want = testref::canvas(photo->second, j.size, QRect(QPoint(0, 0), j.size), 0);
         const QImage written(row.saveFolder + outputFileName(row.fileName));
         std::printf("case=quality picture=%dx%d size=%dx%d level=%d psnr=%.1f", j.photo.width(), j.photo.height(),
                     j.size.width(), j.size.height(), j.level, testref::psnr(want, written));

@@ -631,9 +631,10 @@ class TestRoutes : public QObject {
     std::vector<Layout> m_layouts = layouts();
     std::vector<Output> m_outputs = outputs();
     std::vector<QByteArray> m_sources;
-    std::vector<Floats> m_upright;
+    std::vector<QImage> m_upright; // each source decoded whole another way
     std::map<QString, RowOutcome> m_written; // by output path
-    // What a cell's outputs are compared with, by layout, size and shape.
+    // What a cell's outputs are compared with, by size and shape, made for one layout
+    // at a time (the cells come layout by layout).
     struct Expected {
         Floats reference, preview;
         std::optional<Floats> firstLook; // a JPEG's, where the renderer makes one
@@ -651,13 +652,22 @@ class TestRoutes : public QObject {
             return at->second;
         }
     };
-    std::map<QString, Expected> m_expected;
+    int m_expectedLayout = -1;
+    std::optional<Floats> m_laid[2]; // the picture on the background, unturned and turned
+    std::map<std::pair<int, int>, Expected> m_expected;
     Expected &expected(int l, int s, int sh, const Job &job, const Cell &c)
     {
-        const auto [at, added] = m_expected.try_emplace(QStringLiteral("%1/%2/%3").arg(l).arg(s).arg(sh));
+        if (l != m_expectedLayout) {
+            m_expectedLayout = l;
+            m_laid[0] = m_laid[1] = std::nullopt;
+            m_expected.clear();
+        }
+        const auto [at, added] = m_expected.try_emplace({s, sh});
         if (added) {
-            at->second.reference =
-                testref::canvas(m_upright[size_t(l)], c.canvas, c.drawn, kBackground, kShapes[sh].turned);
+            std::optional<Floats> &laid = m_laid[kShapes[sh].turned];
+            if (!laid)
+                laid = testref::laidOn(testref::floats(m_upright[size_t(l)]), kBackground, kShapes[sh].turned);
+            at->second.reference = testref::canvas(*laid, c.canvas, c.drawn, kBackground);
             at->second.preview = testref::floats(preview(job));
             // The renderer's own call for a first look.
             const auto quick = decodeQuickJpeg(
@@ -675,8 +685,8 @@ class TestRoutes : public QObject {
     }
     Cell cell(int l, int s, int sh, int o) const
     {
-        return cellOf(QSize(m_upright[size_t(l)].w, m_upright[size_t(l)].h), kSizes[s], kShapes[sh],
-                      m_dir.filePath(m_layouts[size_t(l)].file), folderOf(s, sh, o), m_outputs[size_t(o)].level);
+        return cellOf(m_upright[size_t(l)].size(), kSizes[s], kShapes[sh], m_dir.filePath(m_layouts[size_t(l)].file),
+                      folderOf(s, sh, o), m_outputs[size_t(o)].level);
     }
 
     // The renderer's exact picture of the row, with the turn (完全プレビュー).
@@ -706,7 +716,7 @@ private slots:
         for (const Layout &l : m_layouts) {
             m_sources.push_back(l.make(photo));
             writeFile(m_dir.filePath(l.file), m_sources.back());
-            m_upright.push_back(m_sources.back().isEmpty() ? Floats() : testref::floats(l.decode(m_sources.back())));
+            m_upright.push_back(m_sources.back().isEmpty() ? QImage() : l.decode(m_sources.back()));
         }
         for (int o = 0; o < int(m_outputs.size()); ++o)
             for (int s = 0; s < int(std::size(kSizes)); ++s)
