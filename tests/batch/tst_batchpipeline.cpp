@@ -608,6 +608,9 @@ private slots:
         };
         const auto inserted = [](QByteArray d, qsizetype at, const QByteArray &what) { return d.insert(at, what); };
         QTest::newRow("bad Huffman code") << replaced(good, mid, badCode) << "bad Huffman code" << true;
+        // At the scan's end no stray data follows to give the damage away.
+        QTest::newRow("bad Huffman code in the last bytes")
+            << replaced(good, eoi - badCode.size(), badCode) << "bad Huffman code" << true;
         QTest::newRow("bytes zeroed mid-scan") << replaced(good, mid, QByteArray(32, 0)) << "Corrupt JPEG data" << true;
         QTest::newRow("cut short, an end marker added") << good.left(mid) + "\xFF\xD9"
                                                         << "premature end of data segment" << true;
