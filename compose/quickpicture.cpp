@@ -3,6 +3,7 @@
 #include "compose/colorprofile.h"
 #include "compose/imagebuffer.h"
 #include "compose/jpegrules.h"
+#include "compose/jpegscans.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
 #include "platform/failure.h"
@@ -46,6 +47,7 @@ void stayQuiet(j_common_ptr) { }
 struct Decompressor {
     jpeg_decompress_struct info{};
     ErrorTrap trap;
+    JpegScanGuard scans; // a file of endless scans gives no first look
     bool created = false;
 
     Decompressor()
@@ -86,6 +88,7 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     if (!d.guarded([&] { jpeg_create_decompress(&d.info); }))
         return std::nullopt;
     d.created = true;
+    d.scans.attach(d.info);
     const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
     if (!d.guarded([&] {
             jpeg_mem_src(&d.info, bytes, static_cast<unsigned long>(data.size()));
@@ -97,6 +100,9 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     // Nor a grey one under a grey profile: the full decode converts its greys.
     if (d.info.jpeg_color_space == JCS_GRAYSCALE
         && iccColourSpace(embeddedIccProfile(data, PictureFormat::Jpeg)) == IccSpace::Gray)
+        return std::nullopt;
+    const qint64 afterHeader = data.size() - qint64(d.info.src->bytes_in_buffer);
+    if (!JpegScanGuard::checkScans(PictureSource::memory(data), afterHeader, d.info).isEmpty())
         return std::nullopt;
     const int w = int(d.info.image_width);
     const int h = int(d.info.image_height);

@@ -3,6 +3,7 @@
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "compose/jpegrules.h"
+#include "compose/jpegscans.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/stop.h"
@@ -87,6 +88,7 @@ struct JpegSession {
     bool damaged = false;
     bool buffered = false; // the scans are gathered before the output (begin)
     JOCTET eoi[2] = {0xFF, JPEG_EOI};
+    JpegScanGuard scans;
 
     explicit JpegSession(const PictureSource &s)
         : source(s)
@@ -94,6 +96,8 @@ struct JpegSession {
         cinfo.err = jpeg_std_error(&err);
         err.error_exit = [](j_common_ptr c) {
             auto *self = static_cast<JpegSession *>(c->client_data);
+            if (self->scans.refused())
+                fail(self->scans.reason());
             if (c->err->msg_code == JERR_OUT_OF_MEMORY)
                 fail(ja("JPEG を展開するメモリが足りません"));
             fail(self->started ? ja("JPEG ファイルが壊れているか途中で切れています")
@@ -111,6 +115,7 @@ struct JpegSession {
         err.output_message = [](j_common_ptr) {};
         jpeg_create_decompress(&cinfo);
         created = true;
+        scans.attach(cinfo);
         cinfo.client_data = this;
         src.init_source = [](j_decompress_ptr) {};
         src.fill_input_buffer = [](j_decompress_ptr c) -> boolean {
@@ -229,6 +234,8 @@ struct JpegSession {
             if (step % 16 == 0)
                 checkPoint();
             const int got = jpeg_consume_input(&cinfo);
+            if (!scans.check(cinfo))
+                fail(scans.reason());
             if (got == JPEG_REACHED_EOI || got == JPEG_SUSPENDED)
                 break;
         }
@@ -244,6 +251,15 @@ struct JpegSession {
             jpeg_finish_output(&cinfo);
         jpeg_finish_decompress(&cinfo);
         check();
+    }
+
+    // The scans, from their headers, before the memory for them is reserved:
+    // refused when there are more than any encoder writes, or when they repeat.
+    void checkScans() const
+    {
+        const QString why = JpegScanGuard::checkScans(source, offset - qint64(cinfo.src->bytes_in_buffer), cinfo);
+        if (!why.isEmpty())
+            fail(why);
     }
 
     // What libjpeg holds for a picture of several scans (progressive, or one
@@ -286,6 +302,7 @@ public:
         // A last partial block (w mod d pixels) sits at the right and bottom.
         extent = QRectF(0, 0, double(stored.width()) / d, double(stored.height()) / d);
         chunk = std::max(1, c.rec_outbuf_height);
+        m_s.checkScans();
         memory = m_s.coefficientBytes() + (m_cmyk ? qint64(size.width()) * 4 * 16 : 0);
     }
 
@@ -368,6 +385,7 @@ public:
         c.raw_data_out = TRUE;
         c.do_fancy_upsampling = FALSE;
         setJpegReduction(&c, need ? need(stored) : QSize(), kReducedPerDrawn, kChromaPerDrawn, 2);
+        m_s.checkScans();
         memory = m_s.coefficientBytes();
         // The sizes only: the decoding starts with the first read, once the memory
         // is reserved. libjpeg may decode chroma at a larger scale than luma (it
