@@ -76,6 +76,10 @@ namespace {
 
 // ---- JPEG (libjpeg) ----
 
+// What a JPEG holds before its first scan (metadata segments, profiles, tables):
+// real files keep it within a few megabytes.
+constexpr qint64 kMaxJpegHeaderBytes = qint64(16) << 20;
+
 struct JpegSession {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr err{};
@@ -120,6 +124,12 @@ struct JpegSession {
         src.init_source = [](j_decompress_ptr) {};
         src.fill_input_buffer = [](j_decompress_ptr c) -> boolean {
             auto *self = static_cast<JpegSession *>(c->client_data);
+            // libjpeg looks for the frame through any bytes that are no marker: a
+            // file of a JPEG start and hundreds of megabytes of anything else would
+            // be read to its end.
+            if (!self->started && self->offset >= kMaxJpegHeaderBytes)
+                fail(ja("JPEG ファイルが壊れているため読み込めません（先頭 %1 MB に画像の始まりがありません）")
+                         .arg(kMaxJpegHeaderBytes >> 20));
             const qint64 n = self->source.read(self->offset, self->buffer.data(), qint64(self->buffer.size()));
             self->offset += n;
             if (n == 0) {
