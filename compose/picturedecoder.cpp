@@ -131,10 +131,9 @@ DecodedPicture decodeSource(const PictureSource &source, const NeedFunction &nee
     if (const std::unique_ptr<RowReader> reader = openRowReader(source, format, need))
         return readWhole(*reader);
 
-    // GIF decodes whole: the file and the picture are reserved first.
-    MemoryReservation memory(source.size(), 0, 0);
-    const QByteArray data = source.data() ? *source.data() : source.bytes(0, source.size());
-    FormatPicture p = decodeFormatPicture(data, format, [&](QSize size) {
+    // GIF decodes whole, its first frame's bytes and the picture reserved first.
+    MemoryReservation memory;
+    FormatPicture p = decodeGif(source, memory, [&](QSize size) {
         // Qt's picture, its conversion and ours.
         memory.grow(qint64(size.width()) * size.height() * 12, size.width(), size.height());
         if (need)
