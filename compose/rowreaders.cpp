@@ -445,6 +445,9 @@ private:
 // Larger text and profile chunks than this do not occur in real files; the bound
 // keeps a chunk whose length claims gigabytes from being allocated.
 constexpr png_alloc_size_t kPngChunkMax = 32 << 20;
+// Everything before the pixels (profile, text, metadata): a few megabytes in any
+// real file.
+constexpr qint64 kPngBeforePixelsMax = qint64(64) << 20;
 
 // libpng's structures, freed also when a constructor throws.
 struct PngHandles {
@@ -460,7 +463,7 @@ struct PngHandles {
 class PngRows : public RowReader {
 public:
     explicit PngRows(const PictureSource &source)
-        : m_source(source)
+        : m_source(source, 64 * 1024)
     {
         // The size from IHDR first, so that a picture beyond the limits is named
         // as such rather than as libpng's refusal.
@@ -480,7 +483,7 @@ public:
         // than any text or profile needs is refused here.
         for (qint64 at = 8;;) {
             std::uint8_t header[8];
-            if (source.read(at, header, 8) < 8)
+            if (m_source.read(at, header, 8) < 8)
                 fail(cutShortReason(PictureFormat::Png));
             const ByteView c{header, 8};
             const qint64 length = c.be32(0);
@@ -488,7 +491,7 @@ public:
                 fail(cutShortReason(PictureFormat::Png));
             if (c.is(4, "IDAT", 4) || c.is(4, "IEND", 4))
                 break;
-            if (length > qint64(kPngChunkMax))
+            if (length > qint64(kPngChunkMax) || at > kPngBeforePixelsMax)
                 fail(damagedReason(PictureFormat::Png));
             at += 12 + length;
         }
@@ -503,6 +506,16 @@ public:
         png_set_user_limits(m_png, kMaxPictureSide, kMaxPictureSide);
         png_set_chunk_malloc_max(m_png, kPngChunkMax);
         png_set_chunk_cache_max(m_png, 256);
+        // libpng clears a buffer of a chunk's declared length before it reads a
+        // known chunk, wherever the chunk lies (2 GB for a 279-byte file whose text
+        // chunk after the pixels claims so). The metadata chunks come to onChunk
+        // instead, one at a time within the bound above, and the chunks nothing
+        // here uses are passed over unread.
+        static const png_byte metadataChunks[] = "tEXt\0zTXt\0iTXt\0eXIf";
+        static const png_byte unusedChunks[] = "sPLT\0pCAL\0sCAL\0hIST";
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_ALWAYS, metadataChunks, 4);
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER, unusedChunks, 4);
+        png_set_read_user_chunk_fn(m_png, this, onChunk);
         png_read_info(m_png, m_info);
 
         png_uint_32 pw = 0, ph = 0;
@@ -510,7 +523,7 @@ public:
         png_get_IHDR(m_png, m_info, &pw, &ph, &depth, &type, &interlace, nullptr, nullptr);
         stored = size = QSize(int(pw), int(ph));
         extent = QRectF(0, 0, pw, ph);
-        collect();
+        collectProfile();
         orientation = exifBlockOrientation(blocks.exif);
 
         if (type == PNG_COLOR_TYPE_PALETTE)
@@ -572,7 +585,7 @@ public:
             ++m_row;
         }
         png_read_end(m_png, m_info);
-        collect();
+        collectProfile();
     }
 
 private:
@@ -592,22 +605,17 @@ private:
             png_error(png, "cut");
         }
     }
-    // eXIf, the text chunks' XMP and raw profiles, and iCCP, where found.
-    void collect()
+    // eXIf and the text chunks' XMP and raw profiles, wherever they lie.
+    static int onChunk(png_structp png, png_unknown_chunkp chunk)
     {
-        png_bytep exif = nullptr;
-        png_uint_32 exifLength = 0;
-        if (blocks.exif.isEmpty() && png_get_eXIf_1(m_png, m_info, &exifLength, &exif) && exif)
-            blocks.exif = QByteArray(reinterpret_cast<const char *>(exif), qsizetype(exifLength));
-        if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
-            blocks.exif.remove(0, 6);
-        png_textp text = nullptr;
-        int count = 0;
-        png_get_text(m_png, m_info, &text, &count);
-        for (int i = 0; i < count; ++i)
-            addPngTextBlock(
-                blocks, QByteArray(text[i].key),
-                QByteArray(text[i].text, qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length)));
+        auto *self = static_cast<PngRows *>(png_get_user_chunk_ptr(png));
+        addPngChunkBlock(self->blocks, QByteArray(reinterpret_cast<const char *>(chunk->name), 4),
+                         QByteArray::fromRawData(reinterpret_cast<const char *>(chunk->data), qsizetype(chunk->size)));
+        return 1; // taken: libpng keeps nothing of it
+    }
+    // The iCCP profile, which comes before the pixels.
+    void collectProfile()
+    {
         png_charp name = nullptr;
         int compression = 0;
         png_bytep profile = nullptr;
@@ -616,7 +624,7 @@ private:
             blocks.icc = QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileLength));
     }
 
-    PictureSource m_source;
+    SourceWindow m_source;
     qint64 m_offset = 0;
     bool m_cut = false;
     PngHandles m_h;

@@ -75,6 +75,11 @@ private slots:
             << gifFrame(5000, 5000, 6000, 0, 16, 16, 256) << qint64(0) << QSize() << "GIF ファイルが壊れている"
             << true << qint64(0) << 128 * kKB;
 
+        // PNG: a chunk's claimed length is never allocated, wherever the chunk lies.
+        QTest::newRow("png text chunk claiming 2 GB after the pixels")
+            << pngTextAfterPixels(2000000000u) << qint64(0) << QSize() << "PNG ファイルが途中で切れている" << false
+            << 16 * kMB << 64 * kKB;
+
         // JPEG: scans are counted and compared from their headers, before the
         // coefficients of the picture are reserved.
         QTest::newRow("jpeg 20000x20000 repeating one scan 2,000 times")
