@@ -540,55 +540,98 @@ public:
         }
         if (depth == 16)
             png_set_scale_16(m_png);
-        if (!(type & PNG_COLOR_MASK_COLOR))
-            png_set_gray_to_rgb(m_png);
-        if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
-            png_set_bgr(m_png);
-        else
-            png_set_swap_alpha(m_png);
-        if (!alpha)
-            png_set_filler(m_png, 0xFF, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
-        m_passes = png_set_interlace_handling(m_png);
+        // Interlaced rows come in seven passes over the whole picture; the first
+        // six make the even rows, the seventh the odd ones. The even rows are held,
+        // in the file's own samples (a grey picture one byte a pixel), and each odd
+        // row goes out as it comes: half the picture is held, not all of it.
+        m_interlaced = interlace != PNG_INTERLACE_NONE;
+        if (!m_interlaced) {
+            if (!(type & PNG_COLOR_MASK_COLOR))
+                png_set_gray_to_rgb(m_png);
+            if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+                png_set_bgr(m_png);
+            else
+                png_set_swap_alpha(m_png);
+            if (!alpha)
+                png_set_filler(m_png, 0xFF, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+        } else {
+            png_set_interlace_handling(m_png);
+        }
         png_read_update_info(m_png, m_info);
-        if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * 4)
+        m_channels = png_get_channels(m_png, m_info);
+        if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * (m_interlaced ? m_channels : 4))
             fail(damagedReason(PictureFormat::Png));
-        // Interlaced rows come in seven passes over the whole picture: it is read
-        // whole (under the budget) and handed out from there.
-        m_interlaced = m_passes > 1;
-        memory = m_interlaced ? qint64(pw) * ph * 4 : qint64(pw) * 8;
+        memory = m_interlaced ? (qint64(ph) + 1) / 2 * pw * m_channels + qint64(pw) * 8 : qint64(pw) * 8;
     }
     void read(std::uint8_t *const *rows, int n) override
     {
-        const size_t rowBytes = size_t(size.width()) * 4;
-        if (m_interlaced) {
-            if (m_whole.empty()) {
-                m_whole.resize(rowBytes * size_t(size.height()));
-                std::vector<png_bytep> all(size_t(size.height()));
-                for (int y = 0; y < size.height(); ++y)
-                    all[size_t(y)] = m_whole.data() + rowBytes * size_t(y);
-                png_read_image(m_png, all.data());
-            }
-            for (int i = 0; i < n; ++i)
-                std::memcpy(rows[i], m_whole.data() + rowBytes * size_t(m_row + i), rowBytes);
-        } else {
+        if (!m_interlaced) {
             for (int i = 0; i < n; ++i)
                 png_read_row(m_png, rows[i], nullptr);
+            m_row += n;
+            return;
         }
-        m_row += n;
+        if (m_even.empty())
+            readEvenRows();
+        const size_t rowBytes = size_t(size.width()) * size_t(m_channels);
+        for (int i = 0; i < n; ++i, ++m_row) {
+            // The seventh pass: an odd row whole, nothing for an even one.
+            png_read_row(m_png, m_odd.data(), nullptr);
+            expand(m_row % 2 ? m_odd.data() : m_even.data() + rowBytes * size_t(m_row / 2),
+                   reinterpret_cast<std::uint32_t *>(rows[i]));
+        }
     }
 
     void finish() override
     {
-        std::vector<std::uint8_t> row(size_t(size.width()) * 4);
-        while (!m_interlaced && m_row < size.height()) {
-            png_read_row(m_png, row.data(), nullptr);
-            ++m_row;
+        if (!m_interlaced || !m_even.empty()) {
+            std::vector<std::uint8_t> row(size_t(size.width()) * 4);
+            for (; m_row < size.height(); ++m_row)
+                png_read_row(m_png, row.data(), nullptr);
         }
         png_read_end(m_png, m_info);
         collectProfile();
     }
 
 private:
+    // Passes one to six over every row: the even rows into their store (each pass
+    // adds its own pixels to them), the odd rows untouched.
+    void readEvenRows()
+    {
+        const size_t rowBytes = size_t(size.width()) * size_t(m_channels);
+        m_even.resize(rowBytes * size_t((size.height() + 1) / 2));
+        m_odd.resize(rowBytes);
+        for (int pass = 0; pass < 6; ++pass)
+            for (int y = 0; y < size.height(); ++y) {
+                if (y % 64 == 0)
+                    checkPoint();
+                png_read_row(m_png, y % 2 ? m_odd.data() : m_even.data() + rowBytes * size_t(y / 2), nullptr);
+            }
+    }
+
+    // A row of grey, grey and alpha, RGB or RGBA samples as straight ARGB32.
+    void expand(const std::uint8_t *s, std::uint32_t *d) const
+    {
+        const int w = size.width();
+        switch (m_channels) {
+        case 1:
+            for (int x = 0; x < w; ++x)
+                d[x] = 0xFF000000u | s[x] * 0x010101u;
+            break;
+        case 2:
+            for (int x = 0; x < w; ++x, s += 2)
+                d[x] = std::uint32_t(s[1]) << 24 | s[0] * 0x010101u;
+            break;
+        case 3:
+            for (int x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+            break;
+        default:
+            for (int x = 0; x < w; ++x, s += 4)
+                d[x] = std::uint32_t(s[3]) << 24 | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+        }
+    }
+
     static void onError(png_structp png, png_const_charp)
     {
         auto *self = static_cast<PngRows *>(png_get_error_ptr(png));
@@ -630,10 +673,10 @@ private:
     PngHandles m_h;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
-    int m_passes = 1;
     bool m_interlaced = false;
+    int m_channels = 4;
     int m_row = 0;
-    std::vector<std::uint8_t> m_whole;
+    std::vector<std::uint8_t> m_even, m_odd;
 };
 
 // ---- WebP (libwebp) ----

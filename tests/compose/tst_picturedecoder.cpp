@@ -269,6 +269,62 @@ private slots:
             }
     }
 
+    // An interlaced PNG is held as its even rows in the file's own samples while the
+    // odd ones pass through: every colour type and depth, sizes with one or an odd
+    // number of rows, decoded as the same picture stored plainly and as Qt reads it.
+    void interlacedPngsAsStoredPlainly_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("transparent");
+        QTest::addColumn<QSize>("size");
+        struct Kind {
+            const char *name;
+            int type, depth;
+            bool transparent;
+        };
+        const Kind kinds[] = {
+            {"grey 8", PNG_COLOR_TYPE_GRAY, 8, false},       {"grey 2", PNG_COLOR_TYPE_GRAY, 2, false},
+            {"grey 16", PNG_COLOR_TYPE_GRAY, 16, false},     {"grey alpha 8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false},
+            {"rgb 8", PNG_COLOR_TYPE_RGB, 8, false},         {"rgb 16", PNG_COLOR_TYPE_RGB, 16, false},
+            {"rgba 8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false},  {"rgba 16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
+            {"palette 4", PNG_COLOR_TYPE_PALETTE, 4, false}, {"palette 8 with tRNS", PNG_COLOR_TYPE_PALETTE, 8, true}};
+        for (const Kind &k : kinds)
+            for (const QSize size : {QSize(37, 23), QSize(16, 1), QSize(1, 9)})
+                QTest::addRow("%s, %dx%d", k.name, size.width(), size.height())
+                    << k.type << k.depth << k.transparent << size;
+    }
+    void interlacedPngsAsStoredPlainly()
+    {
+        QFETCH(int, type);
+        QFETCH(int, depth);
+        QFETCH(bool, transparent);
+        QFETCH(QSize, size);
+        QImage picture = noise(size.width(), size.height()).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, (picture.pixel(x, y) & 0xFFFFFF) | uint((x * 41 + y * 13) % 256) << 24);
+        const QByteArray interlaced = pngFile(picture, type, depth, true, transparent);
+        const QImage got = decodePictureData(interlaced).image.convertToFormat(QImage::Format_ARGB32);
+        const QImage plain = decodePictureData(pngFile(picture, type, depth, false, transparent))
+                                 .image.convertToFormat(QImage::Format_ARGB32);
+        const QImage qt = QImage::fromData(interlaced, "png").convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(got.size(), size);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = plain.pixel(x, y), c = qt.pixel(x, y);
+                // Qt rounds 16-bit samples its own way.
+                const int qtTolerance = depth == 16 ? 1 : 0;
+                if (a != b || !near(a, c, qtTolerance) || std::abs(qAlpha(a) - qAlpha(c)) > qtTolerance)
+                    QFAIL(qPrintable(QStringLiteral("(%1,%2): %3, stored plainly %4, Qt %5")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(a, 8, 16)
+                                         .arg(b, 8, 16)
+                                         .arg(c, 8, 16)));
+            }
+    }
+
     // Pictures other programs wrote (tests/data, with their licences), each decoded
     // to its reference to the last bit.
     void decodesSampleFiles_data()
