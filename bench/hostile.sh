@@ -68,6 +68,8 @@ deflate-20000x20000.tif 1600 -
 lzw-50mp-one-strip.tif 1600 -
 lzw-50mp-one-strip.tif 1600 1000
 lzw-50mp-128-rows.tif 1600 -
+png-50mp-interlaced.png 1600 -
+jpeg-50mp-progressive.jpg 1600 -
 gif-screen-11333x21804.gif 1600 -
 gif-frame-past-screen.gif 1600 -
 gif-padded-1900mb.gif 1600 -

@@ -564,7 +564,8 @@ bool writeTiff(const QImage &img, const QString &path, quint32 rowsPerStrip, boo
 
 // The files of bench/hostile.sh: hostile ones (small, or sparse where they are
 // large) and the heavy ordinary ones beside them (50 MP TIFFs in one strip and in
-// strips of 128 rows, kept once made).
+// strips of 128 rows, an interlaced PNG and a progressive JPEG of 50 MP, kept
+// once made).
 int hostile(const QString &folder)
 {
     using namespace testpics::hostile;
@@ -589,9 +590,17 @@ int hostile(const QString &folder)
     ok = ok && (grid.isEmpty() || write(QStringLiteral("heic-grid-100mp.heic"), grid));
     const QString single = folder + QStringLiteral("/lzw-50mp-one-strip.tif");
     const QString strips = folder + QStringLiteral("/lzw-50mp-128-rows.tif");
-    if (ok && (!QFileInfo::exists(single) || !QFileInfo::exists(strips))) {
+    const QString interlaced = folder + QStringLiteral("/png-50mp-interlaced.png");
+    const QString progressive = folder + QStringLiteral("/jpeg-50mp-progressive.jpg");
+    if (ok
+        && !(QFileInfo::exists(single) && QFileInfo::exists(strips) && QFileInfo::exists(interlaced)
+             && QFileInfo::exists(progressive))) {
         const QImage photo = photoLike(8192, 6144, 8);
-        ok = writeTiff(photo, single, quint32(photo.height())) && writeTiff(photo, strips, 128);
+        ok = writeTiff(photo, single, quint32(photo.height())) && writeTiff(photo, strips, 128)
+             && writeJpeg(photo, progressive, 85, TJSAMP_420, TJFLAG_PROGRESSIVE);
+        QFile png(interlaced);
+        const QByteArray data = testpics::pngFile(photo, PNG_COLOR_TYPE_RGB, 8, true);
+        ok = ok && png.open(QIODevice::WriteOnly) && png.write(data) == data.size();
     }
     ok = ok && writeTiff(photoLike(2000, 1500, 9), folder + QStringLiteral("/float-2000x1500.tif"), 16, true);
     return ok ? 0 : 1;
