@@ -4,6 +4,7 @@
 #include "compose/colorprofile.h"
 #include "compose/jpegrules.h"
 #include "compose/jpegscans.h"
+#include "compose/memorybudget.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/stop.h"
@@ -681,49 +682,94 @@ private:
 
 // ---- WebP (libwebp) ----
 
+// Chunks looked at, from their headers: a still picture has a handful, an
+// animation one a frame before its metadata. A file of endless empty chunks costs
+// these headers, not its length.
+constexpr int kMaxWebpChunks = 4096;
+// Metadata chunks larger than this do not occur in real files.
+constexpr qint64 kMaxWebpBlock = qint64(32) << 20;
+
+// Where a WebP's parts lie (payload offsets and sizes), from its chunk headers.
+struct WebpLayout {
+    struct Range {
+        qint64 at = -1, size = 0;
+    };
+    QSize canvas; // VP8X's, when there is one
+    Range exif, xmp, icc;
+    Range firstFrame; // an animation's first ANMF
+    qint64 pictureEnd = 0; // past a still picture's coded data (VP8 or VP8L)
+};
+
+WebpLayout webpLayout(const PictureSource &source)
+{
+    SourceWindow w(source, 1024);
+    WebpLayout l;
+    std::uint8_t h[8];
+    const qint64 end = std::min<qint64>(source.size(), 8 + qint64(ByteView::of(source.head()).le32(4)));
+    qint64 at = 12;
+    for (int count = 0; count < kMaxWebpChunks && at + 8 <= end && w.read(at, h, 8) == 8; ++count) {
+        const ByteView c{h, 8};
+        const qint64 size = c.le32(4);
+        const WebpLayout::Range payload{at + 8, std::min(size, end - at - 8)};
+        if (c.is(0, "VP8X", 4)) {
+            std::uint8_t x[10];
+            if (w.read(payload.at, x, 10) == 10)
+                l.canvas = QSize(int(1 + (x[4] | x[5] << 8 | x[6] << 16)), int(1 + (x[7] | x[8] << 8 | x[9] << 16)));
+        }
+        WebpLayout::Range *range = c.is(0, "EXIF", 4)   ? &l.exif
+                                   : c.is(0, "XMP ", 4) ? &l.xmp
+                                   : c.is(0, "ICCP", 4) ? &l.icc
+                                   : c.is(0, "ANMF", 4) ? &l.firstFrame
+                                                        : nullptr;
+        if (range && range->at < 0)
+            *range = payload;
+        if ((c.is(0, "VP8 ", 4) || c.is(0, "VP8L", 4)) && !l.pictureEnd)
+            l.pictureEnd = payload.at + payload.size;
+        at += 8 + size + (size & 1);
+    }
+    return l;
+}
+
 class WebpRows : public RowReader {
 public:
     WebpRows(const PictureSource &source, const NeedFunction &need)
+        : m_source(source)
     {
         const ByteView head = ByteView::of(source.head());
         if (head.size < 12 || head.le32(4) + 8 > std::uint64_t(source.size()))
             fail(cutShortReason(PictureFormat::WebP));
-        WebPBitstreamFeatures features;
-        VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
-        if (found == VP8_STATUS_NOT_ENOUGH_DATA && source.size() > head.size) {
-            // Chunks before the picture's own (a large profile) push its header further.
-            const QByteArray start = source.bytes(0, std::min<qint64>(source.size(), 1 << 20));
-            found = WebPGetFeatures(reinterpret_cast<const std::uint8_t *>(start.constData()), size_t(start.size()),
-                                    &features);
-        }
-        if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
-            fail(damagedReason(PictureFormat::WebP));
-        const qint64 w = features.width, h = features.height;
+        m_layout = webpLayout(source);
+        readMetadataChunks();
+        bool lossless = false;
+        if (m_layout.firstFrame.at >= 0)
+            readFirstFrameHeader(lossless);
+        else
+            readStillHeader(lossless);
+        const qint64 w = stored.width(), h = stored.height();
         checkPictureSize(w, h);
         // Both codings can spend next to nothing on a flat area, but no real
         // picture packs more than this many pixels into a byte: a few dozen bytes
         // that declare hundreds of megapixels are damaged or crafted.
         if (w * h > source.size() * (qint64(1) << 17))
             failTooLittleData(PictureFormat::WebP, w, h);
-        stored = QSize(int(w), int(h));
-        alpha = features.has_alpha != 0;
-        m_source = source;
-        readMetadataChunks();
         // libwebp scales while it decodes, averaging every source pixel under an
         // output pixel; the result keeps two pixels for each one drawn, which the
-        // final filter brings to size.
+        // final filter brings to size. An animation's first frame that leaves part
+        // of the canvas clear is drawn on it at full size.
         const QSize n = storedNeed(need, stored, orientation);
         m_decoded = stored;
-        if (n.isValid() && !n.isEmpty() && w >= 2 * n.width() && h >= 2 * n.height())
+        if (m_frame == QRect(QPoint(0, 0), stored) && n.isValid() && !n.isEmpty() && w >= 2 * n.width()
+            && h >= 2 * n.height())
             m_decoded = QSize(2 * n.width(), 2 * n.height());
         size = m_decoded;
         extent = QRectF(0, 0, size.width(), size.height());
         // The rows come out of one buffer of the decoded size; libwebp keeps what it
-        // has not used of the data (lossy: little beyond the first partition) and, for
-        // a lossless picture, every pixel at full size besides.
-        const bool lossless = features.format == 2;
+        // has not used of the data (lossy: little beyond the first partition) and,
+        // for a lossless picture, every pixel at full size besides. (An animation's
+        // frame, read into memory first, is reserved when it is read.)
+        const qint64 coded = m_layout.firstFrame.at >= 0 ? m_layout.firstFrame.size : m_codedEnd;
         memory = qint64(size.width()) * size.height() * 4 + w * 16
-                 + (lossless ? source.size() + w * h * 4 : std::min<qint64>(source.size(), 4 << 20));
+                 + (lossless ? coded + w * h * 4 : std::min<qint64>(coded, 4 << 20));
     }
 
     void read(std::uint8_t *const *rows, int n) override
@@ -737,31 +783,108 @@ public:
     }
 
 private:
-    // The EXIF, XMP and ICCP chunks, found by their headers alone.
+    // A still picture: its size and coding from libwebp's reading of the headers.
+    void readStillHeader(bool &lossless)
+    {
+        WebPBitstreamFeatures features;
+        const ByteView head = ByteView::of(m_source.head());
+        VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
+        if (found == VP8_STATUS_NOT_ENOUGH_DATA && m_source.size() > head.size) {
+            // Chunks before the picture's own (a large profile) push its header further.
+            const QByteArray start = m_source.bytes(0, std::min<qint64>(m_source.size(), 1 << 20));
+            found = WebPGetFeatures(reinterpret_cast<const std::uint8_t *>(start.constData()), size_t(start.size()),
+                                    &features);
+        }
+        if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
+            fail(damagedReason(PictureFormat::WebP));
+        stored = QSize(features.width, features.height);
+        m_frame = QRect(QPoint(0, 0), stored);
+        alpha = features.has_alpha != 0;
+        lossless = features.format == 2;
+        // libwebp is fed the file up to the picture's coded data; what follows it
+        // (metadata, or anything at all) is never read for the pixels.
+        m_codedEnd = m_layout.pictureEnd > 0 ? m_layout.pictureEnd : m_source.size();
+    }
+
+    // An animation: the canvas, and its first frame's place and coding from the
+    // frame's own chunks (an optional ALPH, then VP8, or VP8L).
+    void readFirstFrameHeader(bool &lossless)
+    {
+        if (m_layout.canvas.isEmpty())
+            fail(damagedReason(PictureFormat::WebP));
+        SourceWindow w(m_source, 1024);
+        const WebpLayout::Range f = m_layout.firstFrame;
+        std::uint8_t a[16];
+        if (f.size < 16 || w.read(f.at, a, 16) < 16)
+            fail(cutShortReason(PictureFormat::WebP));
+        const auto u24 = [&](int i) { return int(a[i] | a[i + 1] << 8 | a[i + 2] << 16); };
+        m_frame = QRect(2 * u24(0), 2 * u24(3), 1 + u24(6), 1 + u24(9));
+        stored = m_layout.canvas;
+        if (!QRect(QPoint(0, 0), stored).contains(m_frame))
+            fail(damagedReason(PictureFormat::WebP));
+        alpha = m_frame != QRect(QPoint(0, 0), stored); // the canvas around it is clear
+        bool coded = false;
+        for (qint64 at = f.at + 16; at + 8 <= f.at + f.size && !coded;) {
+            std::uint8_t c[13];
+            const qint64 got = w.read(at, c, 13);
+            const ByteView chunk{c, got};
+            if (got < 8)
+                break;
+            const qint64 size = chunk.le32(4);
+            alpha = alpha || chunk.is(0, "ALPH", 4);
+            coded = chunk.is(0, "VP8 ", 4) || chunk.is(0, "VP8L", 4);
+            lossless = chunk.is(0, "VP8L", 4);
+            // VP8L: the signature, 14 bits each of width and height, then whether
+            // alpha is used.
+            if (lossless && got == 13)
+                alpha = alpha || (c[12] & 0x10);
+            at += 8 + size + (size & 1);
+        }
+        if (!coded)
+            fail(damagedReason(PictureFormat::WebP));
+    }
+
+    // The EXIF, XMP and ICCP chunks.
     void readMetadataChunks()
     {
-        qint64 at = 12;
-        std::uint8_t header[8];
-        while (at + 8 <= m_source.size() && m_source.read(at, header, 8) == 8) {
-            const ByteView h{header, 8};
-            const qint64 len = h.le32(4);
-            QByteArray *block = h.is(0, "EXIF", 4)   ? &blocks.exif
-                                : h.is(0, "XMP ", 4) ? &blocks.xmp
-                                : h.is(0, "ICCP", 4) ? &blocks.icc
-                                                     : nullptr;
-            if (block && len <= (qint64(32) << 20))
-                *block = m_source.bytes(at + 8, len);
-            at += 8 + len + (len & 1);
-        }
+        const auto take = [&](const WebpLayout::Range &r, QByteArray &block) {
+            if (r.at >= 0 && r.size <= kMaxWebpBlock)
+                block = m_source.bytes(r.at, r.size);
+        };
+        take(m_layout.exif, blocks.exif);
+        take(m_layout.xmp, blocks.xmp);
+        take(m_layout.icc, blocks.icc);
         if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
             blocks.exif.remove(0, 6);
         orientation = exifBlockOrientation(blocks.exif);
+    }
+
+    // The first frame as a still WebP of its own: its chunks in a RIFF, with a
+    // VP8X that names its alpha channel.
+    PictureSource firstFrameAlone()
+    {
+        const WebpLayout::Range f = m_layout.firstFrame;
+        m_frameMemory.grow(f.size + 64, stored.width(), stored.height());
+        const QByteArray chunks = m_source.bytes(f.at + 16, f.size - 16);
+        if (chunks.size() < f.size - 16)
+            fail(cutShortReason(PictureFormat::WebP));
+        const auto le24 = [](int v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16); };
+        const auto le32 = [&](qint64 v) { return le24(int(v)) + char(v >> 24); };
+        QByteArray vp8x;
+        if (chunks.startsWith("ALPH"))
+            vp8x = QByteArrayLiteral("VP8X") + le32(10) + char(0x10) + QByteArray(3, '\0') + le24(m_frame.width() - 1)
+                   + le24(m_frame.height() - 1);
+        return PictureSource::memory(QByteArrayLiteral("RIFF") + le32(4 + vp8x.size() + chunks.size())
+                                     + QByteArrayLiteral("WEBP") + vp8x + chunks);
     }
 
     // The whole picture, fed to libwebp's incremental decoder a piece at a time:
     // the file is never held whole, and a stop request ends it between pieces.
     void decode()
     {
+        const bool animated = m_layout.firstFrame.at >= 0;
+        const PictureSource coded = animated ? firstFrameAlone() : m_source;
+        const qint64 codedEnd = animated ? coded.size() : m_codedEnd;
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
             fail(ja("WebP デコーダを初期化できません"));
@@ -770,22 +893,24 @@ private:
             config.options.scaled_width = m_decoded.width();
             config.options.scaled_height = m_decoded.height();
         }
+        // The frame's rectangle of the buffer; the rest stays clear.
         m_pixels.resize(size_t(size.width()) * size_t(size.height()) * 4);
+        const size_t first = (size_t(m_frame.y()) * size_t(size.width()) + size_t(m_frame.x())) * 4;
         config.output.colorspace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
         config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = m_pixels.data();
+        config.output.u.RGBA.rgba = m_pixels.data() + first;
         config.output.u.RGBA.stride = size.width() * 4;
-        config.output.u.RGBA.size = m_pixels.size();
+        config.output.u.RGBA.size = m_pixels.size() - first;
         const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
                                                                               WebPIDelete);
         if (!decoder)
             fail(damagedReason(PictureFormat::WebP));
         constexpr qint64 kPiece = 256 * 1024;
-        std::vector<std::uint8_t> piece(size_t(std::min(kPiece, m_source.size())));
+        std::vector<std::uint8_t> piece(size_t(std::min(kPiece, codedEnd)));
         VP8StatusCode status = VP8_STATUS_SUSPENDED;
-        for (qint64 at = 0; at < m_source.size() && status == VP8_STATUS_SUSPENDED;) {
+        for (qint64 at = 0; at < codedEnd && status == VP8_STATUS_SUSPENDED;) {
             checkPoint();
-            const qint64 got = m_source.read(at, piece.data(), qint64(piece.size()));
+            const qint64 got = coded.read(at, piece.data(), std::min(qint64(piece.size()), codedEnd - at));
             at += got;
             status = WebPIAppend(decoder.get(), piece.data(), size_t(got));
         }
@@ -799,8 +924,12 @@ private:
             fail(damagedReason(PictureFormat::WebP));
     }
 
-    PictureSource m_source = PictureSource::memory(QByteArray());
+    PictureSource m_source;
+    WebpLayout m_layout;
+    QRect m_frame; // the first frame's place on the canvas; the whole picture when still
+    qint64 m_codedEnd = 0;
     QSize m_decoded;
+    MemoryReservation m_frameMemory;
     std::vector<std::uint8_t> m_pixels;
     int m_row = 0;
 };

@@ -151,6 +151,25 @@ inline QByteArray pngFile(const QImage &img, int type, int depth, bool interlace
     return out;
 }
 
+// An animated WebP of frames (each encoded by Qt at quality, placed at an even
+// position) on a clear canvas.
+inline QByteArray webpAnimation(QSize canvas, const QList<QPair<QImage, QPoint>> &frames, int quality)
+{
+    const auto le24 = [](int v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16); };
+    const auto le32 = [&](qsizetype v) { return le24(int(v)) + char(v >> 24); };
+    QByteArray body = "VP8X" + le32(10) + char(0x12) + QByteArray(3, '\0') + le24(canvas.width() - 1)
+                      + le24(canvas.height() - 1) + "ANIM" + le32(6) + QByteArray(6, '\0');
+    for (const auto &[image, at] : frames) {
+        QByteArray chunks = qtEncoded(image, "webp", quality).mid(12);
+        if (chunks.startsWith("VP8X"))
+            chunks = chunks.mid(18);
+        const QByteArray frame = le24(at.x() / 2) + le24(at.y() / 2) + le24(image.width() - 1)
+                                 + le24(image.height() - 1) + le24(100) + '\0' + chunks;
+        body += "ANMF" + le32(frame.size()) + frame;
+    }
+    return "RIFF" + le32(4 + body.size()) + "WEBP" + body;
+}
+
 // The profile's bytes; closes it.
 inline QByteArray savedProfile(cmsHPROFILE profile)
 {

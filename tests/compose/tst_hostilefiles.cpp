@@ -80,6 +80,12 @@ private slots:
             << pngTextAfterPixels(2000000000u) << qint64(0) << QSize() << "PNG ファイルが途中で切れている" << false
             << 16 * kMB << 64 * kKB;
 
+        // WebP: chunks are walked from their headers, a bounded number of them, and
+        // libwebp is given the picture's own chunks.
+        QTest::newRow("webp followed by a million empty chunks")
+            << webpWithEmptyChunks(1'000'000) << qint64(0) << QSize(16, 16) << QString() << false << 16 * kMB
+            << 64 * kKB;
+
         // JPEG: scans are counted and compared from their headers, before the
         // coefficients of the picture are reserved.
         QTest::newRow("jpeg 20000x20000 repeating one scan 2,000 times")

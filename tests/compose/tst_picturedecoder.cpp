@@ -19,6 +19,7 @@
 #include "tests/common/tiffpictures.h"
 
 #include <QColorSpace>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -219,6 +220,20 @@ private slots:
         QTest::newRow("tiff orientation 6") << "g.tiff" << tiff6 << upright(q, 6) << 0 << none;
         QTest::newRow("webp lossless alpha") << "h.webp" << qtEncoded(alpha, "webp", 100) << alpha << 0 << none;
         QTest::newRow("webp lossy") << "i.webp" << qtEncoded(q, "webp", 90) << q << 24 << none;
+
+        // An animation's first frame, on its canvas; what it leaves clear stays clear.
+        QTest::newRow("webp animation") << "a.webp" << webpAnimation(q.size(), {{q, {}}, {alpha, {}}}, 90) << q << 24
+                                        << none;
+        QTest::newRow("webp animation, alpha frame")
+            << "b.webp" << webpAnimation(q.size(), {{alpha, {}}, {q, {}}}, 90) << alpha << 24 << none;
+        QTest::newRow("webp animation, lossless alpha frame")
+            << "c.webp" << webpAnimation(q.size(), {{alpha, {}}, {q, {}}}, 100) << alpha << 0 << none;
+        const QImage corner = quadrants(20, 10);
+        QImage placed(40, 20, QImage::Format_ARGB32);
+        placed.fill(Qt::transparent);
+        QPainter(&placed).drawImage(10, 4, corner);
+        QTest::newRow("webp animation, frame inside the canvas")
+            << "d.webp" << webpAnimation(q.size(), {{corner, {10, 4}}, {q, {}}}, 100) << placed << 0 << none;
 
         // Two frames: only the first counts; index 3 is transparent.
         QImage first = indexedQuadrants(), second = first, firstOut = q.convertToFormat(QImage::Format_ARGB32);
