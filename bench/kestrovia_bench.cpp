@@ -13,6 +13,8 @@
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
 //   kestrovia_bench quality <folder>              PSNR of written files against a float
 //                                                 resize of their source
+//   kestrovia_bench webpsoftness <folder>         a WebP shrunk on load against the same
+//                                                 pixels as PNG, in dB against Lanczos-3
 //   kestrovia_bench mixedpictures <folder>        the mixed load's pictures (kept when made)
 //   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
@@ -384,6 +386,47 @@ int quality(const QString &folder)
     return 0;
 }
 
+// A photo-like WebP (lossy at quality 90, and lossless) shrunk through the batch's
+// route, against the same pixels stored as PNG through theirs: each against a float
+// Lanczos-3 reduction of the picture before it was encoded, in dB.
+int webpSoftness(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return 1;
+    const QImage photo = photoLike(4000, 3000, 10);
+    const testref::Floats source = testref::floats(photo);
+    for (const int quality : {90, 100}) {
+        const QString webp = folder + QStringLiteral("/soft-%1.webp").arg(quality);
+        const QString png = folder + QStringLiteral("/soft-%1.png").arg(quality);
+        QImageWriter w(webp, "webp");
+        w.setQuality(quality);
+        if (!w.write(photo))
+            return 1;
+        const QImage full = decodePicture(webp).image;
+        if (!full.save(png, "png"))
+            return 1;
+        for (const QSize size :
+             {QSize(1600, 1200), QSize(800, 600), QSize(640, 480), QSize(320, 240), QSize(100, 75)}) {
+            const testref::Floats ref = testref::canvas(source, size, QRect(QPoint(0, 0), size), 0);
+            const auto db = [&](const QString &path) {
+                JobRow job;
+                job.path = path;
+                job.newSize = QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
+                job.fit = QStringLiteral("ON");
+                job.backColor = QStringLiteral("0");
+                job.compression = QStringLiteral("5");
+                return testref::psnr(ref, composeJobFile(readJob(job)).canvas);
+            };
+            const double ours = db(webp), reference = db(png);
+
+            std::printf("case=webp_softness coding=%s size=%dx%d webp_db=%.1f png_db=%.1f webp_vs_png_db=%.1f\n",
+                        quality == 100 ? "lossless" : "lossy", size.width(), size.height(), ours, reference,
+                        ours - reference);
+        }
+    }
+    return 0;
+}
+
 // Luma (BT.601) of a picture, in doubles.
 std::vector<double> luma(const QImage &image)
 {
@@ -697,6 +740,8 @@ int main(int argc, char **argv)
             return run(args[2], args[3], args[4]);
         if (args.size() == 3 && args[1] == u"quality")
             return quality(args[2]);
+        if (args.size() == 3 && args[1] == u"webpsoftness")
+            return webpSoftness(args[2]);
         if (args.size() == 2 && args[1] == u"qualities") {
             for (int level = 0; level <= 10; ++level)
                 std::printf("%d%c", jpegQuality(std::int16_t(level)), level < 10 ? ' ' : '\n');

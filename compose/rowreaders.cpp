@@ -688,6 +688,8 @@ private:
 constexpr int kMaxWebpChunks = 4096;
 // Metadata chunks larger than this do not occur in real files.
 constexpr qint64 kMaxWebpBlock = qint64(32) << 20;
+// libwebp's scaled decoding keeps at least this many pixels for each one drawn.
+constexpr qint64 kWebpReducedPerDrawn = 16;
 
 // Where a WebP's parts lie (payload offsets and sizes), from its chunk headers.
 struct WebpLayout {
@@ -752,23 +754,28 @@ public:
         // that declare hundreds of megapixels are damaged or crafted.
         if (w * h > source.size() * (qint64(1) << 17))
             failTooLittleData(PictureFormat::WebP, w, h);
-        // libwebp scales while it decodes, averaging every source pixel under an
-        // output pixel; the result keeps two pixels for each one drawn, which the
-        // final filter brings to size. An animation's first frame that leaves part
-        // of the canvas clear is drawn on it at full size.
+        // libwebp scales while it decodes, by a box over the pixels under each one
+        // it gives: softer than the final filter by several dB unless it keeps many
+        // pixels for each one drawn (at 2 or 3 a pixel drawn, 2 to 18 dB below the
+        // same pixels shrunk from a PNG; at 16, within a dB). It is asked for a
+        // whole factor only, and only that far above the size drawn. An animation's
+        // first frame that leaves part of the canvas clear is drawn on it at full
+        // size.
         const QSize n = storedNeed(need, stored, orientation);
-        m_decoded = stored;
-        if (m_frame == QRect(QPoint(0, 0), stored) && n.isValid() && !n.isEmpty() && w >= 2 * n.width()
-            && h >= 2 * n.height())
-            m_decoded = QSize(2 * n.width(), 2 * n.height());
+        int d = 1;
+        if (m_frame == QRect(QPoint(0, 0), stored) && n.isValid() && !n.isEmpty())
+            d = int(std::clamp<qint64>(
+                std::min(w / (kWebpReducedPerDrawn * n.width()), h / (kWebpReducedPerDrawn * n.height())), 1, 8));
+        m_decoded = QSize(int((w + d - 1) / d), int((h + d - 1) / d));
         size = m_decoded;
         extent = QRectF(0, 0, size.width(), size.height());
-        // The rows come out of one buffer of the decoded size; libwebp keeps what it
-        // has not used of the data (lossy: little beyond the first partition) and,
-        // for a lossless picture, every pixel at full size besides. (An animation's
-        // frame, read into memory first, is reserved when it is read.)
+        // The rows come out of one buffer of the decoded size, three bytes a pixel
+        // for an opaque picture; libwebp keeps what it has not used of the data
+        // (lossy: little beyond the first partition) and, for a lossless picture,
+        // every pixel at full size besides. (An animation's frame, read into memory
+        // first, is reserved when it is read.)
         const qint64 coded = m_layout.firstFrame.at >= 0 ? m_layout.firstFrame.size : m_codedEnd;
-        memory = qint64(size.width()) * size.height() * 4 + w * 16
+        memory = qint64(size.width()) * size.height() * pixelBytes() + w * 16
                  + (lossless ? coded + w * h * 4 : std::min<qint64>(coded, 4 << 20));
     }
 
@@ -776,9 +783,18 @@ public:
     {
         if (m_pixels.empty())
             decode();
-        const size_t rowBytes = size_t(size.width()) * 4;
-        for (int i = 0; i < n; ++i)
-            std::memcpy(rows[i], m_pixels.data() + rowBytes * size_t(m_row + i), rowBytes);
+        const int w = size.width();
+        const size_t rowBytes = size_t(w) * size_t(pixelBytes());
+        for (int i = 0; i < n; ++i) {
+            const std::uint8_t *s = m_pixels.data() + rowBytes * size_t(m_row + i);
+            if (alpha) {
+                std::memcpy(rows[i], s, rowBytes);
+                continue;
+            }
+            auto *d = reinterpret_cast<std::uint32_t *>(rows[i]);
+            for (int x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+        }
         m_row += n;
     }
 
@@ -894,12 +910,13 @@ private:
             config.options.scaled_height = m_decoded.height();
         }
         // The frame's rectangle of the buffer; the rest stays clear.
-        m_pixels.resize(size_t(size.width()) * size_t(size.height()) * 4);
-        const size_t first = (size_t(m_frame.y()) * size_t(size.width()) + size_t(m_frame.x())) * 4;
-        config.output.colorspace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
+        const int bytes = pixelBytes();
+        m_pixels.resize(size_t(size.width()) * size_t(size.height()) * size_t(bytes));
+        const size_t first = (size_t(m_frame.y()) * size_t(size.width()) + size_t(m_frame.x())) * size_t(bytes);
+        config.output.colorspace = !alpha ? MODE_RGB : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
         config.output.is_external_memory = 1;
         config.output.u.RGBA.rgba = m_pixels.data() + first;
-        config.output.u.RGBA.stride = size.width() * 4;
+        config.output.u.RGBA.stride = size.width() * bytes;
         config.output.u.RGBA.size = m_pixels.size() - first;
         const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
                                                                               WebPIDelete);
@@ -923,6 +940,8 @@ private:
         if (status != VP8_STATUS_OK)
             fail(damagedReason(PictureFormat::WebP));
     }
+
+    int pixelBytes() const { return alpha ? 4 : 3; }
 
     PictureSource m_source;
     WebpLayout m_layout;

@@ -478,6 +478,45 @@ private slots:
         QVERIFY2(got <= 2 * reference, qPrintable(QStringLiteral("%1 against %2").arg(got).arg(reference)));
     }
 
+    // A WebP shrunk on load is no softer than the same pixels shrunk from a PNG:
+    // libwebp's scaled decoding, a box, is taken only far above the size drawn.
+    void webpShrinksAsPngDoes_data()
+    {
+        QTest::addColumn<int>("quality"); // 100: lossless
+        QTest::addColumn<int>("size");
+        for (const int quality : {100, 90})
+            for (const int size : {240, 90, 21})
+                QTest::addRow("%s to %d", quality == 100 ? "lossless" : "lossy", size) << quality << size;
+    }
+    void webpShrinksAsPngDoes()
+    {
+        QFETCH(int, quality);
+        QFETCH(int, size);
+        const int n = 720;
+        static QMap<int, QByteArray> encoded; // lossless encoding takes a while
+        if (!encoded.contains(quality))
+            encoded[quality] = qtEncoded(zonePlate(n), "webp", quality);
+        const QByteArray webp = encoded[quality];
+        const QImage decoded = decodePictureData(webp).image;
+        const QString webpPath = m_dir.filePath(QStringLiteral("zone.webp")),
+                      pngPath = m_dir.filePath(QStringLiteral("zone.png"));
+        writeFile(webpPath, webp);
+        writeFile(pngPath, qtEncoded(decoded, "png"));
+        const std::vector<double> reference = lanczos3(decoded, size);
+        const auto db = [&](const QString &path) {
+            const QImage img = compose(job(path, QStringLiteral("%1*%1").arg(size), "ON", "Top", {}));
+            double squares = 0;
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    squares += std::pow(qRed(img.pixel(x, y)) - reference[size_t(y) * size + x], 2);
+            return 10 * std::log10(255.0 * 255.0 * size * size / std::max(squares, 1e-9));
+        };
+        // Past 50 dB both are exact to the rounding.
+        const double fromWebp = db(webpPath), fromPng = db(pngPath);
+        QVERIFY2(fromWebp >= std::min(fromPng, 50.0) - 1,
+                 qPrintable(QStringLiteral("%1 dB against %2 dB").arg(fromWebp).arg(fromPng)));
+    }
+
     // A flat colour stays exactly flat over the destination pixels whose centres lie
     // in the rectangle (each edge rounded to the nearest boundary, ties to even),
     // and nothing outside them is touched; in RGB and in a single colour plane, at
