@@ -76,7 +76,8 @@ gif-padded-1900mb.gif 1600 -
 png-text-after-pixels.png 1600 -
 heic-ftyp-zeros-1900mb.heic 1600 -
 heic-grid-100mp.heic 1600 -
-heic-grid-100mp.heic 1600 1000
+heic-grid-100mp-padded.heic 1600 -
+heic-grid-100mp-padded.heic 1600 1000
 jpeg-repeated-scans.jpg 1600 -
 webp-empty-chunks.webp 1600 -
 jpeg-frameless-600mb.jpg 1600 -

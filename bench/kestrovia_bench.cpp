@@ -629,8 +629,13 @@ int hostile(const QString &folder)
               && write(QStringLiteral("jpeg-repeated-scans.jpg"), repeatedScanJpeg(20000, 20000, 2000))
               && write(QStringLiteral("webp-empty-chunks.webp"), webpWithEmptyChunks(10'000'000))
               && write(QStringLiteral("jpeg-frameless-600mb.jpg"), frameless(), qint64(600) << 20);
+    // The grid as it is, and with enough bytes beside it to pass for a real picture.
     const QByteArray grid = heifGrid(512, 20, 20, 10000, 10000);
-    ok = ok && (grid.isEmpty() || write(QStringLiteral("heic-grid-100mp.heic"), grid));
+    ok = ok
+         && (grid.isEmpty()
+             || (write(QStringLiteral("heic-grid-100mp.heic"), grid)
+                 && write(QStringLiteral("heic-grid-100mp-padded.heic"),
+                          grid + box("free", QByteArray(32 << 10, '\0')))));
     const QString single = folder + QStringLiteral("/lzw-50mp-one-strip.tif");
     const QString strips = folder + QStringLiteral("/lzw-50mp-128-rows.tif");
     const QString interlaced = folder + QStringLiteral("/png-50mp-interlaced.png");

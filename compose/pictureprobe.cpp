@@ -26,14 +26,12 @@ PictureInfo probePicture(const QString &path)
         try {
             if (info.format == PictureFormat::Gif)
                 return {info.format, gifLayout(source, false).picture.size()};
-            // Band formats read their header alone; HEIF is read whole (phones'
-            // pictures are a few megabytes), up to its header.
+            // Each reader reads its header alone (HEIF: the boxes libheif asks for,
+            // not the coded picture), and stops there.
             if (info.format == PictureFormat::Unknown)
                 decodePictureData(source.head(), stopAtHeader); // refused from its first bytes
-            else if (info.format != PictureFormat::Heif)
-                openRowReader(source, info.format, stopAtHeader);
             else
-                decodePictureData(source.bytes(0, source.size()), stopAtHeader);
+                openRowReader(source, info.format, stopAtHeader);
         } catch (const HeaderRead &h) {
             info.size = h.size;
         }

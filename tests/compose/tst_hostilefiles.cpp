@@ -9,6 +9,7 @@
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
 #include "compose/sourcefile.h"
+#include "platform/stop.h"
 #include "tests/common/hostilestreams.h"
 #include "tests/common/testpictures.h"
 
@@ -86,6 +87,16 @@ private slots:
             << webpWithEmptyChunks(1'000'000) << qint64(0) << QSize(16, 16) << QString() << false << 16 * kMB
             << 64 * kKB;
 
+        // HEIF: the probe reads the boxes libheif asks for, and a grid is held to
+        // what its data can be.
+        QTest::newRow("heif ftyp and 1.9 GB of zeros")
+            << heifFtyp() << (qint64(1900) << 20) << QSize() << "HEIF ファイルが壊れている" << true << qint64(0)
+            << 64 * kKB;
+        const QByteArray grid = heifGrid(512, 20, 20, 10000, 10000);
+        if (!grid.isEmpty())
+            QTest::newRow("heif grid declaring 100 MP in 17 KB")
+                << grid << qint64(0) << QSize() << "データが少なすぎます" << true << qint64(0) << 256 * kKB;
+
         // JPEG: scans are counted and compared from their headers, before the
         // coefficients of the picture are reserved.
         QTest::newRow("jpeg 20000x20000 repeating one scan 2,000 times")
@@ -151,6 +162,83 @@ private slots:
             QVERIFY2(whole.contains(says), qPrintable(whole));
         }
         QVERIFY2(peak <= maxReserved, qPrintable(QString::number(peak)));
+    }
+
+    // Another program shortens the file once its header has been read: each format
+    // either has its picture already or is refused with a reason, and none brings
+    // the program down (libheif asserts that its reads succeed).
+    void fileShortenedAfterItsHeader_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        const QImage picture = quadrants(600, 400);
+        QTest::newRow("jpeg") << jpeg(picture, 90, TJSAMP_420);
+        QTest::newRow("progressive jpeg") << jpeg(picture, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
+        QTest::newRow("png") << qtEncoded(picture, "png");
+        QTest::newRow("webp") << qtEncoded(picture, "webp", 90);
+        QTest::newRow("tiff") << qtEncoded(picture, "tiff");
+        QTest::newRow("bmp") << bmp(picture, 24);
+        QTest::newRow("gif") << gifFrame(600, 400, 0, 0, 600, 400, 240000);
+        QTest::newRow("heic") << heic(picture);
+        QTest::newRow("heic grid") << heifGrid(256, 4, 4, 1000, 1000);
+    }
+    void fileShortenedAfterItsHeader()
+    {
+        QFETCH(QByteArray, data);
+        if (data.isEmpty())
+            QSKIP("libheif has no HEVC encoder here");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("shortened"));
+        writeFile(path, data);
+        QSize header;
+        DecodedPicture decoded;
+        const QString why = failureOf([&] {
+            decoded = decodePicture(path, [&](QSize size) {
+                header = size;
+                QFile::resize(path, data.size() / 4);
+                return QSize();
+            });
+        });
+        QVERIFY(header.isValid());
+        if (why.isEmpty())
+            QCOMPARE(decoded.size, header);
+        else
+            QVERIFY2(why.contains(QString::fromUtf8("読み込めません")), qPrintable(why));
+    }
+
+    // libheif decodes a picture in one call, but reads a grid's tiles one after
+    // another: a stop request raised while the first ones are read ends the decode
+    // before the rest are read.
+    void heifGridStopsBetweenTiles()
+    {
+        const QByteArray grid = heifGrid(256, 8, 8, 2048, 2048);
+        if (grid.isEmpty())
+            QSKIP("libheif has no HEVC encoder here");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("grid.heic"));
+        writeFile(path, grid);
+        const PictureSource source = PictureSource::open(path);
+        // The bytes a whole decode reads.
+        qint64 before = sourceBytesRead();
+        QCOMPARE(decodePictureSource(source, {}).size, QSize(2048, 2048));
+        const qint64 whole = sourceBytesRead() - before;
+
+        const StopFlag flag;
+        const qint64 tile = boxNamed(grid, "mdat").size() - 10;
+        qint64 decoding = -1;
+        before = sourceBytesRead();
+        setSourceReadObserver([&](qint64 total) {
+            // Past the header: the tiles' data, each read as its tile is decoded.
+            if (decoding < 0 && total - before > whole - 64 * tile)
+                decoding = total, flag.requestStop();
+        });
+        {
+            const StopScope scope(flag);
+            QVERIFY_THROWS_EXCEPTION(Stopped, decodePictureSource(source, {}));
+        }
+        setSourceReadObserver({});
+        QVERIFY(decoding >= 0);
+        QVERIFY2(sourceBytesRead() - decoding < 8 * tile, qPrintable(QString::number(sourceBytesRead() - decoding)));
+        QCOMPARE(memorybudget::inUse(), 0);
     }
 };
 
