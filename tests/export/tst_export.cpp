@@ -465,6 +465,36 @@ private slots:
     }
 
     // clang-format off
+    // An EXIF entry that no reader can take (a type that does not exist) is left
+    // out: written first in the output's directory, it made exiftool give up on
+    // the whole directory and find the resolution a JPEG needs missing.
+    void invalidEntriesLeftOut_data()
+    {
+        QTest::addColumn<QList<ExifEntry>>("first");
+        QTest::addColumn<QList<ExifEntry>>("exifExtra");
+        const QByteArray four(4, '\0');
+        QTest::newRow("type 0 first") << QList<ExifEntry>{{0x000B, 0, 1, four}} << QList<ExifEntry>{};
+        QTest::newRow("type 99 first") << QList<ExifEntry>{{0x000B, 99, 1, four}} << QList<ExifEntry>{};
+        QTest::newRow("type 0 in the Exif directory")
+            << QList<ExifEntry>{} << QList<ExifEntry>{{0xA420, 0, 4, four}};
+        QTest::newRow("BigTIFF's 8-byte type") << QList<ExifEntry>{{0x000B, 16, 1, QByteArray(8, '\0')}}
+                                               << QList<ExifEntry>{};
+    }
+    void invalidEntriesLeftOut()
+    {
+        QFETCH(QList<ExifEntry>, first);
+        QFETCH(QList<ExifEntry>, exifExtra);
+        if (!haveExiftool())
+            QSKIP("exiftool is not installed");
+        const QByteArray plain = jpeg(quadrants(64, 48));
+        const QByteArray source = withExifSegment(plain, exifBlockWith(first, exifExtra));
+        const QByteArray valid = withExifSegment(plain, exifBlockWith({}));
+        const JpegWithMetadata out = output(metadataOf(source));
+        const QString faults = newFaults(valid, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
+        QCOMPARE(readBack(out.jpeg).exif("Exif.Image.Make"), "Kestrel Optics");
+    }
+
     void leavesOutWhatCannotGo_data()
     {
         QTest::addColumn<QByteArray>("source");
