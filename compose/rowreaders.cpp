@@ -22,6 +22,9 @@
 #include <png.h>
 #include <webp/decode.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace kestrovia {
 
 namespace {
@@ -732,6 +735,48 @@ WebpLayout webpLayout(const PictureSource &source)
     return l;
 }
 
+// A buffer written front to back and read once: the pages of what has been read
+// go back to the system (the buffer stays mapped, and reads as zeros there), so
+// that a picture decoded whole by its library is held only as far as it has not
+// been handed on. Without a way to give pages back, it is an ordinary buffer.
+class ReleasedBehind {
+public:
+    ReleasedBehind() = default;
+    ~ReleasedBehind()
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    ReleasedBehind(const ReleasedBehind &) = delete;
+    ReleasedBehind &operator=(const ReleasedBehind &) = delete;
+
+    void allocate(size_t bytes)
+    {
+        void *p = ::mmap(nullptr, std::max<size_t>(bytes, 1), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED)
+            fail(ja("画像を展開するメモリが足りません（%1 MB）").arg(bytes >> 20));
+        m_data = static_cast<std::uint8_t *>(p);
+        m_size = std::max<size_t>(bytes, 1);
+    }
+    std::uint8_t *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    // Gives back the whole pages below offset `read`.
+    void release(size_t read)
+    {
+        static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        const size_t end = std::min(read, m_size) / page * page;
+        if (end > m_released) {
+            ::madvise(m_data + m_released, end - m_released, MADV_DONTNEED);
+            m_released = end;
+        }
+    }
+
+private:
+    std::uint8_t *m_data = nullptr;
+    size_t m_size = 0, m_released = 0;
+};
+
 class WebpRows : public RowReader {
 public:
     WebpRows(const PictureSource &source, const NeedFunction &need)
@@ -781,8 +826,10 @@ public:
 
     void read(std::uint8_t *const *rows, int n) override
     {
-        if (m_pixels.empty())
-            decode();
+        if (!m_decoder)
+            startDecoding();
+        while (m_ready < m_row + n)
+            decodeMore();
         const int w = size.width();
         const size_t rowBytes = size_t(w) * size_t(pixelBytes());
         for (int i = 0; i < n; ++i) {
@@ -796,6 +843,7 @@ public:
                 d[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
         }
         m_row += n;
+        m_pixels.release(rowBytes * size_t(m_row));
     }
 
 private:
@@ -894,14 +942,15 @@ private:
                                      + QByteArrayLiteral("WEBP") + vp8x + chunks);
     }
 
-    // The whole picture, fed to libwebp's incremental decoder a piece at a time:
-    // the file is never held whole, and a stop request ends it between pieces.
-    void decode()
+    // libwebp's incremental decoder, fed the file a piece at a time as rows are
+    // asked for: the file is never held whole, a stop request ends it between
+    // pieces, and the rows it has finished go out while it decodes the next ones.
+    void startDecoding()
     {
         const bool animated = m_layout.firstFrame.at >= 0;
-        const PictureSource coded = animated ? firstFrameAlone() : m_source;
-        const qint64 codedEnd = animated ? coded.size() : m_codedEnd;
-        WebPDecoderConfig config;
+        m_coded = animated ? firstFrameAlone() : m_source;
+        m_codedEnd = animated ? m_coded.size() : m_codedEnd;
+        WebPDecoderConfig &config = m_config;
         if (!WebPInitDecoderConfig(&config))
             fail(ja("WebP デコーダを初期化できません"));
         if (m_decoded != stored) {
@@ -911,34 +960,41 @@ private:
         }
         // The frame's rectangle of the buffer; the rest stays clear.
         const int bytes = pixelBytes();
-        m_pixels.resize(size_t(size.width()) * size_t(size.height()) * size_t(bytes));
+        m_pixels.allocate(size_t(size.width()) * size_t(size.height()) * size_t(bytes));
         const size_t first = (size_t(m_frame.y()) * size_t(size.width()) + size_t(m_frame.x())) * size_t(bytes);
         config.output.colorspace = !alpha ? MODE_RGB : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
         config.output.is_external_memory = 1;
         config.output.u.RGBA.rgba = m_pixels.data() + first;
         config.output.u.RGBA.stride = size.width() * bytes;
         config.output.u.RGBA.size = m_pixels.size() - first;
-        const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
-                                                                              WebPIDelete);
-        if (!decoder)
+        m_decoder.reset(WebPIDecode(nullptr, 0, &config));
+        if (!m_decoder)
             fail(damagedReason(PictureFormat::WebP));
-        constexpr qint64 kPiece = 256 * 1024;
-        std::vector<std::uint8_t> piece(size_t(std::min(kPiece, codedEnd)));
-        VP8StatusCode status = VP8_STATUS_SUSPENDED;
-        for (qint64 at = 0; at < codedEnd && status == VP8_STATUS_SUSPENDED;) {
-            checkPoint();
-            const qint64 got = coded.read(at, piece.data(), std::min(qint64(piece.size()), codedEnd - at));
-            at += got;
-            status = WebPIAppend(decoder.get(), piece.data(), size_t(got));
-        }
-        if (status == VP8_STATUS_SUSPENDED)
-            status = VP8_STATUS_NOT_ENOUGH_DATA;
-        if (status == VP8_STATUS_NOT_ENOUGH_DATA)
+        m_piece.resize(size_t(std::min<qint64>(256 * 1024, std::max<qint64>(m_codedEnd, 1))));
+        // Rows above the first frame are clear, ready at once.
+        m_ready = m_frame.y();
+    }
+
+    // The next piece of the file to libwebp; m_ready is then the rows finished.
+    void decodeMore()
+    {
+        checkPoint();
+        if (m_fed >= m_codedEnd)
             fail(cutShortReason(PictureFormat::WebP));
+        const qint64 got = m_coded.read(m_fed, m_piece.data(), std::min(qint64(m_piece.size()), m_codedEnd - m_fed));
+        m_fed += got;
+        const VP8StatusCode status = WebPIAppend(m_decoder.get(), m_piece.data(), size_t(got));
+        if (status == VP8_STATUS_OK) {
+            m_ready = size.height();
+            return;
+        }
         if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
             fail(ja("この種類の WebP ファイルには対応していません"));
-        if (status != VP8_STATUS_OK)
+        if (status != VP8_STATUS_SUSPENDED)
             fail(damagedReason(PictureFormat::WebP));
+        int lastRow = 0;
+        if (WebPIDecGetRGB(m_decoder.get(), &lastRow, nullptr, nullptr, nullptr))
+            m_ready = m_frame.y() + lastRow;
     }
 
     int pixelBytes() const { return alpha ? 4 : 3; }
@@ -946,10 +1002,15 @@ private:
     PictureSource m_source;
     WebpLayout m_layout;
     QRect m_frame; // the first frame's place on the canvas; the whole picture when still
-    qint64 m_codedEnd = 0;
     QSize m_decoded;
     MemoryReservation m_frameMemory;
-    std::vector<std::uint8_t> m_pixels;
+    PictureSource m_coded = PictureSource::memory(QByteArray()); // what libwebp is fed: the file, or a frame
+    qint64 m_codedEnd = 0, m_fed = 0;
+    std::vector<std::uint8_t> m_piece;
+    ReleasedBehind m_pixels; // before the decoder, which writes into it
+    WebPDecoderConfig m_config; // libwebp keeps pointing at its options
+    std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> m_decoder{nullptr, WebPIDelete};
+    int m_ready = 0; // rows libwebp has finished
     int m_row = 0;
 };
 

@@ -29,6 +29,7 @@
 #include <functional>
 #include <thread>
 
+#include <webp/decode.h>
 #include <zlib.h>
 
 #include <sys/stat.h>
@@ -832,6 +833,54 @@ private slots:
         const auto cover = [](QSize) { return QSize(8, 8); };
         QVERIFY(decodeQuickJpeg(greyJpeg(grey, {}), cover));
         QVERIFY(!decodeQuickJpeg(greyJpeg(grey, greyProfile(1.0)), cover));
+    }
+
+    // libwebp's rows go out as it finishes them and their memory goes back behind
+    // them: the picture is libwebp's own whole decode, as Qt's reader gives it,
+    // reduced on load or not, lossy or lossless, with alpha or without.
+    void webpAsLibwebpDecodesIt_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("drawn"); // the width drawn; 0: in full
+        QImage picture = noise(1200, 900).convertToFormat(QImage::Format_ARGB32);
+        const QImage opaque = picture.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, (picture.pixel(x, y) & 0xFFFFFF) | uint(x * 255 / 1200) << 24);
+        QTest::newRow("lossy") << qtEncoded(opaque, "webp", 80) << 0;
+        QTest::newRow("lossy, alpha") << qtEncoded(picture, "webp", 80) << 0;
+        QTest::newRow("lossless") << qtEncoded(opaque, "webp", 100) << 0;
+        QTest::newRow("lossy, reduced on load") << qtEncoded(opaque, "webp", 80) << 30;
+    }
+    void webpAsLibwebpDecodesIt()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, drawn);
+        DecodedPicture ours;
+        const QString why =
+            failureOf([&] { ours = decodePictureData(data, drawn ? QSize(drawn, drawn * 3 / 4) : QSize()); });
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        // libwebp's one-call decode, at the size ours came out.
+        const QSize size = ours.image.size();
+        QImage want(size, QImage::Format_ARGB32);
+        WebPDecoderConfig config;
+        WebPInitDecoderConfig(&config);
+        config.options.use_scaling = drawn != 0;
+        config.options.scaled_width = size.width();
+        config.options.scaled_height = size.height();
+        config.output.colorspace = MODE_BGRA;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = want.bits();
+        config.output.u.RGBA.stride = int(want.bytesPerLine());
+        config.output.u.RGBA.size = size_t(want.sizeInBytes());
+        QCOMPARE(WebPDecode(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()), &config),
+                 VP8_STATUS_OK);
+        want = want.convertToFormat(ours.image.format());
+        QCOMPARE(ours.image.size(), want.size());
+        const QImage got = ours.image;
+        for (int y = 0; y < got.height(); ++y)
+            if (std::memcmp(got.constScanLine(y), want.constScanLine(y), size_t(got.width()) * 4) != 0)
+                QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(y)));
     }
 
     // Another program rewrites the file while we decode it, again and again. With a
