@@ -883,6 +883,41 @@ private slots:
                 QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(y)));
     }
 
+    // The header probe runs on any thread, several at once, each with the answer
+    // it gives alone.
+    void probesFromManyThreads()
+    {
+        QTemporaryDir dir;
+        const QImage q = quadrants(40, 20);
+        const QList<QPair<QString, QByteArray>> files = {{"a.jpg", jpeg(q)},
+                                                         {"b.png", qtEncoded(q, "png")},
+                                                         {"c.gif", gif(40, 20, {indexedQuadrants()})},
+                                                         {"d.webp", qtEncoded(q, "webp", 90)},
+                                                         {"e.bmp", bmp(q, 24)},
+                                                         {"f.tif", qtEncoded(q, "tiff")},
+                                                         {"g.heic", heic(quadrants(64, 48))}};
+        QStringList paths;
+        for (const auto &[name, data] : files)
+            if (!data.isEmpty()) {
+                writeFile(dir.filePath(name), data);
+                paths << dir.filePath(name);
+            }
+        std::vector<QSize> alone;
+        for (const QString &path : paths)
+            alone.push_back(probePicture(path).size);
+        std::atomic<int> differing{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int round = 0; round < 10; ++round)
+                    for (size_t i = 0; i < size_t(paths.size()); ++i)
+                        differing += probePicture(paths[qsizetype(i)]).size != alone[i];
+            });
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(differing.load(), 0);
+    }
+
     // Another program rewrites the file while we decode it, again and again. With a
     // mapped file the shortened pages would kill the process (SIGBUS); read into
     // memory, each decode either sees a whole picture or fails with a reason.
