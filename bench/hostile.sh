@@ -79,6 +79,7 @@ heic-grid-100mp.heic 1600 -
 heic-grid-100mp-padded.heic 1600 -
 heic-grid-100mp-padded.heic 1600 1000
 jpeg-repeated-scans.jpg 1600 -
+jpeg-100-scans.jpg 1600 -
 webp-empty-chunks.webp 1600 -
 jpeg-frameless-600mb.jpg 1600 -
 float-2000x1500.tif 1600 -'

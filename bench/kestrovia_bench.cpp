@@ -627,6 +627,7 @@ int hostile(const QString &folder)
               && write(QStringLiteral("png-text-after-pixels.png"), pngTextAfterPixels(2000000000u))
               && write(QStringLiteral("heic-ftyp-zeros-1900mb.heic"), heifFtyp(), gigs19)
               && write(QStringLiteral("jpeg-repeated-scans.jpg"), repeatedScanJpeg(20000, 20000, 2000))
+              && write(QStringLiteral("jpeg-100-scans.jpg"), manyScansJpeg(20000, 20000, 99))
               && write(QStringLiteral("webp-empty-chunks.webp"), webpWithEmptyChunks(10'000'000))
               && write(QStringLiteral("jpeg-frameless-600mb.jpg"), frameless(), qint64(600) << 20);
     // The grid as it is, and with enough bytes beside it to pass for a real picture.
