@@ -537,6 +537,18 @@ std::vector<Layout> layouts()
         {"webp lossy", "webp-lossy.webp", [](S s) { return webp(s, false, false); }, qt},
         {"webp lossless", "webp-lossless.webp", [](S s) { return webp(s, true, false); }, qt},
         {"webp alpha", "webp-alpha.webp", [](S s) { return webp(s, false, true); }, qt},
+        // An animation's first frame: on the whole canvas, and within it (the canvas
+        // around it clear).
+        {"webp animation", "webp-animation.webp",
+         [](S s) {
+             return webpAnimation(s.size(), {{s, {}}, {withAlpha(s), {}}}, 90);
+         },
+         qt},
+        {"webp animation, frame inside", "webp-animation-inside.webp",
+         [](S s) {
+             return webpAnimation(s.size(), {{s.copy(0, 0, s.width() - 40, s.height() - 30), {20, 14}}, {s, {}}}, 100);
+         },
+         qt},
         {"gif", "gif.gif", [](S s) { return gif(s.width(), s.height(), {indexed(s, 8)}); }, qt},
         {"heic", "heic.heic", [](S s) { return heic(s); }, heifDecoded},
     };
