@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "platform/filename.h"
 #include "platform/japanese.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,14 @@ CommandLine::CommandLine(const QStringList &arguments)
                                    QStringLiteral("[ファイル...]"));
     m_parsed = m_parser.parse(arguments);
     m_programName = QFileInfo(arguments.value(0)).fileName();
+}
+
+QStringList CommandLine::argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(decodeFileName(argv[i]));
+    return arguments;
 }
 
 bool CommandLine::asksForTextOnly() const { return m_parsed && (m_parser.isSet(m_help) || m_parser.isSet(m_version)); }

@@ -14,6 +14,11 @@ public:
     // -style, ...) count as unknown here: parse what QApplication has left.
     explicit CommandLine(const QStringList &arguments);
 
+    // main()'s arguments as the bytes they were given as: a file name need not be
+    // UTF-8, and Qt's own conversion would turn such a byte into U+FFFD and so name
+    // another file (decodeFileName).
+    static QStringList argumentsOf(int argc, char **argv);
+
     // True when the command line is well formed and asks only for a printed answer,
     // which needs no window system (and so no display).
     bool asksForTextOnly() const;

@@ -3,13 +3,10 @@
 #include "app/form1.h"
 #include "app/startup.h"
 #include "export/staletemp.h"
-#include "platform/filename.h"
 #include "platform/japanese.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <QHash>
 
 #include <cstdio>
 
@@ -19,26 +16,29 @@ int main(int argc, char *argv[])
 
     // --help and --version are answered by a console-only application, before any
     // window system is reached, so that they work without a display.
-    QStringList rawArguments;
-    for (int i = 0; i < argc; ++i)
-        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList rawArguments = kestrovia::CommandLine::argumentsOf(argc, argv);
     if (kestrovia::CommandLine(rawArguments).asksForTextOnly()) {
         QCoreApplication app(argc, argv);
         kestrovia::installQtTranslations(app);
         return kestrovia::CommandLine(QCoreApplication::arguments()).answer().value_or(0);
     }
 
-    if (!kestrovia::windowSystemNamed(rawArguments)) {
+    if (!kestrovia::windowSystemReachable(rawArguments)) {
         QCoreApplication app(argc, argv);
         kestrovia::installQtTranslations(app);
         if (const auto exitCode = kestrovia::CommandLine(QCoreApplication::arguments()).answer())
             return *exitCode;
-        std::fputs(kestrovia::ja("%1: 画面（ディスプレイ）に接続できないため、ウィンドウを開けません。"
-                                 "DISPLAY または WAYLAND_DISPLAY が設定された環境で起動してください。\n")
-                       .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName())
-                       .toUtf8()
-                       .constData(),
-                   stderr);
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        const QString display = qEnvironmentVariable("DISPLAY");
+        const QString reason =
+            display.isEmpty()
+                ? kestrovia::ja("%1: 画面（ディスプレイ）に接続できないため、ウィンドウを開けません。"
+                                "DISPLAY または WAYLAND_DISPLAY が設定された環境で起動してください。\n")
+                      .arg(program)
+                : kestrovia::ja("%1: 画面（ディスプレイ）「%2」に接続できないため、ウィンドウを開けません。"
+                                "その画面が今も使えるか（DISPLAY の値が正しいか）確かめてください。\n")
+                      .arg(program, display);
+        std::fputs(reason.toUtf8().constData(), stderr);
         return 1;
     }
 
@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
     // arguments; what is left is ours.
     QApplication app(argc, argv);
     kestrovia::installQtTranslations(app);
-    const kestrovia::CommandLine commandLine(QCoreApplication::arguments());
+    // QApplication took its own options out of argv.
+    const kestrovia::CommandLine commandLine(kestrovia::CommandLine::argumentsOf(argc, argv));
     if (const auto exitCode = commandLine.answer())
         return *exitCode;
 
@@ -55,14 +56,6 @@ int main(int argc, char *argv[])
     kestrovia::removeStaleTempFiles();
     // The first release wrote its bitmap beside the program.
     kestrovia::removeStaleTempFiles(QCoreApplication::applicationDirPath());
-    // Qt's arguments lose the bytes of a name that is no UTF-8; the names are taken
-    // again from the bytes they were given as.
-    QHash<QString, QString> nameOf;
-    for (int i = 1; i < argc; ++i)
-        nameOf.insert(QFile::decodeName(argv[i]), kestrovia::decodeFileName(argv[i]));
-    QStringList files;
-    for (const QString &file : commandLine.files())
-        files.append(nameOf.value(file, file));
-    const auto form1 = kestrovia::openMainWindow(files);
+    const auto form1 = kestrovia::openMainWindow(commandLine.files());
     return app.exec();
 }

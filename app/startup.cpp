@@ -6,6 +6,9 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 namespace kestrovia {
 
 void setApplicationIdentity(const QString &version, const QString &desktopFileName)
@@ -25,12 +28,65 @@ QTranslator *installQtTranslations(QCoreApplication &app)
     return translator.release();
 }
 
-bool windowSystemNamed(const QStringList &rawArguments)
+namespace {
+
+// Whether the X server display names takes a connection, asked through libxcb, which
+// Qt's own X11 integration loads as well; without it X11 is taken to be out of reach.
+bool xServerAnswers(const QByteArray &display)
 {
-    const auto named = [](const char *variable) { return !qEnvironmentVariableIsEmpty(variable); };
-    if (named("QT_QPA_PLATFORM") || named("WAYLAND_DISPLAY") || named("DISPLAY"))
+    void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return false;
+    using Connect = void *(*)(const char *, int *);
+    using HasError = int (*)(void *);
+    using Disconnect = void (*)(void *);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool answers = false;
+    if (connect && hasError && disconnect) {
+        void *connection = connect(display.constData(), nullptr);
+        answers = connection && hasError(connection) == 0;
+        if (connection)
+            disconnect(connection); // also a failed connection is freed by it
+    }
+    ::dlclose(xcb);
+    return answers;
+}
+
+bool waylandAnswers(const QByteArray &name)
+{
+    QByteArray socket = name;
+    if (!socket.startsWith('/'))
+        socket = qgetenv("XDG_RUNTIME_DIR") + '/' + name;
+    struct stat st { };
+    return ::stat(socket.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+} // namespace
+
+bool windowSystemReachable(const QStringList &rawArguments)
+{
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (qsizetype i = 1; i + 1 < rawArguments.size(); ++i) {
+        if (rawArguments[i] == u"-platform" || rawArguments[i] == u"--platform")
+            platform = rawArguments[i + 1];
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    // "xcb:option=..." or a list "xcb;wayland": the first is tried first.
+    const QString first = platform.section(u';', 0, 0).section(u':', 0, 0).trimmed();
+    if (!first.isEmpty() && first != u"xcb")
+        return true; // offscreen, wayland, vnc...: Qt says itself what it lacks
+    if (!display.isEmpty() && xServerAnswers(display))
         return true;
-    return rawArguments.contains(QStringLiteral("-platform")) || rawArguments.contains(QStringLiteral("--platform"));
+    if (!first.isEmpty())
+        return platform.contains(u';'); // an X11 that does not answer; a fallback may
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    if (!wayland.isEmpty() && waylandAnswers(wayland)) {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return true;
+    }
+    return false;
 }
 
 std::unique_ptr<Form1> openMainWindow(const QStringList &files, const QList<NotAdded> &notAdded)

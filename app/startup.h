@@ -27,11 +27,14 @@ void setApplicationIdentity(const QString &version, const QString &desktopFileNa
 // package qt6-translations-l10n).
 QTranslator *installQtTranslations(QCoreApplication &app);
 
-// Whether a window can be opened at all: a platform was chosen (-platform, or
-// QT_QPA_PLATFORM), or a display server is named (WAYLAND_DISPLAY, DISPLAY).
+// Whether a window can be opened at all: a platform other than X11's was chosen
+// (-platform, or QT_QPA_PLATFORM), or a display server answers: the Wayland socket
+// WAYLAND_DISPLAY names exists, or the X server DISPLAY names accepts a connection.
 // Without one, Qt's window system integration aborts the process with an English
-// message; asking first lets the program say why, in Japanese, and exit.
-bool windowSystemNamed(const QStringList &rawArguments);
+// message; asking first lets the program say why, in Japanese, and exit. With only
+// Wayland answering and no platform chosen, Wayland is chosen, as Qt would
+// otherwise try X11 first.
+bool windowSystemReachable(const QStringList &rawArguments);
 
 // Creates and shows the main window and queues files as a drop of them on the job
 // list would, with the settings panel as it stands at start-up; notAdded (names

@@ -3,7 +3,8 @@
 # With no window system reachable (no display, no Wayland socket, no platform
 # plugin chosen), --help and --version print and exit 0; an unknown option is a
 # usage error (2) and a file to open says that no window can open (1), both in
-# Japanese. Reaching for a display there would abort instead.
+# Japanese; so does a named display with no server behind it. Reaching for a
+# display there would abort instead.
 set -u
 bin=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -28,4 +29,14 @@ done <<'CASES'
 2 -x 使い方
 1 photo.jpg ディスプレイ
 CASES
-echo "command line: 5 passed, 0 failed"
+# A display that is named but has no server (a stale DISPLAY, X11 chosen outright):
+# the Japanese reason naming it and exit status 1, not Qt's abort.
+stale=:$(( ($$ % 500) + 500 ))
+[ -e "/tmp/.X11-unix/X${stale#:}" ] && stale=:999
+for platform in "" xcb; do
+    err=$(env -u WAYLAND_DISPLAY DISPLAY=$stale QT_QPA_PLATFORM=$platform "$bin" photo.jpg 2>&1 >/dev/null)
+    code=$?
+    [ "$code" = 1 ] || fail "DISPLAY=$stale QT_QPA_PLATFORM=$platform exited with $code: $err"
+    echo "$err" | grep -q "ディスプレイ.*$stale" || fail "DISPLAY=$stale said: $err"
+done
+echo "command line: 7 passed, 0 failed"
