@@ -50,7 +50,8 @@ constexpr int kRestoredOuterWidth = 8490;
 QString dropHint() { return ja("画像をドラッグアンドドロップしてください。"); }
 
 // The strip under the grid has room for two lines. A longer note (the names a drop
-// left out) is cut there with "…" and shown whole in the tooltip; text() stays whole.
+// left out) is cut there with "…" and shown whole behind 詳細… and in the tooltip;
+// text() stays whole.
 class StripLabel : public QLabel {
 public:
     using QLabel::QLabel;
@@ -101,6 +102,7 @@ Form1::Form1(QWidget *parent)
     m_panel->setGeometry(twipsRect(30, 0, 2655, 5805).adjusted(0, 0, 0, extra));
     m_grid = new JobListView(m_table, this);
     m_grid->setGeometry(twipsRect(2730, 0, 5595, 5505).adjusted(0, 0, 0, extra));
+    m_gridHeight = m_grid->height();
     // The keyboard starts on the job list, where Enter, Delete and the Menu key act.
     m_grid->setFocus();
 
@@ -137,9 +139,25 @@ Form1::Form1(QWidget *parent)
         m_openFolder->setFont(f);
         m_openFolder->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         m_openFolder->setFocusPolicy(Qt::StrongFocus);
-        m_openFolder->setGeometry(r.adjusted(0, r.height() / 2, 0, 0));
         m_openFolder->setVisible(false);
         connect(m_openFolder, &QLabel::linkActivated, this, [this] { m_batch->openFolder(m_savedFolder); });
+        // While a drop is read: 中止, as Escape does.
+        m_stopLink = new QLabel(QStringLiteral("<a href=\"stop\">%1</a>").arg(ja("中止")), this);
+        m_stopLink->setObjectName(QStringLiteral("LinkStopAdding"));
+        m_stopLink->setAccessibleName(ja("追加を中止"));
+        m_stopLink->setToolTip(ja("画像の追加を中止します (Esc)"));
+        // A note longer than the strip: the whole of it, with every name it left out.
+        m_detailsLink = new QLabel(QStringLiteral("<a href=\"details\">%1</a>").arg(ja("詳細…")), this);
+        m_detailsLink->setObjectName(QStringLiteral("LinkNoteDetails"));
+        m_detailsLink->setAccessibleName(ja("お知らせの詳細"));
+        for (QLabel *link : {m_stopLink, m_detailsLink}) {
+            link->setFont(f);
+            link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+            link->setFocusPolicy(Qt::StrongFocus);
+            link->setVisible(false);
+        }
+        connect(m_stopLink, &QLabel::linkActivated, this, &Form1::stopAdding);
+        connect(m_detailsLink, &QLabel::linkActivated, this, &Form1::showNoteDetails);
     }
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -156,9 +174,8 @@ Form1::Form1(QWidget *parent)
     m_start->setGeometry(place(5820, 5520, 2505, 315));
 
     resize(twipsRect(0, 0, 8340, kClientHeight).size() + QSize(0, extra));
-    // The height never changes, so the window manager offers no vertical resize
-    // and maximising cannot leave an empty strip under the panel.
-    setFixedHeight(twipsRect(0, 0, 0, kClientHeight).height() + extra);
+    // Taller than the panel needs, the list takes the height; the panel keeps its own.
+    setMinimumHeight(twipsRect(0, 0, 0, kClientHeight).height() + extra);
 
     // Start-up: the preview window exists from the start, hidden. It is placed
     // beside this window when it first comes on screen: by then the window
@@ -167,14 +184,29 @@ Form1::Form1(QWidget *parent)
     m_form2->installEventFilter(this);
     setupJobTable();
 
+    m_import = new DropImport(this);
+    connect(m_import, &DropImport::started, this, &Form1::dropStarted);
+    connect(m_import, &DropImport::picturesFound, this, &Form1::picturesFound);
+    connect(m_import, &DropImport::finished, this, &Form1::dropFinished);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!m_selectingDropped && isAdding())
+            m_selectionTaken = true;
+    });
+
     m_sync = new SelectionSync(m_table, m_form2, m_panel, this);
     m_rowCommands = new RowCommands(m_table, m_grid, m_form2, this);
     m_batch = new BatchRun(m_table, m_start, m_bar, this);
     connect(m_batch, &BatchRun::note, this, &Form1::setStripNote);
     connect(m_batch, &BatchRun::runningChanged, this, &Form1::setRunning);
-    // Escape stops a run: what is written stays, the rows in flight stop.
+    // Escape stops a drop being read (the rows found stay) or a run: what is written
+    // stays, the rows in flight stop.
     auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(stop, &QShortcut::activated, m_batch, &BatchRun::cancel);
+    connect(stop, &QShortcut::activated, this, [this] {
+        if (isAdding())
+            stopAdding();
+        else
+            m_batch->cancel();
+    });
     // The pointer says a picture is on its way where the user looks for it, over the
     // preview and the list; everything still takes input meanwhile.
     connect(m_sync, &SelectionSync::busyChanged, m_grid->viewport(), [this](bool busy) {
@@ -205,40 +237,90 @@ Form1::Form1(QWidget *parent)
     connect(m_grid, &JobListView::OLEDragDrop, this, [this](const QMimeData *data) {
         if (!data || !data->hasUrls())
             return;
+        // The list's own bytes: QUrl would turn a percent-encoded byte that is no
+        // UTF-8 into U+FFFD, and the name would then name no file.
+        const QString uriList = QStringLiteral("text/uri-list");
+        if (data->hasFormat(uriList)) {
+            const UriListNames names = namesOfUriList(data->data(uriList));
+            appendFiles(names.paths, names.notAdded);
+            return;
+        }
         QStringList paths;
         QList<NotAdded> notAdded;
         for (const QUrl &url : data->urls()) {
-            // Only files on this machine can be read; a web link or a remote share
-            // URL dragged from a browser is not a picture file.
-            if (!url.isLocalFile()) {
-                notAdded.append({url.fileName().isEmpty() ? url.toDisplayString() : url.fileName(),
-                                 ja("このコンピュータ上のファイルではありません")});
-                continue;
-            }
-            // The name as the file system holds it, which need not be UTF-8.
-            paths.append(decodeFileName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())));
+            if (url.isLocalFile())
+                paths.append(url.toLocalFile());
+            else
+                notAdded.append({url.fileName().isEmpty() ? url.toDisplayString() : url.fileName(), LeftOut::NotLocal});
         }
         appendFiles(paths, notAdded);
     });
 }
 
-Form1::~Form1() = default;
-
-int Form1::appendFiles(const QStringList &paths, const QList<NotAdded> &notAddedBefore)
+Form1::~Form1()
 {
-    const int first = m_table->Rows();
-    const DropResult result = appendDroppedFiles(*m_table, paths, [this] { return m_panel->values(); });
+    // The drop's thread ends before the table and the panel it fills go.
+    delete m_import;
+}
+
+void Form1::appendFiles(const QStringList &paths, const QList<NotAdded> &notAddedBefore)
+{
+    m_import->start(paths, notAddedBefore);
+}
+
+bool Form1::isAdding() const { return m_import->isRunning(); }
+
+void Form1::stopAdding() { m_import->stop(); }
+
+void Form1::dropStarted()
+{
+    m_dropAppended = 0;
+    m_dropFirst = m_table->Rows();
+    m_selectionTaken = false;
+    m_noteDetails.clear();
+    m_savedFolder.clear();
+    // 処理実行 waits for the rows: a run of half a drop would leave the rest unwritten.
+    m_start->setEnabled(false);
+    setStripNote(ja("画像を読み込んでいます…"));
+}
+
+void Form1::picturesFound(const QList<FoundPicture> &pictures)
+{
+    const bool first = m_dropAppended == 0;
+    m_dropAppended += appendFoundPictures(*m_table, pictures, [this] { return m_panel->values(); });
+    setStripNote(ja("画像を読み込んでいます… %1件").arg(m_dropAppended));
+    // The first rows are selected at once, so that the panel shows what they take.
+    if (first)
+        selectDropped();
+}
+
+void Form1::selectDropped()
+{
     // The rows just added become the selection, so that the panel set right after
-    // adding reaches all of them.
-    if (result.appended > 0) {
-        QList<int> added;
-        for (int r = first; r < m_table->Rows(); ++r)
-            added.append(r);
-        m_table->selectRows(added, first);
-    }
+    // adding reaches all of them; unless the user picked rows while they came.
+    if (m_dropAppended == 0 || m_selectionTaken)
+        return;
+    QList<int> added;
+    added.reserve(m_dropAppended);
+    for (int r = m_dropFirst; r < m_dropFirst + m_dropAppended && r < m_table->Rows(); ++r)
+        added.append(r);
+    m_selectingDropped = true;
+    m_table->selectRows(added, m_dropFirst);
+    m_selectingDropped = false;
+}
+
+void Form1::dropFinished(const QList<NotAdded> &notAdded, bool stopped)
+{
+    selectDropped();
     // Said where the user looks, without a box to click away.
-    setStripNote(notAddedNote(notAddedBefore + result.notAdded));
-    return result.appended;
+    QString note = notAddedNote(notAdded);
+    if (stopped)
+        note = ja("中止しました（%1件を追加）。").arg(m_dropAppended) + note;
+    setStripNote(note);
+    m_noteDetails = notAddedList(notAdded);
+    m_start->setEnabled(true);
+    layoutStrip();
+    emit addingFinished(m_dropAppended);
 }
 
 namespace {
@@ -256,7 +338,7 @@ void Form1::restoreSettings()
     m_panel->restoreFrom(s);
     m_addFolder = s.value(QStringLiteral("files/addFolder")).toString();
     m_grid->restoreHeaderState(s.value(QStringLiteral("list/columns")).toByteArray());
-    // Only the place and the width: the height is the panel's own.
+    // The place and the size; the height never below what the panel needs.
     if (const QByteArray g = s.value(QStringLiteral("window/main")).toByteArray(); !g.isEmpty())
         restoreGeometry(g);
     if (const QPoint at = s.value(QStringLiteral("window/preview")).toPoint(); !at.isNull()) {
@@ -286,6 +368,8 @@ void Form1::resetSettings()
 
 void Form1::addPictures()
 {
+    if (m_batch->isRunning())
+        return; // the rows being written are the ones the user sees
     const QStringList files = Prompts::chooseFiles(this, m_addFolder);
     if (files.isEmpty())
         return;
@@ -297,10 +381,50 @@ void Form1::setStripNote(const QString &note, const QString &folder)
 {
     // After a run the strip's second line offers the folder the files went to.
     m_savedFolder = folder;
-    m_openFolder->setVisible(!folder.isEmpty() && !m_bar->isVisible());
-    m_hint->setGeometry(folder.isEmpty() ? m_stripRect : m_stripRect.adjusted(0, 0, 0, -m_stripRect.height() / 2));
+    m_noteDetails.clear();
     m_hint->setText(note.isEmpty() ? dropHint() : note);
-    m_hint->setToolTip(static_cast<StripLabel *>(m_hint)->fits(m_hint->text()) ? QString() : note);
+    layoutStrip();
+}
+
+void Form1::layoutStrip()
+{
+    // The bar covers the strip during a run.
+    const bool open = !m_bar->isVisibleTo(this);
+    auto *note = static_cast<StripLabel *>(m_hint);
+    const QRect top = m_stripRect.adjusted(0, 0, 0, -m_stripRect.height() / 2);
+    QList<QLabel *> links;
+    if (!m_savedFolder.isEmpty())
+        links << m_openFolder;
+    if (m_import && isAdding())
+        links << m_stopLink;
+    note->setGeometry(links.isEmpty() ? m_stripRect : top);
+    if (!note->fits(note->text()) || !m_noteDetails.isEmpty()) {
+        links << m_detailsLink;
+        note->setGeometry(top);
+    }
+    const bool cut = !note->fits(note->text());
+    m_hint->setToolTip(cut ? m_hint->text() : QString());
+    // The links side by side on the strip's second line.
+    int x = m_stripRect.left();
+    for (QLabel *link : {m_openFolder, m_stopLink, m_detailsLink}) {
+        const bool shown = open && links.contains(link);
+        if (shown) {
+            const int w = std::min(link->sizeHint().width(), m_stripRect.right() + 1 - x);
+            link->setGeometry(x, top.bottom() + 1, std::max(0, w), m_stripRect.bottom() - top.bottom());
+            x += w + link->fontMetrics().horizontalAdvance(u' ');
+        }
+        link->setVisible(shown);
+    }
+    m_hint->setVisible(open);
+}
+
+void Form1::showNoteDetails()
+{
+    Prompts::Message message;
+    message.title = ja("お知らせの詳細");
+    message.text = m_hint->text();
+    message.details = m_noteDetails;
+    Prompts::inform(this, message);
 }
 
 void Form1::setRunning(bool running)
@@ -311,6 +435,7 @@ void Form1::setRunning(bool running)
     // made waits for the run's end rather than take a core from it.
     m_grid->setEnabled(!running);
     m_panel->setEnabled(!running);
+    m_add->setEnabled(!running);
     m_sync->setLocked(running);
 }
 
@@ -449,7 +574,18 @@ void Form1::Form_Resize()
     }
     // Outer widths from 2700 to 2760 twips leave no room for the grid: it shrinks to nothing.
     const int gridTwips = int(pixelsToTwips(outerW)) - (2730 + 30);
-    m_grid->resize(std::max(0, twipsToPixels(gridTwips)), m_grid->height());
+    // The height beyond the panel's goes to the grid; what lies under it moves down.
+    const int grow = std::max(0, height() - minimumHeight());
+    m_grid->resize(std::max(0, twipsToPixels(gridTwips)), m_gridHeight + grow);
+    if (grow != m_grow) {
+        const QPoint down(0, grow - m_grow);
+        m_grow = grow;
+        for (QWidget *w :
+             {static_cast<QWidget *>(m_add), static_cast<QWidget *>(m_bar), static_cast<QWidget *>(m_start)})
+            w->move(w->pos() + down);
+        m_stripRect.translate(down);
+        layoutStrip();
+    }
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -459,10 +595,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_form2 && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
         placeForm2Frame();
     if (watched == m_bar && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
-        m_hint->setVisible(event->type() == QEvent::Hide);
-        m_openFolder->setVisible(event->type() == QEvent::Hide && !m_savedFolder.isEmpty());
+        layoutStrip();
         if (isVisible())
-            update(m_hint->geometry());
+            update(m_stripRect);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -473,6 +608,8 @@ void Form1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A drop being read ends with the window; the rows it found are not kept anyway.
+    stopAdding();
     if (m_keepsSettings)
         saveSettings();
     // Closing the main window ends the program with every other window, hidden

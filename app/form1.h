@@ -38,10 +38,18 @@ public:
     SelectionSync *selectionSync() const { return m_sync; }
 
     // Queues files as a drop of them on the job list does: one row per picture file,
-    // with the settings panel's values. Whatever did not become a row (notAdded,
-    // found before, and what the table refuses) is named in a note in the strip
-    // under the grid. Returns the rows appended.
-    int appendFiles(const QStringList &paths, const QList<NotAdded> &notAdded = {});
+    // with the settings panel's values. The names are read on a thread of their own
+    // and the rows come in batches as they are found; meanwhile the strip under the
+    // grid says how far it got and offers 中止 (Escape). At the end, whatever did not
+    // become a row (notAdded, found before, and what the drop refuses) is named in
+    // the strip, and addingFinished() tells the rows appended.
+    void appendFiles(const QStringList &paths, const QList<NotAdded> &notAdded = {});
+    // While a drop (or 画像を追加…, or the command line's files) is being read.
+    bool isAdding() const;
+    // Ends the adding: the rows added so far stay.
+    void stopAdding();
+    // The drop's reading, for tests that hold its header reads.
+    DropImport *dropImport() const { return m_import; }
 
     // A short note in the strip under the grid (「20件を保存しました」), shown until
     // the next drop or run; an empty note brings back the drop hint.
@@ -62,6 +70,9 @@ public:
     // folder used last; the chosen files are added as a drop of them is.
     void addPictures();
 
+signals:
+    void addingFinished(int appended);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -73,6 +84,14 @@ private:
     void placeForm2();
     void placeForm2Frame();
     void Form_Resize();
+    // The strip's note and its links (保存先を開く after a run, 中止 while adding,
+    // 詳細… for a note longer than the strip) in the strip's place.
+    void layoutStrip();
+    void showNoteDetails();
+    void dropStarted();
+    void picturesFound(const QList<FoundPicture> &pictures);
+    void dropFinished(const QList<NotAdded> &notAdded, bool stopped);
+    void selectDropped();
     // Writes field of settings into every selected row (none selected: the panel
     // alone holds it, for new rows) and, when it shapes the picture and the
     // current row is one of them, shows that row again.
@@ -93,8 +112,18 @@ private:
     SettingsPanel *m_panel;
     QLabel *m_hint;
     QLabel *m_openFolder;
+    QLabel *m_stopLink; // 中止, while a drop is read
+    QLabel *m_detailsLink; // 詳細…, when the note is cut
     QRect m_stripRect; // the strip's note area
     QString m_savedFolder;
+    QString m_noteDetails; // the note's whole list, behind 詳細…
+    int m_grow = 0; // pixels the window is taller than the panel needs
+    int m_gridHeight = 0; // the grid's height at the window's least height
+    DropImport *m_import;
+    int m_dropAppended = 0; // rows the drop being read has appended
+    int m_dropFirst = 0; // the first of them
+    bool m_selectionTaken = false; // the user picked rows while they came
+    bool m_selectingDropped = false;
     QProgressBar *m_bar;
     QPushButton *m_start;
     QPushButton *m_add;

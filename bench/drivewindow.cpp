@@ -1,12 +1,13 @@
 // Drives the real program's main window from inside it, for bench/hostile.sh:
 // loaded with LD_PRELOAD into an unmodified `kestrovia` (ours or another build's),
-// it waits until the window's event loop first turns (the files named on the
-// command line are rows by then, added as a drop adds them), presses 処理実行,
+// it waits until the window's event loop first turns and 処理実行 can be pressed
+// (the files named on the command line are rows by then, added as a drop adds
+// them), presses it,
 // waits for the run's end, prints one line to standard output and ends the
 // process. It reaches the window only through Qt and the controls' object names,
 // so the same module drives any build of the program.
 //
-//   drive rows=<rows added> add_ms=<start to the first turn of the event loop>
+//   drive rows=<rows added> add_ms=<start to 処理実行 ready, the files added>
 //         run_ms=<処理実行 to the end> longest_gap_ms=<event loop, during the run>
 //         [cancel_ms=<中止 to the end>] result="<the strip's note or the message>"
 //
@@ -119,6 +120,10 @@ void press()
     const auto *grid = d.window->findChild<QAbstractItemView *>(QStringLiteral("PicsGalary"));
     if (!d.start || !d.bar || !grid)
         finish(QStringLiteral("no window controls"));
+    if (!d.start->isEnabled()) {
+        QTimer::singleShot(5, press); // the files are still being added
+        return;
+    }
     d.rows = grid->model() ? grid->model()->rowCount() : 0;
     if (d.rows == 0) {
         // Nothing became a row: the strip says why, and there is nothing to run.

@@ -98,7 +98,11 @@ void JobTable::selectRows(const QList<int> &rows, int current)
     for (const int r : rows) {
         if (!isJobRow(r))
             continue;
-        selection.select(index(r - 1, 0), index(r - 1, 0));
+        // Neighbours in one range: a large drop's rows are one range, not thousands.
+        if (!selection.isEmpty() && selection.last().bottom() == r - 2)
+            selection.last() = QItemSelectionRange(selection.last().topLeft(), index(r - 1, 0));
+        else
+            selection.select(index(r - 1, 0), index(r - 1, 0));
         if (first == 0)
             first = r;
         if (r == current)
@@ -146,15 +150,22 @@ JobRow JobTable::jobRow(int row) const
     return job;
 }
 
-void JobTable::appendJob(const JobRow &job)
+void JobTable::appendJob(const JobRow &job) { appendJobs({job}); }
+
+void JobTable::appendJobs(const QList<JobRow> &jobs)
 {
+    if (jobs.isEmpty())
+        return;
     const int r = Rows();
-    beginInsertRows({}, r - 1, r - 1);
-    QStringList cells(JobColumnCount);
-    for (int col = 0; col < JobColumnCount; ++col)
-        cells[col] = job.cell(col);
-    cells[ColArrow] = celltext::Arrow.toString();
-    m_cells.append(cells);
+    beginInsertRows({}, r - 1, r - 2 + int(jobs.size()));
+    m_cells.reserve(m_cells.size() + jobs.size());
+    for (const JobRow &job : jobs) {
+        QStringList cells(JobColumnCount);
+        for (int col = 0; col < JobColumnCount; ++col)
+            cells[col] = job.cell(col);
+        cells[ColArrow] = celltext::Arrow.toString();
+        m_cells.append(cells);
+    }
     endInsertRows();
 }
 

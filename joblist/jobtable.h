@@ -60,6 +60,8 @@ public:
     JobRow jobRow(int row) const;
     // Appends a job row holding job's texts (ColArrow "→", the reserved columns "").
     void appendJob(const JobRow &job);
+    // Appends a job row for each of jobs, in one insertion.
+    void appendJobs(const QList<JobRow> &jobs);
     // Writes the cells of job row r that differ from job's texts.
     void setJobRow(int r, const JobRow &job);
     // Sets field of job row r from settings (writeRowField: a field that decides the

@@ -427,8 +427,8 @@ private slots:
             QVERIFY2(named.values().contains(control), control);
     }
 
-    // Only the width is the user's; below 2700 twips it jumps back to 8490, and the
-    // grid takes what the width leaves.
+    // Below 2700 twips the width jumps back to 8490, and the grid takes what the
+    // width leaves; the height never goes below what the panel needs.
     void resizeRule()
     {
         Form1 f;
@@ -437,7 +437,7 @@ private slots:
         const int height = f.height();
         const int grid0 = grid->width();
         const int frameW = f.frameGeometry().width() - f.width();
-        f.resize(f.width() + 100, height + 50);
+        f.resize(f.width() + 100, height - 50);
         QTRY_COMPARE(grid->width(), grid0 + 100);
         QCOMPARE(f.height(), height);
 
@@ -506,8 +506,9 @@ private slots:
         const QString oldCurrent = QDir::currentPath();
         QVERIFY(QDir::setCurrent(tmp.path()));
         const std::unique_ptr<Form1> started = openMainWindow(CommandLine(QStringList{"kestrovia"} + named).files());
-        QVERIFY(QDir::setCurrent(oldCurrent));
         QVERIFY(started->isVisible());
+        QTRY_VERIFY(!started->isAdding());
+        QVERIFY(QDir::setCurrent(oldCurrent));
 
         JobTable dropped;
         appendDroppedFiles(dropped, {tmp.filePath("写真 1.jpg"), tmp.filePath("scan.BMP")},
@@ -532,9 +533,10 @@ private slots:
         Prompts::clearShown();
         Prompts::setNextFiles({tmp.filePath("a.jpg"), tmp.filePath("b.png")});
         testui::control<QAbstractButton>(&f, "BtnAdd")->click();
-        QCOMPARE(testui::column(*f.table(), ColFileName), QStringList({"a.jpg", "b.png"}));
+        QTRY_COMPARE(testui::column(*f.table(), ColFileName), QStringList({"a.jpg", "b.png"}));
         QCOMPARE(testui::column(*f.table(), ColOriginalSize), QStringList({"40*30", "40*30"}));
         QTest::keySequence(&f, QKeySequence::Open); // cancelled: nothing chosen
+        QVERIFY(!f.isAdding());
         QCOMPARE(f.table()->Rows(), 3);
         QCOMPARE(Prompts::shown().size(), 2);
         QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Files);

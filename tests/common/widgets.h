@@ -31,6 +31,8 @@ inline bool shown(QWidget *w, bool active = false)
     return active ? QTest::qWaitForWindowActive(w) : QTest::qWaitForWindowExposed(w);
 }
 
+inline bool dropData(QWidget *target, const QMimeData &data);
+
 // A drop as the file manager sends it: enter, move and drop on target (a view's
 // viewport). Returns whether the drag was accepted. paths may carry bytes that
 // are no UTF-8 (decodeFileName).
@@ -42,6 +44,13 @@ inline bool dropFiles(QWidget *target, const QStringList &paths)
     for (const QString &p : paths)
         urls << QUrl::fromEncoded("file://" + kestrovia::encodeFileName(p).toPercentEncoding("/"));
     data.setUrls(urls);
+    return dropData(target, data);
+}
+
+// A drop of data as a drag from another program sends it: enter, move and drop on
+// target. Returns whether the drag was accepted.
+inline bool dropData(QWidget *target, const QMimeData &data)
+{
     const QPoint pos = target->rect().center();
     QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &enter);
