@@ -21,6 +21,7 @@
 #   case=preview_floor mp=… djpeg_quarter_ms=… djpeg_eighth_ms=…
 #   case=preview_memory mp=50 rows=20 peak_mb=… kept_mb=…
 #   case=batch_window rows=20 window_ms=… pipeline_ms=… window_vs_pipeline=… window_longest_gap_ms=… pipeline_longest_gap_ms=…
+#   case=drop build=<ours|base> rows=… drop_ms=… longest_gap_ms=… longest_turn_cpu_ms=… idle_gap_ms=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
 # (c) 6000x4000 JPEG to 800*600; (d) 4000x3000 BMP to 1600*1200. The preview lines
 # time the quick (unturned) and complete (+90°) preview of case a's picture,
@@ -65,8 +66,14 @@
 # a huge file that is no picture, WebP, TIFF, RLE bitmap, JPEG and PNG headers that
 # declare far more than their data holds, a PNG chunk claiming gigabytes), run as
 # a batch row: one line each, case=bombs file=… ours_ms=… ours_peak_mb=….
+# drop (CASES=drop): a folder of 10,000 small JPEGs (made once in DROP_PICTURES,
+# default <build-dir>/bench-drop) dropped on the real window on the offscreen platform
+# through bench/drivewindow.cpp, ours and BASE's turn about: the time to the rows in,
+# the longest gap of a 10 ms timer on the window's event loop, the window thread's
+# longest processor time between two ticks, and the timer's longest gap in the idle
+# second before the drop (what the machine's load alone makes).
 # CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
-# the batch; the others are named: "mixed200 huge300mp floor420 floor444 bombs levels formats").
+# the batch; the others are named: "mixed200 huge300mp floor420 floor444 drop bombs levels formats").
 # OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
 # on the same pictures in the same invocation, for cases a-d, batch, mixed200,
 # floor420 and floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
@@ -353,6 +360,36 @@ if has window; then
     log "batch: through the window and through the pipeline"
     lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" batch "$pictures" "$work/batch/window")
 "
+fi
+
+if has drop; then
+    # A folder of 10,000 small JPEGs dropped on the real window, ours and BASE's
+    # (default /work/base/build; BASE= runs ours alone) turn about, 3 times each.
+    drive=$build/bench/libkestrovia_drive.so
+    if [ ! -x "$build/kestrovia" ] || [ ! -f "$drive" ]; then
+        cmake --build "$build" --target kestrovia kestrovia_drive -j2 >&2
+    fi
+    folder=${DROP_PICTURES:-$build/bench-drop}
+    if [ ! -f "$folder/p10000.jpg" ]; then
+        mkdir -p "$folder"
+        "$magick" -size 64x48 xc:skyblue "$folder/p00001.jpg"
+        i=2
+        while [ $i -le 10000 ]; do cp "$folder/p00001.jpg" "$folder/$(printf 'p%05d.jpg' $i)"; i=$((i + 1)); done
+    fi
+    base=${BASE-/work/base/build}
+    for round in 1 2 3; do
+        for which in ours base; do
+            program=$build/kestrovia
+            [ "$which" = ours ] || program=$base/kestrovia
+            [ -n "$base" ] || [ "$which" = ours ] || continue
+            log "drop: $which, round $round"
+            conf=$work/drop-conf && rm -rf "$conf" && mkdir -p "$conf"
+            line=$(XDG_CONFIG_HOME=$conf QT_QPA_PLATFORM=offscreen KESTROVIA_DRIVE_DROP=$folder \
+                LD_PRELOAD=$drive timeout 600 "$program" 2>/dev/null) || line="drop result=failed"
+            lines="${lines}case=drop build=$which ${line#drop }
+"
+        done
+    done
 fi
 
 if [ "$preview" = 1 ] && has a; then

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <limits>
 #include <map>
 #include <optional>
 #include <utility>
@@ -368,7 +367,7 @@ DropResult appendDroppedFiles(JobTable &table, const QStringList &paths, const s
 
 namespace {
 // Rows appended in one turn of the window's event loop, so that it stays responsive.
-constexpr int kRowsPerTurn = 500;
+constexpr int kRowsPerTurn = 100;
 } // namespace
 
 DropImport::DropImport(QObject *parent)
@@ -435,13 +434,31 @@ void DropImport::startNext()
             this,
             [this, notAdded, stopped] {
                 join();
-                takeFound(std::numeric_limits<int>::max());
-                m_running = false;
-                emit finished(notAdded, stopped);
-                startNext();
+                finishWhenTaken(notAdded, stopped);
             },
             Qt::QueuedConnection);
     });
+}
+
+void DropImport::finishWhenTaken(const QList<NotAdded> &notAdded, bool stopped)
+{
+    // What the thread found last still goes a turn at a time.
+    {
+        const std::lock_guard lock(m_found->mutex);
+        if (!m_found->pictures.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, notAdded, stopped] {
+                    takeFound(kRowsPerTurn);
+                    finishWhenTaken(notAdded, stopped);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
+    m_running = false;
+    emit finished(notAdded, stopped);
+    startNext();
 }
 
 void DropImport::takeFound(int most)

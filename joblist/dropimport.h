@@ -156,6 +156,7 @@ private:
         bool asked = false;
     };
     void takeFound(int most);
+    void finishWhenTaken(const QList<NotAdded> &notAdded, bool stopped);
 
     QList<Pending> m_waiting;
     std::shared_ptr<Found> m_found = std::make_shared<Found>();
