@@ -67,9 +67,17 @@ protected:
     {
         QString shown = text();
         if (!fits(shown)) {
-            while (!shown.isEmpty() && !fits(shown + u'…'))
-                shown.chop(1);
-            shown += u'…';
+            // The longest start that fits with "…", found by halves: a long note
+            // measured a character at a time would hold the window.
+            qsizetype low = 0, high = shown.size();
+            while (low < high) {
+                const qsizetype mid = (low + high + 1) / 2;
+                if (fits(shown.left(mid) + u'…'))
+                    low = mid;
+                else
+                    high = mid - 1;
+            }
+            shown = shown.left(low) + u'…';
         }
         QPainter p(this);
         style()->drawItemText(&p, contentsRect(), int(alignment()) | Qt::TextWordWrap, palette(), isEnabled(), shown,
@@ -480,9 +488,22 @@ void Form1::showSelection()
     const RowSettings shown = rowSettingsOf(row);
     QList<RowField> mixed;
     QList<RowSettings> others;
-    others.reserve(rows.size());
+    // A row whose settings cells are the current row's holds its settings: read only
+    // the others, as a drop of thousands of rows is mostly alike.
+    QList<int> columns{ColNewSize};
+    for (const RowFieldSpec &spec : rowFields())
+        if (!columns.contains(spec.column))
+            columns.append(spec.column);
+    const QStringList cells = m_table->rowCells(current);
+    const auto besideItself = [](const QStringList &c) { return c[ColSaveFolder] == ownFolder(c[ColPath]); };
+    const bool currentBeside = besideItself(cells);
     for (const int r : rows) {
-        if (r != current)
+        if (r == current)
+            continue;
+        const QStringList other = m_table->rowCells(r);
+        const bool alike = std::all_of(columns.begin(), columns.end(), [&](int c) { return other[c] == cells[c]; })
+                           && besideItself(other) == currentBeside;
+        if (!alike)
             others.append(rowSettingsOf(m_table->jobRow(r)));
     }
     for (const RowFieldSpec &spec : rowFields()) {

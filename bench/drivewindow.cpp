@@ -17,6 +17,7 @@
 //   drop rows=<rows added> drop_ms=<drop to the rows in and 処理実行 ready>
 //        longest_gap_ms=<between ticks of a 10 ms timer on the event loop>
 //        longest_turn_cpu_ms=<the window thread's processor time between two ticks>
+//        rows_then=<the rows in after that longest turn>
 //        idle_gap_ms=<the timer's longest gap in a second of the idle window before>
 //
 // Environment: KESTROVIA_DRIVE_CANCEL_MS=n presses 中止 n ms into the run;
@@ -170,6 +171,7 @@ void dropFolder()
     // The window thread's processor time between two ticks: the work of one turn of
     // the event loop, which a loaded machine does not stretch as it does the gap.
     static double lastCpu = 0, longestCpu = 0;
+    static int longestCpuRows = 0; // the rows in after that turn
     static int turns = 0;
     d.poll.setTimerType(Qt::PreciseTimer);
     d.poll.setInterval(10);
@@ -181,8 +183,10 @@ void dropFolder()
         timespec cpu{};
         ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
         const double cpuMs = cpu.tv_sec * 1e3 + cpu.tv_nsec / 1e6;
-        if (dropAt > 0)
-            longestCpu = std::max(longestCpu, cpuMs - lastCpu);
+        if (dropAt > 0 && cpuMs - lastCpu > longestCpu) {
+            longestCpu = cpuMs - lastCpu;
+            longestCpuRows = grid->model()->rowCount();
+        }
         lastCpu = cpuMs;
         if (dropAt == 0)
             return;
@@ -191,8 +195,9 @@ void dropFolder()
         turns = rows > 0 && d.start->isEnabled() && rows == d.rows ? turns + 1 : 0;
         d.rows = rows;
         if (turns >= 2) {
-            std::printf("drop rows=%d drop_ms=%.0f longest_gap_ms=%.0f longest_turn_cpu_ms=%.0f idle_gap_ms=%.0f\n",
-                        rows, t - dropAt, d.longestGap, longestCpu, idleGap);
+            std::printf("drop rows=%d drop_ms=%.0f longest_gap_ms=%.0f longest_turn_cpu_ms=%.0f rows_then=%d "
+                        "idle_gap_ms=%.0f\n",
+                        rows, t - dropAt, d.longestGap, longestCpu, longestCpuRows, idleGap);
             std::fflush(stdout);
             ::_exit(0);
         }

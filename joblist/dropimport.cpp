@@ -373,6 +373,10 @@ constexpr int kRowsPerTurn = 100;
 DropImport::DropImport(QObject *parent)
     : QObject(parent)
 {
+    // A timer, not posted events: Qt delivers events posted while it delivers
+    // others in the same pass, so the window's timers and input would wait for all.
+    m_take.setInterval(0);
+    connect(&m_take, &QTimer::timeout, this, &DropImport::takeFound);
 }
 
 DropImport::~DropImport()
@@ -420,13 +424,13 @@ void DropImport::startNext()
         hooks.stop = &stop;
         hooks.beforeRead = hook;
         // The window appends rows when it has time; what was found meanwhile waits
-        // here and goes in one batch.
+        // here and goes in the next batch.
         hooks.found = [this, found](FoundPicture &&picture) {
             const std::lock_guard lock(found->mutex);
             found->pictures.append(std::move(picture));
             if (!std::exchange(found->asked, true))
                 QMetaObject::invokeMethod(
-                    this, [this] { takeFound(kRowsPerTurn); }, Qt::QueuedConnection);
+                    this, [this] { m_take.start(); }, Qt::QueuedConnection);
         };
         const QList<NotAdded> notAdded = next.notAdded + scanDrop(next.paths, hooks);
         const bool stopped = stop.stopRequested();
@@ -434,51 +438,39 @@ void DropImport::startNext()
             this,
             [this, notAdded, stopped] {
                 join();
-                finishWhenTaken(notAdded, stopped);
+                m_end = End{notAdded, stopped};
+                m_take.start();
             },
             Qt::QueuedConnection);
     });
 }
 
-void DropImport::finishWhenTaken(const QList<NotAdded> &notAdded, bool stopped)
+void DropImport::takeFound()
 {
-    // What the thread found last still goes a turn at a time.
-    {
-        const std::lock_guard lock(m_found->mutex);
-        if (!m_found->pictures.isEmpty()) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, notAdded, stopped] {
-                    takeFound(kRowsPerTurn);
-                    finishWhenTaken(notAdded, stopped);
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-    }
-    m_running = false;
-    emit finished(notAdded, stopped);
-    startNext();
-}
-
-void DropImport::takeFound(int most)
-{
+    // At most a batch a turn of the event loop; what the thread found last too.
     QList<FoundPicture> taken;
+    bool more = false;
     {
         const std::lock_guard lock(m_found->mutex);
-        if (m_found->pictures.size() <= most) {
+        if (m_found->pictures.size() <= kRowsPerTurn) {
             taken.swap(m_found->pictures);
             m_found->asked = false;
         } else {
-            // The rest on the next turn of the event loop, after what waits there.
-            taken = m_found->pictures.first(most);
-            m_found->pictures.remove(0, most);
-            QMetaObject::invokeMethod(
-                this, [this] { takeFound(kRowsPerTurn); }, Qt::QueuedConnection);
+            taken = m_found->pictures.first(kRowsPerTurn);
+            m_found->pictures.remove(0, kRowsPerTurn);
+            more = true;
         }
     }
+    if (!more)
+        m_take.stop();
     if (!taken.isEmpty())
         emit picturesFound(taken);
+    if (!more && m_end) {
+        const End end = *std::exchange(m_end, std::nullopt);
+        m_running = false;
+        emit finished(end.notAdded, end.stopped);
+        startNext();
+    }
 }
 
 } // namespace kestrovia

@@ -15,9 +15,11 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace kestrovia {
@@ -155,14 +157,20 @@ private:
         QList<FoundPicture> pictures;
         bool asked = false;
     };
-    void takeFound(int most);
-    void finishWhenTaken(const QList<NotAdded> &notAdded, bool stopped);
+    // Appends what was found, a batch a turn, and ends the drop after the last.
+    void takeFound();
+    struct End {
+        QList<NotAdded> notAdded;
+        bool stopped = false;
+    };
 
     QList<Pending> m_waiting;
     std::shared_ptr<Found> m_found = std::make_shared<Found>();
     std::thread m_thread;
     StopFlag m_stop;
     bool m_running = false;
+    QTimer m_take; // runs while found pictures wait to be taken
+    std::optional<End> m_end; // the thread has ended: once all is taken, the drop
     std::function<void(const QString &)> m_readHook;
 };
 

@@ -158,7 +158,6 @@ void JobTable::appendJobs(const QList<JobRow> &jobs)
         return;
     const int r = Rows();
     beginInsertRows({}, r - 1, r - 2 + int(jobs.size()));
-    m_cells.reserve(m_cells.size() + jobs.size());
     for (const JobRow &job : jobs) {
         QStringList cells(JobColumnCount);
         for (int col = 0; col < JobColumnCount; ++col)

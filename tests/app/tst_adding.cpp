@@ -13,6 +13,7 @@
 #include "joblist/jobtable.h"
 #include "platform/filename.h"
 #include "tests/common/heldreads.h"
+#include "tests/common/jobrows.h"
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
@@ -105,6 +106,31 @@ private slots:
         QVERIFY(!control<QLabel>(&f, "LinkStopAdding")->isVisible());
         QVERIFY2(strip(f).contains("中止"), qPrintable(strip(f)));
         QVERIFY(!testui::column(*f.table(), ColFileName).contains("z.jpg"));
+    }
+
+    // The rows a drop adds become the selection, the first of them current; a row
+    // the user picks while they come keeps the selection.
+    void addedRowsBecomeTheSelection()
+    {
+        QTemporaryDir d;
+        QVERIFY(makePictures(d.path() + "/f", {"a.jpg", "b.jpg", "c.jpg"}));
+        QVERIFY(makePictures(d.path() + "/g", {"x.jpg", "slow.jpg", "y.jpg"}));
+        Form1 f;
+        QVERIFY(testui::shown(&f));
+        f.table()->appendJob(testui::jobFor("/nowhere/before.jpg", "/out/"));
+        f.appendFiles({d.path() + "/f"});
+        QTRY_VERIFY(!f.isAdding());
+        QCOMPARE(f.table()->selectedRows(), QList<int>({2, 3, 4}));
+        QCOMPARE(f.table()->Row(), 2);
+
+        testui::HeldReads held(*f.dropImport(), "slow");
+        f.appendFiles({d.path() + "/g"});
+        QTRY_COMPARE(held.waiting(), 1);
+        f.table()->setRow(1);
+        held.open();
+        QTRY_VERIFY(!f.isAdding());
+        QCOMPARE(f.table()->Rows(), 8);
+        QCOMPARE(f.table()->selectedRows(), QList<int>{1});
     }
 
     // 中止 in the strip stops it as Escape does; a drop after it is read whole.
