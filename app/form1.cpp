@@ -289,14 +289,14 @@ void Form1::dropStarted()
     m_savedFolder.clear();
     // 処理実行 waits for the rows: a run of half a drop would leave the rest unwritten.
     m_start->setEnabled(false);
-    setStripNote(ja("画像を読み込んでいます…"));
+    setStripNote(ja("読み込み中…"));
 }
 
 void Form1::picturesFound(const QList<FoundPicture> &pictures)
 {
     const bool first = m_dropAppended == 0;
     m_dropAppended += appendFoundPictures(*m_table, pictures, [this] { return m_panel->values(); });
-    setStripNote(ja("画像を読み込んでいます… %1件").arg(m_dropAppended));
+    setStripNote(ja("%1件 読み込み中…").arg(m_dropAppended));
     // The first rows are selected at once, so that the panel shows what they take.
     if (first)
         selectDropped();
@@ -406,7 +406,8 @@ void Form1::layoutStrip()
     if (m_import && isAdding())
         links << m_stopLink;
     note->setGeometry(links.isEmpty() ? m_stripRect : top);
-    if (!note->fits(note->text()) || !m_noteDetails.isEmpty()) {
+    // While adding, the count is all there is to read.
+    if ((!note->fits(note->text()) || !m_noteDetails.isEmpty()) && !(m_import && isAdding())) {
         links << m_detailsLink;
         note->setGeometry(top);
     }

@@ -99,6 +99,7 @@ private slots:
         QVERIFY(!control<QAbstractButton>(&f, "BtnMain")->isEnabled());
         QVERIFY(control<QLabel>(&f, "LinkStopAdding")->isVisible());
         QVERIFY2(strip(f).contains("2件"), qPrintable(strip(f)));
+        QVERIFY(!control<QLabel>(&f, "LinkNoteDetails")->isVisible());
 
         QTest::keyClick(&f, Qt::Key_Escape);
         QTRY_VERIFY(!f.isAdding());
