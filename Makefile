@@ -80,7 +80,7 @@ sanitize-engine: deps-test
 	cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure \
 	  -R '^($(shell echo $(SANITIZE_TESTS) | tr ' ' '|'))$$'
 
-# The threaded code (engine, export, batch, the preview's renderer) under
+# The threaded code (engine, export, batch, the preview's renderer, the drop's reader) under
 # ThreadSanitizer. Qt itself is not
 # instrumented; tools/tsan.supp names the few reports that come from inside it.
 # die_after_fork=0: QProcess starts exiftool through vfork, after which the checker
@@ -94,7 +94,7 @@ sanitize-engine: deps-test
 # randomisation off where the system allows it.
 NO_ASLR := $(shell setarch $$(uname -m) -R true 2>/dev/null && echo setarch $$(uname -m) -R)
 TSAN_TESTS := compose_tst_picturedecoder compose_tst_jobcompose export_tst_export batch_tst_batchpipeline \
-              preview_tst_previewrenderer
+              preview_tst_previewrenderer joblist_tst_dropimport
 tsan: deps-test
 	cmake -S . -B build-tsan -DKESTROVIA_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-tsan -j$(JOBS) --target $(TSAN_TESTS)
