@@ -3,6 +3,8 @@
 #include "platform/failure.h"
 #include "platform/filename.h"
 
+#include <QSet>
+
 #include <sys/stat.h>
 
 namespace kestrovia {
@@ -22,87 +24,45 @@ std::optional<FileIdentity> FileIdentity::of(const QString &path)
     return id;
 }
 
-SourceUse SourceUse::of(const Job &job, bool withTurn)
-{
-    SourceUse use;
-    use.canvas = job.canvas;
-    use.keepsAspect = job.keepAspect;
-    const int code = job.rotation;
-    use.quarterTurn = withTurn && (code == 90 || code == 270);
-    return use;
-}
-
-KeptPictures::KeptPictures(qint64 byteLimit, int countLimit)
+KeptPictures::KeptPictures(qint64 byteLimit, int fileLimit)
     : m_byteLimit(byteLimit)
-    , m_countLimit(countLimit)
+    , m_fileLimit(fileLimit)
 {
-}
-
-namespace {
-
-// A decode in full: the picture's every pixel, nothing averaged away.
-bool isFull(const DecodedPicture &p) { return p.image.size() == p.size && p.extent == QRectF(p.image.rect()); }
-
-// Whether a picture reduced for `decodedFor` keeps enough detail for `use`. How far
-// the decoder reduces depends on the size the picture is drawn at, and only ever
-// grows as that size shrinks; the drawn size grows with the canvas in both fits.
-bool serves(const SourceUse &decodedFor, const SourceUse &use)
-{
-    if (decodedFor.keepsAspect != use.keepsAspect || decodedFor.quarterTurn != use.quarterTurn)
-        return false;
-    if (!decodedFor.canvas || !use.canvas)
-        return false;
-    return use.canvas->width() <= decodedFor.canvas->width() && use.canvas->height() <= decodedFor.canvas->height();
-}
-
-} // namespace
-
-const KeptPictures::Entry *KeptPictures::touch(const FileIdentity &file,
-                                               const std::function<bool(const Entry &)> &matches)
-{
-    forgetOlder(file);
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (it->file == file && matches(*it)) {
-            m_entries.splice(m_entries.begin(), m_entries, it);
-            return &m_entries.front();
-        }
-    }
-    return nullptr;
-}
-
-std::optional<DecodedPicture> KeptPictures::source(const FileIdentity &file, const SourceUse &use)
-{
-    const std::lock_guard lock(m_mutex);
-    const Entry *e =
-        touch(file, [&](const Entry &e) { return e.job.isEmpty() && (isFull(e.source) || serves(e.use, use)); });
-    return e ? std::optional(e->source) : std::nullopt;
-}
-
-void KeptPictures::keepSource(const FileIdentity &file, const SourceUse &use, const DecodedPicture &picture)
-{
-    Entry e;
-    e.file = file;
-    e.use = use;
-    e.source = picture;
-    e.bytes = picture.image.sizeInBytes();
-    keep(std::move(e));
 }
 
 std::optional<QImage> KeptPictures::canvas(const FileIdentity &file, const QString &job)
 {
     const std::lock_guard lock(m_mutex);
-    const Entry *e = touch(file, [&](const Entry &e) { return e.job == job; });
-    return e ? std::optional(e->canvas) : std::nullopt;
+    forgetOlder(file);
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->file == file && it->job == job) {
+            m_entries.splice(m_entries.begin(), m_entries, it);
+            return m_entries.front().canvas;
+        }
+    }
+    return std::nullopt;
 }
 
 void KeptPictures::keepCanvas(const FileIdentity &file, const QString &job, const QImage &canvas)
 {
-    Entry e;
-    e.file = file;
-    e.job = job;
-    e.canvas = canvas;
-    e.bytes = canvas.sizeInBytes();
-    keep(std::move(e));
+    const qint64 bytes = canvas.sizeInBytes();
+    if (bytes > m_byteLimit)
+        return; // would push out everything else and still not fit
+    const std::lock_guard lock(m_mutex);
+    forgetOlder(file);
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->file == file && it->job == job) {
+            m_bytes -= it->bytes;
+            m_entries.erase(it);
+            break;
+        }
+    }
+    m_bytes += bytes;
+    m_entries.push_front(Entry{file, job, canvas, bytes});
+    while (m_entries.size() > 1 && (m_bytes > m_byteLimit || tooManyFiles())) {
+        m_bytes -= m_entries.back().bytes;
+        m_entries.pop_back();
+    }
 }
 
 QString KeptPictures::canvasKey(const Job &job, bool withTurn)
@@ -120,29 +80,6 @@ QString KeptPictures::canvasKey(const Job &job, bool withTurn)
     return parts.join(u'|');
 }
 
-void KeptPictures::keep(Entry entry)
-{
-    if (entry.bytes > m_byteLimit)
-        return; // would push out everything else and still not fit
-    const std::lock_guard lock(m_mutex);
-    forgetOlder(entry.file);
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        const bool same = it->file == entry.file && it->job == entry.job
-                          && (!entry.job.isEmpty() || it->source.image.size() == entry.source.image.size());
-        if (same) {
-            m_bytes -= it->bytes;
-            m_entries.erase(it);
-            break;
-        }
-    }
-    m_bytes += entry.bytes;
-    m_entries.push_front(std::move(entry));
-    while (m_entries.size() > 1 && (m_bytes > m_byteLimit || int(m_entries.size()) > m_countLimit)) {
-        m_bytes -= m_entries.back().bytes;
-        m_entries.pop_back();
-    }
-}
-
 void KeptPictures::forgetOlder(const FileIdentity &file)
 {
     for (auto it = m_entries.begin(); it != m_entries.end();) {
@@ -155,13 +92,12 @@ void KeptPictures::forgetOlder(const FileIdentity &file)
     }
 }
 
-void KeptPictures::makeRoom(qint64 bytes)
+bool KeptPictures::tooManyFiles() const
 {
-    const std::lock_guard lock(m_mutex);
-    while (!m_entries.empty() && m_bytes + bytes > m_byteLimit) {
-        m_bytes -= m_entries.back().bytes;
-        m_entries.pop_back();
-    }
+    QSet<QString> paths;
+    for (const Entry &e : m_entries)
+        paths.insert(e.file.path);
+    return paths.size() > m_fileLimit;
 }
 
 qint64 KeptPictures::bytes() const

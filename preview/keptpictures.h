@@ -1,17 +1,15 @@
 #pragma once
-// The pictures the preview made lately, kept so that a panel change, a return to a
-// recent row or the end of a border drag composes again without reading and
-// decoding the file: decoded sources, and the canvases composed from them. Bounded
-// in bytes and in count; the least recently used go first. Safe to use from any
-// thread.
+// The canvases the preview drew lately, kept so that a return to a recent row, or a
+// panel change undone, is drawn without reading and decoding the file again. What
+// is kept is what was drawn: a canvas of the row's output size, never the source.
+// Bounded in bytes and in the number of files; the least recently used go first.
+// Safe to use from any thread.
 
 #include "compose/jobrow.h"
-#include "compose/picturedecoder.h"
 
 #include <QImage>
 #include <QString>
 
-#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -34,28 +32,14 @@ struct FileIdentity {
     bool operator==(const FileIdentity &) const = default;
 };
 
-// How a job draws its source: what decides how far a decode of it may be reduced.
-struct SourceUse {
-    std::optional<QSize> canvas; // the job's size; none: the picture's own
-    bool keepsAspect = false;
-    bool quarterTurn = false; // turned by a quarter, in the picture the preview shows
-
-    static SourceUse of(const Job &job, bool withTurn);
-};
-
 class KeptPictures {
 public:
+    // Room for the canvases of 8 rows at a few megapixels each, or one of 50 MP.
     static constexpr qint64 kDefaultBytes = qint64(256) << 20;
-    static constexpr int kDefaultCount = 8;
+    // The rows a user goes back and forth between.
+    static constexpr int kDefaultFiles = 8;
 
-    explicit KeptPictures(qint64 byteLimit = kDefaultBytes, int countLimit = kDefaultCount);
-
-    // A kept decode of file that serves use: one in full serves every job; a reduced
-    // one serves jobs that draw it no larger than the job it was decoded for (a
-    // larger drawing may want more of the picture's detail than it holds).
-    std::optional<DecodedPicture> source(const FileIdentity &file, const SourceUse &use);
-    // Keeps picture, decoded from file for use.
-    void keepSource(const FileIdentity &file, const SourceUse &use, const DecodedPicture &picture);
+    explicit KeptPictures(qint64 byteLimit = kDefaultBytes, int fileLimit = kDefaultFiles);
 
     // The canvas kept for file and the composition described by job (see canvasKey).
     std::optional<QImage> canvas(const FileIdentity &file, const QString &job);
@@ -65,33 +49,24 @@ public:
     // withTurn.
     static QString canvasKey(const Job &job, bool withTurn);
 
-    // Lets go of the least recently used until `bytes` more fit the budget: done
-    // before a large decode, the memory of a picture that would make way for it
-    // anyway is free for the decode to take up again.
-    void makeRoom(qint64 bytes);
-
     qint64 bytes() const;
-    int count() const;
+    int count() const; // canvases kept
     void clear();
 
 private:
     struct Entry {
         FileIdentity file;
-        QString job; // empty for a decoded source
-        SourceUse use; // for a decoded source
-        DecodedPicture source;
+        QString job;
         QImage canvas;
         qint64 bytes = 0;
     };
-    void keep(Entry entry);
-    // Drops what was kept of an older state of file's path.
+    // Drops what was kept of an older state of file's path. Called with the lock held.
     void forgetOlder(const FileIdentity &file);
-    // The first entry of file that matches, moved to the front; null when none does.
-    // Called with the lock held.
-    const Entry *touch(const FileIdentity &file, const std::function<bool(const Entry &)> &matches);
+    // Whether more files than the limit have canvases kept. Called with the lock held.
+    bool tooManyFiles() const;
 
     const qint64 m_byteLimit;
-    const int m_countLimit;
+    const int m_fileLimit;
     mutable std::mutex m_mutex;
     std::list<Entry> m_entries; // most recently used first
     qint64 m_bytes = 0;

@@ -27,22 +27,22 @@ enum Kind { FirstLook, Picture, Failed };
 // are far below this, and a larger file waits for the exact picture alone.
 constexpr qint64 kFirstLookBytes = qint64(256) << 20;
 
-// Reading or decoding the row's file fails in the words the batch uses for it.
+// The row's canvas by the batch's own route, failing in the words the batch uses.
+ComposedJob composeAsTheBatch(const Job &job, const PictureSource &source, bool withTurn)
+{
+    try {
+        return composeJobSource(job, source, withTurn);
+    } catch (const Failure &f) {
+        throw unreadablePicture(job.path, f);
+    }
+}
+
 PictureSource openForPreview(const QString &path)
 {
     try {
         return PictureSource::open(path);
     } catch (const Failure &f) {
         throw unreadablePicture(path, f);
-    }
-}
-
-template <typename Decode> DecodedPicture decodeAsTheBatch(const Job &job, const Decode &decode)
-{
-    try {
-        return decode();
-    } catch (const Failure &f) {
-        throw unreadablePicture(job.path, f);
     }
 }
 
@@ -72,7 +72,8 @@ struct PreviewRenderer::Task {
     StopFlag firstLookStop;
     std::shared_ptr<KeptPictures> kept;
     std::shared_ptr<const ReadHook> readHook;
-    bool done = false; // its picture or failure was reported (renderer's thread only)
+    std::shared_ptr<const PostHook> postHook;
+    RequestState state = RequestState::Pending; // the renderer's thread only
 };
 
 // A result on its way to the renderer's thread; `ready` orders its contents for a
@@ -88,6 +89,7 @@ PreviewRenderer::PreviewRenderer(QObject *parent)
     : QObject(parent)
     , m_kept(std::make_shared<KeptPictures>())
     , m_readHook(std::make_shared<const ReadHook>())
+    , m_postHook(std::make_shared<const PostHook>())
 {
     // One exact picture at a time: an overtaken one gives its thread up at its
     // next check point. The first look has a thread of its own so that it is drawn
@@ -109,6 +111,18 @@ PreviewRenderer::~PreviewRenderer()
 
 void PreviewRenderer::setReadHook(ReadHook hook) { m_readHook = std::make_shared<const ReadHook>(std::move(hook)); }
 
+void PreviewRenderer::setPostHook(PostHook hook) { m_postHook = std::make_shared<const PostHook>(std::move(hook)); }
+
+quint64 PreviewRenderer::current() const { return m_current ? m_current->id : 0; }
+
+RequestState PreviewRenderer::state() const { return m_current ? m_current->state : RequestState::Overtaken; }
+
+quint64 PreviewRenderer::pending() const
+{
+    const RequestState s = state();
+    return s == RequestState::Pending || s == RequestState::FirstLookShown ? m_current->id : 0;
+}
+
 quint64 PreviewRenderer::request(const PreviewRequest &request)
 {
     cancel();
@@ -117,8 +131,8 @@ quint64 PreviewRenderer::request(const PreviewRequest &request)
     task->request = request;
     task->kept = m_kept;
     task->readHook = m_readHook;
+    task->postHook = m_postHook;
     m_current = task;
-    m_pending = task->id;
     startOn(m_exactLane, [this, task] { runExact(task); });
     return task->id;
 }
@@ -126,11 +140,11 @@ quint64 PreviewRenderer::request(const PreviewRequest &request)
 void PreviewRenderer::cancel()
 {
     if (m_current) {
+        m_current->state = RequestState::Overtaken;
         m_current->stop.requestStop();
         m_current->firstLookStop.requestStop();
     }
     m_current.reset();
-    m_pending = 0;
 }
 
 void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
@@ -143,7 +157,6 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
     const PreviewRequest &rq = task->request;
     const Job &job = rq.job;
     try {
-        const SourceUse use = SourceUse::of(job, rq.complete);
         const QString key = KeptPictures::canvasKey(job, rq.complete);
         // Without an identity nothing is kept: the read below says what is wrong.
         const std::optional<FileIdentity> file = FileIdentity::of(job.path);
@@ -153,45 +166,31 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
                 return;
             }
         }
-        std::optional<DecodedPicture> source;
-        if (file)
-            source = task->kept->source(*file, use);
-        if (!source) {
-            if (*task->readHook)
-                (*task->readHook)(job.path);
-            checkPoint();
-            // Opened, not read: the decode reads the header first and the rest only
-            // for a picture it can hold, as the batch does.
-            PictureSource opened = openForPreview(job.path);
-            checkPoint();
-            // The bytes are reserved from the process's budget before they are read, by
-            // this thread, for the exact decode's time: the first look sharing them is
-            // stopped when that decode ends.
-            MemoryReservation bytesHeld;
-            if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
-                && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)) {
-                bytesHeld = MemoryReservation(opened.size(), 0, 0);
-                const QByteArray data = opened.bytes(0, opened.size());
-                startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
-                // The exact picture is decoded from the same bytes: the file is read once.
-                opened = PictureSource::memory(data);
-            }
-            // The batch's own decode, reduced for this job exactly as the batch reduces
-            // it. A kept picture that this one will push out goes first: the decode
-            // then reuses its memory instead of having the system clear new pages,
-            // which on a large photo costs as much as decoding it.
-            source = decodeAsTheBatch(job, [&] {
-                return decodeJobSource(job, opened, rq.complete, [&](QSize picture) {
-                    task->kept->makeRoom(qint64(picture.width()) * picture.height() * 4);
-                });
-            });
-            // A file that changed while it was read is not kept under the identity it had.
-            if (file && FileIdentity::of(job.path) == file)
-                task->kept->keepSource(*file, use, *source);
-        }
+        if (*task->readHook)
+            (*task->readHook)(job.path);
         checkPoint();
-        const QImage canvas = composeJob(job, *source, rq.complete);
+        // Opened, not read: the route reads the header first and the rest only for
+        // a picture it can hold, as the batch does.
+        PictureSource opened = openForPreview(job.path);
+        checkPoint();
+        // The bytes are reserved from the process's budget before they are read, by
+        // this thread, for the exact picture's time: the first look sharing them is
+        // stopped when that picture is made.
+        MemoryReservation bytesHeld;
+        if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
+            && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)) {
+            bytesHeld = MemoryReservation(opened.size(), 0, 0);
+            const QByteArray data = opened.bytes(0, opened.size());
+            startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
+            // The exact picture is made from the same bytes: the file is read once.
+            opened = PictureSource::memory(data);
+        }
+        // Decoded in bands and reduced as they come: the memory follows the canvas,
+        // and nothing of the decode outlives it.
+        const QImage canvas = composeAsTheBatch(job, opened, rq.complete).canvas;
+        checkPoint();
         task->firstLookStop.requestStop();
+        // A file that changed while it was read is not kept under the identity it had.
         if (file && FileIdentity::of(job.path) == file)
             task->kept->keepCanvas(*file, key, canvas);
         post(task, Picture, canvas);
@@ -227,8 +226,6 @@ void PreviewRenderer::runFirstLook(const std::shared_ptr<Task> &task, const QByt
 
 void PreviewRenderer::post(const std::shared_ptr<Task> &task, int kind, const QImage &canvas, const QString &reason)
 {
-    if (task->stop.stopRequested())
-        return;
     auto result = std::make_shared<Result>();
     result->kind = kind;
     result->canvas = canvas;
@@ -241,23 +238,30 @@ void PreviewRenderer::post(const std::shared_ptr<Task> &task, int kind, const QI
             deliver(task, result->kind, result->canvas, result->reason);
         },
         Qt::QueuedConnection);
+    if (*task->postHook)
+        (*task->postHook)(task->id);
 }
 
 void PreviewRenderer::deliver(const std::shared_ptr<Task> &task, int kind, const QImage &canvas, const QString &reason)
 {
-    // Overtaken since, or done already: nothing of it is shown.
-    if (task != m_current || task->done)
+    // The one place where the newest request wins: a request overtaken since its
+    // result was posted, or done already, shows nothing more.
+    if (task->state != RequestState::Pending && task->state != RequestState::FirstLookShown)
         return;
-    if (kind == FirstLook) {
+    switch (kind) {
+    case FirstLook:
+        task->state = RequestState::FirstLookShown;
         emit firstLook(task->id, canvas);
-        return;
-    }
-    task->done = true;
-    m_pending = 0;
-    if (kind == Picture)
+        break;
+    case Picture:
+        task->state = RequestState::ExactShown;
         emit picture(task->id, canvas);
-    else
+        break;
+    default:
+        task->state = RequestState::Failed;
         emit failed(task->id, reason);
+        break;
+    }
 }
 
 } // namespace kestrovia

@@ -40,9 +40,9 @@ SelectionSync::SelectionSync(JobTable *table, Form2 *preview, JobPanel *panel, Q
     m_resizeRest.setSingleShot(true);
     m_resizeRest.setInterval(kResizeRestMs);
     connect(&m_resizeRest, &QTimer::timeout, this, &SelectionSync::PicsGalary_SelChange);
-    connect(m_renderer, &PreviewRenderer::firstLook, this, &SelectionSync::showFirstLook);
-    connect(m_renderer, &PreviewRenderer::picture, this, &SelectionSync::showPicture);
-    connect(m_renderer, &PreviewRenderer::failed, this, &SelectionSync::showFailure);
+    connect(m_renderer, &PreviewRenderer::firstLook, this, [this](quint64, const QImage &c) { showFirstLook(c); });
+    connect(m_renderer, &PreviewRenderer::picture, this, [this](quint64, const QImage &c) { showPicture(c); });
+    connect(m_renderer, &PreviewRenderer::failed, this, [this](quint64, const QString &why) { showFailure(why); });
 }
 
 SelectionSync::~SelectionSync() = default;
@@ -63,7 +63,6 @@ void SelectionSync::PicsGalary_SelChange()
 void SelectionSync::run()
 {
     const int r = m_table->Row();
-    m_request = 0;
     if (!m_table->isJobRow(r)) {
         m_renderer->cancel();
         m_ready = false;
@@ -82,7 +81,7 @@ void SelectionSync::run()
         request.job = readJob(m_table->jobRow(r));
         request.complete = m_panel->completePreview();
         m_ready = true;
-        m_request = m_renderer->request(request);
+        m_renderer->request(request);
     } catch (const Failure &f) {
         m_renderer->cancel();
         m_ready = false;
@@ -90,30 +89,23 @@ void SelectionSync::run()
     }
 }
 
-void SelectionSync::showFirstLook(quint64 id, const QImage &canvas)
+// The renderer reports the newest request's results only: the row shown now.
+void SelectionSync::showFirstLook(const QImage &canvas)
 {
-    if (id != m_request)
-        return;
     draw(canvas);
     emit pictureShown(false);
 }
 
-void SelectionSync::showPicture(quint64 id, const QImage &canvas)
+void SelectionSync::showPicture(const QImage &canvas)
 {
-    if (id != m_request)
-        return;
-    m_request = 0;
     draw(canvas);
     updateBusy();
     emit pictureShown(true);
     emit settled();
 }
 
-void SelectionSync::showFailure(quint64 id, const QString &reason)
+void SelectionSync::showFailure(const QString &reason)
 {
-    if (id != m_request)
-        return;
-    m_request = 0;
     m_ready = false;
     showReason(reason);
     updateBusy();
@@ -165,7 +157,6 @@ void SelectionSync::Form2_Resize()
     // only be overtaken by the next one; the surface keeps its drawing meanwhile,
     // and the row is drawn again once the border rests.
     m_renderer->cancel();
-    m_request = 0;
     m_resizeRest.start();
     updateBusy();
 }
@@ -175,10 +166,9 @@ void SelectionSync::setLocked(bool locked)
     if (locked == m_locked)
         return;
     m_locked = locked;
-    if (locked && (m_request != 0 || m_resizeRest.isActive())) {
+    if (locked && isBusy()) {
         // A batch takes every core; the preview's picture waits for it.
         m_renderer->cancel();
-        m_request = 0;
         m_resizeRest.stop();
         m_showWhenUnlocked = true;
     }
@@ -189,7 +179,7 @@ void SelectionSync::setLocked(bool locked)
     updateBusy();
 }
 
-bool SelectionSync::isBusy() const { return m_request != 0 || m_resizeRest.isActive(); }
+bool SelectionSync::isBusy() const { return m_renderer->pending() != 0 || m_resizeRest.isActive(); }
 
 void SelectionSync::updateBusy()
 {

@@ -64,9 +64,9 @@ signals:
 
 private:
     void run();
-    void showFirstLook(quint64 id, const QImage &canvas);
-    void showPicture(quint64 id, const QImage &canvas);
-    void showFailure(quint64 id, const QString &reason);
+    void showFirstLook(const QImage &canvas);
+    void showPicture(const QImage &canvas);
+    void showFailure(const QString &reason);
     void draw(const QImage &canvas);
     void showReason(const QString &reason);
     void updateBusy();
@@ -76,7 +76,6 @@ private:
     JobPanel *m_panel;
     PreviewRenderer *m_renderer;
     QTimer m_resizeRest;
-    quint64 m_request = 0; // the renderer's request for the current row, until done
     bool m_ready = false;
     bool m_locked = false;
     bool m_showWhenUnlocked = false;

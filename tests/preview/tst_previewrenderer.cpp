@@ -1,4 +1,4 @@
-// The preview's renderer on its own: the kept pictures that spare the file, the
+// The preview's renderer on its own: the kept canvases that spare the file, the
 // newest request winning, a failure told in the batch's own words, and the JPEG's
 // first look landing where the exact picture does.
 
@@ -17,6 +17,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -96,6 +100,26 @@ bool sameColours(const QList<QRgb> &a, const QList<QRgb> &b, int tolerance = 24)
     return true;
 }
 
+// Writes the file at path again in place, its quadrants the other way round and its
+// size unchanged, and gives it a modification time in the same whole second as
+// before: only the fraction of the second, the change time and the pixels differ.
+bool saveAgainWithinTheSecond(const QString &path)
+{
+    struct stat before { };
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        return false;
+    QByteArray data = jpeg(quadrants(640, 480).mirrored(true, false));
+    if (data.size() > before.st_size)
+        return false;
+    data.append(QByteArray(before.st_size - data.size(), '\0')); // after the end of the picture
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite) || f.write(data) != data.size())
+        return false;
+    f.close();
+    const timespec times[2] = {before.st_atim, {before.st_mtim.tv_sec, (before.st_mtim.tv_nsec + 1) % 1'000'000'000}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
 } // namespace
 
 class TestPreviewRenderer : public QObject {
@@ -113,22 +137,24 @@ private slots:
     }
 
     // Steps: "<file> <size> <fit> <colour>" shows a job; "change <file>" saves the
-    // file again with its quadrants the other way round. "a" and "b" are 640 x 480,
-    // "big" 1600 x 1200, which a small job decodes reduced.
+    // file again with its quadrants the other way round, a second later; "resave
+    // <file>" does the same within the same second, the size and the place kept.
+    // "a" and "b" are 640 x 480, "big" 1600 x 1200.
     // clang-format off
     void keptPicturesSpareTheFile_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<int>("reads");
         QTest::newRow("panel changes: colour, fit, both back")
-            << QStringList{"a 200*100 ON 8421504", "a 200*100 ON 255", "a 200*100 OFF 255", "a 200*100 ON 8421504"} << 1;
+            << QStringList{"a 200*100 ON 8421504", "a 200*100 ON 255", "a 200*100 OFF 255", "a 200*100 ON 8421504"} << 3;
         QTest::newRow("back to a recent row") << QStringList{"a 200*100 ON 255", "b 200*100 ON 255", "a 200*100 ON 255"} << 2;
-        QTest::newRow("the end of a border drag") << QStringList{"a 200*100 ON 255", "a 321*123 ON 255"} << 1;
+        QTest::newRow("the end of a border drag") << QStringList{"a 200*100 ON 255", "a 321*123 ON 255", "a 200*100 ON 255"} << 2;
         QTest::newRow("changed on disk: read again")
-            << QStringList{"a 200*100 ON 255", "change a", "a 200*100 ON 255", "a 200*100 OFF 255"} << 2;
-        QTest::newRow("a reduced decode serves smaller drawings only")
-            << QStringList{"big 100*75 ON 255", "big 50*37 ON 255", "big 400*300 ON 255", "big 100*75 OFF 255"} << 2;
-        QTest::newRow("a full decode serves every size") << QStringList{"big 800*600 ON 255", "big 100*75 ON 255"} << 1;
+            << QStringList{"a 200*100 ON 255", "change a", "a 200*100 ON 255", "a 200*100 OFF 255"} << 3;
+        QTest::newRow("saved again within the second: read again")
+            << QStringList{"a 200*100 ON 255", "resave a", "a 200*100 ON 255", "a 200*100 ON 255"} << 2;
+        QTest::newRow("the position: another canvas")
+            << QStringList{"big 800*200 OFF 255", "big 800*200 OFF 255 Top", "big 800*200 OFF 255"} << 2;
     }
     // clang-format on
     void keptPicturesSpareTheFile()
@@ -136,7 +162,8 @@ private slots:
         QFETCH(QStringList, steps);
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).left(8).replace(' ', '_');
         const auto path = [&](const QString &name) { return file(tag + name + ".jpg"); };
-        writeFile(path("a"), jpeg(quadrants(640, 480)));
+        // Room after the end of the picture, for a picture saved again at its size.
+        writeFile(path("a"), jpeg(quadrants(640, 480)) + QByteArray(4096, '\0'));
         writeFile(path("b"), jpeg(quadrants(640, 480)));
         writeFile(path("big"), jpeg(quadrants(1600, 1200)));
         PreviewRenderer renderer;
@@ -151,7 +178,13 @@ private slots:
                 QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(1), QFileDevice::FileModificationTime));
                 continue;
             }
-            const JobRow job = jobOf(path(w[0]), w[1], w[2], w[3]);
+            if (w[0] == "resave") {
+                QVERIFY(saveAgainWithinTheSecond(path(w[1])));
+                continue;
+            }
+            JobRow job = jobOf(path(w[0]), w[1], w[2], w[3]);
+            if (w.size() > 4)
+                job.position = w[4];
             const Outcome o = render(renderer, job);
             QVERIFY2(o.reason.isEmpty(), qPrintable(o.reason));
             // What the batch draws, from the file as it is now.
@@ -164,7 +197,7 @@ private slots:
     }
 
     // A name holding a byte that is no UTF-8 (a Latin-1 é from an old camera card)
-    // is kept like any other: a panel change does not read the file again.
+    // is kept like any other: a return to it does not read the file again.
     void keptPicturesTakeAnyName()
     {
         const QString path = decodeFileName(encodeFileName(file(QStringLiteral("caf"))) + "\xE9.jpg");
@@ -174,29 +207,124 @@ private slots:
         ::close(fd);
         PreviewRenderer renderer;
         const testui::ReadGate gate(renderer);
-        for (const char *colour : {"8421504", "255"}) {
-            const Outcome o = render(renderer, jobOf(path, "200*100", "ON", colour));
+        for (int i = 0; i < 2; ++i) {
+            const Outcome o = render(renderer, jobOf(path, "200*100"));
             QVERIFY2(o.reason.isEmpty(), qPrintable(o.reason));
         }
         QCOMPARE(gate.reads().size(), 1);
     }
 
+    // What is kept is bounded in bytes and in files, the least recently used going
+    // first; a canvas larger than the whole budget is not kept.
     void keptPicturesStayWithinBounds()
     {
-        KeptPictures kept(3 * 100 * 100 * 4, 8);
         const auto id = FileIdentity::of(m_dir.path());
         QVERIFY(id);
-        QImage canvas(100, 100, QImage::Format_RGB32);
+        const auto fileNamed = [&](const QString &name) {
+            FileIdentity f = *id;
+            f.path = name;
+            return f;
+        };
+        const QImage canvas(100, 100, QImage::Format_RGB32);
+        KeptPictures kept(3 * 100 * 100 * 4, 8);
         for (const QString key : {"1", "2", "3", "4"})
             kept.keepCanvas(*id, key, canvas);
         QCOMPARE(kept.count(), 3);
         QVERIFY(!kept.canvas(*id, "1") && kept.canvas(*id, "4"));
         kept.keepCanvas(*id, "huge", QImage(400, 400, QImage::Format_RGB32)); // more than the whole budget
         QCOMPARE(kept.count(), 3);
+        QCOMPARE(kept.bytes(), 3 * canvas.sizeInBytes());
+        // Two files at most: a file's own canvases count as one.
         KeptPictures few(qint64(1) << 30, 2);
-        for (const QString key : {"1", "2", "3"})
-            few.keepCanvas(*id, key, canvas);
-        QCOMPARE(few.count(), 2);
+        few.keepCanvas(fileNamed("a"), "1", canvas);
+        few.keepCanvas(fileNamed("a"), "2", canvas);
+        few.keepCanvas(fileNamed("b"), "1", canvas);
+        QCOMPARE(few.count(), 3);
+        QVERIFY(few.canvas(fileNamed("a"), "1")); // a is now the most recent
+        few.keepCanvas(fileNamed("c"), "1", canvas);
+        QVERIFY(!few.canvas(fileNamed("b"), "1"));
+        QVERIFY(few.canvas(fileNamed("a"), "1") && few.canvas(fileNamed("c"), "1"));
+    }
+
+    // A return to any of the last rows shown is drawn from its kept canvas, without a
+    // read; the row shown before them is read again.
+    void aReturnToTheLastRowsNeedsNoRead()
+    {
+        const int rows = KeptPictures::kDefaultFiles + 1;
+        QStringList paths;
+        for (int i = 0; i < rows; ++i) {
+            paths << file(QStringLiteral("return%1.jpg").arg(i));
+            writeFile(paths.last(), jpeg(i % 2 ? quadrants(640, 480) : quadrants(640, 480).mirrored(true, true)));
+        }
+        PreviewRenderer renderer;
+        const testui::ReadGate gate(renderer);
+        for (const QString &p : paths)
+            QVERIFY(!render(renderer, jobOf(p, "320*240")).picture.isNull());
+        QCOMPARE(gate.reads().size(), rows);
+        for (int i = rows - 1; i >= 1; --i) {
+            const JobRow job = jobOf(paths[i], "320*240");
+            const Outcome o = render(renderer, job);
+            QCOMPARE(gate.reads().size(), rows);
+            QVERIFY(sameColours(quadrantColours(o.picture),
+                                quadrantColours(composeJob(readJob(job), loadJobSource(readJob(job))))));
+        }
+        QVERIFY(!render(renderer, jobOf(paths[0], "320*240")).picture.isNull());
+        QCOMPARE(gate.reads(), paths + QStringList{paths[0]});
+    }
+
+    // Request A's result is on its way to the window's thread when B is asked for:
+    // nothing of A is reported, not even as B's, and B's picture comes.
+    void aResultPostedBeforeANewerRequestIsNotShown_data()
+    {
+        QTest::addColumn<QString>("a"); // A's file: "red", "missing" or "kept" (shown before)
+        QTest::addColumn<bool>("firstLook");
+        QTest::newRow("A's picture") << "red" << false;
+        QTest::newRow("A's first look or picture") << "big" << true;
+        QTest::newRow("A's kept picture") << "kept" << false;
+        QTest::newRow("A's failure") << "missing" << false;
+    }
+    void aResultPostedBeforeANewerRequestIsNotShown()
+    {
+        QFETCH(QString, a);
+        QFETCH(bool, firstLook);
+        QImage red(a == "big" ? 1600 : 640, a == "big" ? 1200 : 480, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QImage blue(640, 480, QImage::Format_RGB32);
+        blue.fill(Qt::blue);
+        const QString pathA = file("posted-" + a + ".jpg"), pathB = file("posted-b.jpg");
+        if (a != "missing")
+            writeFile(pathA, jpeg(red));
+        writeFile(pathB, jpeg(blue));
+        PreviewRenderer renderer;
+        if (a == "kept")
+            QVERIFY(!render(renderer, jobOf(pathA, "160*120")).picture.isNull());
+        std::mutex mutex;
+        std::condition_variable changed;
+        QList<quint64> posted;
+        renderer.setPostHook([&](quint64 id) {
+            const std::lock_guard lock(mutex);
+            posted << id;
+            changed.notify_all();
+        });
+        QSignalSpy pictures(&renderer, &PreviewRenderer::picture);
+        QSignalSpy firstLooks(&renderer, &PreviewRenderer::firstLook);
+        QSignalSpy failures(&renderer, &PreviewRenderer::failed);
+        const quint64 idA = renderer.request({readJob(jobOf(pathA, "160*120")), false, firstLook});
+        {
+            // No event is processed meanwhile: A's result waits in the thread's queue.
+            std::unique_lock lock(mutex);
+            QVERIFY(changed.wait_for(lock, std::chrono::seconds(20), [&] { return posted.contains(idA); }));
+        }
+        const quint64 idB = renderer.request({readJob(jobOf(pathB, "160*120")), false, firstLook});
+        QTRY_COMPARE(renderer.state(), RequestState::ExactShown);
+        QCOMPARE(renderer.current(), idB);
+        QCoreApplication::processEvents();
+        QCOMPARE(failures.size(), 0);
+        QCOMPARE(pictures.size(), 1);
+        QCOMPARE(pictures[0][0].value<quint64>(), idB);
+        QVERIFY(near(pictures[0][1].value<QImage>().pixel(10, 10), kBlue));
+        for (const QList<QVariant> &look : firstLooks)
+            QCOMPARE(look[0].value<quint64>(), idB);
     }
 
     // Three requests while the first one's read is held: the second never starts,
@@ -220,7 +348,7 @@ private slots:
         renderer.request({readJob(jobOf(paths[1], "80*60")), false, true});
         const quint64 last = renderer.request({readJob(jobOf(paths[2], "80*60")), false, true});
         gate.open();
-        QTRY_COMPARE(renderer.pending(), quint64(0));
+        QTRY_COMPARE(renderer.state(), RequestState::ExactShown);
         QCoreApplication::processEvents();
         QCOMPARE(pictures.size(), 1);
         QCOMPARE(pictures[0][0].value<quint64>(), last);

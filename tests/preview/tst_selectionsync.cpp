@@ -25,7 +25,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 using namespace kestrovia;
 using namespace testpics;
@@ -167,8 +170,8 @@ private slots:
     // One output pixel per device pixel, whatever the scale factor (this test also
     // runs with QT_SCALE_FACTOR 2 and 1.25), and a resize by N device pixels
     // writes N, into the current row only, whatever else is highlighted. A drag of
-    // the border writes every step at once but composes once, when it rests, from
-    // the picture decoded before.
+    // the border writes every step at once but composes once, when it rests: one
+    // read of the file.
     void previewIsOneDevicePixelPerPixel()
     {
         Rig rig;
@@ -204,7 +207,7 @@ private slots:
         const QImage settled = rig.preview.picPreviewView()->grab().toImage();
         QCOMPARE(settled.size(), QSize(widened, 300));
         QVERIFY(near(settled.pixel(widened - 3, 50), kGreen, 39));
-        QCOMPARE(rig.gate.reads().size(), reads);
+        QCOMPARE(rig.gate.reads().size(), reads + 1);
 
         // A size that only the logical unit above shows exactly: 401 pixels at 125 %
         // (320 units make 400). At 200 % no odd size can be shown at all.
@@ -363,6 +366,41 @@ private slots:
         for (const QRgb c : drawn)
             QVERIFY2(near(c, kBlue), qPrintable(describe(c)));
         QCOMPARE(testui::allCells(rig.table), afterClicks);
+    }
+
+    // Row 1's picture is on its way to the window's thread when row 2 is clicked:
+    // it is never drawn, and row 2's picture is.
+    void aPictureOnItsWayIsNotDrawnForTheNextRow()
+    {
+        Rig rig;
+        appendJob(rig.table, solid(QStringLiteral("onitsway1.jpg"), Qt::red), "200*150");
+        appendJob(rig.table, solid(QStringLiteral("onitsway2.jpg"), Qt::blue), "200*150");
+        QVERIFY(testui::shown(&rig.preview));
+        std::mutex mutex;
+        std::condition_variable changed;
+        int posted = 0;
+        rig.sync.renderer()->setPostHook([&](quint64) {
+            const std::lock_guard lock(mutex);
+            ++posted;
+            changed.notify_all();
+        });
+        QList<QRgb> drawn;
+        connect(rig.preview.PicPreview(), &Surface::changed, this, [&] {
+            if (!rig.preview.PicPreview()->picture().isNull())
+                drawn << rig.at(5, 5);
+        });
+        rig.table.setRow(1);
+        {
+            // No event is processed meanwhile: row 1's picture waits in the queue.
+            std::unique_lock lock(mutex);
+            QVERIFY(changed.wait_for(lock, std::chrono::seconds(20), [&] { return posted > 0; }));
+        }
+        QVERIFY(drawn.isEmpty());
+        rig.table.setRow(2);
+        QVERIFY(rig.settled());
+        QVERIFY(!drawn.isEmpty());
+        for (const QRgb c : drawn)
+            QVERIFY2(near(c, kBlue), qPrintable(describe(c)));
     }
 
     // A reduced picture is shown through its extent over the surface; a resize keeps
