@@ -15,8 +15,8 @@
 #   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
 #   case=levels format=… level=… <settings> ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
 #   case=formats format=… level=… ours_ms=… vips_par_ms=… ours_vs_vips=… ours_peak_mb=… ours_kb=… ours_ssim=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
-#   case=preview_click mp=… first_ms=… first_shown=…/… exact_ms=… alone_ms=… exact_vs_alone=… first_alone_ms=… longest_gap_ms=…
-#   case=preview_return mp=24 exact_ms=… longest_gap_ms=…
+#   case=preview_click mp=… chroma=… first_ms=… first_shown=…/… exact_ms=… batch_ms=… exact_vs_batch=… first_alone_ms=… longest_gap_ms=…
+#   case=preview_return mp=… rows=8 returns=… exact_ms=… slowest_ms=… longest_gap_ms=…
 #   case=preview_drag mp=24 steps=30 longest_gap_ms=… final_ms=…
 #   case=preview_floor mp=… djpeg_quarter_ms=… djpeg_eighth_ms=…
 #   case=preview_memory mp=50 rows=20 peak_mb=… kept_mb=…
@@ -56,9 +56,10 @@
 # case; then each tool's mean size and SSIM against its own lossless rendering.
 # preview: the preview through the real main window on the offscreen platform
 # (preview_bench; photo-like 12, 24 and 50 MP JPEGs made once in PREVIEW_PICTURES,
-# default <build-dir>/bench-preview, each row to 1600*1200): a click on a row, from
-# the click to the painted first look and exact picture, against the same job's
-# decode and composition alone; a return to a row shown before; a drag of the
+# default <build-dir>/bench-preview, and the same with full chroma in
+# <that>-444, each row to 1600*1200): a click on a row, from the click to the
+# painted first look and exact picture, against the batch's route for the same row
+# alone; a return to each of the last 8 rows shown (12 to 50 MP); a drag of the
 # preview's border in 30 steps over a second; the peak memory of clicking through
 # 20 rows of 50 MP. window: the batch's 20 photos through 処理実行 with the preview
 # showing, against the same rows through the pipeline alone, turn about.
@@ -338,6 +339,10 @@ if has preview; then
     previews=${PREVIEW_PICTURES:-$build/bench-preview}
     log "preview: pictures in $previews"
     QT_QPA_PLATFORM=offscreen "$preview_bench" pictures "$previews" >&2
+    QT_QPA_PLATFORM=offscreen "$preview_bench" pictures "$previews-444" 444 >&2
+    log "preview: click, 4:4:4"
+    lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" click "$previews-444")
+"
     for what in click return drag memory; do
         log "preview: $what"
         lines="${lines}$(QT_QPA_PLATFORM=offscreen "$preview_bench" "$what" "$previews")

@@ -1,9 +1,10 @@
 // Timing of the preview and of the batch through the real main window (run it on
 // the offscreen platform, or on any display), driven by compare.sh.
 //
-//   preview_bench pictures <folder>            the 12, 24 and 50 MP photos (made once)
+//   preview_bench pictures <folder> [444]      the 12, 24 and 50 MP photos (made once;
+//                                              chroma halved both ways, or kept: 444)
 //   preview_bench click <folder> [repeats]     case=preview_click, one line a size
-//   preview_bench return <folder> [repeats]    case=preview_return
+//   preview_bench return <folder> [repeats]    case=preview_return, one line a size
 //   preview_bench drag <folder>                case=preview_drag
 //   preview_bench memory <folder> [rows]       case=preview_memory
 //   preview_bench batch <pictures> <out> [repeats]   case=batch_window
@@ -12,11 +13,12 @@
 // rows before looking at them (the row's first showing, with its size set). A
 // click is a mouse click on the row in the grid; its times run from the click to
 // the moment the preview area has painted the first look and the exact picture.
-// "alone" is the same job's decode and composition on one thread, with no window,
-// timed in the same run. longest_gap_ms is the longest gap between the ticks of a
-// 5 ms timer on the window's event loop, from the click until the exact picture
-// was painted. Times are medians over the repeats (default 5); each click is on a
-// file of its own, so that no kept picture helps where none should.
+// "batch" is the batch's route for the same row (composeJobFile as the batch calls
+// it, the colour planes where it takes them) on one thread, with no window, timed
+// in the same run. A return is a click back to one of the last 8 rows shown.
+// longest_gap_ms is the longest gap between the ticks of a 5 ms timer on the
+// window's event loop, from the click until the exact picture was painted. Times are medians over the repeats (default
+// 5); each click is on a file of its own, so that no kept picture helps where none should.
 
 #include "app/form1.h"
 #include "app/prompts.h"
@@ -26,6 +28,8 @@
 #include "compose/jobcompose.h"
 #include "compose/quickpicture.h"
 #include "compose/sourcefile.h"
+#include "export/converter.h"
+#include "export/outputname.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
@@ -47,6 +51,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -73,8 +78,9 @@ double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// Photo-like camera JPEGs (quality 85, as the batch's photos), made once.
-int pictures(const QString &folder)
+// Photo-like camera JPEGs (quality 85, as the batch's photos), made once, with
+// the chroma halved both ways (4:2:0) or kept whole (4:4:4).
+int pictures(const QString &folder, bool fullChroma)
 {
     if (!QDir().mkpath(folder))
         return 1;
@@ -82,7 +88,8 @@ int pictures(const QString &folder)
         const QString path = folder + u'/' + photoName(s);
         if (QFileInfo(path).size() > 0)
             continue;
-        if (!benchpics::writeJpeg(benchpics::photoLike(s.width, s.height, s.megapixels, 24), path, 85))
+        if (!benchpics::writeJpeg(benchpics::photoLike(s.width, s.height, s.megapixels, 24), path, 85,
+                                  fullChroma ? TJSAMP_444 : TJSAMP_420))
             return 1;
     }
     return 0;
@@ -228,6 +235,30 @@ QStringList copies(const QString &folder, const Size &s, int count, const QStrin
 
 double msSince(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 
+// "444" or "420" for the chroma of the JPEG at path ("?" when unknown).
+QByteArray chromaOf(const QString &path)
+{
+    const QByteArray data = readSourceFile(path);
+    tjhandle h = tjInitDecompress();
+    int w = 0, height = 0, subsamp = -1, colours = 0;
+    tjDecompressHeader3(h, reinterpret_cast<const unsigned char *>(data.constData()), (unsigned long)data.size(), &w,
+                        &height, &subsamp, &colours);
+    tjDestroy(h);
+    return subsamp == TJSAMP_444 ? "444" : subsamp == TJSAMP_420 ? "420" : "?";
+}
+
+// The batch's own conversion of the row, without the encoder: the route it takes.
+double batchRouteMs(const QString &file)
+{
+    const Job job = readJob(benchpics::benchRow(file));
+    const bool halfChroma = !fullChroma(jpegQuality(job.level));
+    QElapsedTimer t;
+    t.start();
+    const ComposedJob composed =
+        composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+    return composed.canvas.isNull() && !composed.planes ? -1 : msSince(t);
+}
+
 int click(const QString &folder, int repeats)
 {
     Window w;
@@ -238,7 +269,7 @@ int click(const QString &folder, int repeats)
     w.click(startRow);
     for (const Size &s : kSizes) {
         const QStringList files = copies(folder, s, repeats, QStringLiteral("click"));
-        std::vector<double> first, exact, alone, firstAlone, gaps;
+        std::vector<double> first, exact, batch, firstAlone, gaps;
         for (const QString &file : files) {
             const int r = w.addRow(file);
             double gap = 0;
@@ -249,14 +280,12 @@ int click(const QString &folder, int repeats)
                 first.push_back(w.firstAt);
             exact.push_back(w.exactAt);
             w.click(startRow);
-            // The same job without the window: the batch's decode and composition.
+            // The same row without the window, by the batch's route.
+            batch.push_back(batchRouteMs(file));
             const Job job = readJob(benchpics::benchRow(file));
-            QElapsedTimer t;
-            t.start();
-            const QImage canvas = composeJob(job, loadJobSource(job, false), false);
-            alone.push_back(msSince(t));
             // The first look alone: the file read and decoded reduced, then composed
             // (where the renderer takes one).
+            QElapsedTimer t;
             t.start();
             const QByteArray data = readSourceFile(file);
             const auto quick = decodeQuickJpeg(
@@ -273,38 +302,54 @@ int click(const QString &folder, int repeats)
         const auto ms = [](const std::vector<double> &v) {
             return v.empty() ? QByteArray("-") : QByteArray::number(median(v), 'f', 1);
         };
-        std::printf("case=preview_click mp=%d first_ms=%s first_shown=%d/%d exact_ms=%.1f alone_ms=%.1f "
-                    "exact_vs_alone=%.2f first_alone_ms=%s longest_gap_ms=%.1f\n",
-                    s.megapixels, ms(first).constData(), int(first.size()), int(files.size()), median(exact),
-                    median(alone), median(exact) / median(alone), ms(firstAlone).constData(),
-                    *std::max_element(gaps.begin(), gaps.end()));
+        std::printf("case=preview_click mp=%d chroma=%s first_ms=%s first_shown=%d/%d exact_ms=%.1f batch_ms=%.1f "
+                    "exact_vs_batch=%.2f first_alone_ms=%s longest_gap_ms=%.1f\n",
+                    s.megapixels, chromaOf(folder + u'/' + photoName(s)).constData(), ms(first).constData(),
+                    int(first.size()), int(files.size()), median(exact), median(batch), median(exact) / median(batch),
+                    ms(firstAlone).constData(), *std::max_element(gaps.begin(), gaps.end()));
         std::fflush(stdout);
     }
     return 0;
 }
 
-// Back to a row shown a moment before: its picture is kept.
+// Back to one of the last 8 rows shown, of every size: each row's picture is kept.
+// Each size's line gives the median and the slowest return to a row of that size.
 int returnToRow(const QString &folder, int repeats)
 {
     Window w;
-    const Size &s = kSizes[1];
-    const QStringList files = copies(folder, s, 2, QStringLiteral("return"));
-    const int a = w.addRow(files[0]);
-    const int b = w.addRow(files[1]);
-    std::vector<double> exact, gaps;
-    w.click(a);
-    for (int i = 0; i < repeats; ++i) {
-        w.click(b);
-        double gap = 0;
-        if (!w.click(a, &gap))
-            return 1;
-        gaps.push_back(gap);
-        exact.push_back(w.exactAt);
+    constexpr int kRows = 8;
+    std::vector<int> rows;
+    std::vector<const Size *> sizes;
+    for (const Size &s : kSizes) {
+        const int count = (kRows + int(std::size(kSizes)) - 1 - int(&s - kSizes)) / int(std::size(kSizes));
+        for (const QString &file : copies(folder, s, count, QStringLiteral("return"))) {
+            rows.push_back(w.addRow(file));
+            sizes.push_back(&s);
+        }
     }
-    for (const QString &file : files)
-        QFile::remove(file);
-    std::printf("case=preview_return mp=%d exact_ms=%.1f longest_gap_ms=%.1f\n", s.megapixels, median(exact),
-                *std::max_element(gaps.begin(), gaps.end()));
+    for (const int r : rows)
+        if (!w.click(r))
+            return 1;
+    std::vector<std::vector<double>> exact(std::size(kSizes));
+    double longestGap = 0;
+    for (int i = 0; i < repeats; ++i) {
+        // Each time the row shown longest ago of the last 8, the one a bound kept too
+        // tight would have let go first.
+        for (int k = 0; k < kRows; ++k) {
+            double gap = 0;
+            if (!w.click(rows[size_t(k)], &gap))
+                return 1;
+            longestGap = std::max(longestGap, gap);
+            exact[size_t(sizes[size_t(k)] - kSizes)].push_back(w.exactAt);
+        }
+    }
+    for (const QString &file : QDir(folder).entryList({QStringLiteral("return-*.jpg")}, QDir::Files))
+        QFile::remove(folder + u'/' + file);
+    for (const Size &s : kSizes) {
+        const std::vector<double> &v = exact[size_t(&s - kSizes)];
+        std::printf("case=preview_return mp=%d rows=%d returns=%d exact_ms=%.1f slowest_ms=%.1f longest_gap_ms=%.1f\n",
+                    s.megapixels, kRows, int(v.size()), median(v), *std::max_element(v.begin(), v.end()), longestGap);
+    }
     return 0;
 }
 
@@ -439,8 +484,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const auto number = [&](int i, int fallback) { return args.size() > i ? std::max(1, args[i].toInt()) : fallback; };
     try {
-        if (args.size() == 3 && args[1] == u"pictures")
-            return pictures(args[2]);
+        if ((args.size() == 3 || args.size() == 4) && args[1] == u"pictures")
+            return pictures(args[2], args.size() == 4 && args[3] == u"444");
         if (args.size() >= 3 && args[1] == u"click")
             return click(args[2], number(3, 5));
         if (args.size() >= 3 && args[1] == u"return")
@@ -455,7 +500,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", qPrintable(f.message()));
         return 1;
     }
-    std::fprintf(stderr, "usage: preview_bench pictures|click|return|drag|memory <folder> [n] | "
+    std::fprintf(stderr, "usage: preview_bench pictures <folder> [444] | click|return|drag|memory <folder> [n] | "
                          "batch <pictures> <out> [repeats]\n");
     return 2;
 }
