@@ -1,5 +1,6 @@
 #include "preview/previewrenderer.h"
 
+#include "compose/imagebuffer.h"
 #include "compose/jobcompose.h"
 #include "compose/memorybudget.h"
 #include "compose/pictureformat.h"
@@ -13,6 +14,7 @@
 
 #include <QRunnable>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <exception>
@@ -27,11 +29,54 @@ enum Kind { FirstLook, Picture, Failed };
 // are far below this, and a larger file waits for the exact picture alone.
 constexpr qint64 kFirstLookBytes = qint64(256) << 20;
 
-// The row's canvas by the batch's own route, failing in the words the batch uses.
-ComposedJob composeAsTheBatch(const Job &job, const PictureSource &source, bool withTurn)
+// The planes converted as a JPEG decoder converts them (JFIF's full-range YCbCr,
+// libjpeg's fixed-point constants and rounding), chroma at the luma's size.
+QImage rgbOfPlanes(const JpegPlanes &planes)
+{
+    constexpr int kHalf = 1 << 15;
+    const auto clamp = [](int v) { return std::clamp(v, 0, 255); };
+    const int w = planes.y.width(), h = planes.y.height();
+    QImage rgb = newImage(w, h);
+    for (int row = 0; row < h; ++row) {
+        const uchar *y = planes.y.constScanLine(row), *cb = planes.cb.constScanLine(row),
+                    *cr = planes.cr.constScanLine(row);
+        auto *to = reinterpret_cast<QRgb *>(rgb.scanLine(row));
+        for (int x = 0; x < w; ++x) {
+            const int b = cb[x] - 128, r = cr[x] - 128;
+            to[x] =
+                qRgb(clamp(y[x] + ((91881 * r + kHalf) >> 16)), clamp(y[x] + ((-22554 * b - 46802 * r + kHalf) >> 16)),
+                     clamp(y[x] + ((116130 * b + kHalf) >> 16)));
+        }
+    }
+    return rgb;
+}
+
+// Whether the row's exact picture takes the colour planes (composeAsTheBatch): a
+// plain upright JPEG drawn unturned over the whole canvas. It then costs about what
+// the decode costs, which a first look would spend a second time on the other core
+// for a picture that comes barely earlier.
+bool takesPlanes(const Job &job, const QByteArray &data, bool withTurn)
+{
+    const std::optional<QSize> size = plainJpegSize(data);
+    if (!size || (withTurn && job.rotation != 0))
+        return false;
+    return drawnSize(job, *size, false) == job.canvas.value_or(*size);
+}
+
+// The row's canvas by the batch's own route, failing in the words the batch uses: a
+// plain JPEG only scaled to the canvas through its colour planes (each filtered at
+// the canvas's size, then converted), any other row through the bands of RGB rows.
+QImage composeAsTheBatch(const Job &job, const PictureSource &source, bool withTurn)
 {
     try {
-        return composeJobSource(job, source, withTurn);
+        Job unturned = job;
+        if (!withTurn)
+            unturned.rotation = 0;
+        if (const std::optional<JpegPlanes> planes = composeJobPlanes(unturned, source, false)) {
+            checkPoint();
+            return rgbOfPlanes(*planes);
+        }
+        return composeJobSource(job, source, withTurn).canvas;
     } catch (const Failure &f) {
         throw unreadablePicture(job.path, f);
     }
@@ -181,13 +226,14 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
             && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)) {
             bytesHeld = MemoryReservation(opened.size(), 0, 0);
             const QByteArray data = opened.bytes(0, opened.size());
-            startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
+            if (!takesPlanes(job, data, rq.complete))
+                startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
             // The exact picture is made from the same bytes: the file is read once.
             opened = PictureSource::memory(data);
         }
         // Decoded in bands and reduced as they come: the memory follows the canvas,
         // and nothing of the decode outlives it.
-        const QImage canvas = composeAsTheBatch(job, opened, rq.complete).canvas;
+        const QImage canvas = composeAsTheBatch(job, opened, rq.complete);
         checkPoint();
         task->firstLookStop.requestStop();
         // A file that changed while it was read is not kept under the identity it had.

@@ -30,7 +30,8 @@ struct PreviewRequest {
     Job job; // the row as it was when asked, read; never written back
     bool complete = false; // 完全プレビュー: with the turn
     // A JPEG drawn at a quarter of its size or less may first be shown from a
-    // reduced decode (see decodeQuickJpeg).
+    // reduced decode (see decodeQuickJpeg), unless its exact picture takes the
+    // colour planes, which cost about as much.
     bool firstLook = true;
 };
 

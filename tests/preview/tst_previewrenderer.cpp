@@ -276,9 +276,10 @@ private slots:
     // nothing of A is reported, not even as B's, and B's picture comes.
     void aResultPostedBeforeANewerRequestIsNotShown_data()
     {
-        QTest::addColumn<QString>("a"); // A's file: "red", "missing" or "kept" (shown before)
+        QTest::addColumn<QString>("a"); // A's file: "red", "big", "missing" or "kept" (shown before)
         QTest::addColumn<bool>("firstLook");
         QTest::newRow("A's picture") << "red" << false;
+        // On bands of background: a first look is made beside the exact picture.
         QTest::newRow("A's first look or picture") << "big" << true;
         QTest::newRow("A's kept picture") << "kept" << false;
         QTest::newRow("A's failure") << "missing" << false;
@@ -309,7 +310,8 @@ private slots:
         QSignalSpy pictures(&renderer, &PreviewRenderer::picture);
         QSignalSpy firstLooks(&renderer, &PreviewRenderer::firstLook);
         QSignalSpy failures(&renderer, &PreviewRenderer::failed);
-        const quint64 idA = renderer.request({readJob(jobOf(pathA, "160*120")), false, firstLook});
+        const JobRow rowA = a == "big" ? jobOf(pathA, "200*120", "OFF") : jobOf(pathA, "160*120");
+        const quint64 idA = renderer.request({readJob(rowA), false, firstLook});
         {
             // No event is processed meanwhile: A's result waits in the thread's queue.
             std::unique_lock lock(mutex);
