@@ -5,6 +5,7 @@
 //                                              chroma halved both ways, or kept: 444)
 //   preview_bench click <folder> [repeats]     case=preview_click, one line a size
 //   preview_bench return <folder> [repeats]    case=preview_return, one line a size
+//   preview_bench routes <folder> [repeats]    case=preview_routes: the routes alone, no window
 //   preview_bench drag <folder>                case=preview_drag
 //   preview_bench memory <folder> [rows]       case=preview_memory
 //   preview_bench batch <pictures> <out> [repeats]   case=batch_window
@@ -27,6 +28,7 @@
 #include "bench/benchpictures.h"
 #include "compose/jobcompose.h"
 #include "compose/quickpicture.h"
+#include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
 #include "export/converter.h"
 #include "export/outputname.h"
@@ -353,6 +355,32 @@ int returnToRow(const QString &folder, int repeats)
     return 0;
 }
 
+// The routes alone, no window: the batch's (colour planes where it takes them),
+// and the RGB banded route with and without a second thread for the rows.
+int routes(const QString &folder, int repeats)
+{
+    for (const Size &s : kSizes) {
+        const QString file = folder + u'/' + photoName(s);
+        const Job job = readJob(benchpics::benchRow(file));
+        std::vector<double> batch, split, single;
+        for (int i = 0; i < repeats; ++i) {
+            batch.push_back(batchRouteMs(file));
+            QElapsedTimer t;
+            t.start();
+            composeJobFile(job, true);
+            split.push_back(msSince(t));
+            const RowSplitting off(false);
+            t.start();
+            composeJobFile(job, true);
+            single.push_back(msSince(t));
+        }
+        std::printf("case=preview_routes mp=%d chroma=%s batch_ms=%.1f rgb_ms=%.1f rgb_one_thread_ms=%.1f\n",
+                    s.megapixels, chromaOf(file).constData(), median(batch), median(split), median(single));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 // A drag of the preview window's border: 30 steps over a second, as a mouse gives
 // them, on a row whose picture is shown.
 int drag(const QString &folder)
@@ -488,6 +516,8 @@ int main(int argc, char **argv)
             return pictures(args[2], args.size() == 4 && args[3] == u"444");
         if (args.size() >= 3 && args[1] == u"click")
             return click(args[2], number(3, 5));
+        if (args.size() >= 3 && args[1] == u"routes")
+            return routes(args[2], number(3, 5));
         if (args.size() >= 3 && args[1] == u"return")
             return returnToRow(args[2], number(3, 5));
         if (args.size() == 3 && args[1] == u"drag")
