@@ -193,10 +193,16 @@ struct Window {
     {
         form.appendFiles({path});
         const int r = table.Rows() - 1;
-        table.setTextMatrix(r, ColNewSize, QStringLiteral("1600*1200"));
-        table.setTextMatrix(r, ColFit, QStringLiteral("OFF"));
-        table.setTextMatrix(r, ColPosition, QStringLiteral("Center"));
-        table.setTextMatrix(r, ColBackColor, QStringLiteral("8421504"));
+        // Set as the panel sets them: the size is the row's rule, which a showing
+        // works the size out from again.
+        RowSettings settings;
+        settings.size.mode = SizeRule::Exact;
+        settings.size.exact = QSize(1600, 1200);
+        settings.keepAspect = true;
+        settings.centred = true;
+        settings.backColor = 0x808080;
+        for (const RowField field : {RowField::Size, RowField::Fit, RowField::Position, RowField::Background})
+            table.setRowField(r, field, settings);
         return r;
     }
 
