@@ -24,9 +24,20 @@ ColorSwatch::ColorSwatch(QWidget *parent)
 
 void ColorSwatch::setColorValue(std::int32_t value)
 {
-    if (m_value == value)
+    if (m_value == value && !m_mixed)
         return;
     m_value = value;
+    m_mixed = false;
+    setAccessibleDescription(QString());
+    update();
+}
+
+void ColorSwatch::setMixed(bool mixed)
+{
+    if (m_mixed == mixed)
+        return;
+    m_mixed = mixed;
+    setAccessibleDescription(mixed ? ja("複数の値") : QString());
     update();
 }
 
@@ -34,6 +45,12 @@ void ColorSwatch::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     p.fillRect(contentsRect(), resolveColorValue(m_value));
+    if (m_mixed) {
+        // Hatched in the text colour on the window colour: reads on any colour
+        // under it, light or dark.
+        p.fillRect(contentsRect(), palette().color(QPalette::Window));
+        p.fillRect(contentsRect(), QBrush(palette().color(QPalette::WindowText), Qt::BDiagPattern));
+    }
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);

@@ -1,7 +1,7 @@
 #pragma once
 // The background colour swatch PicBack: shows a colour value as the output will
 // have it (a system colour reference through the fixed classic table, not the
-// desktop's theme) and reports clicks.
+// desktop's theme), or that the selected rows differ, and reports clicks.
 
 #include <QFrame>
 #include <cstdint>
@@ -14,8 +14,12 @@ public:
     explicit ColorSwatch(QWidget *parent = nullptr);
 
     std::int32_t colorValue() const { return m_value; }
-    // Raises no click: only the user's click does.
+    // Raises no click: only the user's click does. Ends the mixed look.
     void setColorValue(std::int32_t value);
+    // The selected rows have different colours: the swatch is hatched over the
+    // colour it holds until a colour is set.
+    void setMixed(bool mixed);
+    bool isMixed() const { return m_mixed; }
 
 signals:
     void clicked();
@@ -27,6 +31,7 @@ protected:
 
 private:
     std::int32_t m_value;
+    bool m_mixed = false;
 };
 
 } // namespace kestrovia

@@ -1,6 +1,9 @@
 #include "app/dirselectform.h"
 
+#include "app/prompts.h"
+#include "platform/filename.h"
 #include "platform/japanese.h"
+#include "platform/oserror.h"
 #include "platform/units.h"
 
 #include <QCloseEvent>
@@ -12,7 +15,11 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <algorithm>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace kestrovia {
 
@@ -76,11 +83,17 @@ DirSelectForm::DirSelectForm(QWidget *parent)
     m_cancel->setObjectName(QStringLiteral("Command1(1)"));
     // Enter confirms and Escape cancels, as in every other dialog.
     m_ok->setDefault(true);
+    m_newFolder = new QPushButton(ja("新しいフォルダ"), this);
+    m_newFolder->setObjectName(QStringLiteral("NewFolder"));
 
     m_drive1->setGeometry(twipsRect(30, 30, 3165, 300));
     m_dir1->setGeometry(twipsRect(30, 360, 3135, 2820));
     m_ok->setGeometry(twipsRect(3270, 30, 1155, 375));
     m_cancel->setGeometry(twipsRect(3270, 450, 1155, 375));
+    m_newFolder->setGeometry(twipsRect(3270, 870, 1155, 375));
+    // Its caption is the longest: a larger font widens the button leftwards.
+    if (const int wanted = m_newFolder->sizeHint().width(); wanted > m_newFolder->width())
+        m_newFolder->setGeometry(m_newFolder->geometry().adjusted(m_newFolder->width() - wanted, 0, 0, 0));
     // A combo box at its design height clips its text with larger fonts;
     // grow it and move the folder list's top edge down, keeping its bottom.
     const int needed = m_drive1->sizeHint().height();
@@ -97,6 +110,7 @@ DirSelectForm::DirSelectForm(QWidget *parent)
 
     connect(m_ok, &QPushButton::clicked, this, [this] { command1Click(0); });
     connect(m_cancel, &QPushButton::clicked, this, [this] { command1Click(1); });
+    connect(m_newFolder, &QPushButton::clicked, this, &DirSelectForm::newFolder);
     connect(m_drive1, &QComboBox::currentIndexChanged, this, [this] { drive1Change(); });
     connect(m_dir1, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) {
         const QString folder = item->data(0, PathRole).toString();
@@ -166,6 +180,66 @@ void DirSelectForm::command1Click(int index)
         accept();
     } else {
         reject();
+    }
+}
+
+namespace {
+
+// Why name cannot be a folder's name here; null when it can.
+QString nameRefusal(const QString &name)
+{
+    if (name.isEmpty())
+        return ja("名前を入力してください");
+    if (name == u"." || name == u"..")
+        return ja("「%1」はフォルダの名前にできません").arg(name);
+    if (name.contains(u'/'))
+        return ja("名前に「/」は使えません");
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return ja("名前に制御文字は使えません");
+    }
+    if (name.toUtf8().size() > 255)
+        return ja("名前が長すぎます（255 バイトまで）");
+    return {};
+}
+
+} // namespace
+
+void DirSelectForm::newFolder()
+{
+    const QTreeWidgetItem *highlighted = m_dir1->currentItem();
+    const QString parent = highlighted ? highlighted->data(0, PathRole).toString() : m_path;
+    if (parent.isEmpty())
+        return;
+    Prompts::Message ask;
+    ask.title = ja("新しいフォルダ");
+    ask.text = ja("「%1」の中に作るフォルダの名前").arg(QDir::toNativeSeparators(parent));
+    const std::optional<QString> typed = Prompts::askText(this, ask, ja("新しいフォルダ"));
+    if (!typed)
+        return;
+    const QString name = typed->trimmed();
+    const QString folder = QDir(parent).filePath(name);
+    QString refusal = nameRefusal(name);
+    if (refusal.isNull() && QFileInfo::exists(folder) && !QFileInfo(folder).isDir())
+        refusal = ja("同じ名前のファイルがあります");
+    // A folder of that name already there is simply taken.
+    if (refusal.isNull() && !QFileInfo(folder).isDir() && ::mkdir(encodeFileName(folder).constData(), 0777) != 0)
+        refusal = systemErrorReason(errno);
+    if (!refusal.isNull()) {
+        Prompts::Message m;
+        m.icon = Prompts::Warning;
+        m.title = ja("新しいフォルダ");
+        m.text = ja("フォルダ「%1」を作れませんでした。").arg(name);
+        m.informative = refusal;
+        Prompts::inform(this, m);
+        return;
+    }
+    setPath(parent);
+    for (QTreeWidgetItemIterator it(m_dir1); *it; ++it) {
+        if ((*it)->data(0, PathRole).toString() == QDir::cleanPath(folder)) {
+            m_dir1->setCurrentItem(*it);
+            m_dir1->scrollToItem(*it);
+        }
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The save-folder chooser: a drive list, a folder list and OK / キャンセル. OK (or
-// Enter) takes the highlighted folder, which is the open one until the user
-// highlights another; Escape cancels. Shown through Prompts::chooseFolder.
+// The save-folder chooser: a drive list, a folder list, OK / キャンセル and
+// 新しいフォルダ. OK (or Enter) takes the highlighted folder, which is the open one
+// until the user highlights another; Escape cancels. Shown through
+// Prompts::chooseFolder.
 
 #include <QDialog>
 #include <QList>
@@ -47,6 +48,12 @@ public:
     // After OK: the folder taken, with exactly one trailing separator.
     QString chosenFolder() const;
 
+    // 新しいフォルダ: asks a name (through Prompts), makes the folder inside the
+    // highlighted one (the open one without a highlight), opens that folder and
+    // highlights the new one, so that OK takes it. A name that cannot be a folder's
+    // or a folder that cannot be made is said in a message; nothing changes then.
+    void newFolder();
+
     // Lists the volumes again (they come and go while the dialog waits hidden),
     // keeping the chosen one.
     void refreshDrives();
@@ -70,6 +77,7 @@ private:
     QTreeWidget *m_dir1 = nullptr;
     QPushButton *m_ok = nullptr;
     QPushButton *m_cancel = nullptr;
+    QPushButton *m_newFolder = nullptr;
     QString m_chosen;
     QList<Volume> m_volumes;
     QString m_path;

@@ -21,7 +21,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -181,22 +183,22 @@ Form1::Form1(QWidget *parent)
         else
             m_grid->viewport()->unsetCursor();
     });
-    connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::writeCurrentRow);
-    m_rowCommands->setSizeRule([this] { return m_panel->sizeRule(); });
+    connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::applyToSelection);
     QMenu *menu = m_rowCommands->menu();
     menu->addSeparator();
     QAction *reset = menu->addAction(ja("設定を初期設定に戻す"));
     reset->setObjectName(QStringLiteral("ResetSettings"));
     connect(reset, &QAction::triggered, this, &Form1::resetSettings);
-    connect(m_panel, &SettingsPanel::sizeRulePicked, this, [this](const SizeRule &rule) {
-        // A long edge or a percentage applies to the current row at once, from its
-        // own picture; the exact mode leaves the row's size as it is.
-        const int r = m_table->Row();
-        if (rule.mode == SizeRule::Exact || r < 1 || r >= m_table->Rows())
-            return;
-        if (const QString size = sizeByRule(m_table->jobRow(r), rule); !size.isNull())
-            writeCurrentRow(ColNewSize, size, true);
-    });
+    // The panel shows the selected rows as they are now: after a click, a command,
+    // or a change the rows took from anywhere (the preview's size, a copy).
+    m_panelRefresh.setSingleShot(true);
+    m_panelRefresh.setInterval(0);
+    connect(&m_panelRefresh, &QTimer::timeout, this, &Form1::showSelection);
+    const auto refresh = [this] { m_panelRefresh.start(); };
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, refresh);
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, refresh);
+    connect(m_table, &QAbstractItemModel::dataChanged, this, refresh);
+    connect(m_table, &QAbstractItemModel::layoutChanged, this, refresh);
     connect(m_panel, &SettingsPanel::completePreviewChecked, m_sync, &SelectionSync::PicsGalary_SelChange);
     connect(m_panel, &SettingsPanel::saveFolderRequested, this, &Form1::chooseSaveFolder);
     connect(m_panel, &SettingsPanel::bannerClicked, this, [this] { AboutDialog::showModal(this); });
@@ -224,7 +226,16 @@ Form1::~Form1() = default;
 
 int Form1::appendFiles(const QStringList &paths, const QList<NotAdded> &notAddedBefore)
 {
+    const int first = m_table->Rows();
     const DropResult result = appendDroppedFiles(*m_table, paths, [this] { return m_panel->values(); });
+    // The rows just added become the selection, so that the panel set right after
+    // adding reaches all of them.
+    if (result.appended > 0) {
+        QList<int> added;
+        for (int r = first; r < m_table->Rows(); ++r)
+            added.append(r);
+        m_table->selectRows(added, first);
+    }
     // Said where the user looks, without a box to click away.
     setStripNote(notAddedNote(notAddedBefore + result.notAdded));
     return result.appended;
@@ -310,9 +321,10 @@ void Form1::setupJobTable()
         int width;
     };
     static constexpr Column columns[JobColumnCount] = {
-        {"ファイル名", 1500}, {"元サイズ", 800}, {"パス", 1500}, {"", 300},     {"新サイズ", 800},
-        {"フィット", 500},    {"背景色", 1000},  {"位置", 500},  {"回転", 500}, {nullptr, 100},
-        {nullptr, 100},       {"保存先", 2000},  {"圧縮", 500},
+        {"ファイル名", 1500}, {"元サイズ", 800},    {"パス", 1500},       {"", 300},
+        {"新サイズ", 800},    {"フィット", 500},    {"背景色", 1000},     {"位置", 500},
+        {"回転", 500},        {nullptr, 100},       {nullptr, 100},       {"保存先", 2000},
+        {"圧縮", 500},        {"メタデータ", 1100}, {"サイズ指定", 1100},
     };
     for (int col = 0; col < JobColumnCount; ++col) {
         // The two reserved columns keep the empty header every cell starts with.
@@ -322,31 +334,65 @@ void Form1::setupJobTable()
     }
 }
 
-void Form1::writeCurrentRow(int column, const QString &text, bool redraw)
+void Form1::applyToSelection(RowField field, const RowSettings &settings)
 {
-    const int r = m_table->Row();
-    if (r >= 1 && r < m_table->Rows())
-        m_table->setTextMatrix(r, column, text);
-    else if (column == ColNewSize)
-        m_panel->revertSize(); // the fields never show a size that no row holds
-    if (redraw)
+    // With no row selected the panel only sets the values for new rows.
+    const QList<int> rows = m_table->selectedRows();
+    for (const int r : rows)
+        m_table->setRowField(r, field, settings);
+    if (rows.contains(m_table->Row()) && rowField(field).shapesCanvas)
         m_sync->PicsGalary_SelChange();
+}
+
+void Form1::showSelection()
+{
+    const QList<int> rows = m_table->selectedRows();
+    if (rows.isEmpty())
+        return; // the panel keeps the values for new rows
+    const int current = rows.contains(m_table->Row()) ? m_table->Row() : rows.first();
+    const JobRow row = m_table->jobRow(current);
+    const RowSettings shown = rowSettingsOf(row);
+    QList<RowField> mixed;
+    QList<RowSettings> others;
+    others.reserve(rows.size());
+    for (const int r : rows) {
+        if (r != current)
+            others.append(rowSettingsOf(m_table->jobRow(r)));
+    }
+    for (const RowFieldSpec &spec : rowFields()) {
+        const QString text = spec.text(shown);
+        if (std::any_of(others.begin(), others.end(), [&](const RowSettings &s) { return spec.text(s) != text; }))
+            mixed.append(spec.field);
+    }
+    // What the row asks, even a size no output can have (the list says why).
+    std::optional<QSize> size = sizeOfText(row.newSize);
+    if (!size)
+        size = sizeOfText(row.originalSize);
+    m_panel->showSettings(shown, mixed, size.value_or(QSize()));
+}
+
+QString Form1::startFolderForChooser() const
+{
+    // Where the rows' destination is, or would be made, else the folder last
+    // chosen, else beside the current row's picture.
+    QString folder = m_panel->values().folder;
+    if (folder.isEmpty())
+        folder = m_panel->saveText();
+    if (folder.isEmpty() && m_table->isJobRow(m_table->Row()))
+        folder = ownFolder(m_table->TextMatrix(m_table->Row(), ColPath));
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder)
+        folder = QFileInfo(QDir::cleanPath(folder)).path();
+    return folder;
 }
 
 void Form1::chooseSaveFolder()
 {
-    const int r = m_table->Row();
-    if (r < 1 || r >= m_table->Rows())
-        return;
-    const Prompts::FolderChoice choice = Prompts::chooseFolder(this, m_table->TextMatrix(r, ColSaveFolder));
-    if (choice.result == Prompts::FolderChoice::NotShown)
-        return;
+    const Prompts::FolderChoice choice = Prompts::chooseFolder(this, startFolderForChooser());
+    // A cancel leaves every row, and the panel, as they were.
     if (choice.result == Prompts::FolderChoice::Chosen)
-        m_panel->setSaveText(choice.folder);
-    // After a cancel the folder chosen before still stands; with none chosen yet
-    // the row keeps its own, as output never goes where the user did not choose.
-    if (!m_panel->saveText().isEmpty())
-        writeCurrentRow(ColSaveFolder, m_panel->saveText(), false);
+        m_panel->takeFolder(QDir::fromNativeSeparators(choice.folder));
 }
 
 void Form1::placeForm2()

@@ -7,6 +7,7 @@
 #include "joblist/dropimport.h"
 
 #include <QPoint>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -72,12 +73,17 @@ private:
     void placeForm2();
     void placeForm2Frame();
     void Form_Resize();
-    // Writes text into the current job row (nothing while none is current) and,
-    // when redraw, runs the selection sync.
-    void writeCurrentRow(int column, const QString &text, bool redraw);
-    // "…": the folder chooser at the current row's folder; its choice (or, after a
-    // cancel, the folder chosen before) becomes the row's folder.
+    // Writes field of settings into every selected row (none selected: the panel
+    // alone holds it, for new rows) and, when it shapes the picture and the
+    // current row is one of them, shows that row again.
+    void applyToSelection(RowField field, const RowSettings &settings);
+    // The panel shows the current row, marking the settings that differ across the
+    // selected rows; with none selected it keeps its values.
+    void showSelection();
+    // "…": the folder chooser at the rows' folder (or the nearest part of it that
+    // exists); its choice becomes the folder of every selected row, or of new rows.
     void chooseSaveFolder();
+    QString startFolderForChooser() const;
     // A batch started or ended: the grid, the panel and the preview's size take no
     // edits while it runs.
     void setRunning(bool running);
@@ -97,6 +103,7 @@ private:
     Form2 *m_form2;
     SelectionSync *m_sync;
     RowCommands *m_rowCommands;
+    QTimer m_panelRefresh; // one showing of the selection for a burst of changes
     BatchRun *m_batch;
     bool m_form2Placed = false;
     std::optional<QPoint> m_form2Target; // the preview's frame position, until reached

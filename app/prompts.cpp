@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -23,6 +24,7 @@ struct State {
     bool scripted = false;
     QList<std::optional<Prompts::Answer>> answers; // nullopt: left open
     QList<QColor> colors;
+    QList<QString> texts;
     QList<QString> folders;
     QList<QStringList> files;
     QList<QString> menuChoices;
@@ -154,6 +156,26 @@ Prompts::Answer Prompts::ask(QWidget *parent, const Message &m, const QList<Answ
     return escapeAnswer;
 }
 
+std::optional<QString> Prompts::askText(QWidget *parent, const Message &message, const QString &initial)
+{
+    State &s = state();
+    if (s.scripted) {
+        Message m = message;
+        m.kind = Kind::Text;
+        s.shown.append(m);
+        return next(s.texts);
+    }
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(message.title);
+    dialog.setLabelText(message.informative.isEmpty() ? message.text : message.text + u'\n' + message.informative);
+    dialog.setTextValue(initial);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(ja("キャンセル"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
 QColor Prompts::chooseColor(QWidget *parent)
 {
     if (recorded(Kind::Color, {}))
@@ -226,6 +248,7 @@ void Prompts::setScripted(bool on)
     s.scripted = on;
     s.answers.clear();
     s.colors.clear();
+    s.texts.clear();
     s.folders.clear();
     s.files.clear();
     s.menuChoices.clear();
@@ -235,6 +258,7 @@ void Prompts::setScripted(bool on)
 void Prompts::setNextAnswer(Answer answer) { state().answers.append(answer); }
 void Prompts::setNextQuestionLeftOpen() { state().answers.append(std::nullopt); }
 void Prompts::setNextColor(const QColor &color) { state().colors.append(color); }
+void Prompts::setNextText(const QString &text) { state().texts.append(text); }
 void Prompts::setNextFolder(const QString &folder) { state().folders.append(folder); }
 void Prompts::setNextFiles(const QStringList &files) { state().files.append(files); }
 void Prompts::setNextMenuChoice(const QString &actionName) { state().menuChoices.append(actionName); }

@@ -31,7 +31,7 @@ class Prompts {
 public:
     enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue, OpenFolder, Delete, Cancel, SkipLater, Create };
     enum Icon { Information, Warning, Question };
-    enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url };
+    enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url, Text };
 
     struct Message {
         Kind kind = Kind::Message;
@@ -55,6 +55,10 @@ public:
     // fires first, the question goes away and dismissedAnswer is given.
     static Answer ask(QWidget *parent, const Message &message, const QList<Answer> &buttons, Answer defaultAnswer,
                       Answer escapeAnswer, const Dismisser &dismissWhen = {}, Answer dismissedAnswer = Ok);
+
+    // A line of text asked for (message.text says what for; initial is offered,
+    // selected): what was typed, or nullopt when cancelled.
+    static std::optional<QString> askText(QWidget *parent, const Message &message, const QString &initial);
 
     // The colour chooser; an invalid colour when cancelled.
     static QColor chooseColor(QWidget *parent);
@@ -84,13 +88,16 @@ public:
 
     // Tests. While scripted nothing is ever shown: every prompt is recorded in
     // shown() and answered from what was queued, or else with its escape answer,
-    // no colour, a cancelled chooser, no menu choice, and a browser that opens.
+    // no colour, a cancelled chooser or text, no menu choice, and a browser that
+    // opens.
     static void setScripted(bool on);
     static void setNextAnswer(Answer answer);
     // The next question is left open, as by a user who does not answer, until its
     // dismisser takes it away (events are processed meanwhile).
     static void setNextQuestionLeftOpen();
     static void setNextColor(const QColor &color);
+    // The text the next askText returns (none queued: cancelled).
+    static void setNextText(const QString &text);
     static void setNextFolder(const QString &folder);
     // The files the next file dialog returns (recorded with the folder it opened in).
     static void setNextFiles(const QStringList &files);

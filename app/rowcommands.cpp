@@ -1,11 +1,9 @@
 #include "app/rowcommands.h"
 
 #include "app/prompts.h"
-#include "joblist/dropimport.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
 #include "joblist/jobtable.h"
-#include "platform/failure.h"
 #include "platform/japanese.h"
 #include "preview/form2.h"
 
@@ -16,19 +14,6 @@
 #include <utility>
 
 namespace kestrovia {
-
-namespace {
-
-std::optional<QSize> canvasSizeOrNothing(const QString &text)
-{
-    try {
-        return canvasPixelSize(text);
-    } catch (const Failure &) {
-        return std::nullopt;
-    }
-}
-
-} // namespace
 
 RowCommands::RowCommands(JobTable *table, JobListView *grid, Form2 *preview, QWidget *menuParent)
     : QObject(menuParent)
@@ -69,16 +54,20 @@ void RowCommands::buildMenu(QWidget *parent)
     const struct {
         const char *text;
         const char *name;
-        int column;
+        QList<RowField> fields;
     } copies[] = {
-        {"サイズ", "SameSizeAll", ColNewSize},      {"フィット", "SameFitAll", ColFit},
-        {"背景色", "SameColorAll", ColBackColor},   {"位置", "SamePosAll", ColPosition},
-        {"回転", "SameRollAll", ColRotation},       {"JPG圧縮", "SameJPGAll", ColCompression},
-        {"保存先", "SameFolderAll", ColSaveFolder}, {"メタデータ", "SameMetaAll", ColMetadata},
+        {"サイズ", "SameSizeAll", {RowField::Size, RowField::ShrinkOnly}},
+        {"フィット", "SameFitAll", {RowField::Fit}},
+        {"背景色", "SameColorAll", {RowField::Background}},
+        {"位置", "SamePosAll", {RowField::Position}},
+        {"回転", "SameRollAll", {RowField::Turn}},
+        {"JPG圧縮", "SameJPGAll", {RowField::Level}},
+        {"保存先", "SameFolderAll", {RowField::Folder}},
+        {"メタデータ", "SameMetaAll", {RowField::Metadata}},
     };
     for (const auto &c : copies) {
         QAction *a = named(same->addAction(ja(c.text)), c.name);
-        connect(a, &QAction::triggered, this, [this, col = c.column] { copyColumnToAll(col); });
+        connect(a, &QAction::triggered, this, [this, fields = c.fields] { copyFields(fields); });
     }
 
     QMenu *sort = submenu(m_menu, "ソート", "SortMnu");
@@ -102,21 +91,23 @@ void RowCommands::buildMenu(QWidget *parent)
     connect(m_undo, &QAction::triggered, this, &RowCommands::undoRemove);
 }
 
-void RowCommands::keepRemoved(int first, const QList<QStringList> &cells)
+void RowCommands::keepRemoved(const QList<int> &rows)
 {
-    m_removed = {first, cells, m_table->Row()};
-    m_undo->setEnabled(!cells.isEmpty());
+    m_removed = {{}, m_table->Row()};
+    for (const int r : rows)
+        m_removed.rows.append({r, m_table->rowCells(r)});
+    m_undo->setEnabled(!rows.isEmpty());
 }
 
 void RowCommands::PicsGalary_KeyDown(int key, Qt::KeyboardModifiers)
 {
     if (key != Qt::Key_Delete)
         return;
-    // Row() is 0 while no job row is current; the header row is never removed.
-    if (m_table->Rows() - 1 == 0 || m_table->Row() == 0)
+    const QList<int> rows = m_table->selectedRows();
+    if (rows.isEmpty())
         return;
-    keepRemoved(m_table->Row(), {m_table->rowCells(m_table->Row())});
-    m_table->RemoveItem(m_table->Row());
+    keepRemoved(rows);
+    m_table->removeRows(rows);
 }
 
 void RowCommands::DeleteAll_Click()
@@ -133,11 +124,10 @@ void RowCommands::DeleteAll_Click()
                      Prompts::Cancel)
         != Prompts::Delete)
         return;
-    QList<QStringList> cells;
-    cells.reserve(count);
+    QList<int> rows;
     for (int r = 1; r < m_table->Rows(); ++r)
-        cells.append(m_table->rowCells(r));
-    keepRemoved(1, cells);
+        rows.append(r);
+    keepRemoved(rows);
     m_table->setRows(1);
 }
 
@@ -147,14 +137,18 @@ void RowCommands::undoRemove()
         return;
     const Removed removed = std::exchange(m_removed, {});
     m_undo->setEnabled(false);
-    m_table->insertRowCells(removed.first, removed.rows);
-    // Rows added since may have moved the old numbers; the restored rows are where
-    // the table put them.
-    const int first = std::min(removed.first, m_table->Rows() - int(removed.rows.size()));
-    const int current = removed.current >= removed.first && removed.current < removed.first + removed.rows.size()
-                            ? first + (removed.current - removed.first)
-                            : first;
-    m_table->setRow(current);
+    // Ascending, each at its old number: the rows between them are back in place
+    // when the next is put back.
+    QList<int> back;
+    int current = 0;
+    for (const auto &[number, cells] : removed.rows) {
+        const int at = std::min(number, m_table->Rows());
+        m_table->insertRowCells(at, {cells});
+        back.append(at);
+        if (number == removed.current)
+            current = at;
+    }
+    m_table->selectRows(back, current);
 }
 
 void RowCommands::PicsGalary_MouseDown(Qt::MouseButtons buttons, const QPoint &globalPos)
@@ -173,41 +167,47 @@ void RowCommands::PicsGalary_DblClick()
     m_preview->activateWindow();
 }
 
-void RowCommands::copyColumnToAll(int col)
+QList<int> RowCommands::copyTargets() const
+{
+    // A selection of several rows is what the user means to set; one selected row
+    // is the source itself, so the copy goes to every row, as it always has.
+    QList<int> targets = m_table->selectedRows();
+    if (targets.size() < 2) {
+        targets.clear();
+        for (int r = 1; r < m_table->Rows(); ++r)
+            targets.append(r);
+    }
+    return targets;
+}
+
+void RowCommands::copyFields(const QList<RowField> &fields)
 {
     const int source = m_table->Row();
-    if (source == 0)
+    if (!m_table->isJobRow(source))
         return;
-    // Read once: the current row is overwritten with its own value on the way.
-    const QString text = m_table->TextMatrix(source, col);
-    SizeRule rule = m_sizeRule ? m_sizeRule() : SizeRule();
-    const bool ruled = col == ColNewSize && (rule.mode != SizeRule::Exact || rule.shrinkOnly);
-    if (ruled && rule.mode == SizeRule::Exact) {
-        const auto exact = canvasSizeOrNothing(text);
-        if (!exact)
-            rule.shrinkOnly = false; // no size to keep within: a plain copy
-        rule.exact = exact.value_or(QSize());
-    }
-    for (int r = 1; r < m_table->Rows(); ++r) {
-        if (!ruled || (rule.mode == SizeRule::Exact && !rule.shrinkOnly)) {
-            m_table->setTextMatrix(r, col, text);
-            continue;
-        }
-        // Each row's own picture decides; a row whose picture's size cannot be
-        // known keeps its size, or takes the plain copy of an exact size.
-        const QString own = sizeByRule(m_table->jobRow(r), rule);
-        if (!own.isNull())
-            m_table->setTextMatrix(r, col, own);
-        else if (rule.mode == SizeRule::Exact)
-            m_table->setTextMatrix(r, col, text);
+    // Read once: the current row is written too, with its own values.
+    const RowSettings settings = rowSettingsOf(m_table->jobRow(source));
+    for (const int r : copyTargets()) {
+        for (const RowField field : fields)
+            m_table->setRowField(r, field, settings);
     }
 }
 
 void RowCommands::SameAllItem_Click()
 {
-    for (int col = ColNewSize; col < m_table->Cols(); ++col)
-        copyColumnToAll(col);
-    copyColumnToAll(ColMetadata);
+    if (!m_table->isJobRow(m_table->Row()))
+        return;
+    QList<RowField> fields;
+    for (const RowFieldSpec &spec : rowFields())
+        fields.append(spec.field);
+    copyFields(fields);
+    // The reserved columns go with the settings, as they always have.
+    const QList<int> targets = copyTargets();
+    for (const int col : {int(ColReserved9), int(ColReserved10)}) {
+        const QString text = m_table->TextMatrix(m_table->Row(), col);
+        for (const int r : targets)
+            m_table->setTextMatrix(r, col, text);
+    }
 }
 
 void RowCommands::SortFile_Click(int index)

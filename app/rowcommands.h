@@ -3,16 +3,15 @@
 // remove commands, Ctrl+Z for the rows removed last, and the double-click that
 // shows the preview window.
 //
-// Every command acts on the current row (JobTable::Row()) or on all job rows, never
-// on a selected block, and none of them refreshes the settings panel or the preview.
+// Delete acts on the selected rows; a copy goes from the current row to the
+// selected rows, or to every row while one row (or none) is selected. None of them
+// refreshes the preview.
 
-#include "compose/sizerule.h"
+#include "compose/rowsettings.h"
 
 #include <QList>
 #include <QObject>
 #include <QStringList>
-
-#include <functional>
 
 class QAction;
 class QMenu;
@@ -34,9 +33,9 @@ public:
     // The root of the popup menu; its entries carry their names as objectName.
     QMenu *menu() const { return m_menu; }
 
-    // Delete (any modifiers) removes the current job row; other keys do nothing.
-    // No confirmation (undoRemove puts it back); nothing happens while no job row
-    // is current.
+    // Delete (any modifiers) removes the selected job rows; other keys do nothing.
+    // No confirmation (undoRemove puts them back); nothing happens while no job row
+    // is selected.
     void PicsGalary_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     // 「すべての行を削除」: asks first (削除 / キャンセル, Escape cancels), then removes
     // every job row. Nothing happens while the table holds no job row.
@@ -44,8 +43,9 @@ public:
     // Ctrl+Z (the action UndoRemove, also in the popup menu, active in the whole
     // window while the grid takes input): puts back the rows that the last Delete
     // or 「すべての行を削除」 removed, at their old row numbers with their cells
-    // unchanged, and makes current the row that was current then. Once: a second
-    // Ctrl+Z does nothing, and a new removal replaces what it puts back.
+    // unchanged, selects them and makes current the row that was current then.
+    // Once: a second Ctrl+Z does nothing, and a new removal replaces what it puts
+    // back.
     void undoRemove();
     // The right button opens SameAll at globalPos (pixels) without moving the
     // current row; other buttons do nothing here.
@@ -53,16 +53,13 @@ public:
     // Brings the preview window on screen, modeless; it is not redrawn.
     void PicsGalary_DblClick();
 
-    // Writes the current row's text of column col, unchanged, into that column of
-    // every job row. Nothing happens while no job row is current. For ColNewSize the
-    // panel's size rule (setSizeRule) decides: a long edge or a percentage is worked
-    // out of every row's own picture, and shrink-only keeps a smaller picture at its
-    // own size; the exact size is copied as it is otherwise.
-    void copyColumnToAll(int col);
-    void setSizeRule(std::function<SizeRule()> rule) { m_sizeRule = std::move(rule); }
-    // copyColumnToAll for the columns from ColNewSize to the last one and the
-    // metadata choice; the name, original size, path and arrow columns are never
-    // copied.
+    // 項目の一致: the current row's fields written into the selected rows when more
+    // than one is selected, and into every job row otherwise. Each row works its
+    // own size out of its own picture when the size rule is copied. Nothing happens
+    // while no job row is current.
+    void copyFields(const QList<RowField> &fields);
+    // copyFields for every field, and the reserved columns' texts; the name, sizes
+    // as shown, path and arrow are never copied.
     void SameAllItem_Click();
     // index 0 ascending, 1 descending by file name, from the current row down to
     // the last row (every job row when the current row is the first or the last);
@@ -72,17 +69,17 @@ public:
 
 private:
     void buildMenu(QWidget *parent);
-    // Keeps rows first.. (grid numbers, as many as cells holds) for undoRemove.
-    void keepRemoved(int first, const QList<QStringList> &cells);
+    // Where a copy goes: the selected rows, or every row while one or none is.
+    QList<int> copyTargets() const;
+    // Keeps rows (grid numbers, ascending) and their cells for undoRemove.
+    void keepRemoved(const QList<int> &rows);
 
     JobTable *m_table;
     Form2 *m_preview;
     QMenu *m_menu = nullptr;
-    std::function<SizeRule()> m_sizeRule;
     QAction *m_undo = nullptr;
     struct Removed {
-        int first = 0; // the grid number of the first removed row
-        QList<QStringList> rows;
+        QList<std::pair<int, QStringList>> rows; // grid numbers before the removal, ascending
         int current = 0; // the current row before the removal
     } m_removed;
 };

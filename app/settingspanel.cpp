@@ -1,20 +1,23 @@
 #include "app/settingspanel.h"
 
+#include "app/accessiblecombo.h"
 #include "app/artwork.h"
 #include "app/colorswatch.h"
 #include "app/levelbar.h"
 #include "app/prompts.h"
 #include "compose/picturelimits.h"
-#include "joblist/jobcolumns.h"
 #include "platform/contrast.h"
 #include "platform/japanese.h"
 #include "platform/numbers.h"
 #include "platform/syscolor.h"
 #include "platform/units.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -26,6 +29,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStyle>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -42,13 +46,31 @@ template <typename T> T *named(T *widget, const char *name)
 
 QLabel *label(const char *text, const char *name, QWidget *parent) { return named(new QLabel(ja(text), parent), name); }
 
-// The turn list's items, in order; "°" is U+00B0.
-constexpr std::array<QStringView, 4> kTurnItems = {celltext::TurnRight, celltext::TurnLeft, celltext::TurnHalf,
-                                                   celltext::NoTurn};
+// What a control shows for a value that differs across the selected rows.
+QString manyValues() { return ja("（複数の値）"); }
+// The level's caption for it: the line beside its title has no room for more.
+QString manyLevels() { return ja("複数の値"); }
 
-// The blank item reads なし, on screen and to a screen reader; the row still takes
-// the item's own text (" ").
-QString turnItemText(QStringView item) { return item == celltext::NoTurn ? ja("なし") : item.toString(); }
+// The level caption before any level was picked: a text none of the levels gives.
+QString startCaption() { return ja("5 ( 標準 )"); }
+
+// Selects the item of combo whose data is value (none: -1).
+void selectData(QComboBox *combo, int value) { combo->setCurrentIndex(combo->findData(value)); }
+
+// Checks the option of group that stands for first or second, or neither.
+void checkOption(QButtonGroup *group, std::optional<bool> first)
+{
+    // An exclusive group cannot show none selected, and a value that differs
+    // across the selection is neither. The group reports its buttons' toggles
+    // itself, past their blocked signals.
+    const QSignalBlocker blockGroup(group);
+    group->setExclusive(false);
+    for (QAbstractButton *b : group->buttons()) {
+        const QSignalBlocker blocker(b);
+        b->setChecked(first && (group->id(b) == 0) == *first);
+    }
+    group->setExclusive(true);
+}
 
 } // namespace
 
@@ -56,43 +78,59 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     : QGroupBox(ja("作成画像"), parent)
 {
     setObjectName(QStringLiteral("Frame1"));
+    installNamedComboBoxes();
     build();
 
-    connectOptions(m_fit, ColFit, celltext::FitKeep, celltext::FitStretch);
-    connectOptions(m_position, ColPosition, celltext::Top, celltext::Center);
+    connectOptions(m_fitGroup, RowField::Fit, [this](bool first) { m_values.keepAspect = first; });
+    connectOptions(m_positionGroup, RowField::Position, [this](bool first) { m_values.centred = !first; });
+    connect(m_saveGroup, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (on)
+            saveWherePicked(id);
+    });
     connect(m_back, &ColorSwatch::clicked, this, &SettingsPanel::pickColor);
-    // activated, not currentIndexChanged: only a choice from the list (mouse, arrow
-    // keys) counts; typed text and the sync's setCurrentIndex do not.
-    connect(m_turn, &QComboBox::activated, this, [this] { emit settingPicked(ColRotation, turnText(), true); });
+    // activated, not currentIndexChanged: only the user's choice from the list
+    // (mouse, arrow keys) counts, never the panel showing a row.
+    connect(m_turn, &QComboBox::activated, this, [this](int index) {
+        m_values.turn = std::int16_t(m_turn->itemData(index).toInt());
+        pick(RowField::Turn);
+    });
     connect(m_complete, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             emit completePreviewChecked();
     });
     // With tracking off a dragged thumb reports once, on release.
     connect(m_level, &QScrollBar::valueChanged, this, &SettingsPanel::levelChanged);
-    connect(m_saveFolder, &QToolButton::clicked, this, [this] {
-        if (!m_saveWhere[0]->isChecked())
-            emit saveFolderRequested();
-    });
+    connect(m_saveFolder, &QToolButton::clicked, this, &SettingsPanel::saveFolderRequested);
     connect(m_metadata, &QComboBox::activated, this, [this](int index) {
-        emit settingPicked(ColMetadata, metadataText(MetadataChoice(index)).toString(), false);
+        m_values.metadata = MetadataChoice(m_metadata->itemData(index).toInt());
+        pick(RowField::Metadata);
     });
-    connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::takeSizeRule);
-    connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::takeSizeRule);
-    connect(m_shrinkOnly, &QCheckBox::clicked, this, &SettingsPanel::takeSizeRule);
-    // A typed size counts once the field is left: Enter, Tab, a click elsewhere or
-    // on 処理実行 (which takes the focus before its click).
+    connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::sizeModePicked);
+    connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::sizeValuePicked);
+    connect(m_shrinkOnly, &QCheckBox::clicked, this, [this](bool on) {
+        // Half checked only shows rows that differ; a click sets every row.
+        m_shrinkOnly->setTristate(false);
+        m_shrinkOnly->setChecked(on);
+        m_values.size.shrinkOnly = on;
+        pick(RowField::ShrinkOnly);
+    });
+    // A typed size or folder counts once the field is left: Enter, Tab, a click
+    // elsewhere or on 処理実行 (which takes the focus before its click).
     connect(m_width, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
     connect(m_height, &QLineEdit::editingFinished, this, &SettingsPanel::sizeEntered);
+    connect(m_saveText, &QLineEdit::editingFinished, this, &SettingsPanel::folderEntered);
+    showSettings(RowSettings());
+    m_levelCaption->setText(startCaption());
 }
 
 SettingsPanel::~SettingsPanel()
 {
     // A panel that is a window of its own (as in its tests) hides itself while it
-    // is destroyed; a size field with the focus then reports editingFinished to
-    // a panel that is no longer a SettingsPanel. What was typed then is not taken.
+    // is destroyed; a field with the focus then reports editingFinished to a panel
+    // that is no longer a SettingsPanel. What was typed then is not taken.
     m_width->disconnect(this);
     m_height->disconnect(this);
+    m_saveText->disconnect(this);
 }
 
 void SettingsPanel::build()
@@ -128,11 +166,13 @@ void SettingsPanel::build()
     heightLabel->setBuddy(m_height);
     row({widthLabel, m_width, heightLabel, m_height});
 
-    // How a row's size is worked out of its own picture: for new rows, for the
-    // current row when the rule changes, and for 項目の一致 → サイズ.
+    // How a row's size is worked out of its own picture: each row keeps its rule,
+    // so that its size follows its turn.
     m_sizeMode = named(new QComboBox(this), "SizeMode");
-    m_sizeMode->addItems({ja("横×縦"), ja("長辺"), ja("パーセント")});
-    m_sizeMode->setAccessibleName(ja("サイズの決め方"));
+    for (const auto &[mode, text] : {std::pair{SizeRule::Original, "元のサイズ"}, std::pair{SizeRule::Exact, "横×縦"},
+                                     std::pair{SizeRule::LongEdge, "長辺"}, std::pair{SizeRule::Percent, "パーセント"}})
+        m_sizeMode->addItem(ja(text), int(mode));
+    m_sizeMode->setAccessibleName(ja("サイズの指定"));
     m_sizeMode->setFixedHeight(editHeight);
     m_sizeValue = named(new QSpinBox(this), "SizeValue");
     m_sizeValue->setKeyboardTracking(false); // one change when the typing is done, not one per digit
@@ -144,11 +184,12 @@ void SettingsPanel::build()
     row({byRule, m_sizeMode, m_sizeValue});
     m_shrinkOnly = named(new QCheckBox(ja("縮小のみ（拡大しない）"), this), "ShrinkOnly");
     v->addWidget(m_shrinkOnly);
-    showSizeRule(SizeRule());
 
     m_fit[0] = named(new QRadioButton(ja("元画像の縦横比を保持する。"), this), "AspCheck(0)");
     m_fit[1] = named(new QRadioButton(ja("比率を無視して画像サイズに\nフィットさせる。"), this), "AspCheck(1)");
-    m_fit[0]->setChecked(true);
+    m_fitGroup = new QButtonGroup(this);
+    m_fitGroup->addButton(m_fit[0], 0);
+    m_fitGroup->addButton(m_fit[1], 1);
     v->addWidget(m_fit[0]);
     v->addWidget(m_fit[1]);
 
@@ -164,7 +205,9 @@ void SettingsPanel::build()
         h->setContentsMargins(8, 0, 0, 0);
         m_position[0] = named(new QRadioButton(ja("左上"), frame2), "PicPos(0)");
         m_position[1] = named(new QRadioButton(ja("中央"), frame2), "PicPos(1)");
-        m_position[0]->setChecked(true);
+        m_positionGroup = new QButtonGroup(this);
+        m_positionGroup->addButton(m_position[0], 0);
+        m_positionGroup->addButton(m_position[1], 1);
         h->addWidget(m_position[0]);
         h->addWidget(m_position[1]);
         h->addStretch(1);
@@ -172,17 +215,14 @@ void SettingsPanel::build()
     v->addWidget(frame2);
 
     v->addWidget(label("■画像編集", "Label10", this));
+    // A choice of four: a typed text could only ever mean no turn.
     m_turn = named(new QComboBox(this), "RollValue");
-    m_turn->setEditable(true);
-    m_turn->setInsertPolicy(QComboBox::NoInsert);
-    for (QStringView item : kTurnItems)
-        m_turn->addItem(turnItemText(item), item.toString());
-    m_turn->setCurrentIndex(-1);
-    m_turn->setEditText(QString());
-    // The empty start means no turn as well.
-    m_turn->lineEdit()->setPlaceholderText(turnItemText(celltext::NoTurn));
+    for (const auto &[code, text] :
+         {std::pair{0, "なし"}, std::pair{90, "+90°"}, std::pair{270, "-90°"}, std::pair{180, "+180°"}})
+        m_turn->addItem(ja(text), code);
     m_turn->setAccessibleName(ja("回転"));
-    m_turn->setFixedSize(80, editHeight);
+    // Wide enough for its items and for saying that the rows differ.
+    m_turn->setFixedSize(std::max(80, fontMetrics().horizontalAdvance(manyValues()) + 2 * editHeight), editHeight);
     QLabel *turnLabel = label("回転", "Label11", this);
     // On Linux a combo box's accessible name is its text; its label comes from here.
     turnLabel->setBuddy(m_turn);
@@ -226,15 +266,21 @@ void SettingsPanel::build()
         fv->setSpacing(1);
         m_saveWhere[0] = named(new QRadioButton(ja("画像と同じフォルダに保存"), frame3), "SaveCheck(0)");
         m_saveWhere[1] = named(new QRadioButton(ja("場所を指定して保存"), frame3), "SaveCheck(1)");
-        m_saveWhere[0]->setChecked(true);
+        m_saveGroup = new QButtonGroup(this);
+        m_saveGroup->addButton(m_saveWhere[0], 0);
+        m_saveGroup->addButton(m_saveWhere[1], 1);
         fv->addWidget(m_saveWhere[0]);
         fv->addWidget(m_saveWhere[1]);
         auto *h = new QHBoxLayout;
         h->setSpacing(2);
+        // A folder typed here counts once the field is left, as a typed size does.
         m_saveText = named(new QLineEdit(frame3), "SaveTxt");
-        // The folder comes from the chooser, so it always names a folder that existed.
-        m_saveText->setReadOnly(true);
         m_saveText->setFixedHeight(editHeight);
+        m_willBeCreated =
+            m_saveText->addAction(style()->standardIcon(QStyle::SP_FileDialogNewFolder), QLineEdit::TrailingPosition);
+        m_willBeCreated->setText(ja("まだないフォルダ"));
+        m_willBeCreated->setToolTip(ja("このフォルダはまだありません。処理実行のときに作成します"));
+        m_willBeCreated->setVisible(false);
         m_saveText->setAccessibleName(ja("保存先フォルダ"));
         m_saveFolder = named(new QToolButton(frame3), "SaveFolder");
         m_saveFolder->setText(QStringLiteral("…"));
@@ -253,11 +299,16 @@ void SettingsPanel::build()
     // What of the picture's metadata the output keeps; outputs are mostly for
     // sharing, so the place it was taken is left out unless asked for.
     m_metadata = named(new QComboBox(this), "MetaChoice");
-    m_metadata->addItems({ja("すべて残す"), ja("位置情報を除く"), ja("すべて除く")});
-    m_metadata->setCurrentIndex(int(MetadataChoice::DropLocation));
+    for (const auto &[choice, text] :
+         {std::pair{MetadataChoice::KeepAll, "すべて残す"}, std::pair{MetadataChoice::DropLocation, "位置情報を除く"},
+          std::pair{MetadataChoice::DropAll, "すべて除く"}})
+        m_metadata->addItem(ja(text), int(choice));
     m_metadata->setAccessibleName(ja("メタデータ"));
     m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
     m_metadata->setFixedHeight(editHeight);
+    // An empty box says why it is empty: the selected rows differ.
+    for (QComboBox *box : {m_sizeMode, m_turn, m_metadata})
+        box->setPlaceholderText(manyValues());
     QLabel *metadataLabel = label("メタデータ", "Label16", this);
     metadataLabel->setBuddy(m_metadata);
     row({metadataLabel, m_metadata});
@@ -280,115 +331,76 @@ void SettingsPanel::build()
     v->addWidget(m_banner, 0, Qt::AlignHCenter);
 }
 
-void SettingsPanel::connectOptions(const std::array<QRadioButton *, 2> &buttons, int column, QStringView first,
-                                   QStringView second)
+void SettingsPanel::connectOptions(QButtonGroup *group, RowField field, const std::function<void(bool first)> &set)
 {
     // toggled(true) takes a choice made with the keyboard's arrows as well as a
-    // click; the sync's own selections are made with the signals blocked. A click on
-    // the button that is already selected raises no toggle, yet the user means it:
-    // the panel may show a choice that the row does not hold (a first showing leaves
-    // the panel as it was). Whether the button was selected is read when it is
-    // pressed, before a click changes it.
-    auto *group = new QButtonGroup(this);
-    for (int i = 0; i < 2; ++i) {
-        QRadioButton *b = buttons[i];
-        group->addButton(b, i);
-        const QString text = (i == 0 ? first : second).toString();
-        connect(b, &QRadioButton::toggled, this, [this, column, text](bool on) {
-            if (on)
-                emit settingPicked(column, text, true);
-        });
-        connect(b, &QRadioButton::pressed, b, [b] { b->setProperty("selectedWhenPressed", b->isChecked()); });
-        connect(b, &QRadioButton::clicked, this, [this, b, column, text] {
-            if (b->property("selectedWhenPressed").toBool())
-                emit settingPicked(column, text, true);
-        });
-    }
-}
-
-namespace {
-constexpr int kStartLevel = 50;
-QString startCaption() { return ja("5 ( 標準 )"); }
-} // namespace
-
-void SettingsPanel::saveTo(QSettings &s) const
-{
-    s.beginGroup(QStringLiteral("panel"));
-    s.setValue(QStringLiteral("keepAspect"), m_fit[0]->isChecked());
-    s.setValue(QStringLiteral("backColor"), m_back->colorValue());
-    s.setValue(QStringLiteral("topLeft"), m_position[0]->isChecked());
-    s.setValue(QStringLiteral("rotation"), m_turn->currentText());
-    s.setValue(QStringLiteral("level"), m_level->value());
-    s.setValue(QStringLiteral("sameFolder"), m_saveWhere[0]->isChecked());
-    s.setValue(QStringLiteral("saveFolder"), m_saveText->text());
-    s.setValue(QStringLiteral("sizeMode"), int(m_rule.mode));
-    s.setValue(QStringLiteral("longEdge"), m_rule.longEdge);
-    s.setValue(QStringLiteral("percent"), m_rule.percent);
-    s.setValue(QStringLiteral("shrinkOnly"), m_rule.shrinkOnly);
-    s.setValue(QStringLiteral("completePreview"), m_complete->isChecked());
-    s.setValue(QStringLiteral("metadata"), metadataText(MetadataChoice(m_metadata->currentIndex())).toString());
-    s.endGroup();
-}
-
-void SettingsPanel::restoreFrom(const QSettings &s)
-{
-    applyState([&s](const char *key, const QVariant &fallback) {
-        return s.value(QStringLiteral("panel/") + QLatin1String(key), fallback);
+    // click; the panel's own showing is made with the signals blocked.
+    connect(group, &QButtonGroup::idToggled, this, [this, field, set](int id, bool on) {
+        if (!on)
+            return;
+        set(id == 0);
+        pick(field);
     });
 }
 
-void SettingsPanel::resetToStartUp()
+void SettingsPanel::pick(RowField field)
 {
-    applyState([](const char *, const QVariant &fallback) { return fallback; });
+    m_mixed.removeAll(field);
+    emit settingPicked(field, m_values);
 }
 
-void SettingsPanel::applyState(const std::function<QVariant(const char *, const QVariant &)> &value)
+void SettingsPanel::showSettings(const RowSettings &settings, const QList<RowField> &mixedFields, QSize size)
 {
-    // Nothing here is the user's choice of the moment: no signal goes out.
-    const QSignalBlocker blocks[] = {QSignalBlocker(m_fit[0]),      QSignalBlocker(m_fit[1]),
-                                     QSignalBlocker(m_position[0]), QSignalBlocker(m_position[1]),
-                                     QSignalBlocker(m_turn),        QSignalBlocker(m_level),
-                                     QSignalBlocker(m_complete)};
-    m_fit[value("keepAspect", true).toBool() ? 0 : 1]->setChecked(true);
-    m_back->setColorValue(value("backColor", kWindowBackgroundRef).toInt());
-    m_position[value("topLeft", true).toBool() ? 0 : 1]->setChecked(true);
-    const QString rotation = value("rotation", QString()).toString();
-    m_turn->setCurrentIndex(int(std::find(kTurnItems.begin(), kTurnItems.end(), rotation) - kTurnItems.begin()));
-    if (m_turn->currentIndex() >= int(kTurnItems.size()))
-        m_turn->setCurrentIndex(-1);
-    m_turn->setEditText(rotation);
-    const int level = std::clamp(value("level", kStartLevel).toInt(), 0, 100);
-    m_level->setValue(level);
-    const QString caption = levelCaption(level);
-    m_levelCaption->setText(level == kStartLevel || caption.isNull() ? startCaption() : caption);
-    m_saveWhere[value("sameFolder", true).toBool() ? 0 : 1]->setChecked(true);
-    m_saveText->setText(value("saveFolder", QString()).toString());
-    SizeRule rule;
-    rule.mode = SizeRule::Mode(std::clamp(value("sizeMode", 0).toInt(), 0, 2));
-    rule.longEdge = std::clamp(value("longEdge", rule.longEdge).toInt(), 1, kMaxPictureSide);
-    rule.percent = std::clamp(value("percent", rule.percent).toInt(), 1, 1000);
-    rule.shrinkOnly = value("shrinkOnly", false).toBool();
-    showSizeRule(rule);
-    m_complete->setChecked(value("completePreview", false).toBool());
-    m_metadata->setCurrentIndex(int(metadataChoiceOf(value("metadata", QString()).toString())));
+    m_values = settings;
+    m_mixed = mixedFields;
+    if (size.isValid())
+        m_shownSize = size;
+    const auto many = [this](QWidget *w, RowField field) {
+        w->setAccessibleDescription(mixed(field) ? manyValues() : QString());
+    };
+
+    showSizeRule();
+    showSizeFields();
+    checkOption(m_fitGroup, mixed(RowField::Fit) ? std::nullopt : std::optional(settings.keepAspect));
+    checkOption(m_positionGroup, mixed(RowField::Position) ? std::nullopt : std::optional(!settings.centred));
+    for (int i : {0, 1}) {
+        many(m_fit[i], RowField::Fit);
+        many(m_position[i], RowField::Position);
+    }
+    m_back->setColorValue(settings.backColor);
+    m_back->setMixed(mixed(RowField::Background));
+    {
+        const QSignalBlocker blocker(m_turn);
+        selectData(m_turn, mixed(RowField::Turn) ? -1 : settings.turn);
+        many(m_turn, RowField::Turn);
+    }
+    {
+        // A row's 5.5 shows as 50 and stays 5.5: only the user's move of the bar is
+        // a choice.
+        const QSignalBlocker blocker(m_level);
+        m_level->setValue(levelBarValue(settings.level));
+    }
+    if (mixed(RowField::Level))
+        m_levelCaption->setText(manyLevels());
+    else
+        showLevelCaption(m_level->value());
+    many(m_level, RowField::Level);
+    showFolder();
+    {
+        const QSignalBlocker blocker(m_metadata);
+        selectData(m_metadata, mixed(RowField::Metadata) ? -1 : int(settings.metadata));
+        many(m_metadata, RowField::Metadata);
+    }
 }
 
-SizeRule SettingsPanel::sizeRule() const
+void SettingsPanel::showSizeRule()
 {
-    SizeRule rule = m_rule;
-    rule.exact = m_shownSize;
-    return rule;
-}
-
-void SettingsPanel::setSizeRule(const SizeRule &rule) { showSizeRule(rule); }
-
-void SettingsPanel::showSizeRule(const SizeRule &rule)
-{
-    m_rule = rule;
+    const SizeRule &rule = m_values.size;
     const QSignalBlocker blockMode(m_sizeMode), blockValue(m_sizeValue), blockShrink(m_shrinkOnly);
-    m_sizeMode->setCurrentIndex(int(rule.mode));
-    m_shrinkOnly->setChecked(rule.shrinkOnly);
-    m_sizeValue->setVisible(rule.mode != SizeRule::Exact);
+    const bool ruleMixed = mixed(RowField::Size);
+    selectData(m_sizeMode, ruleMixed ? -1 : int(rule.mode));
+    m_sizeMode->setAccessibleDescription(ruleMixed ? manyValues() : QString());
+    m_sizeValue->setVisible(!ruleMixed && (rule.mode == SizeRule::LongEdge || rule.mode == SizeRule::Percent));
     if (rule.mode == SizeRule::LongEdge) {
         m_sizeValue->setRange(1, kMaxPictureSide);
         m_sizeValue->setSuffix(QStringLiteral(" px"));
@@ -400,117 +412,167 @@ void SettingsPanel::showSizeRule(const SizeRule &rule)
         m_sizeValue->setValue(rule.percent);
         m_sizeValue->setAccessibleName(ja("パーセント"));
     }
+    if (mixed(RowField::ShrinkOnly)) {
+        m_shrinkOnly->setTristate(true);
+        m_shrinkOnly->setCheckState(Qt::PartiallyChecked);
+    } else {
+        m_shrinkOnly->setTristate(false);
+        m_shrinkOnly->setChecked(rule.shrinkOnly);
+    }
 }
 
-void SettingsPanel::takeSizeRule()
+void SettingsPanel::showSizeFields()
 {
-    SizeRule rule = m_rule;
-    rule.mode = SizeRule::Mode(m_sizeMode->currentIndex());
-    rule.shrinkOnly = m_shrinkOnly->isChecked();
-    // The value belongs to the mode it was typed for; switching modes shows the
-    // other mode's own value.
-    if (rule.mode == m_rule.mode && rule.mode == SizeRule::LongEdge)
-        rule.longEdge = m_sizeValue->value();
-    else if (rule.mode == m_rule.mode && rule.mode == SizeRule::Percent)
-        rule.percent = m_sizeValue->value();
-    showSizeRule(rule);
-    emit sizeRulePicked(sizeRule());
+    // An exact rule shows the size it asks; the others the size they gave the row.
+    const bool exact = m_values.size.mode == SizeRule::Exact && !m_values.size.exact.isEmpty();
+    const QSize shown = exact ? m_values.size.exact : m_shownSize;
+    const bool many = mixed(RowField::Size);
+    for (auto [field, value] : {std::pair{m_width, shown.width()}, std::pair{m_height, shown.height()}}) {
+        field->setPlaceholderText(many ? ja("複数") : QString());
+        field->setAccessibleDescription(many ? manyValues() : QString());
+        // A field the user is typing in keeps the text until it is left.
+        if (!(field->hasFocus() && field->isModified()))
+            field->setText(many ? QString() : QString::number(value));
+    }
 }
 
-DropPanelValues SettingsPanel::values() const
+void SettingsPanel::showFolder()
 {
-    DropPanelValues v;
-    v.sizeRule = sizeRule();
-    v.metadata = MetadataChoice(m_metadata->currentIndex());
-    v.keepAspect = m_fit[0]->isChecked();
-    v.backColor = m_back->colorValue();
-    v.topLeft = m_position[0]->isChecked();
-    v.rotation = turnText();
-    v.sameFolder = m_saveWhere[0]->isChecked();
-    v.saveFolderText = m_saveText->text();
-    v.compressValue = m_level->value();
-    return v;
+    const QString &folder = m_values.folder;
+    const bool many = mixed(RowField::Folder);
+    // Rows that differ in where they are saved: neither option.
+    checkOption(m_saveGroup, many ? std::nullopt : std::optional(folder.isEmpty()));
+    if (!many && !folder.isEmpty())
+        m_lastFolder = folder;
+    // Beside the picture, the field keeps the folder chosen last, for the option
+    // 場所を指定して保存 to take again. A field the user is typing in keeps the text.
+    if (!(m_saveText->hasFocus() && m_saveText->isModified()))
+        m_saveText->setText(many ? QString() : m_lastFolder);
+    m_saveText->setPlaceholderText(many ? manyValues() : QString());
+    m_saveText->setAccessibleDescription(many ? manyValues() : QString());
+    const QString shown = m_saveText->text();
+    m_willBeCreated->setVisible(!shown.isEmpty() && !QFileInfo::exists(shown));
 }
 
 bool SettingsPanel::completePreview() const { return m_complete->isChecked(); }
 
-QString SettingsPanel::turnText() const
-{
-    // A list item's text stands for the item's cell text (なし for " "); anything
-    // typed goes into the row verbatim.
-    const QString shown = m_turn->currentText();
-    const int item = m_turn->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    return item >= 0 ? m_turn->itemData(item).toString() : shown;
-}
+namespace {
 
-void SettingsPanel::showWarningColor()
+// The keys the values for new rows were kept under before they were one type,
+// as the settings' texts: a user's kept settings survive the upgrade.
+std::optional<QString> earlierText(const QSettings &s, const QString &key)
 {
-    QPalette p = m_warning->palette();
-    p.setColor(QPalette::WindowText, readableRed(palette().color(QPalette::Window)));
-    m_warning->setPalette(p);
-}
-
-void SettingsPanel::changeEvent(QEvent *event)
-{
-    QGroupBox::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && m_warning)
-        showWarningColor();
-}
-
-void SettingsPanel::showPictureSettings(const JobRow &job)
-{
-    // Shown, not chosen: the signals that carry a user's choice into the row stay
-    // silent, so looking at a row never rewrites it.
-    const QSignalBlocker turn(m_turn);
-    for (int i = 0; i < int(kTurnItems.size()); ++i) {
-        // An empty text shows the "no turn" item; a text outside the list leaves
-        // the box as it is.
-        if (job.rotation == kTurnItems[i] || (job.rotation.isEmpty() && kTurnItems[i] == celltext::NoTurn))
-            m_turn->setCurrentIndex(i);
+    const auto old = [&s](const char *name) { return s.value(QStringLiteral("panel/") + QLatin1String(name)); };
+    const auto has = [&s](const char *name) { return s.contains(QStringLiteral("panel/") + QLatin1String(name)); };
+    if (key == u"size" && has("sizeMode")) {
+        // Sizes by hand, long edge, percentage: sizes by hand gave new rows their
+        // pictures' own size.
+        switch (old("sizeMode").toInt()) {
+        case 1: return QStringLiteral("long ") + old("longEdge").toString();
+        case 2: return QStringLiteral("percent ") + old("percent").toString();
+        default: return QStringLiteral("original");
+        }
     }
-    const auto select = [](QRadioButton *button) {
-        const QSignalBlocker blocker(button);
-        button->setChecked(true);
-    };
-    select(m_fit[job.keepsAspect() ? 0 : 1]);
-    m_metadata->setCurrentIndex(int(job.metadata));
-    if (job.position == celltext::Top)
-        select(m_position[0]);
-    else if (job.position == celltext::Center)
-        select(m_position[1]);
+    if (key == u"shrinkOnly" && has("shrinkOnly"))
+        return old("shrinkOnly").toBool() ? QStringLiteral("shrink") : QString();
+    if (key == u"fit" && has("keepAspect"))
+        return (old("keepAspect").toBool() ? celltext::FitKeep : celltext::FitStretch).toString();
+    if (key == u"background" && has("backColor"))
+        return old("backColor").toString();
+    if (key == u"position" && has("topLeft"))
+        return (old("topLeft").toBool() ? celltext::Top : celltext::Center).toString();
+    if (key == u"turn" && has("rotation"))
+        return old("rotation").toString();
+    if (key == u"level" && has("level"))
+        return shortestDecimal(levelOfBar(std::clamp(old("level").toInt(), 0, 100)));
+    if (key == u"folder" && has("sameFolder"))
+        return old("sameFolder").toBool() ? QString() : old("saveFolder").toString();
+    if (key == u"metadata" && has("metadata"))
+        return old("metadata").toString();
+    return std::nullopt;
 }
 
-void SettingsPanel::showColorAndLevel(std::int32_t color, int levelScroll)
+} // namespace
+
+void SettingsPanel::saveTo(QSettings &s) const
 {
-    m_back->setColorValue(color);
+    for (const auto &[key, text] : settingsTexts(m_values))
+        s.setValue(QStringLiteral("row/") + key, text);
+    s.setValue(QStringLiteral("panel/saveFolder"), m_lastFolder);
+    s.setValue(QStringLiteral("panel/completePreview"), m_complete->isChecked());
+}
+
+void SettingsPanel::restoreFrom(const QSettings &s)
+{
+    const RowSettings kept = settingsFromTexts([&s](const QString &key) -> std::optional<QString> {
+        if (const QString name = QStringLiteral("row/") + key; s.contains(name))
+            return s.value(name).toString();
+        return earlierText(s, key);
+    });
+    m_lastFolder = s.value(QStringLiteral("panel/saveFolder")).toString();
     {
-        // A row's 5.5 shows as 50 and stays 5.5: the bar's own change is the user's.
-        const QSignalBlocker blocker(m_level);
-        m_level->setValue(levelScroll);
+        const QSignalBlocker blocker(m_complete);
+        m_complete->setChecked(s.value(QStringLiteral("panel/completePreview"), false).toBool());
     }
-    showLevelCaption(m_level->value());
+    showSettings(kept);
+    if (levelBarValue(kept.level) == levelBarValue(RowSettings().level))
+        m_levelCaption->setText(startCaption());
 }
 
-void SettingsPanel::showSize(QSize pixels)
+void SettingsPanel::resetToStartUp()
 {
-    m_shownSize = pixels;
-    // A field the user is typing in keeps the text until it is left.
-    for (auto [field, value] : {std::pair{m_width, pixels.width()}, std::pair{m_height, pixels.height()}}) {
-        if (!(field->hasFocus() && field->isModified()))
-            field->setText(QString::number(value));
+    m_lastFolder.clear();
+    {
+        const QSignalBlocker blocker(m_complete);
+        m_complete->setChecked(false);
     }
-}
-
-void SettingsPanel::revertSize()
-{
-    m_width->setModified(false);
-    m_height->setModified(false);
-    showSize(m_shownSize);
+    showSettings(RowSettings());
+    m_levelCaption->setText(startCaption());
 }
 
 QString SettingsPanel::saveText() const { return m_saveText->text(); }
 
-void SettingsPanel::setSaveText(const QString &folder) { m_saveText->setText(folder); }
+void SettingsPanel::setSaveText(const QString &folder)
+{
+    m_lastFolder = folder;
+    showFolder();
+}
+
+void SettingsPanel::takeFolder(const QString &folder)
+{
+    if (folder.isEmpty())
+        return;
+    m_values.folder = folder;
+    m_mixed.removeAll(RowField::Folder);
+    showFolder();
+    pick(RowField::Folder);
+}
+
+SettingsPanel::TypedFolder SettingsPanel::typedFolder(const QString &text)
+{
+    QString t = QDir::fromNativeSeparators(text.trimmed());
+    if (t.isEmpty())
+        return {{}, ja("保存先のフォルダを入力してください"), false};
+    if (t == u"~" || t.startsWith(QStringLiteral("~/")))
+        t = QDir::homePath() + t.mid(1);
+    if (!QDir::isAbsolutePath(t))
+        return {{}, ja("保存先は / で始まるフルパスで入力してください"), false};
+    t = QDir::cleanPath(t);
+    // The nearest part of the path that exists must be a folder: the rest is made
+    // at the run.
+    QString existing = t;
+    while (!QFileInfo::exists(existing) && existing != QDir::rootPath())
+        existing = QFileInfo(existing).path();
+    if (!QFileInfo(existing).isDir()) {
+        return {
+            {},
+            existing == t
+                ? ja("「%1」はファイルです。フォルダを入力してください").arg(QDir::toNativeSeparators(t))
+                : ja("「%1」はファイルのため、その中にフォルダは作れません").arg(QDir::toNativeSeparators(existing)),
+            false};
+    }
+    return {t.endsWith(u'/') ? t : t + u'/', {}, existing != t};
+}
 
 QString SettingsPanel::levelCaption(int scrollValue)
 {
@@ -542,21 +604,37 @@ std::optional<int> SettingsPanel::typedSide(const QString &text)
     return value;
 }
 
+void SettingsPanel::showWarningColor()
+{
+    QPalette p = m_warning->palette();
+    p.setColor(QPalette::WindowText, readableRed(palette().color(QPalette::Window)));
+    m_warning->setPalette(p);
+}
+
+void SettingsPanel::changeEvent(QEvent *event)
+{
+    QGroupBox::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_warning)
+        showWarningColor();
+}
+
 void SettingsPanel::pickColor()
 {
     const QColor chosen = Prompts::chooseColor(this);
     // Qt reports a cancel as an invalid colour; taking it would write a colour
-    // nobody chose, so a cancel leaves swatch, row and preview as they are.
+    // nobody chose, so a cancel leaves swatch, rows and preview as they are.
     if (!chosen.isValid())
         return;
-    m_back->setColorValue(colorValueFromRgb(chosen));
-    emit settingPicked(ColBackColor, QString::number(m_back->colorValue()), true);
+    m_values.backColor = colorValueFromRgb(chosen);
+    m_back->setColorValue(m_values.backColor);
+    pick(RowField::Background);
 }
 
 void SettingsPanel::levelChanged(int value)
 {
     showLevelCaption(value);
-    emit settingPicked(ColCompression, shortestDecimal(value / 10.0), false);
+    m_values.level = levelOfBar(value);
+    pick(RowField::Level);
 }
 
 void SettingsPanel::showLevelCaption(int value)
@@ -564,36 +642,106 @@ void SettingsPanel::showLevelCaption(int value)
     const QString caption = levelCaption(value);
     if (!caption.isNull())
         m_levelCaption->setText(caption);
+    else if (m_levelCaption->text() == manyLevels())
+        m_levelCaption->clear(); // the rows' level is one again, yet between the captions
+}
+
+void SettingsPanel::sizeModePicked(int index)
+{
+    SizeRule &rule = m_values.size;
+    rule.mode = SizeRule::Mode(m_sizeMode->itemData(index).toInt());
+    // An exact size not asked before starts at the size the row has.
+    if (rule.mode == SizeRule::Exact && rule.exact.isEmpty())
+        rule.exact = m_shownSize.isEmpty() ? QSize(640, 480) : m_shownSize;
+    // A value belongs to the mode it was set for; switching modes shows the other
+    // mode's own value.
+    m_mixed.removeAll(RowField::Size);
+    showSizeRule();
+    showSizeFields();
+    pick(RowField::Size);
+}
+
+void SettingsPanel::sizeValuePicked(int value)
+{
+    SizeRule &rule = m_values.size;
+    if (rule.mode == SizeRule::LongEdge)
+        rule.longEdge = value;
+    else if (rule.mode == SizeRule::Percent)
+        rule.percent = value;
+    else
+        return;
+    pick(RowField::Size);
+}
+
+void SettingsPanel::sayWhy(QLineEdit *field, const QString &why)
+{
+    field->setToolTip(why);
+    QToolTip::showText(field->mapToGlobal(QPoint(0, field->height())), why, field);
 }
 
 void SettingsPanel::sizeEntered()
 {
     if (!m_width->isModified() && !m_height->isModified())
-        return; // left without a change: the fields show the row's size already
+        return; // left without a change: the fields show the rows' size already
     const auto w = typedSide(m_width->text());
     const auto h = typedSide(m_height->text());
+    m_width->setModified(false);
+    m_height->setModified(false);
     if (!w || !h) {
-        // The fields go back to the row's size, and say why.
+        // The fields go back to the rows' size, and say why.
         QLineEdit *wrong = w ? m_height : m_width;
-        revertSize();
-        const QString why = ja("サイズは 1〜%1 の整数で入力してください").arg(kMaxPictureSide);
-        wrong->setToolTip(why);
-        QToolTip::showText(wrong->mapToGlobal(QPoint(0, wrong->height())), why, wrong);
+        showSizeFields();
+        sayWhy(wrong, ja("サイズは 1〜%1 の整数で入力してください").arg(kMaxPictureSide));
         return;
     }
     m_width->setToolTip({});
     m_height->setToolTip({});
-    m_width->setModified(false);
-    m_height->setModified(false);
     const QSize typed(*w, *h);
-    if (typed == m_shownSize) {
-        showSize(typed); // the same size in its plain form: nothing to write
+    SizeRule &rule = m_values.size;
+    if (rule.mode == SizeRule::Exact && rule.exact == typed && !mixed(RowField::Size)) {
+        showSizeFields(); // the same size in its plain form: nothing to write
         return;
     }
-    // In plain digits at once; the row, once written, shows itself through showSize.
-    m_width->setText(QString::number(typed.width()));
-    m_height->setText(QString::number(typed.height()));
-    emit settingPicked(ColNewSize, sizeText(typed), true);
+    rule.mode = SizeRule::Exact;
+    rule.exact = typed;
+    m_mixed.removeAll(RowField::Size);
+    showSizeRule();
+    showSizeFields();
+    pick(RowField::Size);
+}
+
+void SettingsPanel::folderEntered()
+{
+    if (!m_saveText->isModified())
+        return;
+    m_saveText->setModified(false);
+    const TypedFolder typed = typedFolder(m_saveText->text());
+    if (!typed.refusal.isEmpty()) {
+        // The field returns to what it showed, and says why.
+        showFolder();
+        sayWhy(m_saveText, typed.refusal);
+        return;
+    }
+    m_saveText->setToolTip(typed.createdAtRun ? m_willBeCreated->toolTip() : QString());
+    takeFolder(typed.folder);
+}
+
+void SettingsPanel::saveWherePicked(int index)
+{
+    if (index == 0) {
+        m_values.folder.clear();
+        pick(RowField::Folder);
+        return;
+    }
+    if (const TypedFolder last = typedFolder(m_lastFolder); last.refusal.isEmpty()) {
+        takeFolder(last.folder);
+        return;
+    }
+    // No folder to take yet: the chooser, and without a choice the rows' own
+    // destination again.
+    emit saveFolderRequested();
+    if (m_values.folder.isEmpty() || mixed(RowField::Folder))
+        showFolder();
 }
 
 bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)

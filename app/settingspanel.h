@@ -1,22 +1,28 @@
 #pragma once
-// The settings panel (the frame Frame1 of the main window): the current job's size,
-// fit, background colour, position, turn and level, where new rows are saved, the
-// complete-preview switch, and the banner.
+// The settings panel (the frame Frame1 of the main window): the size rule and the
+// size, fit, background colour, position, turn, level, destination and metadata
+// choice of the selected rows, the complete-preview switch, and the banner.
 //
-// When the user changes a control the panel says so with settingPicked(); the main
-// window writes the text into the current job row and, for settings that change
-// the picture, runs the selection sync. The sync shows a row through the JobPanel
-// calls, which raise none of the panel's signals: showing a row never writes it.
+// It shows the settings it is given (the current row's, with the fields that differ
+// across the selection marked) and, when the user changes a control, says which
+// field changed with settingPicked(); the main window writes that field into every
+// selected row. Showing raises none of the panel's signals: showing a row never
+// writes it. Its values are also what new rows take, the fields shown as differing
+// taken from the current row; with no row selected the panel edits only them.
 
-#include "joblist/dropimport.h"
+#include "compose/rowsettings.h"
 #include "preview/jobpanel.h"
 
 #include <QGroupBox>
+#include <QList>
+#include <QSize>
 #include <QString>
 #include <array>
 #include <functional>
 #include <optional>
 
+class QAction;
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -37,35 +43,48 @@ public:
     explicit SettingsPanel(QWidget *parent = nullptr);
     ~SettingsPanel() override;
 
-    // The panel as a newly dropped row takes it.
-    DropPanelValues values() const;
+    // The values the panel holds: those new rows take.
+    RowSettings values() const { return m_values; }
+    // Shows settings, the fields in mixed as differing across the selected rows
+    // (an empty combo box, both options unselected, a hatched swatch, a caption
+    // or field that says 複数の値) until the user sets them; size is the current
+    // row's output size, for the size fields. Raises no signal; a field the user is
+    // typing in keeps its text.
+    void showSettings(const RowSettings &settings, const QList<RowField> &mixed = {}, QSize size = {});
+    // The fields shown as differing.
+    QList<RowField> mixedFields() const { return m_mixed; }
 
     // JobPanel
     bool completePreview() const override;
-    void showPictureSettings(const JobRow &job) override;
-    void showColorAndLevel(std::int32_t color, int levelScroll) override;
-    void showSize(QSize pixels) override;
-    // The size fields back to the size last shown, dropping what was typed (e.g. when
-    // no row is current to take a typed size).
-    void revertSize();
 
-    // How sizes are worked out of the rows' own pictures (SizeMode, SizeValue,
-    // ShrinkOnly); the exact size is the one the size fields show.
-    SizeRule sizeRule() const;
-    // Shows rule, raising no signal.
-    void setSizeRule(const SizeRule &rule);
-
-    // The values new rows take, kept between starts (group "panel" of settings).
-    // Missing or unusable keys give the start-up values; nothing is raised.
+    // The values new rows take, kept between starts (the settings' own keys under
+    // "row/", read from the keys of earlier releases when those are missing; the
+    // panel's own under "panel/"). Missing or unusable keys give the start-up
+    // values; nothing is raised.
     void saveTo(QSettings &settings) const;
     void restoreFrom(const QSettings &settings);
-    // The start-up values: keep aspect, window background, top-left, no turn, level
-    // 5, the picture's own folder, exact sizes, complete preview off.
+    // The start-up values: the picture's own size, keep aspect, window background,
+    // top-left, no turn, level 5, beside the picture, without the place it was
+    // taken, complete preview off.
     void resetToStartUp();
 
-    // SaveTxt: the folder last chosen for "場所を指定して保存", ending in "/".
+    // SaveTxt: the folder last chosen or typed for 場所を指定して保存, ending in "/".
     QString saveText() const;
     void setSaveText(const QString &folder);
+    // A folder chosen (with "…"): shown in SaveTxt, 場所を指定して保存 selected, and
+    // said as the Folder field.
+    void takeFolder(const QString &folder);
+
+    // What a folder typed into SaveTxt becomes: a full path ("~" is the home
+    // folder) ending in "/", or the reason it is refused (a file, a relative
+    // path, nothing typed). A folder that does not exist yet is taken and made at
+    // the run; createdAtRun says so.
+    struct TypedFolder {
+        QString folder;
+        QString refusal;
+        bool createdAtRun = false;
+    };
+    static TypedFolder typedFolder(const QString &text);
 
     // The level caption for a scroll value of 0, 10, ..., 100; a null string for
     // any other value (the caption is then kept).
@@ -76,14 +95,11 @@ public:
     static std::optional<int> typedSide(const QString &text);
 
 signals:
-    // The user picked a setting: text for the current row's column; redraw when the
-    // preview must follow (fit, position, colour, turn, size; not the level).
-    void settingPicked(int column, const QString &text, bool redraw);
-    // The user changed how sizes are worked out; the current row follows it.
-    void sizeRulePicked(const kestrovia::SizeRule &rule);
+    // The user set field; settings holds it (and every other value of the panel).
+    void settingPicked(kestrovia::RowField field, const kestrovia::RowSettings &settings);
     // 完全プレビューを表示する was checked.
     void completePreviewChecked();
-    // "…" with 場所を指定して保存 selected.
+    // "…", or 場所を指定して保存 with no folder to take yet: the folder chooser.
     void saveFolderRequested();
     // The banner was clicked.
     void bannerClicked();
@@ -94,40 +110,50 @@ protected:
 
 private:
     void build();
-    void connectOptions(const std::array<QRadioButton *, 2> &buttons, int column, QStringView first,
-                        QStringView second);
+    // The user set field to the value it now has in m_values.
+    void pick(RowField field);
+    void connectOptions(QButtonGroup *group, RowField field, const std::function<void(bool first)> &set);
     void pickColor();
     void levelChanged(int value);
     void showLevelCaption(int value);
     void sizeEntered();
-    void takeSizeRule();
-    void showSizeRule(const SizeRule &rule);
-    // Sets every value for new rows from value(key, start-up value).
-    void applyState(const std::function<QVariant(const char *key, const QVariant &startUp)> &value);
-    // RollValue's text as a row takes it.
-    QString turnText() const;
+    void sizeModePicked(int index);
+    void sizeValuePicked(int value);
+    void folderEntered();
+    void saveWherePicked(int index);
+    void showSizeRule();
+    void showSizeFields();
+    void showFolder();
+    bool mixed(RowField field) const { return m_mixed.contains(field); }
     void showWarningColor();
+    void sayWhy(QLineEdit *field, const QString &why);
 
+    RowSettings m_values;
+    QList<RowField> m_mixed;
+    QSize m_shownSize{0, 0}; // the current row's output size
+    QString m_lastFolder; // SaveTxt's folder: the one chosen or typed last
     QLineEdit *m_width = nullptr;
     QLineEdit *m_height = nullptr;
     QComboBox *m_sizeMode = nullptr;
     QSpinBox *m_sizeValue = nullptr;
     QCheckBox *m_shrinkOnly = nullptr;
-    SizeRule m_rule;
     std::array<QRadioButton *, 2> m_fit{};
+    QButtonGroup *m_fitGroup = nullptr;
     ColorSwatch *m_back = nullptr;
     std::array<QRadioButton *, 2> m_position{};
+    QButtonGroup *m_positionGroup = nullptr;
     QComboBox *m_turn = nullptr;
     QLabel *m_levelCaption = nullptr;
     QScrollBar *m_level = nullptr;
     std::array<QRadioButton *, 2> m_saveWhere{};
+    QButtonGroup *m_saveGroup = nullptr;
     QLineEdit *m_saveText = nullptr;
+    QAction *m_willBeCreated = nullptr;
     QToolButton *m_saveFolder = nullptr;
     QCheckBox *m_complete = nullptr;
     QComboBox *m_metadata = nullptr;
     QLabel *m_banner = nullptr;
     QLabel *m_warning = nullptr;
-    QSize m_shownSize{0, 0};
 };
 
 } // namespace kestrovia

@@ -1,83 +1,222 @@
 #include "compose/jobrow.h"
 
 #include "compose/picturelimits.h"
+#include "compose/pictureprobe.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/numbers.h"
 
-#include <algorithm>
-#include <cmath>
+#include <QStringList>
+
+#include <array>
 
 namespace kestrovia {
 
+namespace {
+
+// The JobRow member of each column that one holds.
+struct CellMember {
+    int column;
+    QString JobRow::*member;
+};
+constexpr std::array<CellMember, 12> kCells{{
+    {ColFileName, &JobRow::fileName},
+    {ColOriginalSize, &JobRow::originalSize},
+    {ColPath, &JobRow::path},
+    {ColNewSize, &JobRow::newSize},
+    {ColFit, &JobRow::fit},
+    {ColBackColor, &JobRow::backColor},
+    {ColPosition, &JobRow::position},
+    {ColRotation, &JobRow::rotation},
+    {ColSaveFolder, &JobRow::saveFolder},
+    {ColCompression, &JobRow::compression},
+    {ColMetadata, &JobRow::metadata},
+    {ColSizeRule, &JobRow::sizeRule},
+}};
+
+QString JobRow::*memberOf(int col)
+{
+    for (const CellMember &c : kCells) {
+        if (c.column == col)
+            return c.member;
+    }
+    return nullptr;
+}
+
+bool decidesSize(RowField field)
+{
+    return field == RowField::Size || field == RowField::ShrinkOnly || field == RowField::Turn
+           || field == RowField::Fit;
+}
+
+// A column's cell: the texts of the fields it holds, separated by blanks.
+QString columnText(const JobRow &row, int col, const RowSettings &settings)
+{
+    QStringList texts;
+    for (const RowFieldSpec &spec : rowFields()) {
+        if (spec.column != col)
+            continue;
+        if (const QString text = spec.text(settings); !text.isEmpty())
+            texts << text;
+    }
+    if (col == ColSaveFolder && texts.isEmpty())
+        return ownFolder(row.path);
+    return texts.join(u' ');
+}
+
+RowSettings settingsOf(const JobRow &row, bool strict)
+{
+    RowSettings s;
+    for (const RowFieldSpec &spec : rowFields()) {
+        QString text = row.cell(spec.column);
+        if (spec.field == RowField::Folder && text == ownFolder(row.path))
+            text.clear();
+        if (spec.column == ColSizeRule && text.isEmpty()) {
+            // Made without a rule: the size the row holds is the size asked.
+            try {
+                if (const auto asked = canvasPixelSize(row.newSize)) {
+                    s.size.mode = SizeRule::Exact;
+                    s.size.exact = *asked;
+                }
+            } catch (const Failure &) {
+                // Said by readJob, which reads the size itself.
+            }
+            continue;
+        }
+        try {
+            spec.read(s, text);
+        } catch (const Failure &) {
+            if (strict)
+                throw;
+        }
+    }
+    return s;
+}
+
+} // namespace
+
+bool JobRow::holds(int col) { return memberOf(col) != nullptr; }
+
+QString JobRow::cell(int col) const
+{
+    const auto member = memberOf(col);
+    return member ? this->*member : QString();
+}
+
+void JobRow::setCell(int col, const QString &text)
+{
+    if (const auto member = memberOf(col))
+        this->*member = text;
+}
+
 std::int16_t JobRow::rotationCode() const
 {
-    if (rotation == celltext::TurnRight)
-        return 90;
-    if (rotation == celltext::TurnLeft)
-        return 270;
-    if (rotation == celltext::TurnHalf)
-        return 180;
-    return 0;
-}
-
-QStringView metadataText(MetadataChoice choice)
-{
-    switch (choice) {
-    case MetadataChoice::KeepAll: return celltext::MetadataKeepAll;
-    case MetadataChoice::DropAll: return celltext::MetadataDropAll;
-    case MetadataChoice::DropLocation: break;
-    }
-    return celltext::MetadataDropLocation;
-}
-
-MetadataChoice metadataChoiceOf(QStringView text)
-{
-    if (text == celltext::MetadataKeepAll)
-        return MetadataChoice::KeepAll;
-    if (text == celltext::MetadataDropAll)
-        return MetadataChoice::DropAll;
-    return MetadataChoice::DropLocation;
+    RowSettings s;
+    rowField(RowField::Turn).read(s, rotation);
+    return s.turn;
 }
 
 std::int32_t JobRow::backColorValue() const
 {
-    const auto value = textToInt32(backColor);
-    if (!value)
-        throw Failure(ja("背景色「%1」が数値ではありません").arg(backColor));
-    return *value;
+    RowSettings s;
+    rowField(RowField::Background).read(s, backColor);
+    return s.backColor;
 }
 
 std::optional<QSize> JobRow::canvasSize() const { return canvasPixelSize(newSize); }
 
 std::int16_t JobRow::level() const
 {
-    const auto value = parseDecimal(compression);
-    if (!value)
-        throw Failure(ja("圧縮レベル「%1」が数値ではありません").arg(compression));
-    const auto level = roundToInt16(*value);
+    RowSettings s;
+    rowField(RowField::Level).read(s, compression);
+    const auto level = roundToInt16(s.level);
     if (!level)
         throw Failure(ja("圧縮レベル「%1」が大きすぎます").arg(compression));
     return *level;
 }
 
-Job readJob(const JobRow &row)
+RowSettings readRowSettings(const JobRow &row) { return settingsOf(row, true); }
+
+RowSettings rowSettingsOf(const JobRow &row) { return settingsOf(row, false); }
+
+void writeRowField(JobRow &row, RowField field, const RowSettings &settings)
 {
+    RowSettings s = rowSettingsOf(row);
+    copyField(s, field, settings);
+    const int col = rowField(field).column;
+    row.setCell(col, columnText(row, col, s));
+    if (decidesSize(field))
+        settleNewSize(row);
+}
+
+void writeRowSettings(JobRow &row, const RowSettings &settings)
+{
+    for (const RowFieldSpec &spec : rowFields())
+        row.setCell(spec.column, columnText(row, spec.column, settings));
+    settleNewSize(row);
+}
+
+void settleNewSize(JobRow &row)
+{
+    if (row.sizeRule.isEmpty())
+        return;
+    const RowSettings s = rowSettingsOf(row);
+    std::optional<QSize> picture;
+    try {
+        picture = canvasPixelSize(row.originalSize);
+    } catch (const Failure &) {
+    }
+    if (!picture) {
+        // Only an exact size without shrink-only is known without the picture; any
+        // other waits for it, and never stands at a size the rule no longer asks.
+        const bool known = s.size.mode == SizeRule::Exact && !s.size.shrinkOnly;
+        row.newSize = known ? sizeText(s.size.exact) : QString();
+        return;
+    }
+    // The rule asks of the picture as it is written: a quarter turn swaps its sides.
+    const QSize written = s.turn == 90 || s.turn == 270 ? picture->transposed() : *picture;
+    const QSize size = s.size.sizeFor(written, !s.keepAspect);
+    if (size.isValid())
+        row.newSize = sizeText(size);
+}
+
+QString ownFolder(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+Job readJob(const JobRow &given)
+{
+    // In the order a conversion has always failed a row: colour and level before
+    // anything is decoded, then the size.
+    const RowSettings s = readRowSettings(given);
+    JobRow row = given;
+    if (!row.sizeRule.isEmpty() && row.newSize.isEmpty()) {
+        // A rule that waits for the picture's size: its header says it, or why not.
+        row.originalSize = sizeText(probePicture(row.path).size);
+        settleNewSize(row);
+    }
     Job job;
     job.fileName = row.fileName;
     job.path = row.path;
     job.saveFolder = row.saveFolder;
-    // In the order a conversion has always failed a row: colour and level before
-    // anything is decoded, then the size.
-    job.backColor = row.backColorValue();
+    job.backColor = s.backColor;
     job.level = row.level();
-    const double whole = std::trunc(parseDecimal(row.compression).value_or(0));
-    job.levelScroll = int(std::clamp(whole * 10, -1e6, 1e6));
-    job.canvas = row.canvasSize();
-    job.keepAspect = row.keepsAspect();
-    job.centred = row.centred();
-    job.rotation = row.rotationCode();
-    job.metadata = row.metadata;
+    job.levelScroll = levelBarValue(s.level);
+    try {
+        job.canvas = row.canvasSize();
+    } catch (const Failure &f) {
+        // A size a rule worked out says which rule asked for it.
+        if (row.sizeRule.isEmpty() || s.size.mode == SizeRule::Exact)
+            throw;
+        throw Failure(ja("サイズの指定「%1」では%2").arg(s.size.words(), f.message()));
+    }
+    job.keepAspect = s.keepAspect;
+    job.centred = s.centred;
+    job.rotation = s.turn;
+    job.metadata = s.metadata;
+    job.settings = s;
     return job;
 }
 
@@ -107,6 +246,18 @@ std::optional<QSize> canvasPixelSize(QStringView text)
         throw Failure(ja("新しいサイズ「%1」は出力できません: %2").arg(text, f.message()));
     }
     return QSize(w, h);
+}
+
+std::optional<QSize> sizeOfText(QStringView text)
+{
+    const qsizetype star = text.indexOf(u'*');
+    if (star < 0)
+        return std::nullopt;
+    const auto w = textToInt32(text.left(star));
+    const auto h = textToInt32(text.mid(star + 1));
+    if (!w || !h || *w < 1 || *h < 1)
+        return std::nullopt;
+    return QSize(*w, *h);
 }
 
 QString sizeText(QSize pixels) { return QString::number(pixels.width()) + u'*' + QString::number(pixels.height()); }

@@ -78,6 +78,7 @@ CellView sizeView(int column, const QString &stored)
             v.toolTip = ja("元画像と同じサイズで作成します");
     } catch (const Failure &f) {
         v.toolTip = f.message();
+        v.problem = true;
     }
     return v;
 }
@@ -90,7 +91,7 @@ CellView colorView(const QString &stored)
     try {
         value = row.backColorValue();
     } catch (const Failure &f) {
-        return {stored, f.message(), {}};
+        return {stored, f.message(), {}, true};
     }
     const QColor colour = resolveColorValue(value);
     if (!isSystemColorRef(value))
@@ -112,7 +113,7 @@ CellView levelView(const QString &stored)
         return {
             level, level == stored.trimmed() ? QString() : ja("「%1」はレベル %2 で作成します").arg(stored, level), {}};
     } catch (const Failure &f) {
-        return {stored, f.message(), {}};
+        return {stored, f.message(), {}, true};
     }
 }
 
@@ -149,6 +150,21 @@ CellView cellView(int column, const QString &stored)
         return {ja("なし"), blank ? QString() : ja("「%1」は回転なしとして扱います").arg(stored), {}};
     }
     case ColCompression: return levelView(stored);
+    case ColMetadata:
+        switch (metadataChoiceOf(stored)) {
+        case MetadataChoice::KeepAll: return {ja("すべて残す"), {}, {}};
+        case MetadataChoice::DropAll: return {ja("すべて除く"), {}, {}};
+        case MetadataChoice::DropLocation: return {ja("位置情報を除く"), {}, {}};
+        }
+        return {stored, {}, {}};
+    case ColSizeRule: {
+        // A row made without a rule keeps the size it was given.
+        if (stored.isEmpty())
+            return {ja("指定なし"), ja("新サイズのとおりに作成します"), {}};
+        JobRow row;
+        row.sizeRule = stored;
+        return {rowSettingsOf(row).size.words(), {}, {}};
+    }
     default: return {stored, {}, {}};
     }
 }

@@ -6,7 +6,6 @@
 #include "platform/failure.h"
 #include "platform/filename.h"
 #include "platform/japanese.h"
-#include "platform/numbers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -136,21 +135,7 @@ void collectPictures(const QString &folder, QStringList &pictures, int &skipped,
 
 } // namespace
 
-QString sizeByRule(const JobRow &job, const SizeRule &rule)
-{
-    QSize picture;
-    try {
-        const std::optional<QSize> known = canvasPixelSize(job.originalSize);
-        picture = known ? *known : probePicture(job.path).size;
-    } catch (const Failure &) {
-        return {};
-    }
-    const QSize size = rule.sizeFor(picture);
-    return size.isValid() ? sizeText(size) : QString();
-}
-
-DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
-                              const std::function<DropPanelValues()> &readPanel)
+DropResult appendDroppedFiles(JobTable &table, const QStringList &paths, const std::function<RowSettings()> &settings)
 {
     DropResult result;
     QStringList pictures;
@@ -185,32 +170,16 @@ DropResult appendDroppedFiles(JobTable &table, const QStringList &paths,
     }
 
     for (const QString &path : pictures) {
-        const QString fileName = QFileInfo(path).fileName();
-        const QString ownFolder = path.left(path.size() - fileName.size());
-        const DropPanelValues panel = readPanel();
-
         JobRow job;
-        job.fileName = fileName;
+        job.fileName = QFileInfo(path).fileName();
         job.path = path;
         // Every row shows its picture's size from the start; a header that cannot be
         // read leaves it to the row's showing or its conversion to say why.
         try {
-            const QSize size = probePicture(path).size;
-            job.originalSize = sizeText(size);
-            if (panel.sizeRule.mode != SizeRule::Exact) {
-                const QSize chosen = panel.sizeRule.sizeFor(size);
-                if (chosen.isValid())
-                    job.newSize = sizeText(chosen);
-            }
+            job.originalSize = sizeText(probePicture(path).size);
         } catch (const Failure &) {
         }
-        job.fit = (panel.keepAspect ? celltext::FitKeep : celltext::FitStretch).toString();
-        job.backColor = QString::number(panel.backColor);
-        job.position = (panel.topLeft ? celltext::Top : celltext::Center).toString();
-        job.rotation = panel.rotation;
-        job.saveFolder = !panel.saveFolderText.isEmpty() && !panel.sameFolder ? panel.saveFolderText : ownFolder;
-        job.compression = shortestDecimal(panel.compressValue / 10.0);
-        job.metadata = panel.metadata;
+        writeRowSettings(job, settings());
         table.appendJob(job);
         ++result.appended;
     }

@@ -2,6 +2,7 @@
 
 #include "joblist/cellview.h"
 #include "joblist/jobcolumns.h"
+#include "platform/contrast.h"
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
@@ -46,6 +47,16 @@ void applyCellView(QStyleOptionViewItem *option, int column, const QString &stor
     // A path says most at its two ends: the top folder and the file's own name.
     if (column == ColPath || column == ColSaveFolder)
         option->textElideMode = Qt::ElideMiddle;
+    // A row that cannot be converted as it stands shows it before the run does,
+    // in red that reads on the row (selected or not) and with a mark that does
+    // not depend on colour; the tooltip says why.
+    if (view.problem) {
+        option->text = u'⚠' + option->text;
+        const bool selected = option->state & QStyle::State_Selected;
+        const QPalette::ColorRole back = selected ? QPalette::Highlight : QPalette::Base;
+        const QPalette::ColorRole text = selected ? QPalette::HighlightedText : QPalette::Text;
+        option->palette.setColor(text, readableRed(option->palette.color(back)));
+    }
 }
 
 } // namespace

@@ -44,6 +44,8 @@ QStringList typicalTexts(int col)
     case ColPosition: return {QStringLiteral("Top"), QStringLiteral("Center")};
     case ColRotation: return {QStringLiteral("+180°"), QStringLiteral("-90°"), QString()};
     case ColCompression: return {QStringLiteral("10")};
+    case ColMetadata: return {QStringLiteral("all"), QStringLiteral("nolocation"), QStringLiteral("none")};
+    case ColSizeRule: return {QStringLiteral("original"), QStringLiteral("long 10000 shrink")};
     default: return {};
     }
 }
@@ -65,8 +67,9 @@ JobListView::JobListView(JobTable *table, QWidget *parent)
     setItemDelegate(m_delegate);
     setSelectionModel(table->selectionModel());
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    // One current row, and nothing more highlighted: no command acts on a block.
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Click, Shift/Ctrl+click, Ctrl+A and Shift+arrows select rows: the panel and
+    // the row commands act on every selected row.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Tab leaves the grid for the panel and the button; the arrow keys move within it.
     setTabKeyNavigation(false);
@@ -291,15 +294,6 @@ void JobListView::mouseDoubleClickEvent(QMouseEvent *event)
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit DblClick();
-}
-
-QItemSelectionModel::SelectionFlags JobListView::selectionCommand(const QModelIndex &index, const QEvent *event) const
-{
-    // The current row is the one highlighted row: neither Ctrl+click nor a click
-    // below the rows takes the highlight away from the row every command acts on.
-    if (!index.isValid() || QTableView::selectionCommand(index, event) == QItemSelectionModel::NoUpdate)
-        return QItemSelectionModel::NoUpdate;
-    return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
 }
 
 void JobListView::dragEnterEvent(QDragEnterEvent *event) { event->acceptProposedAction(); }

@@ -1,7 +1,7 @@
 #pragma once
-// The grid PicsGalary: the job table shown as rows under a header row, one current
-// row highlighted whole. It turns the raw input gestures into the grid's five events; what
-// each event does is decided by the handlers connected to them.
+// The grid PicsGalary: the job table shown as rows under a header row, the
+// selected rows highlighted whole. It turns the raw input gestures into the grid's
+// five events; what each event does is decided by the handlers connected to them.
 
 #include "platform/units.h"
 
@@ -57,8 +57,6 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
-                                                         const QEvent *event = nullptr) const override;
 
 private:
     // A width the table sets (twips), widened where it would cut the column's

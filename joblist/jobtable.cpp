@@ -2,6 +2,7 @@
 
 #include "joblist/cellview.h"
 #include "joblist/jobcolumns.h"
+#include "platform/japanese.h"
 #include "platform/numbers.h"
 
 #include <QItemSelectionModel>
@@ -12,7 +13,7 @@ namespace kestrovia {
 
 JobTable::JobTable(QObject *parent)
     : QAbstractTableModel(parent)
-    , m_cells{QStringList(StoredColumnCount)}
+    , m_cells{QStringList(JobColumnCount)}
     , m_colWidths(JobColumnCount, 0)
     , m_selection(new QItemSelectionModel(this, this))
 {
@@ -35,7 +36,7 @@ void JobTable::setRows(int rows)
     if (rows > old) {
         beginInsertRows({}, old - 1, rows - 2);
         while (m_cells.size() < rows)
-            m_cells.append(QStringList(StoredColumnCount));
+            m_cells.append(QStringList(JobColumnCount));
         endInsertRows();
     } else if (rows < old) {
         ++m_quiet;
@@ -57,7 +58,7 @@ int JobTable::Row() const
 
 void JobTable::setRow(int r)
 {
-    if (r < 1 || r >= Rows())
+    if (!isJobRow(r))
         return;
     ++m_quiet;
     m_selection->setCurrentIndex(index(r - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -70,31 +71,66 @@ int JobTable::RowSel() const { return Row() == 0 ? 0 : m_rowSel; }
 
 void JobTable::setRowSel(int r)
 {
-    if (Row() == 0 || r < 1 || r >= Rows())
+    if (Row() == 0 || !isJobRow(r))
         return;
-    // Only the far end of the sort's range: the grid never highlights a block,
-    // since no command acts on one.
     m_rowSel = r;
+    // The block a sort works on is highlighted, as the grid shows it after a sort.
+    ++m_quiet;
+    m_selection->select(QItemSelection(index(std::min(Row(), r) - 1, 0), index(std::max(Row(), r) - 1, 0)),
+                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    --m_quiet;
     m_lastEmitted = selectionState();
+}
+
+QList<int> JobTable::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &i : m_selection->selectedRows())
+        rows.append(i.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void JobTable::selectRows(const QList<int> &rows, int current)
+{
+    QItemSelection selection;
+    int first = 0;
+    for (const int r : rows) {
+        if (!isJobRow(r))
+            continue;
+        selection.select(index(r - 1, 0), index(r - 1, 0));
+        if (first == 0)
+            first = r;
+        if (r == current)
+            first = current;
+    }
+    if (first == 0)
+        return;
+    ++m_quiet;
+    m_selection->setCurrentIndex(index(first - 1, 0), QItemSelectionModel::NoUpdate);
+    m_selection->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_rowSel = first;
+    --m_quiet;
+    emitSelChangeIfMoved();
 }
 
 QString JobTable::TextMatrix(int row, int col) const
 {
-    if (row < 0 || row >= Rows() || col < 0 || col >= StoredColumnCount)
+    if (row < 0 || row >= Rows() || col < 0 || col >= JobColumnCount)
         return {};
     return m_cells[row][col];
 }
 
 void JobTable::setTextMatrix(int row, int col, const QString &text)
 {
-    if (row < 0 || row >= Rows() || col < 0 || col >= StoredColumnCount || (row == 0 && col >= JobColumnCount))
+    if (row < 0 || row >= Rows() || col < 0 || col >= JobColumnCount)
         return;
     if (m_cells[row][col] == text)
         return;
     m_cells[row][col] = text;
     if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
-    } else if (col < JobColumnCount) {
+    } else {
         const QModelIndex i = index(row - 1, col);
         emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
     }
@@ -102,41 +138,57 @@ void JobTable::setTextMatrix(int row, int col, const QString &text)
 
 JobRow JobTable::jobRow(int row) const
 {
-    if (row < 1 || row >= Rows())
-        return {};
-    const QStringList &c = m_cells[row];
-    return {c[ColFileName],
-            c[ColOriginalSize],
-            c[ColPath],
-            c[ColNewSize],
-            c[ColFit],
-            c[ColBackColor],
-            c[ColPosition],
-            c[ColRotation],
-            c[ColSaveFolder],
-            c[ColCompression],
-            metadataChoiceOf(c[ColMetadata])};
+    JobRow job;
+    if (!isJobRow(row))
+        return job;
+    for (int col = 0; col < JobColumnCount; ++col)
+        job.setCell(col, m_cells[row][col]);
+    return job;
 }
 
 void JobTable::appendJob(const JobRow &job)
 {
     const int r = Rows();
     beginInsertRows({}, r - 1, r - 1);
-    QStringList cells(StoredColumnCount);
-    cells[ColFileName] = job.fileName;
-    cells[ColOriginalSize] = job.originalSize;
-    cells[ColPath] = job.path;
+    QStringList cells(JobColumnCount);
+    for (int col = 0; col < JobColumnCount; ++col)
+        cells[col] = job.cell(col);
     cells[ColArrow] = celltext::Arrow.toString();
-    cells[ColNewSize] = job.newSize;
-    cells[ColFit] = job.fit;
-    cells[ColBackColor] = job.backColor;
-    cells[ColPosition] = job.position;
-    cells[ColRotation] = job.rotation;
-    cells[ColSaveFolder] = job.saveFolder;
-    cells[ColCompression] = job.compression;
-    cells[ColMetadata] = metadataText(job.metadata).toString();
     m_cells.append(cells);
     endInsertRows();
+}
+
+void JobTable::setJobRow(int r, const JobRow &job)
+{
+    if (!isJobRow(r))
+        return;
+    for (int col = 0; col < JobColumnCount; ++col) {
+        // The arrow and the reserved columns are the table's own.
+        if (JobRow::holds(col))
+            setTextMatrix(r, col, job.cell(col));
+    }
+}
+
+void JobTable::setRowField(int r, RowField field, const RowSettings &settings)
+{
+    if (!isJobRow(r))
+        return;
+    JobRow job = jobRow(r);
+    writeRowField(job, field, settings);
+    setJobRow(r, job);
+}
+
+void JobTable::setPictureSize(int r, QSize picture)
+{
+    if (!isJobRow(r) || picture.isEmpty())
+        return;
+    JobRow job = jobRow(r);
+    job.originalSize = sizeText(picture);
+    settleNewSize(job);
+    // A row without a rule that was never given a size takes the picture's own.
+    if (job.newSize.isEmpty())
+        job.newSize = job.originalSize;
+    setJobRow(r, job);
 }
 
 int JobTable::ColWidth(int col) const { return col >= 0 && col < JobColumnCount ? m_colWidths[col] : 0; }
@@ -149,7 +201,7 @@ void JobTable::setColWidth(int col, int twips)
     emit colWidthChanged(col, twips);
 }
 
-QStringList JobTable::rowCells(int row) const { return row >= 1 && row < Rows() ? m_cells[row] : QStringList(); }
+QStringList JobTable::rowCells(int row) const { return isJobRow(row) ? m_cells[row] : QStringList(); }
 
 void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
 {
@@ -161,7 +213,7 @@ void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
     QList<QStringList> cells = m_cells.first(row);
     cells.reserve(m_cells.size() + rows.size());
     for (QStringList r : rows) {
-        r.resize(StoredColumnCount);
+        r.resize(JobColumnCount);
         cells.append(r);
     }
     cells.append(m_cells.sliced(row));
@@ -174,7 +226,7 @@ void JobTable::insertRowCells(int row, const QList<QStringList> &rows)
 
 void JobTable::RemoveItem(int row)
 {
-    if (row < 1 || row >= Rows())
+    if (!isJobRow(row))
         return;
     const int current = Row();
     ++m_quiet;
@@ -185,6 +237,38 @@ void JobTable::RemoveItem(int row)
     // the last row went does it step back one.
     if (current == row && Rows() > 1) {
         const int keep = std::min(current, Rows() - 1);
+        m_selection->setCurrentIndex(index(keep - 1, 0),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    m_rowSel = Row();
+    --m_quiet;
+    m_lastEmitted = selectionState();
+}
+
+void JobTable::removeRows(const QList<int> &rows)
+{
+    QList<int> gone;
+    for (const int r : rows) {
+        if (isJobRow(r) && !gone.contains(r))
+            gone.append(r);
+    }
+    if (gone.isEmpty())
+        return;
+    std::sort(gone.begin(), gone.end());
+    ++m_quiet;
+    // From the bottom up, so that the numbers still to remove stay right; one
+    // removal for each run of neighbours.
+    for (qsizetype i = gone.size() - 1; i >= 0;) {
+        qsizetype first = i;
+        while (first > 0 && gone[first - 1] == gone[first] - 1)
+            --first;
+        beginRemoveRows({}, gone[first] - 1, gone[i] - 1);
+        m_cells.remove(gone[first], gone[i] - gone[first] + 1);
+        endRemoveRows();
+        i = first - 1;
+    }
+    if (Rows() > 1) {
+        const int keep = std::min(gone.first(), Rows() - 1);
         m_selection->setCurrentIndex(index(keep - 1, 0),
                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
@@ -256,11 +340,24 @@ QVariant JobTable::data(const QModelIndex &index, int role) const
 
 QVariant JobTable::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (role != Qt::DisplayRole)
+    if (orientation == Qt::Vertical)
+        return role == Qt::DisplayRole || role == Qt::AccessibleTextRole ? QVariant(section + 1) : QVariant();
+    if (section < 0 || section >= JobColumnCount)
         return {};
-    if (orientation == Qt::Horizontal)
-        return section >= 0 && section < JobColumnCount ? QVariant(m_cells[0][section]) : QVariant();
-    return section + 1;
+    const QString &caption = m_cells[0][section];
+    if (role == Qt::DisplayRole)
+        return caption;
+    if (role != Qt::AccessibleTextRole)
+        return {};
+    // A screen reader names every column, also those whose caption is empty.
+    if (!caption.isEmpty())
+        return caption;
+    switch (section) {
+    case ColArrow: return ja("元サイズから新サイズへ");
+    case ColReserved9: return ja("予備 1");
+    case ColReserved10: return ja("予備 2");
+    default: return ja("列 %1").arg(section + 1);
+    }
 }
 
 Qt::ItemFlags JobTable::flags(const QModelIndex &index) const

@@ -108,12 +108,17 @@ void KeptPictures::keepCanvas(const FileIdentity &file, const QString &job, cons
 
 QString KeptPictures::canvasKey(const Job &job, bool withTurn)
 {
-    return QStringList{job.canvas ? sizeText(*job.canvas) : QString(),
-                       job.keepAspect ? QStringLiteral("keep") : QStringLiteral("stretch"),
-                       QString::number(job.backColor),
-                       job.centred ? QStringLiteral("centre") : QStringLiteral("top-left"),
-                       QString::number(withTurn ? job.rotation : 0)}
-        .join(u'|');
+    // Every setting that shapes the canvas, by its key, and the size the row's rule
+    // gave: a new setting that shapes the picture is in the key by being marked so.
+    RowSettings settings = job.settings;
+    if (!withTurn)
+        settings.turn = 0;
+    QStringList parts{job.canvas ? sizeText(*job.canvas) : QString()};
+    for (const RowFieldSpec &spec : rowFields()) {
+        if (spec.shapesCanvas)
+            parts << QString::fromLatin1(spec.key) + u'=' + spec.text(settings);
+    }
+    return parts.join(u'|');
 }
 
 void KeptPictures::keep(Entry entry)

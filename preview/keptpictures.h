@@ -60,7 +60,9 @@ public:
     // The canvas kept for file and the composition described by job (see canvasKey).
     std::optional<QImage> canvas(const FileIdentity &file, const QString &job);
     void keepCanvas(const FileIdentity &file, const QString &job, const QImage &canvas);
-    // Everything of a job that shapes its canvas, as one text.
+    // Everything of a job that shapes its canvas, as one text: its canvas size and
+    // each of its settings (job.settings) that shapes the canvas, the turn only
+    // withTurn.
     static QString canvasKey(const Job &job, bool withTurn);
 
     // Lets go of the least recently used until `bytes` more fit the budget: done

@@ -5,7 +5,6 @@
 #include "joblist/jobtable.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
-#include "platform/numbers.h"
 #include "platform/units.h"
 #include "preview/form2.h"
 #include "preview/jobpanel.h"
@@ -22,8 +21,6 @@ namespace kestrovia {
 
 namespace {
 
-// The level bar's value for a row: ten times the level's whole part (5.5 gives 50).
-// A level that is no number fails with the reason the batch gives.
 void placePreviewArea(Surface &area, QSize pixels)
 {
     area.setGeometry(0, 0, int(pixelsToTwips(pixels.width())), int(pixelsToTwips(pixels.height())));
@@ -67,54 +64,24 @@ void SelectionSync::run()
 {
     const int r = m_table->Row();
     m_request = 0;
-    if (r < 1 || r >= m_table->Rows()) {
+    if (!m_table->isJobRow(r)) {
         m_renderer->cancel();
         m_ready = false;
         m_preview->PicPreview()->setPicture(QImage());
         return;
     }
-    JobRow row = m_table->jobRow(r);
     try {
         // The size a row is first shown at comes from the file's header, at once;
         // the pixels take longer. A size the user set, or copied to every row,
         // before the row was ever shown stays.
-        std::optional<PictureInfo> probed;
-        bool asItIs = false;
-        // A row that was added holds its picture's size already; its first showing
-        // is the one that finds no new size yet.
-        if (row.originalSize.isEmpty() || row.newSize.isEmpty()) {
-            probed = probePicture(row.path);
-            const QString size = sizeText(probed->size);
-            m_table->setTextMatrix(r, ColOriginalSize, size);
-            if (row.newSize.isEmpty()) {
-                m_table->setTextMatrix(r, ColNewSize, size);
-                asItIs = true;
-            }
-            row = m_table->jobRow(r);
-        }
-        // The row read once: a text that is no number fails here, before the panel
-        // is touched, with the batch's reason.
-        const Job job = readJob(row);
-        // A size without "*" or with a side of 0 is composed at the picture's own
-        // size, as the batch composes it.
-        const QSize size = job.canvas ? *job.canvas : (probed ? probed->size : probePicture(job.path).size);
-
-        // The picture as it is leaves the panel's turn, fit and position as they were.
-        if (!asItIs)
-            m_panel->showPictureSettings(row);
-        m_panel->showColorAndLevel(job.backColor, job.levelScroll);
-        m_panel->showSize(size);
-        m_ready = true;
-
+        if (const JobRow row = m_table->jobRow(r); row.originalSize.isEmpty() || row.newSize.isEmpty())
+            m_table->setPictureSize(r, probePicture(row.path).size);
+        // The row read once: a text that is no number fails here with the batch's
+        // reason.
         PreviewRequest request;
-        request.job = job;
+        request.job = readJob(m_table->jobRow(r));
         request.complete = m_panel->completePreview();
-        if (asItIs) {
-            // The picture as it is: no turn, fit, position or background.
-            request.job.keepAspect = false;
-            request.job.rotation = 0;
-            request.complete = false;
-        }
+        m_ready = true;
         m_request = m_renderer->request(request);
     } catch (const Failure &f) {
         m_renderer->cancel();
@@ -187,10 +154,12 @@ void SelectionSync::Form2_Resize()
         return;
     const QSize client = p.clientPixelSize();
     p.PicPreview()->resize(int(pixelsToTwips(client.width())), int(pixelsToTwips(client.height())));
-    m_panel->showSize(client);
-    const int r = m_table->Row();
-    if (r >= 1 && r < m_table->Rows())
-        m_table->setTextMatrix(r, ColNewSize, sizeText(client));
+    // The size the user gives the row shown: its rule becomes that exact size
+    // (still never enlarging when the row shrinks only).
+    RowSettings size;
+    size.size.mode = SizeRule::Exact;
+    size.size.exact = client;
+    m_table->setRowField(m_table->Row(), RowField::Size, size);
     // A picture in the making is for the size before: drawn now, it would pull the
     // window back while the border is being dragged. Composing for every step would
     // only be overtaken by the next one; the surface keeps its drawing meanwhile,

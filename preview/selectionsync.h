@@ -1,8 +1,8 @@
 #pragma once
-// The selection sync: makes the settings panel and the preview window follow the
-// job list's current row, and turns a size the user gives the preview window into
-// that row's size. The window's thread only reads the row, shows its settings and
-// hands a copy of it to the renderer; the pixels are drawn when they come back.
+// The selection sync: makes the preview window follow the job list's current row,
+// and turns a size the user gives the preview window into that row's size. The
+// window's thread only reads the row and hands a copy of it to the renderer; the
+// pixels are drawn when they come back.
 
 #include <QObject>
 #include <QTimer>
@@ -23,17 +23,17 @@ public:
     SelectionSync(JobTable *table, Form2 *preview, JobPanel *panel, QObject *parent = nullptr);
     ~SelectionSync() override;
 
-    // Shows the current row. At once: on the row's first showing, its picture's size
-    // from the file's header into ColOriginalSize, and into ColNewSize when that is
-    // empty (the preview then shows the picture as it is); the row's settings and
-    // size on the panel. The renderer then makes the picture, which is drawn, and
-    // the window fitted to it, when it comes: a JPEG's first look, then the exact
-    // picture. A row whose picture cannot be shown says why in the preview area.
-    // Nothing else is ever written to the row.
+    // Shows the current row. At once, on the row's first showing: its picture's size
+    // from the file's header into ColOriginalSize, and the new size its rule gives
+    // (the picture's own when it has none and ColNewSize is empty). The renderer
+    // then makes the picture as it will be written, which is drawn, and the window
+    // fitted to it, when it comes: a JPEG's first look, then the exact picture. A
+    // row whose picture cannot be shown says why in the preview area. Nothing else
+    // is ever written to the row.
     void PicsGalary_SelChange();
 
     // The preview window's resize handling: a size the user chose becomes the
-    // current row's ColNewSize (in device pixels) at once, also while its picture is
+    // current row's exact size (its rule; in device pixels) at once, also while its picture is
     // being made, and the row is shown again once the size has rested for
     // kResizeRestMs.
     void Form2_Resize();

@@ -2,6 +2,7 @@
 // question before replacing files, the one message for every problem, and the
 // progress bar, pointer and strip note around the run.
 
+#include "app/colorswatch.h"
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "app/settingspanel.h"
@@ -12,6 +13,7 @@
 #include "platform/busypointer.h"
 #include "platform/filename.h"
 #include "preview/selectionsync.h"
+#include "tests/common/camerametadata.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/readgate.h"
 #include "tests/common/testpictures.h"
@@ -19,6 +21,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -27,6 +30,8 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -161,9 +166,9 @@ private slots:
         QCOMPARE(strip(), QStringLiteral("3件を保存しました（2件は保存されていません）"));
     }
 
-    // Starting a run shows no row: the window coming back to the front (its list
-    // takes the focus) picks no row unasked, and a picture still being made waits
-    // for the run's end rather than take a core from it.
+    // Starting a run shows no other row: the window coming back to the front (its
+    // list takes the focus) picks no row unasked, and a picture still being made
+    // waits for the run's end rather than take a core from it.
     void aRunStartsWithoutShowingARow_data()
     {
         QTest::addColumn<bool>("pending");
@@ -178,6 +183,9 @@ private slots:
             writeJpeg(names.emplace_back(m_root + QStringLiteral("p%1.jpg").arg(i)), 400, 300);
         QVERIFY(drop(names));
         SelectionSync &sync = *m_form->selectionSync();
+        // The rows just added are the selection, the first of them shown.
+        QCOMPARE(table().selectedRows(), QList<int>({1, 2, 3}));
+        QTRY_VERIFY(!sync.isBusy());
         testui::ReadGate gate(*sync.renderer());
         if (pending) {
             gate.close();
@@ -202,7 +210,7 @@ private slots:
 
         QCOMPARE(m_steps, QList<int>({1, 2, 3}));
         QCOMPARE(testui::allCells(table()), before);
-        QCOMPARE(table().Row(), pending ? 2 : 0);
+        QCOMPARE(table().Row(), pending ? 2 : 1);
         // The picture put off is made once the run is over.
         QTRY_VERIFY(!sync.isBusy());
         QCOMPARE(sync.runCount(), pending ? runs + 1 : runs);
@@ -471,6 +479,104 @@ private slots:
         }
     }
 
+    // Three photos dropped (an EXIF turn of 6 and a GPS position each) are the
+    // selection; every control of the panel set then reaches every row and every
+    // written file: its size by the rule after both turns, its colour and place, the
+    // tags the metadata choice keeps, the folder typed.
+    // clang-format off
+    void everyControlReachesEveryRowAndFile_data()
+    {
+        QTest::addColumn<QString>("gestures");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<QPoint>>("redAt"); // pixels of the background colour, red
+        QTest::addColumn<QPoint>("yellowAt"); // where the picture's yellow quarter lands
+        QTest::addColumn<QString>("tags"); // "place", "camera" or "none": what is kept
+        // Stored 400 x 300, upright 300 x 400, turned +90: 400 x 300.
+        QTest::newRow("long edge, turn, level, everything kept")
+            << "mode 2; value 200; turn 1; right; meta 0" << QSize(200, 150) << QList<QPoint>{} << QPoint(5, 5)
+            << "place";
+        QTest::newRow("exact size, centred on red")
+            << "mode 1; size 200 200; click PicPos(1); colour #ff0000" << QSize(200, 200)
+            << QList<QPoint>{{5, 100}, {195, 100}} << QPoint(30, 195) << "camera";
+        // Stretched and shrink-only: the asked shape within the upright picture.
+        QTest::newRow("stretched, shrink only, nothing kept")
+            << "mode 1; size 640 480; click ShrinkOnly; click AspCheck(1); meta 2" << QSize(300, 225)
+            << QList<QPoint>{} << QPoint(5, 220) << "none";
+    }
+    // clang-format on
+    void everyControlReachesEveryRowAndFile()
+    {
+        QFETCH(QString, gestures);
+        QFETCH(QSize, size);
+        QFETCH(QList<QPoint>, redAt);
+        QFETCH(QPoint, yellowAt);
+        QFETCH(QString, tags);
+        const QByteArray photo = withCameraMetadata(jpeg(quadrants(400, 300)));
+        QStringList names;
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            writeFile(names.emplace_back(m_root + name), photo);
+        QVERIFY(QDir().mkpath(m_root + "out"));
+        QVERIFY(drop(names));
+        QCOMPARE(table().selectedRows(), QList<int>({1, 2, 3}));
+        auto *panel = control<SettingsPanel>(m_form.get(), "Frame1");
+
+        for (const QString &gesture : (gestures + "; folder").split(u';')) {
+            const QStringList w = gesture.trimmed().split(u' ');
+            const auto pickFrom = [&](const char *name) {
+                auto *combo = control<QComboBox>(m_form.get(), name);
+                combo->setCurrentIndex(w[1].toInt());
+                emit combo->activated(w[1].toInt());
+            };
+            const auto type = [&](const char *name, const QString &text) {
+                auto *field = control<QLineEdit>(m_form.get(), name);
+                field->setFocus();
+                field->selectAll();
+                QTest::keyClicks(field, text);
+                QTest::keyClick(field, Qt::Key_Tab);
+            };
+            if (w[0] == "mode")
+                pickFrom("SizeMode");
+            else if (w[0] == "value")
+                control<QSpinBox>(m_form.get(), "SizeValue")->setValue(w[1].toInt());
+            else if (w[0] == "size")
+                type("TxtWidth", w[1]), type("TxtHeight", w[2]);
+            else if (w[0] == "click")
+                control<QAbstractButton>(m_form.get(), w[1].toLatin1())->click();
+            else if (w[0] == "colour")
+                Prompts::setNextColor(QColor(w[1])), control<ColorSwatch>(m_form.get(), "PicBack")->clicked();
+            else if (w[0] == "turn")
+                pickFrom("RollValue");
+            else if (w[0] == "right")
+                control<QScrollBar>(m_form.get(), "CompressLevel")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            else if (w[0] == "meta")
+                pickFrom("MetaChoice");
+            else if (w[0] == "folder")
+                type("SaveTxt", m_root + "out");
+        }
+        const RowSettings asked = panel->values();
+        QCOMPARE(asked.folder, m_root + "out/");
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(rowSettingsOf(table().jobRow(r)), asked);
+        QCOMPARE(testui::column(table(), ColNewSize), QStringList(3, sizeText(size)));
+        Prompts::clearShown(); // the colour chooser
+
+        run();
+
+        QVERIFY2(Prompts::shown().isEmpty(), qPrintable(Prompts::shown().value(0).informative));
+        QCOMPARE(entries(m_root + "out"), QStringList({"a_b.jpg", "b_b.jpg", "c_b.jpg"}));
+        for (const QString &name : entries(m_root + "out")) {
+            const QByteArray written = readFile(m_root + "out/" + name);
+            const QImage out = QImage::fromData(written);
+            QCOMPARE(out.size(), size);
+            for (const QPoint at : redAt)
+                QVERIFY2(near(out.pixel(at), kRed), qPrintable(describe(out.pixel(at))));
+            QVERIFY2(near(out.pixel(yellowAt), kYellow, 40), qPrintable(describe(out.pixel(yellowAt))));
+            const ReadBack tagsOut = readBack(written);
+            QCOMPARE(!tagsOut.exif("Exif.GPSInfo.GPSLatitude").isEmpty(), tags == "place");
+            QCOMPARE(!tagsOut.exif("Exif.Image.Make").isEmpty(), tags != "none");
+        }
+    }
+
     // After a run the strip offers the folder the first file went to, and so does the
     // end message when there is one; both ask the desktop to open it.
     void destinationOffered()
@@ -587,8 +693,8 @@ private slots:
             writeFile(m_root + other, "not a picture");
         const QString folder = m_root + "out/", hint = strip();
         QVERIFY(QDir().mkpath(folder));
-        control<QAbstractButton>(m_form.get(), "SaveCheck(1)")->click();
         control<SettingsPanel>(m_form.get(), "Frame1")->setSaveText(folder);
+        control<QAbstractButton>(m_form.get(), "SaveCheck(1)")->click();
         QVERIFY(drop({m_root + name, m_root + "notes.psd", m_root + "invoice.pdf", m_root + "DSC_0001.NEF"}));
         const QString skipped = strip();
         for (const char *other : {"3件", "notes.psd", "invoice.pdf", "DSC_0001.NEF"})

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <unistd.h>
+
 using namespace kestrovia;
 using testui::control;
 
@@ -144,6 +146,71 @@ private slots:
         QTest::mouseDClick(dialog.windowHandle(), Qt::LeftButton, {}, onB);
         QTRY_COMPARE(dialog.path(), m_photos + "/子 B");
         QCOMPARE(dir1->currentItem()->text(0), QStringLiteral("子 B"));
+    }
+
+    // 新しいフォルダ makes a folder in the highlighted one (the open one without a
+    // highlight) under the name asked, and highlights it so that OK takes it; a name
+    // that cannot be a folder's, or a folder that cannot be made, is said and
+    // changes nothing; a cancel changes nothing.
+    // clang-format off
+    void newFolder_data()
+    {
+        QTest::addColumn<QString>("highlight"); // empty: none
+        QTest::addColumn<QString>("name"); // null: cancelled
+        QTest::addColumn<QString>("chosen"); // empty: nothing made
+        QTest::addColumn<QString>("reason"); // in the message; empty: no message
+        QTest::newRow("in the open folder") << "" << "新しい 書類" << m_photos + "/新しい 書類/" << "";
+        QTest::newRow("in the highlighted folder") << "子 A" << "夏" << m_photos + "/子 A/夏/" << "";
+        QTest::newRow("blanks around") << "" << "  冬  " << m_photos + "/冬/" << "";
+        QTest::newRow("there already") << "" << "子 B" << m_photos + "/子 B/" << "";
+        QTest::newRow("cancelled") << "" << QString() << "" << "";
+        QTest::newRow("a file's name") << "" << "picture.jpg" << "" << "ファイル";
+        QTest::newRow("a slash") << "" << "a/b" << "" << "「/」";
+        QTest::newRow("dot dot") << "" << ".." << "" << "できません";
+        QTest::newRow("nothing") << "" << " " << "" << "入力";
+        QTest::newRow("too long") << "" << QString(90, u'長') << "" << "255";
+        QTest::newRow("read-only folder") << "読めるだけ" << "x" << "" << "権限";
+    }
+    // clang-format on
+    void newFolder()
+    {
+        QFETCH(QString, highlight);
+        QFETCH(QString, name);
+        QFETCH(QString, chosen);
+        QFETCH(QString, reason);
+        if (::geteuid() == 0 && reason == "権限")
+            QSKIP("root writes into a read-only folder");
+        const QString readOnly = m_photos + "/読めるだけ";
+        QVERIFY(QDir().mkpath(readOnly));
+        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+        DirSelectForm dialog;
+        QVERIFY(dialog.setPath(m_photos));
+        QVERIFY(testui::shown(&dialog));
+        auto *dir1 = control<QTreeWidget>(&dialog, "Dir1");
+        if (!highlight.isEmpty())
+            dir1->setCurrentItem(item(dir1, highlight));
+        const QStringList before = QDir(m_photos).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        Prompts::clearShown();
+        if (!name.isNull())
+            Prompts::setNextText(name);
+
+        control<QPushButton>(&dialog, "NewFolder")->click();
+
+        QCOMPARE(Prompts::shown().size(), reason.isEmpty() ? 1 : 2);
+        QCOMPARE(Prompts::shown()[0].kind, Prompts::Kind::Text);
+        if (!reason.isEmpty())
+            QVERIFY2(Prompts::shown()[1].informative.contains(reason), qPrintable(Prompts::shown()[1].informative));
+        if (chosen.isEmpty()) {
+            QCOMPARE(QDir(m_photos).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+            QVERIFY(QFileInfo(readOnly).isDir() && QDir(readOnly).isEmpty());
+        } else {
+            QVERIFY(QFileInfo(chosen).isDir());
+            control<QPushButton>(&dialog, "Command1(0)")->click();
+            QCOMPARE(dialog.chosenFolder(), chosen);
+            if (chosen != m_photos + "/子 B/")
+                QVERIFY(QDir().rmdir(chosen));
+        }
+        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void drives()

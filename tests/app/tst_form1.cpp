@@ -50,17 +50,13 @@ void addThreeRows(JobTable &t, const QString &folder = QStringLiteral("/out/"))
         t.appendJob(testui::jobFor(QStringLiteral("/nowhere/p%1.jpg").arg(i), folder));
 }
 
-// Rows 1 to 3 selected in the model (the grid itself highlights one row only), row
-// 2 current: the panel still writes the current row alone.
-void highlightThreeSecondCurrent(JobTable &t)
+// Rows 1 to 3 selected, row 2 current.
+void selectThreeSecondCurrent(JobTable &t)
 {
-    t.setRow(1);
-    t.selectionModel()->select(QItemSelection(t.index(0, 0), t.index(2, 0)),
-                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    t.selectionModel()->setCurrentIndex(t.index(1, 0), QItemSelectionModel::NoUpdate);
+    t.selectRows({1, 2, 3}, 2);
     QCoreApplication::processEvents(); // deliver the table's pending SelChange
     QCOMPARE(t.Row(), 2);
-    QCOMPARE(t.selectionModel()->selectedRows().size(), 3);
+    QCOMPARE(t.selectedRows(), QList<int>({1, 2, 3}));
 }
 
 } // namespace
@@ -83,34 +79,40 @@ private slots:
     }
     void cleanup() { QApplication::setFont(QFont()); }
 
-    // A picked setting goes into the current row only, before the sync it starts.
-    void pickedSettingWritesCurrentRowOnly_data()
+    // A picked setting goes into every selected row, before the sync it starts
+    // when it changes the picture; with no row selected the rows keep theirs.
+    void pickedSettingWritesSelectedRows_data()
     {
         QTest::addColumn<QString>("widget");
-        QTest::addColumn<bool>("current");
+        QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("text"); // empty: the row keeps its text
+        QTest::addColumn<QString>("text"); // empty: the rows keep their texts
         QTest::addColumn<bool>("synced");
-        QTest::newRow("fit") << "AspCheck(1)" << true << int(ColFit) << "ON" << true;
-        QTest::newRow("level: no sync") << "CompressLevel" << true << int(ColCompression) << "6" << false;
-        QTest::newRow("complete preview: sync only") << "PreCheck" << true << int(ColFit) << "" << true;
-        QTest::newRow("no current row: panel only") << "AspCheck(1)" << false << int(ColFit) << "" << true;
+        QTest::newRow("fit") << "AspCheck(1)" << QList<int>{1, 2, 3} << int(ColFit) << "ON" << true;
+        QTest::newRow("fit, one row clicked") << "AspCheck(1)" << QList<int>{2} << int(ColFit) << "ON" << true;
+        QTest::newRow("level: no sync") << "CompressLevel" << QList<int>{1, 2, 3} << int(ColCompression) << "6"
+                                        << false;
+        QTest::newRow("complete preview: sync only") << "PreCheck" << QList<int>{1, 2, 3} << int(ColFit) << "" << true;
+        QTest::newRow("no row selected: panel only") << "AspCheck(1)" << QList<int>{} << int(ColFit) << "" << false;
     }
-    void pickedSettingWritesCurrentRowOnly()
+    void pickedSettingWritesSelectedRows()
     {
         QFETCH(QString, widget);
-        QFETCH(bool, current);
+        QFETCH(QList<int>, selected);
         QFETCH(int, column);
         QFETCH(QString, text);
         QFETCH(bool, synced);
         Form1 f;
         JobTable &t = *f.table();
         addThreeRows(t);
-        if (current)
-            highlightThreeSecondCurrent(t);
+        if (selected.size() == 3)
+            selectThreeSecondCurrent(t);
+        else if (!selected.isEmpty())
+            t.setRow(selected[0]);
         QList<QStringList> expected = testui::allCells(t);
         if (!text.isEmpty())
-            expected[2][column] = text;
+            for (const int r : selected)
+                expected[r][column] = text;
         QStringList cellAtSync;
         connect(f.selectionSync(), &SelectionSync::ran, this, [&] { cellAtSync << t.TextMatrix(2, column); });
 
@@ -121,9 +123,39 @@ private slots:
 
         QCOMPARE(testui::allCells(t), expected);
         QCOMPARE(cellAtSync, synced ? QStringList{expected[2][column]} : QStringList{});
+        // The panel holds the setting for new rows, whatever was selected.
+        if (widget == "AspCheck(1)")
+            QVERIFY(!control<SettingsPanel>(&f, "Frame1")->values().keepAspect);
     }
 
-    // Showing a row is not editing it: a level of 5.5, a fit written "on" and a
+    // A click on one row makes it the selection, and a change then reaches it alone;
+    // with every row selected again the panel shows that setting as differing until
+    // it is set for all.
+    void oneRowThenEveryRow()
+    {
+        Form1 f;
+        JobTable &t = *f.table();
+        addThreeRows(t);
+        QVERIFY(testui::shown(&f));
+        auto *grid = control<JobListView>(&f, "PicsGalary");
+        auto *panel = control<SettingsPanel>(&f, "Frame1");
+        selectThreeSecondCurrent(t);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(t.index(2, ColFileName)).center());
+        QCOMPARE(t.selectedRows(), QList<int>{3});
+        control<QAbstractButton>(&f, "AspCheck(1)")->click();
+        QCOMPARE(testui::column(t, ColFit), QStringList({"OFF", "OFF", "ON"}));
+
+        QTest::keySequence(grid, QKeySequence::SelectAll);
+        QTRY_COMPARE(panel->mixedFields(), QList<RowField>{RowField::Fit});
+        QVERIFY(!control<QAbstractButton>(&f, "AspCheck(0)")->isChecked());
+        QVERIFY(!control<QAbstractButton>(&f, "AspCheck(1)")->isChecked());
+        control<QAbstractButton>(&f, "AspCheck(0)")->click();
+        QCOMPARE(testui::column(t, ColFit), QStringList({"OFF", "OFF", "OFF"}));
+        QTRY_COMPARE(panel->mixedFields(), QList<RowField>{});
+        QVERIFY(control<QAbstractButton>(&f, "AspCheck(0)")->isChecked());
+    }
+
+    // Showing a row is not editing it: a level of 3.7, a fit written "on" and a
     // turn stay as the row holds them while the panel shows them its own way. The
     // busy pointer is over the preview and the list while the picture is made, and
     // only then.
@@ -135,7 +167,7 @@ private slots:
         QVERIFY(image.save(picture, "BMP"));
         Form1 f;
         JobTable &t = *f.table();
-        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "5.5"});
+        t.appendJob({"p.bmp", "8*6", picture, "8*6", "on", "255", "Center", "+90°", m_tmp.path() + '/', "3.7"});
         const QList<QStringList> before = testui::allCells(t);
         QWidget *grid = control<JobListView>(&f, "PicsGalary")->viewport();
         testui::ReadGate gate(*f.selectionSync()->renderer());
@@ -151,54 +183,47 @@ private slots:
         QTRY_VERIFY(!f.selectionSync()->isBusy());
 
         QCOMPARE(testui::allCells(t), before);
-        QCOMPARE(control<QScrollBar>(&f, "CompressLevel")->value(), 50);
+        QTRY_COMPARE(control<QScrollBar>(&f, "CompressLevel")->value(), 30);
         QVERIFY(control<QAbstractButton>(&f, "AspCheck(1)")->isChecked());
         QVERIFY(control<QAbstractButton>(&f, "PicPos(1)")->isChecked());
         QCOMPARE(grid->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(f.selectionSync()->followsResize());
     }
 
-    // "…": the chooser opens at the current row's folder; its choice (or after a
-    // cancel the folder chosen before) becomes that row's folder and SaveTxt.
+    // "…": the chooser opens at the rows' folder (the nearest part of it that
+    // exists); its choice becomes the folder of every selected row, or with none
+    // selected of the rows still to come. A cancel changes nothing.
     // clang-format off
     void saveFolder_data()
     {
-        QTest::addColumn<bool>("chosenPlace");
-        QTest::addColumn<QString>("row"); // the current row's folder: there, gone, or no current row
-        QTest::addColumn<QString>("saveTxt");
+        QTest::addColumn<QString>("rows"); // the rows' folder: there, not yet, or no row selected
         QTest::addColumn<QString>("answer"); // empty: Cancel
-        QTest::addColumn<QString>("rowAfter"); // empty: unchanged
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("OK") << true << "there" << "/somewhere/else/" << "/chosen/child/" << "/chosen/child/" << true;
-        // An empty folder would send the output nowhere the user chose.
-        QTest::newRow("Cancel, nothing chosen yet") << true << "there" << "" << "" << "" << true;
-        QTest::newRow("Cancel after a choice") << true << "there" << "/before/" << "" << "/before/" << true;
-        QTest::newRow("same-folder option") << false << "there" << "/before/" << "/x/" << "" << false;
-        QTest::newRow("row's folder gone") << true << "gone" << "/before/" << "/x/" << "" << false;
-        QTest::newRow("no current row") << true << "none" << "/before/" << "/x/" << "" << false;
+        QTest::newRow("OK") << "there" << "/chosen/child/";
+        QTest::newRow("Cancel") << "there" << "";
+        QTest::newRow("a folder still to be made") << "not yet" << "/chosen/";
+        QTest::newRow("no row selected: new rows") << "none" << "/chosen/";
     }
     // clang-format on
     void saveFolder()
     {
-        QFETCH(bool, chosenPlace);
-        QFETCH(QString, row);
-        QFETCH(QString, saveTxt);
+        QFETCH(QString, rows);
         QFETCH(QString, answer);
-        QFETCH(QString, rowAfter);
-        QFETCH(bool, shown);
-        const QString rowFolder = m_tmp.path() + (row == "gone" ? "/gone/" : "/保存 先/");
-        QVERIFY(QDir().mkpath(m_tmp.path() + "/保存 先"));
+        const QString there = m_tmp.path() + "/保存 先/";
+        const QString rowFolder = rows == "not yet" ? there + "まだ/ない/" : there;
+        QVERIFY(QDir().mkpath(there));
         Form1 f;
         JobTable &t = *f.table();
         addThreeRows(t, rowFolder);
-        if (row != "none")
-            highlightThreeSecondCurrent(t);
         auto *panel = control<SettingsPanel>(&f, "Frame1");
-        control<QAbstractButton>(&f, chosenPlace ? "SaveCheck(1)" : "SaveCheck(0)")->click();
-        panel->setSaveText(saveTxt);
+        if (rows != "none")
+            selectThreeSecondCurrent(t);
+        else
+            panel->setSaveText(there);
+        QCoreApplication::processEvents(); // the panel shows the selection
         QList<QStringList> expected = testui::allCells(t);
-        if (!rowAfter.isEmpty())
-            expected[2][ColSaveFolder] = rowAfter;
+        if (!answer.isEmpty() && rows != "none")
+            for (int r = 1; r <= 3; ++r)
+                expected[r][ColSaveFolder] = answer;
         if (!answer.isEmpty())
             Prompts::setNextFolder(answer);
         const int runs = f.selectionSync()->runCount();
@@ -206,10 +231,10 @@ private slots:
         QTest::mouseClick(control<QWidget>(&f, "SaveFolder"), Qt::LeftButton);
 
         QCOMPARE(testui::allCells(t), expected);
-        QCOMPARE(panel->saveText(), shown && !answer.isEmpty() ? answer : saveTxt);
-        QCOMPARE(Prompts::shown().size(), shown ? 1 : 0);
-        if (shown)
-            QCOMPARE(QDir::cleanPath(Prompts::shown()[0].text), QDir::cleanPath(rowFolder));
+        QCOMPARE(Prompts::shown().size(), 1);
+        QCOMPARE(QDir::cleanPath(Prompts::shown()[0].text), QDir::cleanPath(there));
+        QCOMPARE(panel->values().folder, answer.isEmpty() ? rowFolder : answer);
+        QVERIFY(control<QAbstractButton>(&f, "SaveCheck(1)")->isChecked() || answer.isEmpty());
         QCOMPARE(f.selectionSync()->runCount(), runs);
     }
 
@@ -424,7 +449,7 @@ private slots:
 
         JobTable dropped;
         appendDroppedFiles(dropped, {tmp.filePath("写真 1.jpg"), tmp.filePath("scan.BMP")},
-                           [] { return DropPanelValues{}; });
+                           [] { return RowSettings{}; });
         QCOMPARE(started->table()->Rows(), 3);
         QCOMPARE(testui::allCells(*started->table()).mid(1), testui::allCells(dropped).mid(1));
         // What did not become a row is named where the user looks.
@@ -461,20 +486,13 @@ private slots:
     {
         const auto panelOf = [](Form1 &f) { return testui::control<SettingsPanel>(&f, "Frame1"); };
         const auto state = [&](Form1 &f) {
-            const DropPanelValues v = panelOf(f)->values();
-            return QStringList{QString::number(v.keepAspect),
-                               QString::number(v.backColor),
-                               QString::number(v.topLeft),
-                               v.rotation,
-                               QString::number(v.sameFolder),
-                               v.saveFolderText,
-                               QString::number(v.compressValue),
-                               QString::number(v.sizeRule.mode),
-                               QString::number(v.sizeRule.longEdge),
-                               QString::number(v.sizeRule.shrinkOnly),
-                               QString::number(panelOf(f)->completePreview()),
-                               testui::control<QLabel>(&f, "CompLabel")->text(),
-                               QString::number(testui::control<QTableView>(&f, "PicsGalary")->columnWidth(ColPath))};
+            QStringList texts;
+            for (const auto &[key, text] : settingsTexts(panelOf(f)->values()))
+                texts << key + '=' + text;
+            return texts
+                   + QStringList{QString::number(panelOf(f)->completePreview()),
+                                 testui::control<QLabel>(&f, "CompLabel")->text(),
+                                 QString::number(testui::control<QTableView>(&f, "PicsGalary")->columnWidth(ColPath))};
         };
         QStringList chosen, startUp;
         {
@@ -482,13 +500,13 @@ private slots:
             first.restoreSettings();
             QVERIFY(testui::shown(&first));
             startUp = state(first);
+            panelOf(first)->setSaveText("/out/");
             for (const char *name : {"AspCheck(1)", "PicPos(1)", "SaveCheck(1)", "ShrinkOnly", "PreCheck"})
                 testui::control<QAbstractButton>(&first, name)->click();
-            panelOf(first)->setSaveText("/out/");
             testui::control<QScrollBar>(&first, "CompressLevel")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
             auto *mode = testui::control<QComboBox>(&first, "SizeMode");
-            mode->setCurrentIndex(1);
-            emit mode->activated(1);
+            mode->setCurrentIndex(2);
+            emit mode->activated(2);
             testui::control<QSpinBox>(&first, "SizeValue")->setValue(1200);
             // A column the user widened by dragging its border.
             testui::control<QTableView>(&first, "PicsGalary")->horizontalHeader()->resizeSection(ColPath, 321);

@@ -1,5 +1,5 @@
-// The job list's gestures without the main window: Delete, the popup menu's copy
-// and sort commands, and the double-click that brings the preview window.
+// The job list's gestures without the main window: the selection, Delete, the popup
+// menu's copy and sort commands, and the double-click that brings the preview window.
 
 #include "app/prompts.h"
 #include "app/rowcommands.h"
@@ -19,8 +19,6 @@
 #include <memory>
 
 using namespace kestrovia;
-
-Q_DECLARE_METATYPE(kestrovia::SizeRule)
 
 class TestRowCommands : public QObject {
     Q_OBJECT
@@ -76,79 +74,116 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    // Delete with any modifiers removes the current row, not the highlighted block.
+    // Delete with any modifiers removes the selected rows, wherever they are.
     void deleteKey_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
-        QTest::addColumn<int>("current"); // 0: none
+        QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("current");
         const QStringList bdac{"b.jpg", "d.jpg", "a.jpg", "c.jpg"};
         const QStringList bac{"b.jpg", "a.jpg", "c.jpg"};
-        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << 2 << bac;
-        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << 2 << bac;
-        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << 2 << bac;
-        QTest::newRow("no current row") << int(Qt::Key_Delete) << 0 << 0 << bdac;
-        QTest::newRow("Backspace") << int(Qt::Key_Backspace) << 0 << 2 << bdac;
-        QTest::newRow("Period (key code 46)") << int(Qt::Key_Period) << 0 << 2 << bdac;
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << QList<int>{2} << bac << 2;
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << QList<int>{2} << bac << 2;
+        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << QList<int>{2} << bac << 2;
+        QTest::newRow("rows apart") << int(Qt::Key_Delete) << 0 << QList<int>{1, 3} << QStringList{"d.jpg", "c.jpg"}
+                                    << 1;
+        QTest::newRow("the last rows") << int(Qt::Key_Delete) << 0 << QList<int>{3, 4} << QStringList{"b.jpg", "d.jpg"}
+                                       << 2;
+        QTest::newRow("nothing selected") << int(Qt::Key_Delete) << 0 << QList<int>{} << bdac << 0;
+        QTest::newRow("Backspace") << int(Qt::Key_Backspace) << 0 << QList<int>{2} << bdac << 2;
+        QTest::newRow("Period (key code 46)") << int(Qt::Key_Period) << 0 << QList<int>{2} << bdac << 2;
     }
     void deleteKey()
     {
         QFETCH(int, key);
         QFETCH(int, modifiers);
-        QFETCH(int, current);
-        setCurrent(current);
+        QFETCH(QList<int>, selected);
+        QAbstractItemModelTester tester(m_table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        setCurrent(0);
+        m_table->selectionModel()->clearSelection();
+        m_table->selectRows(selected);
         QTest::keyClick(m_grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QTEST(testui::column(*m_table, ColFileName), "after");
-        // The next job moved into the current row's place.
-        QCOMPARE(m_table->Row(), current);
+        // The next job moved into the first removed row's place.
+        QTEST(m_table->Row(), "current");
     }
 
-    // What selects a block in other lists highlights only the current row here, so
-    // the grid never shows a selection that Delete or a copy would not act on.
-    void oneRowHighlighted()
+    // The grid takes a selection of rows as lists do: click, Shift+click, Ctrl+click,
+    // Ctrl+A and Shift+arrows; a click on one row selects that row only.
+    void multiSelection_data()
     {
+        QTest::addColumn<QString>("gestures");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("current");
+        QTest::newRow("click") << "click 3" << QList<int>{3} << 3;
+        QTest::newRow("Shift+click") << "click 1; shift 3" << QList<int>{1, 2, 3} << 3;
+        QTest::newRow("Ctrl+click") << "click 1; ctrl 3; ctrl 4" << QList<int>{1, 3, 4} << 4;
+        QTest::newRow("Ctrl+click takes one away") << "click 1; shift 3; ctrl 2" << QList<int>{1, 3} << 2;
+        QTest::newRow("Ctrl+A") << "click 2; all" << QList<int>{1, 2, 3, 4} << 2;
+        QTest::newRow("Shift+Down") << "click 2; down; down" << QList<int>{2, 3, 4} << 4;
+        QTest::newRow("a click after a selection") << "click 1; all; click 4" << QList<int>{4} << 4;
+    }
+    void multiSelection()
+    {
+        QFETCH(QString, gestures);
         m_grid->setColumnWidth(ColFileName, 100);
-        setCurrent(3);
-        QTest::keySequence(m_grid, QKeySequence::SelectAll);
-        QTest::keyClick(m_grid, Qt::Key_Up, Qt::ShiftModifier);
-        const auto click = [this](const QPoint &at, Qt::KeyboardModifiers modifiers) {
-            QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, modifiers, at);
-            const QModelIndexList rows = m_table->selectionModel()->selectedRows();
-            return rows.size() == 1 && rows.first().row() + 1 == m_table->Row();
-        };
-        const QPoint onFour = m_grid->visualRect(m_table->index(3, ColFileName)).center();
-        QVERIFY(click(onFour, Qt::ControlModifier | Qt::ShiftModifier));
-        QVERIFY(click(onFour, Qt::ControlModifier)); // would take the highlight away
-        QVERIFY(click(QPoint(10, m_grid->viewport()->height() - 5), {})); // below the rows
-        QCOMPARE(m_table->Row(), 4);
+        m_grid->setFocus();
+        for (const QString &gesture : gestures.split(u';')) {
+            const QStringList w = gesture.trimmed().split(u' ');
+            const auto at = [this, &w] { return m_grid->visualRect(m_table->index(w[1].toInt() - 1, 0)).center(); };
+            if (w[0] == "click" || w[0] == "shift" || w[0] == "ctrl")
+                QTest::mouseClick(m_grid->viewport(), Qt::LeftButton,
+                                  w[0] == "shift"  ? Qt::ShiftModifier
+                                  : w[0] == "ctrl" ? Qt::ControlModifier
+                                                   : Qt::NoModifier,
+                                  at());
+            else if (w[0] == "all")
+                QTest::keySequence(m_grid, QKeySequence::SelectAll);
+            else if (w[0] == "down")
+                QTest::keyClick(m_grid, Qt::Key_Down, Qt::ShiftModifier);
+        }
+        QTEST(m_table->selectedRows(), "selected");
+        QTEST(m_table->Row(), "current");
     }
 
-    // 項目の一致: the current row's texts, unchanged, into every job row.
+    // 項目の一致: the current row's setting, into every selected row when several
+    // are selected, and into every job row otherwise.
     void copyToAll_data()
     {
         QTest::addColumn<QString>("action");
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("last");
+        QTest::addColumn<QList<int>>("columns");
         QTest::addColumn<int>("current"); // 0: none
-        QTest::newRow("サイズ") << "SameSizeAll" << int(ColNewSize) << int(ColNewSize) << 2;
-        QTest::newRow("フィット") << "SameFitAll" << int(ColFit) << int(ColFit) << 2;
-        QTest::newRow("背景色") << "SameColorAll" << int(ColBackColor) << int(ColBackColor) << 2;
-        QTest::newRow("位置") << "SamePosAll" << int(ColPosition) << int(ColPosition) << 2;
-        QTest::newRow("回転") << "SameRollAll" << int(ColRotation) << int(ColRotation) << 1;
-        QTest::newRow("JPG圧縮") << "SameJPGAll" << int(ColCompression) << int(ColCompression) << 2;
-        QTest::newRow("保存先") << "SameFolderAll" << int(ColSaveFolder) << int(ColSaveFolder) << 3;
-        QTest::newRow("メタデータ") << "SameMetaAll" << int(ColMetadata) << int(ColMetadata) << 2;
-        // The reserved columns too; never the name, sizes as shown, path or arrow.
-        QTest::newRow("全項目") << "SameAllItem" << int(ColNewSize) << int(ColCompression) << 2;
-        QTest::newRow("全項目, no current row") << "SameAllItem" << 0 << -1 << 0;
+        QTest::addColumn<QList<int>>("selected"); // the current row when empty
+        QTest::addColumn<QList<int>>("targets");
+        const QList<int> all{1, 2, 3, 4};
+        QTest::newRow("サイズ") << "SameSizeAll" << QList<int>{ColNewSize, ColSizeRule} << 2 << QList<int>{} << all;
+        QTest::newRow("フィット") << "SameFitAll" << QList<int>{ColFit} << 2 << QList<int>{} << all;
+        QTest::newRow("背景色") << "SameColorAll" << QList<int>{ColBackColor} << 2 << QList<int>{} << all;
+        QTest::newRow("位置") << "SamePosAll" << QList<int>{ColPosition} << 2 << QList<int>{} << all;
+        QTest::newRow("回転") << "SameRollAll" << QList<int>{ColRotation} << 1 << QList<int>{} << all;
+        QTest::newRow("JPG圧縮") << "SameJPGAll" << QList<int>{ColCompression} << 2 << QList<int>{} << all;
+        QTest::newRow("保存先") << "SameFolderAll" << QList<int>{ColSaveFolder} << 3 << QList<int>{} << all;
+        QTest::newRow("メタデータ") << "SameMetaAll" << QList<int>{ColMetadata} << 2 << QList<int>{} << all;
+        // Never the name, sizes as shown, path or arrow.
+        const QList<int> settings{ColNewSize,    ColFit,        ColBackColor,   ColPosition, ColRotation, ColReserved9,
+                                  ColReserved10, ColSaveFolder, ColCompression, ColMetadata, ColSizeRule};
+        QTest::newRow("全項目") << "SameAllItem" << settings << 2 << QList<int>{} << all;
+        QTest::newRow("全項目, no current row") << "SameAllItem" << settings << 0 << QList<int>{} << QList<int>{};
+        // A selection of several rows is where the copy goes.
+        QTest::newRow("背景色 into a selection")
+            << "SameColorAll" << QList<int>{ColBackColor} << 2 << QList<int>{2, 4} << QList<int>{2, 4};
+        QTest::newRow("全項目 into a selection")
+            << "SameAllItem" << settings << 3 << QList<int>{1, 3} << QList<int>{1, 3};
     }
     void copyToAll()
     {
         QFETCH(QString, action);
-        QFETCH(int, first);
-        QFETCH(int, last);
+        QFETCH(QList<int>, columns);
         QFETCH(int, current);
+        QFETCH(QList<int>, selected);
+        QFETCH(QList<int>, targets);
         const QStringList metadata{"all", "none", "nolocation", "none"};
         for (int r = 1; r <= 4; ++r) {
             m_table->setTextMatrix(r, ColOriginalSize, QStringLiteral("%1*%1").arg(r * 100));
@@ -156,55 +191,52 @@ private slots:
             m_table->setTextMatrix(r, ColMetadata, metadata[r - 1]);
         }
         setCurrent(current);
-        // Every cell, and the metadata choice each row keeps beside them.
-        const auto cells = [this] {
-            QList<QStringList> all = testui::allCells(*m_table);
-            for (int r = 0; r < all.size(); ++r)
-                all[r] << m_table->TextMatrix(r, ColMetadata);
-            return all;
-        };
-        QList<QStringList> expected = cells();
-        const bool all = action == "SameAllItem";
-        for (int r = 1; r <= 4; ++r)
-            for (int c = 0; c <= ColMetadata; ++c)
-                if ((c >= first && c <= last) || (all && c == ColMetadata && current))
-                    expected[r][c] = expected[current][c];
+        if (!selected.isEmpty())
+            m_table->selectRows(selected, current);
+        QList<QStringList> expected = testui::allCells(*m_table);
+        for (const int r : targets)
+            for (const int c : columns)
+                expected[r][c] = expected[current][c];
+        // A size copied as the size asked: the rule the row had none of.
+        if (columns.contains(ColSizeRule))
+            for (const int r : targets)
+                expected[r][ColSizeRule] = expected[current][ColNewSize];
 
         entry(action.toLatin1())->trigger();
-        QCOMPARE(cells(), expected);
+        QCOMPARE(testui::allCells(*m_table), expected);
         QCOMPARE(m_table->Row(), current);
     }
 
-    // サイズ under a size rule: each row's size is worked out of its own picture.
+    // サイズ copies the current row's size rule: each row works its size out of its
+    // own picture, a rule that needs the picture waiting for a picture whose size is
+    // not known.
     // clang-format off
     void copySizeByRule_data()
     {
-        QTest::addColumn<SizeRule>("rule");
-        QTest::addColumn<QStringList>("sizes"); // of 4000x3000, 3000x4000, 800x600 and an unknown picture
-        const SizeRule longEdge{SizeRule::LongEdge, {}, 1600, 100, false};
-        SizeRule shrinking = longEdge;
-        shrinking.shrinkOnly = true;
-        QTest::newRow("long edge") << longEdge << QStringList{"1600*1200", "1200*1600", "1600*1200", "40*40"};
-        QTest::newRow("long edge, shrink only") << shrinking << QStringList{"1600*1200", "1200*1600", "800*600", "40*40"};
-        QTest::newRow("half") << SizeRule{SizeRule::Percent, {}, 0, 50, false}
-                              << QStringList{"2000*1500", "1500*2000", "400*300", "40*40"};
-        QTest::newRow("exact, shrink only") << SizeRule{SizeRule::Exact, {}, 0, 0, true}
-                                            << QStringList{"1000*1000", "1000*1000", "800*600", "1000*1000"};
-        QTest::newRow("exact") << SizeRule{} << QStringList{"1000*1000", "1000*1000", "1000*1000", "1000*1000"};
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QStringList>("sizes"); // 4000x3000 stretched, 3000x4000 kept, 800x600 stretched, unknown
+        QTest::newRow("long edge") << "long 1600" << QStringList{"1600*1200", "1200*1600", "1600*1200", ""};
+        QTest::newRow("long edge, shrink only") << "long 1600 shrink" << QStringList{"1600*1200", "1200*1600", "800*600", ""};
+        QTest::newRow("half") << "percent 50" << QStringList{"2000*1500", "1500*2000", "400*300", ""};
+        QTest::newRow("exact, shrink only")
+            << "1000*1000 shrink" << QStringList{"1000*1000", "1000*1000", "600*600", ""};
+        QTest::newRow("exact") << "1000*1000" << QStringList{"1000*1000", "1000*1000", "1000*1000", "1000*1000"};
     }
     // clang-format on
     void copySizeByRule()
     {
-        QFETCH(SizeRule, rule);
+        QFETCH(QString, rule);
         const QStringList originals{"4000*3000", "3000*4000", "800*600", ""};
         for (int r = 1; r <= 4; ++r) {
             m_table->setTextMatrix(r, ColOriginalSize, originals[r - 1]);
-            m_table->setTextMatrix(r, ColNewSize, r == 1 ? "1000*1000" : "40*40");
+            m_table->setTextMatrix(r, ColRotation, "");
+            m_table->setTextMatrix(r, ColNewSize, "40*40");
         }
-        m_commands->setSizeRule([rule] { return rule; });
+        m_table->setTextMatrix(1, ColSizeRule, rule);
         setCurrent(1);
         entry("SameSizeAll")->trigger();
         QTEST(testui::column(*m_table, ColNewSize), "sizes");
+        QCOMPARE(testui::column(*m_table, ColSizeRule), QStringList(4, rule));
     }
 
     // Anywhere on the grid: the right button opens SameAll where it was pressed and

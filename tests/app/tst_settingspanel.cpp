@@ -1,5 +1,6 @@
-// The settings panel on its own: what it says when the user changes a control, that
-// it says nothing when the sync shows a row, and the values new rows take from it.
+// The settings panel on its own: which field it says the user set, that showing
+// rows (with values that differ across them) says nothing, the values new rows take
+// from it, a typed folder, and the values kept between starts.
 
 #include "app/colorswatch.h"
 #include "app/prompts.h"
@@ -9,37 +10,46 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSet>
-#include <QSignalSpy>
+#include <QSettings>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <memory>
 
 using namespace kestrovia;
 
-Q_DECLARE_METATYPE(kestrovia::SizeRule)
+Q_DECLARE_METATYPE(kestrovia::RowSettings)
 using testui::control;
 
 namespace {
 
-QString pick(int column, const QString &text, bool redraw = true)
+// The field said, with its value as its text.
+QString pick(RowField field, const RowSettings &values)
 {
-    return QStringLiteral("pick %1 %2%3").arg(column).arg(text, QString(redraw ? "" : " quiet"));
+    const RowFieldSpec &spec = rowField(field);
+    return QStringLiteral("pick %1 %2").arg(QString::fromLatin1(spec.key), spec.text(values)).trimmed();
 }
 
-QStringList describe(const DropPanelValues &v)
+QString pick(const char *key, const QString &text)
 {
-    return {QString::number(v.keepAspect),    QString::number(v.backColor),
-            QString::number(v.topLeft),       v.rotation,
-            QString::number(v.sameFolder),    v.saveFolderText,
-            QString::number(v.compressValue), metadataText(v.metadata).toString()};
+    return QStringLiteral("pick %1 %2").arg(QString::fromLatin1(key), text).trimmed();
+}
+
+// Settings that differ from the start-up values in every field.
+RowSettings unusual()
+{
+    return {{SizeRule::Percent, {}, 1600, 25, true}, false, 255, true, 90, 3.7, "/out/", MetadataChoice::KeepAll};
 }
 
 } // namespace
@@ -50,7 +60,7 @@ class TestSettingsPanel : public QObject {
     std::unique_ptr<SettingsPanel> m_panel;
     QStringList m_log;
     QString m_caption;
-    std::int32_t m_swatch = 0;
+    QTemporaryDir m_dir;
 
     // Gestures separated by ";": "click <name> [colour chosen]", "down <name>",
     // "type <name> <text>" (then Enter), "drag <name> <value>",
@@ -61,7 +71,6 @@ class TestSettingsPanel : public QObject {
             const QStringList w = gesture.trimmed().split(u' ');
             QWidget *c = control<QWidget>(m_panel.get(), w[1].toLatin1());
             auto *bar = qobject_cast<QScrollBar *>(c);
-            auto *edit = qobject_cast<QComboBox *>(c) ? qobject_cast<QComboBox *>(c)->lineEdit() : nullptr;
             if (w.last().startsWith(u'#'))
                 Prompts::setNextColor(QColor(w.last()));
             if (w[0] == "click" && qobject_cast<QAbstractButton *>(c)) {
@@ -71,7 +80,9 @@ class TestSettingsPanel : public QObject {
             } else if (w[0] == "down") {
                 QTest::keyClick(c, Qt::Key_Down);
             } else if (w[0] == "type") {
-                QTest::keyClicks(edit, w[2]);
+                auto *edit = qobject_cast<QLineEdit *>(c);
+                edit->selectAll();
+                QTest::keyClicks(edit, w.mid(2).join(u' '));
                 QTest::keyClick(edit, Qt::Key_Return);
             } else if (w[0] == "key") {
                 QVERIFY(testui::shown(m_panel.get(), true));
@@ -88,16 +99,13 @@ class TestSettingsPanel : public QObject {
         }
     }
 
-    // What the panel said, then how its caption and swatch changed.
+    // What the panel said, then how its caption changed.
     QStringList log() const
     {
         QStringList out = m_log;
         const QString caption = control<QLabel>(m_panel.get(), "CompLabel")->text();
         if (caption != m_caption)
             out << "caption " + caption;
-        const std::int32_t swatch = control<ColorSwatch>(m_panel.get(), "PicBack")->colorValue();
-        if (swatch != m_swatch)
-            out << "swatch " + QString::number(swatch);
         return out;
     }
 
@@ -109,51 +117,48 @@ private slots:
         m_log.clear();
         SettingsPanel *p = m_panel.get();
         connect(p, &SettingsPanel::settingPicked, this,
-                [this](int column, const QString &text, bool redraw) { m_log << pick(column, text, redraw); });
+                [this](RowField field, const RowSettings &values) { m_log << pick(field, values); });
         connect(p, &SettingsPanel::completePreviewChecked, this, [this] { m_log << "complete"; });
         connect(p, &SettingsPanel::saveFolderRequested, this, [this] { m_log << "folder"; });
         m_caption = control<QLabel>(p, "CompLabel")->text();
-        m_swatch = control<ColorSwatch>(p, "PicBack")->colorValue();
     }
 
     void userGestures_data()
     {
         QTest::addColumn<QString>("gestures");
         QTest::addColumn<QStringList>("expected");
-        // The panel may show a choice the row does not hold (a first showing leaves
-        // the panel as it was): a click on the shown option is meant, too.
-        QTest::newRow("keep, already shown") << "click AspCheck(0)" << QStringList{pick(ColFit, "OFF")};
-        QTest::newRow("centre") << "click PicPos(1)" << QStringList{pick(ColPosition, "Center")};
-        QTest::newRow("top, already shown") << "click PicPos(0)" << QStringList{pick(ColPosition, "Top")};
-        QTest::newRow("turn from the list") << "down RollValue" << QStringList{pick(ColRotation, "+90°")};
-        // The blank item reads なし; the row takes its own text.
-        QTest::newRow("turn down to the blank item")
-            << "down RollValue; down RollValue; down RollValue; down RollValue"
-            << QStringList{pick(ColRotation, "+90°"), pick(ColRotation, "-90°"), pick(ColRotation, "+180°"),
-                           pick(ColRotation, " ")};
-        QTest::newRow("typed turn") << "type RollValue 45" << QStringList{};
-        // Between the steps: a tenth is stored and the caption stays.
+        QTest::newRow("keep, as shown") << "click AspCheck(0)" << QStringList{};
+        QTest::newRow("stretch") << "click AspCheck(1)" << QStringList{pick("fit", "ON")};
+        QTest::newRow("centre") << "click PicPos(1)" << QStringList{pick("position", "Center")};
+        QTest::newRow("turn down the list")
+            << "down RollValue; down RollValue; down RollValue"
+            << QStringList{pick("turn", "+90°"), pick("turn", "-90°"), pick("turn", "+180°")};
+        // Between the steps: a tenth is kept and the caption stays.
         QTest::newRow("level dragged to 37")
-            << "drag CompressLevel 37" << QStringList{"released", pick(ColCompression, "3.7", false)};
+            << "drag CompressLevel 37" << QStringList{"released", pick("level", "3.7")};
         QTest::newRow("colour cancelled") << "click PicBack" << QStringList{};
         QTest::newRow("complete preview on, off") << "click PreCheck; click PreCheck" << QStringList{"complete"};
-        QTest::newRow("folder button, same folder") << "click SaveFolder" << QStringList{};
-        QTest::newRow("folder button, chosen place") << "click SaveCheck(1); click SaveFolder" << QStringList{"folder"};
+        QTest::newRow("metadata from the list") << "down MetaChoice" << QStringList{pick("metadata", "none")};
+        QTest::newRow("shrink only") << "click ShrinkOnly" << QStringList{pick("shrinkOnly", "shrink")};
+        // The chooser opens from "…" whichever option is selected, and from the
+        // chosen-place option while no folder is there to take.
+        QTest::newRow("folder button") << "click SaveFolder" << QStringList{"folder"};
+        QTest::newRow("chosen place, no folder yet") << "click SaveCheck(1)" << QStringList{"folder"};
+        QTest::newRow("typed folder, then beside the picture")
+            << "type SaveTxt /; click SaveCheck(0); click SaveCheck(1)"
+            << QStringList{pick("folder", "/"), pick("folder", ""), pick("folder", "/")};
         // The keyboard reaches what the mouse does.
         QTest::newRow("swatch, Space") << "key PicBack Space #010203"
-                                       << QStringList{pick(ColBackColor, QString::number(0x030201)),
-                                                      "swatch " + QString::number(0x030201)};
+                                       << QStringList{pick("background", QString::number(0x030201))};
         QTest::newRow("swatch, Enter") << "key PicBack Return #000001"
-                                       << QStringList{pick(ColBackColor, QString::number(0x010000)),
-                                                      "swatch " + QString::number(0x010000)};
+                                       << QStringList{pick("background", QString::number(0x010000))};
         QTest::newRow("level, Right toward High")
             << "key CompressLevel Right"
-            << QStringList{pick(ColCompression, "6", false), "caption " + SettingsPanel::levelCaption(60)};
+            << QStringList{pick("level", "6"), "caption " + SettingsPanel::levelCaption(60)};
         QTest::newRow("level, Left toward Low")
             << "key CompressLevel Left"
-            << QStringList{pick(ColCompression, "4", false), "caption " + SettingsPanel::levelCaption(40)};
-        QTest::newRow("folder mnemonic, chosen place")
-            << "click SaveCheck(1); key TxtWidth Alt+F" << QStringList{"folder"};
+            << QStringList{pick("level", "4"), "caption " + SettingsPanel::levelCaption(40)};
+        QTest::newRow("folder mnemonic") << "key TxtWidth Alt+F" << QStringList{"folder"};
     }
     void userGestures()
     {
@@ -169,9 +174,6 @@ private slots:
     void tabOrder()
     {
         QVERIFY(testui::shown(m_panel.get(), true));
-        // A group's Tab stop is the option last clicked; the folder button needs the
-        // chosen-place option.
-        QTest::mouseClick(control<QWidget>(m_panel.get(), "SaveCheck(1)"), Qt::LeftButton);
         control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
         QList<QWidget *> order;
         do {
@@ -191,9 +193,9 @@ private slots:
         QCOMPARE(QSet<QWidget *>(order.begin(), order.end()).size(), order.size());
     }
 
-    // Enter or leaving the field takes a typed size, full-width digits too; an
-    // unchanged size writes nothing; a refused size brings back the size the
-    // preview shows and says why.
+    // Enter or leaving the field takes a typed size as the exact size, full-width
+    // digits too; an unchanged size says nothing; a refused size brings back the
+    // size shown and says why.
     // clang-format off
     void typedSize_data()
     {
@@ -223,7 +225,10 @@ private slots:
         QFETCH(QString, size);
         auto *w = control<QLineEdit>(m_panel.get(), "TxtWidth");
         auto *h = control<QLineEdit>(m_panel.get(), "TxtHeight");
-        m_panel->showSize(QSize(33, 44));
+        RowSettings shown;
+        shown.size = {SizeRule::Exact, {33, 44}, 1600, 50, false};
+        m_panel->showSettings(shown);
+        m_caption = control<QLabel>(m_panel.get(), "CompLabel")->text();
         QVERIFY(testui::shown(m_panel.get(), true));
         h->setFocus();
         w->setText(width);
@@ -232,66 +237,97 @@ private slots:
         h->insert(height); // as an input method commits it, full-width digits too
         h->setModified(h->text() != "44");
         QTest::keyClick(h, Qt::Key(key));
-        QCOMPARE(log(), size.isEmpty() ? QStringList{} : QStringList{pick(ColNewSize, size)});
-        // The fields show the size written, or the row's own again with the reason.
-        const QString shown = w->text() + u'*' + h->text();
-        QCOMPARE(shown, size.isEmpty() ? QStringLiteral("33*44") : size);
+        QCOMPARE(log(), size.isEmpty() ? QStringList{} : QStringList{pick("size", size)});
+        // The fields show the size taken, or the rows' own again with the reason.
+        QCOMPARE(w->text() + u'*' + h->text(), size.isEmpty() ? QStringLiteral("33*44") : size);
         QCOMPARE((w->toolTip() + h->toolTip()).isEmpty(), !size.isEmpty() || width == "33");
+        QCOMPARE(control<QComboBox>(m_panel.get(), "SizeMode")->currentText(), QStringLiteral("横×縦"));
     }
 
-    // What the sync shows of a row, texts outside the lists changing nothing; showing
-    // is not choosing, so the panel says nothing (the row is never written back).
-    // clang-format off
-    void showPictureSettings_data()
+    // Rows shown, some settings differing across them: each such control shows it
+    // (empty, neither option, hatched, 複数の値) and says nothing; the user's own
+    // choice there is said and ends the mark.
+    void mixedValues_data()
     {
-        QTest::addColumn<QString>("fit");
-        QTest::addColumn<QString>("position");
-        QTest::addColumn<QString>("rotation");
-        QTest::addColumn<QStringList>("shown"); // checked AspCheck, checked PicPos, turn text
-        QTest::newRow("as the panel stands") << "OFF" << "Top" << "" << QStringList{"0", "0", "なし"};
-        QTest::newRow("stretch, centre, +90") << "ON" << "Center" << "+90°" << QStringList{"1", "1", "+90°"};
-        QTest::newRow("unknown position and turn") << "OFF" << "middle" << "45" << QStringList{"0", "0", ""};
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("gesture");
+        QTest::newRow("size rule") << int(RowField::Size) << "down SizeMode";
+        QTest::newRow("shrink only") << int(RowField::ShrinkOnly) << "click ShrinkOnly";
+        QTest::newRow("fit") << int(RowField::Fit) << "click AspCheck(0)";
+        QTest::newRow("colour") << int(RowField::Background) << "click PicBack #102030";
+        QTest::newRow("position") << int(RowField::Position) << "click PicPos(1)";
+        QTest::newRow("turn") << int(RowField::Turn) << "down RollValue";
+        QTest::newRow("level") << int(RowField::Level) << "key CompressLevel Right";
+        QTest::newRow("folder") << int(RowField::Folder) << "click SaveCheck(0)";
+        QTest::newRow("metadata") << int(RowField::Metadata) << "down MetaChoice";
     }
-    // clang-format on
-    void showPictureSettings()
+    void mixedValues()
     {
-        QFETCH(QString, fit);
-        QFETCH(QString, position);
-        QFETCH(QString, rotation);
-        QFETCH(QStringList, shown);
-        JobRow job;
-        job.fit = fit;
-        job.position = position;
-        job.rotation = rotation;
-        m_panel->showPictureSettings(job);
-        const auto checked = [this](const char *second) {
-            return QString::number(control<QAbstractButton>(m_panel.get(), second)->isChecked());
+        QFETCH(int, field);
+        QFETCH(QString, gesture);
+        const RowField f = RowField(field);
+        const RowSettings shown = unusual();
+        m_panel->showSettings(shown, {f}, QSize(400, 300));
+        // What each control shows while its rows differ.
+        SettingsPanel *p = m_panel.get();
+        const auto checked = [p](const char *a, const char *b) {
+            return control<QAbstractButton>(p, a)->isChecked() || control<QAbstractButton>(p, b)->isChecked();
         };
-        QCOMPARE(QStringList({checked("AspCheck(1)"), checked("PicPos(1)"),
-                              control<QComboBox>(m_panel.get(), "RollValue")->currentText()}),
-                 shown);
-        QCOMPARE(log(), QStringList());
-        // The user's own click on what the panel shows is still the user's choice.
-        control<QAbstractButton>(m_panel.get(), "AspCheck(0)")->click();
-        QCOMPARE(log(), QStringList{pick(ColFit, "OFF")});
+        const QMap<RowField, std::function<bool()>> marked{
+            {RowField::Size, [p] { return control<QComboBox>(p, "SizeMode")->currentIndex() == -1; }},
+            {RowField::ShrinkOnly,
+             [p] { return control<QCheckBox>(p, "ShrinkOnly")->checkState() == Qt::PartiallyChecked; }},
+            {RowField::Fit, [=] { return !checked("AspCheck(0)", "AspCheck(1)"); }},
+            {RowField::Background, [p] { return control<ColorSwatch>(p, "PicBack")->isMixed(); }},
+            {RowField::Position, [=] { return !checked("PicPos(0)", "PicPos(1)"); }},
+            {RowField::Turn, [p] { return control<QComboBox>(p, "RollValue")->currentIndex() == -1; }},
+            {RowField::Level, [p] { return control<QLabel>(p, "CompLabel")->text() == "複数の値"; }},
+            {RowField::Folder,
+             [=] {
+                 return !checked("SaveCheck(0)", "SaveCheck(1)")
+                        && control<QLineEdit>(p, "SaveTxt")->placeholderText() == "（複数の値）";
+             }},
+            {RowField::Metadata, [p] { return control<QComboBox>(p, "MetaChoice")->currentIndex() == -1; }},
+        };
+        QCOMPARE(marked.size(), qsizetype(rowFields().size()));
+        for (auto it = marked.begin(); it != marked.end(); ++it)
+            QVERIFY2(it.value()() == (it.key() == f), qPrintable(QString::fromLatin1(rowField(it.key()).key)));
+        QCOMPARE(m_panel->mixedFields(), QList<RowField>{f});
+        QCOMPARE(m_log, QStringList{});
+        // New rows take the current row's value of a field the rows differ in.
+        QCOMPARE(m_panel->values(), shown);
+
+        perform(gesture);
+        QCOMPARE(m_log.size(), 1);
+        QVERIFY2(m_log[0].startsWith(QStringLiteral("pick ") + QString::fromLatin1(rowField(f).key)),
+                 qPrintable(m_log[0]));
+        QVERIFY(!marked[f]());
+        QCOMPARE(m_panel->mixedFields(), QList<RowField>{});
     }
 
-    // The level bar shows a row's level (a 5.5 at 50) with its caption, and says
-    // nothing: the row keeps its 5.5.
-    void showColorAndLevel()
+    // Showing a row is not choosing: a level of 5.5 shows at 50 and stays 5.5 in the
+    // values, and nothing is said.
+    void showingSaysNothing()
     {
-        m_panel->showColorAndLevel(255, 30);
-        QCOMPARE(log(), QStringList({"caption " + SettingsPanel::levelCaption(30), "swatch 255"}));
+        RowSettings shown = unusual();
+        shown.level = 5.5;
+        m_panel->showSettings(shown);
+        QCOMPARE(m_log, QStringList{});
+        QCOMPARE(control<QScrollBar>(m_panel.get(), "CompressLevel")->value(), 50);
+        QCOMPARE(m_panel->values(), shown);
+        QCOMPARE(control<QComboBox>(m_panel.get(), "RollValue")->currentText(), QStringLiteral("+90°"));
     }
 
     // The size rule: a mode from the list, its value (kept for each mode) and
     // shrink-only. Each change is said once, and new rows take the rule.
     void sizeRuleControls()
     {
-        m_panel->showSize(QSize(640, 480));
-        QSignalSpy picked(m_panel.get(), &SettingsPanel::sizeRulePicked);
+        m_panel->showSettings(RowSettings(), {}, QSize(640, 480));
         auto *value = control<QSpinBox>(m_panel.get(), "SizeValue");
-        QVERIFY(value->isHidden()); // the exact size needs no value
+        QVERIFY(value->isHidden()); // the picture's own size needs no value
+        perform("down SizeMode"); // 横×縦: the size the row has
+        QVERIFY(value->isHidden());
+        QCOMPARE(m_panel->values().size.exact, QSize(640, 480));
         perform("down SizeMode");
         QVERIFY(!value->isHidden());
         QCOMPARE(value->value(), 1600);
@@ -300,61 +336,37 @@ private slots:
         QCOMPARE(value->value(), 50);
         perform("key SizeMode Up; click ShrinkOnly");
         QCOMPARE(value->value(), 1200);
-        const SizeRule expected{SizeRule::LongEdge, {640, 480}, 1200, 50, true};
-        QCOMPARE(m_panel->values().sizeRule, expected);
-        QCOMPARE(picked.count(), 5);
-        QCOMPARE(picked.last().first().value<SizeRule>(), expected);
+        QCOMPARE(m_panel->values().size, (SizeRule{SizeRule::LongEdge, {640, 480}, 1200, 50, true}));
+        QCOMPARE(m_log,
+                 QStringList({pick("size", "640*480"), pick("size", "long 1600"), pick("size", "long 1200"),
+                              pick("size", "percent 50"), pick("size", "long 1200"), pick("shrinkOnly", "shrink")}));
     }
 
-    // The blank turn reads なし on screen and to a screen reader, while new rows take
-    // what they took before: the item's own " ", or "" before any choice, and
-    // typed text verbatim.
-    void turnTexts_data()
+    // Combo boxes are named by what they set, not by the item they show, and their
+    // item is their value.
+    void comboBoxesNamedForScreenReaders_data()
     {
-        QTest::addColumn<QString>("gesture"); // "show <row text>" or "type <text>"; empty: none
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("newRows");
-        QTest::newRow("at start") << ""
-                                  << ""
-                                  << "";
-        QTest::newRow("row holds the blank") << "show  "
-                                             << "なし"
-                                             << " ";
-        QTest::newRow("row holds nothing") << "show "
-                                           << "なし"
-                                           << " ";
-        QTest::newRow("row holds -90°") << "show -90°"
-                                        << "-90°"
-                                        << "-90°";
-        QTest::newRow("typed なし") << "type なし"
-                                    << "なし"
-                                    << " ";
-        QTest::newRow("typed 45") << "type 45"
-                                  << "45"
-                                  << "45";
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("turn") << "RollValue"
+                              << "回転"
+                              << "なし";
+        QTest::newRow("size rule") << "SizeMode"
+                                   << "サイズの指定"
+                                   << "元のサイズ";
+        QTest::newRow("metadata") << "MetaChoice"
+                                  << "メタデータ"
+                                  << "位置情報を除く";
     }
-    void turnTexts()
+    void comboBoxesNamedForScreenReaders()
     {
-        QFETCH(QString, gesture);
-        QFETCH(QString, shown);
-        auto *turn = control<QComboBox>(m_panel.get(), "RollValue");
-        if (gesture.startsWith("type")) {
-            turn->lineEdit()->insert(gesture.mid(5)); // as an input method commits it
-            QTest::keyClick(turn->lineEdit(), Qt::Key_Return);
-        }
-        if (gesture.startsWith("show")) {
-            JobRow job;
-            job.rotation = gesture.mid(5);
-            m_panel->showPictureSettings(job);
-        }
-        QCOMPARE(turn->currentText(), shown);
-        QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(turn);
-        QStringList labels;
-        for (const auto &[label, relation] : heard->relations(QAccessible::Label))
-            labels << label->text(QAccessible::Name);
-        QVERIFY2(labels.contains("回転"), qPrintable(labels.join(", ")));
-        QCOMPARE(heard->text(QAccessible::Value), shown);
-        QTEST(m_panel->values().rotation, "newRows");
+        QFETCH(QString, combo);
+        QAccessibleInterface *heard =
+            QAccessible::queryAccessibleInterface(control<QComboBox>(m_panel.get(), combo.toLatin1()));
+        QCOMPARE(heard->role(), QAccessible::ComboBox);
+        QTEST(heard->text(QAccessible::Name), "name");
+        QTEST(heard->text(QAccessible::Value), "value");
     }
 
     // The level bar, which Tab reaches, shows when it has the keyboard focus.
@@ -402,16 +414,96 @@ private slots:
         QVERIFY2(red.red() > 2 * std::max(red.green(), red.blue()), qPrintable(red.name()));
     }
 
-    // A new row takes the panel as it stands (at start-up the defaults: tst_form1's
-    // filesOnTheCommandLineAreDropped).
+    // A new row takes the panel as it stands.
     void valuesForNewRows()
     {
-        perform("click AspCheck(1); click PicPos(1); type RollValue 45; click SaveCheck(1); key CompressLevel Right;"
-                "click PicBack #ff0000; down MetaChoice");
-        m_panel->setSaveText("/out/");
-        QCOMPARE(describe(m_panel->values()),
-                 describe({false, 255, false, "45", false, "/out/", 60, MetadataChoice::DropAll, {}}));
-        QVERIFY(m_log.contains(pick(ColMetadata, "none", false)));
+        perform("click AspCheck(1); click PicPos(1); down RollValue; key CompressLevel Right;"
+                "click PicBack #ff0000; down MetaChoice; type SaveTxt /");
+        QCOMPARE(m_panel->values(), (RowSettings{{}, false, 255, true, 90, 6, "/", MetadataChoice::DropAll}));
+    }
+
+    // A typed folder: a full path ("~" the home folder), a folder that is there or
+    // one the run will make; a file, a relative path or nothing is refused with the
+    // reason, and the field returns to what it showed.
+    void typedFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("folder"); // empty: refused
+        QTest::addColumn<bool>("made");
+        const QString root = m_dir.path();
+        QTest::newRow("there") << root + "/there" << root + "/there/" << false;
+        QTest::newRow("there, separator and dots") << root + "/there/../there/" << root + "/there/" << false;
+        QTest::newRow("not yet") << root + "/new/deeper" << root + "/new/deeper/" << true;
+        QTest::newRow("home") << "~/" << QDir::homePath() + '/' << false;
+        QTest::newRow("a file") << root + "/file.jpg"
+                                << "" << false;
+        QTest::newRow("inside a file") << root + "/file.jpg/x"
+                                       << "" << false;
+        QTest::newRow("relative") << "there/x"
+                                  << "" << false;
+        QTest::newRow("blank") << "  "
+                               << "" << false;
+    }
+    void typedFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, folder);
+        QFETCH(bool, made);
+        QVERIFY(QDir().mkpath(m_dir.filePath("there")));
+        QFile file(m_dir.filePath("file.jpg"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        m_panel->setSaveText("/before/");
+        auto *field = control<QLineEdit>(m_panel.get(), "SaveTxt");
+        QVERIFY(testui::shown(m_panel.get(), true));
+        field->setFocus();
+        field->selectAll();
+        field->insert(typed);
+        QTest::keyClick(field, Qt::Key_Tab);
+        QCOMPARE(m_log, folder.isEmpty() ? QStringList{} : QStringList{pick("folder", folder)});
+        QCOMPARE(field->text(), folder.isEmpty() ? QStringLiteral("/before/") : folder);
+        QCOMPARE(field->toolTip().isEmpty(), !folder.isEmpty() && !made);
+        QCOMPARE(control<QAbstractButton>(m_panel.get(), "SaveCheck(1)")->isChecked(), !folder.isEmpty());
+        QCOMPARE(m_panel->values().folder, folder);
+        QCOMPARE(QFileInfo::exists(m_dir.filePath("new")), false); // made at the run, not here
+    }
+
+    // Every setting survives a restart through the kept settings, one key a field;
+    // the keys of the release before still give the user's values.
+    void keptSettings()
+    {
+        const QString file = m_dir.filePath("kept.ini");
+        {
+            QSettings s(file, QSettings::IniFormat);
+            m_panel->showSettings(unusual());
+            m_panel->saveTo(s);
+            for (const RowFieldSpec &spec : rowFields())
+                QVERIFY2(s.contains(QStringLiteral("row/") + QString::fromLatin1(spec.key)), spec.key);
+        }
+        SettingsPanel again;
+        again.restoreFrom(QSettings(file, QSettings::IniFormat));
+        QCOMPARE(again.values(), unusual());
+
+        QFile::remove(file);
+        {
+            QSettings s(file, QSettings::IniFormat);
+            for (const auto &[key, value] : QList<std::pair<QString, QVariant>>{{"keepAspect", false},
+                                                                                {"backColor", 255},
+                                                                                {"topLeft", false},
+                                                                                {"rotation", "+90°"},
+                                                                                {"level", 37},
+                                                                                {"sameFolder", false},
+                                                                                {"saveFolder", "/out/"},
+                                                                                {"sizeMode", 2},
+                                                                                {"longEdge", 1200},
+                                                                                {"percent", 25},
+                                                                                {"shrinkOnly", true},
+                                                                                {"metadata", "all"}})
+                s.setValue("panel/" + key, value);
+        }
+        SettingsPanel earlier;
+        earlier.restoreFrom(QSettings(file, QSettings::IniFormat));
+        QCOMPARE(earlier.values(), unusual());
+        QCOMPARE(earlier.saveText(), QStringLiteral("/out/"));
     }
 };
 

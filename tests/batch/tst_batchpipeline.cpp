@@ -4,6 +4,7 @@
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
 #include "compose/picturedecoder.h"
+#include "compose/pictureprobe.h"
 #include "export/programmark.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/jobrows.h"
@@ -514,6 +515,72 @@ private slots:
         QTEST(decodePictureData(out).size, "size");
         QCOMPARE(readBack(out).exif("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
         QCOMPARE(readBack(out).exif("Exif.Image.Orientation"), "1");
+    }
+
+    // Size rules on the files written: the rule asks of the picture as it will be
+    // written, after the EXIF turn and the row's own; a size no output can have
+    // fails its row with the rule named, and the other rows are written.
+    // clang-format off
+    void sizeRulesOnWrittenFiles_data()
+    {
+        QTest::addColumn<QSize>("stored");
+        QTest::addColumn<int>("orientation"); // EXIF
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("turn");
+        QTest::addColumn<bool>("stretched");
+        QTest::addColumn<QSize>("written"); // invalid: the row fails
+        const QSize photo(1001, 667);
+        QTest::newRow("long edge") << photo << 1 << "long 500" << 0 << false << QSize(500, 333);
+        QTest::newRow("long edge, turned +90") << photo << 1 << "long 500" << 90 << false << QSize(333, 500);
+        QTest::newRow("long edge, EXIF turn") << photo << 6 << "long 500" << 0 << false << QSize(333, 500);
+        QTest::newRow("long edge, EXIF turn and -90") << photo << 6 << "long 500" << 270 << false << QSize(500, 333);
+        QTest::newRow("half, halves up") << photo << 1 << "percent 50" << 0 << false << QSize(501, 334);
+        QTest::newRow("half, turned +90") << photo << 1 << "percent 50" << 90 << false << QSize(334, 501);
+        QTest::newRow("own size, turned +90") << photo << 1 << "original" << 90 << false << QSize(667, 1001);
+        QTest::newRow("shrink only, stretched") << QSize(600, 500) << 1 << "640*480 shrink" << 0 << true
+                                                << QSize(600, 450);
+        QTest::newRow("shrink only, long edge larger") << QSize(600, 500) << 1 << "long 800 shrink" << 0 << false
+                                                       << QSize(600, 500);
+        QTest::newRow("1000 % of 3400 x 2000") << QSize(3400, 2000) << 1 << "percent 1000" << 0 << false << QSize();
+    }
+    // clang-format on
+    void sizeRulesOnWrittenFiles()
+    {
+        QFETCH(QSize, stored);
+        QFETCH(int, orientation);
+        QFETCH(QString, rule);
+        QFETCH(int, turn);
+        QFETCH(bool, stretched);
+        QFETCH(QSize, written);
+        const QByteArray picture = withExifOrientation(jpeg(quadrants(stored.width(), stored.height())), orientation);
+        const QStringList paths = sources({"p.jpg", "other.jpg"}, picture);
+        RowSettings settings;
+        rowField(RowField::Size).read(settings, rule);
+        rowField(RowField::ShrinkOnly).read(settings, rule);
+        settings.turn = std::int16_t(turn);
+        settings.keepAspect = !stretched;
+        // As a drop makes the rows: the picture's upright size from its header.
+        QList<std::pair<int, JobRow>> rows;
+        for (const QString &path : paths) {
+            JobRow row = testui::jobFor(path, m_root);
+            row.originalSize = sizeText(probePicture(path).size);
+            writeRowSettings(row, settings);
+            rows.append({int(rows.size()) + 1, row});
+        }
+        rows[1].second.sizeRule = "original"; // a row beside it that can be written
+        rows[1].second.newSize.clear();
+
+        const BatchSummary summary = testbatch::runBatch(planBatch(rows));
+
+        QCOMPARE(summary.saved, written.isValid() ? 2 : 1);
+        if (written.isValid()) {
+            QCOMPARE(summary.problems.size(), 0);
+            QCOMPARE(decodePicture(m_root + "p_b.jpg").size, written);
+        } else {
+            QCOMPARE(summary.problems.size(), 1);
+            QVERIFY2(summary.problems[0].reason.contains("1000 %"), qPrintable(summary.problems[0].reason));
+            QVERIFY(!QFile::exists(m_root + "p_b.jpg"));
+        }
     }
 };
 

@@ -775,7 +775,7 @@ private slots:
         QFETCH(int, choice);
         QFETCH(bool, camera);
         QFETCH(bool, place);
-        QCOMPARE(JobRow().metadata, MetadataChoice::DropLocation); // new rows
+        QCOMPARE(RowSettings().metadata, MetadataChoice::DropLocation); // new rows
         Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
         Exiv2::XmpData xmp = cameraXmp();
         xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";

@@ -36,15 +36,15 @@ private slots:
     {
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("shown"); // "⚠" first: marked as a row that cannot be converted
         QTest::addColumn<QString>("why"); // in the tooltip; empty: no tooltip
         QTest::addColumn<QColor>("swatch"); // invalid: none
         const QColor none;
         QTest::newRow("size") << int(ColNewSize) << "1600*1200" << "1600 × 1200" << "" << none;
         QTest::newRow("size not yet known") << int(ColOriginalSize) << "" << "" << "" << none;
         QTest::newRow("zero side") << int(ColNewSize) << "0*480" << "0 × 480" << "元画像と同じサイズ" << none;
-        QTest::newRow("negative side") << int(ColNewSize) << "-5*480" << "-5 × 480" << "負の値" << none;
-        QTest::newRow("side not a number") << int(ColNewSize) << "x*480" << "x*480" << "数値ではありません" << none;
+        QTest::newRow("negative side") << int(ColNewSize) << "-5*480" << "⚠-5 × 480" << "負の値" << none;
+        QTest::newRow("side not a number") << int(ColNewSize) << "x*480" << "⚠x*480" << "数値ではありません" << none;
         QTest::newRow("keep aspect") << int(ColFit) << "OFF" << "保持" << "縦横比" << none;
         QTest::newRow("stretch") << int(ColFit) << "ON" << "伸縮" << "縦横比" << none;
         QTest::newRow("other fit") << int(ColFit) << "off" << "off" << "伸縮として" << none;
@@ -64,11 +64,23 @@ private slots:
                                      << "#F0F0F0" << QColor(0xF0, 0xF0, 0xF0);
         QTest::newRow("white") << int(ColBackColor) << "16777215" << "白" << "#FFFFFF" << QColor(Qt::white);
         QTest::newRow("red, stored BGR") << int(ColBackColor) << "255" << "#FF0000" << "" << QColor(Qt::red);
-        QTest::newRow("colour not a number") << int(ColBackColor) << "red" << "red" << "数値ではありません" << none;
+        QTest::newRow("colour not a number") << int(ColBackColor) << "red" << "⚠red" << "数値ではありません" << none;
         QTest::newRow("level") << int(ColCompression) << "5" << "5" << "" << none;
         QTest::newRow("level between steps") << int(ColCompression) << "3.7" << "4" << "レベル 4" << none;
-        QTest::newRow("level not a number") << int(ColCompression) << "x" << "x" << "数値ではありません" << none;
+        QTest::newRow("level not a number") << int(ColCompression) << "x" << "⚠x" << "数値ではありません" << none;
         QTest::newRow("path") << int(ColPath) << "/a/b.jpg" << "/a/b.jpg" << "" << none;
+        // A size a rule gave that no output can have is marked when the row is added.
+        QTest::newRow("size past the limits") << int(ColNewSize) << "34000*20000" << "⚠34000 × 20000" << "出力できません"
+                                              << none;
+        QTest::newRow("metadata kept") << int(ColMetadata) << "all" << "すべて残す" << "" << none;
+        QTest::newRow("no place") << int(ColMetadata) << "" << "位置情報を除く" << "" << none;
+        QTest::newRow("nothing kept") << int(ColMetadata) << "none" << "すべて除く" << "" << none;
+        QTest::newRow("own size") << int(ColSizeRule) << "original" << "元のサイズ" << "" << none;
+        QTest::newRow("long edge, shrink only") << int(ColSizeRule) << "long 1600 shrink" << "長辺 1600 px（縮小のみ）"
+                                                << "" << none;
+        QTest::newRow("percent") << int(ColSizeRule) << "percent 50" << "50 %" << "" << none;
+        QTest::newRow("exact") << int(ColSizeRule) << "640*480" << "640 × 480" << "" << none;
+        QTest::newRow("no rule") << int(ColSizeRule) << "" << "指定なし" << "新サイズのとおり" << none;
     }
     // clang-format on
     void readableCells()
@@ -98,9 +110,9 @@ private slots:
             const QImage pixels = option.icon.pixmap(option.decorationSize).toImage();
             QCOMPARE(pixels.pixelColor(pixels.rect().center()), swatch);
         }
-        // A screen reader hears the same, and why in the description.
+        // A screen reader hears the same, without the mark, and why in the description.
         QAccessibleInterface *cell = QAccessible::queryAccessibleInterface(&view)->tableInterface()->cellAt(0, column);
-        QCOMPARE(cell->text(QAccessible::Name), shown);
+        QCOMPARE(cell->text(QAccessible::Name), shown.startsWith(u'⚠') ? shown.mid(1) : shown);
         const QString description = cell->text(QAccessible::Description);
         QVERIFY2(why.isEmpty() ? description.isEmpty() : description.contains(why), qPrintable(description));
 
@@ -154,7 +166,8 @@ private slots:
         wide.compression = "10";
         table.appendJob(testui::jobFor("/p/a.jpg", "/p/"));
         table.appendJob(wide);
-        for (int col : {ColOriginalSize, ColNewSize, ColFit, ColBackColor, ColPosition, ColRotation, ColCompression})
+        for (int col : {ColOriginalSize, ColNewSize, ColFit, ColBackColor, ColPosition, ColRotation, ColCompression,
+                        ColMetadata, ColSizeRule})
             QTRY_VERIFY2(wholeCells(col), qPrintable(table.TextMatrix(0, col)));
         for (int col : {ColArrow, ColReserved9, ColReserved10})
             QCOMPARE(view->columnWidth(col), 100 / kTwipsPerPixel);
@@ -191,6 +204,32 @@ private slots:
         QCoreApplication::processEvents();
         for (int col = 0; col < table.Cols(); ++col)
             QCOMPARE(view->columnWidth(col), widths[col]);
+    }
+
+    // Every column has a name a screen reader says, the ones without a caption too,
+    // and no two share one.
+    void everyHeaderHasAName()
+    {
+        JobTable table;
+        JobListView view(&table);
+        for (int col = 0; col < table.Cols(); ++col)
+            table.setTextMatrix(0, col,
+                                col == ColArrow || col == ColReserved9 || col == ColReserved10
+                                    ? QString()
+                                    : QStringLiteral("列%1").arg(col));
+        table.appendJob(testui::jobFor("/a/b.jpg", "/a/"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QAccessibleTableInterface *grid = QAccessible::queryAccessibleInterface(&view)->tableInterface();
+        QStringList names;
+        for (int col = 0; col < table.Cols(); ++col) {
+            const QList<QAccessibleInterface *> headers =
+                grid->cellAt(0, col)->tableCellInterface()->columnHeaderCells();
+            QCOMPARE(headers.size(), 1);
+            const QString name = headers[0]->text(QAccessible::Name);
+            QVERIFY2(!name.trimmed().isEmpty() && !names.contains(name), qPrintable(QString::number(col)));
+            names << name;
+        }
     }
 };
 

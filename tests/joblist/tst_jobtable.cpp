@@ -24,8 +24,7 @@
 using namespace kestrovia;
 using testui::column;
 
-Q_DECLARE_METATYPE(kestrovia::DropPanelValues)
-Q_DECLARE_METATYPE(kestrovia::SizeRule)
+Q_DECLARE_METATYPE(kestrovia::RowSettings)
 
 namespace {
 
@@ -47,7 +46,7 @@ DropResult drop(JobTable &t, const QStringList &paths, int *reads = nullptr)
     return appendDroppedFiles(t, paths, [reads] {
         if (reads)
             ++*reads;
-        return DropPanelValues{};
+        return RowSettings{};
     });
 }
 
@@ -90,8 +89,8 @@ private slots:
         t.appendJob({"a.jpg", "8*6", "/p/a.jpg", "4*3", "ON", "255", "Center", "+90°", "/out/", "3.7"});
         t.appendJob(t.jobRow(1));
         t.appendJob(t.jobRow(0)); // outside the job rows: an empty row
-        const QStringList cells{"a.jpg",  "8*6",  "/p/a.jpg", "→", "4*3",   "ON", "255",
-                                "Center", "+90°", "",         "",  "/out/", "3.7"};
+        const QStringList cells{"a.jpg", "8*6", "/p/a.jpg", "→",     "4*3", "ON", "255", "Center",
+                                "+90°",  "",    "",         "/out/", "3.7", "",   ""};
         for (int r = 1; r <= 3; ++r) {
             for (int c = 0; c < t.Cols(); ++c)
                 QCOMPARE(t.TextMatrix(r, c), r < 3 || c == ColArrow ? cells[c] : QString());
@@ -132,11 +131,16 @@ private slots:
         QCOMPARE(t.Row(), 0);
         t.setRow(2);
         QCOMPARE(selChange.count(), 1);
-        // RowSel bounds the sort; it highlights nothing and moves nothing.
+        // RowSel bounds the sort and highlights its block; it moves nothing.
         t.setRowSel(4);
-        QCOMPARE(QList<int>({t.Row(), t.RowSel(), int(t.selectionModel()->selectedRows().size())}),
-                 QList<int>({2, 4, 1}));
+        QCOMPARE(QList<int>({t.Row(), t.RowSel()}), QList<int>({2, 4}));
+        QCOMPARE(t.selectedRows(), QList<int>({2, 3, 4}));
         QCOMPARE(selChange.count(), 1);
+        // A selection of rows, the current one among them.
+        t.selectRows({4, 1, 9}, 4);
+        QCOMPARE(t.selectedRows(), QList<int>({1, 4}));
+        QCOMPARE(t.Row(), 4);
+        QCOMPARE(selChange.count(), 2);
     }
 
     // From the current row to RowSel, or every row when they are the same row.
@@ -267,101 +271,78 @@ private slots:
         QCOMPARE(r.notAdded[1].name, QStringLiteral("空"));
     }
 
-    // Each rule works a size out of the picture's own: its shape kept, the other side
-    // rounded to the nearest pixel, never below one; shrink-only never enlarges.
-    void sizeRules_data()
-    {
-        QTest::addColumn<SizeRule>("rule");
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<QSize>("size");
-        const SizeRule longEdge{SizeRule::LongEdge, {}, 1600, 100, false};
-        SizeRule shrinking = longEdge;
-        shrinking.shrinkOnly = true;
-        QTest::newRow("long edge, landscape") << longEdge << QSize(4000, 3000) << QSize(1600, 1200);
-        QTest::newRow("long edge, portrait") << longEdge << QSize(3000, 4000) << QSize(1200, 1600);
-        QTest::newRow("long edge, rounded") << longEdge << QSize(3000, 2000) << QSize(1600, 1067);
-        QTest::newRow("long edge enlarges") << longEdge << QSize(800, 600) << QSize(1600, 1200);
-        QTest::newRow("shrink only keeps a small one") << shrinking << QSize(800, 600) << QSize(800, 600);
-        QTest::newRow("shrink only still shrinks") << shrinking << QSize(4000, 3000) << QSize(1600, 1200);
-        QTest::newRow("half") << SizeRule{SizeRule::Percent, {}, 0, 50, false} << QSize(4000, 3000)
-                              << QSize(2000, 1500);
-        QTest::newRow("never below a pixel")
-            << SizeRule{SizeRule::Percent, {}, 0, 1, false} << QSize(4000, 30) << QSize(40, 1);
-        QTest::newRow("beyond the largest picture")
-            << SizeRule{SizeRule::Percent, {}, 0, 1000, false} << QSize(4000, 3000) << QSize();
-        QTest::newRow("exact, shrink only, fits")
-            << SizeRule{SizeRule::Exact, {1600, 1200}, 0, 0, true} << QSize(800, 600) << QSize(800, 600);
-        QTest::newRow("exact, shrink only, wider")
-            << SizeRule{SizeRule::Exact, {1600, 1200}, 0, 0, true} << QSize(2000, 600) << QSize(1600, 1200);
-    }
-    void sizeRules()
-    {
-        QFETCH(SizeRule, rule);
-        QFETCH(QSize, picture);
-        QTEST(rule.sizeFor(picture), "size");
-    }
-
-    // A row shows its picture's size from the header when it is added, and the
-    // panel's size rule gives its new size from that (exact: left to the first
-    // showing).
+    // A row shows its picture's size from the header when it is added, and its size
+    // rule gives its new size from that, after its own turn.
     void sizesFromTheHeader_data()
     {
-        QTest::addColumn<SizeRule>("rule");
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("turn");
         QTest::addColumn<QStringList>("newSizes"); // of a 400 x 300 and a 30 x 40 picture
-        QTest::newRow("exact") << SizeRule{} << QStringList{"", ""};
-        QTest::newRow("long edge 160") << SizeRule{SizeRule::LongEdge, {}, 160, 100, false}
-                                       << QStringList{"160*120", "120*160"};
-        QTest::newRow("long edge 160, shrink only")
-            << SizeRule{SizeRule::LongEdge, {}, 160, 100, true} << QStringList{"160*120", "30*40"};
-        QTest::newRow("50 percent") << SizeRule{SizeRule::Percent, {}, 0, 50, false} << QStringList{"200*150", "15*20"};
+        QTest::newRow("own size") << "original" << 0 << QStringList{"400*300", "30*40"};
+        QTest::newRow("own size, turned") << "original" << 90 << QStringList{"300*400", "40*30"};
+        QTest::newRow("long edge 160") << "long 160" << 0 << QStringList{"160*120", "120*160"};
+        QTest::newRow("long edge 160, turned") << "long 160" << 270 << QStringList{"120*160", "160*120"};
+        QTest::newRow("long edge 160, shrink only") << "long 160 shrink" << 0 << QStringList{"160*120", "30*40"};
+        QTest::newRow("50 percent") << "percent 50" << 0 << QStringList{"200*150", "15*20"};
+        QTest::newRow("exact") << "64*48" << 90 << QStringList{"64*48", "64*48"};
     }
     void sizesFromTheHeader()
     {
-        QFETCH(SizeRule, rule);
+        QFETCH(QString, rule);
+        QFETCH(int, turn);
         QImage picture(400, 300, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
         QVERIFY(picture.save(m_folder + "wide.jpg", "JPEG"));
         QVERIFY(picture.scaled(30, 40).save(m_folder + "tall.png", "PNG"));
         JobTable t;
-        DropPanelValues panel;
-        panel.sizeRule = rule;
+        RowSettings panel;
+        rowField(RowField::Size).read(panel, rule);
+        rowField(RowField::ShrinkOnly).read(panel, rule);
+        panel.turn = std::int16_t(turn);
         appendDroppedFiles(t, {m_folder + "wide.jpg", m_folder + "tall.png"}, [&] { return panel; });
         QCOMPARE(column(t, ColOriginalSize), QStringList({"400*300", "30*40"}));
         QTEST(column(t, ColNewSize), "newSizes");
+        QCOMPARE(column(t, ColSizeRule), QStringList({rule, rule}));
     }
 
+    // The settings of new rows in their cells: the folder beside the picture unless
+    // one is chosen.
     void panelValues_data()
     {
-        QTest::addColumn<DropPanelValues>("panel");
-        // columns 5 to 8, 11 and 12, then the metadata kept beside them; "*": the file's own folder
+        QTest::addColumn<RowSettings>("panel");
+        // columns 5 to 8, 11 to 14; "*": the file's own folder
         QTest::addColumn<QStringList>("settings");
         using M = MetadataChoice;
-        QTest::newRow("untouched panel") << DropPanelValues{}
-                                         << QStringList{"OFF", "-2147483643", "Top", "", "*", "5", "nolocation"};
-        QTest::newRow("stretch, red, centre, +90, chosen folder, 37, everything kept")
-            << DropPanelValues{false, 255, false, "+90°", false, "/out/", 37, M::KeepAll, {}}
-            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7", "all"};
-        QTest::newRow("chosen place but empty text: own folder, level 0, nothing kept")
-            << DropPanelValues{true, 0, true, " ", false, "", 0, M::DropAll, {}}
-            << QStringList{"OFF", "0", "Top", " ", "*", "0", "none"};
-        QTest::newRow("same folder wins over a text, level 100")
-            << DropPanelValues{true, 16777215, true, "-90°", true, "/out/", 100, M::DropLocation, {}}
-            << QStringList{"OFF", "16777215", "Top", "-90°", "*", "10", "nolocation"};
-        QTest::newRow("typed turn verbatim, level 5")
-            << DropPanelValues{true, 0, true, "abc", true, "", 5, M::DropLocation, {}}
-            << QStringList{"OFF", "0", "Top", "abc", "*", "0.5", "nolocation"};
+        QTest::newRow("untouched panel") << RowSettings{} << QStringList{"OFF", "-2147483643", "Top",     "", "*",
+                                                                         "5",   "nolocation",  "original"};
+        QTest::newRow("stretch, red, centre, +90, chosen folder, 3.7, everything kept")
+            << RowSettings{{}, false, 255, true, 90, 3.7, "/out/", M::KeepAll}
+            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7", "all", "original"};
+        QTest::newRow("black, level 0, nothing kept, long edge")
+            << RowSettings{{SizeRule::LongEdge, {}, 800, 50, true}, true, 0, false, 270, 0, "", M::DropAll}
+            << QStringList{"OFF", "0", "Top", "-90°", "*", "0", "none", "long 800 shrink"};
+        QTest::newRow("white, level 10, half turn, 25 %")
+            << RowSettings{{SizeRule::Percent, {}, 1600, 25, false},
+                           true,
+                           16777215,
+                           false,
+                           180,
+                           10,
+                           "",
+                           M::DropLocation}
+            << QStringList{"OFF", "16777215", "Top", "+180°", "*", "10", "nolocation", "percent 25"};
     }
     void panelValues()
     {
-        QFETCH(DropPanelValues, panel);
+        QFETCH(RowSettings, panel);
         QFETCH(QStringList, settings);
         JobTable t;
         appendDroppedFiles(t, {m_folder + "scan.Bmp"}, [&] { return panel; });
         settings.replaceInStrings(QRegularExpression("^\\*$"), m_folder);
-        QCOMPARE(testui::allCells(t)[1] << t.TextMatrix(1, ColMetadata),
-                 QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""}) + settings.mid(0, 4)
-                     + QStringList({"", ""}) + settings.mid(4));
-        QCOMPARE(metadataText(t.jobRow(1).metadata), settings.last());
+        QCOMPARE(testui::allCells(t)[1], QStringList({"scan.Bmp", "", m_folder + "scan.Bmp", "→", ""})
+                                             + settings.mid(0, 4) + QStringList({"", ""}) + settings.mid(4));
+        // What the row holds reads back as what it was given.
+        QCOMPARE(rowSettingsOf(t.jobRow(1)), panel);
     }
 
     // List order, duplicates kept, the panel read once per taken name; a second

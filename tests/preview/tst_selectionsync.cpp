@@ -35,16 +35,10 @@ namespace {
 const QRgb kGrey = qRgb(0x80, 0x80, 0x80);
 constexpr int kGreyValue = 0x808080; // the rows' background colour
 
-// What the sync showed in the panel.
+// The panel's complete-preview switch.
 struct FakePanel : JobPanel {
     bool complete = false;
-    QList<JobRow> pictureSettings;
-    std::optional<std::pair<std::int32_t, int>> colorAndLevel;
-    QSize size;
     bool completePreview() const override { return complete; }
-    void showPictureSettings(const JobRow &job) override { pictureSettings << job; }
-    void showColorAndLevel(std::int32_t color, int levelScroll) override { colorAndLevel = {color, levelScroll}; }
-    void showSize(QSize pixels) override { size = pixels; }
 };
 
 // The parts the sync works with, no main window.
@@ -101,11 +95,10 @@ private slots:
     }
 
     // The first showing records the picture's size from its header at once, before
-    // any pixel is decoded; a row without a new size shows the picture as it is and
-    // takes its size, while a size copied to every row (or typed) before the row
-    // was ever shown survives. Otherwise the job's composition is shown: fitted on
-    // its background, and turned only in the complete preview. The panel shows the
-    // row at once; the pixels and the window's size follow.
+    // any pixel is decoded; a row without a new size takes the picture's own, while
+    // a size copied to every row (or typed) before the row was ever shown survives.
+    // The job's composition is shown: fitted on its background, and turned only in
+    // the complete preview; the pixels and the window's size follow.
     // clang-format off
     void showing_data()
     {
@@ -143,12 +136,6 @@ private slots:
         // While the picture is held: the row and the panel are done already.
         QCOMPARE(rig.table.TextMatrix(1, ColOriginalSize), QStringLiteral("640*480"));
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize), sizeText(shown));
-        // The picture as it is leaves the panel's turn, fit and position as they were.
-        QCOMPARE(rig.panel.pictureSettings.size(), newSize.isEmpty() ? 0 : 1);
-        if (!newSize.isEmpty())
-            QCOMPARE(rig.panel.pictureSettings[0].rotation, rotation);
-        QCOMPARE(rig.panel.size, shown);
-        QCOMPARE(rig.panel.colorAndLevel, std::make_optional(std::pair<std::int32_t, int>{kGreyValue, 50}));
         QVERIFY(rig.sync.isBusy() && rig.sync.followsResize());
         rig.gate.open();
         QVERIFY(rig.settled());
@@ -207,7 +194,6 @@ private slots:
             rig.preview.resize(rig.preview.width() + step, rig.preview.height());
             widened += qRound(step * ratio);
             QCOMPARE(rig.table.TextMatrix(2, ColNewSize), QStringLiteral("%1*300").arg(widened));
-            QCOMPARE(rig.panel.size, QSize(widened, 300));
             QCOMPARE(rig.preview.clientPixelSize(), QSize(widened, 300));
         }
         QCOMPARE(rig.table.TextMatrix(1, ColNewSize) + rig.table.TextMatrix(3, ColNewSize), QString());
@@ -260,17 +246,15 @@ private slots:
         QTest::addColumn<QString>("content"); // "picture", "cut" or "none"
         QTest::addColumn<bool>("first");
         QTest::addColumn<QString>("size");
-        QTest::addColumn<bool>("panelShown");
-        QTest::newRow("missing, first showing") << "none" << true << "" << false;
-        QTest::newRow("damaged, shown before") << "cut" << false << "200*100" << true;
-        QTest::newRow("size not a number") << "picture" << false << "abc*100" << false;
+        QTest::newRow("missing, first showing") << "none" << true << "";
+        QTest::newRow("damaged, shown before") << "cut" << false << "200*100";
+        QTest::newRow("size not a number") << "picture" << false << "abc*100";
     }
     void aRowThatCannotBeShownSaysWhy()
     {
         QFETCH(QString, content);
         QFETCH(bool, first);
         QFETCH(QString, size);
-        QFETCH(bool, panelShown);
         const QString path = m_dir.filePath(content + ".jpg");
         const QByteArray photo = jpeg(quadrants(64, 48));
         if (content != "none")
@@ -294,7 +278,6 @@ private slots:
         const Surface &area = *rig.preview.PicPreview();
         QVERIFY2(area.message().contains(reason), qPrintable(area.message()));
         QVERIFY(area.picture().isNull());
-        QCOMPARE(rig.panel.size.isValid(), panelShown);
         QVERIFY(!rig.sync.followsResize());
         rig.preview.resize(rig.preview.size() + QSize(30, 30));
         QCOMPARE(testui::allCells(rig.table), before);
