@@ -5,9 +5,7 @@
 #include "compose/metadatablocks.h"
 #include "compose/pictureformat.h"
 #include "compose/rowsplit.h"
-#include "export/converter.h"
 #include "export/export.h"
-#include "export/outputname.h"
 #include "export/staletemp.h"
 #include "platform/failure.h"
 #include "platform/stop.h"
@@ -109,11 +107,9 @@ Result BatchPipeline::Run::convert(const PlannedRow &p)
         // The cells are converted before anything is decoded, so that a text that
         // is not a number fails the row at once.
         const Job job = readJob(p.job);
-        const bool halfChroma = !fullChroma(jpegQuality(job.level));
-        // A photo only scaled to the canvas goes through its colour planes; every
-        // other job through the RGB canvas the preview shows.
-        const ComposedJob composed =
-            composeJobFile(job, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+        // A photo only scaled to the canvas goes through its colour planes when it
+        // becomes a JPEG; every other job through the RGB canvas the preview shows.
+        const ComposedJob composed = composeJobFile(job, true, {}, planeRoute(job));
         checkPoint();
         r.jpeg = composed.planes ? encodeJob(*composed.planes, job, composed.blocks)
                                  : encodeJob(composed.canvas, job, composed.blocks, composed.iccProfile);

@@ -255,7 +255,7 @@ PlannedRow Planner::plan(int row, const JobRow &job, BatchPlan &plan)
     PlannedRow p;
     p.row = row;
     p.job = job;
-    p.output = outputPath(job.saveFolder, job.fileName);
+    p.output = outputPath(job.saveFolder, job.fileName, job.format);
     const QString folder = QFileInfo(p.output).absolutePath();
     if (!folderUsable(p, folder) || sameOutput(p, folder, plan))
         return p;

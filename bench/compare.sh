@@ -13,7 +13,8 @@
 #   case=mixed200 rows=200 ours_ms=… ours_peak_mb=… vips_par_ms=… vips_peak_mb=…
 #   case=huge300mp ours_ms=… vips_ms=… ours_vs_vips=… ours_peak_mb=… vips_peak_mb=…
 #   case=floor420 / case=floor444 ours_ms=… floor_ms=… ours_vs_floor=… ours_peak_mb=…
-#   case=levels level=… quality=… chroma=… ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
+#   case=levels format=… level=… <settings> ours_kb=… ours_ssim=… step=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
+#   case=formats format=… level=… ours_ms=… vips_par_ms=… ours_vs_vips=… ours_peak_mb=… ours_kb=… ours_ssim=… vips_kb=… vips_ssim=… ours_vs_vips_size=…
 #   case=preview_click mp=… first_ms=… first_shown=…/… exact_ms=… alone_ms=… exact_vs_alone=… first_alone_ms=… longest_gap_ms=…
 #   case=preview_return mp=24 exact_ms=… longest_gap_ms=…
 #   case=preview_drag mp=24 steps=30 longest_gap_ms=… final_ms=…
@@ -41,10 +42,17 @@
 # there are cores.
 # levels (not run by default: CASES=levels): the batch's photos at each of the 11
 # compression levels, ours as the batch writes them beside vipsthumbnail at the
-# level's quality (with optimised tables, as ours); per level the mean output size
-# in KB, the mean SSIM (luma, 11x11 Gaussian window) of each tool's JPEG against
-# its own lossless rendering (ours: the composed canvas; vips: vipsthumbnail to
-# PNG), and step, the size's ratio to the level before.
+# level's settings (JPEG: the quality, with optimised tables as ours; WebP, AVIF,
+# PNG: the quality, libaom speed or zlib level of our table, kestrovia_bench
+# vipsoptions); per level the mean output size in KB, the mean SSIM (luma, 11x11
+# Gaussian window) of each tool's file against its own lossless rendering (ours:
+# the composed canvas; vips: vipsthumbnail to PNG), and step, the size's ratio to
+# the level before. FORMATS="jpeg webp avif png" picks the formats (default jpeg).
+# formats (not run by default: CASES=formats): the batch's 20 photos in each of
+# FORMATS (default all four) at each of FORMAT_LEVELS (default "0 5 8"): our batch
+# (one process) against vipsthumbnail writing the same format at the same settings
+# (one process a file, as many at a time as there are cores), timed as the batch
+# case; then each tool's mean size and SSIM against its own lossless rendering.
 # preview: the preview through the real main window on the offscreen platform
 # (preview_bench; photo-like 12, 24 and 50 MP JPEGs made once in PREVIEW_PICTURES,
 # default <build-dir>/bench-preview, each row to 1600*1200): a click on a row, from
@@ -58,7 +66,7 @@
 # declare far more than their data holds, a PNG chunk claiming gigabytes), run as
 # a batch row: one line each, case=bombs file=… ours_ms=… ours_peak_mb=….
 # CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
-# the batch; the others are named: "mixed200 huge300mp floor420 floor444 bombs levels").
+# the batch; the others are named: "mixed200 huge300mp floor420 floor444 bombs levels formats").
 # OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
 # on the same pictures in the same invocation, for cases a-d, batch, floor420 and
 # floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
@@ -263,24 +271,54 @@ if has bombs; then
     done
 fi
 
+# The extension of a format's files.
+extension() { case $1 in jpeg) echo jpg ;; *) echo "$1" ;; esac; }
+
 if has levels; then
     pictures=${BATCH_PICTURES:-$build/bench-batch}
     log "levels: pictures in $pictures"
     "$bench" batchpictures "$pictures" >&2
     ls "$pictures"/*.jpg >"$work/levels.list"
     mkdir -p "$work/levels/vips/ref"
-    log "case levels: vipsthumbnail, lossless and at each level's quality"
+    log "case levels: vipsthumbnail, lossless"
     xargs -a "$work/levels.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/levels/vips/ref/%s.png"
-    level=0
-    for q in $qualities; do
-        mkdir -p "$work/levels/vips/$level"
-        xargs -a "$work/levels.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 \
-            -o "$work/levels/vips/$level/%s.jpg[Q=$q,optimize_coding]"
-        level=$((level + 1))
-    done
-    log "case levels: ours, and the scores"
-    lines="${lines}$("$bench" levels "$pictures" "$work/levels")
+    for format in ${FORMATS:-jpeg}; do
+        log "case levels: vipsthumbnail, $format at each level's settings"
+        level=0
+        for options in $("$bench" vipsoptions "$format"); do
+            mkdir -p "$work/levels/vips/$format/$level"
+            xargs -a "$work/levels.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 \
+                -o "$work/levels/vips/$format/$level/%s.$(extension "$format")[$options]"
+            level=$((level + 1))
+        done
+        log "case levels: ours in $format, and the scores"
+        lines="${lines}$("$bench" levels "$pictures" "$work/levels" "$format")
 "
+    done
+fi
+
+if has formats; then
+    pictures=${BATCH_PICTURES:-$build/bench-batch}
+    log "formats: pictures in $pictures"
+    "$bench" batchpictures "$pictures" >&2
+    ls "$pictures"/*.jpg >"$work/formats.list"
+    mkdir -p "$work/formats/ref"
+    xargs -a "$work/formats.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 -o "$work/formats/ref/%s.png"
+    for format in ${FORMATS:-jpeg webp avif png}; do
+        for level in ${FORMAT_LEVELS:-0 5 8}; do
+            options=$("$bench" vipsoptions "$format" | sed -n "$((level + 1))p")
+            ours=$work/formats/$format-$level/ours vips=$work/formats/$format-$level/vips
+            mkdir -p "$ours" "$vips"
+            log "case formats: $format level $level, ours"
+            o=$(timed "$bench" --format "$format" --level "$level" batch "$pictures" "$ours")
+            log "case formats: $format level $level, vipsthumbnail [$options], $cores at a time"
+            v=$(timed xargs -a "$work/formats.list" -d '\n' -P "$cores" -n 1 vipsthumbnail -s 1600x1200 \
+                -o "$vips/%s.$(extension "$format")[$options]")
+            score=$("$bench" formatscore "$pictures" "$ours" "$vips" "$work/formats/ref" "$format")
+            lines="${lines}case=formats format=$format level=$level ours_ms=$(ms "$o") vips_par_ms=$(ms "$v") ours_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") ours_peak_mb=$(mb "$o") $score
+"
+        done
+    done
 fi
 
 if has preview; then

@@ -17,7 +17,15 @@
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
 //   kestrovia_bench ppm <file> <w> <h>            a photo-like PPM (the codec floor's input)
 //   kestrovia_bench qualities                     the JPEG quality of each level, 0 to 10
-//   kestrovia_bench levels <pictures> <work>      size and SSIM of each level's batch
+//   kestrovia_bench levels <pictures> <work> [format]
+//                                                 size and SSIM of each level's batch
+//   kestrovia_bench formatscore <pictures> <ours> <vips> <vips-ref> <format>
+//                                                 size and SSIM of one batch's outputs
+//                                                 beside vipsthumbnail's
+//   kestrovia_bench vipsoptions <format>          vips' save options for each level
+//   kestrovia_bench calibrate <pictures> <format> [count] [speed]
+//                                                 each level's quality for the format
+//                                                 whose SSIM matches JPEG's at that level
 //   kestrovia_bench bombs <folder>                the decoder tests' hostile files
 //   kestrovia_bench hostile <folder>              the hostile and heavy files hostile.sh
 //                                                 runs through the program (sparse where
@@ -29,9 +37,12 @@
 //   kestrovia_bench refuse <picture> <folder>     one batch row of case a; succeeds when
 //                                                 the picture is refused or converted
 //
+// Options before the command: --format jpeg|webp|avif|png (default jpeg),
+// --level 0..10 (default 5) and --transparent (透明を残す) set the output of run
+// and batch.
 // Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
-// The batch runs every picture to 1600*1200 "OFF" "Center" at level 5 (標準);
+// The batch runs every picture to 1600*1200 "OFF" "Center" at the level;
 // with rows beyond the number of pictures, the pictures are named again with
 // outputs in <out>/1, <out>/2, ... (a batch never writes one file twice).
 
@@ -42,7 +53,9 @@
 #include "compose/picturedecoder.h"
 #include "export/converter.h"
 #include "export/export.h"
+#include "export/levels.h"
 #include "export/outputname.h"
+#include "export/writers.h"
 #include "platform/failure.h"
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
@@ -74,6 +87,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -95,9 +109,18 @@ int make(const QString &folder)
     return 0;
 }
 
-int run(const QString &which, const QString &picture, const QString &folder)
+// The output the options ask for (--format, --level).
+struct Output {
+    OutputFormat format = OutputFormat::Jpeg;
+    int level = 5;
+    bool transparent = false;
+};
+
+int run(const QString &which, const QString &picture, const QString &folder, const Output &output)
 {
-    JobRow job = benchpics::benchRow(picture, folder + u'/');
+    JobRow job = benchpics::benchRow(picture, folder + u'/', output.level);
+    job.format = output.format;
+    job.keepTransparency = output.transparent;
     if (which == u"b" || which == u"preview_complete")
         job.rotation = QStringLiteral("+90°");
     if (which == u"c")
@@ -129,12 +152,10 @@ int run(const QString &which, const QString &picture, const QString &folder)
     };
     // As a batch row: decoded in bands straight from the file, by the colour planes
     // where the job allows.
-    const bool halfChroma = !fullChroma(jpegQuality(read.level));
-    const ComposedJob composed =
-        composeJobFile(read, true, {}, halfChroma ? PlaneRoute::HalfChroma : PlaneRoute::FullChroma);
+    const ComposedJob composed = composeJobFile(read, true, {}, planeRoute(read));
     step("compose");
     // Each run replaces the previous run's output, as after the user's yes.
-    writeJobOutput(outputPath(job.saveFolder, job.fileName),
+    writeJobOutput(outputPath(job.saveFolder, job.fileName, read.format),
                    composed.planes ? encodeJob(*composed.planes, read, {})
                                    : encodeJob(composed.canvas, read, {}, composed.iccProfile),
                    WriteMode::Replace);
@@ -189,11 +210,12 @@ int batchPictures(const QString &folder, int subsamp = TJSAMP_420)
     return ok && manifest.open(QIODevice::WriteOnly) && manifest.write(batchManifest(folder)) > 0 ? 0 : 1;
 }
 
-// The batch's rows: each *.jpg of pictures in name order, to 1600*1200 "OFF"
-// "Center" at level, repeated until there are rows of them (rows < 1: each once);
-// the k-th repetition writes to out/k, made here (the first to out itself, which
-// must exist).
-QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows, int level = 5)
+// The batch's rows: each picture of pictures in name order, to 1600*1200 "OFF"
+// "Center" at the output's level and format, repeated until there are rows of them
+// (rows < 1: each once); the k-th repetition writes to out/k, made here (the first
+// to out itself, which must exist).
+QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &out, int rows,
+                                        const Output &output = {})
 {
     const QStringList names =
         QDir(pictures).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.png"), QStringLiteral("*.tif"),
@@ -208,7 +230,10 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
         const QString folder = k == 0 ? out : out + u'/' + QString::number(k);
         if (k > 0 && i % names.size() == 0)
             QDir(out).mkdir(QString::number(k));
-        list.append({i + 1, benchpics::benchRow(pictures + u'/' + name, folder + u'/', level)});
+        JobRow row = benchpics::benchRow(pictures + u'/' + name, folder + u'/', output.level);
+        row.format = output.format;
+        row.keepTransparency = output.transparent;
+        list.append({i + 1, row});
     }
     return list;
 }
@@ -469,16 +494,17 @@ QImage readPicture(const QString &path)
     return f.open(QIODevice::ReadOnly) ? decodePictureData(f.readAll()).image : QImage();
 }
 
-// One level of the batch: total bytes of the outputs in folder and their mean SSIM
-// against the lossless renderings (reference, by picture name), or {0, 0} when an
-// output is missing.
-std::pair<qint64, double> levelScore(const QString &folder, const QStringList &names, const QString &suffix,
+// One level of the batch: total bytes of the outputs in folder (named by output
+// from the pictures' names) and their mean SSIM against the lossless renderings
+// (reference, by picture), or {0, 0} when an output is missing.
+std::pair<qint64, double> levelScore(const QString &folder, const QStringList &names,
+                                     const std::function<QString(const QString &)> &output,
                                      const std::function<QImage(int)> &reference)
 {
     qint64 bytes = 0;
     double total = 0;
     for (int i = 0; i < names.size(); ++i) {
-        const QString path = folder + u'/' + QFileInfo(names[i]).completeBaseName() + suffix;
+        const QString path = folder + u'/' + output(names[i]);
         const QImage out = readPicture(path);
         const QImage ref = reference(i);
         if (out.isNull() || out.size() != ref.size())
@@ -489,44 +515,245 @@ std::pair<qint64, double> levelScore(const QString &folder, const QStringList &n
     return {bytes, names.isEmpty() ? 0 : total / double(names.size())};
 }
 
-// Every level's batch of the *.jpg in pictures, as the program writes it, into
-// work/ours/<level>; then one line per level with the outputs' total size and mean
-// SSIM against our own lossless canvas, beside vipsthumbnail's outputs at the same
-// quality in work/vips/<level>/<name>.jpg scored against its own lossless
-// rendering work/vips/ref/<name>.png (left out when those are missing). step is the
-// size's ratio to the level before.
-int levels(const QString &pictures, const QString &work)
+// What a level means to the format's encoder, for the tables' lines.
+QString levelSettings(OutputFormat format, int level)
+{
+    const auto l = std::int16_t(level);
+    switch (format) {
+    case OutputFormat::WebP: {
+        const WebpSettings s = webpSettings(l);
+        return QStringLiteral("%1=%2 method=%3")
+            .arg(s.lossless ? QStringLiteral("lossless_effort") : QStringLiteral("quality"))
+            .arg(s.quality)
+            .arg(s.method);
+    }
+    case OutputFormat::Avif: {
+        const AvifSettings s = avifSettings(l);
+        return QStringLiteral("%1 chroma=%2 speed=%3")
+            .arg(s.lossless ? QStringLiteral("lossless") : QStringLiteral("quality=%1").arg(s.quality))
+            .arg(s.lossless || s.fullChroma ? QStringLiteral("4:4:4") : QStringLiteral("4:2:0"))
+            .arg(s.speed);
+    }
+    case OutputFormat::Png: {
+        return QStringLiteral("zlib=%1 filters=all").arg(pngSettings(l).zlibLevel);
+    }
+    case OutputFormat::Jpeg: break;
+    }
+    const int quality = jpegQuality(l);
+    return QStringLiteral("quality=%1 chroma=%2")
+        .arg(quality)
+        .arg(QLatin1String(fullChroma(quality) ? "4:4:4" : "4:2:0"));
+}
+
+// The same settings as a vips saver's options for its [...] suffix, so that the
+// comparison runs vips at our settings: one line per level.
+int vipsOptions(OutputFormat format)
+{
+    for (int level = 0; level <= 10; ++level) {
+        const auto l = std::int16_t(level);
+        QString options;
+        switch (format) {
+        case OutputFormat::WebP: {
+            const WebpSettings s = webpSettings(l);
+            options = QStringLiteral("%1Q=%2,effort=%3")
+                          .arg(s.lossless ? QStringLiteral("lossless,") : QString())
+                          .arg(s.quality)
+                          .arg(s.method);
+            break;
+        }
+        case OutputFormat::Avif: {
+            // vips' effort is libaom's speed counted the other way.
+            const AvifSettings s = avifSettings(l);
+            options = QStringLiteral("compression=av1,%1,effort=%2,subsample_mode=%3")
+                          .arg(s.lossless ? QStringLiteral("lossless") : QStringLiteral("Q=%1").arg(s.quality))
+                          .arg(9 - s.speed)
+                          .arg(s.lossless || s.fullChroma ? QStringLiteral("off") : QStringLiteral("on"));
+            break;
+        }
+        case OutputFormat::Png: {
+            options = QStringLiteral("compression=%1,filter=all").arg(pngSettings(l).zlibLevel);
+            break;
+        }
+        case OutputFormat::Jpeg: options = QStringLiteral("Q=%1,optimize_coding").arg(jpegQuality(l)); break;
+        }
+        std::printf("%s\n", qPrintable(options));
+    }
+    return 0;
+}
+
+// Our lossless renderings of the batch's photos: the composed canvases.
+std::vector<QImage> canvasesOf(const QList<std::pair<int, JobRow>> &rows)
+{
+    std::vector<QImage> canvases;
+    for (const auto &[row, job] : rows)
+        canvases.push_back(composeJob(readJob(job), loadJobSource(readJob(job))));
+    return canvases;
+}
+
+// Every level's batch of the *.jpg in pictures in format, as the program writes it,
+// into work/ours/<format>/<level>; then one line per level with the outputs' mean
+// size and mean SSIM against our own lossless canvas, beside vipsthumbnail's
+// outputs at the same settings in work/vips/<format>/<level>/<name>.<extension>
+// scored against its own lossless rendering work/vips/ref/<name>.png (left out
+// when those are missing). step is the size's ratio to the level before.
+int levels(const QString &pictures, const QString &work, OutputFormat format)
 {
     const QStringList names = QDir(pictures).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
     if (names.isEmpty())
         return 1;
-    std::vector<QImage> canvases;
-    for (const auto &[row, job] : batchRows(pictures, work, 0))
-        canvases.push_back(composeJob(readJob(job), loadJobSource(readJob(job))));
+    const std::vector<QImage> canvases = canvasesOf(batchRows(pictures, work, 0));
     const auto ours = [&](int i) { return canvases[size_t(i)]; };
     const auto vipsRef = [&](int i) {
         return QImage(work + QStringLiteral("/vips/ref/") + QFileInfo(names[i]).completeBaseName()
                       + QStringLiteral(".png"));
     };
+    const QString ext = outputExtension(format), formatName = formatText(format).toString();
     qint64 previous = 0;
     for (int level = 0; level <= 10; ++level) {
-        const QString folder = work + QStringLiteral("/ours/") + QString::number(level);
+        const QString folder = work + QStringLiteral("/ours/%1/%2").arg(formatName).arg(level);
         QDir().mkpath(folder);
-        if (runRows(batchRows(pictures, folder, 0, level)) != 0)
+        if (runRows(batchRows(pictures, folder, 0, {format, level})) != 0)
             return 1;
-        // The batch names a JPEG source's output <name>_b.jpg.
-        const auto [bytes, score] = levelScore(folder, names, QStringLiteral("_b.jpg"), ours);
-        const auto [vipsBytes, vipsScore] = levelScore(work + QStringLiteral("/vips/") + QString::number(level), names,
-                                                       QStringLiteral(".jpg"), vipsRef);
-        const int quality = jpegQuality(std::int16_t(level));
-        std::printf("case=levels level=%d quality=%d chroma=%s ours_kb=%.0f ours_ssim=%.4f step=%.2f", level, quality,
-                    fullChroma(quality) ? "4:4:4" : "4:2:0", bytes / 1024.0 / double(names.size()), score,
+        const auto [bytes, score] = levelScore(
+            folder, names, [&](const QString &name) { return outputFileName(name, format); }, ours);
+        const auto [vipsBytes, vipsScore] = levelScore(
+            work + QStringLiteral("/vips/%1/%2").arg(formatName).arg(level), names,
+            [&](const QString &name) { return QFileInfo(name).completeBaseName() + u'.' + ext; }, vipsRef);
+        std::printf("case=levels format=%s level=%d %s ours_kb=%.0f ours_ssim=%.4f step=%.2f", qPrintable(formatName),
+                    level, qPrintable(levelSettings(format, level)), bytes / 1024.0 / double(names.size()), score,
                     previous > 0 ? double(bytes) / double(previous) : 0.0);
         if (vipsBytes > 0)
             std::printf(" vips_kb=%.0f vips_ssim=%.4f ours_vs_vips_size=%.2f",
                         vipsBytes / 1024.0 / double(names.size()), vipsScore, double(bytes) / double(vipsBytes));
         std::printf("\n");
+        std::fflush(stdout);
         previous = bytes;
+    }
+    return 0;
+}
+
+// The outputs of one batch in format: ours in folder and vipsthumbnail's in vips
+// (<name>.<extension>), each scored against its own lossless rendering (ours: the
+// composed canvas; vips: vipsRef/<name>.png). One line: mean size in KB and mean
+// SSIM of each, and the ratio of the sizes.
+int formatScore(const QString &pictures, const QString &folder, const QString &vips, const QString &vipsRef,
+                OutputFormat format)
+{
+    const QStringList names = QDir(pictures).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    if (names.isEmpty())
+        return 1;
+    const std::vector<QImage> canvases = canvasesOf(batchRows(pictures, folder, 0));
+    const auto [bytes, score] = levelScore(
+        folder, names, [&](const QString &name) { return outputFileName(name, format); },
+        [&](int i) { return canvases[size_t(i)]; });
+    const auto [vipsBytes, vipsScore] = levelScore(
+        vips, names,
+        [&](const QString &name) { return QFileInfo(name).completeBaseName() + u'.' + outputExtension(format); },
+        [&](int i) {
+            return QImage(vipsRef + u'/' + QFileInfo(names[i]).completeBaseName() + QStringLiteral(".png"));
+        });
+    const double n = double(names.size());
+    std::printf("ours_kb=%.0f ours_ssim=%.4f vips_kb=%.0f vips_ssim=%.4f ours_vs_vips_size=%.2f\n", bytes / 1024.0 / n,
+                score, vipsBytes / 1024.0 / n, vipsScore, vipsBytes > 0 ? double(bytes) / double(vipsBytes) : 0.0);
+    return bytes > 0 ? 0 : 1;
+}
+
+// Each level's quality for format, chosen so that the mean SSIM of its outputs
+// matches JPEG's at that level: of the lowest quality whose SSIM is at least
+// JPEG's (found by bisection over 0..100) and the one below it, the nearer, on
+// `count` of the batch's photos (spread over them), encoded in memory at the
+// level's other settings (libaom at speed, when given). One line per level:
+// JPEG's SSIM, the quality chosen, its SSIM and mean size, and the SSIM of the
+// two qualities around the step.
+int calibrate(const QString &pictures, OutputFormat format, int count, int speed)
+{
+    QList<std::pair<int, JobRow>> rows = batchRows(pictures, QDir::tempPath(), 0);
+    if (rows.isEmpty() || format == OutputFormat::Jpeg || format == OutputFormat::Png)
+        return 1;
+    QList<std::pair<int, JobRow>> chosen;
+    count = std::clamp(count, 1, int(rows.size()));
+    for (int i = 0; i < count; ++i)
+        chosen.append(rows[i * int(rows.size()) / count]);
+    const std::vector<QImage> canvases = canvasesOf(chosen);
+    // Mean SSIM, size and encoding time (of the encoding thread, so that other
+    // load on the machine counts little) of the canvases through encode, two
+    // pictures at a time.
+    struct Score {
+        double ssim = 0, kb = 0, ms = 0;
+    };
+    const auto score = [&](const std::function<QByteArray(const QImage &)> &encode) {
+        std::vector<Score> each(canvases.size());
+        const auto work = [&](size_t first) {
+            for (size_t i = first; i < canvases.size(); i += 2) {
+                timespec t0{}, t1{};
+                clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+                const QByteArray file = encode(canvases[i]);
+                clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+                each[i] = {ssim(canvases[i], decodePictureData(file).image), file.size() / 1024.0,
+                           (t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6};
+            }
+        };
+        std::thread other(work, 1);
+        work(0);
+        other.join();
+        Score mean;
+        for (const Score &e : each) {
+            mean.ssim += e.ssim / double(each.size());
+            mean.kb += e.kb / double(each.size());
+            mean.ms += e.ms / double(each.size());
+        }
+        return mean;
+    };
+    // CALIBRATE_LEVELS="5 8" measures those levels only.
+    QList<int> levels;
+    for (const QString &l : qEnvironmentVariable("CALIBRATE_LEVELS").split(u' ', Qt::SkipEmptyParts))
+        levels.append(l.toInt());
+    if (levels.isEmpty())
+        levels = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    for (int level : levels) {
+        const auto l = std::int16_t(level);
+        Job jpegJob;
+        jpegJob.level = l;
+        const Score jpeg = score([&](const QImage &c) { return encodeJob(c, jpegJob); });
+        const double target = jpeg.ssim;
+        const auto at = [&](int quality) {
+            return score([&](const QImage &c) {
+                if (format == OutputFormat::WebP) {
+                    WebpSettings s = webpSettings(l);
+                    s.lossless = false;
+                    s.quality = quality;
+                    return encodeWebp(c, s);
+                }
+                AvifSettings s = avifSettings(l);
+                s.lossless = false;
+                s.quality = quality;
+                if (speed >= 0)
+                    s.speed = speed;
+                return encodeAvif(c, s);
+            });
+        };
+        int lo = 0, hi = 100; // the answer lies in [lo, hi]
+        std::map<int, Score> seen;
+        const auto measured = [&](int q) {
+            if (!seen.count(q))
+                seen[q] = at(q);
+            return seen[q];
+        };
+        while (lo < hi) {
+            const int mid = (lo + hi) / 2;
+            if (measured(mid).ssim >= target)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        const double above = measured(lo).ssim, below = lo > 0 ? measured(lo - 1).ssim : 0.0;
+        const int chosen = lo > 0 && target - below < above - target ? lo - 1 : lo;
+        const Score found = measured(chosen);
+        std::printf("case=calibrate format=%s level=%d jpeg_ssim=%.4f jpeg_kb=%.0f jpeg_ms=%.0f quality=%d ssim=%.4f "
+                    "kb=%.0f ms=%.0f ssim_at_%d=%.4f ssim_at_%d=%.4f\n",
+                    qPrintable(formatText(format).toString()), level, target, jpeg.kb, jpeg.ms, chosen, found.ssim,
+                    found.kb, found.ms, lo - 1, below, lo, above);
+        std::fflush(stdout);
     }
     return 0;
 }
@@ -698,12 +925,26 @@ int main(int argc, char **argv)
         return timeCommand(std::max(1, std::atoi(argv[2])), argv + 4);
 
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    Output output;
+    // The output options, wherever they stand.
+    output.transparent = args.removeAll(QStringLiteral("--transparent")) > 0;
+    for (qsizetype i = 1; i + 1 < args.size();) {
+        if (args[i] == u"--format" && outputFormatOf(args[i + 1])) {
+            output.format = *outputFormatOf(args[i + 1]);
+        } else if (args[i] == u"--level") {
+            output.level = std::clamp(args[i + 1].toInt(), 0, 10);
+        } else {
+            ++i;
+            continue;
+        }
+        args.remove(i, 2);
+    }
     try {
         if (args.size() == 3 && args[1] == u"make")
             return make(args[2]);
         if (args.size() == 5 && args[1] == u"run")
-            return run(args[2], args[3], args[4]);
+            return run(args[2], args[3], args[4], output);
         if (args.size() == 3 && args[1] == u"quality")
             return quality(args[2]);
         if (args.size() == 2 && args[1] == u"qualities") {
@@ -711,8 +952,17 @@ int main(int argc, char **argv)
                 std::printf("%d%c", jpegQuality(std::int16_t(level)), level < 10 ? ' ' : '\n');
             return 0;
         }
-        if (args.size() == 4 && args[1] == u"levels")
-            return levels(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath());
+        if ((args.size() == 4 || args.size() == 5) && args[1] == u"levels")
+            return levels(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(),
+                          args.size() == 5 ? outputFormatOf(args[4]).value_or(OutputFormat::Jpeg) : OutputFormat::Jpeg);
+        if (args.size() >= 4 && args.size() <= 6 && args[1] == u"calibrate" && outputFormatOf(args[3]))
+            return calibrate(QDir(args[2]).absolutePath(), *outputFormatOf(args[3]),
+                             args.size() >= 5 ? args[4].toInt() : 6, args.size() == 6 ? args[5].toInt() : -1);
+        if (args.size() == 7 && args[1] == u"formatscore" && outputFormatOf(args[6]))
+            return formatScore(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(), QDir(args[4]).absolutePath(),
+                               QDir(args[5]).absolutePath(), *outputFormatOf(args[6]));
+        if (args.size() == 3 && args[1] == u"vipsoptions" && outputFormatOf(args[2]))
+            return vipsOptions(*outputFormatOf(args[2]));
         if (args.size() == 3 && args[1] == u"batchpictures")
             return batchPictures(args[2]);
         if (args.size() == 3 && args[1] == u"batchpictures444")
@@ -734,7 +984,7 @@ int main(int argc, char **argv)
         if ((args.size() == 4 || args.size() == 5)
             && (args[1] == u"batch" || args[1] == u"stall" || args[1] == u"plan")) {
             const auto rows = batchRows(QDir(args[2]).absolutePath(), QDir(args[3]).absolutePath(),
-                                        args.size() == 5 ? args[4].toInt() : 0);
+                                        args.size() == 5 ? args[4].toInt() : 0, output);
             if (rows.isEmpty())
                 return 1;
             if (args[1] == u"batch")
@@ -762,8 +1012,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", qPrintable(f.message()));
         return 1;
     }
-    std::fprintf(stderr, "usage: kestrovia_bench make <folder> | run <case> <picture> <folder> | "
-                         "time <runs> -- <command...> | quality <folder> | qualities | levels <pictures> <work> | "
-                         "batchpictures <folder> | batch|stall|plan <pictures> <out> [rows]\n");
+    std::fprintf(stderr,
+                 "usage: kestrovia_bench [--format jpeg|webp|avif|png] [--level 0-10] [--transparent] make <folder> | "
+                 "run <case> <picture> <folder> | time <runs> -- <command...> | quality <folder> | qualities | "
+                 "levels <pictures> <work> [format] | calibrate <pictures> <format> [count] [speed] | "
+                 "vipsoptions <format> | batchpictures <folder> | batch|stall|plan <pictures> <out> [rows]\n");
     return 2;
 }

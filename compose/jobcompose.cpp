@@ -61,6 +61,41 @@ QImage opaque(const QImage &image, std::int32_t color)
     return out;
 }
 
+// A picture with straight alpha as two opaque pictures that the scaling and the
+// turn treat alike: its colour premultiplied by alpha, and its alpha as grey.
+// Filtering premultiplied colour keeps the colour of a transparent pixel (often
+// black or garbage) from bleeding into its visible neighbours.
+std::pair<QImage, QImage> splitAlpha(const QImage &image)
+{
+    const QImage straight =
+        image.format() == QImage::Format_ARGB32 ? image : image.convertToFormat(QImage::Format_ARGB32);
+    QImage colour = newImage(image.width(), image.height());
+    QImage alpha = newImage(image.width(), image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *s = reinterpret_cast<const std::uint32_t *>(straight.constScanLine(y));
+        auto *c = reinterpret_cast<std::uint32_t *>(colour.scanLine(y));
+        auto *a = reinterpret_cast<std::uint32_t *>(alpha.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const std::uint32_t v = s[x], k = v >> 24;
+            const auto times = [k](std::uint32_t ch) { return (ch * k + 127) / 255; };
+            c[x] = 0xFF000000u | (times((v >> 16) & 0xFF) << 16) | (times((v >> 8) & 0xFF) << 8) | times(v & 0xFF);
+            a[x] = 0xFF000000u | (k << 16) | (k << 8) | k;
+        }
+    }
+    return {colour, alpha};
+}
+
+// One pixel back from premultiplied colour and alpha to straight alpha. The
+// filter's lobes may leave a channel above its alpha: it is clamped, not wrapped.
+std::uint32_t straightPixel(std::uint32_t colour, std::uint32_t a)
+{
+    if (a == 0)
+        return 0;
+    const auto divide = [a](std::uint32_t ch) { return std::min<std::uint32_t>(255, (ch * 255 + a / 2) / a); };
+    return (a << 24) | (divide((colour >> 16) & 0xFF) << 16) | (divide((colour >> 8) & 0xFF) << 8)
+           | divide(colour & 0xFF);
+}
+
 // Where the turned picture goes on a canvas of cw x ch twips.
 QRectF placement(const Job &job, QSize turned, int cw, int ch)
 {
@@ -108,6 +143,43 @@ CanvasPlace canvasPlace(const Job &job, QSize picture, bool applyTurn)
     p.sx = pixelSpan(rect.x() / kTwipsPerPixel, rect.width() / kTwipsPerPixel);
     p.sy = pixelSpan(rect.y() / kTwipsPerPixel, rect.height() / kTwipsPerPixel);
     return p;
+}
+
+// The canvas with the scaled and turned picture (piece, the size of the place's
+// span) in its place. The band around a fitted picture takes the background
+// colour, or stays transparent when the job keeps alpha; alpha, when given, is
+// the piece's alpha as grey, its colour then premultiplied (splitAlpha). The
+// result is Format_ARGB32 (straight alpha) when the job keeps alpha and the
+// picture has some or leaves a band; Format_RGB32 otherwise.
+QImage onCanvas(const Job &job, const CanvasPlace &place, const QImage &piece, const QImage *alpha)
+{
+    const QSize canvasSize = place.canvas;
+    if (piece.size() == canvasSize && !alpha)
+        return piece; // stretched, or fitted without a band
+    checkPictureSize(canvasSize.width(), canvasSize.height());
+    QImage canvas = newImage(canvasSize.width(), canvasSize.height());
+    if (!job.keepsAlpha()) {
+        canvas.fill(resolveColorValue(job.backColor).rgb());
+        drawScaled(canvas, QRectF(place.sx.first, place.sy.first, piece.width(), piece.height()), piece,
+                   QRectF(piece.rect()));
+        return canvas;
+    }
+    canvas.reinterpretAsFormat(QImage::Format_ARGB32);
+    canvas.fill(0);
+    // The piece has the span's size: it is copied one to one, clipped to the canvas.
+    const int x0 = std::max(place.sx.first, 0), x1 = std::min(place.sx.first + piece.width(), canvasSize.width());
+    const int y0 = std::max(place.sy.first, 0), y1 = std::min(place.sy.first + piece.height(), canvasSize.height());
+    for (int y = y0; y < y1; ++y) {
+        const auto *c = reinterpret_cast<const std::uint32_t *>(piece.constScanLine(y - place.sy.first));
+        const auto *a =
+            alpha ? reinterpret_cast<const std::uint32_t *>(alpha->constScanLine(y - place.sy.first)) : nullptr;
+        auto *d = reinterpret_cast<std::uint32_t *>(canvas.scanLine(y));
+        for (int x = x0; x < x1; ++x) {
+            const int i = x - place.sx.first;
+            d[x] = a ? straightPixel(c[i], a[i] & 0xFF) : (c[i] | 0xFF000000u);
+        }
+    }
+    return canvas;
 }
 
 } // namespace
@@ -358,21 +430,25 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
 
     // composeJob's placement, on the picture's real size.
     const CanvasPlace place = canvasPlace(job, out.pictureSize, applyTurn);
-    const QSize canvasSize = place.canvas;
     const std::int32_t color = job.backColor;
     const std::int16_t code = place.code;
     const PixelSpan sx = place.sx, sy = place.sy;
     const QSize target(sx.end - sx.first, sy.end - sy.first);
     checkPictureSize(target.width(), target.height());
+    // Transparency that is kept is scaled premultiplied, beside the colour: the
+    // whole picture's route does that.
+    const bool keptAlpha = reader->alpha && job.keepsAlpha();
     std::optional<QImage> piece;
-    if (!target.isEmpty())
+    if (!target.isEmpty() && !keptAlpha)
         piece = scaledFromRows(*reader, target, code, resolveColorValue(color).rgb());
     if (!piece) {
-        // Drawn larger and turned: the whole picture, turned first.
+        // Drawn larger and turned, or with its alpha kept: the whole picture.
         DecodedPicture picture;
         {
-            const MemoryReservation memory(reader->memory + qint64(reader->size.width()) * reader->size.height() * 8,
-                                           out.pictureSize.width(), out.pictureSize.height());
+            // Kept alpha takes two more pictures of this size (splitAlpha).
+            const MemoryReservation memory(
+                reader->memory + qint64(reader->size.width()) * reader->size.height() * (keptAlpha ? 16 : 8),
+                out.pictureSize.width(), out.pictureSize.height());
             QImage img = newImage(reader->size.width(), reader->size.height());
             std::vector<std::uint8_t *> rows(size_t(reader->chunk));
             for (int y = 0; y < img.height();) {
@@ -380,7 +456,7 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
                 for (int i = 0; i < n; ++i)
                     rows[size_t(i)] = img.scanLine(y + i);
                 reader->read(rows.data(), n);
-                if (reader->alpha)
+                if (reader->alpha && !keptAlpha)
                     for (int i = 0; i < n; ++i)
                         flattenRow(reinterpret_cast<std::uint32_t *>(rows[size_t(i)]), img.width(),
                                    resolveColorValue(color).rgb());
@@ -388,6 +464,8 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
                 checkPoint();
             }
             reader->finish();
+            if (keptAlpha)
+                img.reinterpretAsFormat(QImage::Format_ARGB32);
             picture.image = orientImage(img, reader->orientation);
             picture.size = out.pictureSize;
             picture.extent = orientRect(reader->extent, reader->size, reader->orientation);
@@ -395,14 +473,7 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
         out.canvas = composeJob(job, picture, applyTurn);
         return out;
     }
-    if (piece->size() == canvasSize) {
-        out.canvas = *piece; // stretched, or fitted without a band
-        return out;
-    }
-    checkPictureSize(canvasSize.width(), canvasSize.height());
-    out.canvas = newImage(canvasSize.width(), canvasSize.height());
-    out.canvas.fill(resolveColorValue(color).rgb());
-    drawScaled(out.canvas, QRectF(sx.first, sy.first, piece->width(), piece->height()), *piece, QRectF(piece->rect()));
+    out.canvas = onCanvas(job, place, *piece, nullptr);
     return out;
 }
 
@@ -411,19 +482,15 @@ QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn)
     if (picture.size.isEmpty() || picture.image.isNull())
         throw Failure(ja("画像が読み込まれていません"));
     const CanvasPlace place = canvasPlace(job, picture.size, applyTurn);
-    const QSize canvasSize = place.canvas;
-    const std::int32_t color = job.backColor;
-    const std::int16_t code = place.code;
-    const PixelSpan sx = place.sx, sy = place.sy;
-    const QImage piece =
-        ComposePicture(opaque(picture.image, color), picture.extent, QSize(sx.end - sx.first, sy.end - sy.first), code);
-    if (piece.size() == canvasSize)
-        return piece; // stretched, or fitted without a band
-    checkPictureSize(canvasSize.width(), canvasSize.height());
-    QImage canvas = newImage(canvasSize.width(), canvasSize.height());
-    canvas.fill(resolveColorValue(color).rgb());
-    drawScaled(canvas, QRectF(sx.first, sy.first, piece.width(), piece.height()), piece, QRectF(piece.rect()));
-    return canvas;
+    const QSize target(place.sx.end - place.sx.first, place.sy.end - place.sy.first);
+    if (job.keepsAlpha() && picture.image.hasAlphaChannel()) {
+        const auto [colour, alpha] = splitAlpha(picture.image);
+        const QImage piece = ComposePicture(colour, picture.extent, target, place.code);
+        const QImage pieceAlpha = ComposePicture(alpha, picture.extent, target, place.code);
+        return onCanvas(job, place, piece, &pieceAlpha);
+    }
+    return onCanvas(job, place,
+                    ComposePicture(opaque(picture.image, job.backColor), picture.extent, target, place.code), nullptr);
 }
 
 } // namespace kestrovia

@@ -48,7 +48,7 @@ DecodedPicture decodeJobSource(const Job &job, const QByteArray &data, bool appl
 // process's budget before the rows are read. Throws Failure as loadJobSource and
 // composeJob do, and Stopped when the current stop scope's flag is raised.
 struct ComposedJob {
-    QImage canvas; // Format_RGB32; null when planes hold the job
+    QImage canvas; // as composeJob's; null when planes hold the job
     std::optional<JpegPlanes> planes; // the colour-plane route (composeJobPlanes), when asked and taken
     QSize pictureSize; // the picture's real upright size
     QByteArray iccProfile; // as DecodedPicture::iccProfile
@@ -68,7 +68,10 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
 // the whole canvas; "OFF" fills the canvas with the background colour and draws the
 // picture fitted with FitAspectSize in twips (15 a pixel), at the top-left or
 // centred; a side that rounds to nothing becomes a sliver one pixel across. A
-// picture with transparency is laid on the background colour first. Without
+// picture with transparency is laid on the background colour first. When the job
+// keeps alpha (Job::keepsAlpha) the canvas is Format_ARGB32 instead, with straight
+// alpha: the picture keeps its transparency (scaled premultiplied) and the band
+// around a fitted picture is transparent; the background colour is unused. Without
 // applyTurn the picture is drawn unturned. Throws Failure for no picture or a
 // canvas beyond the size limits.
 QImage composeJob(const Job &job, const DecodedPicture &picture, bool applyTurn = true);

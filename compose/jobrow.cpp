@@ -116,6 +116,25 @@ std::int16_t JobRow::rotationCode() const
     return s.turn;
 }
 
+QStringView formatText(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::WebP: return celltext::FormatWebp;
+    case OutputFormat::Avif: return celltext::FormatAvif;
+    case OutputFormat::Png: return celltext::FormatPng;
+    case OutputFormat::Jpeg: break;
+    }
+    return celltext::FormatJpeg;
+}
+
+std::optional<OutputFormat> outputFormatOf(QStringView text)
+{
+    for (OutputFormat f : {OutputFormat::Jpeg, OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png})
+        if (text.compare(formatText(f), Qt::CaseInsensitive) == 0)
+            return f;
+    return std::nullopt;
+}
+
 std::int32_t JobRow::backColorValue() const
 {
     RowSettings s;
@@ -217,6 +236,8 @@ Job readJob(const JobRow &given)
     job.rotation = s.turn;
     job.metadata = s.metadata;
     job.settings = s;
+    job.format = row.format;
+    job.keepTransparency = row.keepTransparency;
     return job;
 }
 

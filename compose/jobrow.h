@@ -33,6 +33,9 @@ struct JobRow {
     // ColSizeRule: how newSize is worked out of the picture; empty in a row made
     // without one, whose newSize then stands as the size asked.
     QString sizeRule{};
+    // Not cells, kept beside the table: the file written, and 透明を残す.
+    OutputFormat format = OutputFormat::Jpeg;
+    bool keepTransparency = false;
 
     // "OFF" keeps the aspect ratio; every other text stretches.
     bool keepsAspect() const { return fit == celltext::FitKeep; }
@@ -77,6 +80,11 @@ struct Job {
     // The row's settings the fields above were made from (the preview's canvas key
     // is derived from them).
     RowSettings settings;
+    OutputFormat format = OutputFormat::Jpeg;
+    bool keepTransparency = false;
+
+    // Whether the canvas keeps transparency: asked for, and the format stores it.
+    bool keepsAlpha() const { return keepTransparency && formatHasAlpha(format); }
 };
 
 // The row as a Job. Throws Failure, with the Japanese reason of the cell, for a

@@ -38,6 +38,10 @@ inline constexpr QStringView Arrow = u"→"; // ColArrow
 inline constexpr QStringView MetadataKeepAll = u"all"; // ColMetadata
 inline constexpr QStringView MetadataDropLocation = u"nolocation";
 inline constexpr QStringView MetadataDropAll = u"none";
+inline constexpr QStringView FormatJpeg = u"jpeg"; // the output format
+inline constexpr QStringView FormatWebp = u"webp";
+inline constexpr QStringView FormatAvif = u"avif";
+inline constexpr QStringView FormatPng = u"png";
 } // namespace celltext
 
 // What of a source's metadata goes into its output. The program's own mark and an
@@ -52,6 +56,22 @@ enum class MetadataChoice {
 // 位置情報を除く.
 QStringView metadataText(MetadataChoice choice);
 MetadataChoice metadataChoiceOf(QStringView text);
+
+// The kind of file a job writes.
+enum class OutputFormat {
+    Jpeg, // the default: what every output was before there was a choice
+    WebP,
+    Avif,
+    Png,
+};
+
+// Whether the format stores transparency: every one but JPEG.
+constexpr bool formatHasAlpha(OutputFormat format) { return format != OutputFormat::Jpeg; }
+
+// The text a format is kept as ("jpeg", "webp", "avif", "png"), and back, in any
+// letter case; nullopt for any other text.
+QStringView formatText(OutputFormat format);
+std::optional<OutputFormat> outputFormatOf(QStringView text);
 
 // Every setting of one row. The defaults are the settings panel at start-up.
 struct RowSettings {

@@ -143,7 +143,8 @@ std::pair<qint64, qint64> makerNoteRange(const QByteArray &raw)
 // maker note, which keeps the offset it had in the source: its offsets, whether
 // counted from the TIFF header or from itself, stay right. The placeholder entry
 // becomes the maker note's. Returns the block, or empty when it does not fit.
-QByteArray withMakerNote(const QByteArray &encoded, const QByteArray &raw, qint64 noteAt, qint64 noteSize)
+QByteArray withMakerNote(const QByteArray &encoded, const QByteArray &raw, qint64 noteAt, qint64 noteSize,
+                         qsizetype room)
 {
     const qint64 body = (noteAt + noteSize + 1) & ~qint64(1);
     const qint64 shift = body - 8;
@@ -151,7 +152,7 @@ QByteArray withMakerNote(const QByteArray &encoded, const QByteArray &raw, qint6
     out.replace(0, 8, encoded.left(8));
     out.replace(qsizetype(noteAt), qsizetype(noteSize), raw.mid(qsizetype(noteAt), qsizetype(noteSize)));
     out += encoded.mid(8);
-    if (out.size() > kSegmentPayload - qsizetype(sizeof kExifHeader - 1))
+    if (out.size() > room)
         return {};
 
     auto *p = reinterpret_cast<std::uint8_t *>(out.data());
@@ -289,11 +290,11 @@ QByteArray encodeExif(const Exiv2::ExifData &exif, Exiv2::ByteOrder order)
     return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
 }
 
-// The EXIF block (a TIFF structure) for the output; problem says what was left out.
+// The EXIF block (a TIFF structure) for the output, at most room bytes; leftOut
+// says what was left out.
 QByteArray exifBlock(const SourceMetadata::Data &source, QSize size, MetadataChoice choice, bool withProfile,
-                     int &leftOut)
+                     qsizetype room, int &leftOut)
 {
-    const qsizetype room = kSegmentPayload - qsizetype(sizeof kExifHeader - 1);
     Exiv2::ExifData exif = outputExif(source.exif, size, choice, withProfile);
     const auto [noteAt, noteSize] =
         choice == MetadataChoice::DropAll ? std::pair<qint64, qint64>{0, 0} : makerNoteRange(source.rawExif);
@@ -302,7 +303,7 @@ QByteArray exifBlock(const SourceMetadata::Data &source, QSize size, MetadataCho
             Exiv2::ExifData placed = exif;
             setUndefined(placed, "Exif.Photo.0x927d", "\0\0\0\0", 4);
             const QByteArray block =
-                withMakerNote(encodeExif(placed, source.byteOrder), source.rawExif, noteAt, noteSize);
+                withMakerNote(encodeExif(placed, source.byteOrder), source.rawExif, noteAt, noteSize, room);
             if (!block.isEmpty())
                 return block;
         } catch (...) {
@@ -369,11 +370,21 @@ QByteArray encodeXmp(const Exiv2::XmpData &xmp)
     return QByteArray::fromStdString(packet);
 }
 
-QByteArray xmpPacket(const SourceMetadata::Data &source, QSize size, MetadataChoice choice, int &leftOut)
+// The XMP packet for the output, at most room bytes, with iptc's records added
+// where the source's XMP has none of their own (for containers that hold no IPTC).
+QByteArray xmpPacket(const SourceMetadata::Data &source, QSize size, MetadataChoice choice, const Exiv2::IptcData &iptc,
+                     qsizetype room, int &leftOut)
 {
-    const qsizetype room = kSegmentPayload - qsizetype(sizeof kXmpHeader);
     try {
-        const QByteArray packet = encodeXmp(outputXmp(source.xmp, size, choice));
+        Exiv2::XmpData xmp = source.xmp;
+        if (!iptc.empty()) {
+            Exiv2::XmpData converted;
+            Exiv2::copyIptcToXmp(iptc, converted);
+            for (const Exiv2::Xmpdatum &d : converted)
+                if (xmp.findKey(Exiv2::XmpKey(d.key())) == xmp.end())
+                    xmp.add(d);
+        }
+        const QByteArray packet = encodeXmp(outputXmp(xmp, size, choice));
         if (!packet.isEmpty() && packet.size() <= room)
             return packet;
     } catch (...) {
@@ -389,9 +400,10 @@ QByteArray xmpPacket(const SourceMetadata::Data &source, QSize size, MetadataCho
 
 // ---- IPTC ----
 
-QByteArray iptcResources(const SourceMetadata::Data &source, MetadataChoice choice, int &leftOut)
+// The source's IPTC records as choice allows.
+Exiv2::IptcData outputIptc(const SourceMetadata::Data &source, MetadataChoice choice)
 {
-    if (source.iptc.empty() || choice == MetadataChoice::DropAll)
+    if (choice == MetadataChoice::DropAll)
         return {};
     Exiv2::IptcData iptc = source.iptc;
     if (choice == MetadataChoice::DropLocation) {
@@ -399,6 +411,11 @@ QByteArray iptcResources(const SourceMetadata::Data &source, MetadataChoice choi
         static const std::set<std::uint16_t> places = {26, 27, 90, 92, 95, 100, 101};
         eraseIf(iptc, [](const Exiv2::Iptcdatum &d) { return d.record() == 2 && places.count(d.tag()); });
     }
+    return iptc;
+}
+
+QByteArray iptcResources(const Exiv2::IptcData &iptc, int &leftOut)
+{
     if (iptc.empty())
         return {};
     try {
@@ -507,6 +524,39 @@ SourceMetadata readSourceMetadata(const MetadataBlocks &blocks)
     return out;
 }
 
+namespace {
+
+// A profile whose header disagrees with its length was cut short somewhere.
+bool isRgbProfile(const QByteArray &iccProfile)
+{
+    const ByteView icc = ByteView::of(iccProfile);
+    return icc.has(0, 40) && icc.be32(0) == std::uint32_t(icc.size) && icc.is(36, "acsp", 4)
+           && iccColourSpace(iccProfile) == IccSpace::Rgb;
+}
+
+QString leftOutProblem(int leftOut)
+{
+    return leftOut ? ja("%1 を出力に書き込めないため省きました").arg(blockNames(leftOut)) : QString();
+}
+
+} // namespace
+
+OutputMetadata outputMetadata(const SourceMetadata &source, QSize pixelSize, const QByteArray &iccProfile,
+                              MetadataChoice choice)
+{
+    setUpExiv2();
+    // Far beyond any camera's, and what a container's 32-bit sizes hold with room.
+    constexpr qsizetype room = qsizetype(16) << 20;
+    OutputMetadata out;
+    if (isRgbProfile(iccProfile))
+        out.icc = iccProfile;
+    int leftOut = 0;
+    out.exif = exifBlock(*source.d, pixelSize, choice, !out.icc.isEmpty(), room, leftOut);
+    out.xmp = xmpPacket(*source.d, pixelSize, choice, outputIptc(*source.d, choice), room, leftOut);
+    out.problem = leftOutProblem(leftOut);
+    return out;
+}
+
 JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
                                    const QByteArray &iccProfile, MetadataChoice choice)
 {
@@ -521,25 +571,25 @@ JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata 
     if (!b.has(at, 0))
         return {jpeg, ja("JPEG ではないためメタデータを書き込めません")};
 
-    // A profile whose header disagrees with its length was cut short somewhere.
-    const ByteView icc = ByteView::of(iccProfile);
-    const bool withProfile = icc.has(0, 40) && icc.be32(0) == std::uint32_t(icc.size) && icc.is(36, "acsp", 4)
-                             && iccColourSpace(iccProfile) == IccSpace::Rgb;
+    const bool withProfile = isRgbProfile(iccProfile);
     int leftOut = 0;
     QByteArray segments;
-    const QByteArray exif = exifBlock(*source.d, pixelSize, choice, withProfile, leftOut);
+    const QByteArray exif = exifBlock(*source.d, pixelSize, choice, withProfile,
+                                      kSegmentPayload - qsizetype(sizeof kExifHeader - 1), leftOut);
     segments += segment(0xE1, QByteArray(kExifHeader, sizeof kExifHeader - 1) + exif);
-    if (const QByteArray xmp = xmpPacket(*source.d, pixelSize, choice, leftOut); !xmp.isEmpty())
+    // A JPEG holds IPTC in a segment of its own.
+    if (const QByteArray xmp =
+            xmpPacket(*source.d, pixelSize, choice, {}, kSegmentPayload - qsizetype(sizeof kXmpHeader), leftOut);
+        !xmp.isEmpty())
         segments += segment(0xE1, QByteArray(kXmpHeader, sizeof kXmpHeader) + xmp);
     if (withProfile)
         segments += iccSegments(iccProfile);
-    if (const QByteArray iptc = iptcResources(*source.d, choice, leftOut); !iptc.isEmpty())
+    if (const QByteArray iptc = iptcResources(outputIptc(*source.d, choice), leftOut); !iptc.isEmpty())
         segments += segment(0xED, QByteArray(kPhotoshopHeader, sizeof kPhotoshopHeader) + iptc);
 
     JpegWithMetadata out;
     out.jpeg = jpeg.left(qsizetype(at)) + segments + jpeg.mid(qsizetype(at));
-    if (leftOut)
-        out.problem = ja("%1 を出力に書き込めないため省きました").arg(blockNames(leftOut));
+    out.problem = leftOutProblem(leftOut);
     return out;
 }
 

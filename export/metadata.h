@@ -21,6 +21,18 @@ struct JpegWithMetadata {
     QString problem; // Japanese, for diagnostics: the blocks left out and why; empty when none
 };
 
+// The output's metadata as blocks, for a container that holds each on its own
+// (WebP chunks, PNG chunks, AVIF items): what addSourceMetadata writes into a
+// JPEG, made the same way, except that the IPTC records the choice keeps go into
+// the XMP (where it has no value of its own for them), as these containers hold
+// no IPTC, and that no 64 KB segment bounds the blocks.
+struct OutputMetadata {
+    QByteArray exif; // a TIFF structure ("II*\0" / "MM\0*"); never empty: it carries the mark
+    QByteArray xmp; // the XMP packet; carries the mark
+    QByteArray icc; // iccProfile when it is a valid RGB profile, else empty
+    QString problem; // as JpegWithMetadata::problem
+};
+
 // What was read from a source. Cheap to copy (shared, read-only).
 class SourceMetadata {
 public:
@@ -42,6 +54,8 @@ private:
     friend SourceMetadata readSourceMetadata(const MetadataBlocks &blocks);
     friend JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
                                               const QByteArray &iccProfile, MetadataChoice choice);
+    friend OutputMetadata outputMetadata(const SourceMetadata &source, QSize pixelSize, const QByteArray &iccProfile,
+                                         MetadataChoice choice);
 };
 
 // Parses the EXIF, IPTC and XMP blocks (the ICC profile is the caller's to pass on).
@@ -72,5 +86,9 @@ SourceMetadata readSourceMetadata(const MetadataBlocks &blocks);
 // block). Never throws.
 JpegWithMetadata addSourceMetadata(const QByteArray &jpeg, const SourceMetadata &source, QSize pixelSize,
                                    const QByteArray &iccProfile, MetadataChoice choice);
+
+// The blocks for a picture of pixelSize as above; never throws.
+OutputMetadata outputMetadata(const SourceMetadata &source, QSize pixelSize, const QByteArray &iccProfile,
+                              MetadataChoice choice);
 
 } // namespace kestrovia

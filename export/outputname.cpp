@@ -15,21 +15,35 @@ QString GetExtension(QStringView fileName)
     return dot < 0 ? QString() : fileName.mid(dot + 1).toString();
 }
 
-QString outputFileName(QStringView sourceFileName)
+QString outputExtension(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::WebP: return QStringLiteral("webp");
+    case OutputFormat::Avif: return QStringLiteral("avif");
+    case OutputFormat::Png: return QStringLiteral("png");
+    case OutputFormat::Jpeg: break;
+    }
+    return QStringLiteral("jpg");
+}
+
+QString outputFileName(QStringView sourceFileName, OutputFormat format)
 {
     const QString ext = GetExtension(sourceFileName);
     const qsizetype stem = sourceFileName.size() - ext.size();
-    if (isJpegExtension(ext)) {
-        // A JPEG source keeps its own name free: photo.jpeg -> photo_b.jpg.
-        return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.jpg");
+    const QString out = outputExtension(format);
+    const bool sameFormat =
+        format == OutputFormat::Jpeg ? isJpegExtension(ext) : ext.compare(out, Qt::CaseInsensitive) == 0;
+    if (sameFormat) {
+        // A source of the output's format keeps its own name free: photo.jpeg -> photo_b.jpg.
+        return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.") + out;
     }
     // The "." stays, only the extension is replaced (photo.bmp -> photo.jpg).
-    return sourceFileName.left(stem).toString() + QStringLiteral("jpg");
+    return sourceFileName.left(stem).toString() + out;
 }
 
-QString outputPath(const QString &saveFolder, QStringView sourceFileName)
+QString outputPath(const QString &saveFolder, QStringView sourceFileName, OutputFormat format)
 {
-    return saveFolder + outputFileName(sourceFileName);
+    return saveFolder + outputFileName(sourceFileName, format);
 }
 
 int jpegQuality(std::int16_t level)

@@ -1,6 +1,7 @@
 #include "export/programmark.h"
 
 #include "compose/byteview.h"
+#include "export/containers.h"
 #include "platform/filename.h"
 
 #include <QCryptographicHash>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace kestrovia {
 
@@ -71,13 +73,14 @@ MarkedBlocks markedBlocks(const ReadAt &read)
     char head[2];
     if (read(0, head, 2) && head[0] == '\xFF' && head[1] == '\xD8')
         return jpegMarkedBlocks(read);
-    return {};
+    return containerMarkedBlocks(read);
 }
 
-// The digest of a file of `size` bytes whose record lies at recordAt, read as
-// unsealedRecord() there wherever it falls in what is covered. Empty when the
-// file cannot be read.
-QByteArray outputDigest(const ReadAt &read, qint64 size, qint64 recordAt)
+// The digest of a file of `size` bytes whose record lies at blocks.recordAt, read
+// as unsealedRecord() there wherever it falls in what is covered, and without the
+// checksum that covers the record (which sealing makes anew). Empty when the file
+// cannot be read.
+QByteArray outputDigest(const ReadAt &read, qint64 size, const MarkedBlocks &blocks)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView("Kestrovia output 1\n"));
@@ -94,9 +97,13 @@ QByteArray outputDigest(const ReadAt &read, qint64 size, qint64 recordAt)
             if (!read(at, chunk.data(), chunk.size()))
                 return {};
             // The record's bytes inside this chunk read as they did before sealing.
-            const qint64 lo = std::max(at, recordAt), hi = std::min(at + chunk.size(), recordAt + kDigestLength);
-            if (lo < hi)
-                std::memset(chunk.data() + (lo - at), '0', size_t(hi - lo));
+            const auto blank = [&](qint64 from, qint64 n, char c) {
+                const qint64 lo = std::max(at, from), hi = std::min(at + chunk.size(), from + n);
+                if (from >= 0 && lo < hi)
+                    std::memset(chunk.data() + (lo - at), c, size_t(hi - lo));
+            };
+            blank(blocks.recordAt, kDigestLength, '0');
+            blank(blocks.checksumAt, 4, '\0');
             hash.addData(chunk);
         }
     }
@@ -268,8 +275,17 @@ bool sealOutput(QByteArray &file)
     const MarkedBlocks blocks = markedBlocks(read);
     if (blocks.recordAt < 0 || blocks.record != unsealedRecord().toLatin1())
         return false;
-    const QByteArray digest = outputDigest(read, file.size(), blocks.recordAt);
+    const QByteArray digest = outputDigest(read, file.size(), blocks);
     std::memcpy(file.data() + blocks.recordAt, digest.constData(), size_t(kDigestLength));
+    if (blocks.checksumAt >= 0 && blocks.checksumFrom >= 0 && blocks.checksumAt + 4 <= file.size()
+        && blocks.checksumFrom <= blocks.checksumAt) {
+        // PNG's chunk CRC over the record, made again for the sealed bytes.
+        const uLong crc =
+            ::crc32(::crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(file.constData()) + blocks.checksumFrom,
+                    uInt(blocks.checksumAt - blocks.checksumFrom));
+        for (int i = 0; i < 4; ++i)
+            file[blocks.checksumAt + i] = char((crc >> (24 - 8 * i)) & 0xFF);
+    }
     return true;
 }
 
@@ -309,7 +325,7 @@ OutputMark readOutputMark(const QString &path)
     };
     const MarkedBlocks blocks = markedBlocks(read);
     if (blocks.recordAt >= 0)
-        return blocks.record.size() == kDigestLength && blocks.record == outputDigest(read, size, blocks.recordAt)
+        return blocks.record.size() == kDigestLength && blocks.record == outputDigest(read, size, blocks)
                    ? OutputMark::Ours
                    : OutputMark::Changed;
     const bool markedInFile = blocks.exifMarked || blocks.xmpMarked;

@@ -79,10 +79,14 @@ struct MarkedBlocks {
     bool xmpMarked = false; // XMP CreatorTool names the program
     qint64 recordAt = -1; // the digest's offset in the file; -1 when there is none
     QByteArray record; // the digest as found there
+    // A checksum the container keeps over the record (PNG's chunk CRC-32, big-endian
+    // at checksumAt over [checksumFrom, checksumAt)): left out of the digest, and
+    // made again when the record is sealed. -1 when there is none.
+    qint64 checksumFrom = -1, checksumAt = -1;
 };
 
-// A JPEG's marks, from its first APP segments. Another container (WebP, AVIF, PNG)
-// gives its own reader the same shape and joins it in markedBlocks().
+// A JPEG's marks, from its first APP segments. The other containers (WebP, AVIF,
+// PNG) have their readers of the same shape in containers.h.
 MarkedBlocks jpegMarkedBlocks(const ReadAt &read);
 
 // The XMP packet's marks: CreatorTool, and the record with its offset in the

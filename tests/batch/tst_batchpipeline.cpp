@@ -6,7 +6,9 @@
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
 #include "export/programmark.h"
+#include "export/writers.h"
 #include "tests/common/camerametadata.h"
+#include "tests/common/formatreaders.h"
 #include "tests/common/jobrows.h"
 #include "tests/common/retouch.h"
 #include "tests/common/runbatch.h"
@@ -581,6 +583,68 @@ private slots:
             QVERIFY2(summary.problems[0].reason.contains("1000 %"), qPrintable(summary.problems[0].reason));
             QVERIFY(!QFile::exists(m_root + "p_b.jpg"));
         }
+    }
+
+    // One batch writes every format side by side, on the workers' threads: each
+    // file under its own name, read back by its own library.
+    void aBatchOfEveryFormat()
+    {
+        const QString source = sources({"photo.jpg"}, jpeg(quadrants(40, 30))).first();
+        QList<std::pair<int, JobRow>> rows;
+        for (OutputFormat f : {OutputFormat::Jpeg, OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png}) {
+            JobRow row = testui::jobFor(source, m_root);
+            row.format = f;
+            rows.append({int(rows.size()) + 1, row});
+        }
+        QCOMPARE(testbatch::runBatch(planBatch(rows)).saved, 4);
+        for (const auto &[format, name] : {std::pair{OutputFormat::Jpeg, "photo_b.jpg"},
+                                           {OutputFormat::WebP, "photo.webp"},
+                                           {OutputFormat::Avif, "photo.avif"},
+                                           {OutputFormat::Png, "photo.png"}}) {
+            const QImage out = decodedByItsLibrary(format, readFile(m_root + QString::fromLatin1(name)));
+            QVERIFY2(out.size() == QSize(40, 30) && near(out.pixel(30, 22), kYellow), name);
+        }
+    }
+
+    // Every format keeps the overwrite rules: its output gets its own extension;
+    // an earlier output is told by the mark in the file itself (its attribute
+    // removed, as a copy loses it) and offered for replacing; a file of that format
+    // without the mark is somebody's and never replaced.
+    void everyFormatKeepsTheOverwriteRules_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("webp") << int(OutputFormat::WebP) << "photo.webp";
+        QTest::newRow("avif") << int(OutputFormat::Avif) << "photo.avif";
+        QTest::newRow("png") << int(OutputFormat::Png) << "photo.png";
+    }
+    void everyFormatKeepsTheOverwriteRules()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, output);
+        const QString source = sources({"photo.jpg"}, jpeg(quadrants(40, 30))).first(), out = m_root + output;
+        const auto planned = [&] {
+            JobRow row = testui::jobFor(source, m_root);
+            row.format = OutputFormat(format);
+            return planBatch({{1, row}});
+        };
+        QCOMPARE(planned().rows[0].output, out);
+        QCOMPARE(testbatch::runBatch(planned()).saved, 1);
+        QCOMPARE(decodedByItsLibrary(OutputFormat(format), readFile(out)).size(), QSize(40, 30));
+
+        QCOMPARE(::removexattr(QFile::encodeName(out).constData(), kOutputAttribute), 0);
+        QCOMPARE(planned().rows[0].fate, Fate::Replace);
+
+        // The same format as another program writes it: no mark.
+        const QImage theirPicture = noise(40, 30);
+        const QByteArray theirs = OutputFormat(format) == OutputFormat::WebP   ? encodeWebp(theirPicture, {})
+                                  : OutputFormat(format) == OutputFormat::Avif ? encodeAvif(theirPicture, {})
+                                                                               : encodePng(theirPicture, {});
+        writeFile(out, theirs);
+        const BatchPlan p = planned();
+        QCOMPARE(p.rows[0].fate, Fate::Skip);
+        testbatch::runBatch(p);
+        QCOMPARE(readFile(out), theirs);
     }
 };
 

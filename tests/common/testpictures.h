@@ -16,7 +16,9 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <stdexcept>
 
 namespace testpics {
@@ -45,6 +47,24 @@ inline QImage noise(int w, int h)
         for (int x = 0; x < w; ++x) {
             seed = seed * 1103515245u + 12345u;
             img.setPixel(x, y, qRgb(int(seed >> 24), int(seed >> 16) & 255, x & 255));
+        }
+    return img;
+}
+
+// Smooth shading, hard edges and grain, as in a photo: every quality step changes
+// what such a picture costs.
+inline QImage photoLike(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int grain = int(seed >> 27) - 16;
+            const int shade = int(60 * std::sin(x * 0.07) * std::cos(y * 0.05));
+            const int block = (x / 40 + y / 30) % 2 ? 60 : 0;
+            const auto c = [&](int v) { return std::clamp(v + shade + grain, 0, 255); };
+            img.setPixel(x, y, qRgb(c(90 + block), c(130 + x / 4), c(170 - block)));
         }
     return img;
 }

@@ -847,6 +847,61 @@ private slots:
         QCOMPARE(memorybudget::inUse(), 0);
     }
 
+    // 透明を残す, for a picture with a transparent left half (green under it) and a
+    // right half half-transparent red over opaque blue, fitted centred and halved
+    // into a wider canvas. Kept: the bands and the clear half stay clear, alpha
+    // keeps its level, and the edge of the red keeps its colour (scaled
+    // premultiplied: the green under the clear half must not bleed in). Not kept,
+    // or for JPEG: the background fills everything as before. The band decode and
+    // the whole picture agree.
+    void transparencyKeptOrFilled_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("kept, PNG") << true << int(OutputFormat::Png) << true;
+        QTest::newRow("kept, WebP") << true << int(OutputFormat::WebP) << true;
+        QTest::newRow("kept, but JPEG has no alpha") << true << int(OutputFormat::Jpeg) << false;
+        QTest::newRow("not kept, PNG") << false << int(OutputFormat::Png) << false;
+    }
+    void transparencyKeptOrFilled()
+    {
+        QFETCH(bool, keep);
+        QFETCH(int, format);
+        QFETCH(bool, kept);
+        QImage picture(200, 100, QImage::Format_ARGB32);
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 200; ++x)
+                picture.setPixel(x, y, x < 100 ? qRgba(0, 255, 0, 0) : y < 50 ? qRgba(255, 0, 0, 128) : kBlue);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.png"), qtEncoded(picture, "png"));
+        JobRow row = job(dir.filePath("a.png"), "200*50", "OFF", "Center", "");
+        row.keepTransparency = keep;
+        row.format = OutputFormat(format);
+        const QImage canvas = composeJobFile(readJob(row)).canvas;
+        QCOMPARE(canvas, compose(row));
+        QCOMPARE(canvas.size(), QSize(200, 50));
+        QCOMPARE(canvas.hasAlphaChannel(), kept);
+        const auto at = [&](int x, int y) {
+            const QRgb c = canvas.pixel(x, y);
+            return std::pair{c, QStringLiteral("(%1, %2): %3 alpha %4").arg(x).arg(y).arg(describe(c)).arg(qAlpha(c))};
+        };
+        for (const QPoint p : {QPoint(10, 25), QPoint(190, 25), QPoint(70, 25)}) {
+            const auto [c, text] = at(p.x(), p.y());
+            QVERIFY2(kept ? qAlpha(c) == 0 : c == kGrey, qPrintable(text));
+        }
+        const auto [red, redText] = at(125, 12);
+        QVERIFY2(kept ? near(red, kRed, 4) && std::abs(qAlpha(red) - 128) <= 2 : near(red, qRgb(192, 64, 64), 4),
+                 qPrintable(redText));
+        const auto [blue, blueText] = at(125, 37);
+        QVERIFY2(near(blue, kBlue, 4) && qAlpha(blue) == 255, qPrintable(blueText));
+        if (kept)
+            for (int x = 98; x <= 102; ++x) {
+                const auto [edge, edgeText] = at(x, 12);
+                QVERIFY2(qAlpha(edge) == 0 || near(edge, kRed, 16), qPrintable(edgeText));
+            }
+    }
+
     // A picture that cannot fit in the budget is refused with its size.
     void refusedBeyondTheBudget()
     {

@@ -155,24 +155,6 @@ Exiv2::ExifData withMakerNote(const char *make)
     return exif;
 }
 
-// Smooth shading, hard edges and grain, as in a photo: every quality step changes
-// what such a picture costs.
-QImage photoLike(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    quint32 seed = 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const int grain = int(seed >> 27) - 16;
-            const int shade = int(60 * std::sin(x * 0.07) * std::cos(y * 0.05));
-            const int block = (x / 40 + y / 30) % 2 ? 60 : 0;
-            const auto c = [&](int v) { return std::clamp(v + shade + grain, 0, 255); };
-            img.setPixel(x, y, qRgb(c(90 + block), c(130 + x / 4), c(170 - block)));
-        }
-    return img;
-}
-
 // The entries of every quantisation table (8-bit) in a JPEG's DQT segments.
 QList<int> quantisersOf(const QByteArray &jpeg)
 {
@@ -776,29 +758,7 @@ private slots:
         QFETCH(bool, camera);
         QFETCH(bool, place);
         QCOMPARE(RowSettings().metadata, MetadataChoice::DropLocation); // new rows
-        Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
-        Exiv2::XmpData xmp = cameraXmp();
-        xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
-        xmp["Xmp.photoshop.City"] = "Kyoto";
-        xmp["Xmp.iptc.Location"] = "Gion";
-        xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";
-        Exiv2::IptcData iptc;
-        iptc["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
-        iptc["Iptc.Application2.City"] = "Kyoto";
-        iptc["Iptc.Application2.CountryName"] = "Japan";
-        QByteArray source = withCameraMetadata(picture("jpeg"));
-        {
-            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-                reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
-            image->readMetadata();
-            image->setXmpData(xmp);
-            image->setIptcData(iptc);
-            image->writeMetadata();
-            Exiv2::BasicIo &io = image->io();
-            io.seek(0, Exiv2::BasicIo::beg);
-            const Exiv2::DataBuf buf = io.read(io.size());
-            source = QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
-        }
+        const QByteArray source = withPlaces(picture("jpeg"));
         const QByteArray profile = adobeLikeProfile();
         const JpegWithMetadata out = output(metadataOf(source), profile, MetadataChoice(choice));
         QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
