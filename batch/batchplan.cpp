@@ -1,7 +1,9 @@
 #include "batch/batchplan.h"
 
+#include "compose/pictureprobe.h"
 #include "export/outputname.h"
 #include "export/programmark.h"
+#include "platform/failure.h"
 #include "platform/filename.h"
 #include "platform/japanese.h"
 #include "platform/oserror.h"
@@ -133,6 +135,8 @@ public:
     PlannedRow plan(int row, const JobRow &job, BatchPlan &plan);
 
 private:
+    // Works out the row's output name by its pattern; false when it fails.
+    bool named(PlannedRow &p);
     bool folderUsable(PlannedRow &p, const QString &folder);
     bool sameOutput(PlannedRow &p, const QString &folder, BatchPlan &plan);
     void existingFiles(PlannedRow &p, const QString &folder);
@@ -148,6 +152,52 @@ private:
     QHash<QString, Listing> m_listings; // by resolved folder
     QHash<QString, qsizetype> m_firstFor; // output key -> its sameOutputs entry
 };
+
+bool Planner::named(PlannedRow &p)
+{
+    const auto fail = [&p](const QString &reason) {
+        p.fate = PlannedRow::Fate::Fail;
+        p.reason = reason;
+        return false;
+    };
+    const RowSettings settings = rowSettingsOf(p.job);
+    const NamePattern pattern(settings.namePattern);
+    const QString extension = u'.' + outputExtension(settings.format);
+    p.output = p.job.saveFolder + outputFileName(p.job.fileName, settings.format);
+    if (!pattern.error().isEmpty())
+        return fail(ja("名前のパターン「%1」を使えません（%2）").arg(pattern.text(), pattern.error()));
+
+    NameFields fields;
+    fields.sourceName = p.job.fileName;
+    fields.sourceOfOutputKind = sourceOfOutputKind(p.job.fileName, settings.format);
+    fields.number = p.row;
+    try {
+        if (pattern.needsSize()) {
+            // The canvas the row is written at: its new size, or its picture's own.
+            const Job job = readJob(p.job);
+            fields.size = job.canvas ? *job.canvas : probePicture(p.job.path).size;
+        }
+    } catch (const Failure &f) {
+        // What the run would say of the row.
+        return fail(f.message());
+    }
+    if (pattern.needsDate()) {
+        fields.date = pictureDateTaken(p.job.path);
+        // A picture that does not say when it was taken (a scan, a screenshot, an
+        // edited copy) is named by when its file was last changed: still a date,
+        // so that names sorted by it stay in order.
+        if (!fields.date.isValid())
+            fields.date = QFileInfo(p.job.path).lastModified();
+        if (!fields.date.isValid())
+            return fail(ja("「%1」の日付を読み取れません").arg(p.job.fileName));
+    }
+    const QString name = pattern.expand(fields) + extension;
+    p.output = p.job.saveFolder + name;
+    if (const QString reason = invalidNameReason(name); !reason.isEmpty())
+        return fail(ja("名前のパターン「%1」で作った出力の名前「%2」は使えません（%3）")
+                        .arg(pattern.text(), name, reason));
+    return true;
+}
 
 bool Planner::folderUsable(PlannedRow &p, const QString &folder)
 {
@@ -255,7 +305,8 @@ PlannedRow Planner::plan(int row, const JobRow &job, BatchPlan &plan)
     PlannedRow p;
     p.row = row;
     p.job = job;
-    p.output = outputPath(job.saveFolder, job.fileName, job.format);
+    if (!named(p))
+        return p;
     const QString folder = QFileInfo(p.output).absolutePath();
     if (!folderUsable(p, folder) || sameOutput(p, folder, plan))
         return p;

@@ -82,10 +82,13 @@ struct BatchPlan {
 
 // Works out every row's output and its fate, in the given order; reads the file
 // system (stat, the output folders' names, and the mark of files at output paths:
-// readOutputMark) but writes nothing. A row fails here when its folder text is
-// empty, names something that is not a folder or a folder that cannot be
-// written, or a folder stands at its output path. A folder that does not exist
-// is planned as empty and named in missingFolder.
+// readOutputMark; the picture's size and date where the row's name pattern asks for
+// them) but writes nothing. A row's output is its folder text, its name pattern
+// filled in (the running number is the row's number in the table) and its format's
+// extension. A row fails here when its pattern names no file (with the reason),
+// when its folder text is empty, names something that is not a folder or a folder
+// that cannot be written, or a folder stands at its output path. A folder that does
+// not exist is planned as empty and named in missingFolder.
 BatchPlan planBatch(const QList<std::pair<int, JobRow>> &rows);
 
 } // namespace kestrovia

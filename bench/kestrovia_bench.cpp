@@ -231,8 +231,11 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
         if (k > 0 && i % names.size() == 0)
             QDir(out).mkdir(QString::number(k));
         JobRow row = benchpics::benchRow(pictures + u'/' + name, folder + u'/', output.level);
-        row.format = output.format;
-        row.keepTransparency = output.transparent;
+        RowSettings written;
+        written.format = output.format;
+        written.keepTransparency = output.transparent;
+        writeRowField(row, RowField::Format, written);
+        writeRowField(row, RowField::Transparency, written);
         list.append({i + 1, row});
     }
     return list;

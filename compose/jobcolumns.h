@@ -22,7 +22,9 @@ enum JobColumn : int {
     ColCompression = 12,
     ColMetadata = 13, // what of the source's metadata the output takes
     ColSizeRule = 14, // how ColNewSize is worked out of the picture
-    JobColumnCount = 15 // the table's columns (Cols), all shown
+    ColFormat = 15, // the kind of file written, and whether it keeps transparency
+    ColNamePattern = 16, // what the output is named
+    JobColumnCount = 17 // the table's columns (Cols), all shown
 };
 
 } // namespace kestrovia

@@ -19,7 +19,7 @@ struct CellMember {
     int column;
     QString JobRow::*member;
 };
-constexpr std::array<CellMember, 12> kCells{{
+constexpr std::array<CellMember, 14> kCells{{
     {ColFileName, &JobRow::fileName},
     {ColOriginalSize, &JobRow::originalSize},
     {ColPath, &JobRow::path},
@@ -32,6 +32,8 @@ constexpr std::array<CellMember, 12> kCells{{
     {ColCompression, &JobRow::compression},
     {ColMetadata, &JobRow::metadata},
     {ColSizeRule, &JobRow::sizeRule},
+    {ColFormat, &JobRow::format},
+    {ColNamePattern, &JobRow::namePattern},
 }};
 
 QString JobRow::*memberOf(int col)
@@ -236,8 +238,8 @@ Job readJob(const JobRow &given)
     job.rotation = s.turn;
     job.metadata = s.metadata;
     job.settings = s;
-    job.format = row.format;
-    job.keepTransparency = row.keepTransparency;
+    job.format = s.format;
+    job.keepTransparency = s.keepTransparency;
     return job;
 }
 

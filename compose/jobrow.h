@@ -33,9 +33,12 @@ struct JobRow {
     // ColSizeRule: how newSize is worked out of the picture; empty in a row made
     // without one, whose newSize then stands as the size asked.
     QString sizeRule{};
-    // Not cells, kept beside the table: the file written, and 透明を残す.
-    OutputFormat format = OutputFormat::Jpeg;
-    bool keepTransparency = false;
+    // ColFormat: the format's text, and celltext::KeepAlpha for 透明を残す ("png
+    // alpha"); empty, a JPEG.
+    QString format{};
+    // ColNamePattern: the output's name without extension; empty, the names outputs
+    // always had (celltext::DefaultNamePattern).
+    QString namePattern{};
 
     // "OFF" keeps the aspect ratio; every other text stretches.
     bool keepsAspect() const { return fit == celltext::FitKeep; }

@@ -146,7 +146,33 @@ void readFolder(RowSettings &s, QStringView text) { s.folder = text.toString(); 
 QString metadataCell(const RowSettings &s) { return metadataText(s.metadata).toString(); }
 void readMetadata(RowSettings &s, QStringView text) { s.metadata = metadataChoiceOf(text); }
 
-constexpr std::array<RowFieldSpec, 9> kFields{{
+// The format and 透明を残す share their column: "png alpha".
+QString formatCell(const RowSettings &s) { return formatText(s.format).toString(); }
+void readFormat(RowSettings &s, QStringView text)
+{
+    s.format = OutputFormat::Jpeg;
+    for (const QStringView word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (const auto format = outputFormatOf(word))
+            s.format = *format;
+    }
+}
+
+QString transparencyText(const RowSettings &s) { return s.keepTransparency ? celltext::KeepAlpha.toString() : QString(); }
+void readTransparency(RowSettings &s, QStringView text)
+{
+    s.keepTransparency = text.split(u' ', Qt::SkipEmptyParts).contains(celltext::KeepAlpha);
+}
+
+// The pattern is the whole cell, blanks included; a row made without one takes
+// the names outputs always had. A pattern that names no file fails its row at the
+// batch's plan, with the reason.
+QString patternText(const RowSettings &s) { return s.namePattern; }
+void readPattern(RowSettings &s, QStringView text)
+{
+    s.namePattern = text.isEmpty() ? celltext::DefaultNamePattern.toString() : text.toString();
+}
+
+constexpr std::array<RowFieldSpec, 12> kFields{{
     {RowField::Size, "size", ColSizeRule, true, ruleText, readSize},
     {RowField::ShrinkOnly, "shrinkOnly", ColSizeRule, true, shrinkText, readShrink},
     {RowField::Fit, "fit", ColFit, true, fitText, readFit},
@@ -156,6 +182,10 @@ constexpr std::array<RowFieldSpec, 9> kFields{{
     {RowField::Level, "level", ColCompression, false, levelText, readLevel},
     {RowField::Folder, "folder", ColSaveFolder, false, folderText, readFolder},
     {RowField::Metadata, "metadata", ColMetadata, false, metadataCell, readMetadata},
+    // A kept transparency shapes the canvas, and the format decides whether it is kept.
+    {RowField::Format, "format", ColFormat, true, formatCell, readFormat},
+    {RowField::Transparency, "keepTransparency", ColFormat, true, transparencyText, readTransparency},
+    {RowField::NamePattern, "namePattern", ColNamePattern, false, patternText, readPattern},
 }};
 
 } // namespace

@@ -38,10 +38,14 @@ inline constexpr QStringView Arrow = u"→"; // ColArrow
 inline constexpr QStringView MetadataKeepAll = u"all"; // ColMetadata
 inline constexpr QStringView MetadataDropLocation = u"nolocation";
 inline constexpr QStringView MetadataDropAll = u"none";
-inline constexpr QStringView FormatJpeg = u"jpeg"; // the output format
+inline constexpr QStringView FormatJpeg = u"jpeg"; // ColFormat
 inline constexpr QStringView FormatWebp = u"webp";
 inline constexpr QStringView FormatAvif = u"avif";
 inline constexpr QStringView FormatPng = u"png";
+inline constexpr QStringView KeepAlpha = u"alpha"; // ColFormat: 透明を残す
+// ColNamePattern: the names outputs always had (photo.jpg -> photo_b.jpg, photo.png
+// -> photo.jpg); export/outputname.h reads patterns.
+inline constexpr QStringView DefaultNamePattern = u"{名前}{_b}";
 } // namespace celltext
 
 // What of a source's metadata goes into its output. The program's own mark and an
@@ -83,11 +87,32 @@ struct RowSettings {
     double level = 5; // compression 0 (best) .. 10; a dragged thumb leaves tenths (3.7)
     QString folder; // the destination, ending in "/"; empty: beside the picture
     MetadataChoice metadata = MetadataChoice::DropLocation;
+    OutputFormat format = OutputFormat::Jpeg;
+    // 透明を残す: the picture's transparent parts, and the band around a fitted one,
+    // stay transparent in a format that stores it, instead of taking the background.
+    bool keepTransparency = false;
+    QString namePattern = celltext::DefaultNamePattern.toString(); // the output's name without extension
+
+    // Whether the canvas keeps transparency: asked for, and the format stores it.
+    bool keepsAlpha() const { return keepTransparency && formatHasAlpha(format); }
 
     bool operator==(const RowSettings &) const = default;
 };
 
-enum class RowField { Size, ShrinkOnly, Fit, Background, Position, Turn, Level, Folder, Metadata };
+enum class RowField {
+    Size,
+    ShrinkOnly,
+    Fit,
+    Background,
+    Position,
+    Turn,
+    Level,
+    Folder,
+    Metadata,
+    Format,
+    Transparency,
+    NamePattern
+};
 
 struct RowFieldSpec {
     RowField field;

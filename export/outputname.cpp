@@ -26,19 +26,19 @@ QString outputExtension(OutputFormat format)
     return QStringLiteral("jpg");
 }
 
-QString outputFileName(QStringView sourceFileName, OutputFormat format)
+bool sourceOfOutputKind(QStringView sourceFileName, OutputFormat format)
 {
     const QString ext = GetExtension(sourceFileName);
-    const qsizetype stem = sourceFileName.size() - ext.size();
-    const QString out = outputExtension(format);
-    const bool sameFormat =
-        format == OutputFormat::Jpeg ? isJpegExtension(ext) : ext.compare(out, Qt::CaseInsensitive) == 0;
-    if (sameFormat) {
-        // A source of the output's format keeps its own name free: photo.jpeg -> photo_b.jpg.
-        return sourceFileName.left(stem - 1).toString() + QStringLiteral("_b.") + out;
-    }
-    // The "." stays, only the extension is replaced (photo.bmp -> photo.jpg).
-    return sourceFileName.left(stem).toString() + out;
+    return format == OutputFormat::Jpeg ? isJpegExtension(ext)
+                                        : ext.compare(outputExtension(format), Qt::CaseInsensitive) == 0;
+}
+
+QString outputFileName(QStringView sourceFileName, OutputFormat format)
+{
+    NameFields fields;
+    fields.sourceName = sourceFileName.toString();
+    fields.sourceOfOutputKind = sourceOfOutputKind(sourceFileName, format);
+    return NamePattern().expand(fields) + u'.' + outputExtension(format);
 }
 
 QString outputPath(const QString &saveFolder, QStringView sourceFileName, OutputFormat format)
@@ -85,11 +85,11 @@ QString tooLong(qsizetype bytes)
 
 } // namespace
 
-QString NamePattern::defaultText() { return QStringLiteral("{名前}{_b}"); }
-
 NamePattern::NamePattern(QStringView text)
     : m_text(text.toString())
 {
+    // An input method types full-width braces; they stand for the plain ones.
+    m_text.replace(u'｛', u'{').replace(u'｝', u'}');
     parse();
 }
 
@@ -136,7 +136,10 @@ void NamePattern::parse()
         const qsizetype nextOpen = m_text.indexOf(u'{', i + 1);
         if (close < 0 || (nextOpen >= 0 && nextOpen < close))
             return fail(ja("「{」に対応する「}」がありません（文字として使うときは「{{」と書きます）"));
-        const QStringView inside = QStringView(m_text).mid(i + 1, close - i - 1);
+        // Full-width letters, digits and colons from an input method read as the
+        // plain ones inside a field.
+        const QString insideText = m_text.mid(i + 1, close - i - 1).normalized(QString::NormalizationForm_KC);
+        const QStringView inside = insideText;
         const qsizetype colon = inside.indexOf(u':');
         const QStringView name = colon < 0 ? inside : inside.left(colon);
         const auto known = std::find_if(kFields.begin(), kFields.end(), [name](const auto &f) { return f.first == name; });

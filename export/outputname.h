@@ -18,12 +18,15 @@ QString GetExtension(QStringView fileName);
 // The extension of a format's files, without the dot: "jpg", "webp", "avif", "png".
 QString outputExtension(OutputFormat format);
 
-// Output file name for a source file name: a source of the output's own format
-// (for JPEG .jpg .jpeg .jpe .jfif, else the format's extension, in any letter case)
-// gives name + "_b." + the format's extension (photo.jpeg -> photo_b.jpg,
-// logo.PNG -> logo_b.png), so that it never takes the source's name; any other
-// extension is replaced by the format's (photo.png -> photo.jpg); a name without
-// "." gets the extension appended ("photo" -> "photojpg").
+// Whether the source is a file of the format's own kind (for JPEG .jpg .jpeg .jpe
+// .jfif, else the format's extension, in any letter case): its output then takes
+// "_b" in the default pattern, so that it never takes the source's name.
+bool sourceOfOutputKind(QStringView sourceFileName, OutputFormat format);
+
+// Output file name for a source file name by the default pattern: a source of the
+// output's own kind gives name + "_b." + the format's extension (photo.jpeg ->
+// photo_b.jpg, logo.PNG -> logo_b.png); any other extension is replaced by the
+// format's (photo.png -> photo.jpg); a name without "." gets "." and the extension.
 QString outputFileName(QStringView sourceFileName, OutputFormat format = OutputFormat::Jpeg);
 
 // Output path: the folder text followed directly by the output name (the folder
@@ -59,11 +62,12 @@ struct NameFields {
 //   {撮影日} {date}    the date taken, as yyyyMMdd; {撮影日:yyyy-MM-dd_HHmmss} as
 //                      that Qt date format
 // "{{" and "}}" stand for "{" and "}". The Japanese names are the ones shown, the
-// ASCII ones can be typed without switching the input method.
+// ASCII ones can be typed without switching the input method; full-width braces
+// and, inside a field, full-width digits and colons read as plain ones.
 class NamePattern {
 public:
     // {名前}{_b}: today's names (photo.jpg -> photo_b.jpg, photo.png -> photo.jpg).
-    static QString defaultText();
+    static QString defaultText() { return celltext::DefaultNamePattern.toString(); }
 
     explicit NamePattern(QStringView text = defaultText());
 

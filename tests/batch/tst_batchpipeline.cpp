@@ -585,6 +585,96 @@ private slots:
         }
     }
 
+    // Rows named by their pattern, in their format, on the files written: the default
+    // gives the names outputs always had; the fields take the source's name, the
+    // output's size (the new size, or the picture's own), the row's number and the
+    // date taken (or the file's, for a picture that does not say).
+    // clang-format off
+    void namesByPattern_data()
+    {
+        QTest::addColumn<QString>("pattern"); // empty: the row's cell left empty
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("size"); // the new size; empty: the picture's own
+        QTest::addColumn<QString>("source"); // "camera": with a date taken
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("outputs");
+        const int jpeg = int(OutputFormat::Jpeg), webp = int(OutputFormat::WebP), avif = int(OutputFormat::Avif),
+                  png = int(OutputFormat::Png);
+        QTest::newRow("no pattern: today's names") << "" << jpeg << "" << ""
+            << QStringList{"photo.jpg", "logo.PNG", "scan.v2.tif", "IMG_1.jpeg"}
+            << QStringList{"IMG_1_b.jpg", "logo.jpg", "photo_b.jpg", "scan.v2.jpg"};
+        QTest::newRow("default, PNG") << "{名前}{_b}" << png << "" << ""
+            << QStringList{"photo.jpg", "logo.PNG"} << QStringList{"logo_b.png", "photo.png"};
+        QTest::newRow("default, WebP") << "{名前}{_b}" << webp << "" << ""
+            << QStringList{"photo.JPG", "still.webp"} << QStringList{"photo.webp", "still_b.webp"};
+        QTest::newRow("new size") << "{名前}_{幅}x{高さ}" << jpeg << "40*30" << ""
+            << QStringList{"a.jpg"} << QStringList{"a_40x30.jpg"};
+        QTest::newRow("own size") << "{name}_{width}x{height}" << webp << "" << ""
+            << QStringList{"a.jpg"} << QStringList{"a_64x48.webp"};
+        QTest::newRow("running number") << "img{n:3}" << avif << "" << ""
+            << QStringList{"x.jpg", "y.jpg", "z.jpg"} << QStringList{"img001.avif", "img002.avif", "img003.avif"};
+        QTest::newRow("date taken") << "{撮影日}_{名前}" << jpeg << "" << "camera"
+            << QStringList{"a.jpg"} << QStringList{"20240506_a.jpg"};
+        QTest::newRow("date and time taken") << "{date:yyyy-MM-dd_HHmmss}" << png << "" << "camera"
+            << QStringList{"a.jpg"} << QStringList{"2024-05-06_070809.png"};
+        QTest::newRow("no date taken: the file's") << "{撮影日}_{名前}" << jpeg << "" << ""
+            << QStringList{"a.jpg"} << QStringList{"20210304_a.jpg"};
+    }
+    // clang-format on
+    void namesByPattern()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(int, format);
+        QFETCH(QString, size);
+        QFETCH(QString, source);
+        QFETCH(QStringList, names);
+        const QByteArray picture = jpeg(quadrants(64, 48));
+        const QStringList paths = sources(names, source == "camera" ? withCameraMetadata(picture) : picture);
+        QVERIFY(QDir().mkpath(m_root + "out"));
+        QList<std::pair<int, JobRow>> rows;
+        for (const QString &path : paths) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7)), QFileDevice::FileModificationTime));
+            JobRow row = testui::jobFor(path, m_root + "out/");
+            row.newSize = size;
+            row.namePattern = pattern;
+            rows.append({int(rows.size()) + 1, testui::writtenAs(row, OutputFormat(format))});
+        }
+        const BatchSummary summary = testbatch::runBatch(planBatch(rows));
+        QCOMPARE(summary.problems.size(), 0);
+        QTEST(QDir(m_root + "out").entryList(QDir::Files, QDir::Name), "outputs");
+    }
+
+    // Rows that a pattern gives one output are named before the run as rows with
+    // one output are (names that differ only in case among them), and only the
+    // first is written; a name that cannot be a file's fails its row at the plan.
+    void patternsBeforeTheRun()
+    {
+        const QByteArray picture = jpeg(quadrants(40, 30));
+        const QStringList paths = sources({"A.jpg", "a.png", "b.jpg", QString(250, u'c') + ".jpg", "d.jpg"}, picture);
+        QList<std::pair<int, JobRow>> rows;
+        for (const auto &[path, pattern] : {std::pair{paths[0], "{名前}"}, {paths[1], "{名前}"}, {paths[2], "{名前}"},
+                                            {paths[3], "{名前}_{n:9}"}, {paths[4], "{名前}/{n}"}}) {
+            JobRow row = testui::jobFor(path, m_root + "out/");
+            row.namePattern = QString::fromUtf8(pattern);
+            rows.append({int(rows.size()) + 1, row});
+        }
+        QVERIFY(QDir().mkpath(m_root + "out"));
+        BatchPlan plan = planBatch(rows);
+        QCOMPARE(plan.sameOutputs.size(), 1);
+        QCOMPARE(plan.sameOutputs[0].rows, QList<int>({0, 1}));
+        QCOMPARE(plan.rows[1].fate, Fate::Skip);
+        QCOMPARE(plan.rows[1].sameAs, 1);
+        QCOMPARE(plan.rows[3].fate, Fate::Fail);
+        QVERIFY2(plan.rows[3].reason.contains("255"), qPrintable(plan.rows[3].reason));
+        QCOMPARE(plan.rows[4].fate, Fate::Fail);
+        QVERIFY2(plan.rows[4].reason.contains("「/」"), qPrintable(plan.rows[4].reason));
+        const BatchSummary summary = testbatch::runBatch(plan);
+        QCOMPARE(summary.saved, 2);
+        QCOMPARE(QDir(m_root + "out").entryList(QDir::Files, QDir::Name), QStringList({"A.jpg", "b.jpg"}));
+    }
+
     // One batch writes every format side by side, on the workers' threads: each
     // file under its own name, read back by its own library.
     void aBatchOfEveryFormat()
@@ -593,7 +683,7 @@ private slots:
         QList<std::pair<int, JobRow>> rows;
         for (OutputFormat f : {OutputFormat::Jpeg, OutputFormat::WebP, OutputFormat::Avif, OutputFormat::Png}) {
             JobRow row = testui::jobFor(source, m_root);
-            row.format = f;
+            testui::writtenAs(row, f);
             rows.append({int(rows.size()) + 1, row});
         }
         QCOMPARE(testbatch::runBatch(planBatch(rows)).saved, 4);
@@ -625,7 +715,7 @@ private slots:
         const QString source = sources({"photo.jpg"}, jpeg(quadrants(40, 30))).first(), out = m_root + output;
         const auto planned = [&] {
             JobRow row = testui::jobFor(source, m_root);
-            row.format = OutputFormat(format);
+            testui::writtenAs(row, OutputFormat(format));
             return planBatch({{1, row}});
         };
         QCOMPARE(planned().rows[0].output, out);

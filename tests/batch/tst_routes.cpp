@@ -671,7 +671,9 @@ Cell cellOf(QSize upright, const Size &size, const Shape &shape, const QString &
     c.row.rotation = shape.turned ? celltext::TurnRight.toString() : QString();
     c.row.saveFolder = folder;
     c.row.compression = QString::fromLatin1(output.level);
-    c.row.format = output.format;
+    RowSettings written;
+    written.format = output.format;
+    writeRowField(c.row, RowField::Format, written);
     return c;
 }
 
@@ -808,11 +810,11 @@ private slots:
             QSKIP("this layout cannot be made here");
         const Cell c = cell(layout, size, shape, output);
         const Job job = readJob(c.row);
-        const QString out = c.row.saveFolder + outputFileName(c.row.fileName, c.row.format);
+        const QString out = c.row.saveFolder + outputFileName(c.row.fileName, job.format);
         const auto w = m_written.find(out);
         QVERIFY2(w != m_written.end(), "the batch reported no such row");
         QVERIFY2(w->second.status == RowOutcome::Status::Saved, qPrintable(w->second.reason));
-        const QImage written = decodedByItsLibrary(c.row.format, readFile(out));
+        const QImage written = decodedByItsLibrary(job.format, readFile(out));
         QCOMPARE(written.size(), c.canvas);
 
         Expected &e = expected(layout, size, shape, job, c);

@@ -24,6 +24,18 @@ inline kestrovia::JobRow jobFor(const QString &path, const QString &folder)
     return j;
 }
 
+// The row written in format, keeping transparency or not, as the panel sets it.
+inline kestrovia::JobRow &writtenAs(kestrovia::JobRow &row, kestrovia::OutputFormat format,
+                                    bool keepTransparency = false)
+{
+    kestrovia::RowSettings s;
+    s.format = format;
+    s.keepTransparency = keepTransparency;
+    kestrovia::writeRowField(row, kestrovia::RowField::Format, s);
+    kestrovia::writeRowField(row, kestrovia::RowField::Transparency, s);
+    return row;
+}
+
 // Column col of every job row.
 inline QStringList column(const kestrovia::JobTable &t, int col)
 {

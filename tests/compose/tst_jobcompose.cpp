@@ -876,8 +876,11 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir.filePath("a.png"), qtEncoded(picture, "png"));
         JobRow row = job(dir.filePath("a.png"), "200*50", "OFF", "Center", "");
-        row.keepTransparency = keep;
-        row.format = OutputFormat(format);
+        RowSettings output;
+        output.format = OutputFormat(format);
+        output.keepTransparency = keep;
+        writeRowField(row, RowField::Format, output);
+        writeRowField(row, RowField::Transparency, output);
         const QImage canvas = composeJobFile(readJob(row)).canvas;
         QCOMPARE(canvas, compose(row));
         QCOMPARE(canvas.size(), QSize(200, 50));

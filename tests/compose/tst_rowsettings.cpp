@@ -26,10 +26,22 @@ RowSettings base()
     return s;
 }
 
-// base() with field set to a value that differs from base()'s.
-RowSettings changed(RowField field)
+// base(), where field shows on the canvas: the format and 透明を残す keep the
+// bands transparent only together.
+RowSettings start(RowField field)
 {
     RowSettings s = base();
+    if (field == RowField::Format)
+        s.keepTransparency = true;
+    if (field == RowField::Transparency)
+        s.format = OutputFormat::Png;
+    return s;
+}
+
+// start(field) with field set to a value that differs from its own.
+RowSettings changed(RowField field)
+{
+    RowSettings s = start(field);
     switch (field) {
     case RowField::Size: s.size.mode = SizeRule::Percent; break;
     case RowField::ShrinkOnly: s.size.shrinkOnly = true; break;
@@ -40,6 +52,9 @@ RowSettings changed(RowField field)
     case RowField::Level: s.level = 3.7; break;
     case RowField::Folder: s.folder = QStringLiteral("/out/"); break;
     case RowField::Metadata: s.metadata = MetadataChoice::KeepAll; break;
+    case RowField::Format: s.format = OutputFormat::WebP; break;
+    case RowField::Transparency: s.keepTransparency = true; break;
+    case RowField::NamePattern: s.namePattern = QStringLiteral("{名前} {n:3}"); break;
     }
     return s;
 }
@@ -86,9 +101,9 @@ private slots:
         const RowField f = RowField(field);
         const RowFieldSpec &spec = rowField(f);
         const RowSettings want = changed(f);
-        QVERIFY(want != base());
+        QVERIFY(want != start(f));
 
-        JobRow row = rowOf(base());
+        JobRow row = rowOf(start(f));
         const JobRow before = row;
         writeRowField(row, f, want);
         QCOMPARE(rowSettingsOf(row), want);
@@ -116,7 +131,7 @@ private slots:
         decoded.size = picture.size();
         decoded.extent = QRectF(picture.rect());
         for (const bool withTurn : {true, false}) {
-            const Job a = readJob(rowOf(base()));
+            const Job a = readJob(rowOf(start(f)));
             const Job b = readJob(row);
             const bool differs = composeJob(a, decoded, withTurn) != composeJob(b, decoded, withTurn);
             const bool keyDiffers = KeptPictures::canvasKey(a, withTurn) != KeptPictures::canvasKey(b, withTurn);

@@ -116,6 +116,7 @@ private slots:
         QTest::newRow("date in a format") << "{date:yyyy-MM-dd_HHmmss}" << "p.jpg" << false << "2024-05-06_070809";
         QTest::newRow("date in Japanese") << "{撮影日:yyyy年M月d日}" << "p.jpg" << false << "2024年5月6日";
         QTest::newRow("mark only for the same kind") << "{名前}{_b}" << "p.png" << false << "p";
+        QTest::newRow("typed with the input method") << "｛名前｝＿｛連番：３｝" << "p.jpg" << false << "p＿007";
         QTest::newRow("braces doubled") << "{{{名前}}}" << "p.jpg" << false << "{p}";
         QTest::newRow("no dot") << "{名前}_s" << "photo" << false << "photo_s";
         QTest::newRow("field text copied, not read") << "{名前}" << "{連番}.png" << false << "{連番}";

@@ -90,7 +90,7 @@ private slots:
         t.appendJob(t.jobRow(1));
         t.appendJob(t.jobRow(0)); // outside the job rows: an empty row
         const QStringList cells{"a.jpg", "8*6", "/p/a.jpg", "→",     "4*3", "ON", "255", "Center",
-                                "+90°",  "",    "",         "/out/", "3.7", "",   ""};
+                                "+90°",  "",    "",         "/out/", "3.7", "",   "", "", ""};
         for (int r = 1; r <= 3; ++r) {
             for (int c = 0; c < t.Cols(); ++c)
                 QCOMPARE(t.TextMatrix(r, c), r < 3 || c == ColArrow ? cells[c] : QString());
@@ -310,17 +310,18 @@ private slots:
     void panelValues_data()
     {
         QTest::addColumn<RowSettings>("panel");
-        // columns 5 to 8, 11 to 14; "*": the file's own folder
+        // columns 5 to 8, 11 to 16; "*": the file's own folder
         QTest::addColumn<QStringList>("settings");
         using M = MetadataChoice;
         QTest::newRow("untouched panel") << RowSettings{} << QStringList{"OFF", "-2147483643", "Top",     "", "*",
-                                                                         "5",   "nolocation",  "original"};
+                                                                         "5",   "nolocation",  "original",
+                                                                         "jpeg", "{名前}{_b}"};
         QTest::newRow("stretch, red, centre, +90, chosen folder, 3.7, everything kept")
-            << RowSettings{{}, false, 255, true, 90, 3.7, "/out/", M::KeepAll}
-            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7", "all", "original"};
+            << RowSettings{{}, false, 255, true, 90, 3.7, "/out/", M::KeepAll, OutputFormat::Png, true, "{n:3}"}
+            << QStringList{"ON", "255", "Center", "+90°", "/out/", "3.7", "all", "original", "png alpha", "{n:3}"};
         QTest::newRow("black, level 0, nothing kept, long edge")
             << RowSettings{{SizeRule::LongEdge, {}, 800, 50, true}, true, 0, false, 270, 0, "", M::DropAll}
-            << QStringList{"OFF", "0", "Top", "-90°", "*", "0", "none", "long 800 shrink"};
+            << QStringList{"OFF", "0", "Top", "-90°", "*", "0", "none", "long 800 shrink", "jpeg", "{名前}{_b}"};
         QTest::newRow("white, level 10, half turn, 25 %")
             << RowSettings{{SizeRule::Percent, {}, 1600, 25, false},
                            true,
@@ -329,8 +330,10 @@ private slots:
                            180,
                            10,
                            "",
-                           M::DropLocation}
-            << QStringList{"OFF", "16777215", "Top", "+180°", "*", "10", "nolocation", "percent 25"};
+                           M::DropLocation,
+                           OutputFormat::WebP}
+            << QStringList{"OFF", "16777215", "Top", "+180°", "*", "10", "nolocation", "percent 25", "webp",
+                           "{名前}{_b}"};
     }
     void panelValues()
     {
