@@ -324,7 +324,8 @@ void Form1::setupJobTable()
         {"ファイル名", 1500}, {"元サイズ", 800},    {"パス", 1500},       {"", 300},
         {"新サイズ", 800},    {"フィット", 500},    {"背景色", 1000},     {"位置", 500},
         {"回転", 500},        {nullptr, 100},       {nullptr, 100},       {"保存先", 2000},
-        {"圧縮", 500},        {"メタデータ", 1100}, {"サイズ指定", 1100},
+        {"圧縮", 500},        {"メタデータ", 1100}, {"サイズ指定", 1100}, {"形式", 700},
+        {"出力名", 1500},
     };
     for (int col = 0; col < JobColumnCount; ++col) {
         // The two reserved columns keep the empty header every cell starts with.

@@ -6,6 +6,7 @@
 #include "app/levelbar.h"
 #include "app/prompts.h"
 #include "compose/picturelimits.h"
+#include "export/outputname.h"
 #include "platform/contrast.h"
 #include "platform/japanese.h"
 #include "platform/numbers.h"
@@ -50,6 +51,16 @@ QLabel *label(const char *text, const char *name, QWidget *parent) { return name
 QString manyValues() { return ja("（複数の値）"); }
 // The level's caption for it: the line beside its title has no room for more.
 QString manyLevels() { return ja("複数の値"); }
+
+// What the name pattern's fields are, for its tooltip.
+QString patternHelp()
+{
+    return ja("出力ファイルの名前（拡張子は形式で決まります）。{ } の項目は行ごとに置き換わります:\n"
+              "{名前} 元画像の名前　{_b} 元画像と同じ形式のとき _b\n"
+              "{幅} {高さ} 出力のピクセル数　{連番:3} 行番号（3 桁）\n"
+              "{撮影日} 撮影日（yyyyMMdd。なければ更新日）　{撮影日:yyyy-MM-dd_HHmmss} 書式つき\n"
+              "英字でも書けます: {name} {width} {height} {n:3} {date}");
+}
 
 // The level caption before any level was picked: a text none of the levels gives.
 QString startCaption() { return ja("5 ( 標準 )"); }
@@ -105,6 +116,19 @@ SettingsPanel::SettingsPanel(QWidget *parent)
         m_values.metadata = MetadataChoice(m_metadata->itemData(index).toInt());
         pick(RowField::Metadata);
     });
+    connect(m_format, &QComboBox::activated, this, [this](int index) {
+        m_values.format = OutputFormat(m_format->itemData(index).toInt());
+        m_mixed.removeAll(RowField::Format);
+        showFormat();
+        pick(RowField::Format);
+    });
+    connect(m_keepTransparency, &QCheckBox::clicked, this, [this](bool on) {
+        m_keepTransparency->setTristate(false);
+        m_keepTransparency->setChecked(on);
+        m_values.keepTransparency = on;
+        pick(RowField::Transparency);
+    });
+    connect(m_pattern, &QLineEdit::editingFinished, this, &SettingsPanel::patternEntered);
     connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::sizeModePicked);
     connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::sizeValuePicked);
     connect(m_shrinkOnly, &QCheckBox::clicked, this, [this](bool on) {
@@ -131,6 +155,7 @@ SettingsPanel::~SettingsPanel()
     m_width->disconnect(this);
     m_height->disconnect(this);
     m_saveText->disconnect(this);
+    m_pattern->disconnect(this);
 }
 
 void SettingsPanel::build()
@@ -235,7 +260,8 @@ void SettingsPanel::build()
     row({brightness, contrast});
 
     m_levelCaption = label("5 ( 標準 )", "CompLabel", this);
-    row({label("■JPG圧縮レベル：", "Label5", this), m_levelCaption});
+    m_levelTitle = label("■JPG圧縮レベル：", "Label5", this);
+    row({m_levelTitle, m_levelCaption});
     m_level = named(new LevelBar(Qt::Horizontal, this), "CompressLevel");
     m_level->setRange(0, 100);
     m_level->setSingleStep(10);
@@ -306,12 +332,39 @@ void SettingsPanel::build()
     m_metadata->setAccessibleName(ja("メタデータ"));
     m_metadata->setToolTip(ja("撮影情報・著作権などのメタデータのうち、出力に残すもの"));
     m_metadata->setFixedHeight(editHeight);
+    // The kind of file written, and whether the picture's transparency stays in it.
+    m_format = named(new QComboBox(this), "OutFormat");
+    for (const auto &[format, text] : {std::pair{OutputFormat::Jpeg, "JPEG"}, std::pair{OutputFormat::WebP, "WebP"},
+                                       std::pair{OutputFormat::Avif, "AVIF"}, std::pair{OutputFormat::Png, "PNG"}})
+        m_format->addItem(QString::fromLatin1(text), int(format));
+    m_format->setAccessibleName(ja("出力形式"));
+    m_format->setToolTip(ja("書き出すファイルの形式"));
+    m_format->setFixedHeight(editHeight);
+    m_keepTransparency = named(new QCheckBox(ja("透明を残す"), this), "KeepAlpha");
     // An empty box says why it is empty: the selected rows differ.
-    for (QComboBox *box : {m_sizeMode, m_turn, m_metadata})
+    for (QComboBox *box : {m_sizeMode, m_turn, m_metadata, m_format})
         box->setPlaceholderText(manyValues());
     QLabel *metadataLabel = label("メタデータ", "Label16", this);
     metadataLabel->setBuddy(m_metadata);
     row({metadataLabel, m_metadata});
+    QLabel *formatLabel = label("形式", "Label18", this);
+    formatLabel->setBuddy(m_format);
+    row({formatLabel, m_format, m_keepTransparency});
+
+    // The output's name without its extension, which follows the format: checked
+    // when the field is left, as a typed folder is.
+    m_pattern = named(new QLineEdit(this), "NamePattern");
+    m_pattern->setFixedHeight(editHeight);
+    m_pattern->setAccessibleName(ja("出力名"));
+    QLabel *patternLabel = label("出力名", "Label19", this);
+    patternLabel->setBuddy(m_pattern);
+    {
+        auto *h = new QHBoxLayout;
+        h->setSpacing(3);
+        h->addWidget(patternLabel);
+        h->addWidget(m_pattern, 1);
+        v->addLayout(h);
+    }
 
     m_complete = named(new QCheckBox(ja("完全プレビューを表示する。"), this), "PreCheck");
     v->addWidget(m_complete);
@@ -391,6 +444,56 @@ void SettingsPanel::showSettings(const RowSettings &settings, const QList<RowFie
         selectData(m_metadata, mixed(RowField::Metadata) ? -1 : int(settings.metadata));
         many(m_metadata, RowField::Metadata);
     }
+    showFormat();
+    showPattern();
+}
+
+void SettingsPanel::showFormat()
+{
+    const bool formatMixed = mixed(RowField::Format);
+    {
+        const QSignalBlocker blocker(m_format);
+        selectData(m_format, formatMixed ? -1 : int(m_values.format));
+        m_format->setAccessibleDescription(formatMixed ? manyValues() : QString());
+    }
+    {
+        const QSignalBlocker blocker(m_keepTransparency);
+        if (mixed(RowField::Transparency)) {
+            m_keepTransparency->setTristate(true);
+            m_keepTransparency->setCheckState(Qt::PartiallyChecked);
+        } else {
+            m_keepTransparency->setTristate(false);
+            m_keepTransparency->setChecked(m_values.keepTransparency);
+        }
+    }
+    // JPEG stores no transparency: for JPEG rows the box does not apply.
+    const bool applies = formatMixed || formatHasAlpha(m_values.format);
+    m_keepTransparency->setEnabled(applies);
+    m_keepTransparency->setToolTip(applies ? ja("透明な部分と縦横比を保った余白を、背景色で塗らずに透明のまま残します")
+                                           : ja("JPEG は透明を保存できないため、背景色で塗ります"));
+    // What the level means to the format the rows are written in.
+    const OutputFormat shown = formatMixed ? OutputFormat::Jpeg : m_values.format;
+    const QString title = formatMixed                       ? ja("■圧縮レベル：")
+                          : shown == OutputFormat::Png      ? ja("■PNG圧縮の強さ：")
+                          : shown == OutputFormat::WebP     ? ja("■WebP圧縮レベル：")
+                          : shown == OutputFormat::Avif     ? ja("■AVIF圧縮レベル：")
+                                                            : ja("■JPG圧縮レベル：");
+    m_levelTitle->setText(title);
+    m_level->setAccessibleName(title.mid(1).chopped(1));
+    if (!mixed(RowField::Level) && m_levelCaption->text() != startCaption())
+        showLevelCaption(m_level->value());
+}
+
+void SettingsPanel::showPattern()
+{
+    const bool many = mixed(RowField::NamePattern);
+    // A field the user is typing in keeps the text until it is left.
+    if (!(m_pattern->hasFocus() && m_pattern->isModified()))
+        m_pattern->setText(many ? QString() : m_values.namePattern);
+    m_pattern->setPlaceholderText(many ? manyValues() : QString());
+    m_pattern->setAccessibleDescription(many ? manyValues() : QString());
+    const QString warning = many ? QString() : NamePattern(m_values.namePattern).warning();
+    m_pattern->setToolTip(patternHelp() + (warning.isEmpty() ? QString() : QStringLiteral("\n\n") + warning));
 }
 
 void SettingsPanel::showSizeRule()
@@ -574,7 +677,7 @@ SettingsPanel::TypedFolder SettingsPanel::typedFolder(const QString &text)
     return {t.endsWith(u'/') ? t : t + u'/', {}, existing != t};
 }
 
-QString SettingsPanel::levelCaption(int scrollValue)
+QString SettingsPanel::levelCaption(int scrollValue, OutputFormat format)
 {
     static const std::array<const char *, 11> captions{
         "0 : 最高画質+", "1 : 最高画質", "2 : 高画質+", "3 : 高画質",   "4 : 標準画質+",  "5 : 標準画質",
@@ -582,7 +685,15 @@ QString SettingsPanel::levelCaption(int scrollValue)
     };
     if (scrollValue < 0 || scrollValue > 100 || scrollValue % 10 != 0)
         return {};
-    return ja(captions[std::size_t(scrollValue / 10)]);
+    const int level = scrollValue / 10;
+    if (format == OutputFormat::Png) {
+        // Every PNG is lossless: a higher level compresses harder, and takes longer.
+        const char *effort = level <= 3 ? "速い" : level <= 7 ? "標準" : "小さく・遅い";
+        return ja("%1 : ロスレス（%2）").arg(level).arg(ja(effort));
+    }
+    if (format == OutputFormat::WebP && level == 0)
+        return ja("0 : ロスレス");
+    return ja(captions[std::size_t(level)]);
 }
 
 std::optional<int> SettingsPanel::typedSide(const QString &text)
@@ -639,7 +750,7 @@ void SettingsPanel::levelChanged(int value)
 
 void SettingsPanel::showLevelCaption(int value)
 {
-    const QString caption = levelCaption(value);
+    const QString caption = levelCaption(value, mixed(RowField::Format) ? OutputFormat::Jpeg : m_values.format);
     if (!caption.isNull())
         m_levelCaption->setText(caption);
     else if (m_levelCaption->text() == manyLevels())
@@ -724,6 +835,26 @@ void SettingsPanel::folderEntered()
     }
     m_saveText->setToolTip(typed.createdAtRun ? m_willBeCreated->toolTip() : QString());
     takeFolder(typed.folder);
+}
+
+void SettingsPanel::patternEntered()
+{
+    if (!m_pattern->isModified())
+        return;
+    m_pattern->setModified(false);
+    const NamePattern typed(m_pattern->text());
+    if (!typed.error().isEmpty()) {
+        // The field returns to the rows' pattern, and says why.
+        showPattern();
+        sayWhy(m_pattern, typed.error());
+        return;
+    }
+    m_values.namePattern = typed.text();
+    m_mixed.removeAll(RowField::NamePattern);
+    showPattern();
+    if (!typed.warning().isEmpty())
+        sayWhy(m_pattern, typed.warning());
+    pick(RowField::NamePattern);
 }
 
 void SettingsPanel::saveWherePicked(int index)

@@ -1,7 +1,8 @@
 #pragma once
 // The settings panel (the frame Frame1 of the main window): the size rule and the
-// size, fit, background colour, position, turn, level, destination and metadata
-// choice of the selected rows, the complete-preview switch, and the banner.
+// size, fit, background colour, position, turn, level, destination, metadata
+// choice, output format, 透明を残す and name pattern of the selected rows, the
+// complete-preview switch, and the banner.
 //
 // It shows the settings it is given (the current row's, with the fields that differ
 // across the selection marked) and, when the user changes a control, says which
@@ -86,9 +87,11 @@ public:
     };
     static TypedFolder typedFolder(const QString &text);
 
-    // The level caption for a scroll value of 0, 10, ..., 100; a null string for
-    // any other value (the caption is then kept).
-    static QString levelCaption(int scrollValue);
+    // The level caption for a scroll value of 0, 10, ..., 100, as the level means
+    // it to format (WebP's level 0 is lossless, PNG's levels are lossless and buy
+    // compression effort); a null string for any other value (the caption is then
+    // kept).
+    static QString levelCaption(int scrollValue, OutputFormat format = OutputFormat::Jpeg);
     // A typed side: a whole number 1..32767 after NFKC normalisation (full-width
     // digits and blanks from an input method count as plain ones; blanks around
     // allowed); nullopt for anything else.
@@ -120,6 +123,9 @@ private:
     void sizeModePicked(int index);
     void sizeValuePicked(int value);
     void folderEntered();
+    void patternEntered();
+    void showFormat();
+    void showPattern();
     void saveWherePicked(int index);
     void showSizeRule();
     void showSizeFields();
@@ -152,6 +158,10 @@ private:
     QToolButton *m_saveFolder = nullptr;
     QCheckBox *m_complete = nullptr;
     QComboBox *m_metadata = nullptr;
+    QLabel *m_levelTitle = nullptr;
+    QComboBox *m_format = nullptr;
+    QCheckBox *m_keepTransparency = nullptr;
+    QLineEdit *m_pattern = nullptr;
     QLabel *m_banner = nullptr;
     QLabel *m_warning = nullptr;
 };

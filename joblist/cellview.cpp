@@ -157,6 +157,28 @@ CellView cellView(int column, const QString &stored)
         case MetadataChoice::DropLocation: return {ja("位置情報を除く"), {}, {}};
         }
         return {stored, {}, {}};
+    case ColFormat: {
+        JobRow row;
+        row.format = stored;
+        const RowSettings s = rowSettingsOf(row);
+        const QString name = QStringList{QStringLiteral("JPEG"), QStringLiteral("WebP"), QStringLiteral("AVIF"),
+                                         QStringLiteral("PNG")}[int(s.format)];
+        if (!s.keepTransparency)
+            return {name, {}, {}};
+        // JPEG stores no transparency: the row keeps the wish for another format.
+        if (!s.keepsAlpha())
+            return {name, ja("JPEG は透明を保存できないため、背景色で塗ります"), {}};
+        return {name + ja("・透明"), ja("透明な部分を残します"), {}};
+    }
+    case ColNamePattern: {
+        JobRow row;
+        row.namePattern = stored;
+        const QString pattern = rowSettingsOf(row).namePattern;
+        // The default pattern is the names outputs always had.
+        if (pattern == celltext::DefaultNamePattern)
+            return {ja("標準"), ja("元画像の名前（JPEG の元画像には _b）"), {}};
+        return {pattern, {}, {}};
+    }
     case ColSizeRule: {
         // A row made without a rule keeps the size it was given.
         if (stored.isEmpty())

@@ -46,6 +46,8 @@ QStringList typicalTexts(int col)
     case ColCompression: return {QStringLiteral("10")};
     case ColMetadata: return {QStringLiteral("all"), QStringLiteral("nolocation"), QStringLiteral("none")};
     case ColSizeRule: return {QStringLiteral("original"), QStringLiteral("long 10000 shrink")};
+    case ColFormat: return {QStringLiteral("webp alpha"), QStringLiteral("avif")};
+    case ColNamePattern: return {QStringLiteral("{name}_{n:3}")};
     default: return {};
     }
 }

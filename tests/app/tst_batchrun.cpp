@@ -7,6 +7,7 @@
 #include "app/prompts.h"
 #include "app/settingspanel.h"
 #include "compose/picturedecoder.h"
+#include "export/programmark.h"
 #include "export/safewrite.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
@@ -15,12 +16,14 @@
 #include "preview/selectionsync.h"
 #include "tests/common/camerametadata.h"
 #include "tests/common/formatpictures.h"
+#include "tests/common/formatreaders.h"
 #include "tests/common/readgate.h"
 #include "tests/common/testpictures.h"
 #include "tests/common/widgets.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -575,6 +578,167 @@ private slots:
             QCOMPARE(!tagsOut.exif("Exif.GPSInfo.GPSLatitude").isEmpty(), tags == "place");
             QCOMPARE(!tagsOut.exif("Exif.Image.Make").isEmpty(), tags != "none");
         }
+    }
+
+    // Each output format with each metadata choice, set in the panel for two dropped
+    // photos (a camera's EXIF with a GPS position) with a name pattern typed: every
+    // row holds them, and every file is named by the pattern with its format's
+    // extension, decodes with its format's own library at the row's size, keeps
+    // the tags the choice keeps and not the others, and carries the mark.
+    // clang-format off
+    void everyFormatAndMetadataChoiceFromThePanel_data()
+    {
+        QTest::addColumn<int>("format"); // OutFormat's item
+        QTest::addColumn<int>("metadata"); // MetaChoice's item: 0 all, 1 no place, 2 none
+        QTest::addColumn<QString>("extension");
+        for (const auto &[format, name, extension] : {std::tuple{0, "JPEG", "jpg"}, {1, "WebP", "webp"},
+                                                      {2, "AVIF", "avif"}, {3, "PNG", "png"}}) {
+            for (const auto &[metadata, choice] : {std::pair{0, "すべて残す"}, {1, "位置情報を除く"}, {2, "すべて除く"}})
+                QTest::addRow("%s %s", name, choice) << format << metadata << QString::fromLatin1(extension);
+        }
+    }
+    // clang-format on
+    void everyFormatAndMetadataChoiceFromThePanel()
+    {
+        QFETCH(int, format);
+        QFETCH(int, metadata);
+        QFETCH(QString, extension);
+        const QByteArray photo = withCameraMetadata(jpeg(quadrants(120, 90)));
+        QStringList names;
+        for (const char *name : {"a.jpg", "b.JPG"})
+            writeFile(names.emplace_back(m_root + name), photo);
+        QVERIFY(drop(names));
+        QCOMPARE(table().selectedRows(), QList<int>({1, 2}));
+        const auto pickFrom = [&](const char *name, int item) {
+            auto *combo = control<QComboBox>(m_form.get(), name);
+            combo->setCurrentIndex(item);
+            emit combo->activated(item);
+        };
+        const auto type = [&](const char *name, const QString &text) {
+            auto *field = control<QLineEdit>(m_form.get(), name);
+            field->setFocus();
+            field->selectAll();
+            QTest::keyClicks(field, text);
+            QTest::keyClick(field, Qt::Key_Tab);
+        };
+        pickFrom("OutFormat", format);
+        pickFrom("MetaChoice", metadata);
+        pickFrom("SizeMode", 1);
+        type("TxtWidth", "60");
+        type("TxtHeight", "40");
+        type("NamePattern", "{name}_{width}x{height}_{n:2}");
+        const RowSettings asked = control<SettingsPanel>(m_form.get(), "Frame1")->values();
+        QCOMPARE(int(asked.format), format);
+        QCOMPARE(asked.namePattern, "{name}_{width}x{height}_{n:2}");
+        for (int r = 1; r <= 2; ++r)
+            QCOMPARE(rowSettingsOf(table().jobRow(r)), asked);
+        QCOMPARE(testui::column(table(), ColNewSize), QStringList(2, "60*40"));
+
+        run();
+
+        QVERIFY2(Prompts::shown().isEmpty(), qPrintable(Prompts::shown().value(0).informative));
+        const QStringList written = {"a_60x40_01." + extension, "b_60x40_02." + extension};
+        QCOMPARE(entries(m_root).filter(QStringLiteral("_")), written);
+        for (const QString &name : written) {
+            const QByteArray file = readFile(m_root + name);
+            QCOMPARE(decodedByItsLibrary(OutputFormat(format), file).size(), QSize(60, 40));
+            const ReadBack tags = readBack(file);
+            QCOMPARE(!tags.exif("Exif.GPSInfo.GPSLatitude").isEmpty(), metadata == 0);
+            QCOMPARE(!tags.exif("Exif.Image.Make").isEmpty(), metadata != 2);
+            QVERIFY(isKestroviaOutput(m_root + name));
+        }
+    }
+
+    // 透明を残す set in the panel: the transparent half of a PNG stays transparent
+    // in every format that stores it, and takes the row's background colour in a
+    // JPEG, for which the box does not apply.
+    void keptTransparencyFromThePanel_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<bool>("transparent"); // the written file's left half
+        for (const auto &[format, name] : {std::pair{0, "JPEG"}, {1, "WebP"}, {2, "AVIF"}, {3, "PNG"}}) {
+            QTest::addRow("%s kept", name) << format << true << (format != 0);
+            QTest::addRow("%s filled", name) << format << false << false;
+        }
+    }
+    void keptTransparencyFromThePanel()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, keep);
+        QFETCH(bool, transparent);
+        QImage picture(40, 20, QImage::Format_ARGB32);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 40; ++x)
+                picture.setPixel(x, y, x < 20 ? qRgba(0, 0, 0, 0) : kBlue);
+        writeFile(m_root + "logo.png", qtEncoded(picture, "png"));
+        QVERIFY(drop({m_root + "logo.png"}));
+        auto *combo = control<QComboBox>(m_form.get(), "OutFormat");
+        combo->setCurrentIndex(format);
+        emit combo->activated(format);
+        auto *box = control<QCheckBox>(m_form.get(), "KeepAlpha");
+        QCOMPARE(box->isEnabled(), format != 0);
+        if (keep) {
+            // For a JPEG row the box is disabled: set it while another format is shown.
+            if (format == 0) {
+                combo->setCurrentIndex(3);
+                emit combo->activated(3);
+            }
+            box->click();
+            combo->setCurrentIndex(format);
+            emit combo->activated(format);
+        }
+        Prompts::setNextColor(QColor(Qt::red));
+        control<ColorSwatch>(m_form.get(), "PicBack")->clicked();
+        QCOMPARE(rowSettingsOf(table().jobRow(1)).keepTransparency, keep);
+        Prompts::clearShown();
+
+        run();
+
+        const QString name = format == 0 ? "logo.jpg" : format == 3 ? "logo_b.png" : "logo." + QStringList{"", "webp", "avif"}[format];
+        const QImage out = decodedByItsLibrary(OutputFormat(format), readFile(m_root + name));
+        QCOMPARE(out.size(), QSize(40, 20));
+        if (transparent)
+            QCOMPARE(qAlpha(out.pixel(5, 10)), 0);
+        else
+            QVERIFY2(near(out.pixel(5, 10), kRed) && qAlpha(out.pixel(5, 10)) == 255, qPrintable(describe(out.pixel(5, 10))));
+        QVERIFY2(near(out.pixel(35, 10), kBlue, 40), qPrintable(describe(out.pixel(35, 10))));
+    }
+
+    // A pattern that gives two rows one output names them before anything is
+    // written, as rows with one output are; a pattern filled in past 255 bytes fails
+    // its row at the plan with the reason, and the other rows are written.
+    void namesFromPatternsBeforeTheRun()
+    {
+        for (const char *name : {"a.jpg", "b.jpg"})
+            writeJpeg(m_root + name, 40, 30);
+        const QString longName = QString(240, u'x') + ".jpg";
+        writeJpeg(m_root + longName, 40, 30);
+        QVERIFY(drop({m_root + "a.jpg", m_root + "b.jpg"}));
+        auto *field = control<QLineEdit>(m_form.get(), "NamePattern");
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, "same");
+        QTest::keyClick(field, Qt::Key_Tab);
+        QVERIFY(drop({m_root + longName}));
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, "{name}-{date:yyyyMMddHHmmss}");
+        QTest::keyClick(field, Qt::Key_Tab);
+        QCOMPARE(testui::column(table(), ColNamePattern),
+                 QStringList({"same", "same", "{name}-{date:yyyyMMddHHmmss}"}));
+
+        Prompts::setNextAnswer(Prompts::SkipLater);
+        run();
+
+        // One question names the rows that share an output; then the summary names
+        // the rows not written.
+        QVERIFY(!Prompts::shown().isEmpty());
+        QVERIFY2(Prompts::shown()[0].informative.contains("same.jpg"), qPrintable(Prompts::shown()[0].informative));
+        const QString summary = Prompts::shown().last().informative;
+        QVERIFY2(summary.contains("255"), qPrintable(summary));
+        QCOMPARE(entries(m_root).filter(QString(240, u'x')), QStringList{longName}); // the source alone
+        QVERIFY(QFile::exists(m_root + "same.jpg"));
     }
 
     // After a run the strip offers the folder the first file went to, and so does the

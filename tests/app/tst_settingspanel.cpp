@@ -49,7 +49,17 @@ QString pick(const char *key, const QString &text)
 // Settings that differ from the start-up values in every field.
 RowSettings unusual()
 {
-    return {{SizeRule::Percent, {}, 1600, 25, true}, false, 255, true, 90, 3.7, "/out/", MetadataChoice::KeepAll};
+    return {{SizeRule::Percent, {}, 1600, 25, true},
+            false,
+            255,
+            true,
+            90,
+            3.7,
+            "/out/",
+            MetadataChoice::KeepAll,
+            OutputFormat::WebP,
+            true,
+            "{n:3}"};
 }
 
 } // namespace
@@ -139,6 +149,13 @@ private slots:
         QTest::newRow("colour cancelled") << "click PicBack" << QStringList{};
         QTest::newRow("complete preview on, off") << "click PreCheck; click PreCheck" << QStringList{"complete"};
         QTest::newRow("metadata from the list") << "down MetaChoice" << QStringList{pick("metadata", "none")};
+        QTest::newRow("format from the list") << "down OutFormat" << QStringList{pick("format", "webp")};
+        // JPEG stores no transparency: for a JPEG row the box cannot be set.
+        QTest::newRow("transparency for JPEG") << "click KeepAlpha" << QStringList{};
+        QTest::newRow("transparency for PNG") << "down OutFormat; down OutFormat; down OutFormat; click KeepAlpha"
+                                              << QStringList{pick("format", "webp"), pick("format", "avif"),
+                                                             pick("format", "png"), pick("keepTransparency", "alpha")};
+        QTest::newRow("name pattern") << "type NamePattern {name}_{n:3}" << QStringList{pick("namePattern", "{name}_{n:3}")};
         QTest::newRow("shrink only") << "click ShrinkOnly" << QStringList{pick("shrinkOnly", "shrink")};
         // The chooser opens from "…" whichever option is selected, and from the
         // chosen-place option while no folder is there to take.
@@ -182,7 +199,7 @@ private slots:
         } while (QApplication::focusWidget() != order.first() && order.size() < 40);
         for (QWidget *w : m_panel->findChildren<QWidget *>()) {
             const auto *option = qobject_cast<QRadioButton *>(w);
-            if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy()
+            if (!w->isVisible() || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy()
                 || (option && !option->isChecked()) || qobject_cast<QLabel *>(w))
                 continue;
             QVERIFY2(order.contains(w), qPrintable(w->objectName()));
@@ -260,6 +277,9 @@ private slots:
         QTest::newRow("level") << int(RowField::Level) << "key CompressLevel Right";
         QTest::newRow("folder") << int(RowField::Folder) << "click SaveCheck(0)";
         QTest::newRow("metadata") << int(RowField::Metadata) << "down MetaChoice";
+        QTest::newRow("format") << int(RowField::Format) << "down OutFormat";
+        QTest::newRow("transparency") << int(RowField::Transparency) << "click KeepAlpha";
+        QTest::newRow("name pattern") << int(RowField::NamePattern) << "type NamePattern {n}";
     }
     void mixedValues()
     {
@@ -288,6 +308,14 @@ private slots:
                         && control<QLineEdit>(p, "SaveTxt")->placeholderText() == "（複数の値）";
              }},
             {RowField::Metadata, [p] { return control<QComboBox>(p, "MetaChoice")->currentIndex() == -1; }},
+            {RowField::Format, [p] { return control<QComboBox>(p, "OutFormat")->currentIndex() == -1; }},
+            {RowField::Transparency,
+             [p] { return control<QCheckBox>(p, "KeepAlpha")->checkState() == Qt::PartiallyChecked; }},
+            {RowField::NamePattern,
+             [p] {
+                 const auto *field = control<QLineEdit>(p, "NamePattern");
+                 return field->text().isEmpty() && field->placeholderText() == "（複数の値）";
+             }},
         };
         QCOMPARE(marked.size(), qsizetype(rowFields().size()));
         for (auto it = marked.begin(); it != marked.end(); ++it)
@@ -303,6 +331,70 @@ private slots:
                  qPrintable(m_log[0]));
         QVERIFY(!marked[f]());
         QCOMPARE(m_panel->mixedFields(), QList<RowField>{});
+    }
+
+    // A pattern is taken when the field is left; one that names no file is refused
+    // there: the field returns to the rows' pattern and its tooltip says why. What
+    // Windows or a memory card refuses is taken, and said.
+    // clang-format off
+    void typedPattern_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("taken"); // empty: refused
+        QTest::addColumn<QString>("said"); // a part of the tooltip
+        QTest::newRow("fields") << "{名前}_{幅}x{高さ}" << "{名前}_{幅}x{高さ}" << "{連番:3}";
+        QTest::newRow("input method's braces") << "｛連番：３｝" << "{連番：３}" << "{撮影日}";
+        QTest::newRow("slash") << "{名前}/{n}" << "" << "「/」";
+        QTest::newRow("unknown field") << "{番号}" << "" << "{番号}";
+        QTest::newRow("too long") << QString(260, u'a') << "" << "255 バイト";
+        QTest::newRow("colon: taken, said") << "{名前}:{n}" << "{名前}:{n}" << "Windows";
+        QTest::newRow("no field: taken, said") << "photo" << "photo" << "同じ名前";
+    }
+    // clang-format on
+    void typedPattern()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, taken);
+        QFETCH(QString, said);
+        RowSettings shown;
+        shown.namePattern = "{n:2}";
+        m_panel->showSettings(shown);
+        auto *field = control<QLineEdit>(m_panel.get(), "NamePattern");
+        QVERIFY(testui::shown(m_panel.get(), true));
+        field->setFocus();
+        field->selectAll();
+        field->insert(typed);
+        QTest::keyClick(field, Qt::Key_Tab);
+        QCOMPARE(m_log, taken.isEmpty() ? QStringList{} : QStringList{pick("namePattern", taken)});
+        QCOMPARE(field->text(), taken.isEmpty() ? QStringLiteral("{n:2}") : taken);
+        QCOMPARE(m_panel->values().namePattern, taken.isEmpty() ? QStringLiteral("{n:2}") : taken);
+        QVERIFY2(field->toolTip().contains(said), qPrintable(field->toolTip()));
+    }
+
+    // What the level means follows the format: PNG is lossless at every level and
+    // the level buys compression effort; WebP's level 0 is lossless.
+    void levelSaysWhatItMeans_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("atZero");
+        QTest::newRow("JPEG") << int(OutputFormat::Jpeg) << "■JPG圧縮レベル：" << "0 : 最高画質+";
+        QTest::newRow("WebP") << int(OutputFormat::WebP) << "■WebP圧縮レベル：" << "0 : ロスレス";
+        QTest::newRow("AVIF") << int(OutputFormat::Avif) << "■AVIF圧縮レベル：" << "0 : 最高画質+";
+        QTest::newRow("PNG") << int(OutputFormat::Png) << "■PNG圧縮の強さ：" << "0 : ロスレス（速い）";
+    }
+    void levelSaysWhatItMeans()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, atZero);
+        RowSettings shown;
+        shown.format = OutputFormat(format);
+        shown.level = 1;
+        m_panel->showSettings(shown);
+        QTEST(control<QLabel>(m_panel.get(), "Label5")->text(), "title");
+        perform("key CompressLevel Left");
+        QCOMPARE(control<QLabel>(m_panel.get(), "CompLabel")->text(), atZero);
+        QCOMPARE(SettingsPanel::levelCaption(0, OutputFormat(format)), atZero);
     }
 
     // Showing a row is not choosing: a level of 5.5 shows at 50 and stays 5.5 in the
@@ -502,7 +594,12 @@ private slots:
         }
         SettingsPanel earlier;
         earlier.restoreFrom(QSettings(file, QSettings::IniFormat));
-        QCOMPARE(earlier.values(), unusual());
+        // That release had no output formats or name patterns.
+        RowSettings kept = unusual();
+        kept.format = RowSettings().format;
+        kept.keepTransparency = RowSettings().keepTransparency;
+        kept.namePattern = RowSettings().namePattern;
+        QCOMPARE(earlier.values(), kept);
         QCOMPARE(earlier.saveText(), QStringLiteral("/out/"));
     }
 };

@@ -81,6 +81,12 @@ private slots:
         QTest::newRow("percent") << int(ColSizeRule) << "percent 50" << "50 %" << "" << none;
         QTest::newRow("exact") << int(ColSizeRule) << "640*480" << "640 × 480" << "" << none;
         QTest::newRow("no rule") << int(ColSizeRule) << "" << "指定なし" << "新サイズのとおり" << none;
+        QTest::newRow("no format: JPEG") << int(ColFormat) << "" << "JPEG" << "" << none;
+        QTest::newRow("WebP") << int(ColFormat) << "webp" << "WebP" << "" << none;
+        QTest::newRow("PNG keeping transparency") << int(ColFormat) << "png alpha" << "PNG・透明" << "透明" << none;
+        QTest::newRow("JPEG cannot keep it") << int(ColFormat) << "jpeg alpha" << "JPEG" << "背景色" << none;
+        QTest::newRow("no pattern: the default") << int(ColNamePattern) << "" << "標準" << "_b" << none;
+        QTest::newRow("pattern") << int(ColNamePattern) << "{名前}_{n:3}" << "{名前}_{n:3}" << "" << none;
     }
     // clang-format on
     void readableCells()
@@ -167,7 +173,7 @@ private slots:
         table.appendJob(testui::jobFor("/p/a.jpg", "/p/"));
         table.appendJob(wide);
         for (int col : {ColOriginalSize, ColNewSize, ColFit, ColBackColor, ColPosition, ColRotation, ColCompression,
-                        ColMetadata, ColSizeRule})
+                        ColMetadata, ColSizeRule, ColFormat})
             QTRY_VERIFY2(wholeCells(col), qPrintable(table.TextMatrix(0, col)));
         for (int col : {ColArrow, ColReserved9, ColReserved10})
             QCOMPARE(view->columnWidth(col), 100 / kTwipsPerPixel);
