@@ -1,4 +1,5 @@
 #include "app/artwork.h"
+#include "app/batchcommand.h"
 #include "app/commandline.h"
 #include "app/form1.h"
 #include "app/startup.h"
@@ -22,6 +23,13 @@ int main(int argc, char *argv[])
     QStringList rawArguments;
     for (int i = 0; i < argc; ++i)
         rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    // The batch without a window never reaches a window system: it runs over SSH
+    // and from cron with no display.
+    if (kestrovia::asksForBatch(rawArguments)) {
+        QCoreApplication app(argc, argv);
+        kestrovia::installQtTranslations(app);
+        return kestrovia::runBatchCommand(QCoreApplication::arguments());
+    }
     if (kestrovia::CommandLine(rawArguments).asksForTextOnly()) {
         QCoreApplication app(argc, argv);
         kestrovia::installQtTranslations(app);
