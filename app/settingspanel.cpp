@@ -349,7 +349,8 @@ void SettingsPanel::build()
     row({metadataLabel, m_metadata});
     QLabel *formatLabel = label("形式", "Label18", this);
     formatLabel->setBuddy(m_format);
-    row({formatLabel, m_format, m_keepTransparency});
+    row({formatLabel, m_format});
+    v->addWidget(m_keepTransparency);
 
     // The output's name without its extension, which follows the format: checked
     // when the field is left, as a typed folder is.
@@ -474,7 +475,7 @@ void SettingsPanel::showFormat()
     // What the level means to the format the rows are written in.
     const OutputFormat shown = formatMixed ? OutputFormat::Jpeg : m_values.format;
     const QString title = formatMixed                       ? ja("■圧縮レベル：")
-                          : shown == OutputFormat::Png      ? ja("■PNG圧縮の強さ：")
+                          : shown == OutputFormat::Png      ? ja("■PNG圧縮：")
                           : shown == OutputFormat::WebP     ? ja("■WebP圧縮レベル：")
                           : shown == OutputFormat::Avif     ? ja("■AVIF圧縮レベル：")
                                                             : ja("■JPG圧縮レベル：");
@@ -488,8 +489,10 @@ void SettingsPanel::showPattern()
 {
     const bool many = mixed(RowField::NamePattern);
     // A field the user is typing in keeps the text until it is left.
-    if (!(m_pattern->hasFocus() && m_pattern->isModified()))
+    if (!(m_pattern->hasFocus() && m_pattern->isModified())) {
         m_pattern->setText(many ? QString() : m_values.namePattern);
+        m_pattern->setCursorPosition(0); // a long pattern shows its start
+    }
     m_pattern->setPlaceholderText(many ? manyValues() : QString());
     m_pattern->setAccessibleDescription(many ? manyValues() : QString());
     const QString warning = many ? QString() : NamePattern(m_values.namePattern).warning();
@@ -688,8 +691,8 @@ QString SettingsPanel::levelCaption(int scrollValue, OutputFormat format)
     const int level = scrollValue / 10;
     if (format == OutputFormat::Png) {
         // Every PNG is lossless: a higher level compresses harder, and takes longer.
-        const char *effort = level <= 3 ? "速い" : level <= 7 ? "標準" : "小さく・遅い";
-        return ja("%1 : ロスレス（%2）").arg(level).arg(ja(effort));
+        const char *effort = level <= 3 ? "速い" : level <= 7 ? "標準" : "最小";
+        return ja("%1 : ロスレス・%2").arg(level).arg(ja(effort));
     }
     if (format == OutputFormat::WebP && level == 0)
         return ja("0 : ロスレス");

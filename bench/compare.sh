@@ -68,8 +68,8 @@
 # CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
 # the batch; the others are named: "mixed200 huge300mp floor420 floor444 bombs levels formats").
 # OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
-# on the same pictures in the same invocation, for cases a-d, batch, floor420 and
-# floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
+# on the same pictures in the same invocation, for cases a-d, batch, mixed200,
+# floor420 and floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
 # Times are medians over RUNS runs (default and minimum 5) of whole processes, so
 # start-up counts for every tool alike; ours_peak_mb is the largest resident size
 # of our process over its runs. Progress and installation go to standard error.
@@ -211,6 +211,12 @@ if has mixed200; then
     mkdir -p "$work/mixed"
     log "case mixed200: ours"
     r=$("$bench" time 1 -- "$bench" batch "$pictures" "$work/mixed" 200)
+    rr=
+    if [ -n "$old" ]; then
+        log "case mixed200: old build"
+        mkdir -p "$work/mixed-old"
+        rr=$("$bench" time 1 -- "$old" batch "$pictures" "$work/mixed-old" 200)
+    fi
     # vipsthumbnail on the same 200 rows, one process a row, as many at a time as
     # there are cores; its peak is its largest process's. A picture it cannot read
     # does not end the run.
@@ -223,7 +229,7 @@ if has mixed200; then
     done >"$work/mixed.list"
     log "case mixed200: vipsthumbnail, $(nproc) at a time"
     v=$("$bench" time 1 -- xargs -a "$work/mixed.list" -d '\n' -P "$(nproc)" -n 1 sh -c 'vipsthumbnail -s 1600x1200 -o "$1/%s.jpg[Q=$2]" "$3" 2>/dev/null || true' sh "$work/mixed-vips" "$q5")
-    lines="${lines}case=mixed200 rows=200 ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r") vips_par_ms=$(ms "$v") vips_peak_mb=$(mb "$v")
+    lines="${lines}case=mixed200 rows=200 ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r") vips_par_ms=$(ms "$v") vips_peak_mb=$(mb "$v")$(versus_old "$(ms "$r")" "$rr")
 "
 fi
 

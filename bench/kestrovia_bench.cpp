@@ -11,7 +11,10 @@
 //                                                 first): median ms of 5, and how
 //                                                 many rows would replace an output
 //   kestrovia_bench time <runs> -- <command...>   median wall time and peak memory
-//   kestrovia_bench quality <folder>              PSNR against a Lanczos-3 rendering
+//   kestrovia_bench quality <folder>              PSNR of written files against a float
+//                                                 resize of their source
+//   kestrovia_bench webpsoftness <folder>         a WebP shrunk on load against the same
+//                                                 pixels as PNG, in dB against Lanczos-3
 //   kestrovia_bench mixedpictures <folder>        the mixed load's pictures (kept when made)
 //   kestrovia_bench hugepicture <folder>          a 20000x15000 JPEG (kept when made)
 //   kestrovia_bench batchpictures444 <folder>     the batch's photos stored 4:4:4
@@ -60,6 +63,7 @@
 #include "tests/common/formatpictures.h"
 #include "tests/common/hostilefiles.h"
 #include "tests/common/hostilestreams.h"
+#include "tests/common/reference.h"
 #include "tests/common/runbatch.h"
 
 #include <QCoreApplication>
@@ -352,81 +356,101 @@ double longestStall(const std::function<void()> &work)
     return longest / 1e6;
 }
 
-// A 2001 x 1337 photo to 250 x 167: PSNR of our output, and of <folder>/vips.png when
-// present (vipsthumbnail photo2001.jpg -s 250 -o vips.png), against a plain Lanczos-3
-// rendering of the full picture in doubles, for the left, middle and right thirds.
-// An odd width shows a misplaced partial block as a loss growing to the right.
+// What the batch writes for the commonest jobs, against the photo decoded whole (by
+// Qt's reader) and resized in floats (tests/common/reference.h): a 4000 x 3000 4:2:0
+// photo to 640*480 and 320*240 (reduced on load by 2 and 4) at levels 0 and 5, and
+// a 2001 x 1337 one to 250*167, whose odd width shows a misplaced partial block as a
+// loss growing to the right. PSNR in dB over the whole canvas and its left, middle
+// and right thirds, one line a job:
+//   case=quality picture=<w>x<h> size=<w>x<h> level=<n> psnr=… left=… middle=… right=…
 int quality(const QString &folder)
 {
-    const QString picture = folder + QStringLiteral("/photo2001.jpg");
-    if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(2001, 1337), picture))
-        return 1;
-    const QImage full = decodePictureData([&] {
-                            QFile f(picture);
-                            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-                        }())
-                            .image;
-    const int ow = 250, oh = 167;
-    const auto weights = [](int n, int size) {
-        std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(n));
-        const double scale = double(size) / n;
-        const auto sinc = [](double t) { return t == 0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t); };
-        for (int i = 0; i < n; ++i) {
-            const double centre = (i + 0.5) * scale;
-            double sum = 0;
-            for (int j = std::max(0, int(centre - 3 * scale)); j < std::min(size, int(centre + 3 * scale) + 1); ++j) {
-                const double t = std::abs(j + 0.5 - centre) / scale;
-                const double v = t < 3 ? sinc(t) * sinc(t / 3) : 0.0;
-                w[size_t(i)].push_back({j, v});
-                sum += v;
-            }
-            for (auto &p : w[size_t(i)])
-                p.second /= sum;
-        }
-        return w;
+    struct Job {
+        QString picture;
+        QSize photo, size;
+        int level;
     };
-    const auto wx = weights(ow, full.width()), wy = weights(oh, full.height());
-    std::vector<double> mid(size_t(full.height()) * ow * 3), ref(size_t(oh) * ow * 3);
-    for (int y = 0; y < full.height(); ++y)
-        for (int x = 0; x < ow; ++x)
-            for (const auto &[j, w] : wx[size_t(x)])
-                for (int c = 0; c < 3; ++c)
-                    mid[(size_t(y) * ow + x) * 3 + c] += w * ((full.pixel(j, y) >> (8 * c)) & 0xFF);
-    for (int y = 0; y < oh; ++y)
-        for (int x = 0; x < ow; ++x)
-            for (const auto &[j, w] : wy[size_t(y)])
-                for (int c = 0; c < 3; ++c)
-                    ref[(size_t(y) * ow + x) * 3 + c] += w * mid[(size_t(j) * ow + x) * 3 + c];
-    const auto report = [&](const char *name, const QImage &img) {
-        std::printf("%-6s", name);
-        for (int third = 0; third < 3; ++third) {
-            double squares = 0;
-            int count = 0;
-            for (int y = 0; y < oh; ++y)
-                for (int x = third * ow / 3; x < (third + 1) * ow / 3; ++x)
-                    for (int c = 0; c < 3; ++c, ++count) {
-                        const double d = ((img.pixel(x, y) >> (8 * c)) & 0xFF)
-                                         - std::clamp(ref[(size_t(y) * ow + x) * 3 + c], 0.0, 255.0);
-                        squares += d * d;
-                    }
-            std::printf(" %s=%.1f dB",
-                        third == 0   ? "left"
-                        : third == 1 ? "middle"
-                                     : "right",
-                        10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9)));
+    const QList<Job> jobs{{QStringLiteral("photo4000.jpg"), {4000, 3000}, {640, 480}, 0},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {640, 480}, 5},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {320, 240}, 0},
+                          {QStringLiteral("photo4000.jpg"), {4000, 3000}, {320, 240}, 5},
+                          {QStringLiteral("photo2001.jpg"), {2001, 1337}, {250, 167}, 0}};
+    QList<std::pair<int, JobRow>> rows;
+    for (const Job &j : jobs) {
+        const QString picture = folder + u'/' + j.picture;
+        if (!QFileInfo::exists(picture) && !writeJpeg(photoLike(j.photo.width(), j.photo.height()), picture))
+            return 1;
+        JobRow row = benchpics::benchRow(picture, QStringLiteral("%1/%2-%3/").arg(folder).arg(rows.size()).arg(j.level),
+                                         j.level);
+        row.newSize = sizeText(j.size);
+        row.fit = celltext::FitStretch.toString();
+        if (!QDir().mkpath(row.saveFolder))
+            return 1;
+        rows.append({int(rows.size()) + 1, row});
+    }
+    if (runRows(rows) != 0)
+        return 1;
+    std::map<QString, testref::Floats> photos;
+    for (const auto &[n, row] : rows) {
+        const Job &j = jobs[n - 1];
+        auto [photo, added] = photos.try_emplace(j.picture);
+        if (added)
+            photo->second = testref::floats(QImage(row.path));
+        const testref::Floats want = testref::canvas(photo->second, j.size, QRect(QPoint(0, 0), j.size), 0);
+        const QImage written(row.saveFolder + outputFileName(row.fileName));
+        std::printf("case=quality picture=%dx%d size=%dx%d level=%d psnr=%.1f", j.photo.width(), j.photo.height(),
+                    j.size.width(), j.size.height(), j.level, testref::psnr(want, written));
+        for (const char *third : {"left", "middle", "right"}) {
+            const int x0 = int(third[0] == 'l' ? 0 : third[0] == 'm' ? 1 : 2) * j.size.width() / 3;
+            const QRect part(x0, 0, j.size.width() / 3, j.size.height());
+            testref::Floats cut(part.width(), part.height());
+            for (int y = 0; y < part.height(); ++y)
+                std::copy_n(want.at(part.x(), y), part.width() * 4, cut.at(0, y));
+            std::printf(" %s=%.1f", third, testref::psnr(cut, written.copy(part)));
         }
         std::printf("\n");
-    };
-    JobRow job;
-    job.path = picture;
-    job.newSize = QStringLiteral("250*167");
-    job.fit = QStringLiteral("ON");
-    job.backColor = QStringLiteral("8421504");
-    job.compression = QStringLiteral("5");
-    report("ours", composeJob(readJob(job), loadJobSource(readJob(job))));
-    const QImage vips(folder + QStringLiteral("/vips.png"));
-    if (vips.size() == QSize(ow, oh))
-        report("vips", vips);
+    }
+    return 0;
+}
+
+// A photo-like WebP (lossy at quality 90, and lossless) shrunk through the batch's
+// route, against the same pixels stored as PNG through theirs: each against a float
+// Lanczos-3 reduction of the picture before it was encoded, in dB.
+int webpSoftness(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return 1;
+    const QImage photo = photoLike(4000, 3000, 10);
+    const testref::Floats source = testref::floats(photo);
+    for (const int quality : {90, 100}) {
+        const QString webp = folder + QStringLiteral("/soft-%1.webp").arg(quality);
+        const QString png = folder + QStringLiteral("/soft-%1.png").arg(quality);
+        QImageWriter w(webp, "webp");
+        w.setQuality(quality);
+        if (!w.write(photo))
+            return 1;
+        const QImage full = decodePicture(webp).image;
+        if (!full.save(png, "png"))
+            return 1;
+        for (const QSize size :
+             {QSize(1600, 1200), QSize(800, 600), QSize(640, 480), QSize(320, 240), QSize(100, 75)}) {
+            const testref::Floats ref = testref::canvas(source, size, QRect(QPoint(0, 0), size), 0);
+            const auto db = [&](const QString &path) {
+                JobRow job;
+                job.path = path;
+                job.newSize = QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
+                job.fit = QStringLiteral("ON");
+                job.backColor = QStringLiteral("0");
+                job.compression = QStringLiteral("5");
+                return testref::psnr(ref, composeJobFile(readJob(job)).canvas);
+            };
+            const double ours = db(webp), reference = db(png);
+
+            std::printf("case=webp_softness coding=%s size=%dx%d webp_db=%.1f png_db=%.1f webp_vs_png_db=%.1f\n",
+                        quality == 100 ? "lossless" : "lossy", size.width(), size.height(), ours, reference,
+                        ours - reference);
+        }
+    }
     return 0;
 }
 
@@ -812,7 +836,8 @@ bool writeTiff(const QImage &img, const QString &path, quint32 rowsPerStrip, boo
 
 // The files of bench/hostile.sh: hostile ones (small, or sparse where they are
 // large) and the heavy ordinary ones beside them (50 MP TIFFs in one strip and in
-// strips of 128 rows, kept once made).
+// strips of 128 rows, an interlaced PNG and a progressive JPEG of 50 MP, kept
+// once made).
 int hostile(const QString &folder)
 {
     using namespace testpics::hostile;
@@ -831,15 +856,29 @@ int hostile(const QString &folder)
               && write(QStringLiteral("png-text-after-pixels.png"), pngTextAfterPixels(2000000000u))
               && write(QStringLiteral("heic-ftyp-zeros-1900mb.heic"), heifFtyp(), gigs19)
               && write(QStringLiteral("jpeg-repeated-scans.jpg"), repeatedScanJpeg(20000, 20000, 2000))
+              && write(QStringLiteral("jpeg-100-scans.jpg"), manyScansJpeg(20000, 20000, 99))
               && write(QStringLiteral("webp-empty-chunks.webp"), webpWithEmptyChunks(10'000'000))
               && write(QStringLiteral("jpeg-frameless-600mb.jpg"), frameless(), qint64(600) << 20);
+    // The grid as it is, and with enough bytes beside it to pass for a real picture.
     const QByteArray grid = heifGrid(512, 20, 20, 10000, 10000);
-    ok = ok && (grid.isEmpty() || write(QStringLiteral("heic-grid-100mp.heic"), grid));
+    ok = ok
+         && (grid.isEmpty()
+             || (write(QStringLiteral("heic-grid-100mp.heic"), grid)
+                 && write(QStringLiteral("heic-grid-100mp-padded.heic"),
+                          grid + box("free", QByteArray(32 << 10, '\0')))));
     const QString single = folder + QStringLiteral("/lzw-50mp-one-strip.tif");
     const QString strips = folder + QStringLiteral("/lzw-50mp-128-rows.tif");
-    if (ok && (!QFileInfo::exists(single) || !QFileInfo::exists(strips))) {
+    const QString interlaced = folder + QStringLiteral("/png-50mp-interlaced.png");
+    const QString progressive = folder + QStringLiteral("/jpeg-50mp-progressive.jpg");
+    if (ok
+        && !(QFileInfo::exists(single) && QFileInfo::exists(strips) && QFileInfo::exists(interlaced)
+             && QFileInfo::exists(progressive))) {
         const QImage photo = photoLike(8192, 6144, 8);
-        ok = writeTiff(photo, single, quint32(photo.height())) && writeTiff(photo, strips, 128);
+        ok = writeTiff(photo, single, quint32(photo.height())) && writeTiff(photo, strips, 128)
+             && writeJpeg(photo, progressive, 85, TJSAMP_420, TJFLAG_PROGRESSIVE);
+        QFile png(interlaced);
+        const QByteArray data = testpics::pngFile(photo, PNG_COLOR_TYPE_RGB, 8, true);
+        ok = ok && png.open(QIODevice::WriteOnly) && png.write(data) == data.size();
     }
     ok = ok && writeTiff(photoLike(2000, 1500, 9), folder + QStringLiteral("/float-2000x1500.tif"), 16, true);
     return ok ? 0 : 1;
@@ -950,6 +989,8 @@ int main(int argc, char **argv)
             return run(args[2], args[3], args[4], output);
         if (args.size() == 3 && args[1] == u"quality")
             return quality(args[2]);
+        if (args.size() == 3 && args[1] == u"webpsoftness")
+            return webpSoftness(args[2]);
         if (args.size() == 2 && args[1] == u"qualities") {
             for (int level = 0; level <= 10; ++level)
                 std::printf("%d%c", jpegQuality(std::int16_t(level)), level < 10 ? ' ' : '\n');

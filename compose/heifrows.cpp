@@ -3,6 +3,7 @@
 // rows are handed out of libheif's own RGB plane, so that the picture is never
 // copied whole once more. libheif applies the file's turn, mirroring and crop.
 
+#include "compose/picturelimits.h"
 #include "compose/rowreaders.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace kestrovia {
 
@@ -40,6 +42,8 @@ QString brokenHeif() { return ja("HEIF ファイルが壊れているため読�
 
 // Larger metadata items than this do not occur in real files.
 constexpr qint64 kMaxItemBytes = qint64(32) << 20;
+// The most pixels a byte of a HEIF file may stand for (see HeifRows).
+constexpr qint64 kHeifPixelsPerByte = 4096;
 
 class HeifRows : public RowReader {
 public:
@@ -51,7 +55,11 @@ public:
         m_context = m_held.context = heif_context_alloc();
         if (!m_context)
             fail(ja("HEIF デコーダを初期化できません"));
+        // libheif's own bound on a picture's sides, at ours.
+        heif_context_set_maximum_image_size_limit(m_context, kMaxPictureSide);
         heif_error err = heif_context_read_from_reader(m_context, &kReader, this, nullptr);
+        if (!m_readFailure.isEmpty())
+            fail(m_readFailure);
         if (err.code != heif_error_Ok)
             failHeif(err);
         err = heif_context_get_primary_image_handle(m_context, &m_held.handle);
@@ -63,6 +71,16 @@ public:
         if (w <= 0 || h <= 0)
             fail(brokenHeif());
         checkPictureSize(w, h);
+        // libheif decodes a picture in one call, several seconds for a large grid,
+        // whatever its data: a grid of 100 megapixels declared in 17 KB (one tiny
+        // tile named 400 times) would take a gigabyte and 16 s. HEVC spends at
+        // least a byte on about a thousand pixels of a flat picture (x265: 1180 on
+        // a 512 x 512 tile of one grey); fewer than a byte for every 4096 pixels
+        // declared is no real picture.
+        if (w * h > source.size() * kHeifPixelsPerByte)
+            fail(ja("HEIF ファイルが壊れているか途中で切れています（%1 × %2 ピクセルに対してデータが少なすぎます）")
+                     .arg(w)
+                     .arg(h));
         stored = size = QSize(int(w), int(h));
         extent = QRectF(0, 0, w, h);
         alpha = heif_image_handle_has_alpha_channel(m_handle);
@@ -100,9 +118,18 @@ private:
     void decode()
     {
         checkPoint();
+        // libheif has no way to be stopped, but it reads a grid's tiles one by one
+        // as it decodes them: a stop request fails the next read, and the decode
+        // ends there (libheif frees what it holds).
+        if (const StopFlag *flag = currentStopFlag())
+            m_stop = *flag;
         const heif_error err =
             heif_decode_image(m_handle, &m_held.image, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+        if (m_stop && m_stop->stopRequested())
+            throw Stopped();
+        if (!m_readFailure.isEmpty())
+            fail(m_readFailure);
         if (err.code != heif_error_Ok)
             failHeif(err);
         m_image = m_held.image;
@@ -164,15 +191,32 @@ private:
 
     // libheif's reads, through the source.
     static int64_t position(void *self) { return static_cast<HeifRows *>(self)->m_offset; }
+    // libheif asserts that a read within the file succeeds (a failed one ends the
+    // whole program), so a read that cannot be made gives zeros and is reported
+    // once libheif returns: a file shortened meanwhile, or a stop request, which
+    // then costs no more reading (the rest of a grid's tiles come out of zeros at
+    // once).
     static int readBytes(void *to, size_t n, void *self)
     {
         auto *r = static_cast<HeifRows *>(self);
+        if (!r->m_readFailure.isEmpty() || (r->m_stop && r->m_stop->stopRequested())) {
+            std::memset(to, 0, n);
+            r->m_offset += qint64(n);
+            return 0;
+        }
         try {
             const qint64 got = r->m_source.read(r->m_offset, to, qint64(n));
-            r->m_offset += got;
-            return got == qint64(n) ? 0 : 1;
-        } catch (const Failure &) {
-            return 1; // libheif reports it as an error of its own
+            if (got < qint64(n)) {
+                std::memset(static_cast<char *>(to) + got, 0, n - size_t(got));
+                r->m_readFailure = ja("HEIF ファイルが途中で切れているため読み込めません");
+            }
+            r->m_offset += qint64(n);
+            return 0;
+        } catch (const Failure &f) {
+            r->m_readFailure = f.message();
+            std::memset(to, 0, n);
+            r->m_offset += qint64(n);
+            return 0;
         }
     }
     static int seek(int64_t at, void *self)
@@ -204,6 +248,8 @@ private:
 
     PictureSource m_source;
     qint64 m_offset = 0;
+    std::optional<StopFlag> m_stop; // the decode's, for libheif's reads (any thread)
+    QString m_readFailure; // a read that failed, for after libheif returns
     Held m_held;
     heif_context *m_context = nullptr;
     heif_image_handle *m_handle = nullptr;

@@ -28,21 +28,6 @@ namespace {
 
 bool isQuarterTurn(std::int16_t code) { return code == 90 || code == 270; }
 
-// Straight-alpha pixels laid on the background colour, in place: the same rounding
-// for a whole picture and for a band.
-void flattenRow(std::uint32_t *p, int n, QRgb background)
-{
-    const std::uint32_t br = qRed(background), bg = qGreen(background), bb = qBlue(background);
-    for (int x = 0; x < n; ++x) {
-        const std::uint32_t v = p[x], a = v >> 24;
-        if (a == 255) {
-            continue;
-        }
-        const auto mix = [a](std::uint32_t c, std::uint32_t b) { return (c * a + b * (255 - a) + 127) / 255; };
-        p[x] = 0xFF000000u | (mix((v >> 16) & 0xFF, br) << 16) | (mix((v >> 8) & 0xFF, bg) << 8) | mix(v & 0xFF, bb);
-    }
-}
-
 // The picture with any transparency laid on the background colour: transparent
 // parts come out in that colour, whatever the fit.
 QImage opaque(const QImage &image, std::int32_t color)
@@ -442,35 +427,17 @@ ComposedJob composeJobSource(const Job &job, const PictureSource &source, bool a
     if (!target.isEmpty() && !keptAlpha)
         piece = scaledFromRows(*reader, target, code, resolveColorValue(color).rgb());
     if (!piece) {
-        // Drawn larger and turned, or with its alpha kept: the whole picture.
-        DecodedPicture picture;
-        {
+        // Drawn larger and turned, or with its alpha kept: the whole picture,
+        // turned first; a kept alpha is not laid on the background.
+        MemoryReservation split;
+        if (keptAlpha) {
             // Kept alpha takes two more pictures of this size (splitAlpha).
-            const MemoryReservation memory(
-                reader->memory + qint64(reader->size.width()) * reader->size.height() * (keptAlpha ? 16 : 8),
-                out.pictureSize.width(), out.pictureSize.height());
-            QImage img = newImage(reader->size.width(), reader->size.height());
-            std::vector<std::uint8_t *> rows(size_t(reader->chunk));
-            for (int y = 0; y < img.height();) {
-                const int n = std::min(reader->chunk, img.height() - y);
-                for (int i = 0; i < n; ++i)
-                    rows[size_t(i)] = img.scanLine(y + i);
-                reader->read(rows.data(), n);
-                if (reader->alpha && !keptAlpha)
-                    for (int i = 0; i < n; ++i)
-                        flattenRow(reinterpret_cast<std::uint32_t *>(rows[size_t(i)]), img.width(),
-                                   resolveColorValue(color).rgb());
-                y += n;
-                checkPoint();
-            }
-            reader->finish();
-            if (keptAlpha)
-                img.reinterpretAsFormat(QImage::Format_ARGB32);
-            picture.image = orientImage(img, reader->orientation);
-            picture.size = out.pictureSize;
-            picture.extent = orientRect(reader->extent, reader->size, reader->orientation);
+            split = MemoryReservation(qint64(reader->size.width()) * reader->size.height() * 8,
+                                      out.pictureSize.width(), out.pictureSize.height());
         }
-        out.canvas = composeJob(job, picture, applyTurn);
+        const HeldPicture held = readAllRows(
+            *reader, keptAlpha ? std::nullopt : std::optional<QRgb>(resolveColorValue(color).rgb()));
+        out.canvas = composeJob(job, held.picture, applyTurn);
         return out;
     }
     out.canvas = onCanvas(job, place, *piece, nullptr);

@@ -2,7 +2,48 @@
 
 #include <algorithm>
 
+#include <jerror.h>
+
 namespace kestrovia {
+
+namespace {
+
+// Warnings about the header alone: every pixel is as encoded.
+constexpr int kHeaderWarnings[] = {JWRN_JFIF_MAJOR, JWRN_ADOBE_XFORM, JWRN_BOGUS_ICC};
+
+} // namespace
+
+bool jpegWarningLosesData(j_common_ptr c, const std::function<QByteArray(qint64 n)> &skippedBefore)
+{
+    const int code = c->err->msg_code;
+    if (std::find(std::begin(kHeaderWarnings), std::end(kHeaderWarnings), code) != std::end(kHeaderWarnings))
+        return false;
+    if (code != JWRN_EXTRANEOUS_DATA)
+        return true;
+    // Before the first scan, stray bytes stand between header segments. After a
+    // scan they follow its entropy-coded data, whose decoding took every MCU and
+    // stopped there: a decoding that lost step leaves data of the scan behind (the
+    // same warning before the end marker), fill leaves zeros.
+    if (!c->is_decompressor || reinterpret_cast<j_decompress_ptr>(c)->input_scan_number == 0)
+        return false;
+    const qint64 count = c->err->msg_parm.i[0];
+    const QByteArray skipped = skippedBefore(count);
+    return skipped.size() != count || std::any_of(skipped.begin(), skipped.end(), [](char b) { return b != 0; });
+}
+
+bool jpegWarningTextLosesData(const QByteArray &text)
+{
+    // A header warning is known by the text libjpeg's own table gives it, up to the
+    // first value put in.
+    jpeg_error_mgr err{};
+    jpeg_std_error(&err);
+    for (const int code : kHeaderWarnings) {
+        const QByteArray format(err.jpeg_message_table[code]);
+        if (text.startsWith(format.indexOf('%') < 0 ? format : format.left(format.indexOf('%'))))
+            return false;
+    }
+    return true;
+}
 
 QSizeF jpegComponentExtent(j_decompress_ptr c, int ci)
 {

@@ -77,11 +77,13 @@ QImage allocate(int w, int h)
     return img;
 }
 
-// Every row of the reader into one image, under a reservation for it.
-DecodedPicture readWhole(RowReader &r)
+} // namespace
+
+HeldPicture readAllRows(RowReader &r, std::optional<QRgb> background)
 {
     const QSize up = r.upright();
-    const MemoryReservation memory(
+    HeldPicture held;
+    held.memory = MemoryReservation(
         r.memory + qint64(r.size.width()) * r.size.height() * 4 * (r.orientation > 1 ? 2 : 1), up.width(), up.height());
     QImage img = allocate(r.size.width(), r.size.height());
     std::vector<std::uint8_t *> rows(size_t(r.chunk));
@@ -90,11 +92,14 @@ DecodedPicture readWhole(RowReader &r)
         for (int i = 0; i < n; ++i)
             rows[size_t(i)] = img.scanLine(y + i);
         r.read(rows.data(), n);
+        if (r.alpha && background)
+            for (int i = 0; i < n; ++i)
+                flattenRow(reinterpret_cast<std::uint32_t *>(rows[size_t(i)]), img.width(), *background);
         y += n;
         checkPoint();
     }
     r.finish();
-    if (r.alpha) {
+    if (r.alpha && !background) {
         // A picture stored with an alpha channel that is opaque everywhere counts
         // as opaque.
         img.reinterpretAsFormat(QImage::Format_ARGB32);
@@ -106,14 +111,16 @@ DecodedPicture readWhole(RowReader &r)
         if (!transparent)
             img.reinterpretAsFormat(QImage::Format_RGB32);
     }
-    DecodedPicture out;
+    DecodedPicture &out = held.picture;
     out.image = orientImage(img, r.orientation);
     out.size = up;
     out.extent = orientRect(r.extent, r.size, r.orientation);
     out.blocks = r.blocks;
     out.iccProfile = r.rgbProfile ? rgbOnly(r.blocks.icc) : QByteArray();
-    return out;
+    return held;
 }
+
+namespace {
 
 QString unknownFormat()
 {
@@ -129,12 +136,11 @@ DecodedPicture decodeSource(const PictureSource &source, const NeedFunction &nee
     if (format == PictureFormat::Unknown)
         fail(unknownFormat());
     if (const std::unique_ptr<RowReader> reader = openRowReader(source, format, need))
-        return readWhole(*reader);
+        return readAllRows(*reader).picture;
 
-    // GIF decodes whole: the file and the picture are reserved first.
-    MemoryReservation memory(source.size(), 0, 0);
-    const QByteArray data = source.data() ? *source.data() : source.bytes(0, source.size());
-    FormatPicture p = decodeFormatPicture(data, format, [&](QSize size) {
+    // GIF decodes whole, its first frame's bytes and the picture reserved first.
+    MemoryReservation memory;
+    FormatPicture p = decodeGif(source, memory, [&](QSize size) {
         // Qt's picture, its conversion and ours.
         memory.grow(qint64(size.width()) * size.height() * 12, size.width(), size.height());
         if (need)

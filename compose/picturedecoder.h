@@ -81,8 +81,8 @@ struct JpegPlanes {
 std::optional<QSize> plainJpegSize(const QByteArray &data);
 
 // The planes of a plain colour JPEG (as plainJpegSize says), reduced on load like
-// decodePicture; nullopt for any other picture, which takes the RGB route. Throws Failure for a damaged or too large
-// JPEG, as decodePicture.
+// decodePicture; nullopt for any other picture, which takes the RGB route. Throws
+// Failure for a damaged or too large JPEG, as decodePicture.
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need);
 
 // An image turned upright under EXIF orientation (1..8), and where a rectangle of

@@ -379,40 +379,45 @@ void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteAr
     }
 }
 
+void addPngChunkBlock(MetadataBlocks &m, const QByteArray &type, const QByteArray &bytes)
+{
+    const ByteView data = ByteView::of(bytes);
+    const auto *nul =
+        static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
+    const qint64 afterKeyword = nul ? nul - data.p + 1 : -1;
+    const QByteArray keyword = nul ? data.bytes(0, afterKeyword - 1) : QByteArray();
+    if (type == "eXIf" && m.exif.isEmpty()) {
+        m.exif = exifBlock(exifBody(data));
+    } else if (type == "tEXt" && nul) {
+        addPngTextBlock(m, keyword, data.bytes(afterKeyword, data.size - afterKeyword));
+    } else if (type == "zTXt" && nul && data.has(afterKeyword, 1) && data.p[afterKeyword] == 0) {
+        addPngTextBlock(m, keyword, inflateCapped({data.p + afterKeyword + 1, data.size - afterKeyword - 1}));
+    } else if (type == "iTXt" && nul && data.has(afterKeyword, 2)) {
+        // Compression flag and method, then language and translated keyword.
+        const bool compressed = data.p[afterKeyword] != 0;
+        qint64 at = afterKeyword + 2;
+        for (int field = 0; field < 2; ++field) {
+            while (data.has(at, 1) && data.p[at] != 0)
+                ++at;
+            ++at;
+        }
+        if (!data.has(at, 0))
+            return;
+        const ByteView body{data.p + at, data.size - at};
+        addPngTextBlock(m, keyword, compressed ? inflateCapped(body) : body.bytes(0, body.size));
+    }
+}
+
 namespace {
 
 MetadataBlocks pngMetadata(const ByteView &b)
 {
     MetadataBlocks m;
-    const auto rawType = [&](const QByteArray &keyword, const QByteArray &text) { addPngTextBlock(m, keyword, text); };
     pngChunks(b, [&](ByteView type, ByteView data) {
         if (type.is(0, "IEND", 4))
             return false;
-        const auto *nul =
-            static_cast<const std::uint8_t *>(std::memchr(data.p, 0, size_t(std::min<qint64>(data.size, 80))));
-        const qint64 afterKeyword = nul ? nul - data.p + 1 : -1;
-        const QByteArray keyword = nul ? data.bytes(0, afterKeyword - 1) : QByteArray();
-        if (type.is(0, "eXIf", 4) && m.exif.isEmpty()) {
-            m.exif = exifBlock(exifBody(data));
-        } else if (type.is(0, "tEXt", 4) && nul) {
-            rawType(keyword, data.bytes(afterKeyword, data.size - afterKeyword));
-        } else if (type.is(0, "zTXt", 4) && nul && data.has(afterKeyword, 1) && data.p[afterKeyword] == 0) {
-            rawType(keyword, inflateCapped({data.p + afterKeyword + 1, data.size - afterKeyword - 1}));
-        } else if (type.is(0, "iTXt", 4) && nul && data.has(afterKeyword, 2)) {
-            // Compression flag and method, then language and translated keyword.
-            const bool compressed = data.p[afterKeyword] != 0;
-            qint64 at = afterKeyword + 2;
-            for (int field = 0; field < 2; ++field) {
-                while (data.has(at, 1) && data.p[at] != 0)
-                    ++at;
-                ++at;
-            }
-            if (!data.has(at, 0))
-                return true;
-            const ByteView body{data.p + at, data.size - at};
-            const QByteArray text = compressed ? inflateCapped(body) : body.bytes(0, body.size);
-            rawType(keyword, text);
-        }
+        addPngChunkBlock(m, type.bytes(0, 4),
+                         QByteArray::fromRawData(reinterpret_cast<const char *>(data.p), data.size));
         return true;
     });
     m.icc = pngIcc(b);

@@ -64,6 +64,11 @@ MetadataBlocks embeddedMetadata(const QByteArray &data, PictureFormat format);
 // ImageMagick and exiv2. Other keywords add nothing.
 void addPngTextBlock(MetadataBlocks &m, const QByteArray &keyword, const QByteArray &text);
 
+// The block a PNG metadata chunk holds (type: its four letters), added to m where m
+// has none of its kind yet: eXIf, and the text chunks (tEXt, zTXt, iTXt) as
+// addPngTextBlock takes them. Other chunks add nothing.
+void addPngChunkBlock(MetadataBlocks &m, const QByteArray &type, const QByteArray &data);
+
 // IPTC as image tools store it outside a JPEG (a TIFF tag, a PNG text chunk): the
 // records themselves, or Photoshop resources holding them; empty for anything else.
 QByteArray iptcRecords(const QByteArray &stored);

@@ -1,6 +1,6 @@
 #include "compose/pictureprobe.h"
 
-#include "compose/byteview.h"
+#include "compose/formatdecoders.h"
 #include "compose/picturedecoder.h"
 #include "compose/rowreaders.h"
 #include "compose/sourcefile.h"
@@ -27,22 +27,14 @@ PictureInfo probePicture(const QString &path)
         info.format = sniffPictureFormat(source.head());
         const auto stopAtHeader = [](QSize upright) -> QSize { throw HeaderRead{upright}; };
         try {
-            if (info.format == PictureFormat::Gif) {
-                // The logical screen the first frame is drawn on.
-                const ByteView b = ByteView::of(source.head());
-                if (!b.has(6, 4) || b.le16(6) == 0 || b.le16(8) == 0)
-                    throw Failure(ja("GIF ファイルが壊れているため読み込めません"));
-                checkPictureSize(b.le16(6), b.le16(8));
-                return {info.format, QSize(int(b.le16(6)), int(b.le16(8)))};
-            }
-            // Band formats read their header alone; HEIF is read whole (phones'
-            // pictures are a few megabytes), up to its header.
+            if (info.format == PictureFormat::Gif)
+                return {info.format, gifLayout(source, false).picture.size()};
+            // Each reader reads its header alone (HEIF: the boxes libheif asks for,
+            // not the coded picture), and stops there.
             if (info.format == PictureFormat::Unknown)
                 decodePictureData(source.head(), stopAtHeader); // refused from its first bytes
-            else if (info.format != PictureFormat::Heif)
-                openRowReader(source, info.format, stopAtHeader);
             else
-                decodePictureData(source.bytes(0, source.size()), stopAtHeader);
+                openRowReader(source, info.format, stopAtHeader);
         } catch (const HeaderRead &h) {
             info.size = h.size;
         }

@@ -3,6 +3,7 @@
 #include "compose/colorprofile.h"
 #include "compose/imagebuffer.h"
 #include "compose/jpegrules.h"
+#include "compose/jpegscans.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
 #include "platform/failure.h"
@@ -17,18 +18,27 @@ namespace kestrovia {
 namespace {
 
 // libjpeg reports errors by calling error_exit, which must not return; it jumps
-// back to the call that was guarded. A warning (a cut or damaged file) is taken as
-// an error, as the full decode takes it: a first look that ends in grey is no look.
+// back to the call that was guarded. A warning that means lost or invented data
+// (jpegWarningLosesData) is taken as an error, as the full decode takes it: a first
+// look that ends in grey is no look.
 struct ErrorTrap {
     jpeg_error_mgr manager{};
     std::jmp_buf jump{};
+    const QByteArray *data = nullptr;
 };
 
 void trapError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorTrap *>(info->err)->jump, 1); }
 
 void trapWarning(j_common_ptr info, int level)
 {
-    if (level < 0)
+    if (level >= 0)
+        return;
+    const QByteArray &data = *reinterpret_cast<ErrorTrap *>(info->err)->data;
+    const auto *d = reinterpret_cast<j_decompress_ptr>(info);
+    const qint64 at = d->src->next_input_byte - reinterpret_cast<const JOCTET *>(data.constData());
+    const bool loses =
+        jpegWarningLosesData(info, [&](qint64 n) { return at >= n ? data.mid(at - n, n) : QByteArray(); });
+    if (loses)
         trapError(info);
 }
 
@@ -37,6 +47,7 @@ void stayQuiet(j_common_ptr) { }
 struct Decompressor {
     jpeg_decompress_struct info{};
     ErrorTrap trap;
+    JpegScanGuard scans; // a file of endless scans gives no first look
     bool created = false;
 
     Decompressor()
@@ -73,9 +84,11 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     if (!cover || sniffPictureFormat(data) != PictureFormat::Jpeg)
         return std::nullopt;
     Decompressor d;
+    d.trap.data = &data;
     if (!d.guarded([&] { jpeg_create_decompress(&d.info); }))
         return std::nullopt;
     d.created = true;
+    d.scans.attach(d.info);
     const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
     if (!d.guarded([&] {
             jpeg_mem_src(&d.info, bytes, static_cast<unsigned long>(data.size()));
@@ -87,6 +100,9 @@ std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const Need
     // Nor a grey one under a grey profile: the full decode converts its greys.
     if (d.info.jpeg_color_space == JCS_GRAYSCALE
         && iccColourSpace(embeddedIccProfile(data, PictureFormat::Jpeg)) == IccSpace::Gray)
+        return std::nullopt;
+    const qint64 afterHeader = data.size() - qint64(d.info.src->bytes_in_buffer);
+    if (!JpegScanGuard::checkScans(PictureSource::memory(data), afterHeader, d.info).isEmpty())
         return std::nullopt;
     const int w = int(d.info.image_width);
     const int h = int(d.info.image_height);

@@ -19,8 +19,9 @@ namespace kestrovia {
 // composeJob draws it where it draws the exact picture. nullopt, with nothing
 // decoded, for data that is not a JPEG, a CMYK JPEG or a grey one under a grey
 // profile (their colours need the full decode's profile conversion), a cover that no
-// allowed reduction reaches, and for a damaged or too large file: the full decode
-// reports those. Answers check points between bands of rows (Stopped).
+// allowed reduction reaches, and for a damaged (jpegWarningLosesData) or too large
+// file: the full decode reports those. Answers check points between bands of rows
+// (Stopped).
 std::optional<DecodedPicture> decodeQuickJpeg(const QByteArray &data, const NeedFunction &cover, int minReduction = 2);
 
 } // namespace kestrovia

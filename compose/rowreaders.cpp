@@ -3,6 +3,8 @@
 #include "compose/byteview.h"
 #include "compose/colorprofile.h"
 #include "compose/jpegrules.h"
+#include "compose/jpegscans.h"
+#include "compose/memorybudget.h"
 #include "platform/failure.h"
 #include "platform/japanese.h"
 #include "platform/stop.h"
@@ -19,6 +21,9 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <webp/decode.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace kestrovia {
 
@@ -75,26 +80,9 @@ namespace {
 
 // ---- JPEG (libjpeg) ----
 
-// The IPTC records of a Photoshop APP13 segment: the data of its 8BIM resource 0x0404.
-QByteArray iptcOf(const ByteView &b)
-{
-    qint64 at = 14; // "Photoshop 3.0\0"
-    while (b.has(at, 12) && b.is(at, "8BIM", 4)) {
-        const std::uint32_t id = b.be16(at + 4);
-        const qint64 nameLength = b.p[at + 6];
-        qint64 p = at + 6 + 1 + nameLength;
-        p += p % 2; // the name is padded to an even length, its length byte included
-        if (!b.has(p, 4))
-            break;
-        const qint64 size = b.be32(p);
-        if (!b.has(p + 4, size))
-            break;
-        if (id == 0x0404)
-            return b.bytes(p + 4, size);
-        at = p + 4 + size + size % 2;
-    }
-    return {};
-}
+// What a JPEG holds before its first scan (metadata segments, profiles, tables):
+// real files keep it within a few megabytes.
+constexpr qint64 kMaxJpegHeaderBytes = qint64(16) << 20;
 
 struct JpegSession {
     jpeg_decompress_struct cinfo{};
@@ -108,6 +96,7 @@ struct JpegSession {
     bool damaged = false;
     bool buffered = false; // the scans are gathered before the output (begin)
     JOCTET eoi[2] = {0xFF, JPEG_EOI};
+    JpegScanGuard scans;
 
     explicit JpegSession(const PictureSource &s)
         : source(s)
@@ -115,6 +104,8 @@ struct JpegSession {
         cinfo.err = jpeg_std_error(&err);
         err.error_exit = [](j_common_ptr c) {
             auto *self = static_cast<JpegSession *>(c->client_data);
+            if (self->scans.refused())
+                fail(self->scans.reason());
             if (c->err->msg_code == JERR_OUT_OF_MEMORY)
                 fail(ja("JPEG を展開するメモリが足りません"));
             fail(self->started ? ja("JPEG ファイルが壊れているか途中で切れています")
@@ -123,26 +114,26 @@ struct JpegSession {
         err.emit_message = [](j_common_ptr c, int level) {
             if (level >= 0)
                 return; // trace messages
-            // Warnings that leave the picture whole: stray bytes between segments
-            // (common in files from cameras and phones), an unknown JFIF revision or
-            // Adobe transform code, a broken ICC chunk. Every other warning (cut
-            // data, a bad code, a marker in the middle of a scan) means libjpeg fills
-            // the rest with grey: the picture is refused.
-            switch (c->err->msg_code) {
-            case JWRN_EXTRANEOUS_DATA:
-            case JWRN_JFIF_MAJOR:
-            case JWRN_ADOBE_XFORM:
-            case JWRN_BOGUS_ICC: return;
-            default: static_cast<JpegSession *>(c->client_data)->damaged = true;
-            }
+            auto *self = static_cast<JpegSession *>(c->client_data);
+            self->damaged = self->damaged || jpegWarningLosesData(c, [self](qint64 n) {
+                                const qint64 at = self->offset - qint64(self->cinfo.src->bytes_in_buffer);
+                                return at >= n ? self->source.bytes(at - n, n) : QByteArray();
+                            });
         };
         err.output_message = [](j_common_ptr) {};
         jpeg_create_decompress(&cinfo);
         created = true;
+        scans.attach(cinfo);
         cinfo.client_data = this;
         src.init_source = [](j_decompress_ptr) {};
         src.fill_input_buffer = [](j_decompress_ptr c) -> boolean {
             auto *self = static_cast<JpegSession *>(c->client_data);
+            // libjpeg looks for the frame through any bytes that are no marker: a
+            // file of a JPEG start and hundreds of megabytes of anything else would
+            // be read to its end.
+            if (!self->started && self->offset >= kMaxJpegHeaderBytes)
+                fail(ja("JPEG ファイルが壊れているため読み込めません（先頭 %1 MB に画像の始まりがありません）")
+                         .arg(kMaxJpegHeaderBytes >> 20));
             const qint64 n = self->source.read(self->offset, self->buffer.data(), qint64(self->buffer.size()));
             self->offset += n;
             if (n == 0) {
@@ -212,6 +203,7 @@ struct JpegSession {
         started = true;
 
         std::map<int, QByteArray> icc;
+        QByteArray resources;
         int iccCount = -1;
         bool iccBroken = false;
         for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
@@ -221,8 +213,9 @@ struct JpegSession {
             else if (m->marker == JPEG_APP0 + 1 && b.is(0, "http://ns.adobe.com/xap/1.0/\0", 29)
                      && blocks.xmp.isEmpty())
                 blocks.xmp = b.bytes(29, b.size - 29);
-            else if (m->marker == JPEG_APP0 + 13 && b.is(0, "Photoshop 3.0\0", 14) && blocks.iptc.isEmpty())
-                blocks.iptc = iptcOf(b);
+            else if (m->marker == JPEG_APP0 + 13 && b.is(0, "Photoshop 3.0\0", 14))
+                // Resources longer than a segment continue in the next one.
+                resources += b.bytes(14, b.size - 14);
             else if (m->marker == JPEG_APP0 + 2 && b.size >= 14 && b.is(0, "ICC_PROFILE\0", 12)) {
                 const int seq = b.p[12], count = b.p[13];
                 if (iccCount < 0)
@@ -232,6 +225,7 @@ struct JpegSession {
                 icc[seq] = b.bytes(14, b.size - 14);
             }
         }
+        blocks.iptc = iptcRecords(resources);
         if (!iccBroken && iccCount > 0 && int(icc.size()) == iccCount)
             for (const auto &[seq, chunk] : icc)
                 blocks.icc += chunk;
@@ -254,6 +248,8 @@ struct JpegSession {
             if (step % 16 == 0)
                 checkPoint();
             const int got = jpeg_consume_input(&cinfo);
+            if (!scans.check(cinfo))
+                fail(scans.reason());
             if (got == JPEG_REACHED_EOI || got == JPEG_SUSPENDED)
                 break;
         }
@@ -269,6 +265,15 @@ struct JpegSession {
             jpeg_finish_output(&cinfo);
         jpeg_finish_decompress(&cinfo);
         check();
+    }
+
+    // The scans, from their headers, before the memory for them is reserved:
+    // refused when there are more than any encoder writes, or when they repeat.
+    void checkScans() const
+    {
+        const QString why = JpegScanGuard::checkScans(source, offset - qint64(cinfo.src->bytes_in_buffer), cinfo);
+        if (!why.isEmpty())
+            fail(why);
     }
 
     // What libjpeg holds for a picture of several scans (progressive, or one
@@ -311,6 +316,7 @@ public:
         // A last partial block (w mod d pixels) sits at the right and bottom.
         extent = QRectF(0, 0, double(stored.width()) / d, double(stored.height()) / d);
         chunk = std::max(1, c.rec_outbuf_height);
+        m_s.checkScans();
         memory = m_s.coefficientBytes() + (m_cmyk ? qint64(size.width()) * 4 * 16 : 0);
     }
 
@@ -393,6 +399,7 @@ public:
         c.raw_data_out = TRUE;
         c.do_fancy_upsampling = FALSE;
         setJpegReduction(&c, need ? need(stored) : QSize(), kReducedPerDrawn, kChromaPerDrawn, 2);
+        m_s.checkScans();
         memory = m_s.coefficientBytes();
         // The sizes only: the decoding starts with the first read, once the memory
         // is reserved. libjpeg may decode chroma at a larger scale than luma (it
@@ -442,6 +449,9 @@ private:
 // Larger text and profile chunks than this do not occur in real files; the bound
 // keeps a chunk whose length claims gigabytes from being allocated.
 constexpr png_alloc_size_t kPngChunkMax = 32 << 20;
+// Everything before the pixels (profile, text, metadata): a few megabytes in any
+// real file.
+constexpr qint64 kPngBeforePixelsMax = qint64(64) << 20;
 
 // libpng's structures, freed also when a constructor throws.
 struct PngHandles {
@@ -457,7 +467,7 @@ struct PngHandles {
 class PngRows : public RowReader {
 public:
     explicit PngRows(const PictureSource &source)
-        : m_source(source)
+        : m_source(source, 64 * 1024)
     {
         // The size from IHDR first, so that a picture beyond the limits is named
         // as such rather than as libpng's refusal.
@@ -477,7 +487,7 @@ public:
         // than any text or profile needs is refused here.
         for (qint64 at = 8;;) {
             std::uint8_t header[8];
-            if (source.read(at, header, 8) < 8)
+            if (m_source.read(at, header, 8) < 8)
                 fail(cutShortReason(PictureFormat::Png));
             const ByteView c{header, 8};
             const qint64 length = c.be32(0);
@@ -485,7 +495,7 @@ public:
                 fail(cutShortReason(PictureFormat::Png));
             if (c.is(4, "IDAT", 4) || c.is(4, "IEND", 4))
                 break;
-            if (length > qint64(kPngChunkMax))
+            if (length > qint64(kPngChunkMax) || at > kPngBeforePixelsMax)
                 fail(damagedReason(PictureFormat::Png));
             at += 12 + length;
         }
@@ -500,6 +510,16 @@ public:
         png_set_user_limits(m_png, kMaxPictureSide, kMaxPictureSide);
         png_set_chunk_malloc_max(m_png, kPngChunkMax);
         png_set_chunk_cache_max(m_png, 256);
+        // libpng clears a buffer of a chunk's declared length before it reads a
+        // known chunk, wherever the chunk lies (2 GB for a 279-byte file whose text
+        // chunk after the pixels claims so). The metadata chunks come to onChunk
+        // instead, one at a time within the bound above, and the chunks nothing
+        // here uses are passed over unread.
+        static const png_byte metadataChunks[] = "tEXt\0zTXt\0iTXt\0eXIf";
+        static const png_byte unusedChunks[] = "sPLT\0pCAL\0sCAL\0hIST";
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_ALWAYS, metadataChunks, 4);
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER, unusedChunks, 4);
+        png_set_read_user_chunk_fn(m_png, this, onChunk);
         png_read_info(m_png, m_info);
 
         png_uint_32 pw = 0, ph = 0;
@@ -507,7 +527,7 @@ public:
         png_get_IHDR(m_png, m_info, &pw, &ph, &depth, &type, &interlace, nullptr, nullptr);
         stored = size = QSize(int(pw), int(ph));
         extent = QRectF(0, 0, pw, ph);
-        collect();
+        collectProfile();
         orientation = exifBlockOrientation(blocks.exif);
 
         if (type == PNG_COLOR_TYPE_PALETTE)
@@ -524,55 +544,98 @@ public:
         }
         if (depth == 16)
             png_set_scale_16(m_png);
-        if (!(type & PNG_COLOR_MASK_COLOR))
-            png_set_gray_to_rgb(m_png);
-        if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
-            png_set_bgr(m_png);
-        else
-            png_set_swap_alpha(m_png);
-        if (!alpha)
-            png_set_filler(m_png, 0xFF, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
-        m_passes = png_set_interlace_handling(m_png);
+        // Interlaced rows come in seven passes over the whole picture; the first
+        // six make the even rows, the seventh the odd ones. The even rows are held,
+        // in the file's own samples (a grey picture one byte a pixel), and each odd
+        // row goes out as it comes: half the picture is held, not all of it.
+        m_interlaced = interlace != PNG_INTERLACE_NONE;
+        if (!m_interlaced) {
+            if (!(type & PNG_COLOR_MASK_COLOR))
+                png_set_gray_to_rgb(m_png);
+            if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+                png_set_bgr(m_png);
+            else
+                png_set_swap_alpha(m_png);
+            if (!alpha)
+                png_set_filler(m_png, 0xFF, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+        } else {
+            png_set_interlace_handling(m_png);
+        }
         png_read_update_info(m_png, m_info);
-        if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * 4)
+        m_channels = png_get_channels(m_png, m_info);
+        if (png_get_rowbytes(m_png, m_info) != png_size_t(pw) * (m_interlaced ? m_channels : 4))
             fail(damagedReason(PictureFormat::Png));
-        // Interlaced rows come in seven passes over the whole picture: it is read
-        // whole (under the budget) and handed out from there.
-        m_interlaced = m_passes > 1;
-        memory = m_interlaced ? qint64(pw) * ph * 4 : qint64(pw) * 8;
+        memory = m_interlaced ? (qint64(ph) + 1) / 2 * pw * m_channels + qint64(pw) * 8 : qint64(pw) * 8;
     }
     void read(std::uint8_t *const *rows, int n) override
     {
-        const size_t rowBytes = size_t(size.width()) * 4;
-        if (m_interlaced) {
-            if (m_whole.empty()) {
-                m_whole.resize(rowBytes * size_t(size.height()));
-                std::vector<png_bytep> all(size_t(size.height()));
-                for (int y = 0; y < size.height(); ++y)
-                    all[size_t(y)] = m_whole.data() + rowBytes * size_t(y);
-                png_read_image(m_png, all.data());
-            }
-            for (int i = 0; i < n; ++i)
-                std::memcpy(rows[i], m_whole.data() + rowBytes * size_t(m_row + i), rowBytes);
-        } else {
+        if (!m_interlaced) {
             for (int i = 0; i < n; ++i)
                 png_read_row(m_png, rows[i], nullptr);
+            m_row += n;
+            return;
         }
-        m_row += n;
+        if (m_even.empty())
+            readEvenRows();
+        const size_t rowBytes = size_t(size.width()) * size_t(m_channels);
+        for (int i = 0; i < n; ++i, ++m_row) {
+            // The seventh pass: an odd row whole, nothing for an even one.
+            png_read_row(m_png, m_odd.data(), nullptr);
+            expand(m_row % 2 ? m_odd.data() : m_even.data() + rowBytes * size_t(m_row / 2),
+                   reinterpret_cast<std::uint32_t *>(rows[i]));
+        }
     }
 
     void finish() override
     {
-        std::vector<std::uint8_t> row(size_t(size.width()) * 4);
-        while (!m_interlaced && m_row < size.height()) {
-            png_read_row(m_png, row.data(), nullptr);
-            ++m_row;
+        if (!m_interlaced || !m_even.empty()) {
+            std::vector<std::uint8_t> row(size_t(size.width()) * 4);
+            for (; m_row < size.height(); ++m_row)
+                png_read_row(m_png, row.data(), nullptr);
         }
         png_read_end(m_png, m_info);
-        collect();
+        collectProfile();
     }
 
 private:
+    // Passes one to six over every row: the even rows into their store (each pass
+    // adds its own pixels to them), the odd rows untouched.
+    void readEvenRows()
+    {
+        const size_t rowBytes = size_t(size.width()) * size_t(m_channels);
+        m_even.resize(rowBytes * size_t((size.height() + 1) / 2));
+        m_odd.resize(rowBytes);
+        for (int pass = 0; pass < 6; ++pass)
+            for (int y = 0; y < size.height(); ++y) {
+                if (y % 64 == 0)
+                    checkPoint();
+                png_read_row(m_png, y % 2 ? m_odd.data() : m_even.data() + rowBytes * size_t(y / 2), nullptr);
+            }
+    }
+
+    // A row of grey, grey and alpha, RGB or RGBA samples as straight ARGB32.
+    void expand(const std::uint8_t *s, std::uint32_t *d) const
+    {
+        const int w = size.width();
+        switch (m_channels) {
+        case 1:
+            for (int x = 0; x < w; ++x)
+                d[x] = 0xFF000000u | s[x] * 0x010101u;
+            break;
+        case 2:
+            for (int x = 0; x < w; ++x, s += 2)
+                d[x] = std::uint32_t(s[1]) << 24 | s[0] * 0x010101u;
+            break;
+        case 3:
+            for (int x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+            break;
+        default:
+            for (int x = 0; x < w; ++x, s += 4)
+                d[x] = std::uint32_t(s[3]) << 24 | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+        }
+    }
+
     static void onError(png_structp png, png_const_charp)
     {
         auto *self = static_cast<PngRows *>(png_get_error_ptr(png));
@@ -589,22 +652,17 @@ private:
             png_error(png, "cut");
         }
     }
-    // eXIf, the text chunks' XMP and raw profiles, and iCCP, where found.
-    void collect()
+    // eXIf and the text chunks' XMP and raw profiles, wherever they lie.
+    static int onChunk(png_structp png, png_unknown_chunkp chunk)
     {
-        png_bytep exif = nullptr;
-        png_uint_32 exifLength = 0;
-        if (blocks.exif.isEmpty() && png_get_eXIf_1(m_png, m_info, &exifLength, &exif) && exif)
-            blocks.exif = QByteArray(reinterpret_cast<const char *>(exif), qsizetype(exifLength));
-        if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
-            blocks.exif.remove(0, 6);
-        png_textp text = nullptr;
-        int count = 0;
-        png_get_text(m_png, m_info, &text, &count);
-        for (int i = 0; i < count; ++i)
-            addPngTextBlock(
-                blocks, QByteArray(text[i].key),
-                QByteArray(text[i].text, qsizetype(text[i].itxt_length ? text[i].itxt_length : text[i].text_length)));
+        auto *self = static_cast<PngRows *>(png_get_user_chunk_ptr(png));
+        addPngChunkBlock(self->blocks, QByteArray(reinterpret_cast<const char *>(chunk->name), 4),
+                         QByteArray::fromRawData(reinterpret_cast<const char *>(chunk->data), qsizetype(chunk->size)));
+        return 1; // taken: libpng keeps nothing of it
+    }
+    // The iCCP profile, which comes before the pixels.
+    void collectProfile()
+    {
         png_charp name = nullptr;
         int compression = 0;
         png_bytep profile = nullptr;
@@ -613,102 +671,286 @@ private:
             blocks.icc = QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileLength));
     }
 
-    PictureSource m_source;
+    SourceWindow m_source;
     qint64 m_offset = 0;
     bool m_cut = false;
     PngHandles m_h;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
-    int m_passes = 1;
     bool m_interlaced = false;
+    int m_channels = 4;
     int m_row = 0;
-    std::vector<std::uint8_t> m_whole;
+    std::vector<std::uint8_t> m_even, m_odd;
 };
 
 // ---- WebP (libwebp) ----
 
+// Chunks looked at, from their headers: a still picture has a handful, an
+// animation one a frame before its metadata. A file of endless empty chunks costs
+// these headers, not its length.
+constexpr int kMaxWebpChunks = 4096;
+// Metadata chunks larger than this do not occur in real files.
+constexpr qint64 kMaxWebpBlock = qint64(32) << 20;
+// libwebp's scaled decoding keeps at least this many pixels for each one drawn.
+constexpr qint64 kWebpReducedPerDrawn = 16;
+
+// Where a WebP's parts lie (payload offsets and sizes), from its chunk headers.
+struct WebpLayout {
+    struct Range {
+        qint64 at = -1, size = 0;
+    };
+    QSize canvas; // VP8X's, when there is one
+    Range exif, xmp, icc;
+    Range firstFrame; // an animation's first ANMF
+    qint64 pictureEnd = 0; // past a still picture's coded data (VP8 or VP8L)
+};
+
+WebpLayout webpLayout(const PictureSource &source)
+{
+    SourceWindow w(source, 1024);
+    WebpLayout l;
+    std::uint8_t h[8];
+    const qint64 end = std::min<qint64>(source.size(), 8 + qint64(ByteView::of(source.head()).le32(4)));
+    qint64 at = 12;
+    for (int count = 0; count < kMaxWebpChunks && at + 8 <= end && w.read(at, h, 8) == 8; ++count) {
+        const ByteView c{h, 8};
+        const qint64 size = c.le32(4);
+        const WebpLayout::Range payload{at + 8, std::min(size, end - at - 8)};
+        if (c.is(0, "VP8X", 4)) {
+            std::uint8_t x[10];
+            if (w.read(payload.at, x, 10) == 10)
+                l.canvas = QSize(int(1 + (x[4] | x[5] << 8 | x[6] << 16)), int(1 + (x[7] | x[8] << 8 | x[9] << 16)));
+        }
+        WebpLayout::Range *range = c.is(0, "EXIF", 4)   ? &l.exif
+                                   : c.is(0, "XMP ", 4) ? &l.xmp
+                                   : c.is(0, "ICCP", 4) ? &l.icc
+                                   : c.is(0, "ANMF", 4) ? &l.firstFrame
+                                                        : nullptr;
+        if (range && range->at < 0)
+            *range = payload;
+        if ((c.is(0, "VP8 ", 4) || c.is(0, "VP8L", 4)) && !l.pictureEnd)
+            l.pictureEnd = payload.at + payload.size;
+        at += 8 + size + (size & 1);
+    }
+    return l;
+}
+
+// A buffer written front to back and read once: the pages of what has been read
+// go back to the system (the buffer stays mapped, and reads as zeros there), so
+// that a picture decoded whole by its library is held only as far as it has not
+// been handed on. Without a way to give pages back, it is an ordinary buffer.
+class ReleasedBehind {
+public:
+    ReleasedBehind() = default;
+    ~ReleasedBehind()
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    ReleasedBehind(const ReleasedBehind &) = delete;
+    ReleasedBehind &operator=(const ReleasedBehind &) = delete;
+
+    void allocate(size_t bytes)
+    {
+        void *p = ::mmap(nullptr, std::max<size_t>(bytes, 1), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED)
+            fail(ja("画像を展開するメモリが足りません（%1 MB）").arg(bytes >> 20));
+        m_data = static_cast<std::uint8_t *>(p);
+        m_size = std::max<size_t>(bytes, 1);
+    }
+    std::uint8_t *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    // Gives back the whole pages below offset `read`.
+    void release(size_t read)
+    {
+        static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        const size_t end = std::min(read, m_size) / page * page;
+        if (end > m_released) {
+            ::madvise(m_data + m_released, end - m_released, MADV_DONTNEED);
+            m_released = end;
+        }
+    }
+
+private:
+    std::uint8_t *m_data = nullptr;
+    size_t m_size = 0, m_released = 0;
+};
+
 class WebpRows : public RowReader {
 public:
     WebpRows(const PictureSource &source, const NeedFunction &need)
+        : m_source(source)
     {
         const ByteView head = ByteView::of(source.head());
         if (head.size < 12 || head.le32(4) + 8 > std::uint64_t(source.size()))
             fail(cutShortReason(PictureFormat::WebP));
-        WebPBitstreamFeatures features;
-        VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
-        if (found == VP8_STATUS_NOT_ENOUGH_DATA && source.size() > head.size) {
-            // Chunks before the picture's own (a large profile) push its header further.
-            const QByteArray start = source.bytes(0, std::min<qint64>(source.size(), 1 << 20));
-            found = WebPGetFeatures(reinterpret_cast<const std::uint8_t *>(start.constData()), size_t(start.size()),
-                                    &features);
-        }
-        if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
-            fail(damagedReason(PictureFormat::WebP));
-        const qint64 w = features.width, h = features.height;
+        m_layout = webpLayout(source);
+        readMetadataChunks();
+        bool lossless = false;
+        if (m_layout.firstFrame.at >= 0)
+            readFirstFrameHeader(lossless);
+        else
+            readStillHeader(lossless);
+        const qint64 w = stored.width(), h = stored.height();
         checkPictureSize(w, h);
         // Both codings can spend next to nothing on a flat area, but no real
         // picture packs more than this many pixels into a byte: a few dozen bytes
         // that declare hundreds of megapixels are damaged or crafted.
         if (w * h > source.size() * (qint64(1) << 17))
             failTooLittleData(PictureFormat::WebP, w, h);
-        stored = QSize(int(w), int(h));
-        alpha = features.has_alpha != 0;
-        m_source = source;
-        readMetadataChunks();
-        // libwebp scales while it decodes, averaging every source pixel under an
-        // output pixel; the result keeps two pixels for each one drawn, which the
-        // final filter brings to size.
+        // libwebp scales while it decodes, by a box over the pixels under each one
+        // it gives: softer than the final filter by several dB unless it keeps many
+        // pixels for each one drawn (at 2 or 3 a pixel drawn, 2 to 18 dB below the
+        // same pixels shrunk from a PNG; at 16, within a dB). It is asked for a
+        // whole factor only, and only that far above the size drawn. An animation's
+        // first frame that leaves part of the canvas clear is drawn on it at full
+        // size.
         const QSize n = storedNeed(need, stored, orientation);
-        m_decoded = stored;
-        if (n.isValid() && !n.isEmpty() && w >= 2 * n.width() && h >= 2 * n.height())
-            m_decoded = QSize(2 * n.width(), 2 * n.height());
+        int d = 1;
+        if (m_frame == QRect(QPoint(0, 0), stored) && n.isValid() && !n.isEmpty())
+            d = int(std::clamp<qint64>(
+                std::min(w / (kWebpReducedPerDrawn * n.width()), h / (kWebpReducedPerDrawn * n.height())), 1, 8));
+        m_decoded = QSize(int((w + d - 1) / d), int((h + d - 1) / d));
         size = m_decoded;
         extent = QRectF(0, 0, size.width(), size.height());
-        // The rows come out of one buffer of the decoded size; libwebp keeps what it
-        // has not used of the data (lossy: little beyond the first partition) and, for
-        // a lossless picture, every pixel at full size besides.
-        const bool lossless = features.format == 2;
-        memory = qint64(size.width()) * size.height() * 4 + w * 16
-                 + (lossless ? source.size() + w * h * 4 : std::min<qint64>(source.size(), 4 << 20));
+        // The rows come out of one buffer of the decoded size, three bytes a pixel
+        // for an opaque picture; libwebp keeps what it has not used of the data
+        // (lossy: little beyond the first partition) and, for a lossless picture,
+        // every pixel at full size besides. (An animation's frame, read into memory
+        // first, is reserved when it is read.)
+        const qint64 coded = m_layout.firstFrame.at >= 0 ? m_layout.firstFrame.size : m_codedEnd;
+        memory = qint64(size.width()) * size.height() * pixelBytes() + w * 16
+                 + (lossless ? coded + w * h * 4 : std::min<qint64>(coded, 4 << 20));
     }
 
     void read(std::uint8_t *const *rows, int n) override
     {
-        if (m_pixels.empty())
-            decode();
-        const size_t rowBytes = size_t(size.width()) * 4;
-        for (int i = 0; i < n; ++i)
-            std::memcpy(rows[i], m_pixels.data() + rowBytes * size_t(m_row + i), rowBytes);
+        if (!m_decoder)
+            startDecoding();
+        while (m_ready < m_row + n)
+            decodeMore();
+        const int w = size.width();
+        const size_t rowBytes = size_t(w) * size_t(pixelBytes());
+        for (int i = 0; i < n; ++i) {
+            const std::uint8_t *s = m_pixels.data() + rowBytes * size_t(m_row + i);
+            if (alpha) {
+                std::memcpy(rows[i], s, rowBytes);
+                continue;
+            }
+            auto *d = reinterpret_cast<std::uint32_t *>(rows[i]);
+            for (int x = 0; x < w; ++x, s += 3)
+                d[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
+        }
         m_row += n;
+        m_pixels.release(rowBytes * size_t(m_row));
     }
 
 private:
-    // The EXIF, XMP and ICCP chunks, found by their headers alone.
+    // A still picture: its size and coding from libwebp's reading of the headers.
+    void readStillHeader(bool &lossless)
+    {
+        WebPBitstreamFeatures features;
+        const ByteView head = ByteView::of(m_source.head());
+        VP8StatusCode found = WebPGetFeatures(head.p, size_t(head.size), &features);
+        if (found == VP8_STATUS_NOT_ENOUGH_DATA && m_source.size() > head.size) {
+            // Chunks before the picture's own (a large profile) push its header further.
+            const QByteArray start = m_source.bytes(0, std::min<qint64>(m_source.size(), 1 << 20));
+            found = WebPGetFeatures(reinterpret_cast<const std::uint8_t *>(start.constData()), size_t(start.size()),
+                                    &features);
+        }
+        if (found != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
+            fail(damagedReason(PictureFormat::WebP));
+        stored = QSize(features.width, features.height);
+        m_frame = QRect(QPoint(0, 0), stored);
+        alpha = features.has_alpha != 0;
+        lossless = features.format == 2;
+        // libwebp is fed the file up to the picture's coded data; what follows it
+        // (metadata, or anything at all) is never read for the pixels.
+        m_codedEnd = m_layout.pictureEnd > 0 ? m_layout.pictureEnd : m_source.size();
+    }
+
+    // An animation: the canvas, and its first frame's place and coding from the
+    // frame's own chunks (an optional ALPH, then VP8, or VP8L).
+    void readFirstFrameHeader(bool &lossless)
+    {
+        if (m_layout.canvas.isEmpty())
+            fail(damagedReason(PictureFormat::WebP));
+        SourceWindow w(m_source, 1024);
+        const WebpLayout::Range f = m_layout.firstFrame;
+        std::uint8_t a[16];
+        if (f.size < 16 || w.read(f.at, a, 16) < 16)
+            fail(cutShortReason(PictureFormat::WebP));
+        const auto u24 = [&](int i) { return int(a[i] | a[i + 1] << 8 | a[i + 2] << 16); };
+        m_frame = QRect(2 * u24(0), 2 * u24(3), 1 + u24(6), 1 + u24(9));
+        stored = m_layout.canvas;
+        if (!QRect(QPoint(0, 0), stored).contains(m_frame))
+            fail(damagedReason(PictureFormat::WebP));
+        alpha = m_frame != QRect(QPoint(0, 0), stored); // the canvas around it is clear
+        bool coded = false;
+        for (qint64 at = f.at + 16; at + 8 <= f.at + f.size && !coded;) {
+            std::uint8_t c[13];
+            const qint64 got = w.read(at, c, 13);
+            const ByteView chunk{c, got};
+            if (got < 8)
+                break;
+            const qint64 size = chunk.le32(4);
+            alpha = alpha || chunk.is(0, "ALPH", 4);
+            coded = chunk.is(0, "VP8 ", 4) || chunk.is(0, "VP8L", 4);
+            lossless = chunk.is(0, "VP8L", 4);
+            // VP8L: the signature, 14 bits each of width and height, then whether
+            // alpha is used.
+            if (lossless && got == 13)
+                alpha = alpha || (c[12] & 0x10);
+            at += 8 + size + (size & 1);
+        }
+        if (!coded)
+            fail(damagedReason(PictureFormat::WebP));
+    }
+
+    // The EXIF, XMP and ICCP chunks.
     void readMetadataChunks()
     {
-        qint64 at = 12;
-        std::uint8_t header[8];
-        while (at + 8 <= m_source.size() && m_source.read(at, header, 8) == 8) {
-            const ByteView h{header, 8};
-            const qint64 len = h.le32(4);
-            QByteArray *block = h.is(0, "EXIF", 4)   ? &blocks.exif
-                                : h.is(0, "XMP ", 4) ? &blocks.xmp
-                                : h.is(0, "ICCP", 4) ? &blocks.icc
-                                                     : nullptr;
-            if (block && len <= (qint64(32) << 20))
-                *block = m_source.bytes(at + 8, len);
-            at += 8 + len + (len & 1);
-        }
+        const auto take = [&](const WebpLayout::Range &r, QByteArray &block) {
+            if (r.at >= 0 && r.size <= kMaxWebpBlock)
+                block = m_source.bytes(r.at, r.size);
+        };
+        take(m_layout.exif, blocks.exif);
+        take(m_layout.xmp, blocks.xmp);
+        take(m_layout.icc, blocks.icc);
         if (blocks.exif.startsWith(QByteArrayLiteral("Exif\0\0")))
             blocks.exif.remove(0, 6);
         orientation = exifBlockOrientation(blocks.exif);
     }
 
-    // The whole picture, fed to libwebp's incremental decoder a piece at a time:
-    // the file is never held whole, and a stop request ends it between pieces.
-    void decode()
+    // The first frame as a still WebP of its own: its chunks in a RIFF, with a
+    // VP8X that names its alpha channel.
+    PictureSource firstFrameAlone()
     {
-        WebPDecoderConfig config;
+        const WebpLayout::Range f = m_layout.firstFrame;
+        m_frameMemory.grow(f.size + 64, stored.width(), stored.height());
+        const QByteArray chunks = m_source.bytes(f.at + 16, f.size - 16);
+        if (chunks.size() < f.size - 16)
+            fail(cutShortReason(PictureFormat::WebP));
+        const auto le24 = [](int v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16); };
+        const auto le32 = [&](qint64 v) { return le24(int(v)) + char(v >> 24); };
+        QByteArray vp8x;
+        if (chunks.startsWith("ALPH"))
+            vp8x = QByteArrayLiteral("VP8X") + le32(10) + char(0x10) + QByteArray(3, '\0') + le24(m_frame.width() - 1)
+                   + le24(m_frame.height() - 1);
+        return PictureSource::memory(QByteArrayLiteral("RIFF") + le32(4 + vp8x.size() + chunks.size())
+                                     + QByteArrayLiteral("WEBP") + vp8x + chunks);
+    }
+
+    // libwebp's incremental decoder, fed the file a piece at a time as rows are
+    // asked for: the file is never held whole, a stop request ends it between
+    // pieces, and the rows it has finished go out while it decodes the next ones.
+    void startDecoding()
+    {
+        const bool animated = m_layout.firstFrame.at >= 0;
+        m_coded = animated ? firstFrameAlone() : m_source;
+        m_codedEnd = animated ? m_coded.size() : m_codedEnd;
+        WebPDecoderConfig &config = m_config;
         if (!WebPInitDecoderConfig(&config))
             fail(ja("WebP デコーダを初期化できません"));
         if (m_decoded != stored) {
@@ -716,38 +958,59 @@ private:
             config.options.scaled_width = m_decoded.width();
             config.options.scaled_height = m_decoded.height();
         }
-        m_pixels.resize(size_t(size.width()) * size_t(size.height()) * 4);
-        config.output.colorspace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
+        // The frame's rectangle of the buffer; the rest stays clear.
+        const int bytes = pixelBytes();
+        m_pixels.allocate(size_t(size.width()) * size_t(size.height()) * size_t(bytes));
+        const size_t first = (size_t(m_frame.y()) * size_t(size.width()) + size_t(m_frame.x())) * size_t(bytes);
+        config.output.colorspace = !alpha ? MODE_RGB : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
         config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = m_pixels.data();
-        config.output.u.RGBA.stride = size.width() * 4;
-        config.output.u.RGBA.size = m_pixels.size();
-        const std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> decoder(WebPIDecode(nullptr, 0, &config),
-                                                                              WebPIDelete);
-        if (!decoder)
+        config.output.u.RGBA.rgba = m_pixels.data() + first;
+        config.output.u.RGBA.stride = size.width() * bytes;
+        config.output.u.RGBA.size = m_pixels.size() - first;
+        m_decoder.reset(WebPIDecode(nullptr, 0, &config));
+        if (!m_decoder)
             fail(damagedReason(PictureFormat::WebP));
-        constexpr qint64 kPiece = 256 * 1024;
-        std::vector<std::uint8_t> piece(size_t(std::min(kPiece, m_source.size())));
-        VP8StatusCode status = VP8_STATUS_SUSPENDED;
-        for (qint64 at = 0; at < m_source.size() && status == VP8_STATUS_SUSPENDED;) {
-            checkPoint();
-            const qint64 got = m_source.read(at, piece.data(), qint64(piece.size()));
-            at += got;
-            status = WebPIAppend(decoder.get(), piece.data(), size_t(got));
-        }
-        if (status == VP8_STATUS_SUSPENDED)
-            status = VP8_STATUS_NOT_ENOUGH_DATA;
-        if (status == VP8_STATUS_NOT_ENOUGH_DATA)
-            fail(cutShortReason(PictureFormat::WebP));
-        if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
-            fail(ja("この種類の WebP ファイルには対応していません"));
-        if (status != VP8_STATUS_OK)
-            fail(damagedReason(PictureFormat::WebP));
+        m_piece.resize(size_t(std::min<qint64>(256 * 1024, std::max<qint64>(m_codedEnd, 1))));
+        // Rows above the first frame are clear, ready at once.
+        m_ready = m_frame.y();
     }
 
-    PictureSource m_source = PictureSource::memory(QByteArray());
+    // The next piece of the file to libwebp; m_ready is then the rows finished.
+    void decodeMore()
+    {
+        checkPoint();
+        if (m_fed >= m_codedEnd)
+            fail(cutShortReason(PictureFormat::WebP));
+        const qint64 got = m_coded.read(m_fed, m_piece.data(), std::min(qint64(m_piece.size()), m_codedEnd - m_fed));
+        m_fed += got;
+        const VP8StatusCode status = WebPIAppend(m_decoder.get(), m_piece.data(), size_t(got));
+        if (status == VP8_STATUS_OK) {
+            m_ready = size.height();
+            return;
+        }
+        if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
+            fail(ja("この種類の WebP ファイルには対応していません"));
+        if (status != VP8_STATUS_SUSPENDED)
+            fail(damagedReason(PictureFormat::WebP));
+        int lastRow = 0;
+        if (WebPIDecGetRGB(m_decoder.get(), &lastRow, nullptr, nullptr, nullptr))
+            m_ready = m_frame.y() + lastRow;
+    }
+
+    int pixelBytes() const { return alpha ? 4 : 3; }
+
+    PictureSource m_source;
+    WebpLayout m_layout;
+    QRect m_frame; // the first frame's place on the canvas; the whole picture when still
     QSize m_decoded;
-    std::vector<std::uint8_t> m_pixels;
+    MemoryReservation m_frameMemory;
+    PictureSource m_coded = PictureSource::memory(QByteArray()); // what libwebp is fed: the file, or a frame
+    qint64 m_codedEnd = 0, m_fed = 0;
+    std::vector<std::uint8_t> m_piece;
+    ReleasedBehind m_pixels; // before the decoder, which writes into it
+    WebPDecoderConfig m_config; // libwebp keeps pointing at its options
+    std::unique_ptr<WebPIDecoder, void (*)(WebPIDecoder *)> m_decoder{nullptr, WebPIDelete};
+    int m_ready = 0; // rows libwebp has finished
     int m_row = 0;
 };
 

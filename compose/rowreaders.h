@@ -4,6 +4,7 @@
 // alike. Each reader looks at the header first: the format's limits and what its
 // data can hold are checked before anything else is read or allocated.
 
+#include "compose/memorybudget.h"
 #include "compose/metadatablocks.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureformat.h"
@@ -11,11 +12,13 @@
 
 #include <QByteArray>
 #include <QRectF>
+#include <QRgb>
 #include <QSize>
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace kestrovia {
 
@@ -30,6 +33,20 @@ inline std::uint32_t straightPixel(std::uint32_t a, std::uint32_t r, std::uint32
         b = undo(b);
     }
     return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
+// Straight-alpha pixels laid on the background colour, in place: the same rounding
+// for a whole picture and for a band.
+inline void flattenRow(std::uint32_t *p, int n, QRgb background)
+{
+    const std::uint32_t br = qRed(background), bg = qGreen(background), bb = qBlue(background);
+    for (int x = 0; x < n; ++x) {
+        const std::uint32_t v = p[x], a = v >> 24;
+        if (a == 255)
+            continue;
+        const auto mix = [a](std::uint32_t c, std::uint32_t b) { return (c * a + b * (255 - a) + 127) / 255; };
+        p[x] = 0xFF000000u | (mix((v >> 16) & 0xFF, br) << 16) | (mix((v >> 8) & 0xFF, bg) << 8) | mix(v & 0xFF, bb);
+    }
 }
 
 class RowReader {
@@ -58,6 +75,18 @@ public:
     // chunks) and collects the metadata found there.
     virtual void finish() { }
 };
+
+// Every row of the reader into one picture, upright, under a reservation for what
+// it holds (the rows, and their turned copy when the EXIF turn moves them), kept
+// with it. With a background, straight alpha is laid on it as the rows come and the
+// picture is opaque; without, a picture whose alpha is opaque everywhere comes out
+// Format_RGB32 and any other Format_ARGB32. Throws as the reader's reads do, and
+// Stopped between bands of rows.
+struct HeldPicture {
+    DecodedPicture picture;
+    MemoryReservation memory;
+};
+HeldPicture readAllRows(RowReader &reader, std::optional<QRgb> background = std::nullopt);
 
 // Opens the picture for reading by rows, reduced on load for the need when the
 // format can (JPEG by its reduced inverse DCTs, bitmaps and TIFF by block averages,

@@ -148,6 +148,32 @@ bool PictureSource::grew() const
 
 const QByteArray *PictureSource::data() const { return m->fd < 0 ? &m->memory : nullptr; }
 
+SourceWindow::SourceWindow(const PictureSource &source, qint64 window)
+    : m_source(source)
+    , m_window(std::max<qint64>(window, 16))
+{
+}
+
+qint64 SourceWindow::read(qint64 offset, void *to, qint64 n)
+{
+    if (offset < 0 || n <= 0 || offset >= m_source.size())
+        return 0;
+    n = std::min(n, m_source.size() - offset);
+    if (offset < m_at || offset + n > m_at + qint64(m_bytes.size())) {
+        m_bytes.resize(size_t(std::min(std::max(m_window, n), m_source.size() - offset)));
+        m_at = offset;
+        m_source.read(offset, m_bytes.data(), qint64(m_bytes.size()));
+    }
+    std::memcpy(to, m_bytes.data() + (offset - m_at), size_t(n));
+    return n;
+}
+
+int SourceWindow::byte(qint64 offset)
+{
+    std::uint8_t b = 0;
+    return read(offset, &b, 1) == 1 ? b : -1;
+}
+
 QByteArray readSourceFile(const QString &path)
 {
     const PictureSource s = PictureSource::open(path);

@@ -10,8 +10,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace kestrovia {
 
@@ -50,6 +52,27 @@ public:
 private:
     struct Impl;
     std::shared_ptr<Impl> m;
+};
+
+// Forward reading of a source in windows, for walks over chunk and block headers:
+// a file of millions of tiny chunks costs one read a window, not one a header,
+// and a walk that steps over large chunks reads little more than their headers.
+class SourceWindow {
+public:
+    // window: the bytes one read fetches (at least the largest n asked below).
+    explicit SourceWindow(const PictureSource &source, qint64 window = 64 * 1024);
+    // n bytes at offset into to (n at most the window), fewer only where the source
+    // ends. Throws Failure as PictureSource::read.
+    qint64 read(qint64 offset, void *to, qint64 n);
+    // The byte at offset, or -1 past the end.
+    int byte(qint64 offset);
+    const PictureSource &source() const { return m_source; }
+
+private:
+    PictureSource m_source;
+    qint64 m_window;
+    std::vector<std::uint8_t> m_bytes;
+    qint64 m_at = 0; // offset of m_bytes in the source
 };
 
 // The whole content of the regular file at path, with the refusals of

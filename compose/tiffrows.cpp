@@ -11,6 +11,7 @@
 // averaged over k x k blocks as it is read, as a bitmap is.
 
 #include "compose/colorprofile.h"
+#include "compose/jpegrules.h"
 #include "compose/memorybudget.h"
 #include "compose/rowreaders.h"
 #include "compose/tiffcodings.h"
@@ -23,6 +24,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -740,7 +742,15 @@ private:
         static_cast<TiffRows *>(self)->m_error = QStringLiteral("error");
         return 1;
     }
-    static int onWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+    // libtiff's JPEG codec passes libjpeg's warnings on as text, under its name.
+    static int onWarning(TIFF *, void *self, const char *module, const char *format, va_list args)
+    {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        if (module && std::strcmp(module, "JPEGLib") == 0 && jpegWarningTextLosesData(QByteArray(text)))
+            static_cast<TiffRows *>(self)->m_error = QStringLiteral("damaged");
+        return 1;
+    }
     static tmsize_t onRead(thandle_t h, void *to, tmsize_t n)
     {
         auto *self = static_cast<TiffRows *>(h);

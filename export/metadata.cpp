@@ -246,6 +246,15 @@ Exiv2::ExifData outputExif(Exiv2::ExifData exif, QSize size, MetadataChoice choi
     });
     if (choice == MetadataChoice::DropLocation)
         eraseIf(exif, [](const Exiv2::Exifdatum &d) { return d.groupName() == "GPSInfo"; });
+    // An entry of a type EXIF does not have (none, an unknown one, BigTIFF's 8-byte
+    // ones) is damage no reader can take: written back, it would sort first in its
+    // directory and make readers give up on the whole directory. exiv2's own types
+    // (comments, strings) are numbered from 0x10000 and encode as EXIF's.
+    eraseIf(exif, [](const Exiv2::Exifdatum &d) {
+        const int type = d.typeId();
+        return type < Exiv2::unsignedByte || (type > Exiv2::tiffIfd && type < Exiv2::string)
+               || type == Exiv2::invalidTypeId;
+    });
 
     const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
     if (orientation != exif.end())

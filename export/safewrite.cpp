@@ -25,6 +25,7 @@ namespace {
 
 std::atomic<bool> namedOnly{false};
 std::atomic<bool> checkedRenamesOnly{false};
+std::atomic<bool> renameFallback{false};
 
 // The process's umask, read without changing it (umask() would have to set it,
 // which races with other threads creating files).
@@ -205,14 +206,16 @@ private:
             checkedRename();
             return;
         }
-        if (::renameat2(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData(), RENAME_NOREPLACE) == 0) {
-            m_temp.clear();
-            return;
+        if (!renameFallback) {
+            if (::renameat2(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData(), RENAME_NOREPLACE) == 0) {
+                m_temp.clear();
+                return;
+            }
+            if (errno == EEXIST)
+                throw NameTaken(m_path);
+            if (errno != EINVAL && errno != ENOSYS)
+                fail(errno);
         }
-        if (errno == EEXIST)
-            throw NameTaken(m_path);
-        if (errno != EINVAL && errno != ENOSYS)
-            fail(errno);
         // A file system without RENAME_NOREPLACE: a hard link never replaces either.
         if (::linkat(m_folder.fd, m_temp.constData(), m_folder.fd, m_name.constData(), 0) != 0) {
             if (errno == EEXIST)
@@ -261,5 +264,7 @@ void writeOutputFile(const QString &path, const QByteArray &data, WriteMode mode
 void useNamedTemporaries(bool named) { namedOnly = named; }
 
 void useCheckedRenames(bool checked) { checkedRenamesOnly = checked; }
+
+void useRenameFallback(bool fallback) { renameFallback = fallback; }
 
 } // namespace kestrovia

@@ -42,5 +42,8 @@ void useNamedTemporaries(bool named);
 // rename after looking the name up, as on a file system with neither unnamed files,
 // RENAME_NOREPLACE nor hard links.
 void useCheckedRenames(bool checked);
+// For tests: a named temporary is linked in, as on a file system that cannot
+// rename without replacing (RENAME_NOREPLACE).
+void useRenameFallback(bool fallback);
 
 } // namespace kestrovia

@@ -1,8 +1,7 @@
 #include "preview/keptpictures.h"
 
 #include "platform/failure.h"
-
-#include <QFile>
+#include "platform/filename.h"
 
 #include <sys/stat.h>
 
@@ -11,7 +10,7 @@ namespace kestrovia {
 std::optional<FileIdentity> FileIdentity::of(const QString &path)
 {
     struct stat st { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(encodeFileName(path).constData(), &st) != 0)
         return std::nullopt;
     FileIdentity id;
     id.path = path;

@@ -1,6 +1,7 @@
 #include "preview/previewrenderer.h"
 
 #include "compose/jobcompose.h"
+#include "compose/memorybudget.h"
 #include "compose/pictureformat.h"
 #include "compose/quickpicture.h"
 #include "compose/raster.h"
@@ -163,8 +164,13 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
             // for a picture it can hold, as the batch does.
             PictureSource opened = openForPreview(job.path);
             checkPoint();
+            // The bytes are reserved from the process's budget before they are read, by
+            // this thread, for the exact decode's time: the first look sharing them is
+            // stopped when that decode ends.
+            MemoryReservation bytesHeld;
             if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
-                && opened.size() <= kFirstLookBytes) {
+                && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)) {
+                bytesHeld = MemoryReservation(opened.size(), 0, 0);
                 const QByteArray data = opened.bytes(0, opened.size());
                 startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
                 // The exact picture is decoded from the same bytes: the file is read once.

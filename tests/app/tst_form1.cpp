@@ -190,6 +190,68 @@ private slots:
         QVERIFY(f.selectionSync()->followsResize());
     }
 
+    // Changing the selection is not editing either: with three rows that differ in
+    // every setting, each way of moving the selection (a click, Ctrl+ and
+    // Shift+click, Ctrl+A, the arrow keys, leaving a field that was only entered)
+    // leaves every cell as it was and says no setting was picked, while the panel
+    // follows the rows it shows.
+    void changingTheSelectionWritesNothing_data()
+    {
+        QTest::addColumn<QString>("steps"); // "click r", "ctrl r", "shift r", "all", "key K", "enter F"
+        QTest::addColumn<QList<int>>("selected"); // after the last step
+        QTest::newRow("click, ctrl+click, shift+click") << "click 1; ctrl 3; shift 2; click 3" << QList<int>{3};
+        QTest::newRow("mixed, then one row") << "all; click 2; all; click 1" << QList<int>{1};
+        QTest::newRow("arrow keys") << "click 1; key Shift+Down; key Shift+Down; key Up" << QList<int>{2};
+        QTest::newRow("fields entered, then a row") << "all; enter TxtWidth; click 2; enter SaveTxt; click 3"
+                                                    << QList<int>{3};
+    }
+    void changingTheSelectionWritesNothing()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, selected);
+        Form1 f;
+        JobTable &t = *f.table();
+        const QList<RowSettings> settings{
+            {{SizeRule::Exact, {640, 480}, 1600, 50, false}, true, 255, false, 0, 3.7, "/a/", MetadataChoice::KeepAll},
+            {{SizeRule::LongEdge, {}, 500, 50, true}, false, 65280, true, 90, 8, "/b/", MetadataChoice::DropAll},
+            {{SizeRule::Percent, {}, 1600, 25, false}, true, kWindowBackgroundRef, true, 270, 0, "", MetadataChoice::DropLocation}};
+        for (int i = 0; i < settings.size(); ++i) {
+            JobRow row = testui::jobFor(QStringLiteral("/nowhere/p%1.jpg").arg(i + 1), "/out/");
+            row.originalSize = QStringLiteral("%1*%2").arg(1000 + i).arg(700 + i);
+            writeRowSettings(row, settings[i]);
+            t.appendJob(row);
+        }
+        QVERIFY(testui::shown(&f, true));
+        const QList<QStringList> before = testui::allCells(t);
+        auto *grid = control<JobListView>(&f, "PicsGalary");
+        auto *panel = control<SettingsPanel>(&f, "Frame1");
+        QSignalSpy picked(panel, &SettingsPanel::settingPicked);
+        for (const QString &step : steps.split(u';')) {
+            const QStringList w = step.trimmed().split(u' ');
+            const auto click = [&](Qt::KeyboardModifiers modifiers) {
+                QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers,
+                                  grid->visualRect(t.index(w[1].toInt() - 1, ColFileName)).center());
+            };
+            if (w[0] == "click")
+                click({});
+            else if (w[0] == "ctrl")
+                click(Qt::ControlModifier);
+            else if (w[0] == "shift")
+                click(Qt::ShiftModifier);
+            else if (w[0] == "all")
+                QTest::keySequence(grid, QKeySequence::SelectAll);
+            else if (w[0] == "key")
+                QTest::keySequence(grid, QKeySequence(w[1]));
+            else if (w[0] == "enter")
+                control<QWidget>(&f, w[1].toLatin1())->setFocus(Qt::MouseFocusReason);
+            QCoreApplication::processEvents(); // the panel shows the rows now selected
+            QVERIFY2(testui::allCells(t) == before, qPrintable(step));
+            QVERIFY2(picked.isEmpty(), qPrintable(step));
+        }
+        QCOMPARE(t.selectedRows(), selected);
+        QTRY_COMPARE(panel->values(), rowSettingsOf(t.jobRow(selected.last())));
+    }
+
     // "…": the chooser opens at the rows' folder (the nearest part of it that
     // exists); its choice becomes the folder of every selected row, or with none
     // selected of the rows still to come. A cancel changes nothing.

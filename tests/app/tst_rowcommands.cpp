@@ -167,8 +167,9 @@ private slots:
         QTest::newRow("保存先") << "SameFolderAll" << QList<int>{ColSaveFolder} << 3 << QList<int>{} << all;
         QTest::newRow("メタデータ") << "SameMetaAll" << QList<int>{ColMetadata} << 2 << QList<int>{} << all;
         // Never the name, sizes as shown, path or arrow.
-        const QList<int> settings{ColNewSize,    ColFit,        ColBackColor,   ColPosition, ColRotation, ColReserved9,
-                                  ColReserved10, ColSaveFolder, ColCompression, ColMetadata, ColSizeRule};
+        const QList<int> settings{ColNewSize,     ColFit,      ColBackColor, ColPosition, ColRotation,
+                                  ColReserved9,   ColReserved10, ColSaveFolder, ColCompression, ColMetadata,
+                                  ColSizeRule,    ColFormat,   ColNamePattern};
         QTest::newRow("全項目") << "SameAllItem" << settings << 2 << QList<int>{} << all;
         QTest::newRow("全項目, no current row") << "SameAllItem" << settings << 0 << QList<int>{} << QList<int>{};
         // A selection of several rows is where the copy goes.
@@ -185,10 +186,14 @@ private slots:
         QFETCH(QList<int>, selected);
         QFETCH(QList<int>, targets);
         const QStringList metadata{"all", "none", "nolocation", "none"};
+        const QStringList formats{"png alpha", "webp", "jpeg", "avif alpha"};
+        const QStringList patterns{"{n:3}", "{name} {n}", "{名前}{_b}", "x"};
         for (int r = 1; r <= 4; ++r) {
             m_table->setTextMatrix(r, ColOriginalSize, QStringLiteral("%1*%1").arg(r * 100));
             m_table->setTextMatrix(r, ColReserved9, r == current ? "" : "x");
             m_table->setTextMatrix(r, ColMetadata, metadata[r - 1]);
+            m_table->setTextMatrix(r, ColFormat, formats[r - 1]);
+            m_table->setTextMatrix(r, ColNamePattern, patterns[r - 1]);
         }
         setCurrent(current);
         if (!selected.isEmpty())

@@ -262,8 +262,8 @@ private slots:
     }
 
     // Rows shown, some settings differing across them: each such control shows it
-    // (empty, neither option, hatched, 複数の値) and says nothing; the user's own
-    // choice there is said and ends the mark.
+    // (empty, neither option, hatched, 複数の値) and says nothing, also while another
+    // control is set; the user's own choice there is said and ends the mark.
     void mixedValues_data()
     {
         QTest::addColumn<int>("field");
@@ -325,6 +325,15 @@ private slots:
         // New rows take the current row's value of a field the rows differ in.
         QCOMPARE(m_panel->values(), shown);
 
+        // A choice in another control is said for that field alone: the differing
+        // one keeps its mark and the rows keep their own values of it.
+        const RowField other = f == RowField::Position ? RowField::Fit : RowField::Position;
+        perform(other == RowField::Fit ? "click AspCheck(0)" : "click PicPos(0)");
+        QCOMPARE(m_log, QStringList{pick(other, m_panel->values())});
+        QVERIFY(marked[f]());
+        QCOMPARE(m_panel->mixedFields(), QList<RowField>{f});
+        m_log.clear();
+
         perform(gesture);
         QCOMPARE(m_log.size(), 1);
         QVERIFY2(m_log[0].startsWith(QStringLiteral("pick ") + QString::fromLatin1(rowField(f).key)),
@@ -381,7 +390,7 @@ private slots:
         QTest::newRow("JPEG") << int(OutputFormat::Jpeg) << "■JPG圧縮レベル：" << "0 : 最高画質+";
         QTest::newRow("WebP") << int(OutputFormat::WebP) << "■WebP圧縮レベル：" << "0 : ロスレス";
         QTest::newRow("AVIF") << int(OutputFormat::Avif) << "■AVIF圧縮レベル：" << "0 : 最高画質+";
-        QTest::newRow("PNG") << int(OutputFormat::Png) << "■PNG圧縮の強さ：" << "0 : ロスレス（速い）";
+        QTest::newRow("PNG") << int(OutputFormat::Png) << "■PNG圧縮：" << "0 : ロスレス・速い";
     }
     void levelSaysWhatItMeans()
     {

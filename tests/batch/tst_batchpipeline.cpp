@@ -3,8 +3,10 @@
 
 #include "batch/batchpipeline.h"
 #include "batch/batchplan.h"
+#include "compose/jobcompose.h"
 #include "compose/picturedecoder.h"
 #include "compose/pictureprobe.h"
+#include "compose/quickpicture.h"
 #include "export/programmark.h"
 #include "export/writers.h"
 #include "tests/common/camerametadata.h"
@@ -735,6 +737,88 @@ private slots:
         QCOMPARE(p.rows[0].fate, Fate::Skip);
         testbatch::runBatch(p);
         QCOMPARE(readFile(out), theirs);
+
+    // libjpeg's warnings, sorted once for every reader (jpegWarningLosesData): a JPEG
+    // whose data was lost or invented is refused by the whole decode, the bands, the
+    // colour planes and the first look alike, and the batch writes nothing for it;
+    // padding that leaves every pixel as encoded is read by all of them. Stray bytes
+    // after a scan are data the scan's decoding did not reach, unless they are zeros
+    // (fill). Each file is first checked for what libjpeg says of it (TurboJPEG's
+    // first warning), so that the table says what the file is.
+    void jpegWarnings_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("libjpegSays");
+        QTest::addColumn<bool>("refused");
+        const auto scanOf = [](const QByteArray &d, qsizetype sos) {
+            return sos + 2 + (quint8(d[sos + 2]) << 8 | quint8(d[sos + 3]));
+        };
+        const QByteArray good = libjpegFile(noise(96, 64));
+        const qsizetype eoi = good.size() - 2, mid = (scanOf(good, good.indexOf("\xFF\xDA")) + eoi) / 2;
+        const QByteArray badCode("\xFF\0\xFF\0\xFF\0", 6); // 24 one bits: no Huffman code is that long
+        const auto replaced = [](QByteArray d, qsizetype at, const QByteArray &by) {
+            return d.replace(at, by.size(), by);
+        };
+        const auto inserted = [](QByteArray d, qsizetype at, const QByteArray &what) { return d.insert(at, what); };
+        QTest::newRow("bad Huffman code") << replaced(good, mid, badCode) << "bad Huffman code" << true;
+        // At the scan's end no stray data follows to give the damage away.
+        QTest::newRow("bad Huffman code in the last bytes")
+            << replaced(good, eoi - badCode.size(), badCode) << "bad Huffman code" << true;
+        QTest::newRow("bytes zeroed mid-scan") << replaced(good, mid, QByteArray(32, 0)) << "Corrupt JPEG data" << true;
+        QTest::newRow("cut short, an end marker added") << good.left(mid) + "\xFF\xD9"
+                                                        << "premature end of data segment" << true;
+        QTest::newRow("cut short") << good.left(mid) << "Premature end of JPEG file" << true;
+        QTest::newRow("bytes slipped into the scan, left over before the end")
+            << inserted(good, mid, "\x12\x9A\x47\x03\x88\x3C\x51\xE0\x7B\x2D") << "extraneous bytes before marker 0xd9"
+            << true;
+        QByteArray renumbered = libjpegFile(noise(96, 64), {.restarts = true});
+        renumbered[renumbered.indexOf("\xFF\xD1") + 1] = '\xD5';
+        QTest::newRow("a restart marker lost") << renumbered << "instead of RST1" << true;
+        const QByteArray progressive = libjpegFile(noise(96, 64), {.progressive = true});
+        const qsizetype last = scanOf(progressive, progressive.lastIndexOf("\xFF\xDA"));
+        QTest::newRow("progressive, bad Huffman code in the last scan")
+            << replaced(progressive, (last + progressive.size()) / 2, badCode) << "bad Huffman code" << true;
+        QTest::newRow("stray bytes before the end after a good scan")
+            << inserted(good, eoi, QByteArray(16, 'Z')) << "extraneous bytes before marker 0xd9" << true;
+        QTest::newRow("zeros before the end after a good scan")
+            << inserted(good, eoi, QByteArray(16, 0)) << "extraneous bytes before marker 0xd9" << false;
+        QTest::newRow("stray bytes between header segments, as cameras write")
+            << inserted(good, good.indexOf("\xFF\xDB"), "junk") << "extraneous bytes before marker 0xdb" << false;
+        QTest::newRow("whole") << good << "" << false;
+    }
+    void jpegWarnings()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, libjpegSays);
+        QFETCH(bool, refused);
+        tjhandle tj = tjInitDecompress();
+        int w = 0, h = 0, sub = 0, space = 0;
+        const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+        tjDecompressHeader3(tj, bytes, static_cast<unsigned long>(data.size()), &w, &h, &sub, &space);
+        std::vector<unsigned char> pixels(size_t(w) * size_t(h) * 4);
+        const bool quiet =
+            tjDecompress2(tj, bytes, static_cast<unsigned long>(data.size()), pixels.data(), w, 0, h, TJPF_BGRX, 0)
+            == 0;
+        const QString says = quiet ? QString() : QString::fromLatin1(tjGetErrorStr2(tj));
+        tjDestroy(tj);
+        QVERIFY2(libjpegSays.isEmpty() ? says.isEmpty() : says.contains(libjpegSays), qPrintable(says));
+
+        JobRow row = testui::jobFor(m_root + QStringLiteral("w.jpg"), m_root);
+        row.newSize = QStringLiteral("24*16");
+        writeFile(row.path, data);
+        const Job job = readJob(row);
+        const QString damaged = QStringLiteral("JPEG ファイルが壊れているか途中で切れています");
+        for (const auto &[reader, why] :
+             {std::pair{"whole decode", failureOf([&] { decodePictureData(data); })},
+              std::pair{"bands", failureOf([&] { composeJobFile(job); })},
+              std::pair{"colour planes", failureOf([&] { QVERIFY(composeJobPlanes(job, data, true)); })}})
+            QVERIFY2(refused ? why.contains(damaged) : why.isEmpty(), qPrintable(reader + QStringLiteral(": ") + why));
+        QCOMPARE(decodeQuickJpeg(data, [](QSize) { return QSize(24, 16); }).has_value(), !refused);
+        const BatchSummary run = testbatch::runBatch(plan({row.path}, m_root));
+        QCOMPARE(run.saved, refused ? 0 : 1);
+        QCOMPARE(QFileInfo::exists(m_root + QStringLiteral("w_b.jpg")), !refused);
+        if (refused)
+            QVERIFY2(run.problems.value(0).reason.contains(damaged), qPrintable(run.problems.value(0).reason));
     }
 };
 

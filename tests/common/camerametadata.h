@@ -91,6 +91,60 @@ inline QByteArray withPlaces(const QByteArray &picture)
     return withMetadata(picture, cameraExif(), xmp, iptc);
 }
 
+// An EXIF entry as stored: tag, TIFF type, count and its value's bytes (little-endian).
+struct ExifEntry {
+    quint16 tag, type;
+    quint32 count;
+    QByteArray value;
+};
+
+// A little-endian EXIF block (a TIFF structure) whose first directory holds a
+// camera's Make, the resolution a JPEG's EXIF needs and, after it, an Exif directory
+// with its required tags; `first` and `exifExtra` join the two directories (sorted
+// in as given: `first` at their start).
+inline QByteArray exifBlockWith(const QList<ExifEntry> &first, const QList<ExifEntry> &exifExtra = {})
+{
+    const auto le16 = [](quint32 v) { return QByteArray() + char(v) + char(v >> 8); };
+    const auto le32 = [&](quint32 v) { return le16(v & 0xFFFF) + le16(v >> 16); };
+    const auto rational = [&](quint32 n, quint32 d) { return le32(n) + le32(d); };
+    const auto directory = [&](const QList<ExifEntry> &entries, quint32 at) {
+        QByteArray table = le16(quint32(entries.size())), data;
+        const quint32 dataAt = at + 2 + 12 * quint32(entries.size()) + 4;
+        for (const ExifEntry &e : entries) {
+            table += le16(e.tag) + le16(e.type) + le32(e.count);
+            if (e.value.size() <= 4) {
+                table += e.value + QByteArray(4 - e.value.size(), '\0');
+            } else {
+                table += le32(dataAt + quint32(data.size()));
+                data += e.value + QByteArray(e.value.size() % 2, '\0');
+            }
+        }
+        return table + le32(0) + data;
+    };
+    QList<ExifEntry> image = first;
+    image += {{0x010F, 2, 14, QByteArray("Kestrel Optics", 14)},
+              {0x011A, 5, 1, rational(72, 1)},
+              {0x011B, 5, 1, rational(72, 1)},
+              {0x0128, 3, 1, le16(2)},
+              {0x0213, 3, 1, le16(1)},
+              {0x8769, 4, 1, le32(0)}};
+    const quint32 exifAt = 8 + quint32(directory(image, 8).size());
+    image.last().value = le32(exifAt);
+    const QList<ExifEntry> exif = QList<ExifEntry>{{0x9000, 7, 4, "0232"},   {0x9101, 7, 4, QByteArray("\1\2\3\0", 4)},
+                                                   {0xA000, 7, 4, "0100"},   {0xA001, 3, 1, le16(1)},
+                                                   {0xA002, 4, 1, le32(64)}, {0xA003, 4, 1, le32(48)}}
+                                  + exifExtra;
+    return QByteArray("II*\0", 4) + le32(8) + directory(image, 8) + directory(exif, exifAt);
+}
+
+// A JPEG with an EXIF segment (APP1) of block after its start.
+inline QByteArray withExifSegment(const QByteArray &jpegData, const QByteArray &block)
+{
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + block;
+    const int length = int(payload.size()) + 2;
+    return jpegData.left(2) + "\xFF\xE1" + char(length >> 8) + char(length) + payload + jpegData.mid(2);
+}
+
 // A file's metadata as exiv2 reads it.
 struct ReadBack {
     Exiv2::ExifData exifData;
@@ -157,3 +211,5 @@ inline QString newFaults(const QByteArray &source, const QByteArray &output)
 inline bool haveExiftool() { return !QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty(); }
 
 } // namespace testpics
+
+Q_DECLARE_METATYPE(testpics::ExifEntry)

@@ -8,10 +8,13 @@
 
 #include <lcms2.h>
 #include <libheif/heif.h>
+#include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace testpics {
 
@@ -73,6 +76,98 @@ inline QByteArray heic(const QImage &src, heif_orientation orientation = heif_or
     heif_context_write(ctx, &writer, &out);
     heif_context_free(ctx);
     return out;
+}
+
+// A PNG of img written by libpng in colour type `type` (PNG_COLOR_TYPE_GRAY, _GRAY_ALPHA,
+// _RGB, _RGB_ALPHA, _PALETTE) at `depth` bits, Adam7-interlaced on request. Grey
+// is taken from the green channel; a palette picture indexes its 256 levels of green
+// (lower depths keep the top bits), with transparency on even levels when
+// transparentEven.
+inline QByteArray pngFile(const QImage &img, int type, int depth, bool interlaced, bool transparentEven = false)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    QByteArray out;
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            static_cast<QByteArray *>(png_get_io_ptr(p))->append(reinterpret_cast<const char *>(data), qsizetype(n));
+        },
+        nullptr);
+    const int w = img.width(), h = img.height();
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, type,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    const int levels = 1 << std::min(depth, 8);
+    if (type == PNG_COLOR_TYPE_PALETTE) {
+        std::vector<png_color> palette(static_cast<size_t>(levels));
+        std::vector<png_byte> alpha(static_cast<size_t>(levels));
+        for (int i = 0; i < levels; ++i) {
+            const int v = i * 255 / (levels - 1);
+            palette[size_t(i)] = {png_byte(v), png_byte(v), png_byte(255 - v)};
+            alpha[size_t(i)] = png_byte(i % 2 ? 255 : v / 2);
+        }
+        png_set_PLTE(png, info, palette.data(), levels);
+        if (transparentEven)
+            png_set_tRNS(png, info, alpha.data(), levels, nullptr);
+    }
+    png_write_info(png, info);
+    if (depth == 16)
+        png_set_swap(png); // the rows below are in native order
+    const int channels = type == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
+                         : type == PNG_COLOR_TYPE_RGB        ? 3
+                         : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                             : 1;
+    const int samples = depth == 16 ? 2 : 1;
+    std::vector<std::vector<png_byte>> rows(size_t(h), std::vector<png_byte>(size_t(w * channels * samples + 1)));
+    for (int y = 0; y < h; ++y) {
+        png_byte *row = rows[size_t(y)].data();
+        std::fill(row, row + w * channels * samples + 1, png_byte(0));
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = img.pixel(x, y);
+            const int values[4] = {channels >= 3 ? qRed(c) : qGreen(c), channels >= 3 ? qGreen(c) : qAlpha(c), qBlue(c),
+                                   qAlpha(c)};
+            if (depth < 8) { // packed, most significant bits first
+                const int v = qGreen(c) >> (8 - depth);
+                row[x * depth / 8] |= png_byte(v << (8 - depth - x * depth % 8));
+                continue;
+            }
+            for (int k = 0; k < channels; ++k) {
+                if (depth == 16) {
+                    const quint16 v = quint16(values[k] * 257 + (x * 37 + y * 11) % 199); // below 8 bits too
+                    std::memcpy(row + (x * channels + k) * 2, &v, 2);
+                } else {
+                    row[x * channels + k] = png_byte(values[k]);
+                }
+            }
+        }
+    }
+    std::vector<png_bytep> pointers;
+    for (auto &r : rows)
+        pointers.push_back(r.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// An animated WebP of frames (each encoded by Qt at quality, placed at an even
+// position) on a clear canvas.
+inline QByteArray webpAnimation(QSize canvas, const QList<QPair<QImage, QPoint>> &frames, int quality)
+{
+    const auto le24 = [](int v) { return QByteArray() + char(v) + char(v >> 8) + char(v >> 16); };
+    const auto le32 = [&](qsizetype v) { return le24(int(v)) + char(v >> 24); };
+    QByteArray body = "VP8X" + le32(10) + char(0x12) + QByteArray(3, '\0') + le24(canvas.width() - 1)
+                      + le24(canvas.height() - 1) + "ANIM" + le32(6) + QByteArray(6, '\0');
+    for (const auto &[image, at] : frames) {
+        QByteArray chunks = qtEncoded(image, "webp", quality).mid(12);
+        if (chunks.startsWith("VP8X"))
+            chunks = chunks.mid(18);
+        const QByteArray frame = le24(at.x() / 2) + le24(at.y() / 2) + le24(image.width() - 1)
+                                 + le24(image.height() - 1) + le24(100) + '\0' + chunks;
+        body += "ANMF" + le32(frame.size()) + frame;
+    }
+    return "RIFF" + le32(4 + body.size()) + "WEBP" + body;
 }
 
 // The profile's bytes; closes it.

@@ -65,6 +65,9 @@ inline QList<HostileFile> hostileFiles()
          QString::fromUtf8("データが少なすぎます")},
         {"PNG chunk claiming 1.6 GB", QStringLiteral("d.png"),
          png.left(33) + be32(1600u << 20) + "tEXtComment" + png.mid(33), 0, QString::fromUtf8("PNG ファイルが")},
+        // Present in the (sparse) file, but more than any text or profile needs.
+        {"PNG text chunk of 33 MB", QStringLiteral("f.png"), png.left(33) + be32(33u << 20) + "tEXtComment",
+         33 + 12 + (qint64(33) << 20) + 64, QString::fromUtf8("PNG ファイルが壊れているため")},
         {"tiny JPEG declaring 20000x20000", QStringLiteral("e.jpg"), jpegDeclaring(20000), 0,
          QString::fromUtf8("データが少なすぎます")},
     };

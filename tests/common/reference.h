@@ -115,22 +115,29 @@ inline Floats resized(const Floats &src, int w, int h)
     return out;
 }
 
-// The canvas of a job: the background everywhere; the picture laid on it (its
-// transparency over the background), turned a quarter clockwise when asked, and
-// resized into rect.
-inline Floats canvas(const Floats &picture, QSize size, QRect rect, QRgb background, bool quarter)
+// The picture laid on a background colour, as a job lays a picture with
+// transparency, turned a quarter clockwise when asked: opaque, ready for canvas().
+inline Floats laidOn(const Floats &picture, QRgb background, bool quarter)
 {
     const float bg[3] = {float(qRed(background)), float(qGreen(background)), float(qBlue(background))};
-    Floats turned(quarter ? picture.h : picture.w, quarter ? picture.w : picture.h);
-    for (int y = 0; y < turned.h; ++y)
-        for (int x = 0; x < turned.w; ++x) {
+    Floats out(quarter ? picture.h : picture.w, quarter ? picture.w : picture.h);
+    for (int y = 0; y < out.h; ++y)
+        for (int x = 0; x < out.w; ++x) {
             const float *s = quarter ? picture.at(y, picture.h - 1 - x) : picture.at(x, y);
             const float a = s[3] / 255;
             for (int c = 0; c < 3; ++c)
-                turned.at(x, y)[c] = s[c] * a + bg[c] * (1 - a);
-            turned.at(x, y)[3] = 255;
+                out.at(x, y)[c] = s[c] * a + bg[c] * (1 - a);
+            out.at(x, y)[3] = 255;
         }
-    const Floats drawn = resized(turned, rect.width(), rect.height());
+    return out;
+}
+
+// The canvas of a job: the background everywhere, the opaque picture resized into
+// rect.
+inline Floats canvas(const Floats &opaque, QSize size, QRect rect, QRgb background)
+{
+    const float bg[3] = {float(qRed(background)), float(qGreen(background)), float(qBlue(background))};
+    const Floats drawn = resized(opaque, rect.width(), rect.height());
     Floats out(size.width(), size.height());
     for (int y = 0; y < out.h; ++y)
         for (int x = 0; x < out.w; ++x) {

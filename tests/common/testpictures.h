@@ -1,7 +1,7 @@
 #pragma once
 // Test pictures made on the fly: JPEG in every flavour the decoder must read (via
-// TurboJPEG), BMP in every layout, EXIF orientation, the files they go into, and
-// the reason a call fails with.
+// TurboJPEG, and libjpeg for what TurboJPEG does not write), BMP in every layout,
+// EXIF orientation, the files they go into, and the reason a call fails with.
 
 #include "compose/jobrow.h"
 #include "platform/failure.h"
@@ -19,7 +19,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio> // jpeglib.h needs FILE
+#include <cstdlib>
 #include <stdexcept>
+
+#include <jpeglib.h>
 
 namespace testpics {
 
@@ -97,6 +101,46 @@ inline QByteArray jpeg(const QImage &image, int quality = 95, int subsamp = TJSA
     const QImage src = image.convertToFormat(QImage::Format_RGB32);
     return tjEncode(src.constBits(), src.width(), src.height(), int(src.bytesPerLine()), TJPF_BGRX, subsamp, quality,
                     flags);
+}
+
+// A 4:2:0 JPEG from libjpeg, for what TurboJPEG does not write: restart markers
+// after every row of blocks, arithmetic coding; and the standard Huffman tables
+// whatever TJ_OPTIMIZE says (the converter sets it), where a test damages the data.
+struct LibjpegFile {
+    bool restarts = false;
+    bool arithmetic = false;
+    bool progressive = false;
+};
+inline QByteArray libjpegFile(const QImage &image, LibjpegFile kind = {})
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    const QImage src = image.convertToFormat(QImage::Format_RGB32);
+    c.image_width = JDIMENSION(src.width());
+    c.image_height = JDIMENSION(src.height());
+    c.input_components = 4;
+    c.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 92, TRUE);
+    c.restart_in_rows = kind.restarts ? 1 : 0;
+    c.arith_code = kind.arithmetic ? TRUE : FALSE;
+    if (kind.progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(src.constScanLine(int(c.next_scanline)));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    const QByteArray data(reinterpret_cast<const char *>(out), qsizetype(size));
+    std::free(out);
+    return data;
 }
 
 // A CMYK JPEG stored inverted as Adobe programs store it (255 = no ink): the bytes

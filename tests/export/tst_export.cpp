@@ -283,6 +283,48 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(data.size()).arg(standard.size())));
     }
 
+    // Both encoders take the accurate DCT at every quality: the same pixels as
+    // TurboJPEG's accurate encoder gives, not its fast one (its choice below 96).
+    void accurateDct_data()
+    {
+        QTest::addColumn<bool>("planes");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("rgb, 82") << false << 82;
+        QTest::newRow("rgb, 40") << false << 40;
+        QTest::newRow("planes, 82") << true << 82;
+    }
+    void accurateDct()
+    {
+        QFETCH(bool, planes);
+        QFETCH(int, quality);
+        const QImage photo = photoLike(64, 48);
+        JpegPlanes p;
+        QImage *plane[3] = {&p.y, &p.cb, &p.cr};
+        for (int c = 0; c < 3; ++c) {
+            *plane[c] = QImage(c ? QSize(32, 24) : QSize(64, 48), QImage::Format_Grayscale8);
+            for (int y = 0; y < plane[c]->height(); ++y)
+                for (int x = 0; x < plane[c]->width(); ++x)
+                    plane[c]->setPixel(x, y, qGray(photo.pixel(x, y)) * (c + 1) / 3);
+        }
+        const auto turbo = [&](int flags) {
+            tjhandle tj = tjInitCompress();
+            unsigned char *buf = nullptr;
+            unsigned long size = 0;
+            const unsigned char *bits[3] = {p.y.constBits(), p.cb.constBits(), p.cr.constBits()};
+            const int strides[3] = {int(p.y.bytesPerLine()), int(p.cb.bytesPerLine()), int(p.cr.bytesPerLine())};
+            if (planes)
+                tjCompressFromYUVPlanes(tj, bits, 64, strides, 48, TJSAMP_420, &buf, &size, quality, flags);
+            const QByteArray out = planes ? QByteArray(reinterpret_cast<const char *>(buf), qsizetype(size))
+                                          : jpeg(photo, quality, TJSAMP_420, flags);
+            tjFree(buf);
+            tjDestroy(tj);
+            return QImage::fromData(out);
+        };
+        const QImage ours = QImage::fromData(planes ? encodeJpeg(p, quality) : encodeJpeg(photo, quality));
+        QVERIFY(ours == turbo(TJFLAG_ACCURATEDCT));
+        QVERIFY(ours != turbo(TJFLAG_FASTDCT));
+    }
+
     // The camera's tags of a TIFF written by libtiff come through in both routes, its
     // own layout left behind.
     void tiffCameraTagsConvert()
@@ -406,6 +448,36 @@ private slots:
     }
 
     // clang-format off
+    // An EXIF entry that no reader can take (a type that does not exist) is left
+    // out: written first in the output's directory, it made exiftool give up on
+    // the whole directory and find the resolution a JPEG needs missing.
+    void invalidEntriesLeftOut_data()
+    {
+        QTest::addColumn<QList<ExifEntry>>("first");
+        QTest::addColumn<QList<ExifEntry>>("exifExtra");
+        const QByteArray four(4, '\0');
+        QTest::newRow("type 0 first") << QList<ExifEntry>{{0x000B, 0, 1, four}} << QList<ExifEntry>{};
+        QTest::newRow("type 99 first") << QList<ExifEntry>{{0x000B, 99, 1, four}} << QList<ExifEntry>{};
+        QTest::newRow("type 0 in the Exif directory")
+            << QList<ExifEntry>{} << QList<ExifEntry>{{0xA420, 0, 4, four}};
+        QTest::newRow("BigTIFF's 8-byte type") << QList<ExifEntry>{{0x000B, 16, 1, QByteArray(8, '\0')}}
+                                               << QList<ExifEntry>{};
+    }
+    void invalidEntriesLeftOut()
+    {
+        QFETCH(QList<ExifEntry>, first);
+        QFETCH(QList<ExifEntry>, exifExtra);
+        if (!haveExiftool())
+            QSKIP("exiftool is not installed");
+        const QByteArray plain = jpeg(quadrants(64, 48));
+        const QByteArray source = withExifSegment(plain, exifBlockWith(first, exifExtra));
+        const QByteArray valid = withExifSegment(plain, exifBlockWith({}));
+        const JpegWithMetadata out = output(metadataOf(source));
+        const QString faults = newFaults(valid, out.jpeg);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults));
+        QCOMPARE(readBack(out.jpeg).exif("Exif.Image.Make"), "Kestrel Optics");
+    }
+
     void leavesOutWhatCannotGo_data()
     {
         QTest::addColumn<QByteArray>("source");
@@ -542,6 +614,28 @@ private slots:
         // Whatever happened: the link's target is untouched, and no temporary file is left.
         QCOMPARE(readFile(victim), QByteArray("victim"));
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")), QStringList());
+    }
+
+    // Where the file system cannot rename without replacing, the named temporary is
+    // linked in instead, which never replaces either: a file that took the output's
+    // name keeps its bytes, and nothing is left behind.
+    void renameFallbackNeverReplaces()
+    {
+        const QString taken = m_folder->filePath(QStringLiteral("taken.jpg")),
+                      free = m_folder->filePath(QStringLiteral("free.jpg"));
+        writeFile(taken, "someone's");
+        useNamedTemporaries(true);
+        useRenameFallback(true);
+        const QString why = failureOf([&] { writeOutputFile(taken, "ours", WriteMode::New); });
+        const QString freeWhy = failureOf([&] { writeOutputFile(free, "ours", WriteMode::New); });
+        useRenameFallback(false);
+        useNamedTemporaries(false);
+        QVERIFY2(why.contains("確認の後"), qPrintable(why));
+        QCOMPARE(readFile(taken), QByteArray("someone's"));
+        QVERIFY2(freeWhy.isEmpty(), qPrintable(freeWhy));
+        QCOMPARE(readFile(free), QByteArray("ours"));
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".kestrovia")),
+                 QStringList());
     }
 
     // The mark tells an earlier output, as it was written, from anything else at an
@@ -759,7 +853,33 @@ private slots:
         QFETCH(bool, camera);
         QFETCH(bool, place);
         QCOMPARE(RowSettings().metadata, MetadataChoice::DropLocation); // new rows
-        const QByteArray source = withPlaces(picture("jpeg"));
+        Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
+        Exiv2::XmpData xmp = cameraXmp();
+        xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
+        // Where, named by no word but "GPS": the height, the time of the fix, the heading.
+        xmp["Xmp.exif.GPSAltitude"] = "120/1";
+        xmp["Xmp.exif.GPSTimeStamp"] = "2024-05-06T07:08:09Z";
+        xmp["Xmp.exif.GPSImgDirection"] = "90/1";
+        xmp["Xmp.photoshop.City"] = "Kyoto";
+        xmp["Xmp.iptc.Location"] = "Gion";
+        xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";
+        Exiv2::IptcData iptc;
+        iptc["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
+        iptc["Iptc.Application2.City"] = "Kyoto";
+        iptc["Iptc.Application2.CountryName"] = "Japan";
+        QByteArray source = withCameraMetadata(picture("jpeg"));
+        {
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+                reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
+            image->readMetadata();
+            image->setXmpData(xmp);
+            image->setIptcData(iptc);
+            image->writeMetadata();
+            Exiv2::BasicIo &io = image->io();
+            io.seek(0, Exiv2::BasicIo::beg);
+            const Exiv2::DataBuf buf = io.read(io.size());
+            source = QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
+        }
         const QByteArray profile = adobeLikeProfile();
         const JpegWithMetadata out = output(metadataOf(source), profile, MetadataChoice(choice));
         QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
@@ -773,7 +893,8 @@ private slots:
                                [&](const auto &d) { return d.key().find(text) != std::string::npos; });
         };
         QCOMPARE(anyOf(r.exifData, "GPSInfo"), place);
-        for (const char *key : {"GPSLatitude", "City", "Location", "GpsLongitude"})
+        for (const char *key :
+             {"GPSLatitude", "GPSAltitude", "GPSTimeStamp", "GPSImgDirection", "City", "Location", "GpsLongitude"})
             QVERIFY2(anyOf(r.xmpData, key) == place, key);
         for (const char *key : {"City", "CountryName"})
             QVERIFY2(anyOf(r.iptcData, key) == place, key);

@@ -12,6 +12,7 @@
 #include "tests/common/formatpictures.h"
 #include "tests/common/formatreaders.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -192,7 +193,8 @@ private slots:
         const auto sealed = [](QByteArray file) { return sealOutput(file) ? file : QByteArray(); };
         const auto pixelChanged = [](QByteArray file) {
             // A byte of the picture data, near the end, far from the metadata.
-            file[file.size() - 20] = char(file[file.size() - 20] ^ 0x10);
+            if (file.size() > 20)
+                file[file.size() - 20] = char(file[file.size() - 20] ^ 0x10);
             return file;
         };
         using Encode = QByteArray (*)(const QImage &, const OutputMetadata &);
@@ -267,6 +269,56 @@ private slots:
         QVERIFY2(qAlpha(solid) == 255 && near(solid, kBlue), qPrintable(describeRgba(solid)));
 
         QVERIFY(!storesAlpha(f, encodeJob(canvas.convertToFormat(QImage::Format_RGB32), jobFor(f, level))));
+    }
+
+    // An AVIF says what its numbers mean in its nclx box: sRGB's primaries and
+    // transfer, the matrix its pixels were converted with, full range; beside a
+    // profile too, as readers that go by the nclx alone (browsers) need it.
+    void avifSaysSrgb_data()
+    {
+        QTest::addColumn<bool>("lossless");
+        QTest::addColumn<bool>("withProfile");
+        QTest::addColumn<int>("matrix");
+        QTest::newRow("lossy") << false << false << int(heif_matrix_coefficients_ITU_R_BT_601_6);
+        QTest::newRow("lossy, with a profile") << false << true << int(heif_matrix_coefficients_ITU_R_BT_601_6);
+        QTest::newRow("lossless") << true << false << int(heif_matrix_coefficients_RGB_GBR);
+    }
+    void avifSaysSrgb()
+    {
+        QFETCH(bool, lossless);
+        QFETCH(bool, withProfile);
+        AvifSettings settings = avifSettings(5);
+        settings.lossless = lossless;
+        OutputMetadata metadata;
+        if (withProfile)
+            metadata.icc = adobeLikeProfile();
+        const QByteArray file = encodeAvif(quadrants(32, 24), settings, metadata);
+
+        heif_context *context = heif_context_alloc();
+        heif_image_handle *handle = nullptr;
+        heif_color_profile_nclx *nclx = nullptr;
+        const auto release = qScopeGuard([&] {
+            heif_nclx_color_profile_free(nclx);
+            heif_image_handle_release(handle);
+            heif_context_free(context);
+        });
+        QCOMPARE(heif_context_read_from_memory_without_copy(context, file.constData(), size_t(file.size()), nullptr).code,
+                 heif_error_Ok);
+        QCOMPARE(heif_context_get_primary_image_handle(context, &handle).code, heif_error_Ok);
+        QCOMPARE(heif_image_handle_get_nclx_color_profile(handle, &nclx).code, heif_error_Ok);
+        QCOMPARE(int(nclx->color_primaries), int(heif_color_primaries_ITU_R_BT_709_5));
+        QCOMPARE(int(nclx->transfer_characteristics), int(heif_transfer_characteristic_IEC_61966_2_1));
+        QTEST(int(nclx->matrix_coefficients), "matrix");
+        QCOMPARE(nclx->full_range_flag, uint8_t(1));
+        if (withProfile) {
+            QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)), Qt::Uninitialized);
+            QCOMPARE(heif_image_handle_get_raw_color_profile(handle, icc.data()).code, heif_error_Ok);
+            QCOMPARE(icc, metadata.icc);
+        }
+        // The colours decoded by the box's matrix are the canvas's.
+        const QImage decoded = decodedByItsLibrary(OutputFormat::Avif, file);
+        for (const auto &[x, y, want] : {std::tuple{8, 6, kRed}, {24, 6, kGreen}, {8, 18, kBlue}, {24, 18, kYellow}})
+            QVERIFY2(near(decoded.pixel(x, y), want), qPrintable(describe(decoded.pixel(x, y))));
     }
 
     // Odd and tiny canvases (a one-pixel sliver, odd sides under 4:2:0) are written

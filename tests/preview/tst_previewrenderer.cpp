@@ -6,6 +6,7 @@
 #include "batch/batchplan.h"
 #include "compose/jobcompose.h"
 #include "compose/quickpicture.h"
+#include "platform/filename.h"
 #include "preview/keptpictures.h"
 #include "preview/previewrenderer.h"
 #include "tests/common/readgate.h"
@@ -17,7 +18,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrovia;
 using namespace testpics;
@@ -158,6 +161,24 @@ private slots:
         }
         QTEST(int(gate.reads().size()), "reads");
         QVERIFY(renderer.kept().bytes() <= KeptPictures::kDefaultBytes);
+    }
+
+    // A name holding a byte that is no UTF-8 (a Latin-1 é from an old camera card)
+    // is kept like any other: a panel change does not read the file again.
+    void keptPicturesTakeAnyName()
+    {
+        const QString path = decodeFileName(encodeFileName(file(QStringLiteral("caf"))) + "\xE9.jpg");
+        const QByteArray data = jpeg(quadrants(640, 480));
+        const int fd = ::open(encodeFileName(path).constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size());
+        ::close(fd);
+        PreviewRenderer renderer;
+        const testui::ReadGate gate(renderer);
+        for (const char *colour : {"8421504", "255"}) {
+            const Outcome o = render(renderer, jobOf(path, "200*100", "ON", colour));
+            QVERIFY2(o.reason.isEmpty(), qPrintable(o.reason));
+        }
+        QCOMPARE(gate.reads().size(), 1);
     }
 
     void keptPicturesStayWithinBounds()
