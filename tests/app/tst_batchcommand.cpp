@@ -95,35 +95,36 @@ void TestBatchCommand::optionSets_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("keepsPlace");
+    QTest::addColumn<QRgb>("corner"); // the top-left pixel, where the background shows; 0: not checked
 
     // The source is 800 x 600 turned by its EXIF to stand upright at 600 x 800, with
     // GPS in its EXIF.
     const int jpeg = int(PictureFormat::Jpeg);
-    QTest::newRow("defaults") << QStringList{} << "photo_b.jpg" << jpeg << QSize(600, 800) << false;
+    QTest::newRow("defaults") << QStringList{} << "photo_b.jpg" << jpeg << QSize(600, 800) << false << QRgb(0);
     QTest::newRow("long edge, webp") << QStringList{"--long-edge", "400", "--format", "webp"} << "photo.webp"
-                                     << int(PictureFormat::WebP) << QSize(300, 400) << false;
+                                     << int(PictureFormat::WebP) << QSize(300, 400) << false << QRgb(0);
     QTest::newRow("size=, stretch, png") << QStringList{"--size=64x48", "--stretch", "--format=png"} << "photo.png"
-                                         << int(PictureFormat::Png) << QSize(64, 48) << false;
+                                         << int(PictureFormat::Png) << QSize(64, 48) << false << QRgb(0);
     QTest::newRow("percent, turn, avif") << QStringList{"--percent", "50", "--turn", "90", "--format", "avif"}
-                                         << "photo.avif" << int(PictureFormat::Heif) << QSize(400, 300) << false;
+                                         << "photo.avif" << int(PictureFormat::Heif) << QSize(400, 300) << false << QRgb(0);
     QTest::newRow("turn -90, shrink-only") << QStringList{"--turn=-90", "--long-edge", "2000", "--shrink-only"}
-                                           << "photo_b.jpg" << jpeg << QSize(800, 600) << false;
+                                           << "photo_b.jpg" << jpeg << QSize(800, 600) << false << QRgb(0);
     QTest::newRow("metadata all keeps the place")
-        << QStringList{"--metadata", "all", "--long-edge", "100"} << "photo_b.jpg" << jpeg << QSize(75, 100) << true;
+        << QStringList{"--metadata", "all", "--long-edge", "100"} << "photo_b.jpg" << jpeg << QSize(75, 100) << true << QRgb(0);
     QTest::newRow("metadata none") << QStringList{"--metadata", "none", "--long-edge", "100"} << "photo_b.jpg" << jpeg
-                                   << QSize(75, 100) << false;
+                                   << QSize(75, 100) << false << QRgb(0);
     QTest::newRow("shipped preset メール") << QStringList{"--preset", "メール"} << "photo_b.jpg" << jpeg
-                                       << QSize(768, 1024) << false;
+                                       << QSize(768, 1024) << false << QRgb(0);
     QTest::newRow("preset, an option over it")
         << QStringList{"--preset=サムネイル", "--size", "100x50", "--background", "#ff0000", "--center"}
-        << "photo_b.jpg" << jpeg << QSize(100, 50) << false;
+        << "photo_b.jpg" << jpeg << QSize(100, 50) << false << kRed;
     QTest::newRow("user's preset") << QStringList{"--preset", "私の設定"} << "photo-small.png" << int(PictureFormat::Png)
-                                   << QSize(150, 200) << true;
+                                   << QSize(150, 200) << true << QRgb(0);
     QTest::newRow("name pattern, output folder")
         << QStringList{"--name", "{名前}_{幅}", "--output", "out/web", "--long-edge", "40"} << "out/web/photo_30.jpg"
-        << jpeg << QSize(30, 40) << false;
+        << jpeg << QSize(30, 40) << false << QRgb(0);
     QTest::newRow("jobs, level") << QStringList{"--jobs", "1", "--level", "10", "--long-edge", "120"} << "photo_b.jpg"
-                                 << jpeg << QSize(90, 120) << false;
+                                 << jpeg << QSize(90, 120) << false << QRgb(0);
 }
 
 void TestBatchCommand::optionSets()
@@ -133,6 +134,7 @@ void TestBatchCommand::optionSets()
     QFETCH(int, format);
     QFETCH(QSize, size);
     QFETCH(bool, keepsPlace);
+    QFETCH(QRgb, corner);
 
     QTemporaryDir dir;
     writeFile(dir.filePath("photo.jpg"), withCameraMetadata(jpeg(photoLike(800, 600))));
@@ -154,6 +156,10 @@ void TestBatchCommand::optionSets()
     QCOMPARE(info.size, size);
     QCOMPARE(readOutputMark(path), OutputMark::Ours);
     QCOMPARE(!readBack(readFile(path)).exif("Exif.GPSInfo.GPSLatitude").isEmpty(), keepsPlace);
+    if (corner != 0) {
+        const QRgb got = QImage(path).pixel(0, 0);
+        QVERIFY2(near(got, corner), qPrintable(describe(got)));
+    }
     // The summary as the window gives it.
     QVERIFY2(run.errors.contains(QStringLiteral("1件を保存しました。")), qPrintable(run.errors));
 }
