@@ -737,6 +737,7 @@ private slots:
         QCOMPARE(p.rows[0].fate, Fate::Skip);
         testbatch::runBatch(p);
         QCOMPARE(readFile(out), theirs);
+    }
 
     // libjpeg's warnings, sorted once for every reader (jpegWarningLosesData): a JPEG
     // whose data was lost or invented is refused by the whole decode, the bands, the
