@@ -42,7 +42,8 @@
 //
 // Options before the command: --format jpeg|webp|avif|png (default jpeg),
 // --level 0..10 (default 5) and --transparent (透明を残す) set the output of run
-// and batch.
+// and batch; --pattern <text> names the outputs of batch and plan (the default
+// pattern when absent).
 // Cases: a/b/c/d compose and export as the batch does (b turns +90°); preview_quick and
 // preview_complete compose into a separate preview surface without exporting.
 // The batch runs every picture to 1600*1200 "OFF" "Center" at the level;
@@ -118,13 +119,17 @@ struct Output {
     OutputFormat format = OutputFormat::Jpeg;
     int level = 5;
     bool transparent = false;
+    QString pattern; // the rows' name pattern; empty: the default
 };
 
 int run(const QString &which, const QString &picture, const QString &folder, const Output &output)
 {
     JobRow job = benchpics::benchRow(picture, folder + u'/', output.level);
-    job.format = output.format;
-    job.keepTransparency = output.transparent;
+    RowSettings written;
+    written.format = output.format;
+    written.keepTransparency = output.transparent;
+    writeRowField(job, RowField::Format, written);
+    writeRowField(job, RowField::Transparency, written);
     if (which == u"b" || which == u"preview_complete")
         job.rotation = QStringLiteral("+90°");
     if (which == u"c")
@@ -238,8 +243,11 @@ QList<std::pair<int, JobRow>> batchRows(const QString &pictures, const QString &
         RowSettings written;
         written.format = output.format;
         written.keepTransparency = output.transparent;
+        if (!output.pattern.isEmpty())
+            written.namePattern = output.pattern;
         writeRowField(row, RowField::Format, written);
         writeRowField(row, RowField::Transparency, written);
+        writeRowField(row, RowField::NamePattern, written);
         list.append({i + 1, row});
     }
     return list;
@@ -639,7 +647,7 @@ int levels(const QString &pictures, const QString &work, OutputFormat format)
     for (int level = 0; level <= 10; ++level) {
         const QString folder = work + QStringLiteral("/ours/%1/%2").arg(formatName).arg(level);
         QDir().mkpath(folder);
-        if (runRows(batchRows(pictures, folder, 0, {format, level})) != 0)
+        if (runRows(batchRows(pictures, folder, 0, {format, level, false, {}})) != 0)
             return 1;
         const auto [bytes, score] = levelScore(
             folder, names, [&](const QString &name) { return outputFileName(name, format); }, ours);
@@ -976,6 +984,8 @@ int main(int argc, char **argv)
             output.format = *outputFormatOf(args[i + 1]);
         } else if (args[i] == u"--level") {
             output.level = std::clamp(args[i + 1].toInt(), 0, 10);
+        } else if (args[i] == u"--pattern") {
+            output.pattern = args[i + 1];
         } else {
             ++i;
             continue;
@@ -1057,7 +1067,8 @@ int main(int argc, char **argv)
         return 1;
     }
     std::fprintf(stderr,
-                 "usage: kestrovia_bench [--format jpeg|webp|avif|png] [--level 0-10] [--transparent] make <folder> | "
+                 "usage: kestrovia_bench [--format jpeg|webp|avif|png] [--level 0-10] [--transparent] [--pattern <text>] "
+                 "make <folder> | "
                  "run <case> <picture> <folder> | time <runs> -- <command...> | quality <folder> | qualities | "
                  "levels <pictures> <work> [format] | calibrate <pictures> <format> [count] [speed] | "
                  "vipsoptions <format> | batchpictures <folder> | batch|stall|plan <pictures> <out> [rows]\n");
