@@ -49,27 +49,12 @@ QString problemLine(const RowOutcome &o)
 
 Prompts::Message summaryMessage(const BatchSummary &summary)
 {
-    int failed = 0;
-    for (const RowOutcome &o : summary.problems)
-        failed += o.status == RowOutcome::Status::Failed;
-    // Skipped rows and rows whose name another file took during the run: each line
-    // says which.
-    const int skipped = int(summary.problems.size()) - failed;
-
+    const SummaryWords words = summaryWords(summary);
     Prompts::Message m;
     m.icon = summary.problems.isEmpty() ? Prompts::Information : Prompts::Warning;
     m.title = QStringLiteral("Kestrovia");
-    m.text = ja("%1件を保存しました。").arg(summary.saved);
-    if (failed > 0)
-        m.text += ja("%1件は変換できませんでした。").arg(failed);
-    if (skipped > 0)
-        m.text += ja("%1件は保存しませんでした。").arg(skipped);
-    if (summary.notStarted > 0)
-        m.text += ja("中止したため%1件は保存されていません。").arg(summary.notStarted);
-    QStringList lines;
-    for (const RowOutcome &o : summary.problems)
-        lines.append(problemLine(o));
-    showList(m, lines);
+    m.text = words.text;
+    showList(m, words.lines);
     return m;
 }
 
@@ -82,6 +67,28 @@ QString listed(QStringList names, int count)
 }
 
 } // namespace
+
+SummaryWords summaryWords(const BatchSummary &summary)
+{
+    int failed = 0;
+    for (const RowOutcome &o : summary.problems)
+        failed += o.status == RowOutcome::Status::Failed;
+    // Skipped rows and rows whose name another file took during the run: each line
+    // says which.
+    const int skipped = int(summary.problems.size()) - failed;
+
+    SummaryWords words;
+    words.text = ja("%1件を保存しました。").arg(summary.saved);
+    if (failed > 0)
+        words.text += ja("%1件は変換できませんでした。").arg(failed);
+    if (skipped > 0)
+        words.text += ja("%1件は保存しませんでした。").arg(skipped);
+    if (summary.notStarted > 0)
+        words.text += ja("中止したため%1件は保存されていません。").arg(summary.notStarted);
+    for (const RowOutcome &o : summary.problems)
+        words.lines.append(problemLine(o));
+    return words;
+}
 
 BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window)
     : QObject(window)

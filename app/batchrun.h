@@ -5,6 +5,8 @@
 // the window keeps answering meanwhile.
 
 #include <QObject>
+#include <QString>
+#include <QStringList>
 
 class QProgressBar;
 class QPushButton;
@@ -16,6 +18,15 @@ class BatchPipeline;
 class JobTable;
 struct BatchPlan;
 struct BatchSummary;
+
+// A run's summary as the window words it (the command line prints the same): how
+// many were saved, failed, skipped and not started, and one line per file that
+// failed or was skipped, with its reason.
+struct SummaryWords {
+    QString text;
+    QStringList lines;
+};
+SummaryWords summaryWords(const BatchSummary &summary);
 
 class BatchRun : public QObject {
     Q_OBJECT

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/batchcommand.h"
 #include "platform/filename.h"
 #include "platform/japanese.h"
 
@@ -58,7 +59,9 @@ std::optional<int> CommandLine::answer() const
         return kUsageError;
     }
     if (m_parser.isSet(m_help)) {
-        print(stdout, m_parser.helpText());
+        print(stdout, m_parser.helpText() + ja("\nウィンドウを開かずに変換する（%1 --batch [オプション] ファイル...）:\n")
+                                                  .arg(m_programName)
+                                          + batchOptionsHelp());
         return 0;
     }
     if (m_parser.isSet(m_version)) {

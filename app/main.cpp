@@ -1,4 +1,5 @@
 #include "app/artwork.h"
+#include "app/batchcommand.h"
 #include "app/commandline.h"
 #include "app/form1.h"
 #include "app/startup.h"
@@ -17,6 +18,13 @@ int main(int argc, char *argv[])
     // --help and --version are answered by a console-only application, before any
     // window system is reached, so that they work without a display.
     const QStringList rawArguments = kestrovia::CommandLine::argumentsOf(argc, argv);
+    // The batch without a window never reaches a window system: it runs over SSH
+    // and from cron with no display. Its names keep their bytes as the window's do.
+    if (kestrovia::asksForBatch(rawArguments)) {
+        QCoreApplication app(argc, argv);
+        kestrovia::installQtTranslations(app);
+        return kestrovia::runBatchCommand(rawArguments);
+    }
     if (kestrovia::CommandLine(rawArguments).asksForTextOnly()) {
         QCoreApplication app(argc, argv);
         kestrovia::installQtTranslations(app);

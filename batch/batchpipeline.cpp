@@ -205,7 +205,7 @@ void BatchPipeline::start(const BatchPlan &plan)
         return;
     auto run = std::make_shared<Run>(this, plan);
     run->results.resize(size_t(plan.rows.size()));
-    const int threads = std::max(1, QThread::idealThreadCount());
+    const int threads = m_threads > 0 ? m_threads : std::max(1, QThread::idealThreadCount());
     run->window = 2 * threads + 2;
     run->workers = threads;
     m_run = run;

@@ -65,6 +65,9 @@ public:
     // half-written file). Stopped rows are reported as not started.
     void cancel();
     bool isRunning() const;
+    // How many rows a run converts side by side (at least 1); 0, the default, is
+    // as many as there are cores. Taken by the next start().
+    void setThreads(int threads) { m_threads = threads; }
 
 signals:
     void rowDone(const kestrovia::RowOutcome &outcome);
@@ -77,6 +80,7 @@ private:
     // the whole run, and the window's painting, which scales and converts images on
     // that pool and waits for it, would stand still until the end.
     QThreadPool m_pool;
+    int m_threads = 0;
 };
 
 } // namespace kestrovia

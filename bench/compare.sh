@@ -20,6 +20,7 @@
 #   case=preview_drag mp=24 steps=30 longest_gap_ms=… final_ms=…
 #   case=preview_floor mp=… djpeg_quarter_ms=… djpeg_eighth_ms=…
 #   case=preview_memory mp=50 rows=20 peak_mb=… kept_mb=…
+#   case=cli rows=20 cli_ms=… vips_par_ms=… cli_vs_vips=… cli_peak_mb=…
 #   case=batch_window rows=20 window_ms=… pipeline_ms=… window_vs_pipeline=… window_longest_gap_ms=… pipeline_longest_gap_ms=…
 #   case=drop build=<ours|base> rows=… drop_ms=… longest_gap_ms=… longest_turn_cpu_ms=… idle_gap_ms=…
 # Cases: (a) 4000x3000 JPEG to 1600*1200 "OFF" "Center"; (b) the same turned "+90°";
@@ -73,8 +74,11 @@
 # the longest gap of a 10 ms timer on the window's event loop, the window thread's
 # longest processor time between two ticks, and the timer's longest gap in the idle
 # second before the drop (what the machine's load alone makes).
+# cli: the batch's 20 photos through the program itself, `kestrovia --batch --size
+# 1600x1200 --level 5 --overwrite` (no window, one process), against vipsthumbnail as
+# in batch, $(nproc) at a time.
 # CASES picks cases (default "a b c d batch preview window"; CASES=batch runs only
-# the batch; the others are named: "mixed200 huge300mp floor420 floor444 drop bombs levels formats").
+# the batch; the others are named: "cli mixed200 huge300mp floor420 floor444 drop bombs levels formats").
 # OLD=<build-dir> times another build's kestrovia_bench (e.g. of an earlier commit)
 # on the same pictures in the same invocation, for cases a-d, batch, mixed200,
 # floor420 and floor444: their lines gain old_ms=… new_vs_old=… old_peak_mb=….
@@ -210,6 +214,21 @@ if has batch; then
         lines="${lines}case=batch_rows rows=$BATCH_ROWS ours_ms=$(ms "$r") ours_peak_mb=$(mb "$r") peak_vs_batch=$(ratio "$(mb "$r")" "$(mb "$o")")
 "
     fi
+fi
+
+if has cli; then
+    pictures=${BATCH_PICTURES:-$build/bench-batch}
+    "$bench" batchpictures "$pictures" >&2
+    ls "$pictures"/*.jpg >"$work/cli.list"
+    mkdir -p "$work/cli/ours" "$work/cli/vips"
+    [ -x "$build/kestrovia" ] || cmake --build "$build" --target kestrovia -j2 >&2
+    log "case cli: kestrovia --batch"
+    o=$(timed env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$build/kestrovia" --batch --size 1600x1200 \
+        --level 5 --overwrite --output "$work/cli/ours" "$pictures")
+    log "case cli: vipsthumbnail, $(nproc) at a time"
+    v=$(timed xargs -a "$work/cli.list" -d '\n' -P "$(nproc)" -n 1 vipsthumbnail -s 1600x1200 -o "$work/cli/vips/%s.jpg[Q=$q5]")
+    lines="${lines}case=cli rows=$(wc -l <"$work/cli.list") cli_ms=$(ms "$o") vips_par_ms=$(ms "$v") cli_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") cli_peak_mb=$(mb "$o")
+"
 fi
 
 if has mixed200; then

@@ -14,8 +14,15 @@ out=$(run --version) || fail "--version exited with $?"
 echo "$out" | grep -Eq '^Kestrovia [0-9]+\.[0-9]+' || fail "--version printed: $out"
 
 out=$(run --help) || fail "--help exited with $?"
-for option in --help --version; do
+# Scripts and the manual pages rely on the batch's option names.
+manuals=$(dirname "$0")/../../desktop
+for option in --help --version --batch --preset --size --long-edge --percent --shrink-only --stretch \
+    --background --center --turn --level --format --keep-transparency --metadata --output --name \
+    --overwrite --skip --jobs; do
     echo "$out" | grep -q -- "$option" || fail "--help does not name $option: $out"
+    for page in kestrovia.1 kestrovia.ja.1; do
+        sed 's/\\-/-/g' "$manuals/$page" | grep -q -- "$option" || fail "$page does not name $option"
+    done
 done
 
 # exit status, argument, a word the Japanese message must hold
@@ -27,6 +34,7 @@ while read -r status argument word; do
 done <<'CASES'
 2 --no-such-option 不明なオプション
 2 -x 使い方
+2 --batch ファイルまたはフォルダ
 1 photo.jpg ディスプレイ
 CASES
 # A display that is named but has no server (a stale DISPLAY, X11 chosen outright):
@@ -39,4 +47,4 @@ for platform in "" xcb; do
     [ "$code" = 1 ] || fail "DISPLAY=$stale QT_QPA_PLATFORM=$platform exited with $code: $err"
     echo "$err" | grep -q "ディスプレイ.*$stale" || fail "DISPLAY=$stale said: $err"
 done
-echo "command line: 7 passed, 0 failed"
+echo "command line: 8 passed, 0 failed"
