@@ -366,8 +366,8 @@ int runBatchCommand(const QStringList &arguments)
 
     JobTable table;
     const DropResult added = appendDroppedFiles(table, names, [&settings] { return settings; });
-    for (const NotAdded &n : added.notAdded)
-        print(stderr, ja("追加しませんでした: %1（%2）\n").arg(n.name, n.reason));
+    for (const QString &line : notAddedList(added.notAdded).split(u'\n', Qt::SkipEmptyParts))
+        print(stderr, ja("追加しませんでした: %1\n").arg(line));
     if (table.Rows() <= 1) {
         print(stderr, ja("変換する画像がありません。\n"));
         return g_signal ? stoppedStatus() : kBatchNotAllWritten;
