@@ -492,9 +492,9 @@ void Form1::showSelection()
     // A row whose settings cells are the current row's holds its settings: read only
     // the others, as a drop of thousands of rows is mostly alike.
     QList<int> columns{ColNewSize};
-    for (const RowFieldSpec &spec : rowFields())
-        if (!columns.contains(spec.column))
-            columns.append(spec.column);
+    for (const RowFieldEntry &entry : rowFields())
+        if (!columns.contains(entry.column))
+            columns.append(entry.column);
     const QStringList cells = m_table->rowCells(current);
     const auto besideItself = [](const QStringList &c) { return c[ColSaveFolder] == ownFolder(c[ColPath]); };
     const bool currentBeside = besideItself(cells);
@@ -507,10 +507,10 @@ void Form1::showSelection()
         if (!alike)
             others.append(rowSettingsOf(m_table->jobRow(r)));
     }
-    for (const RowFieldSpec &spec : rowFields()) {
-        const QString text = spec.text(shown);
-        if (std::any_of(others.begin(), others.end(), [&](const RowSettings &s) { return spec.text(s) != text; }))
-            mixed.append(spec.field);
+    for (const RowFieldEntry &entry : rowFields()) {
+        const QString text = entry.text(shown);
+        if (std::any_of(others.begin(), others.end(), [&](const RowSettings &s) { return entry.text(s) != text; }))
+            mixed.append(entry.field);
     }
     // What the row asks, even a size no output can have (the list says why).
     std::optional<QSize> size = sizeOfText(row.newSize);

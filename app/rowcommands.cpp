@@ -198,8 +198,8 @@ void RowCommands::SameAllItem_Click()
     if (!m_table->isJobRow(m_table->Row()))
         return;
     QList<RowField> fields;
-    for (const RowFieldSpec &spec : rowFields())
-        fields.append(spec.field);
+    for (const RowFieldEntry &entry : rowFields())
+        fields.append(entry.field);
     copyFields(fields);
     // The reserved columns go with the settings, as they always have.
     const QList<int> targets = copyTargets();

@@ -55,10 +55,10 @@ bool decidesSize(RowField field)
 QString columnText(const JobRow &row, int col, const RowSettings &settings)
 {
     QStringList texts;
-    for (const RowFieldSpec &spec : rowFields()) {
-        if (spec.column != col)
+    for (const RowFieldEntry &entry : rowFields()) {
+        if (entry.column != col)
             continue;
-        if (const QString text = spec.text(settings); !text.isEmpty())
+        if (const QString text = entry.text(settings); !text.isEmpty())
             texts << text;
     }
     if (col == ColSaveFolder && texts.isEmpty())
@@ -69,11 +69,11 @@ QString columnText(const JobRow &row, int col, const RowSettings &settings)
 RowSettings settingsOf(const JobRow &row, bool strict)
 {
     RowSettings s;
-    for (const RowFieldSpec &spec : rowFields()) {
-        QString text = row.cell(spec.column);
-        if (spec.field == RowField::Folder && text == ownFolder(row.path))
+    for (const RowFieldEntry &entry : rowFields()) {
+        QString text = row.cell(entry.column);
+        if (entry.field == RowField::Folder && text == ownFolder(row.path))
             text.clear();
-        if (spec.column == ColSizeRule && text.isEmpty()) {
+        if (entry.column == ColSizeRule && text.isEmpty()) {
             // Made without a rule: the size the row holds is the size asked.
             try {
                 if (const auto asked = canvasPixelSize(row.newSize)) {
@@ -86,7 +86,7 @@ RowSettings settingsOf(const JobRow &row, bool strict)
             continue;
         }
         try {
-            spec.read(s, text);
+            entry.read(s, text);
         } catch (const Failure &) {
             if (strict)
                 throw;
@@ -172,8 +172,8 @@ void writeRowField(JobRow &row, RowField field, const RowSettings &settings)
 
 void writeRowSettings(JobRow &row, const RowSettings &settings)
 {
-    for (const RowFieldSpec &spec : rowFields())
-        row.setCell(spec.column, columnText(row, spec.column, settings));
+    for (const RowFieldEntry &entry : rowFields())
+        row.setCell(entry.column, columnText(row, entry.column, settings));
     settleNewSize(row);
 }
 

@@ -97,7 +97,7 @@ struct Job {
 // picture's header (probePicture), and fails with its reason.
 Job readJob(const JobRow &row);
 
-// The settings the row's cells hold (RowFieldSpec::read on each cell). A row made
+// The settings the row's cells hold (RowFieldEntry::read on each cell). A row made
 // without a size rule asks for the size its ColNewSize holds (its picture's own
 // while that is empty), and its folder beside the picture when ColSaveFolder is
 // the picture's own folder. Throws Failure as the fields do (readJob's reasons).

@@ -80,8 +80,8 @@ Preset presetOfFileBytes(const QByteArray &bytes, const QString &fileName)
     if (preset.name.isEmpty())
         throw notAPreset(fileName, ja("プリセットの名前がありません"));
     const QJsonObject settings = file.value(QStringLiteral("settings")).toObject();
-    for (const RowFieldSpec &spec : rowFields()) {
-        const QString key = QString::fromLatin1(spec.key);
+    for (const RowFieldEntry &entry : rowFields()) {
+        const QString key = QString::fromLatin1(entry.key);
         if (!settings.contains(key))
             continue;
         const QJsonValue value = settings.value(key);
@@ -92,15 +92,15 @@ Preset presetOfFileBytes(const QByteArray &bytes, const QString &fileName)
         if (!value.isString())
             throw bad;
         try {
-            spec.read(preset.settings, text);
+            entry.read(preset.settings, text);
         } catch (const Failure &) {
             throw bad;
         }
         // The field table reads leniently (an unknown turn is none); a preset names
         // what it means, so a text that does not read back as itself is refused.
-        if (spec.text(preset.settings).compare(text.trimmed(), Qt::CaseInsensitive) != 0)
+        if (entry.text(preset.settings).compare(text.trimmed(), Qt::CaseInsensitive) != 0)
             throw bad;
-        if (spec.field == RowField::Level && (preset.settings.level < 0 || preset.settings.level > 10))
+        if (entry.field == RowField::Level && (preset.settings.level < 0 || preset.settings.level > 10))
             throw bad;
     }
     return preset;

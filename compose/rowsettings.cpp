@@ -172,7 +172,7 @@ void readPattern(RowSettings &s, QStringView text)
     s.namePattern = text.isEmpty() ? celltext::DefaultNamePattern.toString() : text.toString();
 }
 
-constexpr std::array<RowFieldSpec, 12> kFields{{
+constexpr std::array<RowFieldEntry, 12> kFields{{
     {RowField::Size, "size", ColSizeRule, true, ruleText, readSize},
     {RowField::ShrinkOnly, "shrinkOnly", ColSizeRule, true, shrinkText, readShrink},
     {RowField::Fit, "fit", ColFit, true, fitText, readFit},
@@ -190,28 +190,28 @@ constexpr std::array<RowFieldSpec, 12> kFields{{
 
 } // namespace
 
-std::span<const RowFieldSpec> rowFields() { return kFields; }
+std::span<const RowFieldEntry> rowFields() { return kFields; }
 
-const RowFieldSpec &rowField(RowField field)
+const RowFieldEntry &rowField(RowField field)
 {
-    for (const RowFieldSpec &spec : kFields) {
-        if (spec.field == field)
-            return spec;
+    for (const RowFieldEntry &entry : kFields) {
+        if (entry.field == field)
+            return entry;
     }
     return kFields[0]; // every RowField has its line above
 }
 
 void copyField(RowSettings &to, RowField field, const RowSettings &from)
 {
-    const RowFieldSpec &spec = rowField(field);
-    spec.read(to, spec.text(from));
+    const RowFieldEntry &entry = rowField(field);
+    entry.read(to, entry.text(from));
 }
 
 QList<std::pair<QString, QString>> settingsTexts(const RowSettings &settings)
 {
     QList<std::pair<QString, QString>> texts;
-    for (const RowFieldSpec &spec : kFields)
-        texts.append({QString::fromLatin1(spec.key), spec.text(settings)});
+    for (const RowFieldEntry &entry : kFields)
+        texts.append({QString::fromLatin1(entry.key), entry.text(settings)});
     return texts;
 }
 
@@ -219,12 +219,12 @@ RowSettings settingsFromTexts(const std::function<std::optional<QString>(const Q
                               const RowSettings &start)
 {
     RowSettings s = start;
-    for (const RowFieldSpec &spec : kFields) {
-        const std::optional<QString> text = value(QString::fromLatin1(spec.key));
+    for (const RowFieldEntry &entry : kFields) {
+        const std::optional<QString> text = value(QString::fromLatin1(entry.key));
         if (!text)
             continue;
         try {
-            spec.read(s, *text);
+            entry.read(s, *text);
         } catch (const Failure &) {
             // A kept text that is no number keeps the start-up value.
         }

@@ -114,7 +114,7 @@ enum class RowField {
     NamePattern
 };
 
-struct RowFieldSpec {
+struct RowFieldEntry {
     RowField field;
     const char *key; // stable: the kept settings, presets and the canvas key use it
     int column; // the job table's column that holds it (two fields may share one)
@@ -129,8 +129,8 @@ struct RowFieldSpec {
 };
 
 // Every field, in the order the panel shows them.
-std::span<const RowFieldSpec> rowFields();
-const RowFieldSpec &rowField(RowField field);
+std::span<const RowFieldEntry> rowFields();
+const RowFieldEntry &rowField(RowField field);
 
 // Sets field of to from the same field of from.
 void copyField(RowSettings &to, RowField field, const RowSettings &from);

@@ -73,9 +73,9 @@ QString KeptPictures::canvasKey(const Job &job, bool withTurn)
     if (!withTurn)
         settings.turn = 0;
     QStringList parts{job.canvas ? sizeText(*job.canvas) : QString()};
-    for (const RowFieldSpec &spec : rowFields()) {
-        if (spec.shapesCanvas)
-            parts << QString::fromLatin1(spec.key) + u'=' + spec.text(settings);
+    for (const RowFieldEntry &entry : rowFields()) {
+        if (entry.shapesCanvas)
+            parts << QString::fromLatin1(entry.key) + u'=' + entry.text(settings);
     }
     return parts.join(u'|');
 }

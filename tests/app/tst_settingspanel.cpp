@@ -37,8 +37,8 @@ namespace {
 // The field said, with its value as its text.
 QString pick(RowField field, const RowSettings &values)
 {
-    const RowFieldSpec &spec = rowField(field);
-    return QStringLiteral("pick %1 %2").arg(QString::fromLatin1(spec.key), spec.text(values)).trimmed();
+    const RowFieldEntry &entry = rowField(field);
+    return QStringLiteral("pick %1 %2").arg(QString::fromLatin1(entry.key), entry.text(values)).trimmed();
 }
 
 QString pick(const char *key, const QString &text)
@@ -577,8 +577,8 @@ private slots:
             QSettings s(file, QSettings::IniFormat);
             m_panel->showSettings(unusual());
             m_panel->saveTo(s);
-            for (const RowFieldSpec &spec : rowFields())
-                QVERIFY2(s.contains(QStringLiteral("row/") + QString::fromLatin1(spec.key)), spec.key);
+            for (const RowFieldEntry &entry : rowFields())
+                QVERIFY2(s.contains(QStringLiteral("row/") + QString::fromLatin1(entry.key)), entry.key);
         }
         SettingsPanel again;
         again.restoreFrom(QSettings(file, QSettings::IniFormat));

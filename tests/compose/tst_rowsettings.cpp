@@ -89,8 +89,8 @@ private slots:
     void fields_data()
     {
         QTest::addColumn<int>("field");
-        for (const RowFieldSpec &spec : rowFields())
-            QTest::newRow(spec.key) << int(spec.field);
+        for (const RowFieldEntry &entry : rowFields())
+            QTest::newRow(entry.key) << int(entry.field);
     }
     // Each field, changed alone: into its own cell only, and back from the cells as
     // the value it was; through the kept texts and back; and the canvas key changes
@@ -99,7 +99,7 @@ private slots:
     {
         QFETCH(int, field);
         const RowField f = RowField(field);
-        const RowFieldSpec &spec = rowField(f);
+        const RowFieldEntry &entry = rowField(f);
         const RowSettings want = changed(f);
         QVERIFY(want != start(f));
 
@@ -110,10 +110,10 @@ private slots:
         QCOMPARE(readRowSettings(row), want);
         for (int col = 0; col < JobColumnCount; ++col) {
             // A field that decides the size also gives the row its new size.
-            const bool own = col == spec.column || (col == ColNewSize && row.newSize != before.newSize);
+            const bool own = col == entry.column || (col == ColNewSize && row.newSize != before.newSize);
             QVERIFY2((row.cell(col) != before.cell(col)) == own, qPrintable(QString::number(col)));
         }
-        QVERIFY(row.cell(spec.column) != before.cell(spec.column));
+        QVERIFY(row.cell(entry.column) != before.cell(entry.column));
 
         const QList<std::pair<QString, QString>> texts = settingsTexts(want);
         const RowSettings kept = settingsFromTexts([&texts](const QString &key) -> std::optional<QString> {
@@ -137,8 +137,8 @@ private slots:
             const bool keyDiffers = KeptPictures::canvasKey(a, withTurn) != KeptPictures::canvasKey(b, withTurn);
             QVERIFY2(!differs || keyDiffers, withTurn ? "with the turn" : "without the turn");
             if (withTurn)
-                QCOMPARE(spec.shapesCanvas, differs);
-            if (!spec.shapesCanvas)
+                QCOMPARE(entry.shapesCanvas, differs);
+            if (!entry.shapesCanvas)
                 QVERIFY(!keyDiffers);
         }
     }
