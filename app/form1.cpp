@@ -224,6 +224,7 @@ Form1::Form1(QWidget *parent)
             m_grid->viewport()->unsetCursor();
     });
     connect(m_panel, &SettingsPanel::settingPicked, this, &Form1::applyToSelection);
+    connect(m_panel, &SettingsPanel::presetPicked, this, &Form1::applyPresetToSelection);
     QMenu *menu = m_rowCommands->menu();
     menu->addSeparator();
     QAction *reset = menu->addAction(ja("設定を初期設定に戻す"));
@@ -469,13 +470,25 @@ void Form1::setupJobTable()
     }
 }
 
-void Form1::applyToSelection(RowField field, const RowSettings &settings)
+void Form1::applyToSelection(RowField field, const RowSettings &settings) { applyFields({field}, settings); }
+
+void Form1::applyPresetToSelection(const RowSettings &settings)
+{
+    QList<RowField> fields;
+    for (const RowFieldEntry &entry : rowFields())
+        fields.append(entry.field);
+    applyFields(fields, settings);
+}
+
+void Form1::applyFields(const QList<RowField> &fields, const RowSettings &settings)
 {
     // With no row selected the panel only sets the values for new rows.
     const QList<int> rows = m_table->selectedRows();
     for (const int r : rows)
-        m_table->setRowField(r, field, settings);
-    if (rows.contains(m_table->Row()) && rowField(field).shapesCanvas)
+        for (const RowField field : fields)
+            m_table->setRowField(r, field, settings);
+    const auto shapes = [](RowField field) { return rowField(field).shapesCanvas; };
+    if (rows.contains(m_table->Row()) && std::any_of(fields.begin(), fields.end(), shapes))
         m_sync->PicsGalary_SelChange();
 }
 

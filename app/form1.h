@@ -96,6 +96,9 @@ private:
     // alone holds it, for new rows) and, when it shapes the picture and the
     // current row is one of them, shows that row again.
     void applyToSelection(RowField field, const RowSettings &settings);
+    // A preset: every field of settings, as applyToSelection writes one.
+    void applyPresetToSelection(const RowSettings &settings);
+    void applyFields(const QList<RowField> &fields, const RowSettings &settings);
     // The panel shows the current row, marking the settings that differ across the
     // selected rows; with none selected it keeps its values.
     void showSelection();

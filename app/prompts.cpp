@@ -217,6 +217,20 @@ QStringList Prompts::chooseFiles(QWidget *parent, const QString &startFolder)
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 
+QString Prompts::chooseFile(QWidget *parent, FileUse use, const QString &title, const QString &start,
+                           const QString &filter, const QString &suffix)
+{
+    if (recorded(use == FileUse::Open ? Kind::OpenFile : Kind::SaveFile, start))
+        return next(state().files).value_or(QStringList()).value(0);
+    QFileDialog dialog(parent, title, start);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(use == FileUse::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(use == FileUse::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters({filter, ja("すべてのファイル (*)")});
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
 void Prompts::popup(QMenu *menu, const QPoint &globalPos)
 {
     if (recorded(Kind::Popup, menu->objectName(), globalPos)) {

@@ -31,7 +31,7 @@ class Prompts {
 public:
     enum Answer { Ok, Overwrite, Skip, Abort, Stop, Continue, OpenFolder, Delete, Cancel, SkipLater, Create };
     enum Icon { Information, Warning, Question };
-    enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url, Text };
+    enum class Kind { Message, Color, Folder, Files, Popup, Modal, Url, Text, OpenFile, SaveFile };
 
     struct Message {
         Kind kind = Kind::Message;
@@ -78,6 +78,14 @@ public:
     // letter case), opened in startFolder. The chosen files; none when cancelled.
     static QStringList chooseFiles(QWidget *parent, const QString &startFolder);
 
+    // Qt's own file dialog (in Japanese) for one file of the kind filter names
+    // ("名前 (*.ext)"), opened at start (a folder, or a file name in one): to open
+    // one that exists, or to save (a name typed without the suffix takes it; a file
+    // that exists is asked about first). The chosen path; empty when cancelled.
+    enum class FileUse { Open, Save };
+    static QString chooseFile(QWidget *parent, FileUse use, const QString &title, const QString &start,
+                              const QString &filter, const QString &suffix);
+
     // menu as a popup at a global position; returns once it is closed, after the
     // chosen action ran.
     static void popup(QMenu *menu, const QPoint &globalPos);
@@ -99,7 +107,8 @@ public:
     // The text the next askText returns (none queued: cancelled).
     static void setNextText(const QString &text);
     static void setNextFolder(const QString &folder);
-    // The files the next file dialog returns (recorded with the folder it opened in).
+    // The files the next file dialog returns (recorded with the folder it opened in);
+    // for a dialog of one file, the first of them.
     static void setNextFiles(const QStringList &files);
     // The objectName of the action the next popup menu triggers.
     static void setNextMenuChoice(const QString &actionName);

@@ -4,6 +4,7 @@
 #include "app/artwork.h"
 #include "app/colorswatch.h"
 #include "app/levelbar.h"
+#include "app/presetchooser.h"
 #include "app/prompts.h"
 #include "compose/picturelimits.h"
 #include "export/outputname.h"
@@ -129,6 +130,7 @@ SettingsPanel::SettingsPanel(QWidget *parent)
         pick(RowField::Transparency);
     });
     connect(m_pattern, &QLineEdit::editingFinished, this, &SettingsPanel::patternEntered);
+    connect(m_presets, &PresetChooser::presetChosen, this, &SettingsPanel::applyPreset);
     connect(m_sizeMode, &QComboBox::activated, this, &SettingsPanel::sizeModePicked);
     connect(m_sizeValue, &QSpinBox::valueChanged, this, &SettingsPanel::sizeValuePicked);
     connect(m_shrinkOnly, &QCheckBox::clicked, this, [this](bool on) {
@@ -173,6 +175,13 @@ void SettingsPanel::build()
         v->addLayout(h);
     };
     const int editHeight = fontMetrics().height() + 6;
+
+    // A preset sets everything below it.
+    QLabel *presetLabel = label("■プリセット", "Label20", this);
+    m_presets = new PresetChooser(this);
+    presetLabel->setBuddy(m_presets->combo());
+    v->addWidget(presetLabel);
+    v->addWidget(m_presets);
 
     v->addWidget(label("■画像サイズ ：単位pixel", "Label9", this));
     m_width = named(new QLineEdit(QStringLiteral("0"), this), "TxtWidth");
@@ -400,7 +409,15 @@ void SettingsPanel::connectOptions(QButtonGroup *group, RowField field, const st
 void SettingsPanel::pick(RowField field)
 {
     m_mixed.removeAll(field);
+    m_presets->showValues(m_values, !m_mixed.isEmpty());
     emit settingPicked(field, m_values);
+}
+
+void SettingsPanel::applyPreset(const RowSettings &settings)
+{
+    // Shown first, so that the rows written next show again as the panel does.
+    showSettings(settings);
+    emit presetPicked(m_values);
 }
 
 void SettingsPanel::showSettings(const RowSettings &settings, const QList<RowField> &mixedFields, QSize size)
@@ -447,6 +464,7 @@ void SettingsPanel::showSettings(const RowSettings &settings, const QList<RowFie
     }
     showFormat();
     showPattern();
+    m_presets->showValues(m_values, !m_mixed.isEmpty());
 }
 
 void SettingsPanel::showFormat()

@@ -1,5 +1,5 @@
 #pragma once
-// The settings panel (the frame Frame1 of the main window): the size rule and the
+// The settings panel (the frame Frame1 of the main window): the presets, the size rule and the
 // size, fit, background colour, position, turn, level, destination, metadata
 // choice, output format, 透明を残す and name pattern of the selected rows, the
 // complete-preview switch, and the banner.
@@ -10,6 +10,8 @@
 // selected row. Showing raises none of the panel's signals: showing a row never
 // writes it. Its values are also what new rows take, the fields shown as differing
 // taken from the current row; with no row selected the panel edits only them.
+// A preset chosen sets every field at once: the panel shows it and says so with
+// presetPicked().
 
 #include "compose/rowsettings.h"
 #include "preview/jobpanel.h"
@@ -37,6 +39,7 @@ class QToolButton;
 namespace kestrovia {
 
 class ColorSwatch;
+class PresetChooser;
 
 class SettingsPanel : public QGroupBox, public JobPanel {
     Q_OBJECT
@@ -100,6 +103,8 @@ public:
 signals:
     // The user set field; settings holds it (and every other value of the panel).
     void settingPicked(kestrovia::RowField field, const kestrovia::RowSettings &settings);
+    // The user chose a preset: every field is set to settings (as the panel now shows).
+    void presetPicked(const kestrovia::RowSettings &settings);
     // 完全プレビューを表示する was checked.
     void completePreviewChecked();
     // "…", or 場所を指定して保存 with no folder to take yet: the folder chooser.
@@ -115,6 +120,7 @@ private:
     void build();
     // The user set field to the value it now has in m_values.
     void pick(RowField field);
+    void applyPreset(const RowSettings &settings);
     void connectOptions(QButtonGroup *group, RowField field, const std::function<void(bool first)> &set);
     void pickColor();
     void levelChanged(int value);
@@ -138,6 +144,7 @@ private:
     QList<RowField> m_mixed;
     QSize m_shownSize{0, 0}; // the current row's output size
     QString m_lastFolder; // SaveTxt's folder: the one chosen or typed last
+    PresetChooser *m_presets = nullptr;
     QLineEdit *m_width = nullptr;
     QLineEdit *m_height = nullptr;
     QComboBox *m_sizeMode = nullptr;

@@ -191,7 +191,7 @@ private slots:
     void tabOrder()
     {
         QVERIFY(testui::shown(m_panel.get(), true));
-        control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
+        control<QWidget>(m_panel.get(), "PresetChoice")->setFocus();
         QList<QWidget *> order;
         do {
             order << QApplication::focusWidget();
@@ -475,7 +475,7 @@ private slots:
     {
         QVERIFY(testui::shown(m_panel.get(), true));
         auto *bar = control<QScrollBar>(m_panel.get(), "CompressLevel");
-        control<QWidget>(m_panel.get(), "TxtWidth")->setFocus();
+        control<QWidget>(m_panel.get(), "PresetChoice")->setFocus();
         QTRY_VERIFY(!bar->hasFocus());
         const QImage without = bar->grab().toImage();
         bar->setFocus(Qt::TabFocusReason);
