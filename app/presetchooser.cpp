@@ -10,9 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -76,11 +78,20 @@ PresetChooser::PresetChooser(QWidget *parent, const QString &folder)
     m_writeOut = add("PresetExport", "書き出し…", &PresetChooser::writeOut);
     add("PresetImport", "読み込み…", &PresetChooser::readIn);
 
-    auto *h = new QHBoxLayout(this);
-    h->setContentsMargins(0, 0, 0, 0);
+    // The caption, a section of the panel like the others, names the combo box for
+    // screen readers: they look for its label beside it.
+    auto *caption = new QLabel(ja("■プリセット"), this);
+    caption->setObjectName(QStringLiteral("Label20"));
+    caption->setBuddy(m_combo);
+    auto *v = new QVBoxLayout(this);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(1);
+    v->addWidget(caption);
+    auto *h = new QHBoxLayout;
     h->setSpacing(2);
     h->addWidget(m_combo, 1);
     h->addWidget(m_button);
+    v->addLayout(h);
 
     // activated, not currentIndexChanged: the user's choice, never the box showing
     // which preset the values are.

@@ -36,8 +36,6 @@ public:
     // The presets offered, read from the folder again.
     void reload();
 
-    QComboBox *combo() const { return m_combo; }
-
 signals:
     // The user chose a preset: its settings.
     void presetChosen(const kestrovia::RowSettings &settings);

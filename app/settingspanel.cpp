@@ -177,10 +177,7 @@ void SettingsPanel::build()
     const int editHeight = fontMetrics().height() + 6;
 
     // A preset sets everything below it.
-    QLabel *presetLabel = label("■プリセット", "Label20", this);
     m_presets = new PresetChooser(this);
-    presetLabel->setBuddy(m_presets->combo());
-    v->addWidget(presetLabel);
     v->addWidget(m_presets);
 
     v->addWidget(label("■画像サイズ ：単位pixel", "Label9", this));

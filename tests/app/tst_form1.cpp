@@ -380,7 +380,7 @@ private slots:
         }
         order << QApplication::focusWidget()->objectName();
         QCOMPARE(order,
-                 QStringList({"PicsGalary", "BtnAdd", "BtnMain", "TxtWidth", "BtnMain", "BtnAdd", "PicsGalary"}));
+                 QStringList({"PicsGalary", "BtnAdd", "BtnMain", "PresetChoice", "BtnMain", "BtnAdd", "PicsGalary"}));
     }
 
     // What a screen reader hears: every control of the main window, hidden ones
