@@ -62,6 +62,9 @@ PresetChooser::PresetChooser(QWidget *parent, const QString &folder)
     m_button->setObjectName(QStringLiteral("PresetMenuButton"));
     m_button->setText(QStringLiteral("…"));
     m_button->setFixedSize(24, editHeight);
+    // A click takes the focus, so that a size or name being typed counts before
+    // 保存… takes the panel's values.
+    m_button->setFocusPolicy(Qt::StrongFocus);
     m_button->setAccessibleName(ja("プリセットの操作"));
     m_button->setToolTip(ja("プリセットの保存・名前の変更・削除・書き出し・読み込み"));
     m_menu->setObjectName(QStringLiteral("PresetMenu"));

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -152,6 +153,24 @@ private slots:
                 QCOMPARE(readPresetFile(path), before);
             QCOMPARE(control<QComboBox>(&panel, "PresetChoice")->currentIndex(), -1);
         }
+    }
+
+    // A size typed and not yet left counts when the menu is clicked.
+    void saveTakesWhatIsBeingTyped()
+    {
+        SettingsPanel panel;
+        RowSettings exact;
+        exact.size = {SizeRule::Exact, {640, 480}};
+        panel.showSettings(exact);
+        QVERIFY(testui::shown(&panel, true));
+        auto *width = control<QLineEdit>(&panel, "TxtWidth");
+        width->setFocus();
+        width->selectAll();
+        QTest::keyClicks(width, "321");
+        Prompts::setNextText("typed");
+        Prompts::setNextMenuChoice("PresetSave");
+        QTest::mouseClick(control<QAbstractButton>(&panel, "PresetMenuButton"), Qt::LeftButton);
+        QCOMPARE(findPreset("typed")->settings.size.exact, QSize(321, 480));
     }
 
     // A preset chosen with rows selected sets every field of those rows, and the run
