@@ -153,7 +153,8 @@ void PresetChooser::chosen(int index)
 
 std::optional<Preset> PresetChooser::presetNamed(const QString &name) const
 {
-    const auto found = std::find_if(m_presets.begin(), m_presets.end(), [&name](const Preset &p) { return p.name == name; });
+    const auto found =
+        std::find_if(m_presets.begin(), m_presets.end(), [&name](const Preset &p) { return p.name == name; });
     return found == m_presets.end() ? std::nullopt : std::optional(*found);
 }
 
@@ -186,6 +187,17 @@ void PresetChooser::showFailure(const QString &title, const QString &why)
     Prompts::inform(window(), message(Prompts::Warning, title, why));
 }
 
+bool PresetChooser::succeeded(const QString &title, const std::function<void()> &change)
+{
+    try {
+        change();
+        return true;
+    } catch (const Failure &f) {
+        showFailure(title, f.message());
+        return false;
+    }
+}
+
 bool PresetChooser::mayReplace(const QString &name, const QString &title)
 {
     if (!presetNamed(name))
@@ -193,8 +205,8 @@ bool PresetChooser::mayReplace(const QString &name, const QString &title)
     const QString informative = isShippedName(name) ? ja("付属のプリセットは、あとで削除すると元の設定に戻ります。")
                                                     : ja("前の設定は失われます。");
     return Prompts::ask(window(),
-                        message(Prompts::Question, title, ja("プリセット「%1」はすでにあります。置き換えますか？").arg(name),
-                                informative),
+                        message(Prompts::Question, title,
+                                ja("プリセット「%1」はすでにあります。置き換えますか？").arg(name), informative),
                         {Prompts::Overwrite, Prompts::Cancel}, Prompts::Cancel, Prompts::Cancel)
            == Prompts::Overwrite;
 }
@@ -209,12 +221,8 @@ void PresetChooser::save()
     const QString name = typed.value_or(QString()).trimmed();
     if (name.isEmpty() || !mayReplace(name, title))
         return;
-    try {
-        savePreset({name, m_values}, m_folder);
-    } catch (const Failure &f) {
-        showFailure(title, f.message());
+    if (!succeeded(title, [&] { savePreset({name, m_values}, m_folder); }))
         return;
-    }
     m_chosen = name;
     reload();
 }
@@ -231,12 +239,8 @@ void PresetChooser::rename()
     const QString name = Prompts::askText(window(), ask, shown->name).value_or(QString()).trimmed();
     if (name.isEmpty() || name == shown->name)
         return;
-    try {
-        renamePreset(shown->name, name, m_folder);
-    } catch (const Failure &f) {
-        showFailure(title, f.message());
+    if (!succeeded(title, [&] { renamePreset(shown->name, name, m_folder); }))
         return;
-    }
     m_chosen = name;
     reload();
 }
@@ -249,8 +253,7 @@ void PresetChooser::remove()
     const bool shipped = isShippedName(shown->name);
     const QString title = shipped ? ja("付属の設定に戻す") : ja("プリセットの削除");
     const Prompts::Message question =
-        shipped ? message(Prompts::Question, title,
-                          ja("プリセット「%1」を付属の設定に戻しますか？").arg(shown->name),
+        shipped ? message(Prompts::Question, title, ja("プリセット「%1」を付属の設定に戻しますか？").arg(shown->name),
                           ja("変更した設定は失われ、「%1」は付属のときの設定になります。").arg(shown->name))
                 : message(Prompts::Question, title, ja("プリセット「%1」を削除しますか？").arg(shown->name),
                           ja("削除したプリセットは元に戻せません。"));
@@ -276,11 +279,7 @@ void PresetChooser::writeOut()
                                              kPresetSuffix.mid(1).toString());
     if (path.isEmpty())
         return;
-    try {
-        writePresetFile(*shown, path);
-    } catch (const Failure &f) {
-        showFailure(title, f.message());
-    }
+    succeeded(title, [&] { writePresetFile(*shown, path); });
 }
 
 void PresetChooser::readIn()
@@ -291,20 +290,12 @@ void PresetChooser::readIn()
     if (path.isEmpty())
         return;
     Preset preset;
-    try {
-        preset = readPresetFile(path);
-    } catch (const Failure &f) {
-        showFailure(title, f.message());
+    if (!succeeded(title, [&] { preset = readPresetFile(path); }))
         return;
-    }
     if (!mayReplace(preset.name, title))
         return;
-    try {
-        savePreset(preset, m_folder);
-    } catch (const Failure &f) {
-        showFailure(title, f.message());
+    if (!succeeded(title, [&] { savePreset(preset, m_folder); }))
         return;
-    }
     reload();
 }
 

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -55,6 +56,8 @@ private:
     // Asks before a preset of name is replaced; true when there is none, or to replace it.
     bool mayReplace(const QString &name, const QString &title);
     void showFailure(const QString &title, const QString &why);
+    // Runs change; a Failure it throws is shown under title. Whether it ran through.
+    bool succeeded(const QString &title, const std::function<void()> &change);
     void showMatch();
 
     QString m_folder;

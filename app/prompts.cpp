@@ -218,7 +218,7 @@ QStringList Prompts::chooseFiles(QWidget *parent, const QString &startFolder)
 }
 
 QString Prompts::chooseFile(QWidget *parent, FileUse use, const QString &title, const QString &start,
-                           const QString &filter, const QString &suffix)
+                            const QString &filter, const QString &suffix)
 {
     if (recorded(use == FileUse::Open ? Kind::OpenFile : Kind::SaveFile, start))
         return next(state().files).value_or(QStringList()).value(0);

@@ -232,7 +232,8 @@ private slots:
         for (int r = 1; r <= 5; ++r) {
             const QString stem = QString(QChar(u'a' + r - 1));
             const bool set = selected.contains(r);
-            const QString path = set ? (settings.folder.isEmpty() ? m_root : out) + stem + suffix : m_root + stem + "_b.jpg";
+            const QString path =
+                set ? (settings.folder.isEmpty() ? m_root : out) + stem + suffix : m_root + stem + "_b.jpg";
             QVERIFY2(QFile::exists(path), qPrintable(path));
             const QByteArray file = readFile(path);
             const OutputFormat format = set ? settings.format : OutputFormat::Jpeg;
