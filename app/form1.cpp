@@ -6,6 +6,7 @@
 #include "app/prompts.h"
 #include "app/rowcommands.h"
 #include "app/settingspanel.h"
+#include "compose/jobrow.h"
 #include "joblist/dropimport.h"
 #include "joblist/jobcolumns.h"
 #include "joblist/joblistview.h"
@@ -484,9 +485,19 @@ void Form1::applyFields(const QList<RowField> &fields, const RowSettings &settin
 {
     // With no row selected the panel only sets the values for new rows.
     const QList<int> rows = m_table->selectedRows();
-    for (const int r : rows)
-        for (const RowField field : fields)
-            m_table->setRowField(r, field, settings);
+    for (const int r : rows) {
+        if (!m_table->isJobRow(r))
+            continue;
+        // A row is read and written once, whatever the number of fields; every
+        // field (a preset) is the row's whole settings, converted at once.
+        JobRow job = m_table->jobRow(r);
+        if (fields.size() == qsizetype(rowFields().size()))
+            writeRowSettings(job, settings);
+        else
+            for (const RowField field : fields)
+                writeRowField(job, field, settings);
+        m_table->setJobRow(r, job);
+    }
     const auto shapes = [](RowField field) { return rowField(field).shapesCanvas; };
     if (rows.contains(m_table->Row()) && std::any_of(fields.begin(), fields.end(), shapes))
         m_sync->PicsGalary_SelChange();
