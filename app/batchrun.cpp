@@ -66,6 +66,69 @@ QString listed(QStringList names, int count)
     return names.join(ja("、"));
 }
 
+bool askAboutSameOutputs(BatchPlan &plan, QWidget *parent)
+{
+    if (plan.sameOutputs.isEmpty())
+        return true;
+    QStringList lines;
+    int later = 0;
+    for (const BatchPlan::SameOutput &same : plan.sameOutputs) {
+        QStringList rows;
+        for (const int i : same.rows) {
+            const PlannedRow &r = plan.rows[i];
+            rows.append(same.sameSource ? ja("%1行目").arg(r.row) : ja("%1行目（%2）").arg(r.row).arg(r.job.fileName));
+        }
+        later += int(same.rows.size()) - 1;
+        lines.append(ja("・「%1」: %2").arg(same.output, rows.join(ja("、")))
+                     + (same.sameSource ? ja("（同じ画像）") : QString()));
+    }
+    Prompts::Message q = question(ja("同じファイルに保存される行があります。後の%1行は保存できません。").arg(later));
+    showList(q, lines);
+    q.informative += ja("\n\n後の行をスキップ: それぞれ最初の行の設定で保存し、後の行は保存しません\n"
+                        "中止: 何も保存しません");
+    // The later rows are planned as skipped already: the question only makes sure
+    // the user knows before anything is written.
+    return Prompts::ask(parent, q, {Prompts::SkipLater, Prompts::Abort}, Prompts::SkipLater, Prompts::Abort)
+           == Prompts::SkipLater;
+}
+
+bool askToCreateFolders(const BatchPlan &plan, QWidget *parent)
+{
+    const QStringList folders = plan.missingFolders();
+    if (folders.isEmpty())
+        return true;
+    QStringList shown;
+    for (const QString &folder : folders)
+        shown.append(QDir::toNativeSeparators(folder));
+    Prompts::Message q = question(ja("保存先のフォルダがありません（%1件）。作成しますか？").arg(folders.size()));
+    showList(q, shown);
+    q.informative += ja("\n\n作成: フォルダを作成して保存します\n中止: 何も保存しません");
+    return Prompts::ask(parent, q, {Prompts::Create, Prompts::Abort}, Prompts::Create, Prompts::Abort)
+           == Prompts::Create;
+}
+
+bool askAboutReplacing(BatchPlan &plan, QWidget *parent)
+{
+    const int replacing = plan.replacing();
+    if (replacing == 0)
+        return true;
+    Prompts::Message q = question(ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing));
+    q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
+                       "中止: 何も保存しません")
+                        .arg(listed(plan.replacedNames(3), replacing));
+    // The files no answer replaces are said here too, before anything is written.
+    if (const int others = plan.notOurs(); others > 0)
+        q.informative += ja("\n\n次の%1件は Kestrovia で保存したままのファイルではない（元の画像や、保存後に"
+                            "変更されたファイルの可能性がある）ため、どの場合も置き換えません: %2")
+                             .arg(others)
+                             .arg(listed(plan.notOursNames(3), others));
+    const Prompts::Answer answer =
+        Prompts::ask(parent, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
+    if (answer == Prompts::Skip)
+        plan.skipReplacing();
+    return answer != Prompts::Abort;
+}
+
 } // namespace
 
 SummaryWords summaryWords(const BatchSummary &summary)
@@ -90,6 +153,23 @@ SummaryWords summaryWords(const BatchSummary &summary)
     return words;
 }
 
+bool askBeforeWriting(BatchPlan &plan, QWidget *parent)
+{
+    return askAboutSameOutputs(plan, parent) && askToCreateFolders(plan, parent) && askAboutReplacing(plan, parent);
+}
+
+void openSavedFolder(const QString &folder, QWidget *parent)
+{
+    if (!Prompts::openUrl(QUrl::fromLocalFile(folder))) {
+        Prompts::Message m;
+        m.icon = Prompts::Warning;
+        m.title = QStringLiteral("Kestrovia");
+        m.text = ja("保存先「%1」を開けませんでした。").arg(QDir::toNativeSeparators(folder));
+        m.informative = ja("ファイルマネージャーが見つからない可能性があります。");
+        Prompts::inform(parent, m);
+    }
+}
+
 BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidget *window)
     : QObject(window)
     , m_table(table)
@@ -104,17 +184,7 @@ BatchRun::BatchRun(JobTable *table, QPushButton *start, QProgressBar *bar, QWidg
 // about the run's end is going too.
 BatchRun::~BatchRun() { delete m_pipeline; }
 
-void BatchRun::openFolder(const QString &folder)
-{
-    if (!Prompts::openUrl(QUrl::fromLocalFile(folder))) {
-        Prompts::Message m;
-        m.icon = Prompts::Warning;
-        m.title = QStringLiteral("Kestrovia");
-        m.text = ja("保存先「%1」を開けませんでした。").arg(QDir::toNativeSeparators(folder));
-        m.informative = ja("ファイルマネージャーが見つからない可能性があります。");
-        Prompts::inform(m_window, m);
-    }
-}
+void BatchRun::openFolder(const QString &folder) { openSavedFolder(folder, m_window); }
 
 bool BatchRun::isRunning() const { return m_pipeline && m_pipeline->isRunning(); }
 
@@ -162,69 +232,6 @@ void BatchRun::endRun()
     emit runningChanged(false);
 }
 
-bool BatchRun::askAboutSameOutputs(BatchPlan &plan)
-{
-    if (plan.sameOutputs.isEmpty())
-        return true;
-    QStringList lines;
-    int later = 0;
-    for (const BatchPlan::SameOutput &same : plan.sameOutputs) {
-        QStringList rows;
-        for (const int i : same.rows) {
-            const PlannedRow &r = plan.rows[i];
-            rows.append(same.sameSource ? ja("%1行目").arg(r.row) : ja("%1行目（%2）").arg(r.row).arg(r.job.fileName));
-        }
-        later += int(same.rows.size()) - 1;
-        lines.append(ja("・「%1」: %2").arg(same.output, rows.join(ja("、")))
-                     + (same.sameSource ? ja("（同じ画像）") : QString()));
-    }
-    Prompts::Message q = question(ja("同じファイルに保存される行があります。後の%1行は保存できません。").arg(later));
-    showList(q, lines);
-    q.informative += ja("\n\n後の行をスキップ: それぞれ最初の行の設定で保存し、後の行は保存しません\n"
-                        "中止: 何も保存しません");
-    // The later rows are planned as skipped already: the question only makes sure
-    // the user knows before anything is written.
-    return Prompts::ask(m_window, q, {Prompts::SkipLater, Prompts::Abort}, Prompts::SkipLater, Prompts::Abort)
-           == Prompts::SkipLater;
-}
-
-bool BatchRun::askToCreateFolders(const BatchPlan &plan)
-{
-    const QStringList folders = plan.missingFolders();
-    if (folders.isEmpty())
-        return true;
-    QStringList shown;
-    for (const QString &folder : folders)
-        shown.append(QDir::toNativeSeparators(folder));
-    Prompts::Message q = question(ja("保存先のフォルダがありません（%1件）。作成しますか？").arg(folders.size()));
-    showList(q, shown);
-    q.informative += ja("\n\n作成: フォルダを作成して保存します\n中止: 何も保存しません");
-    return Prompts::ask(m_window, q, {Prompts::Create, Prompts::Abort}, Prompts::Create, Prompts::Abort)
-           == Prompts::Create;
-}
-
-bool BatchRun::askAboutReplacing(BatchPlan &plan)
-{
-    const int replacing = plan.replacing();
-    if (replacing == 0)
-        return true;
-    Prompts::Message q = question(ja("保存先に、以前 Kestrovia で保存したファイルが%1件あります。").arg(replacing));
-    q.informative = ja("%1\n\n上書き: これらのファイルを置き換えます\nスキップ: これらの画像は保存しません\n"
-                       "中止: 何も保存しません")
-                        .arg(listed(plan.replacedNames(3), replacing));
-    // The files no answer replaces are said here too, before anything is written.
-    if (const int others = plan.notOurs(); others > 0)
-        q.informative += ja("\n\n次の%1件は Kestrovia で保存したままのファイルではない（元の画像や、保存後に"
-                            "変更されたファイルの可能性がある）ため、どの場合も置き換えません: %2")
-                             .arg(others)
-                             .arg(listed(plan.notOursNames(3), others));
-    const Prompts::Answer answer =
-        Prompts::ask(m_window, q, {Prompts::Overwrite, Prompts::Skip, Prompts::Abort}, Prompts::Skip, Prompts::Abort);
-    if (answer == Prompts::Skip)
-        plan.skipReplacing();
-    return answer != Prompts::Abort;
-}
-
 void BatchRun::BtnMain_Click()
 {
     if (isRunning()) {
@@ -244,7 +251,7 @@ void BatchRun::BtnMain_Click()
     BatchPlan plan = planBatch(jobs);
     // Every question comes before anything is made or written: 中止 at any of them
     // leaves the disk as it was.
-    if (!askAboutSameOutputs(plan) || !askToCreateFolders(plan) || !askAboutReplacing(plan))
+    if (!askBeforeWriting(plan, m_window))
         return;
     plan.createMissingFolders();
 

@@ -28,6 +28,17 @@ struct SummaryWords {
 };
 SummaryWords summaryWords(const BatchSummary &summary);
 
+// The questions the window asks before anything is written, each only when it
+// has something to ask (Escape is 中止 everywhere): rows whose outputs are one
+// file are named (後の行をスキップ: they are planned as skipped, or 中止); missing
+// destination folders are named (作成 or 中止); outputs that would replace earlier
+// outputs are named (上書き, スキップ: those rows become skipped, or 中止), with the
+// files no answer replaces. False when the user chose 中止: nothing is made yet.
+bool askBeforeWriting(BatchPlan &plan, QWidget *parent);
+
+// Opens folder in the desktop's file manager; says so when it cannot.
+void openSavedFolder(const QString &folder, QWidget *parent);
+
 class BatchRun : public QObject {
     Q_OBJECT
 public:
@@ -74,15 +85,6 @@ signals:
     void runningChanged(bool running);
 
 private:
-    // The questions before a run, each only when it has something to ask; false
-    // when the user chose 中止. Rows that would write one file: 後の行をスキップ
-    // (they are planned as skipped) or 中止.
-    bool askAboutSameOutputs(BatchPlan &plan);
-    // Destination folders that do not exist, named: 作成 or 中止.
-    bool askToCreateFolders(const BatchPlan &plan);
-    // Earlier outputs that would be replaced: 上書き, スキップ (those rows become
-    // skipped) or 中止; the files no answer replaces are named too.
-    bool askAboutReplacing(BatchPlan &plan);
     void runFinished(const BatchSummary &summary);
     // Bar, button, pointer and window as they were before the run.
     void endRun();

@@ -27,6 +27,7 @@ CommandLine::CommandLine(const QStringList &arguments)
                        "ウィンドウが開いている間にもう一度起動すると、もう一つのウィンドウが開きます。"));
     m_parser.addOption(m_help);
     m_parser.addOption(m_version);
+    m_convert.addTo(m_parser);
     m_parser.addPositionalArgument(QStringLiteral("ファイル"), QStringLiteral("一覧に加える画像ファイル。"),
                                    QStringLiteral("[ファイル...]"));
     m_parsed = m_parser.parse(arguments);
@@ -45,17 +46,25 @@ bool CommandLine::asksForTextOnly() const { return m_parsed && (m_parser.isSet(m
 
 std::optional<int> CommandLine::answer() const
 {
-    if (!m_parsed) {
+    const auto convertError = [this]() -> QString {
+        if (!m_convert.given(m_parser))
+            return {};
+        const auto request = m_convert.requestOf(m_parser);
+        return std::holds_alternative<QString>(request) ? std::get<QString>(request) : QString();
+    };
+    if (!m_parsed || (!asksForTextOnly() && !convertError().isEmpty())) {
         // Our own words: Qt's parse errors are English where its translation has none.
         const QStringList unknown = m_parser.unknownOptionNames();
-        const QString what = unknown.isEmpty()
-                                 ? m_parser.errorText()
-                                 : ja("不明なオプション「%1」があります。")
-                                       .arg(unknown.first().size() == 1 ? u'-' + unknown.first()
-                                                                        : QStringLiteral("--") + unknown.first());
+        const QString what = m_parsed         ? convertError()
+                             : unknown.isEmpty() ? m_parser.errorText()
+                                                 : ja("不明なオプション「%1」があります。")
+                                                       .arg(unknown.first().size() == 1
+                                                                ? u'-' + unknown.first()
+                                                                : QStringLiteral("--") + unknown.first());
         print(
             stderr,
-            ja("%1: %2\n使い方: %1 [ファイル...]\n詳しい説明は「%1 --help」で表示します。\n").arg(m_programName, what));
+            ja("%1: %2\n使い方: %1 [ファイル...]\n　　　 %1 --convert [--last | --preset NAME | --choose-preset] ファイル...\n"
+               "詳しい説明は「%1 --help」で表示します。\n").arg(m_programName, what));
         return kUsageError;
     }
     if (m_parser.isSet(m_help)) {
@@ -72,5 +81,15 @@ std::optional<int> CommandLine::answer() const
 }
 
 QStringList CommandLine::files() const { return m_parser.positionalArguments(); }
+
+std::optional<ConvertRequest> CommandLine::convertRequest() const
+{
+    if (!m_parsed || asksForTextOnly() || !m_convert.given(m_parser))
+        return std::nullopt;
+    const auto request = m_convert.requestOf(m_parser);
+    if (const auto *r = std::get_if<ConvertRequest>(&request))
+        return *r;
+    return std::nullopt;
+}
 
 } // namespace kestrovia

@@ -1,5 +1,8 @@
 #pragma once
-// The program's command line: --help, --version and the files to queue.
+// The program's command line: --help, --version, the files to queue, and the
+// action that converts them without the main window (--convert).
+
+#include "app/convertwindow.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -37,10 +40,15 @@ public:
     // The named files, as given (relative names are left to the working folder).
     QStringList files() const;
 
+    // What --convert asks for; nullopt when the window is to open (or the command
+    // line is not understood: answer() says so).
+    std::optional<ConvertRequest> convertRequest() const;
+
 private:
     QCommandLineParser m_parser;
     QCommandLineOption m_help;
     QCommandLineOption m_version;
+    ConvertOptions m_convert;
     bool m_parsed = false;
     QString m_programName;
 };

@@ -333,13 +333,20 @@ void Form1::dropFinished(const QList<NotAdded> &notAdded, bool stopped)
     emit addingFinished(m_dropAppended);
 }
 
-namespace {
 QSettings keptSettings()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("kestrovia"),
                      QStringLiteral("kestrovia"));
 }
-} // namespace
+
+RowSettings keptPanelValues()
+{
+    // Read by the panel itself, so that the keys and their earlier forms are
+    // spelled in one place.
+    SettingsPanel panel;
+    panel.restoreFrom(keptSettings());
+    return panel.values();
+}
 
 void Form1::restoreSettings()
 {

@@ -4,6 +4,7 @@
 // together; its controls stay private and carry their names as objectName, by
 // which tests find them.
 
+#include "compose/rowsettings.h"
 #include "joblist/dropimport.h"
 
 #include <QPoint>
@@ -15,6 +16,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSettings;
 
 namespace kestrovia {
 
@@ -25,6 +27,12 @@ class JobTable;
 class RowCommands;
 class SelectionSync;
 class SettingsPanel;
+
+// Where the window keeps what it had between starts: the panel's values for new
+// rows, the window's place, the list's columns.
+QSettings keptSettings();
+// The panel's values for new rows as the window kept them at its last close.
+RowSettings keptPanelValues();
 
 class Form1 : public QWidget {
     Q_OBJECT

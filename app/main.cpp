@@ -60,6 +60,9 @@ int main(int argc, char *argv[])
         return *exitCode;
 
     QApplication::setWindowIcon(kestrovia::programIcon());
+    // The file manager's menu: a small progress window, no main window.
+    if (const auto request = commandLine.convertRequest())
+        return kestrovia::runConvertAction(*request);
     // Temporary files of copies that were killed are nobody's any more.
     kestrovia::removeStaleTempFiles();
     // The first release wrote its bitmap beside the program.

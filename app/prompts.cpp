@@ -176,6 +176,31 @@ std::optional<QString> Prompts::askText(QWidget *parent, const Message &message,
     return dialog.textValue();
 }
 
+std::optional<QString> Prompts::chooseItem(QWidget *parent, const Message &message, const QStringList &items,
+                                           int current)
+{
+    State &s = state();
+    if (s.scripted) {
+        Message m = message;
+        m.kind = Kind::Text;
+        m.details = items.join(u'\n');
+        s.shown.append(m);
+        const std::optional<QString> item = next(s.texts);
+        return item && items.contains(*item) ? item : std::nullopt;
+    }
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(message.title);
+    dialog.setLabelText(message.informative.isEmpty() ? message.text : message.text + u'\n' + message.informative);
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    dialog.setTextValue(items.value(current));
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(ja("キャンセル"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
 QColor Prompts::chooseColor(QWidget *parent)
 {
     if (recorded(Kind::Color, {}))

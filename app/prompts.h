@@ -59,6 +59,10 @@ public:
     // A line of text asked for (message.text says what for; initial is offered,
     // selected): what was typed, or nullopt when cancelled.
     static std::optional<QString> askText(QWidget *parent, const Message &message, const QString &initial);
+    // One of items chosen from a list (message.text says what for; current is
+    // offered first), OK or キャンセル: the item, or nullopt when cancelled.
+    static std::optional<QString> chooseItem(QWidget *parent, const Message &message, const QStringList &items,
+                                             int current = 0);
 
     // The colour chooser; an invalid colour when cancelled.
     static QColor chooseColor(QWidget *parent);
@@ -104,7 +108,7 @@ public:
     // dismisser takes it away (events are processed meanwhile).
     static void setNextQuestionLeftOpen();
     static void setNextColor(const QColor &color);
-    // The text the next askText returns (none queued: cancelled).
+    // The text the next askText or chooseItem returns (none queued: cancelled).
     static void setNextText(const QString &text);
     static void setNextFolder(const QString &folder);
     // The files the next file dialog returns (recorded with the folder it opened in);
