@@ -18,7 +18,7 @@ out=$(run --help) || fail "--help exited with $?"
 manuals=$(dirname "$0")/../../desktop
 for option in --help --version --batch --preset --size --long-edge --percent --shrink-only --stretch \
     --background --center --turn --level --format --keep-transparency --metadata --output --name \
-    --overwrite --skip --jobs; do
+    --overwrite --skip --jobs --convert --last --choose-preset; do
     echo "$out" | grep -q -- "$option" || fail "--help does not name $option: $out"
     for page in kestrovia.1 kestrovia.ja.1; do
         sed 's/\\-/-/g' "$manuals/$page" | grep -q -- "$option" || fail "$page does not name $option"
@@ -35,6 +35,8 @@ done <<'CASES'
 2 --no-such-option 不明なオプション
 2 -x 使い方
 2 --batch ファイルまたはフォルダ
+2 --convert 画像を指定
+2 --last 一緒に
 1 photo.jpg ディスプレイ
 CASES
 # A display that is named but has no server (a stale DISPLAY, X11 chosen outright):
@@ -47,4 +49,4 @@ for platform in "" xcb; do
     [ "$code" = 1 ] || fail "DISPLAY=$stale QT_QPA_PLATFORM=$platform exited with $code: $err"
     echo "$err" | grep -q "ディスプレイ.*$stale" || fail "DISPLAY=$stale said: $err"
 done
-echo "command line: 8 passed, 0 failed"
+echo "command line: 10 passed, 0 failed"

@@ -34,10 +34,12 @@ check "the launcher passes files to the program" grep -qx 'Exec=kestrovia %F' "$
 check "the metainfo names the launcher" grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo"
 check "desktop-file-validate" desktop-file-validate "$desktop"
 check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
+file_manager_checks "$share" "$prefix/bin/kestrovia"
 
 # No file beyond the expected ones: the binary, 2 data files, 9 icons, 2 manual
-# pages, the README, the copyright and the change log.
+# pages, the README, the copyright, the change log, the service menu and 2 Nemo
+# actions.
 count=$(find "$prefix" -type f | wc -l)
-check "17 files installed, not $count" test "$count" -eq 17
+check "20 files installed, not $count" test "$count" -eq 20
 
 checks_done install

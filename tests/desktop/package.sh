@@ -70,8 +70,10 @@ check "copyright" grep -q '^Copyright: ' "$doc/copyright"
 check "the change log starts with this version" \
     sh -c 'gzip -dc "$1" | head -n 1 | grep -q "^kestrovia ($2) "' - "$doc/changelog.gz" "$version"
 check "the README, the About dialog's support page" test -s "$doc/README.md"
-# The program, 2 data files, 9 icons, 2 manual pages, README, copyright, changelog.
+file_manager_checks "$share" "$bin"
+# The program, 2 data files, 9 icons, 2 manual pages, README, copyright, changelog,
+# the service menu and 2 Nemo actions.
 count=$(find "$root" -type f | wc -l)
-check "17 files packaged, not $count" test "$count" -eq 17
+check "20 files packaged, not $count" test "$count" -eq 20
 
 checks_done package
