@@ -55,16 +55,17 @@ std::optional<int> CommandLine::answer() const
     if (!m_parsed || (!asksForTextOnly() && !convertError().isEmpty())) {
         // Our own words: Qt's parse errors are English where its translation has none.
         const QStringList unknown = m_parser.unknownOptionNames();
-        const QString what = m_parsed         ? convertError()
-                             : unknown.isEmpty() ? m_parser.errorText()
-                                                 : ja("不明なオプション「%1」があります。")
-                                                       .arg(unknown.first().size() == 1
-                                                                ? u'-' + unknown.first()
-                                                                : QStringLiteral("--") + unknown.first());
-        print(
-            stderr,
-            ja("%1: %2\n使い方: %1 [ファイル...]\n　　　 %1 --convert [--last | --preset NAME | --choose-preset] ファイル...\n"
-               "詳しい説明は「%1 --help」で表示します。\n").arg(m_programName, what));
+        QString what = m_parser.errorText();
+        if (m_parsed)
+            what = convertError();
+        else if (!unknown.isEmpty())
+            what =
+                ja("不明なオプション「%1」があります。")
+                    .arg(unknown.first().size() == 1 ? u'-' + unknown.first() : QStringLiteral("--") + unknown.first());
+        print(stderr, ja("%1: %2\n使い方: %1 [ファイル...]\n　　　 %1 --convert [--last | --preset NAME | "
+                         "--choose-preset] ファイル...\n"
+                         "詳しい説明は「%1 --help」で表示します。\n")
+                          .arg(m_programName, what));
         return kUsageError;
     }
     if (m_parser.isSet(m_help)) {

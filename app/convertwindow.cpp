@@ -20,8 +20,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrovia {
@@ -30,6 +32,8 @@ namespace {
 
 // The file name line, in characters of the Japanese font's width.
 constexpr int kNameWidthChars = 28;
+// The summary's list of files not written: lines seen without scrolling.
+constexpr int kDetailLines = 10;
 
 void sayUnknownPreset(const QString &name)
 {
@@ -51,8 +55,10 @@ ConvertOptions::ConvertOptions()
     : m_convert(QStringLiteral("convert"),
                 ja("メインウィンドウを開かずに、指定した画像を小さな進行状況ウィンドウで変換します"
                    "（ファイルマネージャーのメニュー用。設定は --last、--preset、--choose-preset のいずれか）。"))
-    , m_last(QStringLiteral("last"), ja("--convert で、ウィンドウで最後に使った設定（新しい行の設定）で変換します（既定）。"))
-    , m_preset(QStringLiteral("preset"), ja("--convert で、プリセット NAME の設定で変換します。"), QStringLiteral("NAME"))
+    , m_last(QStringLiteral("last"),
+             ja("--convert で、ウィンドウで最後に使った設定（新しい行の設定）で変換します（既定）。"))
+    , m_preset(QStringLiteral("preset"), ja("--convert で、プリセット NAME の設定で変換します。"),
+               QStringLiteral("NAME"))
     , m_choose(QStringLiteral("choose-preset"), ja("--convert で、変換の前にプリセットを選ぶ画面を表示します。"))
 {
 }
@@ -298,6 +304,10 @@ void ConvertWindow::finishRun(const BatchSummary &summary)
     m_summary->show();
     m_details->setPlainText(lines.join(u'\n'));
     m_details->setVisible(!lines.isEmpty());
+    // Tall enough for a few lines at once; longer lists scroll.
+    const int shown = std::clamp(int(m_details->document()->lineCount()) + 1, 3, kDetailLines);
+    m_details->setFixedHeight(shown * m_details->fontMetrics().lineSpacing() + 2 * m_details->frameWidth()
+                              + int(m_details->document()->documentMargin() * 2));
     m_stop->hide();
     m_open->setVisible(true);
     m_open->setEnabled(!m_firstFolder.isEmpty());

@@ -82,7 +82,7 @@ int runAction(const QStringList &args)
 // Changes when the file is written again (a new file is renamed over it).
 QString fileIdentity(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
     return QString::number(st.st_ino) + u':' + QString::number(st.st_mtim.tv_nsec);
@@ -168,20 +168,20 @@ void TestConvertWindow::settingsTaken_data()
     elsewhere.folder = QStringLiteral("out/");
     QTest::newRow("last: long edge, webp") << QStringList{"--last"} << longEdge(300, OutputFormat::WebP) << ""
                                            << "photo.webp" << int(PictureFormat::WebP) << QSize(300, 225);
-    QTest::newRow("last, by default: exact, stretched, png")
-        << QStringList{} << exact << "" << "photo.png" << int(PictureFormat::Png) << QSize(64, 48);
-    QTest::newRow("last: kept folder") << QStringList{"--last"} << elsewhere << "" << "out/photo_b.jpg" << jpeg
-                                       << QSize(200, 150);
-    QTest::newRow("last, nothing kept: start-up values")
-        << QStringList{"--last"} << RowSettings() << "" << "photo_b.jpg" << jpeg << QSize(1600, 1200);
-    QTest::newRow("shipped preset, not the kept values")
-        << QStringList{"--preset", "メール"} << exact << "" << "photo_b.jpg" << jpeg << QSize(1024, 768);
-    QTest::newRow("user's preset") << QStringList{"--preset=私の"} << exact << "" << "photo.png" << int(PictureFormat::Png)
-                                   << QSize(120, 90);
-    QTest::newRow("chosen preset") << QStringList{"--choose-preset"} << exact << "私の" << "photo.png"
-                                   << int(PictureFormat::Png) << QSize(120, 90);
-    QTest::newRow("chosen shipped preset") << QStringList{"--choose-preset"} << exact << "メール" << "photo_b.jpg" << jpeg
-                                           << QSize(1024, 768);
+    QTest::newRow("last, by default: exact, stretched, png") << QStringList{} << exact << ""
+                                                             << "photo.png" << int(PictureFormat::Png) << QSize(64, 48);
+    QTest::newRow("last: kept folder") << QStringList{"--last"} << elsewhere << ""
+                                       << "out/photo_b.jpg" << jpeg << QSize(200, 150);
+    QTest::newRow("last, nothing kept: start-up values") << QStringList{"--last"} << RowSettings() << ""
+                                                         << "photo_b.jpg" << jpeg << QSize(1600, 1200);
+    QTest::newRow("shipped preset, not the kept values") << QStringList{"--preset", "メール"} << exact << ""
+                                                         << "photo_b.jpg" << jpeg << QSize(1024, 768);
+    QTest::newRow("user's preset") << QStringList{"--preset=私の"} << exact << ""
+                                   << "photo.png" << int(PictureFormat::Png) << QSize(120, 90);
+    QTest::newRow("chosen preset") << QStringList{"--choose-preset"} << exact << "私の"
+                                   << "photo.png" << int(PictureFormat::Png) << QSize(120, 90);
+    QTest::newRow("chosen shipped preset") << QStringList{"--choose-preset"} << exact << "メール"
+                                           << "photo_b.jpg" << jpeg << QSize(1024, 768);
 }
 
 void TestConvertWindow::settingsTaken()
@@ -228,12 +228,12 @@ void TestConvertWindow::exitStatus_data()
     QTest::newRow("a broken picture fails, the other is written")
         << last << "truncated:broken.jpg" << QList<int>{} << 1 << true << "broken.jpg";
     QTest::newRow("a file that is no picture") << last << "text:notes.txt" << QList<int>{} << 1 << true << "notes.txt";
-    QTest::newRow("earlier output, スキップ") << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Skip)} << 0
-                                         << false << "photo_b.jpg";
-    QTest::newRow("earlier output, 上書き") << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Overwrite)} << 0
-                                        << true << "";
-    QTest::newRow("earlier output, 中止") << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Abort)} << 1
-                                       << false << "";
+    QTest::newRow("earlier output, スキップ")
+        << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Skip)} << 0 << false << "photo_b.jpg";
+    QTest::newRow("earlier output, 上書き")
+        << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Overwrite)} << 0 << true << "";
+    QTest::newRow("earlier output, 中止")
+        << last << "earlier:photo_b.jpg" << QList<int>{int(Prompts::Abort)} << 1 << false << "";
     QTest::newRow("a file of the user's at the output is kept")
         << last << "own:photo_b.jpg" << QList<int>{} << 1 << false << "photo_b.jpg";
     QTest::newRow("no such preset") << QStringList{"--preset", "ない"} << "" << QList<int>{} << 2 << false
@@ -243,8 +243,8 @@ void TestConvertWindow::exitStatus_data()
     QTest::newRow("no file named") << QStringList{"--last", "--"} << "none" << QList<int>{} << 2 << false << "";
     QTest::newRow("two settings sources")
         << QStringList{"--last", "--choose-preset"} << "" << QList<int>{} << 2 << false << "";
-    QTest::newRow("a settings source without --convert") << QStringList{"--no-convert"} << "" << QList<int>{} << 2
-                                                         << false << "";
+    QTest::newRow("a settings source without --convert")
+        << QStringList{"--no-convert"} << "" << QList<int>{} << 2 << false << "";
 }
 
 void TestConvertWindow::exitStatus()
@@ -347,7 +347,8 @@ void TestConvertWindow::stopMidway()
     QVERIFY2(written >= 1 && written < kPictures, qPrintable(filesIn(dir.path()).join(u' ')));
     QCOMPARE(notWhole(dir.path(), sources), QString());
     const QString summary = window.findChild<QLabel *>(QStringLiteral("summary"))->text();
-    QVERIFY2(summary.contains(QStringLiteral("%1件を保存しました").arg(written)) && summary.contains(QStringLiteral("中止")),
+    QVERIFY2(summary.contains(QStringLiteral("%1件を保存しました").arg(written))
+                 && summary.contains(QStringLiteral("中止")),
              qPrintable(summary));
     // Once over, Escape closes it.
     QTest::keyClick(&window, Qt::Key_Escape);
