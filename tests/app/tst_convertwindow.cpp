@@ -53,16 +53,20 @@ RowSettings longEdge(int side, OutputFormat format)
 
 // The last progress window's summary and its lines, as it showed them.
 QString g_summary;
+// Whether a main window was open during the last run.
+bool g_mainWindowSeen = false;
 
 // Runs the command line as the program does, and closes the progress window as a
 // user would once its summary shows.
 int runAction(const QStringList &args)
 {
     g_summary.clear();
+    g_mainWindowSeen = false;
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [] {
         for (QWidget *w : QApplication::topLevelWidgets()) {
+            g_mainWindowSeen |= qobject_cast<Form1 *>(w) != nullptr;
             auto *window = qobject_cast<ConvertWindow *>(w);
             if (!window || !window->isOver() || !window->isVisible())
                 continue;
@@ -211,6 +215,7 @@ void TestConvertWindow::settingsTaken()
     QCOMPARE(int(info.format), format);
     QCOMPARE(info.size, size);
     QCOMPARE(filesIn(dir.path()).size(), kept.folder.isEmpty() ? 2 : 1);
+    QVERIFY(!g_mainWindowSeen);
 }
 
 void TestConvertWindow::exitStatus_data()
