@@ -191,7 +191,9 @@ struct Window {
 
     int addRow(const QString &path)
     {
+        // The names are read on the drop's own thread: the row is there once it is done.
         form.appendFiles({path});
+        waitUntil([this] { return !form.isAdding(); });
         const int r = table.Rows() - 1;
         // Set as the panel sets them: the size is the row's rule, which a showing
         // works the size out from again.
@@ -281,8 +283,11 @@ int click(const QString &folder, int repeats)
         for (const QString &file : files) {
             const int r = w.addRow(file);
             double gap = 0;
-            if (!w.click(r, &gap))
+            if (!w.click(r, &gap)) {
+                std::fprintf(stderr, "row %d (%s) was not shown: current row %d, exact at %.1f ms\n", r,
+                             qPrintable(file), w.table.Row(), w.exactAt);
                 return 1;
+            }
             gaps.push_back(gap);
             if (w.firstAt >= 0) // none when the exact picture came first
                 first.push_back(w.firstAt);
