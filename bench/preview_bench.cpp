@@ -373,10 +373,27 @@ int routes(const QString &folder, int repeats)
     for (const Size &s : kSizes) {
         const QString file = folder + u'/' + photoName(s);
         const Job job = readJob(benchpics::benchRow(file));
-        std::vector<double> batch, split, single;
+        std::vector<double> batch, split, single, full, half, renderer;
+        PreviewRenderer r;
         for (int i = 0; i < repeats; ++i) {
             batch.push_back(batchRouteMs(file));
             QElapsedTimer t;
+            {
+                r.kept().clear();
+                QEventLoop loop;
+                QObject::connect(&r, &PreviewRenderer::picture, &loop, &QEventLoop::quit);
+                QObject::connect(&r, &PreviewRenderer::failed, &loop, &QEventLoop::quit);
+                t.start();
+                r.request(PreviewRequest{job, false, true});
+                loop.exec();
+                renderer.push_back(msSince(t));
+            }
+            t.start();
+            composeJobFile(job, true, {}, PlaneRoute::FullChroma);
+            full.push_back(msSince(t));
+            t.start();
+            composeJobFile(job, true, {}, PlaneRoute::HalfChroma);
+            half.push_back(msSince(t));
             t.start();
             composeJobFile(job, true);
             split.push_back(msSince(t));
@@ -385,8 +402,10 @@ int routes(const QString &folder, int repeats)
             composeJobFile(job, true);
             single.push_back(msSince(t));
         }
-        std::printf("case=preview_routes mp=%d chroma=%s batch_ms=%.1f rgb_ms=%.1f rgb_one_thread_ms=%.1f\n",
-                    s.megapixels, chromaOf(file).constData(), median(batch), median(split), median(single));
+        std::printf("case=preview_routes mp=%d chroma=%s batch_ms=%.1f renderer_ms=%.1f full_chroma_ms=%.1f half_chroma_ms=%.1f "
+                    "rgb_ms=%.1f rgb_one_thread_ms=%.1f\n",
+                    s.megapixels, chromaOf(file).constData(), median(batch), median(renderer), median(full), median(half),
+                    median(split), median(single));
         std::fflush(stdout);
     }
     return 0;

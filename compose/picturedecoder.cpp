@@ -4,6 +4,7 @@
 #include "compose/imagebuffer.h"
 #include "compose/memorybudget.h"
 #include "compose/pictureformat.h"
+#include "compose/rowsplit.h"
 #include "compose/rowreaders.h"
 #include "compose/sourcefile.h"
 #include "compose/turn.h"
@@ -162,15 +163,63 @@ NeedFunction fixedNeed(QSize reduceTo)
 
 } // namespace
 
-std::optional<QSize> plainJpegSize(const QByteArray &data)
+std::optional<QSize> plainJpegSize(const PictureSource &source)
 {
     try {
-        const auto reader = openPlaneReader(PictureSource::memory(data));
+        const auto reader = openPlaneReader(source);
         if (reader)
             return reader->stored;
     } catch (const Failure &) {
     }
     return std::nullopt;
+}
+
+QImage rgbOfJpegPlanes(const QImage &y, const QImage &cb, const QImage &cr)
+{
+    const int w = y.width(), h = y.height();
+    const bool full = cb.size() == y.size() && cr.size() == y.size();
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    if (!full && (cb.width() < cw || cb.height() < ch || cr.width() < cw || cr.height() < ch))
+        throw Failure(ja("画像の色の並びに対応していません"));
+    constexpr int kHalf = 1 << 15;
+    const auto clamp = [](int v) { return std::clamp(v, 0, 255); };
+    QImage rgb = newImage(w, h);
+    const auto put = [&](QRgb *to, int x, int luma, int b, int r) {
+        b -= 128;
+        r -= 128;
+        to[x] = qRgb(clamp(luma + ((91881 * r + kHalf) >> 16)), clamp(luma + ((-22554 * b - 46802 * r + kHalf) >> 16)),
+                     clamp(luma + ((116130 * b + kHalf) >> 16)));
+    };
+    splitRows(h, 6.0 * w * h, [&](int first, int end) {
+        // For 4:2:0: each output row's chroma, 3 x the nearer chroma row + the next
+        // one (above for an even row, below for an odd one), per chroma column.
+        std::vector<int> sumB(full ? 0 : size_t(cw)), sumR(full ? 0 : size_t(cw));
+        for (int row = first; row < end; ++row) {
+            const uchar *luma = y.constScanLine(row);
+            auto *to = reinterpret_cast<QRgb *>(rgb.scanLine(row));
+            if (full) {
+                const uchar *b = cb.constScanLine(row), *r = cr.constScanLine(row);
+                for (int x = 0; x < w; ++x)
+                    put(to, x, luma[x], b[x], r[x]);
+                continue;
+            }
+            const int near = row / 2, next = std::clamp(row % 2 ? near + 1 : near - 1, 0, ch - 1);
+            const uchar *b0 = cb.constScanLine(near), *b1 = cb.constScanLine(next);
+            const uchar *r0 = cr.constScanLine(near), *r1 = cr.constScanLine(next);
+            for (int j = 0; j < cw; ++j) {
+                sumB[size_t(j)] = 3 * b0[j] + b1[j];
+                sumR[size_t(j)] = 3 * r0[j] + r1[j];
+            }
+            for (int x = 0; x < w; ++x) {
+                const int j = x / 2;
+                // The left sample rounds up, the right one down, as libjpeg's does.
+                const int other = x % 2 ? std::min(j + 1, cw - 1) : std::max(j - 1, 0), bias = x % 2 ? 7 : 8;
+                put(to, x, luma[x], (3 * sumB[size_t(j)] + sumB[size_t(other)] + bias) >> 4,
+                    (3 * sumR[size_t(j)] + sumR[size_t(other)] + bias) >> 4);
+            }
+        }
+    });
+    return rgb;
 }
 
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need)

@@ -78,12 +78,23 @@ struct JpegPlanes {
 
 // The size of a plain colour JPEG (YCbCr sampled 4:4:4, 4:2:2, 4:2:0 or 4:4:0,
 // stored upright) from its header; nullopt for any other data.
-std::optional<QSize> plainJpegSize(const QByteArray &data);
+// Only the header is read.
+std::optional<QSize> plainJpegSize(const PictureSource &source);
 
 // The planes of a plain colour JPEG (as plainJpegSize says), reduced on load like
 // decodePicture; nullopt for any other picture, which takes the RGB route. Throws
 // Failure for a damaged or too large JPEG, as decodePicture.
 std::optional<JpegPlanes> decodeJpegPlanes(const QByteArray &data, const NeedFunction &need);
+
+// The picture JPEG planes make, as a JPEG decoder shows them: chroma at half the
+// luma's size both ways (a 4:2:0 file) is brought up by libjpeg's "fancy" filter
+// (3/4 of the nearer sample and 1/4 of the next, each way, the edges repeated),
+// then JFIF's full-range YCbCr is converted with libjpeg's fixed-point constants,
+// so that the result is the file's own decode, pixel for pixel. y's whole size is
+// the picture; cb and cr are at y's size, or else taken as halved both ways: they
+// hold at least half of it rounded up (the rest is not looked at). Throws Failure
+// for smaller ones.
+QImage rgbOfJpegPlanes(const QImage &y, const QImage &cb, const QImage &cr);
 
 // An image turned upright under EXIF orientation (1..8), and where a rectangle of
 // the stored image's pixels lands then.

@@ -179,7 +179,8 @@ constexpr std::array<RowFieldEntry, 12> kFields{{
     {RowField::Background, "background", ColBackColor, true, backText, readBack},
     {RowField::Position, "position", ColPosition, true, positionText, readPosition},
     {RowField::Turn, "turn", ColRotation, true, turnText, readTurn},
-    {RowField::Level, "level", ColCompression, false, levelText, readLevel},
+    // The level decides whether a JPEG keeps its chroma whole, which the preview shows.
+    {RowField::Level, "level", ColCompression, true, levelText, readLevel},
     {RowField::Folder, "folder", ColSaveFolder, false, folderText, readFolder},
     {RowField::Metadata, "metadata", ColMetadata, false, metadataCell, readMetadata},
     // A kept transparency shapes the canvas, and the format decides whether it is kept.

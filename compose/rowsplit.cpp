@@ -3,6 +3,7 @@
 #include "platform/stop.h"
 
 #include <QRunnable>
+#include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
@@ -15,6 +16,7 @@ namespace kestrovia {
 
 namespace {
 thread_local bool t_splitting = true;
+thread_local QThreadPool *t_halves = nullptr; // null: Qt's global pool
 // Qt's pool hands a half over under its own lock, which a race checker does not
 // see through an uninstrumented Qt; this counter states the same ordering where it
 // does. It is global, not captured: the half must take it before it reads anything
@@ -24,17 +26,33 @@ std::atomic<unsigned> g_handedOver{0};
 
 RowSplitting::RowSplitting(bool on)
     : m_was(t_splitting)
+    , m_wasPool(t_halves)
 {
     t_splitting = on;
 }
 
-RowSplitting::~RowSplitting() { t_splitting = m_was; }
+RowSplitting::RowSplitting(QThreadPool &halves)
+    : m_was(t_splitting)
+    , m_wasPool(t_halves)
+{
+    t_splitting = true;
+    t_halves = &halves;
+}
+
+RowSplitting::~RowSplitting()
+{
+    t_splitting = m_was;
+    t_halves = m_wasPool;
+}
 
 void splitRows(int n, double work, const std::function<void(int first, int end)> &body)
 {
     constexpr double kWorthAThread = 2e6;
-    QThreadPool *pool = QThreadPool::globalInstance();
-    if (!t_splitting || n < 2 || work < kWorthAThread || pool->maxThreadCount() < 2) {
+    QThreadPool *pool = t_halves ? t_halves : QThreadPool::globalInstance();
+    // A pool of one's own holds only the other half; the global pool may be the
+    // calling thread's own, and then needs a thread besides it.
+    const bool twoCores = t_halves ? QThread::idealThreadCount() >= 2 : pool->maxThreadCount() >= 2;
+    if (!t_splitting || n < 2 || work < kWorthAThread || !twoCores) {
         body(0, n);
         return;
     }

@@ -8,6 +8,7 @@
 #include "compose/raster.h"
 #include "compose/rowsplit.h"
 #include "compose/sourcefile.h"
+#include "export/export.h"
 #include "platform/failure.h"
 #include "platform/stop.h"
 #include "platform/units.h"
@@ -29,38 +30,24 @@ enum Kind { FirstLook, Picture, Failed };
 // are far below this, and a larger file waits for the exact picture alone.
 constexpr qint64 kFirstLookBytes = qint64(256) << 20;
 
-// The planes converted as a JPEG decoder converts them (JFIF's full-range YCbCr,
-// libjpeg's fixed-point constants and rounding), chroma at the luma's size.
-QImage rgbOfPlanes(const JpegPlanes &planes)
-{
-    constexpr int kHalf = 1 << 15;
-    const auto clamp = [](int v) { return std::clamp(v, 0, 255); };
-    const int w = planes.y.width(), h = planes.y.height();
-    QImage rgb = newImage(w, h);
-    for (int row = 0; row < h; ++row) {
-        const uchar *y = planes.y.constScanLine(row), *cb = planes.cb.constScanLine(row),
-                    *cr = planes.cr.constScanLine(row);
-        auto *to = reinterpret_cast<QRgb *>(rgb.scanLine(row));
-        for (int x = 0; x < w; ++x) {
-            const int b = cb[x] - 128, r = cr[x] - 128;
-            to[x] =
-                qRgb(clamp(y[x] + ((91881 * r + kHalf) >> 16)), clamp(y[x] + ((-22554 * b - 46802 * r + kHalf) >> 16)),
-                     clamp(y[x] + ((116130 * b + kHalf) >> 16)));
-        }
-    }
-    return rgb;
-}
+// The chroma the row's exact picture takes its planes with: a JPEG's own, so that
+// the picture is what a viewer shows of the written file; full for the other
+// formats, written from RGB.
+bool halfChroma(const Job &job) { return planeRoute(job) == PlaneRoute::HalfChroma; }
 
 // Whether the row's exact picture takes the colour planes (composeAsTheBatch): a
 // plain upright JPEG drawn unturned over the whole canvas. It then costs about what
 // the decode costs, which a first look would spend a second time on the other core
 // for a picture that comes barely earlier.
-bool takesPlanes(const Job &job, const QByteArray &data, bool withTurn)
+bool takesPlanes(const Job &job, const PictureSource &source, bool withTurn)
 {
-    const std::optional<QSize> size = plainJpegSize(data);
+    const std::optional<QSize> size = plainJpegSize(source);
     if (!size || (withTurn && job.rotation != 0))
         return false;
-    return drawnSize(job, *size, false) == job.canvas.value_or(*size);
+    const QSize canvas = job.canvas.value_or(*size);
+    if (halfChroma(job) && (canvas.width() % 2 || canvas.height() % 2))
+        return false;
+    return drawnSize(job, *size, false) == canvas;
 }
 
 // The row's canvas by the batch's own route, failing in the words the batch uses: a
@@ -72,9 +59,9 @@ QImage composeAsTheBatch(const Job &job, const PictureSource &source, bool withT
         Job unturned = job;
         if (!withTurn)
             unturned.rotation = 0;
-        if (const std::optional<JpegPlanes> planes = composeJobPlanes(unturned, source, false)) {
+        if (const std::optional<JpegPlanes> planes = composeJobPlanes(unturned, source, halfChroma(job))) {
             checkPoint();
-            return rgbOfPlanes(*planes);
+            return rgbOfJpegPlanes(planes->y, planes->cb, planes->cr);
         }
         return composeJobSource(job, source, withTurn).canvas;
     } catch (const Failure &f) {
@@ -198,7 +185,10 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
     if (task->stop.stopRequested())
         return;
     const StopScope scope(task->stop);
-    const RowSplitting ownThreadOnly(false);
+    // The halves of a composition's rows go to the first look's thread, idle unless
+    // a first look is being made: the exact picture then takes both cores, as the
+    // batch's conversion of one row does.
+    const RowSplitting halvesBeside(m_firstLookLane);
     const PreviewRequest &rq = task->request;
     const Job &job = rq.job;
     try {
@@ -218,16 +208,18 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
         // a picture it can hold, as the batch does.
         PictureSource opened = openForPreview(job.path);
         checkPoint();
-        // The bytes are reserved from the process's budget before they are read, by
-        // this thread, for the exact picture's time: the first look sharing them is
-        // stopped when that picture is made.
+        // A first look needs the whole file in memory. The bytes are reserved from
+        // the process's budget before they are read, by this thread, for the exact
+        // picture's time: the first look sharing them is stopped when that picture
+        // is made. A picture that takes the planes has no first look, and is read
+        // as the batch reads it, as it goes.
         MemoryReservation bytesHeld;
         if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
-            && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)) {
+            && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)
+            && !takesPlanes(job, opened, rq.complete)) {
             bytesHeld = MemoryReservation(opened.size(), 0, 0);
             const QByteArray data = opened.bytes(0, opened.size());
-            if (!takesPlanes(job, data, rq.complete))
-                startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
+            startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
             // The exact picture is made from the same bytes: the file is read once.
             opened = PictureSource::memory(data);
         }

@@ -10,7 +10,8 @@
 // The work runs on two threads of the renderer's own, never on Qt's global pool
 // (the window's own image code waits on that one; not even the halves of a
 // composition's rows go there): one makes the exact pictures, one at a time; the
-// other makes a JPEG's quick first look from the same bytes meanwhile.
+// other makes a JPEG's quick first look from the same bytes meanwhile, and
+// otherwise takes the other half of the exact picture's rows.
 // Results come back on the renderer's own thread, where the request they belong to
 // decides, in one place, whether they are still wanted.
 

@@ -172,6 +172,36 @@ class TestPictureDecoder : public QObject {
     Q_OBJECT
 
 private slots:
+    // A JPEG's planes made into RGB give the file's own decode by libjpeg, pixel for
+    // pixel: its upsampling of halved chroma and its YCbCr constants. Odd sides give
+    // the halved chroma a last column and row of their own.
+    void planesAsLibjpegShowsThem_data()
+    {
+        QTest::addColumn<int>("subsamp");
+        QTest::addColumn<QSize>("size");
+        for (const QSize size : {QSize(64, 48), QSize(61, 37), QSize(2, 2), QSize(3, 5), QSize(250, 1)}) {
+            QTest::addRow("4:4:4 %dx%d", size.width(), size.height()) << int(TJSAMP_444) << size;
+            QTest::addRow("4:2:0 %dx%d", size.width(), size.height()) << int(TJSAMP_420) << size;
+        }
+    }
+    void planesAsLibjpegShowsThem()
+    {
+        QFETCH(int, subsamp);
+        QFETCH(QSize, size);
+        const QByteArray file = jpeg(photoLike(size.width(), size.height()), 100, subsamp);
+        const std::optional<JpegPlanes> planes = decodeJpegPlanes(file, {});
+        QVERIFY(planes);
+        const auto part = [](const QImage &plane, const QRectF &extent) {
+            return plane.copy(QRect(0, 0, int(std::ceil(extent.width())), int(std::ceil(extent.height()))));
+        };
+        const QImage shown = rgbOfJpegPlanes(part(planes->y, planes->lumaExtent), part(planes->cb, planes->chromaExtent),
+                                             part(planes->cr, planes->chromaExtent));
+        QImage decoded;
+        QVERIFY(decoded.loadFromData(file, "JPEG"));
+        QCOMPARE(shown.size(), size);
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), decoded.convertToFormat(QImage::Format_RGB32));
+    }
+
     void decodes_data()
     {
         QTest::addColumn<QString>("fileName");
