@@ -4,6 +4,7 @@
 #include "compose/jobcompose.h"
 #include "compose/memorybudget.h"
 #include "compose/pictureformat.h"
+#include "compose/pictureprobe.h"
 #include "compose/quickpicture.h"
 #include "compose/raster.h"
 #include "compose/rowsplit.h"
@@ -29,6 +30,24 @@ enum Kind { FirstLook, Picture, Failed };
 // A first look reads the whole JPEG to decode it at a fraction of its size; photos
 // are far below this, and a larger file waits for the exact picture alone.
 constexpr qint64 kFirstLookBytes = qint64(256) << 20;
+// A first look is a decode at 1/4 of the size or less: a larger one comes barely
+// ahead of the exact picture while it takes a core from it.
+constexpr int kFirstLookReduction = 4;
+
+// Whether a first look can be made of the row's picture: one drawn at a quarter of
+// its size or less (decodeQuickJpeg decides the rest). The file is read whole for
+// nothing otherwise.
+bool firstLookReaches(const Job &job, const QString &path, bool withTurn)
+{
+    try {
+        const QSize upright = probePicture(path).size;
+        const QSize drawn = drawnSize(job, upright, withTurn);
+        return drawn.width() * kFirstLookReduction <= upright.width()
+               && drawn.height() * kFirstLookReduction <= upright.height();
+    } catch (const Failure &) {
+        return false; // the exact picture says what is wrong
+    }
+}
 
 // The chroma the row's exact picture takes its planes with: a JPEG's own, so that
 // the picture is what a viewer shows of the written file; full for the other
@@ -216,7 +235,7 @@ void PreviewRenderer::runExact(const std::shared_ptr<Task> &task)
         MemoryReservation bytesHeld;
         if (rq.firstLook && sniffPictureFormat(opened.head()) == PictureFormat::Jpeg
             && opened.size() <= std::min(kFirstLookBytes, memorybudget::capacity() / 4)
-            && !takesPlanes(job, opened, rq.complete)) {
+            && !takesPlanes(job, opened, rq.complete) && firstLookReaches(job, job.path, rq.complete)) {
             bytesHeld = MemoryReservation(opened.size(), 0, 0);
             const QByteArray data = opened.bytes(0, opened.size());
             startOn(m_firstLookLane, [this, task, data] { runFirstLook(task, data); });
@@ -248,11 +267,9 @@ void PreviewRenderer::runFirstLook(const std::shared_ptr<Task> &task, const QByt
     const PreviewRequest &rq = task->request;
     try {
         // Not at 1/2: the entropy-coded data, most of a decode's work, is read whole
-        // at any scale, and a half-size look would come barely ahead of the exact
-        // picture while taking a core from it (a 24 MP photo decodes in 75 ms at 1/2,
-        // in 84 ms in full).
+        // at any scale (a 24 MP photo decodes in 75 ms at 1/2, in 84 ms in full).
         const std::optional<DecodedPicture> quick = decodeQuickJpeg(
-            data, [&](QSize upright) { return drawnSize(rq.job, upright, rq.complete); }, 4);
+            data, [&](QSize upright) { return drawnSize(rq.job, upright, rq.complete); }, kFirstLookReduction);
         if (!quick)
             return;
         checkPoint();
