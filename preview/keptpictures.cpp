@@ -1,5 +1,6 @@
 #include "preview/keptpictures.h"
 
+#include "export/export.h"
 #include "platform/failure.h"
 #include "platform/filename.h"
 
@@ -74,8 +75,14 @@ QString KeptPictures::canvasKey(const Job &job, bool withTurn)
         settings.turn = 0;
     QStringList parts{job.canvas ? sizeText(*job.canvas) : QString()};
     for (const RowFieldEntry &entry : rowFields()) {
-        if (entry.shapesCanvas)
-            parts << QString::fromLatin1(entry.key) + u'=' + entry.text(settings);
+        if (!entry.shapesCanvas)
+            continue;
+        // The level shapes the picture only through the chroma a JPEG keeps: a new
+        // level with the same chroma finds the canvas kept.
+        const QString text = entry.field == RowField::Level
+                                 ? QString::number(int(planeRoute(job)))
+                                 : entry.text(settings);
+        parts << QString::fromLatin1(entry.key) + u'=' + text;
     }
     return parts.join(u'|');
 }

@@ -90,8 +90,8 @@ private slots:
         QTest::addColumn<bool>("synced");
         QTest::newRow("fit") << "AspCheck(1)" << QList<int>{1, 2, 3} << int(ColFit) << "ON" << true;
         QTest::newRow("fit, one row clicked") << "AspCheck(1)" << QList<int>{2} << int(ColFit) << "ON" << true;
-        QTest::newRow("level: no sync") << "CompressLevel" << QList<int>{1, 2, 3} << int(ColCompression) << "6"
-                                        << false;
+        // The level decides a JPEG's chroma, which the preview shows.
+        QTest::newRow("level") << "CompressLevel" << QList<int>{1, 2, 3} << int(ColCompression) << "6" << true;
         QTest::newRow("complete preview: sync only") << "PreCheck" << QList<int>{1, 2, 3} << int(ColFit) << "" << true;
         QTest::newRow("no row selected: panel only") << "AspCheck(1)" << QList<int>{} << int(ColFit) << "" << false;
     }
