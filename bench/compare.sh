@@ -388,7 +388,8 @@ fi
 
 if has drop; then
     # A folder of 10,000 small JPEGs dropped on the real window, ours and BASE's
-    # (default /work/base/build; BASE= runs ours alone) turn about, 3 times each.
+    # (BASE=<build-dir>, e.g. of an earlier commit; ours alone without it) turn
+    # about, 3 times each.
     drive=$build/bench/libkestrovia_drive.so
     if [ ! -x "$build/kestrovia" ] || [ ! -f "$drive" ]; then
         cmake --build "$build" --target kestrovia kestrovia_drive -j2 >&2
@@ -400,7 +401,7 @@ if has drop; then
         i=2
         while [ $i -le 10000 ]; do cp "$folder/p00001.jpg" "$folder/$(printf 'p%05d.jpg' $i)"; i=$((i + 1)); done
     fi
-    base=${BASE-/work/base/build}
+    base=${BASE-}
     for round in 1 2 3; do
         for which in ours base; do
             program=$build/kestrovia

@@ -6,7 +6,7 @@
 # the same invocation.
 #
 #   bench/hostile.sh [build-dir]          (default: build)
-#   BASE=<build-dir> the other build (default /work/base/build; BASE= runs ours alone)
+#   BASE=<build-dir> the other build (e.g. of an earlier commit; ours alone without it)
 #   ONLY=<pattern>   only the rows whose file name contains it
 #
 # One line a file and build on standard output:
@@ -22,7 +22,7 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
 case $build in /*) ;; *) build=$here/$build ;; esac
-base=${BASE-/work/base/build}
+base=${BASE-}
 only=${ONLY:-}
 
 bench=$build/bench/kestrovia_bench
