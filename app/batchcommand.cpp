@@ -366,8 +366,11 @@ int runBatchCommand(const QStringList &arguments)
 
     JobTable table;
     const DropResult added = appendDroppedFiles(table, names, [&settings] { return settings; });
-    for (const QString &line : notAddedList(added.notAdded).split(u'\n', Qt::SkipEmptyParts))
-        print(stderr, ja("追加しませんでした: %1\n").arg(line));
+    const auto sayNotAdded = [&added] {
+        for (const QString &line : notAddedList(added.notAdded).split(u'\n', Qt::SkipEmptyParts))
+            print(stderr, ja("追加しませんでした: %1\n").arg(line));
+    };
+    sayNotAdded();
     if (table.Rows() <= 1) {
         print(stderr, ja("変換する画像がありません。\n"));
         return g_signal ? stoppedStatus() : kBatchNotAllWritten;
@@ -435,6 +438,9 @@ int runBatchCommand(const QStringList &arguments)
     print(stderr, words.text + u'\n');
     for (const QString &line : words.lines)
         print(stderr, line + u'\n');
+    // Said again at the end, where the exit status is read: the first lines may be
+    // long gone from the terminal.
+    sayNotAdded();
     if (g_signal)
         return stoppedStatus();
     bool allWritten = added.notAdded.isEmpty() && !keptUnasked && result.notStarted == 0;

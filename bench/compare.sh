@@ -224,7 +224,7 @@ if has cli; then
     [ -x "$build/kestrovia" ] || cmake --build "$build" --target kestrovia -j2 >&2
     log "case cli: kestrovia --batch"
     o=$(timed env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$build/kestrovia" --batch --size 1600x1200 \
-        --level 5 --overwrite --output "$work/cli/ours" "$pictures")
+        --level 5 --overwrite --output "$work/cli/ours" "$pictures"/*.jpg)
     log "case cli: vipsthumbnail, $(nproc) at a time"
     v=$(timed xargs -a "$work/cli.list" -d '\n' -P "$(nproc)" -n 1 vipsthumbnail -s 1600x1200 -o "$work/cli/vips/%s.jpg[Q=$q5]")
     lines="${lines}case=cli rows=$(wc -l <"$work/cli.list") cli_ms=$(ms "$o") vips_par_ms=$(ms "$v") cli_vs_vips=$(ratio "$(ms "$o")" "$(ms "$v")") cli_peak_mb=$(mb "$o")

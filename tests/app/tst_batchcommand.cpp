@@ -176,6 +176,7 @@ void TestBatchCommand::exitStatus_data()
     QTest::newRow("one broken") << QStringList{"a.jpg", "broken.jpg"} << 1 << "broken.jpg" << 1;
     QTest::newRow("one missing") << QStringList{"a.jpg", "gone.jpg"} << 1 << "gone.jpg" << 1;
     QTest::newRow("nothing to convert") << QStringList{"notes.txt"} << 1 << "変換する画像がありません" << 0;
+    QTest::newRow("a picture and no picture") << QStringList{"a.jpg", "notes.txt"} << 1 << "notes.txt" << 1;
     QTest::newRow("level out of range") << QStringList{"--level", "11", "a.jpg"} << 2 << "--level" << 0;
     QTest::newRow("turn not in the list") << QStringList{"--turn", "45", "a.jpg"} << 2 << "--turn" << 0;
     QTest::newRow("unknown format") << QStringList{"--format", "gif", "a.jpg"} << 2 << "--format" << 0;
@@ -211,6 +212,10 @@ void TestBatchCommand::exitStatus()
     const Run run = runBatch(dir.path(), QStringList{"--output", "out"} + args);
     QCOMPARE(run.status, status);
     QVERIFY2(run.errors.contains(said), qPrintable(run.errors));
+    // What was not added is said last too, beside the exit status it explains.
+    if (written > 0 && run.errors.contains(QStringLiteral("追加しませんでした")))
+        QVERIFY2(run.errors.trimmed().section(u'\n', -1).startsWith(QStringLiteral("追加しませんでした")),
+                 qPrintable(run.errors));
     QCOMPARE(filesIn(dir.filePath("out")).size(), written);
     QCOMPARE(notWhole(dir.filePath("out")), QString());
     QCOMPARE(filesIn(dir.path()), before);
