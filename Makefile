@@ -68,10 +68,11 @@ sanitize:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="$(ASAN_FLAGS)"
 
 # Only the engine's, the export's and the batch's tests under them, in the same
-# folder: what CI runs after make test and make tsan. The whole suite's build under
-# them would take the longest part of CI's time on two cores for the widgets' tests,
-# which handle no pixels or files of their own; the route matrix, whose float
-# references run unoptimised there, would take several times the rest.
+# folder: run it before a change to pixels or files lands (CI's time, after make
+# test and make tsan, does not leave room for it). The whole suite's build under
+# them would take far longer for the widgets' tests, which handle no pixels or files
+# of their own; the route matrix, whose float references run unoptimised there,
+# would take several times the rest.
 SANITIZE_TESTS := compose_tst_jobcompose compose_tst_picturedecoder compose_tst_tiffdecoder export_tst_export \
                   batch_tst_batchpipeline
 sanitize-engine: deps-test
