@@ -74,13 +74,17 @@ inline QByteArray withCameraMetadata(const QByteArray &picture, bool iptc = true
 }
 
 // A camera's picture that says where it was taken in every block: GPS in the EXIF;
-// coordinates and places in the XMP, a drone maker's schema among them; city and
+// coordinates and places in the XMP, a drone maker's schema among them, and the
+// height, time of the fix and heading, named by no word but "GPS"; city and
 // country in the IPTC beside its copyright.
 inline QByteArray withPlaces(const QByteArray &picture)
 {
     Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
     Exiv2::XmpData xmp = cameraXmp();
     xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
+    xmp["Xmp.exif.GPSAltitude"] = "120/1";
+    xmp["Xmp.exif.GPSTimeStamp"] = "2024-05-06T07:08:09Z";
+    xmp["Xmp.exif.GPSImgDirection"] = "90/1";
     xmp["Xmp.photoshop.City"] = "Kyoto";
     xmp["Xmp.iptc.Location"] = "Gion";
     xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";

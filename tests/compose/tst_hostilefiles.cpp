@@ -27,17 +27,6 @@ namespace {
 
 constexpr qint64 kKB = 1024, kMB = 1024 * 1024;
 
-JobRow rowFor(const QString &path)
-{
-    JobRow row;
-    row.path = path;
-    row.newSize = QStringLiteral("1600*1200");
-    row.fit = QStringLiteral("OFF");
-    row.backColor = QStringLiteral("0");
-    row.compression = QStringLiteral("5");
-    return row;
-}
-
 } // namespace
 
 class TestHostileFiles : public QObject {
@@ -147,7 +136,8 @@ private slots:
             QCOMPARE(info.size, picture);
 
         ComposedJob composed;
-        const QString batch = attempt([&] { composed = composeJobFile(readJob(rowFor(path))); });
+        const QString batch =
+            attempt([&] { composed = composeJobFile(readJob(fittedRow(path, QStringLiteral("1600*1200")))); });
         QVERIFY2(read <= maxRead, qPrintable(QStringLiteral("the batch read %1 bytes").arg(read)));
         DecodedPicture decoded;
         const QString whole = attempt([&] { decoded = decodePicture(path, QSize(1600, 1200)); });

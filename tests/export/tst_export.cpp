@@ -853,33 +853,7 @@ private slots:
         QFETCH(bool, camera);
         QFETCH(bool, place);
         QCOMPARE(RowSettings().metadata, MetadataChoice::DropLocation); // new rows
-        Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
-        Exiv2::XmpData xmp = cameraXmp();
-        xmp["Xmp.exif.GPSLatitude"] = "35,41.3717N";
-        // Where, named by no word but "GPS": the height, the time of the fix, the heading.
-        xmp["Xmp.exif.GPSAltitude"] = "120/1";
-        xmp["Xmp.exif.GPSTimeStamp"] = "2024-05-06T07:08:09Z";
-        xmp["Xmp.exif.GPSImgDirection"] = "90/1";
-        xmp["Xmp.photoshop.City"] = "Kyoto";
-        xmp["Xmp.iptc.Location"] = "Gion";
-        xmp["Xmp.drone-dji.GpsLongitude"] = "135.77";
-        Exiv2::IptcData iptc;
-        iptc["Iptc.Application2.Copyright"] = "(c) Aoi Tanaka";
-        iptc["Iptc.Application2.City"] = "Kyoto";
-        iptc["Iptc.Application2.CountryName"] = "Japan";
-        QByteArray source = withCameraMetadata(picture("jpeg"));
-        {
-            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-                reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
-            image->readMetadata();
-            image->setXmpData(xmp);
-            image->setIptcData(iptc);
-            image->writeMetadata();
-            Exiv2::BasicIo &io = image->io();
-            io.seek(0, Exiv2::BasicIo::beg);
-            const Exiv2::DataBuf buf = io.read(io.size());
-            source = QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
-        }
+        const QByteArray source = withPlaces(picture("jpeg"));
         const QByteArray profile = adobeLikeProfile();
         const JpegWithMetadata out = output(metadataOf(source), profile, MetadataChoice(choice));
         QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
